@@ -1,0 +1,23 @@
+#pragma once
+// The host's one log: a text file per local day in the data directory.
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace sv {
+
+void WriteAuditLine(const std::string& kind, const std::string& detail, const std::string& actor);
+void SetAuditDirectory(const std::string& dir);
+
+// Pieces of WriteAuditLine, kept apart so the format can be checked without files.
+// CR and LF are written as the two characters "\r" and "\n": details and actors often
+// come from a remote controller, and a raw line break would let it forge entries.
+std::string EscapeAuditField(const std::string& text);
+std::string FormatAuditLine(const std::tm& local, const std::string& kind, const std::string& detail,
+                            const std::string& actor);
+std::string AuditFilePath(const std::string& dir, const std::tm& local);
+
+// Replaces the wall clock (seconds since the epoch); an empty function restores time().
+void SetAuditClock(std::function<std::time_t()> clock);
+
+}  // namespace sv

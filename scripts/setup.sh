@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need. Idempotent: a second run
+# with nothing missing only checks and returns.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${BUILD_DIR:-$ROOT/build}"
+DEPS="${DEPS_DIR:-$ROOT/build/deps}"
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+
+PKGS=(
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  libz-mingw-w64-dev nlohmann-json3-dev googletest
+  wine wine64 xvfb xauth
+  python3-pytest python3-websockets python3-cryptography openssl
+  ca-certificates dpkg-dev cmake make
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Mbed TLS 3.6 from Debian's trixie source package, fetched through a private
+# apt configuration so the machine's own sources stay untouched.
+MBED_SRC_ROOT="$DEPS/mbedtls-src"
+if ! ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* >/dev/null 2>&1; then
+  mirror=""
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    mirror=$(awk '/^URIs:/ {print $2}' "$f" | grep -v -- '-security' | grep -i debian | head -n1 || true)
+    [ -n "$mirror" ] && break
+  done
+  if [ -z "$mirror" ] && [ -f /etc/apt/sources.list ]; then
+    mirror=$(awk '$1=="deb" && $0 !~ /security/ {for(i=2;i<=NF;i++) if ($i ~ /^(https?|file):/) {print $i; exit}}' /etc/apt/sources.list)
+  fi
+  [ -n "$mirror" ] || { echo "setup: no Debian mirror in the apt sources" >&2; exit 1; }
+  APTDIR="$DEPS/apt"
+  mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$MBED_SRC_ROOT"
+  echo "deb-src $mirror trixie main" > "$APTDIR/sources.list"
+  APTOPTS=(-o "Dir::Etc::SourceList=$APTDIR/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
+           -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache" -o "APT::Sandbox::User=root")
+  apt-get "${APTOPTS[@]}" update -qq
+  (cd "$MBED_SRC_ROOT" && apt-get "${APTOPTS[@]}" source -qq -t trixie mbedtls >/dev/null)
+  ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* >/dev/null 2>&1 || { echo "setup: trixie's mbedtls is not 3.6.x" >&2; exit 1; }
+fi
+
+# The three Poppins faces, from the npm registry.
+FONTS="$DEPS/fonts"
+if [ ! -f "$FONTS/Poppins_600SemiBold.ttf" ]; then
+  mkdir -p "$FONTS/tmp"
+  (cd "$FONTS/tmp" && npm pack --silent @expo-google-fonts/poppins@0.4.1 >/dev/null && tar xzf expo-google-fonts-poppins-*.tgz)
+  cp "$FONTS/tmp/package/400Regular/Poppins_400Regular.ttf" \
+     "$FONTS/tmp/package/500Medium/Poppins_500Medium.ttf" \
+     "$FONTS/tmp/package/600SemiBold/Poppins_600SemiBold.ttf" "$FONTS/"
+  rm -rf "$FONTS/tmp"
+fi
+echo "setup: ok"

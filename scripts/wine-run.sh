@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs a Windows executable under Wine in the project's own prefix, with a
+# private X display so that screen, window and input code has something real.
+# Used by CTest as the cross-compiling emulator and by the end-to-end tests.
+#   SV_WINEPREFIX   prefix to use (default: <build>/wineprefix)
+#   SV_NO_DISPLAY=1 run without a display
+#   SV_SCREEN       Xvfb screen geometry (default 1280x720x24)
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${BUILD_DIR:-$ROOT/build}"
+export WINEPREFIX="${SV_WINEPREFIX:-$BUILD/wineprefix}"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No Mono or Gecko installers: they would ask the network and block.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE=wine
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      DISPLAY= "$WINE" wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX="$WINEPREFIX" wineserver -w || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+xvfb_pid=""
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+if [ "${SV_NO_DISPLAY:-0}" != 1 ] && [ -z "${DISPLAY:-}" ]; then
+  fdfile=$(mktemp)
+  exec 8>"$fdfile"
+  Xvfb -displayfd 8 -screen 0 "${SV_SCREEN:-1280x720x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.05
+  done
+  exec 8>&-
+  export DISPLAY=":$(tr -d '[:space:]' < "$fdfile")"
+  rm -f "$fdfile"
+elif [ "${SV_NO_DISPLAY:-0}" = 1 ]; then
+  unset DISPLAY
+fi
+set +e
+"$WINE" "$@"
+rc=$?
+exit $rc

@@ -1,0 +1,180 @@
+#include "session/host.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <exception>
+
+#include "app/audit_log.h"
+#include "app/text_encoding.h"
+#include "net/lan_server.h"
+#include "net/secure_channel.h"
+#include "resources/version.h"
+#include "session/screen_capture.h"
+#include "training/training_agent.h"
+#include "training/training_interfaces.h"
+
+namespace sv {
+namespace {
+
+std::atomic<bool> g_serviceMode{false};
+
+int64_t WallClockMilliseconds() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    // 100-ns units since 1601 to milliseconds since 1970.
+    return static_cast<int64_t>((t.QuadPart - 116444736000000000ULL) / 10000ULL);
+}
+
+}  // namespace
+
+void SetServiceMode(bool on) { g_serviceMode.store(on); }
+bool IsServiceMode() { return g_serviceMode.load(); }
+
+Host::Host(HostOptions options)
+    : relayUrl_(std::move(options.relayUrl)),
+      apiBase_(std::move(options.apiBase)),
+      dataDir_(std::move(options.dataDir)),
+      caBundlePath_(std::move(options.caBundlePath)),
+      lanPort_(options.lanPort),
+      trainingEnabled_(options.trainingEnabled) {
+    platform_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
+        auto size = GetScreenSize();
+        return InjectPointer(inputState_, kind, x, y, button, size.first, size.second);
+    };
+    platform_.injectText = [this](const std::string& text) { return InjectText(inputState_, text); };
+    platform_.injectKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
+        return InjectKey(inputState_, key, modifiers);
+    };
+    platform_.sendSecureAttention = [] { return SendSecureAttention(); };
+    platform_.setInputBlocked = [this](bool on) { return SetInputBlockedOn(inputState_, on); };
+    platform_.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
+    platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
+    platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
+
+    SetAuditDirectory(dataDir_);
+    InitTraining();
+}
+
+void Host::InitTraining() {
+    // The Windows training surface and UI inspector are made here once they exist on
+    // this platform build; until then the agent runs without them and says so.
+    training::TrainingHostHooks hooks;
+    hooks.surface = surface_.get();
+    hooks.inspector = inspector_.get();
+    hooks.pointerInput = [this](const std::string& kind, double x, double y, const std::string& button) {
+        return platform_.injectPointer(kind, x, y, button);
+    };
+    hooks.typeText = [this](const std::string& text) { return platform_.injectText(text); };
+    hooks.pressKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
+        return platform_.injectKey(key, modifiers);
+    };
+    hooks.screenSize = [] { return GetScreenSize(); };
+    hooks.screenOrigin = [] {
+        return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
+    };
+    std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
+    hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
+    hooks.clock = [] { return WallClockMilliseconds(); };
+    hooks.quietMs = 2500;
+    hooks.previewMs = 700;
+    hooks.restartHoldOffMs = 600000;
+    hooks.hostVersion = SV_VERSION_STRING;
+    hooks.quietWatch = true;
+
+    if (agent_) {
+        agent_->Shutdown();
+        agent_.reset();
+    }
+    agent_ = std::make_unique<training::TrainingAgent>([this](const std::string& text) { SendText(text); }, hooks);
+    agent_->SetEndLocallyHook([this] { EndSessionLocally(); });
+}
+
+void Host::Stop() {
+    stop_.exchange(true);
+    streamRunning_.store(false);
+    relay_.AbortSocket();
+    media_.AbortSocket();
+}
+
+void Host::EndSessionLocally() {
+    WriteAuditLine("session-ended-locally", "the person at the machine ended the session", "");
+    {
+        // Shut down only: each channel's receive loop closes and frees its own channel.
+        std::lock_guard<std::mutex> lock(channelMutex_);
+        for (SecureChannel* channel : channels_) {
+            try {
+                channel->Shutdown();
+            } catch (...) {
+            }
+        }
+    }
+    relay_.AbortSocket();
+}
+
+std::string Host::Password() {
+    std::lock_guard<std::mutex> lock(passwordMutex_);
+    return password_;
+}
+
+void Host::RunDetached(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(detachedMutex_);
+        ++detachedCount_;
+    }
+    auto finish = [this] {
+        std::lock_guard<std::mutex> lock(detachedMutex_);
+        --detachedCount_;
+        detachedDone_.notify_all();
+    };
+    try {
+        std::thread([work = std::move(work), finish]() mutable {
+            try {
+                work();
+            } catch (...) {
+            }
+            finish();
+        }).detach();
+    } catch (...) {
+        finish();
+    }
+}
+
+void Host::WaitForDetachedWork(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(detachedMutex_);
+    detachedDone_.wait_for(lock, limit, [this] { return detachedCount_ == 0; });
+}
+
+Host::~Host() {
+    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
+    if (agent) {
+        agent->Shutdown();
+        agent.reset();
+    }
+    stop_.store(true);
+    if (addressWatcher_.joinable()) addressWatcher_.join();
+    {
+        std::lock_guard<std::mutex> lock(lanServerMutex_);
+        if (lanServer_) lanServer_->Stop();
+    }
+    StopStreaming();
+    ReleaseInputBlock(inputState_);
+
+    // Detached work (LAN receive loops, remote tools, frame requests, the media thread)
+    // still uses this object: end what can be ended and wait for it before any member goes.
+    {
+        std::lock_guard<std::mutex> lock(channelMutex_);
+        for (SecureChannel* channel : channels_) channel->Shutdown();
+    }
+    relay_.AbortSocket();
+    media_.AbortSocket();
+    WaitForDetachedWork(std::chrono::seconds(5));
+    StopGdiplus();
+    // The TLS thread locks stay installed: the update thread is never joined and may
+    // still be inside Mbed TLS; the process end releases them.
+}
+
+}  // namespace sv

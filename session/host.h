@@ -1,0 +1,248 @@
+#pragma once
+// The one object of a running host: identity, relay link, controllers, streaming,
+// input, transfers, LAN direct and the training hook-up.
+// windows.h is taken in first so that its DispatchMessage macro can be retired for good:
+// the member below keeps its own name in every translation unit.
+#include <winsock2.h>
+#include <windows.h>
+#undef DispatchMessage
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/host_options.h"
+#include "net/websocket_client.h"
+#include "session/input_injection.h"
+#include "session/tile_encoder.h"
+
+namespace sv {
+
+class LanServer;
+class SecureChannel;
+struct LanTicket;
+
+namespace training {
+class ITrainingSurface;
+class IUiInspector;
+class TrainingAgent;
+}  // namespace training
+
+// One upload in progress.
+struct FileTransfer {
+    std::string name;
+    int64_t size = 0;
+    std::vector<uint8_t> data;
+};
+
+// A one-time LAN ticket waiting for its controller.
+struct LanTicketRecord {
+    std::vector<uint8_t> salt;
+    std::vector<uint8_t> verifier;
+    std::string controllerId;
+    uint64_t expiresAt = 0;  // GetTickCount64 value
+};
+
+void SetServiceMode(bool on);
+bool IsServiceMode();
+
+class Host {
+public:
+    explicit Host(HostOptions options);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    void Stop();
+    void EndSessionLocally();
+
+    // Identity and the relay loop.
+    std::string LoadPassword(const std::string& dataDir);
+    void RotatePassword();
+    int RunClassic();
+    int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
+    int RunRelayLoop(bool enrolled);
+    bool RegisterHost();
+    bool RegisterDevice();
+    void RunMediaChannel(const std::string& token, uint32_t generation);
+    void OnControllerJoined(const std::string& controllerId);
+    void OnPeerLeft(const std::string& controllerId);
+
+    // Dispatch and the two ways out.
+    void RouteIncomingText(const std::string& text);
+    void DispatchMessage(const std::string& text);
+    void SendText(const std::string& text);
+    bool SendBinary(const uint8_t* data, size_t length);
+
+    // Input.
+    bool SetInputBlocked(bool on);
+
+    // Clipboard and uploads.
+    void ApplyClipboardText(const std::string& text);
+    void HandleFileBegin(const nlohmann::json& msg, const std::string& from);
+    void HandleFileChunk(const nlohmann::json& msg, const std::string& from);
+    void HandleFileEnd(const nlohmann::json& msg, const std::string& from);
+
+    // Streaming.
+    void StartStreaming();
+    void StopStreaming();
+    void RunStreamLoop();
+    void StreamTileFrame();
+    void SendSingleFrame();
+    void ApplyStreamControl(const nlohmann::json& msg);
+    void ApplyStreamSwitch(bool on);
+    void ApplyStreamPrefs(const std::string& from, bool tiles);
+    void ApplyFrameAck(const std::string& from, const nlohmann::json& msg);
+    void RequestSingleFrame();
+    void AnnounceStreamMode();
+    void SendStreamMode();
+    void SendResolution();
+
+    // LAN direct.
+    int32_t ReadLanPort();
+    void StartLanWithPassword(int32_t port, const std::string& password);
+    void StartLanWithTickets(int32_t port);
+    void WatchLanAddresses();
+    std::string BuildLanEndpoints();
+    void AdvertiseLan();
+    void PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId);
+    bool FindLanTicket(const std::string& ticketId, LanTicket& out);
+    void RevokeLanTickets(const std::string& controllerId);
+    void OnLanChannelOpened(SecureChannel* channel);
+    void OnLanChannelMessage(SecureChannel* channel, const std::string& controllerId, const std::string& peerAddress);
+    void ReceiveLanFrames(SecureChannel* channel);
+    void ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId);
+    void UpdateLanPathState();
+    void SendLanPath(const std::string& controllerId, bool active);
+    void OnLanPeerClosed(SecureChannel* channel);
+
+    // Read by the host window.
+    std::string HostId() const { return hostId_; }
+    std::string Password();
+    int32_t DeviceId() const { return deviceId_; }
+    bool IsRegistered() const { return registered_.load(); }
+    uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
+    bool IsStopping() const { return stop_.load(); }
+
+    // Runs `work` on a detached thread that the destructor waits for.
+    void RunDetached(std::function<void()> work);
+
+    // The seams the dispatcher acts through; tests replace them.
+    struct Platform {
+        std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
+        std::function<bool(const std::string& text)> injectText;
+        std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
+        std::function<bool()> sendSecureAttention;
+        std::function<bool(bool on)> setInputBlocked;
+        std::function<bool(const uint8_t*, size_t)> sendRelayBinary;
+        std::function<bool(const uint8_t*, size_t)> sendMediaBinary;
+        std::function<bool(const std::string&)> sendRelayText;
+    };
+    Platform& PlatformSeams() { return platform_; }
+    training::TrainingAgent* Agent() { return agent_.get(); }
+
+private:
+    void InitTraining();
+    void HandleRegistered(const nlohmann::json& msg);
+    void HandleRegistrationError(const nlohmann::json& msg);
+    void HandleInput(const nlohmann::json& msg, const std::string& from);
+    void HandleKeyInput(const nlohmann::json& msg, const std::string& from);
+    void HandleInputBlockRequest(const nlohmann::json& msg, const std::string& from);
+    void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
+    void WaitForDetachedWork(std::chrono::milliseconds limit);
+
+    // 1. Options and identity
+    std::string relayUrl_;
+    std::string apiBase_;
+    std::string dataDir_;
+    std::string caBundlePath_;
+    int32_t lanPort_ = 0;
+    int32_t trainingEnabled_ = 1;
+    std::string hostId_;
+    std::string password_;
+    std::mutex passwordMutex_;
+    int32_t deviceId_ = 0;
+    std::string deviceSecret_;
+
+    // 2. Relay-loop state
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> deviceRejected_{false};
+    std::atomic<int32_t> refusalCount_{0};
+    std::atomic<bool> reconnect_{false};
+    std::atomic<bool> registered_{false};
+    std::atomic<uint32_t> connectedControllers_{0};
+    WebSocketClient relay_;
+
+    // 3. Media connection
+    WebSocketClient media_;
+    std::atomic<bool> mediaAttached_{false};
+    std::atomic<uint32_t> mediaGeneration_{0};
+
+    // 4. Controllers
+    std::mutex controllerMutex_;
+    std::set<std::string> controllerIds_;
+    int32_t controllerCount_ = 0;
+    int32_t streamOffCount_ = 0;
+    std::vector<std::string> tileAcceptors_;
+
+    // 5. Streaming
+    int32_t fps_ = 10;
+    int32_t maxWidth_ = 1280;
+    int32_t quality_ = 60;
+    bool secondStream_ = false;
+    std::atomic<bool> tilesMode_{false};
+    std::atomic<bool> keyframeRequest_{false};
+    uint32_t lastFrameSeq_ = 0;
+    std::mutex streamStateMutex_;
+    std::map<std::string, uint32_t> frameAcks_;
+    int64_t lastSendTimeNs_ = 0;
+    std::mutex streamThreadMutex_;  // serialises starting and stopping the stream thread
+    std::thread streamThread_;
+    std::atomic<bool> streamRunning_{false};
+    std::mutex frameMutex_;
+    TileEncoder tileEncoder_;
+
+    // 6. Input
+    InputState inputState_;
+
+    // 7. Training
+    std::unique_ptr<training::ITrainingSurface> surface_;
+    std::unique_ptr<training::IUiInspector> inspector_;
+    std::unique_ptr<training::TrainingAgent> agent_;
+
+    // 8. File transfers
+    std::mutex transferMutex_;
+    std::map<std::string, FileTransfer> transfers_;
+
+    // 9. LAN direct
+    std::unique_ptr<LanServer> lanServer_;
+    std::mutex lanServerMutex_;  // guards the listener pointer that password rotation replaces
+    std::mutex channelMutex_;
+    int32_t lanListenPort_ = 0;
+    std::vector<SecureChannel*> channels_;
+    std::mutex ticketMutex_;
+    std::map<std::string, LanTicketRecord> tickets_;
+    std::map<SecureChannel*, std::string> channelControllers_;
+    std::atomic<bool> allOnLan_{false};
+    std::thread addressWatcher_;
+
+    // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
+    std::mutex detachedMutex_;
+    std::condition_variable detachedDone_;
+    int32_t detachedCount_ = 0;
+
+    Platform platform_;
+};
+
+}  // namespace sv

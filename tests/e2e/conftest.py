@@ -1,0 +1,355 @@
+"""End-to-end harness: the real host under Wine against Python peers on 127.0.0.1."""
+import asyncio
+import glob
+import json
+import os
+import shutil
+import signal
+import ssl
+import subprocess
+import tempfile
+import threading
+import time
+
+import pytest
+import websockets
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("SV_BUILD_DIR", os.path.join(ROOT, "build"))
+BIN = os.path.join(BUILD, "bin")
+EXE = os.path.join(BIN, "sorvane-host-win7.exe")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
+
+
+def winpath(path):
+    """A Linux path as Wine sees it (drive Z: maps to /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wait_until(predicate, timeout=10.0, interval=0.05, message="condition"):
+    """Polls `predicate` until it returns a truthy value; fails the test after `timeout`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout}s waiting for {message}")
+        time.sleep(interval)
+
+
+class WinProcess:
+    """A Windows program started under Wine; always killed at clean-up."""
+
+    def __init__(self, exe, args, cwd=None, env=None):
+        self.out_path = tempfile.mktemp(prefix="sv-out-")
+        self.err_path = tempfile.mktemp(prefix="sv-err-")
+        self._out = open(self.out_path, "wb")
+        self._err = open(self.err_path, "wb")
+        full_env = dict(os.environ)
+        if env:
+            full_env.update(env)
+        self.proc = subprocess.Popen(["bash", WINE_RUN, exe] + list(args), stdout=self._out, stderr=self._err,
+                                     stdin=subprocess.DEVNULL, cwd=cwd, env=full_env, start_new_session=True)
+
+    def stdout(self):
+        self._out.flush()
+        with open(self.out_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def stderr(self):
+        self._err.flush()
+        with open(self.err_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def wait(self, timeout=60):
+        return self.proc.wait(timeout=timeout)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        self._out.close()
+        self._err.close()
+        for p in (self.out_path, self.err_path):
+            try:
+                os.unlink(p)
+            except OSError:
+                pass
+
+
+def run_exe(args, timeout=60, exe=EXE, env=None, cwd=None):
+    """Runs the host (or another program) to completion; returns (exit code, stdout, stderr)."""
+    p = WinProcess(exe, args, env=env, cwd=cwd)
+    try:
+        rc = p.wait(timeout=timeout)
+        return rc, p.stdout(), p.stderr()
+    finally:
+        p.kill()
+
+
+@pytest.fixture
+def data_dir():
+    d = tempfile.mkdtemp(prefix="sv-data-")
+    yield d
+    shutil.rmtree(d, ignore_errors=True)
+
+
+@pytest.fixture
+def processes():
+    """Starts Windows programs for one test and kills whatever is left at its end."""
+    started = []
+
+    def start(args, exe=EXE, env=None, cwd=None):
+        p = WinProcess(exe, args, env=env, cwd=cwd)
+        started.append(p)
+        return p
+
+    yield start
+    for p in started:
+        p.kill()
+
+
+def read_audit(data_dir):
+    """Every audit line in the data directory, oldest file first."""
+    lines = []
+    for path in sorted(glob.glob(os.path.join(data_dir, "audit-*.log"))):
+        with open(path, "rb") as f:
+            lines.extend(f.read().decode("utf-8", "replace").splitlines())
+    return lines
+
+
+def audit_entries(data_dir, kind=None):
+    """Audit lines split into (kind, actor, detail) tuples, optionally of one kind."""
+    out = []
+    for line in read_audit(data_dir):
+        parts = line.split(" | ", 3)
+        if len(parts) < 3:
+            continue
+        if len(parts) == 4 and parts[2].startswith("actor="):
+            entry = (parts[1], parts[2][len("actor="):], parts[3])
+        else:
+            entry = (parts[1], "", " | ".join(parts[2:]))
+        if kind is None or entry[0] == kind:
+            out.append(entry)
+    return out
+
+
+# ---------------------------------------------------------------- test certificates
+
+def _openssl(*args, cwd):
+    subprocess.run(["openssl"] + list(args), cwd=cwd, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def make_ca(directory, name="Sorvane Test CA"):
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+             "-subj", f"/CN={name}", cwd=directory)
+    return os.path.join(directory, "ca.pem"), os.path.join(directory, "ca.key")
+
+
+def make_server_cert(directory, ca_pem, ca_key, host="localhost", prefix="server"):
+    ext = os.path.join(directory, prefix + ".ext")
+    with open(ext, "w") as f:
+        f.write(f"subjectAltName=DNS:{host},IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n")
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", prefix + ".key", "-out", prefix + ".csr",
+             "-subj", f"/CN={host}", cwd=directory)
+    _openssl("x509", "-req", "-in", prefix + ".csr", "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+             "-out", prefix + ".pem", "-days", "2", "-extfile", ext, cwd=directory)
+    return os.path.join(directory, prefix + ".pem"), os.path.join(directory, prefix + ".key")
+
+
+class TestPki:
+    def __init__(self, directory):
+        self.dir = directory
+        self.ca_pem, self.ca_key = make_ca(directory)
+        self.cert, self.key = make_server_cert(directory, self.ca_pem, self.ca_key)
+
+    def server_context(self, cert=None, key=None, min_version=None, max_version=None):
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(cert or self.cert, key or self.key)
+        if min_version:
+            ctx.minimum_version = min_version
+        if max_version:
+            ctx.maximum_version = max_version
+        return ctx
+
+
+@pytest.fixture(scope="session")
+def pki():
+    d = tempfile.mkdtemp(prefix="sv-pki-")
+    yield TestPki(d)
+    shutil.rmtree(d, ignore_errors=True)
+
+
+# ---------------------------------------------------------------- fake relay
+
+class RelayConnection:
+    """One WebSocket client connected to the fake relay."""
+
+    def __init__(self, relay, ws):
+        self.relay = relay
+        self.ws = ws
+        self.texts = []
+        self.binaries = []
+        self.closed = False
+        self.lock = threading.Lock()
+
+    def send(self, message):
+        """Sends a dict (as JSON), a str or bytes to this client."""
+        if isinstance(message, dict):
+            message = json.dumps(message)
+        fut = asyncio.run_coroutine_threadsafe(self.ws.send(message), self.relay.loop)
+        fut.result(timeout=10)
+
+    def close(self):
+        fut = asyncio.run_coroutine_threadsafe(self.ws.close(), self.relay.loop)
+        try:
+            fut.result(timeout=10)
+        except Exception:
+            pass
+
+    def messages(self):
+        """Text messages received so far, parsed as JSON where possible."""
+        with self.lock:
+            out = []
+            for t in self.texts:
+                try:
+                    out.append(json.loads(t))
+                except ValueError:
+                    out.append(t)
+            return out
+
+    def wait_message(self, predicate=None, timeout=15.0, start=0):
+        """The first parsed text message (from index `start`) matching `predicate`."""
+        def find():
+            for m in self.messages()[start:]:
+                if predicate is None or (isinstance(m, dict) and predicate(m)):
+                    return m
+            return None
+        return wait_until(find, timeout, message="relay message")
+
+    def wait_type(self, type_name, timeout=15.0, start=0):
+        return self.wait_message(lambda m: m.get("type") == type_name, timeout, start)
+
+    def wait_binary(self, count=1, timeout=15.0):
+        def enough():
+            with self.lock:
+                return list(self.binaries) if len(self.binaries) >= count else None
+        return wait_until(enough, timeout, message=f"{count} binary messages")
+
+
+class FakeRelay:
+    """A WebSocket server standing in for the relay, on 127.0.0.1 (ws:// or wss://).
+
+    `on_connect(conn)` and `on_text(conn, text)` may be set to react; by default every
+    connection is recorded and "host-register"/"device-register" are answered with
+    {"type":"registered"} when `auto_register` is true.
+    """
+
+    def __init__(self, ssl_context=None, auto_register=True):
+        self.ssl_context = ssl_context
+        self.auto_register = auto_register
+        self.connections = []
+        self.lock = threading.Lock()
+        self.on_text = None
+        self.on_connect = None
+        self.loop = asyncio.new_event_loop()
+        self.port = None
+        self._server = None
+        self._ready = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+        if not self._ready.wait(10):
+            raise RuntimeError("fake relay did not start")
+
+    @property
+    def url(self):
+        scheme = "wss" if self.ssl_context else "ws"
+        host = "localhost" if self.ssl_context else "127.0.0.1"
+        return f"{scheme}://{host}:{self.port}/"
+
+    def _run(self):
+        asyncio.set_event_loop(self.loop)
+
+        async def start():
+            self._server = await websockets.serve(self._handler, "127.0.0.1", 0, ssl=self.ssl_context,
+                                                  max_size=None, ping_interval=None)
+            self.port = self._server.sockets[0].getsockname()[1]
+            self._ready.set()
+
+        self.loop.run_until_complete(start())
+        self.loop.run_forever()
+
+    async def _handler(self, ws, path=None):
+        conn = RelayConnection(self, ws)
+        with self.lock:
+            self.connections.append(conn)
+        if self.on_connect:
+            self.on_connect(conn)
+        try:
+            async for message in ws:
+                if isinstance(message, bytes):
+                    with conn.lock:
+                        conn.binaries.append(message)
+                    continue
+                with conn.lock:
+                    conn.texts.append(message)
+                if self.on_text:
+                    self.on_text(conn, message)
+                elif self.auto_register:
+                    try:
+                        m = json.loads(message)
+                    except ValueError:
+                        continue
+                    if isinstance(m, dict) and m.get("type") in ("host-register", "device-register"):
+                        await ws.send(json.dumps({"type": "registered"}))
+        except websockets.ConnectionClosed:
+            pass
+        finally:
+            conn.closed = True
+
+    def wait_connection(self, index=0, timeout=30.0):
+        def get():
+            with self.lock:
+                return self.connections[index] if len(self.connections) > index else None
+        return wait_until(get, timeout, message=f"relay connection #{index}")
+
+    def connection_count(self):
+        with self.lock:
+            return len(self.connections)
+
+    def close(self):
+        async def stop():
+            self._server.close()
+            await self._server.wait_closed()
+        try:
+            asyncio.run_coroutine_threadsafe(stop(), self.loop).result(timeout=10)
+        except Exception:
+            pass
+        self.loop.call_soon_threadsafe(self.loop.stop)
+        self._thread.join(timeout=10)
+
+
+@pytest.fixture
+def relay():
+    r = FakeRelay()
+    yield r
+    r.close()
+
+
+@pytest.fixture
+def tls_relay(pki):
+    r = FakeRelay(ssl_context=pki.server_context())
+    yield r
+    r.close()

@@ -1,0 +1,70 @@
+#pragma once
+// Helpers shared by the unit tests: a scratch directory and file reading.
+#include <windows.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace sv_test {
+
+// A fresh directory under the Windows temp folder, removed with its files at the end.
+class ScratchDir {
+public:
+    ScratchDir() {
+        static std::atomic<int> counter{0};
+        char tmp[MAX_PATH];
+        GetTempPathA(MAX_PATH, tmp);
+        path_ = std::string(tmp) + "sv-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(counter++);
+        CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~ScratchDir() { RemoveTree(path_); }
+    const std::string& Path() const { return path_; }
+
+    static void RemoveTree(const std::string& dir) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = fd.cFileName;
+                if (name == "." || name == "..") continue;
+                std::string full = dir + "\\" + name;
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(full);
+                } else {
+                    DeleteFileA(full.c_str());
+                }
+            } while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline std::vector<std::string> ListFiles(const std::string& dir) {
+    std::vector<std::string> out;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        std::string name = fd.cFileName;
+        if (name != "." && name != "..") out.push_back(name);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return out;
+}
+
+}  // namespace sv_test

@@ -1,0 +1,40 @@
+#pragma once
+// The callbacks through which the training agent reaches the host.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "training/training_records.h"
+
+namespace sv {
+namespace training {
+
+class ITrainingSurface;
+class IUiInspector;
+class IActivitySource;
+
+struct TrainingHostHooks {
+    ITrainingSurface* surface = nullptr;
+    IUiInspector* inspector = nullptr;
+    std::function<std::unique_ptr<IActivitySource>()> makeActivitySource;
+    std::function<bool(const std::string& kind, double x, double y, const std::string& button)> pointerInput;
+    std::function<bool(const std::string& text)> typeText;
+    std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> pressKey;
+    std::function<std::pair<int, int>()> screenSize;
+    std::function<std::pair<int, int>()> screenOrigin;
+    std::function<std::optional<WindowInfo>()> foregroundWindow;
+    std::string transcriptDirectory;
+    std::function<int64_t()> clock;
+    int64_t quietMs = 2500;
+    int32_t previewMs = 700;
+    int64_t restartHoldOffMs = 600000;
+    std::string hostVersion;
+    bool quietWatch = true;
+};
+
+}  // namespace training
+}  // namespace sv
