@@ -19,6 +19,14 @@ namespace {
 
 std::atomic<bool> g_serviceMode{false};
 
+std::mutex g_factoriesMutex;
+TrainingFactories g_factories;
+
+TrainingFactories CurrentTrainingFactories() {
+    std::lock_guard<std::mutex> lock(g_factoriesMutex);
+    return g_factories;
+}
+
 int64_t WallClockMilliseconds() {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
@@ -30,6 +38,11 @@ int64_t WallClockMilliseconds() {
 }
 
 }  // namespace
+
+void SetTrainingFactories(TrainingFactories factories) {
+    std::lock_guard<std::mutex> lock(g_factoriesMutex);
+    g_factories = std::move(factories);
+}
 
 void SetServiceMode(bool on) { g_serviceMode.store(on); }
 bool IsServiceMode() { return g_serviceMode.load(); }
@@ -60,11 +73,24 @@ Host::Host(HostOptions options)
 }
 
 void Host::InitTraining() {
-    // The Windows training surface and UI inspector are made here once they exist on
-    // this platform build; until then the agent runs without them and says so.
+    TrainingFactories factories = CurrentTrainingFactories();
+    if (trainingEnabled_ != 0) {
+        try {
+            surface_.reset();
+            inspector_.reset();
+            if (factories.makeSurface) surface_ = factories.makeSurface(dataDir_);
+            if (factories.makeInspector) inspector_ = factories.makeInspector();
+        } catch (const std::exception& e) {
+            WriteAuditLine("training", std::string("surface unavailable: ") + e.what(), "");
+            surface_.reset();
+            inspector_.reset();
+        }
+    }
+
     training::TrainingHostHooks hooks;
     hooks.surface = surface_.get();
     hooks.inspector = inspector_.get();
+    hooks.makeActivitySource = factories.makeActivitySource;
     hooks.pointerInput = [this](const std::string& kind, double x, double y, const std::string& button) {
         return platform_.injectPointer(kind, x, y, button);
     };

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,8 +37,18 @@ struct LanTicket;
 namespace training {
 class ITrainingSurface;
 class IUiInspector;
+class IActivitySource;
 class TrainingAgent;
 }  // namespace training
+
+// Makers of the Windows side of training. A Host built with training enabled asks them
+// for its surface and inspector; an empty maker gives none.
+struct TrainingFactories {
+    std::function<std::unique_ptr<training::ITrainingSurface>(const std::string& dataDir)> makeSurface;
+    std::function<std::unique_ptr<training::IUiInspector>()> makeInspector;
+    std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
+};
+void SetTrainingFactories(TrainingFactories factories);
 
 // One upload in progress.
 struct FileTransfer {
@@ -151,6 +162,8 @@ public:
     };
     Platform& PlatformSeams() { return platform_; }
     training::TrainingAgent* Agent() { return agent_.get(); }
+    training::ITrainingSurface* Surface() { return surface_.get(); }
+    training::IUiInspector* Inspector() { return inspector_.get(); }
 
 private:
     void InitTraining();

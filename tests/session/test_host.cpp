@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "app/audit_log.h"
+#include "session/host.h"
+#include "test_support.h"
+#include "training/training_interfaces.h"
+
+namespace {
+
+class FakeSurface : public sv::training::ITrainingSurface {};
+class FakeInspector : public sv::training::IUiInspector {};
+
+std::string AuditText(const std::string& dir) {
+    std::string all;
+    for (const std::string& name : sv_test::ListFiles(dir)) {
+        if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir + "/" + name);
+    }
+    return all;
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+    return n;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        sv::SetTrainingFactories({});
+        sv::SetAuditDirectory("");
+    }
+    sv::HostOptions Options(int training) {
+        sv::HostOptions o;
+        o.dataDir = dir.Path();
+        o.trainingEnabled = training;
+        return o;
+    }
+    sv_test::ScratchDir dir;
+};
+
+TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
+    int made = 0;
+    sv::SetTrainingFactories({[&](const std::string&) {
+                                  ++made;
+                                  return std::unique_ptr<sv::training::ITrainingSurface>(new FakeSurface);
+                              },
+                              [&] {
+                                  ++made;
+                                  return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector);
+                              },
+                              nullptr});
+    sv::Host host(Options(0));
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(host.Surface(), nullptr);
+    EXPECT_EQ(host.Inspector(), nullptr);
+    EXPECT_NE(host.Agent(), nullptr);
+}
+
+TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
+    std::string seenDir;
+    sv::SetTrainingFactories({[&](const std::string& d) {
+                                  seenDir = d;
+                                  return std::unique_ptr<sv::training::ITrainingSurface>(new FakeSurface);
+                              },
+                              [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
+                              nullptr});
+    sv::Host host(Options(1));
+    EXPECT_NE(host.Surface(), nullptr);
+    EXPECT_NE(host.Inspector(), nullptr);
+    EXPECT_EQ(seenDir, dir.Path());
+}
+
+TEST_F(HostTest, ThrowingSurfaceFactoryLeavesHostWithoutSurfaceAndOneAuditLine) {
+    sv::SetTrainingFactories({[](const std::string&) -> std::unique_ptr<sv::training::ITrainingSurface> {
+                                  throw std::runtime_error("no display");
+                              },
+                              [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
+                              nullptr});
+    sv::Host host(Options(1));
+    EXPECT_EQ(host.Surface(), nullptr);
+    EXPECT_EQ(host.Inspector(), nullptr);
+    EXPECT_NE(host.Agent(), nullptr);
+    std::string audit = AuditText(dir.Path());
+    EXPECT_EQ(CountOf(audit, " | training | surface unavailable: no display\n"), 1u);
+    EXPECT_EQ(CountOf(audit, "\n"), 1u);
+}
+
+TEST_F(HostTest, EndSessionLocallyWithoutChannelsOnlyAudits) {
+    sv::Host host(Options(0));
+    std::atomic<int> sends{0};
+    host.PlatformSeams().sendRelayText = [&](const std::string&) {
+        ++sends;
+        return true;
+    };
+    host.EndSessionLocally();
+    EXPECT_EQ(sends.load(), 0);
+    std::string audit = AuditText(dir.Path());
+    EXPECT_EQ(CountOf(audit, " | session-ended-locally | the person at the machine ended the session\n"), 1u);
+}
+
+TEST_F(HostTest, StopBeforeAnyConnectionReturnsAtOnce) {
+    sv::Host host(Options(0));
+    auto start = std::chrono::steady_clock::now();
+    host.Stop();
+    host.Stop();
+    EXPECT_TRUE(host.IsStopping());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(HostTest, DestructorWaitsForDetachedWork) {
+    std::atomic<bool> finished{false};
+    {
+        sv::Host host(Options(0));
+        host.RunDetached([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            finished = true;
+        });
+        host.RunDetached([] { throw std::runtime_error("a failing task must not take the process down"); });
+    }
+    EXPECT_TRUE(finished.load());
+}
+
+}  // namespace
