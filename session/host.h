@@ -26,6 +26,7 @@
 #include "app/host_options.h"
 #include "net/websocket_client.h"
 #include "session/input_injection.h"
+#include "session/lan_tickets.h"
 #include "session/tile_encoder.h"
 
 namespace sv {
@@ -55,14 +56,6 @@ struct FileTransfer {
     std::string name;
     int64_t size = 0;
     std::vector<uint8_t> data;
-};
-
-// A one-time LAN ticket waiting for its controller.
-struct LanTicketRecord {
-    std::vector<uint8_t> salt;
-    std::vector<uint8_t> verifier;
-    std::string controllerId;
-    uint64_t expiresAt = 0;  // GetTickCount64 value
 };
 
 void SetServiceMode(bool on);
@@ -244,8 +237,7 @@ private:
     std::mutex channelMutex_;
     int32_t lanListenPort_ = 0;
     std::vector<SecureChannel*> channels_;
-    std::mutex ticketMutex_;
-    std::map<std::string, LanTicketRecord> tickets_;
+    LanTicketTable tickets_;  // guarded by its own mutex
     std::map<SecureChannel*, std::string> channelControllers_;
     std::atomic<bool> allOnLan_{false};
     std::thread addressWatcher_;
