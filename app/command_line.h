@@ -1,0 +1,81 @@
+#pragma once
+// What the command line asks for: the options, the run mode and the one-shot commands.
+// Plain reading only; app/process_entry.h acts on it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/host_options.h"
+
+namespace sv {
+
+struct CommandLine {
+    HostOptions options;        // comes in holding the defaults; words overwrite them
+    bool caBundleGiven = false;  // "--cacert" was read (its value is still UTF-8)
+    bool tray = false;
+    bool service = false;
+    bool installService = false;
+    bool uninstallService = false;
+    bool checkUpdate = false;
+    bool noUpdate = false;
+    bool selfTestUpdate = false;
+    bool selfTestLan = false;
+    bool enroll = false;
+    bool enrollOnly = false;
+    std::string enrollToken;  // shared by "--enroll" and "--enroll-only"
+    std::string enrollName;
+    std::string fetchUrl;
+    std::string fetchDestination;
+    bool help = false;  // "--help" or "-h" ended the reading
+};
+
+// Reads args[1] onwards into `line` (args[0] is the program). Words are compared
+// exactly; a value word at the end without its value is ignored; later words win;
+// "--help"/"-h" stop the reading at once and set `help`.
+void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line);
+
+// "--apply-update" and "--srp-vectors" count only as the first word.
+bool IsApplyUpdateRun(const std::vector<std::string>& args);
+bool WantsSrpVectors(const std::vector<std::string>& args);
+
+// The UI Automation one-shots: with at least three words, the first "--uia-tree" or
+// "--uia-focus" that has a word after it.
+struct UiaCommand {
+    enum class Kind { None, Tree, Focus };
+    Kind kind = Kind::None;
+    std::string value;
+};
+UiaCommand FindUiaCommand(const std::vector<std::string>& args);
+
+// The one-shot commands in the order they are tried; the first that applies runs.
+enum class OneShot {
+    None,
+    Fetch,
+    EnrollOnly,
+    ServiceInstall,  // install or uninstall; uninstall wins when both are given
+    SelfTestUpdate,
+    SrpVectors,
+    SelfTestLan,
+    UiaTree,
+    UiaFocus,
+    CheckUpdate,
+};
+OneShot SelectOneShot(const CommandLine& line, const std::vector<std::string>& args);
+
+// C's atoi without its undefined overflow: leading blanks, a sign, digits, the rest
+// ignored; values beyond int32 are clamped.
+int32_t ReadLeadingInt(const std::string& text);
+
+// The seconds of "--uia-focus", kept between 0 and one hour.
+int32_t UiaFocusSeconds(const std::string& word);
+constexpr int32_t kMaxUiaFocusSeconds = 3600;
+
+// The five lines of the usage text.
+std::string UsageText();
+
+// Data directories: the console/tray default from APPDATA, and the service's own from
+// PROGRAMDATA. An empty variable counts as unset; `nullptr` means unset.
+std::string DefaultDataDir(const char* appData);
+std::string ServiceDataDir(const char* programData);
+
+}  // namespace sv

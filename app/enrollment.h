@@ -1,0 +1,39 @@
+#pragma once
+// Device enrolment as JSON: the request to the support API, the reading of its answer,
+// and the enrolment record device.json. No I/O here.
+#include <cstdint>
+#include <string>
+
+namespace sv {
+
+// {"enrollToken","name","os":"win"}, compact. Throws nlohmann's type_error when a text
+// is not valid UTF-8.
+std::string BuildEnrollRequest(const std::string& token, const std::string& name);
+
+struct EnrollAnswer {
+    enum class Outcome {
+        NoResponse,   // empty body
+        Enrolled,     // deviceId (int32) and deviceSecret (string)
+        Refused,      // valid JSON lacking deviceId or deviceSecret
+        BadResponse,  // not JSON, or the two keys hold values of the wrong kind
+    };
+    Outcome outcome = Outcome::NoResponse;
+    int32_t deviceId = 0;
+    std::string deviceSecret;
+    // For a refusal: the answer's "error" text, or "bad response" when it has none.
+    std::string error;
+};
+
+// Only an integer id within int32 and a string secret count as an enrolment: anything
+// looser would store a different id than the server gave and still report success.
+EnrollAnswer ReadEnrollAnswer(const std::string& body);
+
+// device.json: {"apiBase","deviceId","deviceSecret"}, compact, keys in that order.
+// Throws nlohmann's type_error when a text is not valid UTF-8.
+std::string BuildDeviceRecord(int32_t deviceId, const std::string& deviceSecret, const std::string& apiBase);
+
+// True when `text` is a device record with the same checks as an enrolment answer;
+// "apiBase" is not needed.
+bool ReadDeviceRecord(const std::string& text, int32_t& deviceId, std::string& deviceSecret);
+
+}  // namespace sv

@@ -1,0 +1,102 @@
+#include "app/enrollment.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+using sv::EnrollAnswer;
+using Outcome = sv::EnrollAnswer::Outcome;
+
+TEST(Enrollment, RequestIsCompactWithSortedKeys) {
+    EXPECT_EQ(sv::BuildEnrollRequest("tok-1", "Front desk \"A\""),
+              "{\"enrollToken\":\"tok-1\",\"name\":\"Front desk \\\"A\\\"\",\"os\":\"win\"}");
+    EXPECT_THROW(sv::BuildEnrollRequest("\xff", "n"), nlohmann::json::type_error);
+}
+
+TEST(Enrollment, AnswerWithIdAndSecretEnrols) {
+    EnrollAnswer a = sv::ReadEnrollAnswer("{\"deviceId\":42,\"deviceSecret\":\"s3cr3t\",\"extra\":[1]}");
+    EXPECT_EQ(a.outcome, Outcome::Enrolled);
+    EXPECT_EQ(a.deviceId, 42);
+    EXPECT_EQ(a.deviceSecret, "s3cr3t");
+    EnrollAnswer edge = sv::ReadEnrollAnswer("{\"deviceId\":2147483647,\"deviceSecret\":\"\"}");
+    EXPECT_EQ(edge.outcome, Outcome::Enrolled);
+    EXPECT_EQ(edge.deviceId, 2147483647);
+    EnrollAnswer negative = sv::ReadEnrollAnswer("{\"deviceId\":-2147483648,\"deviceSecret\":\"x\"}");
+    EXPECT_EQ(negative.outcome, Outcome::Enrolled);
+    EXPECT_EQ(negative.deviceId, -2147483647 - 1);
+}
+
+TEST(Enrollment, EmptyBodyIsNoResponse) {
+    EXPECT_EQ(sv::ReadEnrollAnswer("").outcome, Outcome::NoResponse);
+}
+
+TEST(Enrollment, RefusalCarriesItsErrorText) {
+    EnrollAnswer a = sv::ReadEnrollAnswer("{\"error\":\"token expired\"}");
+    EXPECT_EQ(a.outcome, Outcome::Refused);
+    EXPECT_EQ(a.error, "token expired");
+    EnrollAnswer onlyId = sv::ReadEnrollAnswer("{\"deviceId\":4}");
+    EXPECT_EQ(onlyId.outcome, Outcome::Refused);
+    EXPECT_EQ(onlyId.error, "bad response");
+    EnrollAnswer numericError = sv::ReadEnrollAnswer("{\"error\":5}");
+    EXPECT_EQ(numericError.outcome, Outcome::Refused);
+    EXPECT_EQ(numericError.error, "bad response");
+    EnrollAnswer array = sv::ReadEnrollAnswer("[\"deviceId\",\"deviceSecret\"]");
+    EXPECT_EQ(array.outcome, Outcome::Refused);
+    EXPECT_EQ(array.error, "bad response");
+}
+
+TEST(Enrollment, WrongKindsAreBadResponses) {
+    for (const char* body : {
+             "{\"deviceId\":\"12\",\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":12.5,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":12.0,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":true,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":null,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":2147483648,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":-2147483649,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":18446744073709551615,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":7,\"deviceSecret\":7}",
+             "{\"deviceId\":7,\"deviceSecret\":null}",
+             "{\"deviceId\":7,\"deviceSecret\":[\"x\"]}",
+             "not json",
+             "{\"deviceId\":7,\"deviceSecret\":\"x\"} trailing",
+             "<html>502</html>",
+         }) {
+        EXPECT_EQ(sv::ReadEnrollAnswer(body).outcome, Outcome::BadResponse) << body;
+    }
+}
+
+TEST(Enrollment, DeviceRecordIsByteExact) {
+    EXPECT_EQ(sv::BuildDeviceRecord(42, "s3cr3t", "https://api.example"),
+              "{\"apiBase\":\"https://api.example\",\"deviceId\":42,\"deviceSecret\":\"s3cr3t\"}");
+    EXPECT_EQ(sv::BuildDeviceRecord(-1, "a\"b", ""), "{\"apiBase\":\"\",\"deviceId\":-1,\"deviceSecret\":\"a\\\"b\"}");
+}
+
+TEST(Enrollment, DeviceRecordRoundTrips) {
+    int32_t id = 0;
+    std::string secret;
+    ASSERT_TRUE(sv::ReadDeviceRecord(sv::BuildDeviceRecord(77, "zz", "https://a"), id, secret));
+    EXPECT_EQ(id, 77);
+    EXPECT_EQ(secret, "zz");
+    ASSERT_TRUE(sv::ReadDeviceRecord("{\"deviceId\":5,\"deviceSecret\":\"x\"}", id, secret));
+    EXPECT_EQ(id, 5);
+}
+
+TEST(Enrollment, BadDeviceRecordsAreRefusedUntouched) {
+    for (const char* text : {
+             "{\"deviceId\":\"12\",\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":12}",
+             "{\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":4294967297,\"deviceSecret\":\"x\"}",
+             "{\"deviceId\":1,\"deviceSecret\":1}",
+             "[]",
+             "",
+             "{\"deviceId\":1,\"deviceSecret\":\"x\"",
+         }) {
+        int32_t id = 99;
+        std::string secret = "keep";
+        EXPECT_FALSE(sv::ReadDeviceRecord(text, id, secret)) << text;
+        EXPECT_EQ(id, 99) << text;
+        EXPECT_EQ(secret, "keep") << text;
+    }
+}
