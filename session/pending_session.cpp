@@ -9,15 +9,6 @@ int Host::RunEnrolled(int32_t, const std::string&) { return 0; }
 void Host::RunMediaChannel(const std::string&, uint32_t) {}
 void Host::OnControllerJoined(const std::string&) {}
 void Host::OnPeerLeft(const std::string&) {}
-// input
-InputState::InputState() {}
-InputState::~InputState() {}
-bool SetInputBlockedOn(InputState&, bool) { return false; }
-void ReleaseInputBlock(InputState&) {}
-bool InjectPointer(InputState&, const std::string&, double, double, const std::string&, int, int) { return false; }
-bool InjectText(InputState&, const std::string&) { return false; }
-bool InjectKey(InputState&, const std::string&, const std::vector<std::string>&) { return false; }
-bool SendSecureAttention() { return false; }
 // clipboard, uploads, remote tools
 void Host::ApplyClipboardText(const std::string&) {}
 void Host::HandleFileBegin(const nlohmann::json&, const std::string&) {}
