@@ -159,8 +159,11 @@ void Host::HandleInput(const json& msg, const std::string& from) {
     std::string kind = msg.contains("kind") ? StringField(msg, "kind") : std::string("move");
     std::string button = StringField(msg, "button");
     platform_.injectPointer(kind, x, y, button);
-    char coords[128];
-    std::snprintf(coords, sizeof(coords), " x=%f y=%f", x, y);
+    // "%f" of a huge coordinate runs to hundreds of digits: size the text to fit it.
+    int width = std::snprintf(nullptr, 0, " x=%f y=%f", x, y);
+    std::string coords(width > 0 ? static_cast<size_t>(width) + 1 : 1, '\0');
+    if (width > 0) std::snprintf(&coords[0], coords.size(), " x=%f y=%f", x, y);
+    coords.resize(width > 0 ? static_cast<size_t>(width) : 0);
     std::string detail = kind + coords;
     if (!button.empty()) detail += " button=" + button;
     WriteAuditLine("input", detail, from);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -129,6 +130,17 @@ TEST_F(DispatchFixture, PointerInputIsInjectedAndAudited) {
         "input | actor=c2 | move x=0.000000 y=0.000000",
     };
     EXPECT_EQ(AuditLines(), expected);
+}
+
+TEST_F(DispatchFixture, HugeCoordinatesAreAuditedInFull) {
+    host->DispatchMessage(R"({"type":"input","x":1e300,"y":-2.5,"from":"c"})");
+    ASSERT_EQ(calls.size(), 1u);
+    std::vector<std::string> lines = AuditLines();
+    ASSERT_EQ(lines.size(), 1u);
+    char expected[512];
+    std::snprintf(expected, sizeof(expected), "input | actor=c | move x=%f y=%f", 1e300, -2.5);
+    EXPECT_EQ(lines[0], expected);
+    EXPECT_GT(lines[0].size(), 300u);
 }
 
 TEST_F(DispatchFixture, KeyInputTextIgnoresKeyAndModifiers) {
