@@ -11,4 +11,5 @@ void SecureChannel::Close() {}
 LanServer::LanServer() {}
 LanServer::~LanServer() {}
 void LanServer::Stop() {}
+std::vector<std::string> ListLocalAddresses() { return {}; }
 }  // namespace sv

@@ -167,6 +167,8 @@ private:
     void HandleInputBlockRequest(const nlohmann::json& msg, const std::string& from);
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void WaitForDetachedWork(std::chrono::milliseconds limit);
+    void TearDownRelayPass();
+    bool WaitSecondsUnlessStopped(int32_t seconds);
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -194,6 +196,12 @@ private:
     WebSocketClient media_;
     std::atomic<bool> mediaAttached_{false};
     std::atomic<uint32_t> mediaGeneration_{0};
+    // A media thread holds mediaOwnerMutex_ from its connect to its disconnect, so two
+    // generations never use the one media connection at once; mediaOwner_ (under
+    // mediaStateMutex_) names the generation holding it, so a newer one can kick it out.
+    std::mutex mediaOwnerMutex_;
+    std::mutex mediaStateMutex_;
+    uint32_t mediaOwner_ = 0;
 
     // 4. Controllers
     std::mutex controllerMutex_;
