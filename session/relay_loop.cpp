@@ -210,10 +210,7 @@ int Host::RunRelayLoop(bool enrolled) {
 void Host::TearDownRelayPass() {
     StopStreaming();
     registered_.store(false);
-    {
-        std::lock_guard<std::mutex> lock(ticketMutex_);
-        tickets_.clear();
-    }
+    tickets_.Clear();
     allOnLan_.store(false);
     {
         // Every LAN channel goes, password-mode peers included: the controller
