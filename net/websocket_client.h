@@ -36,10 +36,20 @@ public:
     void AbortSocket();
     bool IsOpen() const { return open_.load(); }
 
+    // One frame from the peer; 255 on any failure or a payload above the frame limit.
     uint8_t ReadFrame(std::vector<uint8_t>& payload, bool& fin);
+    // One whole masked frame; the caller holds the send mutex.
     bool WriteFrame(uint8_t opcode, const uint8_t* data, size_t length);
 
+    const std::string& Host() const { return host_; }
+    uint16_t Port() const { return port_; }
+    const std::string& Path() const { return path_; }
+
 private:
+    // As ReadFrame, but a continuation frame may carry at most `continuationLimit` bytes
+    // so that a message gathered from fragments stays within the frame limit.
+    uint8_t ReadFrameWithin(std::vector<uint8_t>& payload, bool& fin, uint64_t continuationLimit);
+
     TlsStream stream_;
     std::string host_;
     uint16_t port_ = 443;
@@ -48,6 +58,7 @@ private:
     std::mutex sendMutex_;
 };
 
+// A 32-bit word from the system's strong random source; safe from any thread.
 uint32_t NextMaskWord();
 
 }  // namespace sv
