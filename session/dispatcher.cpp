@@ -6,6 +6,7 @@
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "session/host.h"
+#include "session/stream_rules.h"
 #include "training/training_agent.h"
 
 namespace sv {
@@ -91,14 +92,8 @@ void Host::DispatchMessage(const std::string& text) {
         } else if (type == "stream-control") {
             ApplyStreamControl(msg);
         } else if (type == "stream-prefs") {
-            auto it = msg.find("maxWidth");
-            if (it != msg.end() && it->is_number_integer()) {
-                int64_t w = it->get<int64_t>();
-                if (w >= 320 && w <= 3840) {
-                    std::lock_guard<std::mutex> lock(streamStateMutex_);
-                    maxWidth_ = static_cast<int32_t>(w);
-                }
-            }
+            int32_t maxWidth = 0;
+            if (ReadPrefsMaxWidth(msg, maxWidth)) maxWidth_.exchange(maxWidth);
             ApplyStreamPrefs(from, msg.value("tiles", false));
         } else if (type == "frame-ack") {
             ApplyFrameAck(from, msg);

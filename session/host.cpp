@@ -27,16 +27,6 @@ TrainingFactories CurrentTrainingFactories() {
     return g_factories;
 }
 
-int64_t WallClockMilliseconds() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    // 100-ns units since 1601 to milliseconds since 1970.
-    return static_cast<int64_t>((t.QuadPart - 116444736000000000ULL) / 10000ULL);
-}
-
 }  // namespace
 
 void SetTrainingFactories(TrainingFactories factories) {
@@ -67,6 +57,21 @@ Host::Host(HostOptions options)
     platform_.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
     platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
     platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
+    platform_.captureScreen = [](ScreenFrame& frame) { return CaptureScreen(frame); };
+    platform_.screenSize = [] { return GetScreenSize(); };
+    platform_.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
+        return EncodeJpegFrame(p, w, h, q);
+    };
+    platform_.encodeJpegRect = [](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
+                                  int32_t h, uint32_t q) { return EncodeJpegRect(p, fw, fh, x, y, w, h, q); };
+    // The tile encoder goes through the same seams as whole frames.
+    TileJpegCodec codec;
+    codec.frame = [this](const uint8_t* p, int32_t w, int32_t h, int32_t q) {
+        return platform_.encodeJpegFrame(p, w, h, static_cast<uint32_t>(q));
+    };
+    codec.rect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w, int32_t h,
+                        int32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, static_cast<uint32_t>(q)); };
+    tileEncoder_.SetCodec(std::move(codec));
 
     SetAuditDirectory(dataDir_);
     InitTraining();
@@ -104,7 +109,7 @@ void Host::InitTraining() {
     };
     std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
     hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
-    hooks.clock = [] { return WallClockMilliseconds(); };
+    hooks.clock = [] { return NowMilliseconds(); };
     hooks.quietMs = 2500;
     hooks.previewMs = 700;
     hooks.restartHoldOffMs = 600000;
@@ -122,6 +127,7 @@ void Host::InitTraining() {
 void Host::Stop() {
     stop_.exchange(true);
     streamRunning_.store(false);
+    WakeStream();
     relay_.AbortSocket();
     media_.AbortSocket();
 }

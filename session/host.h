@@ -27,6 +27,7 @@
 #include "net/websocket_client.h"
 #include "session/input_injection.h"
 #include "session/lan_tickets.h"
+#include "session/screen_capture.h"
 #include "session/tile_encoder.h"
 
 namespace sv {
@@ -60,6 +61,9 @@ struct FileTransfer {
 
 void SetServiceMode(bool on);
 bool IsServiceMode();
+
+// Wall-clock milliseconds since 1970-01-01 UTC.
+int64_t NowMilliseconds();
 
 class Host {
 public:
@@ -152,6 +156,13 @@ public:
         std::function<bool(const uint8_t*, size_t)> sendRelayBinary;
         std::function<bool(const uint8_t*, size_t)> sendMediaBinary;
         std::function<bool(const std::string&)> sendRelayText;
+        // The screen and its encoder, so the stream logic runs on synthetic frames.
+        std::function<bool(ScreenFrame&)> captureScreen;
+        std::function<std::pair<int32_t, int32_t>()> screenSize;
+        std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, uint32_t)> encodeJpegFrame;
+        std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                           uint32_t)>
+            encodeJpegRect;
     };
     Platform& PlatformSeams() { return platform_; }
     training::TrainingAgent* Agent() { return agent_.get(); }
@@ -169,6 +180,9 @@ private:
     void WaitForDetachedWork(std::chrono::milliseconds limit);
     void TearDownRelayPass();
     bool WaitSecondsUnlessStopped(int32_t seconds);
+    // Sleeps up to `ns` unless the stream is stopped first; false when it was.
+    bool StreamSleep(int64_t ns);
+    void WakeStream();
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -211,9 +225,9 @@ private:
     std::vector<std::string> tileAcceptors_;
 
     // 5. Streaming
-    int32_t fps_ = 10;
-    int32_t maxWidth_ = 1280;
-    int32_t quality_ = 60;
+    std::atomic<int32_t> fps_{10};
+    std::atomic<int32_t> maxWidth_{1280};
+    std::atomic<int32_t> quality_{60};
     bool secondStream_ = false;
     std::atomic<bool> tilesMode_{false};
     std::atomic<bool> keyframeRequest_{false};
@@ -224,8 +238,14 @@ private:
     std::mutex streamThreadMutex_;  // serialises starting and stopping the stream thread
     std::thread streamThread_;
     std::atomic<bool> streamRunning_{false};
+    std::mutex streamWakeMutex_;  // with streamWake_: a stop ends the pacing sleep at once
+    std::condition_variable streamWake_;
     std::mutex frameMutex_;
     TileEncoder tileEncoder_;
+    ScreenFrame streamFrame_;             // stream thread only: reused capture buffer
+    std::vector<uint8_t> tileFrameOut_;   // stream thread only: reused SVT1 buffer
+    std::atomic<bool> singleFrameBusy_{false};
+    std::atomic<bool> singleFramePending_{false};
 
     // 6. Input
     InputState inputState_;
