@@ -52,6 +52,18 @@ if ! ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* >/dev/null 2>&1; then
   ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* >/dev/null 2>&1 || { echo "setup: trixie's mbedtls is not 3.6.x" >&2; exit 1; }
 fi
 
+# Mbed TLS 3.6.6's TLS 1.2 client refuses a ServerKeyExchange signed with
+# rsa_pss_rsae, which OpenSSL servers with RSA keys choose; the patch lets it
+# through. Applied once per source tree; a freshly patched tree is rebuilt.
+MBED_SRC=$(ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* | head -n1)
+if ! grep -q 'RSA-PSS (rsae) is also valid in a TLS 1.2' "$MBED_SRC/library/ssl_misc.h"; then
+  if patch -s -p1 --forward --no-backup-if-mismatch -r - -d "$MBED_SRC" < "$ROOT/net/mbedtls/tls12-rsa-pss-sigalgs.patch"; then
+    rm -f "$DEPS/mbedtls-install/.config-stamp"
+  else
+    echo "setup: warning: the TLS 1.2 RSA-PSS patch does not apply to $(basename "$MBED_SRC")" >&2
+  fi
+fi
+
 # The three Poppins faces, from the npm registry.
 FONTS="$DEPS/fonts"
 if [ ! -f "$FONTS/Poppins_600SemiBold.ttf" ]; then

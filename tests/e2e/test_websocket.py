@@ -82,10 +82,7 @@ def test_wss_with_test_ca(processes, tls_relay, pki):
     assert p.wait(15) == 0
 
 
-@pytest.mark.parametrize("version", [
-    pytest.param(ssl.TLSVersion.TLSv1_2, marks=pytest.mark.xfail(
-        strict=True, reason="Mbed TLS 3.6.6 refuses rsa_pss_rsae in a TLS 1.2 ServerKeyExchange; fix pending")),
-    ssl.TLSVersion.TLSv1_3], ids=["tls12", "tls13"])
+@pytest.mark.parametrize("version", [ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_3], ids=["tls12", "tls13"])
 def test_each_tls_version_alone(processes, make_relay, pki, version):
     relay = make_relay(pki.server_context(min_version=version, max_version=version))
     p, conn = exchange_messages(processes, relay, pki.ca_pem)
