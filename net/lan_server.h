@@ -1,15 +1,23 @@
 #pragma once
 // Listens for direct LAN controllers and admits them through the SRP handshake.
+// Password mode (classic host): one salt and verifier, every interface.
+// Ticket mode (enrolled device): one-use tickets, private addresses and loopback.
+// Handshake messages are a 4-byte big-endian length and that many bytes:
+//   [ticket mode: controller -> ticket id]
+//   host -> salt, host -> B, controller -> A, controller -> M1,
+//   host -> M2 (32 bytes), or an empty message that refuses.
 #include <winsock2.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/lan_lockout.h"
 #include "net/secure_channel.h"
 
 namespace sv {
@@ -20,15 +28,20 @@ struct LanTicket {
     std::string controllerId;
 };
 
+constexpr int32_t kHandshakeMessageBound = 4096;
+constexpr uint32_t kHandshakeTimeoutMs = 15000;
+constexpr uint32_t kChannelSendTimeoutMs = 3000;
+
 class LanServer {
 public:
     using ChannelCallback = std::function<void(SecureChannel*)>;
     using TicketLookup = std::function<bool(const std::string& ticketId, LanTicket& out)>;
     using TicketChannelCallback =
         std::function<void(SecureChannel*, const std::string& controllerId, const std::string& peerAddress)>;
+    using AddressSource = std::function<std::vector<std::string>()>;
 
     LanServer();
-    ~LanServer();
+    ~LanServer();  // stops
     LanServer(const LanServer&) = delete;
     LanServer& operator=(const LanServer&) = delete;
 
@@ -36,15 +49,30 @@ public:
                          ChannelCallback onChannel);
     void InitForTickets(uint32_t port, TicketLookup ticketLookup, TicketChannelCallback onTicketChannel);
     void Start();
+    // Closes the listeners, cuts handshakes in progress and waits until every
+    // connection thread has finished, including a callback it is running: do
+    // not call it while holding a lock that the callbacks take.
     void Stop();
     void Restart();
     bool IsListening() const { return listening_.load() != 0; }
     uint32_t Port() const { return port_; }
+    // The port the last listener bound (differs from Port() when that is 0).
+    uint16_t BoundPort() const { return boundPort_.load(); }
+
+    // Seams. By default the process-wide throttling table, 15 s handshake
+    // time-outs and the machine's own addresses are used.
+    void SetLockout(std::shared_ptr<LanLockout> lockout);
+    void SetHandshakeTimeoutMs(uint32_t ms) { handshakeTimeoutMs_ = ms; }
+    void SetAddressSource(AddressSource source) { addressSource_ = std::move(source); }
+    static std::shared_ptr<LanLockout> SharedLockout();
 
 private:
+    struct Connections;  // handshakes in progress, shared with their threads
+
     bool OpenListener(uint32_t addressNetworkOrder);
     void AcceptLoop(SOCKET listenSocket);
     void HandleConnection(SOCKET socket);
+    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key);
 
     uint32_t port_ = 0;
     std::vector<uint8_t> salt_;
@@ -57,8 +85,27 @@ private:
     std::vector<std::thread> acceptThreads_;
     std::atomic<uint8_t> running_{0};
     std::atomic<uint8_t> listening_{0};
+    std::atomic<uint16_t> boundPort_{0};
+    std::shared_ptr<LanLockout> lockout_;
+    uint32_t handshakeTimeoutMs_ = kHandshakeTimeoutMs;
+    AddressSource addressSource_;
+    std::shared_ptr<Connections> connections_;
 };
 
+// Host side of the proof on an accepted socket; the channel owns the socket on
+// success. Nothing on any failure (the caller closes the socket).
+std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<uint8_t>& salt,
+                                               const std::vector<uint8_t>& verifier);
+// The same, giving the 32-byte session key instead of a channel.
+bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
+                           std::vector<uint8_t>& key);
+// Reads one message; refuses a negative length or one above `bound` before
+// reading its body.
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound);
+bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes);
+
+// Dotted IPv4 addresses of this machine's name: the private ones (each once),
+// and all of them with "127.0.0.1" appended.
 std::vector<std::string> ListPrivateAddresses();
 std::vector<std::string> ListLocalAddresses();
 

@@ -1,0 +1,130 @@
+#include "net/lan_lockout.h"
+
+#include <utility>
+
+namespace sv {
+
+LanLockout::LanLockout(Clock clock, size_t maxAddresses, int maxHandshakes)
+    : clock_(std::move(clock)), maxAddresses_(maxAddresses), maxHandshakes_(maxHandshakes) {}
+
+uint64_t LanLockout::LockDurationMs(int failures) {
+    if (failures < kLockoutThreshold) return 0;
+    int doublings = failures - kLockoutThreshold;
+    if (doublings > kMaxDoublings) doublings = kMaxDoublings;
+    return kBaseLockMs << doublings;
+}
+
+bool LanLockout::MakeRoom(uint64_t now) {
+    if (records_.size() < maxAddresses_) return true;
+    // First forget everything idle for long; then, if still full, the least
+    // recently active record that neither is locked nor has work in progress.
+    auto oldest = records_.end();
+    for (auto it = records_.begin(); it != records_.end();) {
+        const Record& r = it->second;
+        bool free = r.inFlight == 0 && now >= r.lockedUntil;
+        if (free && now - r.lastActivity >= kForgetIdleMs) {
+            it = records_.erase(it);
+            continue;
+        }
+        if (free && (oldest == records_.end() || r.lastActivity < oldest->second.lastActivity)) oldest = it;
+        ++it;
+    }
+    if (records_.size() < maxAddresses_) return true;
+    if (oldest == records_.end()) return false;
+    records_.erase(oldest);
+    return true;
+}
+
+LanAdmission LanLockout::TryBegin(const std::string& address) {
+    const uint64_t now = clock_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (totalInFlight_ >= maxHandshakes_) return LanAdmission::kBusy;
+    auto it = records_.find(address);
+    if (it == records_.end()) {
+        if (!MakeRoom(now)) return LanAdmission::kBusy;
+        it = records_.emplace(address, Record{}).first;
+    }
+    Record& r = it->second;
+    if (r.failures >= kLockoutThreshold) {
+        // Locked, or the lock ran out: then one probe at a time.
+        if (now < r.lockedUntil || r.inFlight > 0) return LanAdmission::kLockedOut;
+    } else if (r.failures + r.inFlight >= kLockoutThreshold) {
+        return LanAdmission::kLockedOut;
+    }
+    ++r.inFlight;
+    r.lastActivity = now;
+    ++totalInFlight_;
+    return LanAdmission::kAdmitted;
+}
+
+void LanLockout::Succeeded(const std::string& address) {
+    const uint64_t now = clock_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    if (it == records_.end()) return;
+    if (it->second.inFlight > 0) {
+        --it->second.inFlight;
+        --totalInFlight_;
+    }
+    if (it->second.inFlight == 0) {
+        records_.erase(it);
+    } else {
+        it->second.failures = 0;
+        it->second.lockedUntil = 0;
+        it->second.lastActivity = now;
+    }
+}
+
+void LanLockout::Failed(const std::string& address) {
+    const uint64_t now = clock_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    if (it == records_.end()) return;
+    Record& r = it->second;
+    if (r.inFlight > 0) {
+        --r.inFlight;
+        --totalInFlight_;
+    }
+    ++r.failures;
+    r.lastActivity = now;
+    if (r.failures >= kLockoutThreshold) r.lockedUntil = now + LockDurationMs(r.failures);
+}
+
+void LanLockout::Abandoned(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    if (it == records_.end() || it->second.inFlight == 0) return;
+    --it->second.inFlight;
+    --totalInFlight_;
+    if (it->second.inFlight == 0 && it->second.failures == 0) records_.erase(it);
+}
+
+int LanLockout::Failures(const std::string& address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    return it == records_.end() ? 0 : it->second.failures;
+}
+
+uint64_t LanLockout::LockedUntil(const std::string& address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    return it == records_.end() ? 0 : it->second.lockedUntil;
+}
+
+int LanLockout::InFlight(const std::string& address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(address);
+    return it == records_.end() ? 0 : it->second.inFlight;
+}
+
+int LanLockout::TotalInFlight() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return totalInFlight_;
+}
+
+size_t LanLockout::Size() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_.size();
+}
+
+}  // namespace sv

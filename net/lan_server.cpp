@@ -1,0 +1,328 @@
+#include "net/lan_server.h"
+
+#include <windows.h>
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+
+#include <condition_variable>
+#include <set>
+
+#include "net/lan_addresses.h"
+#include "net/srp.h"
+
+namespace sv {
+
+// Sockets of handshakes in progress and the number of connection threads still
+// running. Threads keep it alive through their own reference, so the last
+// thread may finish after the server is gone without touching freed memory.
+struct LanServer::Connections {
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::set<SOCKET> handshaking;
+    std::set<SOCKET> closedByStop;
+    int active = 0;
+    bool stopping = false;
+};
+
+namespace {
+
+void SetTimeouts(SOCKET s, uint32_t receiveMs, uint32_t sendMs) {
+    DWORD r = receiveMs, w = sendMs;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&r), sizeof r);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&w), sizeof w);
+}
+
+void EnableKeepAlive(SOCKET s) {
+    tcp_keepalive settings{};
+    settings.onoff = 1;
+    settings.keepalivetime = 2000;
+    settings.keepaliveinterval = 1000;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned, nullptr, nullptr);
+}
+
+std::string PeerAddress(SOCKET s) {
+    sockaddr_in addr{};
+    int len = sizeof addr;
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) {
+        return "unknown";
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) return "unknown";
+    return text;
+}
+
+// Every IPv4 address that this machine's name resolves to, in resolver order.
+std::vector<std::string> ResolveOwnAddresses() {
+    std::vector<std::string> out;
+    char name[256] = {};
+    if (gethostname(name, sizeof name) != 0) return out;
+    name[sizeof name - 1] = 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* results = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &results) != 0) return out;
+    for (addrinfo* p = results; p; p = p->ai_next) {
+        if (p->ai_family != AF_INET || !p->ai_addr) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(p->ai_addr);
+        if (inet_ntop(AF_INET, const_cast<in_addr*>(&in->sin_addr), text, sizeof text)) out.push_back(text);
+    }
+    freeaddrinfo(results);
+    return out;
+}
+
+uint64_t TickNow() { return GetTickCount64(); }
+
+}  // namespace
+
+std::vector<std::string> ListPrivateAddresses() { return SelectPrivateAddresses(ResolveOwnAddresses()); }
+
+std::vector<std::string> ListLocalAddresses() { return AppendLoopback(ResolveOwnAddresses()); }
+
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound) {
+    uint8_t lengthBytes[4];
+    if (!RecvExact(socket, lengthBytes, sizeof lengthBytes)) return false;
+    int32_t length = static_cast<int32_t>((static_cast<uint32_t>(lengthBytes[0]) << 24) |
+                                          (static_cast<uint32_t>(lengthBytes[1]) << 16) |
+                                          (static_cast<uint32_t>(lengthBytes[2]) << 8) | lengthBytes[3]);
+    if (length < 0 || length > bound) return false;
+    out.assign(static_cast<size_t>(length), 0);
+    return RecvExact(socket, out.data(), out.size());
+}
+
+bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > 0x7fffffffu) return false;
+    uint32_t n = static_cast<uint32_t>(bytes.size());
+    std::vector<uint8_t> message;
+    message.reserve(4 + bytes.size());
+    message.push_back(static_cast<uint8_t>(n >> 24));
+    message.push_back(static_cast<uint8_t>(n >> 16));
+    message.push_back(static_cast<uint8_t>(n >> 8));
+    message.push_back(static_cast<uint8_t>(n));
+    message.insert(message.end(), bytes.begin(), bytes.end());
+    return SendAll(socket, message.data(), message.size());
+}
+
+bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
+                           std::vector<uint8_t>& key) {
+    key.clear();
+    SrpServerState state(salt);
+    std::vector<uint8_t> B = SrpServerStart(state, verifier);
+    if (B.empty() || salt.empty()) {
+        // Nothing to prove against: refuse without going through the motions.
+        WriteHandshakeMessage(socket, {});
+        return false;
+    }
+    if (!WriteHandshakeMessage(socket, salt) || !WriteHandshakeMessage(socket, B)) return false;
+    std::vector<uint8_t> A, M1;
+    if (!ReadHandshakeMessage(socket, A, kHandshakeMessageBound) ||
+        !ReadHandshakeMessage(socket, M1, kHandshakeMessageBound)) {
+        return false;
+    }
+    std::vector<uint8_t> M2 = SrpServerFinish(state, A, M1);
+    if (M2.empty() || state.K.size() != 32) {
+        WriteHandshakeMessage(socket, {});
+        return false;
+    }
+    if (!WriteHandshakeMessage(socket, M2)) return false;
+    key = state.K;
+    return true;
+}
+
+std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<uint8_t>& salt,
+                                               const std::vector<uint8_t>& verifier) {
+    std::vector<uint8_t> key;
+    if (!RunLanHandshakeForKey(socket, salt, verifier, key)) return nullptr;
+    return std::make_unique<SecureChannel>(socket, key, kRoleHost);
+}
+
+std::shared_ptr<LanLockout> LanServer::SharedLockout() {
+    static std::shared_ptr<LanLockout> shared = std::make_shared<LanLockout>(TickNow);
+    return shared;
+}
+
+LanServer::LanServer()
+    : lockout_(SharedLockout()), addressSource_(ListPrivateAddresses), connections_(std::make_shared<Connections>()) {}
+
+LanServer::~LanServer() { Stop(); }
+
+void LanServer::InitForPassword(uint32_t port, std::vector<uint8_t> salt, std::vector<uint8_t> verifier,
+                                ChannelCallback onChannel) {
+    port_ = port;
+    salt_ = std::move(salt);
+    verifier_ = std::move(verifier);
+    onChannel_ = std::move(onChannel);
+    ticketLookup_ = nullptr;
+    onTicketChannel_ = nullptr;
+}
+
+void LanServer::InitForTickets(uint32_t port, TicketLookup ticketLookup, TicketChannelCallback onTicketChannel) {
+    port_ = port;
+    salt_.clear();
+    verifier_.clear();
+    onChannel_ = nullptr;
+    ticketLookup_ = std::move(ticketLookup);
+    onTicketChannel_ = std::move(onTicketChannel);
+}
+
+void LanServer::SetLockout(std::shared_ptr<LanLockout> lockout) {
+    if (lockout) lockout_ = std::move(lockout);
+}
+
+void LanServer::Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (listening_.load()) return;
+    {
+        std::lock_guard<std::mutex> c(connections_->mutex);
+        connections_->stopping = false;
+        connections_->closedByStop.clear();
+    }
+    running_.store(1);
+    bool any = false;
+    if (ticketLookup_) {
+        std::vector<std::string> addresses = addressSource_ ? addressSource_() : std::vector<std::string>{};
+        for (const std::string& text : TicketListenAddresses(addresses)) {
+            in_addr a{};
+            if (inet_pton(AF_INET, text.c_str(), &a) == 1) any = OpenListener(a.s_addr) || any;
+        }
+    } else {
+        any = OpenListener(htonl(INADDR_ANY));
+    }
+    listening_.store(any ? 1 : 0);
+    if (!any) running_.store(0);
+}
+
+bool LanServer::OpenListener(uint32_t addressNetworkOrder) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return false;
+    BOOL reuse = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port_ & 0xffff));
+    addr.sin_addr.s_addr = addressNetworkOrder;
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0) {
+        closesocket(s);
+        return false;
+    }
+    sockaddr_in bound{};
+    int len = sizeof bound;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0) boundPort_.store(ntohs(bound.sin_port));
+    listenSockets_.push_back(s);
+    acceptThreads_.emplace_back(&LanServer::AcceptLoop, this, s);
+    return true;
+}
+
+void LanServer::AcceptLoop(SOCKET listenSocket) {
+    while (running_.load()) {
+        SOCKET s = accept(listenSocket, nullptr, nullptr);
+        if (s == INVALID_SOCKET) {
+            // A peer that reset before we took it is no reason to stop serving.
+            if (running_.load() && WSAGetLastError() == WSAECONNRESET) continue;
+            break;
+        }
+        BOOL noDelay = TRUE;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+        {
+            std::lock_guard<std::mutex> c(connections_->mutex);
+            ++connections_->active;
+        }
+        std::shared_ptr<Connections> connections = connections_;
+        std::thread([this, s, connections] {
+            HandleConnection(s);
+            std::lock_guard<std::mutex> c(connections->mutex);
+            --connections->active;
+            connections->idle.notify_all();
+        }).detach();
+    }
+}
+
+bool LanServer::Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key) {
+    if (!ticketLookup_) return RunLanHandshakeForKey(socket, salt_, verifier_, key);
+    std::vector<uint8_t> idBytes;
+    if (!ReadHandshakeMessage(socket, idBytes, kHandshakeMessageBound) || idBytes.empty()) return false;
+    LanTicket ticket;
+    if (!ticketLookup_(std::string(idBytes.begin(), idBytes.end()), ticket)) {
+        WriteHandshakeMessage(socket, {});
+        return false;
+    }
+    controllerId = ticket.controllerId;
+    return RunLanHandshakeForKey(socket, ticket.salt, ticket.verifier, key);
+}
+
+void LanServer::HandleConnection(SOCKET socket) {
+    const std::string peer = PeerAddress(socket);
+    if (lockout_->TryBegin(peer) != LanAdmission::kAdmitted) {
+        closesocket(socket);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> c(connections_->mutex);
+        if (connections_->stopping) {
+            closesocket(socket);
+            lockout_->Abandoned(peer);
+            return;
+        }
+        connections_->handshaking.insert(socket);
+    }
+    // Both modes bound every handshake step: a silent peer must not hold a thread.
+    SetTimeouts(socket, handshakeTimeoutMs_, handshakeTimeoutMs_);
+    std::string controllerId;
+    std::vector<uint8_t> key;
+    const bool admitted = Admit(socket, controllerId, key);
+    {
+        std::lock_guard<std::mutex> c(connections_->mutex);
+        if (connections_->closedByStop.erase(socket) > 0) {
+            // Stop closed this socket to cut the handshake; it is not ours to close again.
+            lockout_->Abandoned(peer);
+            return;
+        }
+        connections_->handshaking.erase(socket);
+    }
+    if (!admitted) {
+        lockout_->Failed(peer);
+        closesocket(socket);
+        return;
+    }
+    lockout_->Succeeded(peer);
+    auto channel = std::make_unique<SecureChannel>(socket, key, kRoleHost);
+    if (!running_.load()) return;  // stopping: the channel closes its socket
+    SetTimeouts(socket, 0, kChannelSendTimeoutMs);
+    EnableKeepAlive(socket);
+    if (ticketLookup_) {
+        if (onTicketChannel_) onTicketChannel_(channel.release(), controllerId, peer);
+    } else if (onChannel_) {
+        onChannel_(channel.release());
+    }
+}
+
+void LanServer::Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.store(0);
+    for (SOCKET s : listenSockets_) closesocket(s);
+    listenSockets_.clear();
+    for (std::thread& t : acceptThreads_) {
+        if (t.joinable()) t.join();
+    }
+    acceptThreads_.clear();
+    std::unique_lock<std::mutex> c(connections_->mutex);
+    connections_->stopping = true;
+    // Closing (not only shutting down) is what reliably wakes a receive that
+    // waits under a time-out; the connection thread learns it through closedByStop.
+    for (SOCKET s : connections_->handshaking) {
+        shutdown(s, SD_BOTH);
+        closesocket(s);
+        connections_->closedByStop.insert(s);
+    }
+    connections_->handshaking.clear();
+    connections_->idle.wait(c, [this] { return connections_->active == 0; });
+    listening_.store(0);
+}
+
+void LanServer::Restart() {
+    Stop();
+    Start();
+}
+
+}  // namespace sv

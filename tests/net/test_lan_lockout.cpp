@@ -1,0 +1,173 @@
+// The per-address throttling of LAN handshakes, driven by a fake clock.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "net/lan_lockout.h"
+
+namespace sv {
+namespace {
+
+struct FakeClock {
+    uint64_t now = 1000000;
+    LanLockout::Clock Fn() {
+        return [this] { return now; };
+    }
+};
+
+const std::string kPeer = "192.168.1.50";
+
+void FailOnce(LanLockout& table, const std::string& peer = kPeer) {
+    ASSERT_EQ(table.TryBegin(peer), LanAdmission::kAdmitted);
+    table.Failed(peer);
+}
+
+TEST(LanLockout, FiveFailuresLockForThirtySecondsThenOneProbe) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 5; ++i) FailOnce(table);
+    EXPECT_EQ(table.Failures(kPeer), 5);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    clock.now += 29999;
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    clock.now += 1;
+    ASSERT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted);
+    // Only one probe at a time once the lock has run out.
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    table.Failed(kPeer);
+    EXPECT_EQ(table.LockedUntil(kPeer), clock.now + 60000);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+}
+
+TEST(LanLockout, LockDoublesUpTo960Seconds) {
+    EXPECT_EQ(LanLockout::LockDurationMs(4), 0u);
+    EXPECT_EQ(LanLockout::LockDurationMs(5), 30000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(6), 60000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(7), 120000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(8), 240000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(9), 480000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(10), 960000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(11), 960000u);
+    EXPECT_EQ(LanLockout::LockDurationMs(1000), 960000u);
+
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 5; ++i) FailOnce(table);
+    for (int failures = 6; failures <= 12; ++failures) {
+        clock.now = table.LockedUntil(kPeer);
+        FailOnce(table);
+        EXPECT_EQ(table.LockedUntil(kPeer) - clock.now, LanLockout::LockDurationMs(failures)) << failures;
+    }
+}
+
+TEST(LanLockout, SuccessClearsTheRecord) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 4; ++i) FailOnce(table);
+    ASSERT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted);
+    table.Succeeded(kPeer);
+    EXPECT_EQ(table.Failures(kPeer), 0);
+    EXPECT_EQ(table.Size(), 0u);
+    FailOnce(table);
+    EXPECT_EQ(table.Failures(kPeer), 1);
+}
+
+TEST(LanLockout, ParallelAttemptsCountAgainstTheLimit) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted) << i;
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    EXPECT_EQ(table.InFlight(kPeer), 5);
+    for (int i = 0; i < 5; ++i) table.Failed(kPeer);
+    EXPECT_EQ(table.InFlight(kPeer), 0);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    EXPECT_EQ(table.LockedUntil(kPeer), clock.now + 30000);
+}
+
+TEST(LanLockout, InFlightAndFailuresTogether) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 3; ++i) FailOnce(table);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    table.Abandoned(kPeer);  // cut from our side: frees the slot, counts nothing
+    EXPECT_EQ(table.Failures(kPeer), 3);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kAdmitted);
+}
+
+TEST(LanLockout, AddressesAreIndependent) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    for (int i = 0; i < 5; ++i) FailOnce(table);
+    EXPECT_EQ(table.TryBegin(kPeer), LanAdmission::kLockedOut);
+    EXPECT_EQ(table.TryBegin("10.0.0.2"), LanAdmission::kAdmitted);
+}
+
+TEST(LanLockout, OverallHandshakesAreCapped) {
+    FakeClock clock;
+    LanLockout table(clock.Fn(), 1024, 3);
+    EXPECT_EQ(table.TryBegin("10.0.0.1"), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.TryBegin("10.0.0.2"), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.TryBegin("10.0.0.4"), LanAdmission::kBusy);
+    table.Succeeded("10.0.0.2");
+    EXPECT_EQ(table.TotalInFlight(), 2);
+    EXPECT_EQ(table.TryBegin("10.0.0.4"), LanAdmission::kAdmitted);
+}
+
+TEST(LanLockout, TableIsBoundedAndKeepsLockedRecords) {
+    FakeClock clock;
+    LanLockout table(clock.Fn(), 4);
+    for (int i = 0; i < 5; ++i) FailOnce(table, "10.0.0.1");  // locked
+    FailOnce(table, "10.0.0.2");
+    clock.now += 10;
+    FailOnce(table, "10.0.0.3");
+    FailOnce(table, "10.0.0.4");
+    EXPECT_EQ(table.Size(), 4u);
+    // A new address pushes out the least recently active unlocked record.
+    FailOnce(table, "10.0.0.5");
+    EXPECT_EQ(table.Size(), 4u);
+    EXPECT_EQ(table.Failures("10.0.0.2"), 0);
+    EXPECT_EQ(table.Failures("10.0.0.1"), 5);
+    EXPECT_EQ(table.TryBegin("10.0.0.1"), LanAdmission::kLockedOut);
+}
+
+TEST(LanLockout, FullTableOfLiveRecordsRefusesNewAddresses) {
+    FakeClock clock;
+    LanLockout table(clock.Fn(), 2);
+    for (int i = 0; i < 5; ++i) FailOnce(table, "10.0.0.1");
+    ASSERT_EQ(table.TryBegin("10.0.0.2"), LanAdmission::kAdmitted);  // in flight
+    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kBusy);
+    table.Failed("10.0.0.2");
+    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kAdmitted);
+}
+
+TEST(LanLockout, IdleRecordsAreForgotten) {
+    FakeClock clock;
+    LanLockout table(clock.Fn(), 2);
+    FailOnce(table, "10.0.0.1");
+    FailOnce(table, "10.0.0.2");
+    clock.now += LanLockout::kForgetIdleMs;
+    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kAdmitted);
+    EXPECT_EQ(table.Size(), 1u);
+}
+
+TEST(LanLockout, ThreadsRacingOneAddressNeverExceedTheLimit) {
+    FakeClock clock;
+    LanLockout table(clock.Fn());
+    std::atomic<int> admitted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 16; ++t) {
+        threads.emplace_back([&] {
+            if (table.TryBegin(kPeer) == LanAdmission::kAdmitted) ++admitted;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(admitted.load(), LanLockout::kLockoutThreshold);
+}
+
+}  // namespace
+}  // namespace sv

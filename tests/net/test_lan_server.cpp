@@ -1,0 +1,451 @@
+// The LAN listener end to end over loopback: both modes, refusals, the
+// lock-out with an injected clock, time-outs, and stopping under load.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/lan_addresses.h"
+#include "net/lan_server.h"
+#include "net/lan_test_support.h"
+#include "net/srp.h"
+
+namespace sv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes TestSalt() {
+    Bytes salt(32);
+    for (size_t i = 0; i < salt.size(); ++i) salt[i] = static_cast<uint8_t>(0x30 + i);
+    return salt;
+}
+
+SOCKET ConnectTo(uint16_t port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    sv_test::SetReceiveTimeout(s, 10000);
+    return s;
+}
+
+// True when the peer closed the connection without sending another byte.
+bool ClosedWithoutBytes(SOCKET s) {
+    char byte;
+    return recv(s, &byte, 1, 0) <= 0;
+}
+
+// The controller's side of the handshake, played with the client functions.
+struct ClientRun {
+    SOCKET socket = INVALID_SOCKET;
+    bool gotSaltAndB = false;
+    Bytes m2;
+    bool m2Ok = false;
+    SrpClientState state;
+    ~ClientRun() {
+        if (socket != INVALID_SOCKET) closesocket(socket);
+    }
+};
+
+void RunClient(ClientRun& run, uint16_t port, const std::string& password, const std::string* ticketId = nullptr) {
+    run.socket = ConnectTo(port);
+    ASSERT_NE(run.socket, INVALID_SOCKET);
+    if (ticketId) {
+        ASSERT_TRUE(WriteHandshakeMessage(run.socket, Bytes(ticketId->begin(), ticketId->end())));
+    }
+    Bytes salt, B;
+    if (!ReadHandshakeMessage(run.socket, salt, 4096) || salt.empty()) return;
+    ASSERT_TRUE(ReadHandshakeMessage(run.socket, B, 4096));
+    ASSERT_EQ(B.size(), 384u);
+    run.gotSaltAndB = true;
+    auto proof = SrpClientCompute(run.state, SrpPassword(password), B, SrpSalt(salt));
+    ASSERT_TRUE(WriteHandshakeMessage(run.socket, proof.first));
+    ASSERT_TRUE(WriteHandshakeMessage(run.socket, proof.second));
+    ASSERT_TRUE(ReadHandshakeMessage(run.socket, run.m2, 4096));
+    run.m2Ok = !run.m2.empty() && SrpClientCheckM2(run.state, run.m2);
+}
+
+// Collects the channels the server hands over.
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<std::unique_ptr<SecureChannel>> channels;
+    std::vector<std::pair<std::string, std::string>> ids;  // controller id, peer address
+    void Add(SecureChannel* c, std::string controllerId = {}, std::string peer = {}) {
+        std::lock_guard<std::mutex> lock(mutex);
+        channels.emplace_back(c);
+        ids.emplace_back(std::move(controllerId), std::move(peer));
+        cv.notify_all();
+    }
+    SecureChannel* Wait(size_t index) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(10), [&] { return channels.size() > index; })) return nullptr;
+        return channels[index].get();
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return channels.size();
+    }
+};
+
+template <typename Pred>
+bool WaitFor(Pred pred, int ms = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
+}
+
+struct LanServerTest : ::testing::Test {
+    uint64_t now = 5000000;
+    std::shared_ptr<LanLockout> lockout;
+    Inbox inbox;
+    std::unique_ptr<LanServer> server;
+    const std::string peer = "127.0.0.1";
+
+    void SetUp() override {
+        sv_test::EnsureWinsock();
+        lockout = std::make_shared<LanLockout>([this] { return now; });
+        server = std::make_unique<LanServer>();
+        server->SetLockout(lockout);
+    }
+    void TearDown() override {
+        if (server) server->Stop();
+    }
+    void StartPassword(const std::string& password) {
+        Bytes verifier = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword(password));
+        server->InitForPassword(0, TestSalt(), verifier, [this](SecureChannel* c) { inbox.Add(c); });
+        server->Start();
+        ASSERT_TRUE(server->IsListening());
+        ASSERT_NE(server->BoundPort(), 0);
+    }
+    void FailWithWrongPassword() {
+        ClientRun run;
+        RunClient(run, server->BoundPort(), "nope00");
+        ASSERT_TRUE(run.gotSaltAndB);
+        EXPECT_TRUE(run.m2.empty());
+        EXPECT_TRUE(ClosedWithoutBytes(run.socket));
+    }
+    int Failures() { return lockout->Failures(peer); }
+};
+
+TEST_F(LanServerTest, RightPasswordOpensAChannelBothWays) {
+    StartPassword("abc123");
+    ClientRun run;
+    RunClient(run, server->BoundPort(), "abc123");
+    ASSERT_TRUE(run.m2Ok);
+    SecureChannel* host = inbox.Wait(0);
+    ASSERT_NE(host, nullptr);
+    SecureChannel client(run.socket, run.state.K, kRoleClient);
+    run.socket = INVALID_SOCKET;
+    ASSERT_TRUE(client.SendFrame({'p', 'i', 'n', 'g'}, kFrameTypeText));
+    Bytes payload;
+    bool binary;
+    ASSERT_TRUE(host->ReceiveFrame(payload, binary));
+    EXPECT_EQ(payload, (Bytes{'p', 'i', 'n', 'g'}));
+    ASSERT_TRUE(host->SendFrame({1, 2, 3}, kFrameTypeBinary));
+    ASSERT_TRUE(client.ReceiveFrame(payload, binary));
+    EXPECT_TRUE(binary);
+    EXPECT_EQ(payload, (Bytes{1, 2, 3}));
+    EXPECT_EQ(lockout->Size(), 0u);
+}
+
+TEST_F(LanServerTest, WrongPasswordGetsAnEmptyMessageAndCounts) {
+    StartPassword("abc123");
+    FailWithWrongPassword();
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+    EXPECT_EQ(inbox.Count(), 0u);
+}
+
+TEST_F(LanServerTest, LockedOutAfterFiveFailuresThenOneMoreAfterThirtySeconds) {
+    StartPassword("abc123");
+    for (int i = 0; i < 5; ++i) {
+        FailWithWrongPassword();
+        ASSERT_TRUE(WaitFor([&] { return Failures() == i + 1; }));
+    }
+    {
+        SOCKET s = ConnectTo(server->BoundPort());
+        ASSERT_NE(s, INVALID_SOCKET);
+        EXPECT_TRUE(ClosedWithoutBytes(s));  // not even the salt
+        closesocket(s);
+    }
+    now += 30000;
+    FailWithWrongPassword();
+    ASSERT_TRUE(WaitFor([&] { return Failures() == 6; }));
+    EXPECT_EQ(lockout->LockedUntil(peer), now + 60000);
+    SOCKET s = ConnectTo(server->BoundPort());
+    EXPECT_TRUE(ClosedWithoutBytes(s));
+    closesocket(s);
+}
+
+TEST_F(LanServerTest, SuccessAfterFourFailuresClearsTheCount) {
+    StartPassword("abc123");
+    for (int i = 0; i < 4; ++i) {
+        FailWithWrongPassword();
+        ASSERT_TRUE(WaitFor([&] { return Failures() == i + 1; }));
+    }
+    {
+        ClientRun run;
+        RunClient(run, server->BoundPort(), "abc123");
+        ASSERT_TRUE(run.m2Ok);
+        ASSERT_NE(inbox.Wait(0), nullptr);
+    }
+    EXPECT_TRUE(WaitFor([&] { return lockout->Size() == 0; }));
+    FailWithWrongPassword();
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(LanServerTest, ParallelConnectionsCannotBypassTheLimit) {
+    server->SetHandshakeTimeoutMs(5000);
+    StartPassword("abc123");
+    // Five silent connections hold every slot of this address.
+    std::vector<SOCKET> held;
+    for (int i = 0; i < 5; ++i) {
+        SOCKET s = ConnectTo(server->BoundPort());
+        Bytes salt;
+        ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));  // served
+        held.push_back(s);
+    }
+    ASSERT_TRUE(WaitFor([&] { return lockout->InFlight(peer) == 5; }));
+    SOCKET sixth = ConnectTo(server->BoundPort());
+    EXPECT_TRUE(ClosedWithoutBytes(sixth));
+    closesocket(sixth);
+    for (SOCKET s : held) closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return lockout->InFlight(peer) == 0 && Failures() == 5; }));
+}
+
+TEST_F(LanServerTest, SilentPeerTimesOutAndCountsAsAFailure) {
+    server->SetHandshakeTimeoutMs(300);
+    StartPassword("abc123");
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes salt, B;
+    ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));
+    ASSERT_TRUE(ReadHandshakeMessage(s, B, 4096));
+    EXPECT_TRUE(ClosedWithoutBytes(s));  // the host gave up waiting for A
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(LanServerTest, OversizeHandshakeMessageIsRefused) {
+    StartPassword("abc123");
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes salt, B;
+    ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));
+    ASSERT_TRUE(ReadHandshakeMessage(s, B, 4096));
+    uint8_t header[4] = {0x00, 0x00, 0x10, 0x01};  // 4097
+    ASSERT_TRUE(SendAll(s, header, 4));
+    EXPECT_TRUE(ClosedWithoutBytes(s));
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(LanServerTest, StartTwiceKeepsTheFirstListener) {
+    StartPassword("abc123");
+    uint16_t port = server->BoundPort();
+    server->Start();
+    EXPECT_TRUE(server->IsListening());
+    EXPECT_EQ(server->BoundPort(), port);
+}
+
+TEST_F(LanServerTest, StopCutsHandshakesInProgressWithoutCountingThem) {
+    server->SetHandshakeTimeoutMs(60000);
+    StartPassword("abc123");
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes salt;
+    ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));
+    ASSERT_TRUE(WaitFor([&] { return lockout->InFlight(peer) == 1; }));
+    auto started = std::chrono::steady_clock::now();
+    server->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_FALSE(server->IsListening());
+    EXPECT_EQ(lockout->InFlight(peer), 0);
+    EXPECT_EQ(Failures(), 0);
+    closesocket(s);
+    // And it listens again after a restart.
+    server->Start();
+    ASSERT_TRUE(server->IsListening());
+    ClientRun run;
+    RunClient(run, server->BoundPort(), "abc123");
+    EXPECT_TRUE(run.m2Ok);
+}
+
+TEST_F(LanServerTest, ServerWithoutSecretsRefusesEveryone) {
+    server->InitForPassword(0, {}, {}, [this](SecureChannel* c) { inbox.Add(c); });
+    server->Start();
+    ASSERT_TRUE(server->IsListening());
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes first;
+    ASSERT_TRUE(ReadHandshakeMessage(s, first, 4096));
+    EXPECT_TRUE(first.empty());
+    EXPECT_TRUE(ClosedWithoutBytes(s));
+    closesocket(s);
+}
+
+struct TicketServerTest : LanServerTest {
+    std::mutex ticketMutex;
+    std::map<std::string, LanTicket> tickets;
+    void StartTickets() {
+        server->SetAddressSource([] { return std::vector<std::string>{}; });
+        server->InitForTickets(
+            0,
+            [this](const std::string& id, LanTicket& out) {
+                std::lock_guard<std::mutex> lock(ticketMutex);
+                auto it = tickets.find(id);
+                if (it == tickets.end()) return false;
+                out = it->second;
+                tickets.erase(it);  // one use
+                return true;
+            },
+            [this](SecureChannel* c, const std::string& controllerId, const std::string& peerAddress) {
+                inbox.Add(c, controllerId, peerAddress);
+            });
+        server->Start();
+        ASSERT_TRUE(server->IsListening());
+    }
+    void AddTicket(const std::string& id, const std::string& secret, const std::string& controller) {
+        LanTicket t;
+        t.salt = RandomBytes32();
+        t.verifier = SrpMakeVerifier(SrpSalt(t.salt), SrpPassword(secret));
+        t.controllerId = controller;
+        std::lock_guard<std::mutex> lock(ticketMutex);
+        tickets[id] = t;
+    }
+};
+
+TEST_F(TicketServerTest, GoodTicketOpensAChannelForItsController) {
+    StartTickets();
+    AddTicket("t-1", "s3cret-ticket", "ctrl-9");
+    std::string id = "t-1";
+    ClientRun run;
+    RunClient(run, server->BoundPort(), "s3cret-ticket", &id);
+    ASSERT_TRUE(run.m2Ok);
+    ASSERT_NE(inbox.Wait(0), nullptr);
+    std::lock_guard<std::mutex> lock(inbox.mutex);
+    EXPECT_EQ(inbox.ids[0].first, "ctrl-9");
+    EXPECT_EQ(inbox.ids[0].second, "127.0.0.1");
+}
+
+TEST_F(TicketServerTest, UnknownOrReusedTicketGetsOneEmptyMessage) {
+    StartTickets();
+    AddTicket("t-1", "s3cret-ticket", "ctrl-9");
+    std::string id = "t-1";
+    {
+        ClientRun run;
+        RunClient(run, server->BoundPort(), "s3cret-ticket", &id);
+        ASSERT_TRUE(run.m2Ok);
+    }
+    ClientRun again;
+    RunClient(again, server->BoundPort(), "s3cret-ticket", &id);
+    EXPECT_FALSE(again.gotSaltAndB);
+    EXPECT_TRUE(ClosedWithoutBytes(again.socket));
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(TicketServerTest, EmptyTicketIdFailsWithoutReply) {
+    StartTickets();
+    SOCKET s = ConnectTo(server->BoundPort());
+    ASSERT_TRUE(WriteHandshakeMessage(s, {}));
+    EXPECT_TRUE(ClosedWithoutBytes(s));
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(TicketServerTest, TicketIdAboveTheBoundIsRefusedBeforeItsBody) {
+    StartTickets();
+    SOCKET s = ConnectTo(server->BoundPort());
+    uint8_t header[4] = {0x00, 0x00, 0x10, 0x01};  // 4097, and no body follows
+    ASSERT_TRUE(SendAll(s, header, 4));
+    EXPECT_TRUE(ClosedWithoutBytes(s));
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
+TEST_F(TicketServerTest, WrongSecretGetsAnEmptyM2) {
+    StartTickets();
+    AddTicket("t-2", "right-secret", "ctrl-1");
+    std::string id = "t-2";
+    ClientRun run;
+    RunClient(run, server->BoundPort(), "wrong-secret", &id);
+    ASSERT_TRUE(run.gotSaltAndB);
+    EXPECT_TRUE(run.m2.empty());
+    EXPECT_TRUE(ClosedWithoutBytes(run.socket));
+    EXPECT_EQ(inbox.Count(), 0u);
+}
+
+TEST(LanHandshakeMessage, LengthRules) {
+    sv_test::SocketPair pair;
+    sv_test::SetReceiveTimeout(pair.a, 5000);
+    Bytes out = {9};
+    ASSERT_TRUE(WriteHandshakeMessage(pair.b, {}));
+    ASSERT_TRUE(ReadHandshakeMessage(pair.a, out, 4096));
+    EXPECT_TRUE(out.empty());
+    ASSERT_TRUE(WriteHandshakeMessage(pair.b, Bytes(4096, 7)));
+    ASSERT_TRUE(ReadHandshakeMessage(pair.a, out, 4096));
+    EXPECT_EQ(out.size(), 4096u);
+    uint8_t negative[4] = {0x80, 0x00, 0x00, 0x01};
+    ASSERT_TRUE(SendAll(pair.b, negative, 4));
+    EXPECT_FALSE(ReadHandshakeMessage(pair.a, out, 4096));
+}
+
+TEST(LanHandshakeMessage, WireLayoutIsBigEndianLength) {
+    sv_test::SocketPair pair;
+    sv_test::SetReceiveTimeout(pair.a, 5000);
+    ASSERT_TRUE(WriteHandshakeMessage(pair.b, Bytes(258, 1)));
+    uint8_t header[4];
+    ASSERT_TRUE(RecvExact(pair.a, header, 4));
+    EXPECT_EQ(header[0], 0);
+    EXPECT_EQ(header[1], 0);
+    EXPECT_EQ(header[2], 1);
+    EXPECT_EQ(header[3], 2);
+}
+
+TEST(LanAddresses, PrivateRanges) {
+    EXPECT_TRUE(IsPrivateIPv4("10.1.2.3"));
+    EXPECT_TRUE(IsPrivateIPv4("172.16.0.1"));
+    EXPECT_TRUE(IsPrivateIPv4("172.31.255.255"));
+    EXPECT_FALSE(IsPrivateIPv4("172.32.0.5"));
+    EXPECT_FALSE(IsPrivateIPv4("172.15.0.5"));
+    EXPECT_TRUE(IsPrivateIPv4("192.168.1.9"));
+    EXPECT_FALSE(IsPrivateIPv4("192.169.1.9"));
+    EXPECT_TRUE(IsPrivateIPv4("169.254.3.4"));
+    EXPECT_FALSE(IsPrivateIPv4("127.0.0.1"));
+    EXPECT_FALSE(IsPrivateIPv4("8.8.8.8"));
+    EXPECT_FALSE(IsPrivateIPv4("10.1.2"));
+    EXPECT_FALSE(IsPrivateIPv4("10.1.2.3.4"));
+    EXPECT_FALSE(IsPrivateIPv4("10.1.2.256"));
+    EXPECT_FALSE(IsPrivateIPv4("10.1.2.3x"));
+    EXPECT_FALSE(IsPrivateIPv4(""));
+}
+
+TEST(LanAddresses, TicketModeListensOnPrivateAddressesAndLoopback) {
+    std::vector<std::string> machine = {"10.1.2.3", "172.32.0.5", "192.168.1.9", "10.1.2.3"};
+    EXPECT_EQ(TicketListenAddresses(machine), (std::vector<std::string>{"10.1.2.3", "192.168.1.9", "127.0.0.1"}));
+    EXPECT_EQ(SelectPrivateAddresses(machine), (std::vector<std::string>{"10.1.2.3", "192.168.1.9"}));
+    EXPECT_EQ(AppendLoopback(machine).back(), "127.0.0.1");
+    EXPECT_EQ(AppendLoopback(machine).size(), 5u);  // duplicates kept in the full list
+    EXPECT_EQ(AppendLoopback({}), (std::vector<std::string>{"127.0.0.1"}));
+}
+
+TEST(LanAddresses, LocalListAlwaysEndsWithLoopback) {
+    sv_test::EnsureWinsock();
+    std::vector<std::string> local = ListLocalAddresses();
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.back(), "127.0.0.1");
+    for (const std::string& a : ListPrivateAddresses()) EXPECT_TRUE(IsPrivateIPv4(a)) << a;
+}
+
+}  // namespace
+}  // namespace sv
