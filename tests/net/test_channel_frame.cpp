@@ -216,5 +216,25 @@ TEST(ChannelFrame, UnknownTypeIsAcceptedAsText) {
     EXPECT_FALSE(binary);
 }
 
+TEST(ChannelFrame, RandomBytesNeverOpen) {
+    Pair p;
+    uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return static_cast<uint8_t>(state >> 16);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        Bytes junk(static_cast<size_t>(next()) % 80);
+        for (auto& b : junk) b = next();
+        if (junk.size() >= 4) junk[0] = junk[1] = 0;  // plausible lengths reach the tag check
+        Bytes payload;
+        bool binary;
+        size_t consumed;
+        FrameOpenResult r = p.host.OpenBuffer(junk, payload, binary, consumed);
+        ASSERT_NE(r, FrameOpenResult::kOk) << round;
+    }
+    EXPECT_EQ(p.host.RecvCounter(), 0u);
+}
+
 }  // namespace
 }  // namespace sv
