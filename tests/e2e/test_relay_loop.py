@@ -29,7 +29,7 @@ def first_type(conn):
 
 
 def start_classic(processes, relay, data_dir, pki=None):
-    args = ["--relay", relay.url, "--data-dir", winpath(data_dir)]
+    args = ["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"]
     if pki is not None:
         args += ["--cacert", winpath(pki.ca_pem)]
     return processes(args)
@@ -164,7 +164,7 @@ def test_refusals_wait_one_two_four_then_registration_resets(processes, relay, d
 def test_unreachable_relay_backs_off_five_then_ten(processes, data_dir):
     server = HangUpServer()
     try:
-        p = processes(["--relay", f"ws://127.0.0.1:{server.port}/", "--data-dir", winpath(data_dir)])
+        p = processes(["--relay", f"ws://127.0.0.1:{server.port}/", "--data-dir", winpath(data_dir), "--no-update"])
         wait_until(lambda: len(server.times) >= 3, 30, message="three failed attempts")
         t = list(server.times)
         assert_gap(t, 0, 5)
