@@ -76,8 +76,10 @@ def test_hostile_coordinates_are_clamped_and_the_host_lives_on(session, data_dir
     ox, oy = probe.state()["origin"]
     conn.send('{"type":"input","x":1e308,"y":-1e308,"from":"c1"}')
     probe.wait(lambda s: s["cursor"] == [ox + w - 1, oy], "cursor clamped to the top-right corner")
-    conn.send('{"type":"input","x":-5,"y":1e400,"from":"c1"}')
+    conn.send('{"type":"input","x":-5,"y":1e300,"from":"c1"}')
     probe.wait(lambda s: s["cursor"] == [ox, oy + h - 1], "cursor clamped to the bottom-left corner")
+    # Beyond a double's range the JSON is refused whole: nothing moves, nothing is audited.
+    conn.send('{"type":"input","x":0.5,"y":1e400,"from":"c2"}')
     # Wrong field types are dropped; the relay link stays up and later input still works.
     conn.send('{"type":"input","x":"left","y":[1],"from":"c1"}')
     conn.send('{"type":"key-input","key":"a","modifiers":[1,{}],"from":"c1"}')
@@ -88,6 +90,7 @@ def test_hostile_coordinates_are_clamped_and_the_host_lives_on(session, data_dir
     assert not conn.closed
     details = [d for _, _, d in audit_entries(data_dir, "input")]
     assert any(d.startswith("move x=" + "%f" % 1e308) for d in details)
+    assert not [e for e in audit_entries(data_dir, "input") if e[1] == "c2"]
 
 
 def test_clicks_land_where_the_pointer_is(session, data_dir):
