@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "session/host.h"
 #include "session/input_records.h"
 
 namespace {
@@ -232,6 +233,57 @@ TEST(DesktopTest, NameOfTheThreadDesktop) {
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name.find(L'\0'), std::wstring::npos);
     EXPECT_EQ(sv::GetDesktopName(nullptr), L"");
+}
+
+// Service mode is process-wide; each test puts it back.
+struct ServiceModeOn {
+    ServiceModeOn() { sv::SetServiceMode(true); }
+    ~ServiceModeOn() { sv::SetServiceMode(false); }
+};
+
+TEST(DesktopTest, InServiceModeAThreadAlreadyOnTheInputDesktopStays) {
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (!input) GTEST_SKIP() << "no input desktop here";
+    std::wstring inputName = sv::GetDesktopName(input);
+    CloseDesktop(input);
+    if (inputName != sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()))) {
+        GTEST_SKIP() << "test thread is not on the input desktop";
+    }
+    ServiceModeOn service;
+    HDESK before = GetThreadDesktop(GetCurrentThreadId());
+    EXPECT_FALSE(sv::AttachInputDesktop());
+    EXPECT_EQ(GetThreadDesktop(GetCurrentThreadId()), before);
+}
+
+TEST(DesktopTest, InServiceModeAThreadOnAnotherDesktopIsSwitchedBack) {
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (!input) GTEST_SKIP() << "no input desktop here";
+    std::wstring inputName = sv::GetDesktopName(input);
+    CloseDesktop(input);
+    HDESK other = CreateDesktopW(L"sv-input-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!other) GTEST_SKIP() << "cannot create a desktop here";
+    std::wstring onOther, afterFirst, afterSecond;
+    bool moved = false, interactive = true, first = false, second = false;
+    std::thread t([&] {
+        moved = SetThreadDesktop(other) != FALSE;
+        // An interactive process is left where it is.
+        interactive = sv::AttachInputDesktop();
+        onOther = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
+        ServiceModeOn service;
+        first = sv::AttachInputDesktop();
+        afterFirst = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
+        second = sv::AttachInputDesktop();  // now already there
+        afterSecond = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
+    });
+    t.join();
+    CloseDesktop(other);
+    ASSERT_TRUE(moved);
+    EXPECT_FALSE(interactive);
+    EXPECT_EQ(onOther, L"sv-input-test");
+    EXPECT_TRUE(first);
+    EXPECT_EQ(afterFirst, inputName);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(afterSecond, inputName);
 }
 
 TEST(SecureAttentionTest, MissingLibraryIsFailureWithoutCall) {
