@@ -46,7 +46,7 @@ class Probe:
 def session(processes, relay, data_dir):
     """A probe window with focus, and the host registered on the fake relay."""
     probe = Probe(processes)
-    host = processes(["--data-dir", winpath(data_dir), "--relay", relay.url])
+    host = processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
     conn = relay.wait_connection(0, timeout=60)
     conn.wait_type("host-register", timeout=30)
     yield probe, conn, host
