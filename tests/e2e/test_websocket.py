@@ -4,8 +4,10 @@ certificate refusals, control frames and aborting a blocked read."""
 import asyncio
 import hashlib
 import os
+import socket
 import ssl
 import tempfile
+import threading
 
 import pytest
 
@@ -160,3 +162,69 @@ def test_large_binary_both_ways_over_tls(processes, tls_relay, pki):
     got = conn.wait_binary(1, timeout=60)
     assert hashlib.sha256(got[0]).digest() == hashlib.sha256(blob).digest()
     assert p.wait(30) == 0
+
+
+# ---------------------------------------------------------------- the host's own relay connection
+
+class TlsObserver:
+    """A TLS server on 127.0.0.1 that records how each client handshake ended."""
+
+    def __init__(self, context):
+        self.context = context
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.outcomes = []
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            try:
+                raw, _ = self.sock.accept()
+            except OSError:
+                return
+            raw.settimeout(20)
+            try:
+                tls = self.context.wrap_socket(raw, server_side=True)
+                self.outcomes.append("ok")
+                tls.close()
+            except (ssl.SSLError, OSError) as e:
+                self.outcomes.append(str(e))
+                raw.close()
+
+    def close(self):
+        self.sock.close()
+
+
+def start_host(processes, url, data_dir, cacert):
+    return processes(["--relay", url, "--data-dir", winpath(data_dir), "--no-update", "--cacert", winpath(cacert)])
+
+
+@pytest.mark.parametrize("version", [ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_3], ids=["tls12", "tls13"])
+def test_host_registers_over_each_tls_version(processes, make_relay, pki, data_dir, version):
+    relay = make_relay(pki.server_context(min_version=version, max_version=version))
+    start_host(processes, relay.url, data_dir, pki.ca_pem)
+    conn = relay.wait_connection(0, timeout=30)
+    reg = conn.wait_type("host-register", timeout=20)
+    assert reg["hostId"]
+
+
+@pytest.mark.parametrize("which", ["other-ca", "other-host"])
+def test_host_refuses_a_relay_certificate_it_cannot_verify(processes, pki, data_dir, which):
+    d = tempfile.mkdtemp(prefix="sv-badcert-")
+    if which == "other-ca":
+        ca_pem, ca_key = make_ca(d, name="Someone Else CA")
+        cert, key = make_server_cert(d, ca_pem, ca_key)
+    else:
+        cert, key = make_server_cert(d, pki.ca_pem, pki.ca_key, host="relay.example.test", prefix="other")
+    observer = TlsObserver(pki.server_context(cert=cert, key=key))
+    try:
+        start_host(processes, f"wss://localhost:{observer.port}/", data_dir, pki.ca_pem)
+        wait_until(lambda: observer.outcomes, 30, message="a TLS handshake attempt")
+        # The host itself broke off the handshake with the alert that names the reason.
+        expected_alert = "unknown ca" if which == "other-ca" else "bad certificate"
+        assert expected_alert in observer.outcomes[0].lower(), observer.outcomes
+    finally:
+        observer.close()
