@@ -82,7 +82,7 @@ void Host::DispatchMessage(const std::string& text) {
         } else if (type == "input-block-request") {
             HandleInputBlockRequest(msg, from);
         } else if (type == "clipboard") {
-            ApplyClipboardText(StringField(msg, "text"));
+            HandleClipboard(msg, from);
         } else if (type == "file-begin") {
             HandleFileBegin(msg, from);
         } else if (type == "file-chunk") {

@@ -10,6 +10,7 @@
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "resources/version.h"
+#include "session/clipboard.h"
 #include "session/screen_capture.h"
 #include "training/training_agent.h"
 #include "training/training_interfaces.h"
@@ -72,6 +73,7 @@ Host::Host(HostOptions options)
     codec.rect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w, int32_t h,
                         int32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, static_cast<uint32_t>(q)); };
     tileEncoder_.SetCodec(std::move(codec));
+    platform_.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
 
     SetAuditDirectory(dataDir_);
     InitTraining();
@@ -187,6 +189,10 @@ Host::~Host() {
         agent.reset();
     }
     stop_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(transferMutex_);
+        transferWake_.notify_all();
+    }
     if (addressWatcher_.joinable()) addressWatcher_.join();
     {
         std::lock_guard<std::mutex> lock(lanServerMutex_);

@@ -25,6 +25,7 @@
 
 #include "app/host_options.h"
 #include "net/websocket_client.h"
+#include "session/file_transfer.h"
 #include "session/input_injection.h"
 #include "session/lan_tickets.h"
 #include "session/screen_capture.h"
@@ -51,13 +52,6 @@ struct TrainingFactories {
     std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
 };
 void SetTrainingFactories(TrainingFactories factories);
-
-// One upload in progress.
-struct FileTransfer {
-    std::string name;
-    int64_t size = 0;
-    std::vector<uint8_t> data;
-};
 
 void SetServiceMode(bool on);
 bool IsServiceMode();
@@ -97,10 +91,16 @@ public:
     bool SetInputBlocked(bool on);
 
     // Clipboard and uploads.
-    void ApplyClipboardText(const std::string& text);
+    void HandleClipboard(const nlohmann::json& msg, const std::string& from);
+    bool ApplyClipboardText(const std::string& text);
     void HandleFileBegin(const nlohmann::json& msg, const std::string& from);
     void HandleFileChunk(const nlohmann::json& msg, const std::string& from);
     void HandleFileEnd(const nlohmann::json& msg, const std::string& from);
+    // Drops transfers idle for the idle time, telling each sender; also runs on its own
+    // while transfers are in progress.
+    void DropIdleTransfers();
+    void SetTransferLimits(const TransferLimits& limits);
+    void SetTransferClock(std::function<uint64_t()> clock);  // milliseconds
 
     // Streaming.
     void StartStreaming();
@@ -163,6 +163,7 @@ public:
         std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
                                            uint32_t)>
             encodeJpegRect;
+        std::function<bool(const std::string& text)> setClipboardText;
     };
     Platform& PlatformSeams() { return platform_; }
     training::TrainingAgent* Agent() { return agent_.get(); }
@@ -176,6 +177,8 @@ private:
     void HandleInput(const nlohmann::json& msg, const std::string& from);
     void HandleKeyInput(const nlohmann::json& msg, const std::string& from);
     void HandleInputBlockRequest(const nlohmann::json& msg, const std::string& from);
+    void ReportTransferError(const std::string& from, const std::string& id, const std::string& detail);
+    void RunTransferSweeper();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void WaitForDetachedWork(std::chrono::milliseconds limit);
     void TearDownRelayPass();
@@ -255,9 +258,12 @@ private:
     std::unique_ptr<training::IUiInspector> inspector_;
     std::unique_ptr<training::TrainingAgent> agent_;
 
-    // 8. File transfers
+    // 8. File transfers (keyed by sender and id, bounded by TransferLimits)
     std::mutex transferMutex_;
-    std::map<std::string, FileTransfer> transfers_;
+    TransferTable transfers_;
+    std::function<uint64_t()> transferClock_ = [] { return static_cast<uint64_t>(GetTickCount64()); };
+    bool transferSweeperRunning_ = false;
+    std::condition_variable transferWake_;
 
     // 9. LAN direct
     std::unique_ptr<LanServer> lanServer_;

@@ -3,12 +3,6 @@
 #include "session/screen_capture.h"
 
 namespace sv {
-// clipboard, uploads, remote tools
-void Host::ApplyClipboardText(const std::string&) {}
-void Host::HandleFileBegin(const nlohmann::json&, const std::string&) {}
-void Host::HandleFileChunk(const nlohmann::json&, const std::string&) {}
-void Host::HandleFileEnd(const nlohmann::json&, const std::string&) {}
-void Host::HandleRemoteTool(const std::string&, const nlohmann::json&, const std::string&) {}
 // LAN direct
 void Host::AdvertiseLan() {}
 int32_t Host::ReadLanPort() { return 0; }
