@@ -142,6 +142,8 @@ public:
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     bool IsStopping() const { return stop_.load(); }
+    bool IsStreaming() const { return streamRunning_.load(); }
+    bool InTilesMode() const { return tilesMode_.load(); }
 
     // Runs `work` on a detached thread that the destructor waits for.
     void RunDetached(std::function<void()> work);
