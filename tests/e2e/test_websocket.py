@@ -228,3 +228,26 @@ def test_host_refuses_a_relay_certificate_it_cannot_verify(processes, pki, data_
         assert expected_alert in observer.outcomes[0].lower(), observer.outcomes
     finally:
         observer.close()
+
+
+@pytest.mark.parametrize("version", [ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_3], ids=["tls12", "tls13"])
+def test_sending_while_receiving_over_tls_keeps_both_directions_intact(processes, make_relay, pki, version):
+    """One thread sends while another receives on the same TLS connection."""
+    relay = make_relay(pki.server_context(min_version=version, max_version=version))
+    count = 400
+    p = start_probe(processes, relay.url, pki.ca_pem, "--send-loop", str(count), "--max-messages", str(count))
+    conn = relay.wait_connection(0)
+    expected_out = [f"srv {i} " + "s" * (50 + (i * 53) % 5000) for i in range(count)]
+
+    async def push():
+        for text in expected_out:
+            await conn.ws.send(text)
+    asyncio.run_coroutine_threadsafe(push(), relay.loop).result(60)
+    assert p.wait(60) == 0
+    lines = probe_lines(p)
+    got = [l.split(" ", 2)[2] for l in lines if l.startswith("text ")]
+    assert got == expected_out
+    assert "send-loop-done 0" in lines
+    wait_until(lambda: len(conn.texts) >= count, 30, message="all looped texts")
+    expected_in = [f"loop {i} " + "p" * (100 + (i * 37) % 3000) for i in range(count)]
+    assert conn.texts[:count] == expected_in

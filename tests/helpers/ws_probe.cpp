@@ -1,7 +1,9 @@
 // Drives the host's WebSocket client directly so end-to-end tests can check it
 // against real servers.
 //   ws_probe <url> <cacert> [--send TEXT]... [--send-binary N] [--echo]
-//            [--abort-after-ms N] [--max-messages N] [--timeout-ms N]
+//            [--abort-after-ms N] [--max-messages N] [--timeout-ms N] [--send-loop N]
+// --send-loop N sends N numbered texts ("loop <i> <padding>") from a second thread
+// while the main thread keeps receiving.
 // Prints one line per event: "connected", "connect-failed", "text <len> <text>",
 // "binary <len> <sum>", "close <code>", "error", "aborted", "receive-ended <result> <ms>".
 // Exit codes: 0 after a close or --max-messages, 2 connect failed, 3 receive error.
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
     long abortAfterMs = -1;
     long maxMessages = -1;
     long timeoutMs = 60000;
+    long sendLoop = 0;
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--send" && i + 1 < argc) sends.push_back(argv[++i]);
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
         else if (a == "--abort-after-ms" && i + 1 < argc) abortAfterMs = std::atol(argv[++i]);
         else if (a == "--max-messages" && i + 1 < argc) maxMessages = std::atol(argv[++i]);
         else if (a == "--timeout-ms" && i + 1 < argc) timeoutMs = std::atol(argv[++i]);
+        else if (a == "--send-loop" && i + 1 < argc) sendLoop = std::atol(argv[++i]);
     }
 
     sv::WebSocketClient client;
@@ -69,6 +73,18 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> data(static_cast<size_t>(sendBinary));
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
         if (!client.SendBinary(data.data(), data.size())) Line("send-failed");
+    }
+
+    std::thread loopSender;
+    if (sendLoop > 0) {
+        loopSender = std::thread([&client, sendLoop] {
+            long failed = 0;
+            for (long i = 0; i < sendLoop; ++i) {
+                std::string text = "loop " + std::to_string(i) + " " + std::string(static_cast<size_t>(100 + (i * 37) % 3000), 'p');
+                if (!client.SendText(text)) ++failed;
+            }
+            Line("send-loop-done " + std::to_string(failed));
+        });
     }
 
     std::atomic<long long> abortedAt{0};
@@ -118,6 +134,7 @@ int main(int argc, char** argv) {
         if (maxMessages >= 0 && ++count >= maxMessages) break;
     }
     if (aborter.joinable()) aborter.join();
+    if (loopSender.joinable()) loopSender.join();
     client.Disconnect();
     return exitCode;
 }

@@ -309,3 +309,26 @@ TEST(TlsStream, LocksStayWhileAStreamHoldsContexts) {
     InstallTlsThreadingLocks();
     EXPECT_TRUE(TlsThreadingLocksInstalled());
 }
+
+TEST(TlsStream, AbortDuringTheHandshakeEndsTheConnect) {
+    std::string bundle = ExeDir() + "\\cacert.pem";
+    if (GetFileAttributesA(bundle.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no cacert.pem beside the tests";
+    // The listener's backlog completes the TCP connection but nobody ever answers the
+    // ClientHello: only an abort can end the connect before its own time-out.
+    Listener l;
+    TlsStream s;
+    s.Reset();
+    std::promise<bool> result;
+    auto f = result.get_future();
+    std::thread connector([&] { result.set_value(s.ConnectTls("127.0.0.1", l.Port(), bundle.c_str())); });
+    ASSERT_TRUE(l.HasPendingConnection(5000));
+    EXPECT_EQ(f.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    auto t0 = std::chrono::steady_clock::now();
+    s.AbortSocket();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_FALSE(f.get());
+    connector.join();
+    EXPECT_FALSE(s.IsConnected());
+    s.Close();
+}
