@@ -1,17 +1,40 @@
 #pragma once
-// The platform-free heart of training mode.
+// The platform-free heart of training mode: requests, sessions, events and the input gate.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "training/trainee_activity_gate.h"
+#include "training/training_event_log.h"
 #include "training/training_host_hooks.h"
+#include "training/training_interfaces.h"
+#include "training/training_records.h"
+#include "training/training_session.h"
 
 namespace sv {
 namespace training {
 
 class TrainingAgent {
 public:
+    using Session = TrainingSession;
+
+    // Above these the request is answered at once with kBusyMessage; the trainee's stop and
+    // the end after all controllers left never count against them.
+    static constexpr size_t kMaxQueuedRequests = 256;
+    static constexpr int32_t kMaxRequestThreads = 64;
+    static constexpr const char* kBusyMessage =
+        "the host is busy with earlier training requests — retry shortly";
+    static constexpr const char* kShuttingDownMessage = "the host is shutting down — retry once it is back";
+
     TrainingAgent(std::function<void(const std::string&)> sink, const TrainingHostHooks& hooks);
     ~TrainingAgent();
     TrainingAgent(const TrainingAgent&) = delete;
@@ -20,14 +43,162 @@ public:
     void SetEndLocallyHook(std::function<void()> hook);
     void QueueTrainingRequest(const nlohmann::json& message, const std::string& controllerId);
     // False when the controller's input must be dropped (the agent reports the refusal).
-    bool GateControllerInput(const std::string& controllerId, const std::string& channel);
+    bool GateControllerInput(const std::string& controllerId, const std::string& what);
     void OnControllersGone(int remaining);
     void Shutdown();
 
+    // Request running.
+    void RunDetached(std::function<void()> task);
+    void RunTrainingRequest(const std::string& id, const std::string& op, const nlohmann::json& args,
+                            const std::string& controllerId);
+    TrainingOpResult DispatchOp(const std::string& op, const nlohmann::json& args, const std::string& controllerId);
+
+    // Sessions.
+    bool HasSession();
+    std::shared_ptr<Session> CurrentSession();
+    TrainingOpResult Hello();
+    TrainingOpResult Status();
+    TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId);
+    TrainingOpResult EndSession(const std::string& reason, const std::string& actor);
+    void OnStopRequested();
+    void EndForAllGone();
+
+    // Events and transcripts.
+    void EmitEvent(const std::string& kind, nlohmann::json data);
+    TrainingOpResult Transcript(const nlohmann::json& args);
+
+    // The input gate and the trainee's activity.
+    nlohmann::json ExplainRefusal(const std::string& what, const std::string& reason, const std::string& controllerId);
+    void OnTraineeActive();
+    void CheckQuiet();
+    void OnTraineeChat(const std::string& text);
+    void OnActivity(const Activity& activity);
+    void OnForeground(const WindowInfo& window);
+    void OnDialog(const WindowInfo& window);
+    void OnFocus(const UiElement& element);
+
+    // Chat.
+    ChatMessage AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
+                               const std::string& name, const std::string& text, bool spoken);
+
+    // Geometry.
+    nlohmann::json ScreenGeometry();
+    nlohmann::json MapPoint(const Box& box);
+
+    TraineeActivityGate& Gate() { return gate_; }
+    TrainingEventLog& Events() { return events_; }
+    int32_t InFlight() const;
+
+    // What one dispatched request carries to its handler.
+    struct OpRequest {
+        const std::string& op;
+        const nlohmann::json& args;
+        const std::string& controllerId;
+        std::shared_ptr<Session> session;  // set for the ops behind the session check
+    };
+    using OpHandler = TrainingOpResult (TrainingAgent::*)(const OpRequest&);
+
 private:
-    std::function<void()> endLocallyHook_;
-    std::function<void(const std::string&)> sink_;
-    TrainingHostHooks hooks_;
+    // Callbacks from the Windows side reach the agent through this; Close() waits for the
+    // callbacks already inside and turns every later one away.
+    class CallbackGate {
+    public:
+        bool Enter();
+        void Leave();
+        void Close();
+
+    private:
+        std::mutex mutex_;
+        std::condition_variable idle_;
+        bool open_ = true;
+        int32_t active_ = 0;
+    };
+    // Counts detached threads; shared with them so the last one can signal after the agent
+    // has stopped waiting.
+    struct InFlightCounter {
+        std::mutex mutex;
+        std::condition_variable zero;
+        int32_t count = 0;
+    };
+
+    // Wraps a member call so it runs only while the callback gate is open.
+    template <typename F>
+    auto Forward(F f);
+
+    void RunWorker();
+    void WireActivitySource(IActivitySource& source);
+    void RunQuietWatch();
+    void StartQuietWatch();
+    void StopQuietWatch();
+    TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
+    void SendReply(const nlohmann::json& reply);
+    void AnswerAtOnce(const std::string& id, const std::string& error);
+    std::pair<int32_t, int32_t> Origin();
+
+    // Op handlers, in the dispatch order.
+    TrainingOpResult OpHello(const OpRequest& r);
+    TrainingOpResult OpStatus(const OpRequest& r);
+    TrainingOpResult OpStart(const OpRequest& r);
+    TrainingOpResult OpEnd(const OpRequest& r);
+    TrainingOpResult OpEvents(const OpRequest& r);
+    TrainingOpResult OpTranscript(const OpRequest& r);
+    TrainingOpResult OpVoices(const OpRequest& r);
+    TrainingOpResult OpSessions(const OpRequest& r);
+    TrainingOpResult OpMode(const OpRequest& r);
+    TrainingOpResult OpChat(const OpRequest& r);
+    TrainingOpResult OpChatRead(const OpRequest& r);
+    TrainingOpResult OpMascot(const OpRequest& r);
+    TrainingOpResult OpSpeechText(const OpRequest& r);
+    // Ops whose handlers this build does not carry yet.
+    TrainingOpResult OpNotBuilt(const OpRequest& r);
+
+    struct OpEntry {
+        const char* op;
+        bool needsSession;
+        OpHandler handler;
+    };
+    static const OpEntry kOpTable[];
+
+    std::function<void()> endLocallyHook_;  // guarded by mutex_
+    const std::function<void(const std::string&)> sink_;
+    const TrainingHostHooks hooks_;
+    TraineeActivityGate gate_;
+    TrainingEventLog events_;
+
+    // Main mutex: session, activity source, trainee-stop and refusal-notice times.
+    std::mutex mutex_;
+    std::shared_ptr<Session> session_;
+    std::unique_ptr<IActivitySource> activitySource_;
+    int64_t traineeStopTime_ = 0;
+    int64_t refusalNoticeTime_ = 0;
+
+    // Start, end, trainee stop, all-gone and shutdown run one at a time under this, so the
+    // hooks, focus tracking and quiet watch always match the session. Taken before mutex_.
+    std::mutex lifecycleMutex_;
+    bool lifecycleClosed_ = false;
+
+    std::mutex focusMutex_;
+    std::optional<UiElement> lastFocus_;
+    int64_t lastFocusEventTime_ = 0;
+    bool focusEventSent_ = false;
+
+    // Quiet watch; the thread object is touched only under lifecycleMutex_.
+    std::thread quietThread_;
+    std::atomic<bool> quietRunning_{false};
+    std::mutex quietMutex_;
+    std::condition_variable quietWake_;
+
+    std::shared_ptr<CallbackGate> callbackGate_;
+    std::shared_ptr<InFlightCounter> inFlight_;
+    std::atomic<int32_t> requestThreads_{0};
+    std::atomic<bool> closing_{false};
+    std::once_flag shutdownOnce_;
+
+    std::thread worker_;
+    std::mutex queueMutex_;
+    std::condition_variable queueCv_;
+    std::deque<std::function<void()>> queue_;
+    bool stop_ = false;
 };
 
 }  // namespace training

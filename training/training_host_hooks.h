@@ -34,6 +34,9 @@ struct TrainingHostHooks {
     int64_t restartHoldOffMs = 600000;
     std::string hostVersion;
     bool quietWatch = true;
+    // Usage telemetry; empty until the host wires its telemetry client in.
+    std::function<void(const std::string& action)> trackAction;
+    std::function<void(const std::string& screen)> trackScreenView;
 };
 
 }  // namespace training

@@ -1,0 +1,90 @@
+#include "training/trainee_activity_gate.h"
+
+#include <utility>
+
+#include "training/training_mode.h"
+
+namespace sv {
+namespace training {
+
+namespace {
+// now - then without signed overflow for any pair of clock values.
+int64_t Elapsed(int64_t now, int64_t then) {
+    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
+    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
+    return now - then;
+}
+}  // namespace
+
+TraineeActivityGate::TraineeActivityGate(std::function<int64_t()> clock, int64_t quietMs)
+    : clock_(std::move(clock)), quietMs_(quietMs) {}
+
+GateDecision TraineeActivityGate::CheckControllerInput() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t now = clock_();
+    if (mode_ == static_cast<int32_t>(kModeOff)) return {true, ""};
+    if (mode_ == static_cast<int32_t>(kModeYourTurn)) return {false, "your_turn"};
+    if (lastTraineeInput_ != 0 && Elapsed(now, lastTraineeInput_) < quietMs_) return {false, "trainee-active"};
+    return {true, ""};
+}
+
+bool TraineeActivityGate::NoteTraineeInput() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastTraineeInput_ = clock_();
+    if (mode_ == static_cast<int32_t>(kModeDemo) && !paused_) {
+        paused_ = true;
+        return true;
+    }
+    return false;
+}
+
+bool TraineeActivityGate::IsTraineeActive() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t now = clock_();
+    return mode_ == static_cast<int32_t>(kModeDemo) && lastTraineeInput_ != 0 &&
+           Elapsed(now, lastTraineeInput_) < quietMs_;
+}
+
+bool TraineeActivityGate::TryResume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t now = clock_();
+    if (!paused_) return false;
+    if (mode_ != static_cast<int32_t>(kModeDemo) || lastTraineeInput_ == 0) {
+        paused_ = false;
+        return mode_ == static_cast<int32_t>(kModeDemo);
+    }
+    if (Elapsed(now, lastTraineeInput_) >= quietMs_) {
+        paused_ = false;
+        return true;
+    }
+    return false;
+}
+
+void TraineeActivityGate::SetMode(int32_t mode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mode_ = mode;
+    paused_ = false;
+}
+
+int32_t TraineeActivityGate::Mode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mode_;
+}
+
+bool TraineeActivityGate::InputSince(int64_t t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastTraineeInput_ > t;
+}
+
+int64_t TraineeActivityGate::LastTraineeInput() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastTraineeInput_;
+}
+
+bool TraineeActivityGate::Paused() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paused_;
+}
+
+}  // namespace training
+}  // namespace sv

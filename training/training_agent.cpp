@@ -1,0 +1,614 @@
+#include "training/training_agent.h"
+
+#include <chrono>
+#include <exception>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include "app/audit_log.h"
+#include "training/training_args.h"
+#include "training/training_json.h"
+#include "training/training_mode.h"
+
+namespace sv {
+namespace training {
+
+using nlohmann::json;
+
+namespace {
+
+bool IsOrderedOp(const std::string& op) {
+    static const std::set<std::string> kOrdered = {"overlay", "clear", "banner", "chat", "mode"};
+    return kOrdered.count(op) != 0;
+}
+
+// now - then, saturated, so a clock that jumps cannot overflow the comparison.
+int64_t Since(int64_t now, int64_t then) {
+    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
+    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
+    return now - then;
+}
+
+constexpr const char* kNoSession = "no training session is active — call start first";
+
+}  // namespace
+
+// The op table, compared in this order; the first entry without needsSession that follows
+// "sessions" is where the session check stands.
+const TrainingAgent::OpEntry TrainingAgent::kOpTable[] = {
+    {"hello", false, &TrainingAgent::OpHello},
+    {"status", false, &TrainingAgent::OpStatus},
+    {"start", false, &TrainingAgent::OpStart},
+    {"end", false, &TrainingAgent::OpEnd},  // refuses on its own without a session
+    {"events", false, &TrainingAgent::OpEvents},
+    {"transcript", false, &TrainingAgent::OpTranscript},
+    {"voices", false, &TrainingAgent::OpVoices},
+    {"sessions", false, &TrainingAgent::OpSessions},
+    {"mode", true, &TrainingAgent::OpMode},
+    {"overlay", true, &TrainingAgent::OpNotBuilt},
+    {"clear", true, &TrainingAgent::OpNotBuilt},
+    {"chat", true, &TrainingAgent::OpChat},
+    {"chat-read", true, &TrainingAgent::OpChatRead},
+    {"say", true, &TrainingAgent::OpNotBuilt},
+    {"audio", true, &TrainingAgent::OpNotBuilt},
+    {"input", true, &TrainingAgent::OpNotBuilt},
+    {"ui-tree", true, &TrainingAgent::OpNotBuilt},
+    {"element-at", true, &TrainingAgent::OpNotBuilt},
+    {"banner", true, &TrainingAgent::OpNotBuilt},
+    {"mascot", true, &TrainingAgent::OpMascot},
+    {"speech-text", true, &TrainingAgent::OpSpeechText},
+};
+
+// ---- callback gate ----
+
+bool TrainingAgent::CallbackGate::Enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return false;
+    ++active_;
+    return true;
+}
+
+void TrainingAgent::CallbackGate::Leave() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--active_ == 0) idle_.notify_all();
+}
+
+void TrainingAgent::CallbackGate::Close() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    open_ = false;
+    idle_.wait(lock, [this] { return active_ == 0; });
+}
+
+template <typename F>
+auto TrainingAgent::Forward(F f) {
+    std::shared_ptr<CallbackGate> gate = callbackGate_;
+    return [gate, f](const auto&... args) {
+        if (!gate->Enter()) return;
+        try {
+            f(args...);
+        } catch (...) {
+            // A callback thread of the Windows side must never see our failures.
+        }
+        gate->Leave();
+    };
+}
+
+void TrainingAgent::WireActivitySource(IActivitySource& source) {
+    source.OnTraineeActive = Forward([this] { OnTraineeActive(); });
+    source.OnActivity = Forward([this](const Activity& a) { OnActivity(a); });
+    source.OnForeground = Forward([this](const WindowInfo& w) { OnForeground(w); });
+    source.OnDialog = Forward([this](const WindowInfo& w) { OnDialog(w); });
+}
+
+// ---- construction and teardown ----
+
+TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const TrainingHostHooks& hooks)
+    : sink_(std::move(sink)),
+      hooks_(hooks),
+      gate_(hooks.clock, hooks.quietMs),
+      events_(hooks.clock),
+      callbackGate_(std::make_shared<CallbackGate>()),
+      inFlight_(std::make_shared<InFlightCounter>()) {
+    if (hooks_.surface) {
+        hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { OnTraineeChat(text); });
+        hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
+    }
+    if (hooks_.inspector) {
+        hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { OnFocus(e); });
+    }
+    // std::thread throws std::system_error when it cannot start; nothing else runs yet.
+    worker_ = std::thread([this] { RunWorker(); });
+}
+
+TrainingAgent::~TrainingAgent() { Shutdown(); }
+
+void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    endLocallyHook_ = std::move(hook);
+}
+
+void TrainingAgent::Shutdown() {
+    std::call_once(shutdownOnce_, [this] {
+        closing_.store(true);
+        // No callback of the Windows side enters from here on, and none is still inside.
+        callbackGate_->Close();
+        {
+            std::lock_guard<std::mutex> lock(lifecycleMutex_);
+            lifecycleClosed_ = true;
+            if (HasSession()) {
+                try {
+                    EndSessionLocked("host shutting down", "");
+                } catch (...) {
+                }
+            }
+            StopQuietWatch();
+        }
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            stop_ = true;
+        }
+        queueCv_.notify_all();
+        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+
+        // Detached work uses this object until it ends; every op is bounded in time, so wait
+        // for all of it rather than free the agent under a running thread.
+        auto started = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(inFlight_->mutex);
+        if (!inFlight_->zero.wait_for(lock, std::chrono::seconds(3), [this] { return inFlight_->count <= 0; })) {
+            int32_t left = inFlight_->count;
+            lock.unlock();
+            WriteAuditLine("training", "shutdown waits for " + std::to_string(left) + " training thread(s)", "");
+            lock.lock();
+            inFlight_->zero.wait(lock, [this] { return inFlight_->count <= 0; });
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                          .count();
+            lock.unlock();
+            WriteAuditLine("training", "shutdown done after " + std::to_string(ms) + " ms", "");
+        }
+    });
+    std::unique_ptr<IActivitySource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source = std::move(activitySource_);
+    }
+}
+
+// ---- requests ----
+
+void TrainingAgent::SendReply(const json& reply) {
+    try {
+        if (sink_) sink_(SerializeJson(reply));
+    } catch (...) {
+        // The reply is lost; the request itself is done.
+    }
+}
+
+void TrainingAgent::AnswerAtOnce(const std::string& id, const std::string& error) {
+    json reply = {{"type", "training-result"}, {"id", id}, {"ok", false}, {"error", error}};
+    SendReply(reply);
+}
+
+void TrainingAgent::QueueTrainingRequest(const json& message, const std::string& controllerId) {
+    std::string id;
+    std::string op;
+    json args;
+    if (message.is_object()) {
+        auto it = message.find("id");
+        if (it != message.end()) id = it->get<std::string>();  // a non-string id throws to the caller
+        auto opIt = message.find("op");
+        if (opIt != message.end() && opIt->is_string()) op = opIt->get<std::string>();
+        auto argsIt = message.find("args");
+        if (argsIt != message.end()) args = *argsIt;
+    }
+    if (closing_.load()) {
+        AnswerAtOnce(id, kShuttingDownMessage);
+        return;
+    }
+    auto task = [this, id, op, args, controllerId] { RunTrainingRequest(id, op, args, controllerId); };
+    if (IsOrderedOp(op)) {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            if (queue_.size() < kMaxQueuedRequests && !stop_) {
+                queue_.push_back(task);
+                queueCv_.notify_one();
+                return;
+            }
+        }
+        AnswerAtOnce(id, kBusyMessage);
+        return;
+    }
+    if (requestThreads_.fetch_add(1) >= kMaxRequestThreads) {
+        requestThreads_.fetch_sub(1);
+        AnswerAtOnce(id, kBusyMessage);
+        return;
+    }
+    try {
+        RunDetached([this, task] {
+            struct Done {
+                std::atomic<int32_t>& n;
+                ~Done() { n.fetch_sub(1); }
+            } done{requestThreads_};
+            task();
+        });
+    } catch (const std::exception&) {
+        requestThreads_.fetch_sub(1);
+        AnswerAtOnce(id, kBusyMessage);
+    }
+}
+
+void TrainingAgent::RunWorker() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex_);
+            queueCv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            task = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        try {
+            task();
+        } catch (...) {
+        }
+    }
+}
+
+void TrainingAgent::RunDetached(std::function<void()> task) {
+    std::shared_ptr<InFlightCounter> counter = inFlight_;
+    {
+        std::lock_guard<std::mutex> lock(counter->mutex);
+        ++counter->count;
+    }
+    auto finish = [counter] {
+        std::lock_guard<std::mutex> lock(counter->mutex);
+        if (--counter->count <= 0) counter->zero.notify_all();
+    };
+    try {
+        std::thread([task = std::move(task), finish]() mutable {
+            try {
+                task();
+            } catch (...) {
+            }
+            finish();
+        }).detach();
+    } catch (...) {
+        finish();
+        throw;
+    }
+}
+
+int32_t TrainingAgent::InFlight() const {
+    std::lock_guard<std::mutex> lock(inFlight_->mutex);
+    return inFlight_->count;
+}
+
+void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string& op, const json& args,
+                                       const std::string& controllerId) {
+    json reply = json::object();
+    reply["type"] = "training-result";
+    reply["id"] = id;
+    TrainingOpResult result;
+    try {
+        result = DispatchOp(op, args, controllerId);
+    } catch (const std::exception& e) {
+        result = TrainingOpResult::Fail(e.what());
+        WriteAuditLine("training-error", op + ": " + e.what(), controllerId);
+    }
+    reply["ok"] = !result.failed;
+    if (result.failed) reply["error"] = result.error;
+    if (!result.data.is_null()) reply["data"] = result.data;
+    SendReply(reply);
+}
+
+TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& args, const std::string& controllerId) {
+    std::shared_ptr<Session> session;
+    bool checked = false;
+    for (const OpEntry& entry : kOpTable) {
+        if (entry.needsSession && !checked) {
+            session = CurrentSession();
+            if (!session) return TrainingOpResult::Fail(kNoSession);
+            checked = true;
+        }
+        if (op == entry.op) {
+            OpRequest request{op, args, controllerId, session};
+            return (this->*entry.handler)(request);
+        }
+    }
+    if (!checked && !CurrentSession()) return TrainingOpResult::Fail(kNoSession);
+    return TrainingOpResult::Fail("unknown training op '" + op + "'");
+}
+
+TrainingOpResult TrainingAgent::OpNotBuilt(const OpRequest& r) {
+    return TrainingOpResult::Fail("unknown training op '" + r.op + "'");
+}
+
+TrainingOpResult TrainingAgent::OpMascot(const OpRequest&) { return TrainingOpResult::Fail("this host has no mascot"); }
+
+TrainingOpResult TrainingAgent::OpSpeechText(const OpRequest&) {
+    return TrainingOpResult::Ok(json{{"accepted", false}});
+}
+
+TrainingOpResult TrainingAgent::OpVoices(const OpRequest& r) {
+    json voices = json::array();
+    if (hooks_.surface) {
+        for (const VoiceInfo& v : hooks_.surface->ListVoices(ArgBool(r.args, "refresh").value_or(false))) {
+            voices.push_back(VoiceInfoJson(v));
+        }
+    }
+    return TrainingOpResult::Ok(json{{"voices", voices}});
+}
+
+// ---- events ----
+
+void TrainingAgent::EmitEvent(const std::string& kind, json data) {
+    TrainingEventRecord record = events_.Append(kind, std::move(data));
+    try {
+        if (sink_) sink_(SerializeJson(MakeTrainingEvent(record)));
+    } catch (...) {
+        // The event stays in the log for "events".
+    }
+}
+
+TrainingOpResult TrainingAgent::OpEvents(const OpRequest& r) {
+    std::set<std::string> kinds;
+    if (auto list = ArgStringList(r.args, "kinds")) kinds.insert(list->begin(), list->end());
+    int32_t max = ArgInt(r.args, "max").value_or(200);
+    int64_t since = ArgInt64(r.args, "since").value_or(0);
+    json events = json::array();
+    for (const TrainingEventRecord& rec : events_.Query(since, kinds, max)) events.push_back(EventRecordJson(rec));
+    return TrainingOpResult::Ok(json{{"events", events}, {"seq", events_.LastSeq()}});
+}
+
+// ---- geometry ----
+
+std::pair<int32_t, int32_t> TrainingAgent::Origin() {
+    if (!hooks_.screenOrigin) return {0, 0};
+    auto o = hooks_.screenOrigin();
+    return {o.first, o.second};
+}
+
+json TrainingAgent::ScreenGeometry() {
+    std::pair<int, int> size{0, 0};
+    if (hooks_.screenSize) size = hooks_.screenSize();
+    auto origin = Origin();
+    return json{{"width", size.first}, {"height", size.second}, {"originX", origin.first}, {"originY", origin.second}};
+}
+
+json TrainingAgent::MapPoint(const Box& box) {
+    auto origin = Origin();
+    return BoxJson(box, origin.first, origin.second);
+}
+
+// ---- the input gate ----
+
+bool TrainingAgent::GateControllerInput(const std::string& controllerId, const std::string& what) {
+    if (!HasSession()) return true;
+    GateDecision d = gate_.CheckControllerInput();
+    if (d.allowed) return true;
+    int64_t now = hooks_.clock();
+    bool notify = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notify = Since(now, refusalNoticeTime_) > 1000;
+        if (notify) refusalNoticeTime_ = now;
+    }
+    if (notify) {
+        json data = {{"reason", d.reason}, {"what", what}};
+        if (!controllerId.empty()) data["controller"] = controllerId;
+        EmitEvent("input-refused", std::move(data));
+        WriteAuditLine("training-input-refused", what + " reason=" + d.reason, controllerId);
+    }
+    return false;
+}
+
+json TrainingAgent::ExplainRefusal(const std::string& what, const std::string& reason,
+                                   const std::string& controllerId) {
+    json data = {{"reason", reason}, {"what", what}};
+    if (!controllerId.empty()) data["controller"] = controllerId;
+    EmitEvent("input-refused", std::move(data));
+    WriteAuditLine("training-input-refused", what + " reason=" + reason, controllerId);
+    std::string explain =
+        reason == "your_turn"
+            ? "It is the trainee's turn: the host refuses remote input. Switch to demo mode first if you must drive."
+            : "The trainee is using the mouse or keyboard right now. Wait for them (wait_for_event) and try again "
+              "once they stop.";
+    return json{{"done", false}, {"refused", true}, {"reason", reason}, {"explain", explain}};
+}
+
+void TrainingAgent::OnTraineeActive() {
+    if (!HasSession()) return;
+    if (!gate_.NoteTraineeInput()) return;
+    EmitEvent("ai-paused", json{{"reason", "trainee-active"}});
+    if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), true);
+}
+
+void TrainingAgent::CheckQuiet() {
+    if (!HasSession()) return;
+    if (!gate_.TryResume()) return;
+    EmitEvent("ai-resumed", json{{"quietMs", hooks_.quietMs}});
+    if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), false);
+}
+
+void TrainingAgent::RunQuietWatch() {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(quietMutex_);
+            quietWake_.wait_for(lock, std::chrono::milliseconds(400), [this] { return !quietRunning_.load(); });
+        }
+        if (!quietRunning_.load()) return;
+        try {
+            CheckQuiet();
+        } catch (...) {
+        }
+    }
+}
+
+// Both run under lifecycleMutex_, so the thread object has one owner at a time.
+void TrainingAgent::StartQuietWatch() {
+    StopQuietWatch();
+    quietRunning_.store(true);
+    quietThread_ = std::thread([this] { RunQuietWatch(); });
+}
+
+void TrainingAgent::StopQuietWatch() {
+    {
+        std::lock_guard<std::mutex> lock(quietMutex_);
+        quietRunning_.store(false);
+    }
+    quietWake_.notify_all();
+    if (quietThread_.joinable()) {
+        if (quietThread_.get_id() == std::this_thread::get_id()) {
+            quietThread_.detach();
+        } else {
+            quietThread_.join();
+        }
+    }
+    quietThread_ = std::thread();
+}
+
+// ---- the "mode" op ----
+
+TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
+    std::optional<uint32_t> mode = ParseTrainingMode(ArgString(r.args, "mode").value_or(""));
+    if (!mode || *mode == kModeOff) {
+        return TrainingOpResult::Fail("mode must be demo or your_turn (use end to stop the session)");
+    }
+    {
+        // Only the session this request was checked against may change the gate: a mode left
+        // behind by an ended session would refuse input in the next one.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (session_ != r.session) return TrainingOpResult::Fail(kNoSession);
+        gate_.SetMode(static_cast<int32_t>(*mode));
+    }
+    std::string name = TrainingModeName(*mode);
+    if (hooks_.surface) hooks_.surface->SetMode(*mode, false);
+    if (r.session->transcript) r.session->transcript->Append("mode", json{{"mode", name}});
+    WriteAuditLine("training", "mode " + name, r.controllerId);
+    json data = {{"mode", name}};
+    if (!r.controllerId.empty()) data["controller"] = r.controllerId;
+    EmitEvent("mode", std::move(data));
+    return TrainingOpResult::Ok(json{{"mode", name}});
+}
+
+// ---- chat ----
+
+ChatMessage TrainingAgent::AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
+                                          const std::string& name, const std::string& text, bool spoken) {
+    json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
+    TrainingEventRecord record = events_.Append("chat", data);
+    ChatMessage message;
+    message.seq = record.seq;
+    message.ts = record.ts;
+    message.from = from;
+    message.name = name;
+    message.text = text;
+    message.spoken = spoken;
+    session->AddChat(message);
+    if (session->transcript) session->transcript->Append("chat", data);
+    try {
+        if (sink_) sink_(SerializeJson(MakeTrainingEvent(record)));
+    } catch (...) {
+    }
+    if (hooks_.surface) hooks_.surface->AppendChat(message);
+    return message;
+}
+
+TrainingOpResult TrainingAgent::OpChat(const OpRequest& r) {
+    std::optional<std::string> text = CutToCodePoints(ArgString(r.args, "text"), 2000);
+    if (IsBlank(text)) return TrainingOpResult::Fail("chat needs text");
+    std::optional<std::string> as = ArgString(r.args, "as");
+    std::string from = (as && *as == "operator") ? "operator" : "ai";
+    std::optional<std::string> nameArg = ArgString(r.args, "name");
+    std::string name = nameArg ? CutToCodePoints(*nameArg, 60) : (from == "ai" ? r.session->trainer : "Staf");
+    ChatMessage m = AddChatMessage(r.session, from, name, *text, false);
+    WriteAuditLine("training", "chat " + from + " len=" + std::to_string(CountCodePoints(*text)), r.controllerId);
+    return TrainingOpResult::Ok(json{{"seq", m.seq}});
+}
+
+TrainingOpResult TrainingAgent::OpChatRead(const OpRequest& r) {
+    int64_t since = ArgInt64(r.args, "since").value_or(0);
+    json messages = json::array();
+    for (const ChatMessage& m : r.session->ChatSince(since)) {
+        messages.push_back(json{{"seq", m.seq},
+                                {"ts", m.ts},
+                                {"from", m.from},
+                                {"name", m.name},
+                                {"text", m.text},
+                                {"spoken", m.spoken}});
+    }
+    return TrainingOpResult::Ok(json{{"messages", messages}, {"seq", events_.LastSeq()}});
+}
+
+void TrainingAgent::OnTraineeChat(const std::string& text) {
+    try {
+        std::shared_ptr<Session> session = CurrentSession();
+        if (!session) return;
+        std::string t = TrimWhitespace(text);
+        if (t.empty()) return;
+        t = CutToCodePoints(t, 2000);
+        AddChatMessage(session, "trainee", "Peserta", t, false);
+        WriteAuditLine("training", "chat trainee len=" + std::to_string(CountCodePoints(t)), "");
+    } catch (const std::exception& e) {
+        WriteAuditLine("training-error", std::string("chat: ") + e.what(), "");
+    }
+}
+
+// ---- the trainee's own activity ----
+
+void TrainingAgent::OnActivity(const Activity& activity) {
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
+    auto origin = Origin();
+    std::optional<UiElement> element;
+    if (activity.x && activity.y && activity.action != "wheel" && hooks_.inspector) {
+        element = hooks_.inspector->ElementAt(*activity.x, *activity.y, 2000);
+    }
+    json data = {{"device", activity.device}, {"action", activity.action}};
+    if (activity.x) data["x"] = static_cast<int64_t>(*activity.x) - origin.first;
+    if (activity.y) data["y"] = static_cast<int64_t>(*activity.y) - origin.second;
+    if (!activity.key.empty()) data["key"] = activity.key;
+    if (activity.count) data["count"] = *activity.count;
+    if (element) data["element"] = UiElementJson(*element, origin.first, origin.second);
+    EmitEvent("local-input", data);
+    if (session->transcript) session->transcript->Append("trainee-input", data);
+}
+
+void TrainingAgent::OnForeground(const WindowInfo& window) {
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
+    auto origin = Origin();
+    json data = WindowInfoJson(window, origin.first, origin.second);
+    EmitEvent("foreground", data);
+    if (session->transcript) session->transcript->Append("foreground", data);
+}
+
+void TrainingAgent::OnDialog(const WindowInfo& window) {
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
+    auto origin = Origin();
+    json data = WindowInfoJson(window, origin.first, origin.second);
+    EmitEvent("dialog", data);
+    if (session->transcript) session->transcript->Append("dialog", data);
+}
+
+void TrainingAgent::OnFocus(const UiElement& element) {
+    if (!HasSession()) return;
+    int64_t now = hooks_.clock();
+    {
+        std::lock_guard<std::mutex> lock(focusMutex_);
+        if (lastFocus_ && lastFocus_->name == element.name && lastFocus_->controlType == element.controlType &&
+            lastFocus_->rect.x == element.rect.x && lastFocus_->rect.y == element.rect.y) {
+            return;
+        }
+        lastFocus_ = element;
+        if (focusEventSent_ && Since(now, lastFocusEventTime_) < 150) return;
+        focusEventSent_ = true;
+        lastFocusEventTime_ = now;
+    }
+    auto origin = Origin();
+    EmitEvent("focus", UiElementJson(element, origin.first, origin.second));
+}
+
+}  // namespace training
+}  // namespace sv

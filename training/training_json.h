@@ -1,0 +1,35 @@
+#pragma once
+// Serialisation of everything the training agent writes (replies, events, transcript lines)
+// and the JSON forms of the shared records.
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "training/training_records.h"
+
+namespace sv {
+namespace training {
+
+// Compact, keys in ascending byte order, non-ASCII as UTF-8, invalid UTF-8 replaced by
+// U+FFFD instead of failing.
+std::string SerializeJson(const nlohmann::json& value);
+
+// A desktop rectangle as [x - originX, y - originY, width, height] (capture-screen pixels);
+// the subtraction is done in 64 bits.
+nlohmann::json BoxJson(const Box& box, int32_t originX, int32_t originY);
+
+// {"hwnd", "title", "process", "className", "rect", "owned"}
+nlohmann::json WindowInfoJson(const WindowInfo& window, int32_t originX, int32_t originY);
+
+// {"name", "controlType", "automationId", "className", "rect", "enabled"} plus "value" when read.
+nlohmann::json UiElementJson(const UiElement& element, int32_t originX, int32_t originY);
+
+// {"name", "culture", "engine"}
+nlohmann::json VoiceInfoJson(const VoiceInfo& voice);
+
+// {"played", "muted", "durationMs"} plus "voice" and "error" when not empty.
+nlohmann::json SpeechOutcomeJson(const SpeechOutcome& outcome);
+
+}  // namespace training
+}  // namespace sv

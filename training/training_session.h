@@ -1,0 +1,58 @@
+#pragma once
+// One training session: made by "start", shared by every operation that runs during it.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "training/training_records.h"
+#include "training/transcript_writer.h"
+
+namespace sv {
+namespace training {
+
+struct TrainingSession {
+    // The chat keeps the newest lines only, so a long session cannot grow without bound;
+    // the count of every line stays exact.
+    static constexpr size_t kMaxChatMessages = 4000;
+
+    std::string id;
+    std::string title;
+    std::string trainer;
+    std::string culture;
+    int32_t mode = 1;
+    std::unique_ptr<TranscriptWriter> transcript;
+    int64_t startTime = 0;
+    std::string controller;
+
+    void AddChat(const ChatMessage& message) {
+        std::lock_guard<std::mutex> lock(chatMutex_);
+        chat_.push_back(message);
+        ++chatCount_;
+        while (chat_.size() > kMaxChatMessages) chat_.pop_front();
+    }
+    // Every line ever added, including those no longer held.
+    int64_t ChatCount() const {
+        std::lock_guard<std::mutex> lock(chatMutex_);
+        return chatCount_;
+    }
+    // The held lines with seq > since, in arrival order.
+    std::vector<ChatMessage> ChatSince(int64_t since) const {
+        std::lock_guard<std::mutex> lock(chatMutex_);
+        std::vector<ChatMessage> out;
+        for (const ChatMessage& m : chat_) {
+            if (m.seq > since) out.push_back(m);
+        }
+        return out;
+    }
+
+private:
+    mutable std::mutex chatMutex_;
+    std::deque<ChatMessage> chat_;
+    int64_t chatCount_ = 0;
+};
+
+}  // namespace training
+}  // namespace sv

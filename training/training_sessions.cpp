@@ -1,0 +1,325 @@
+// Training sessions: hello, status, start and end, the trainee's stop, the end when every
+// controller left, and the transcript reading operations.
+#include <cmath>
+#include <utility>
+
+#include "app/audit_log.h"
+#include "training/training_agent.h"
+#include "training/training_args.h"
+#include "training/training_json.h"
+#include "training/training_mode.h"
+#include "training/training_time.h"
+#include "training/transcript_writer.h"
+
+namespace sv {
+namespace training {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kNoSurfaceReason =
+    "this Windows 7 host runs as a service with no on-screen UI; live training needs the host started on the "
+    "desktop (the TMHost logon task)";
+
+json VoiceList(ITrainingSurface* surface) {
+    json voices = json::array();
+    if (!surface) return voices;
+    for (const VoiceInfo& v : surface->ListVoices(false)) voices.push_back(VoiceInfoJson(v));
+    return voices;
+}
+
+int64_t Since(int64_t now, int64_t then) {
+    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
+    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
+    return now - then;
+}
+
+}  // namespace
+
+bool TrainingAgent::HasSession() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return session_ != nullptr;
+}
+
+std::shared_ptr<TrainingAgent::Session> TrainingAgent::CurrentSession() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return session_;
+}
+
+TrainingOpResult TrainingAgent::OpHello(const OpRequest&) { return Hello(); }
+TrainingOpResult TrainingAgent::OpStatus(const OpRequest&) { return Status(); }
+TrainingOpResult TrainingAgent::OpStart(const OpRequest& r) { return StartSession(r.args, r.controllerId); }
+TrainingOpResult TrainingAgent::OpTranscript(const OpRequest& r) { return Transcript(r.args); }
+
+TrainingOpResult TrainingAgent::OpEnd(const OpRequest& r) {
+    if (!HasSession()) return TrainingOpResult::Fail("no training session is active");
+    std::string reason = "ended by controller";
+    if (std::optional<std::string> summary = ArgString(r.args, "summary")) reason += ": " + *summary;
+    return EndSession(reason, r.controllerId);
+}
+
+TrainingOpResult TrainingAgent::Hello() {
+    json data = json::object();
+    data["protocol"] = 1;
+    data["hostVersion"] = hooks_.hostVersion;
+    data["variant"] = "win7";
+    data["quietMs"] = hooks_.quietMs;
+    data["supported"] = hooks_.surface != nullptr;
+    if (hooks_.surface) {
+        data["features"] = {"overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"};
+    } else {
+        data["reason"] = kNoSurfaceReason;
+    }
+    std::shared_ptr<Session> session = CurrentSession();
+    data["active"] = session != nullptr;
+    data["mode"] = TrainingModeName(gate_.Mode());
+    data["seq"] = events_.LastSeq();
+    data["screen"] = ScreenGeometry();
+    if (session) data["sessionId"] = session->id;
+    data["voices"] = VoiceList(hooks_.surface);
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+TrainingOpResult TrainingAgent::Status() {
+    json data = json::object();
+    std::shared_ptr<Session> session = CurrentSession();
+    int64_t stopTime = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopTime = traineeStopTime_;
+    }
+    data["active"] = session != nullptr;
+    data["mode"] = TrainingModeName(gate_.Mode());
+    data["paused"] = gate_.IsTraineeActive();
+    data["seq"] = events_.LastSeq();
+    if (session) data["sessionId"] = session->id;
+    int64_t last = gate_.LastTraineeInput();
+    if (last != 0) data["msSinceLocalInput"] = Since(hooks_.clock(), last);
+    if (hooks_.foregroundWindow) {
+        if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
+            auto origin = Origin();
+            data["foreground"] = WindowInfoJson(*w, origin.first, origin.second);
+        }
+    }
+    if (hooks_.surface) {
+        if (BannerState banner = hooks_.surface->GetBannerState()) data["banner"] = MapPoint(*banner);
+        data["muted"] = hooks_.surface->IsMuted();
+        data["volume"] = hooks_.surface->GetVolume();
+    }
+    if (stopTime != 0) {
+        int64_t secs = stopTime / 1000;
+        if (stopTime < 0 && stopTime % 1000 != 0) --secs;
+        data["stoppedByTraineeAt"] = FormatUtcSeconds(secs);
+    }
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string& controllerId) {
+    if (!hooks_.surface) {
+        return TrainingOpResult::Fail(
+            "unsupported: this host has no on-screen UI, and a training session must be visible to the person at "
+            "the machine");
+    }
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
+
+    int64_t now = hooks_.clock();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (traineeStopTime_ != 0) {
+            int64_t ago = Since(now, traineeStopTime_);
+            if (ago < hooks_.restartHoldOffMs) {
+                return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
+                                              " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
+                                              "on their Sorvane window, which shows up in list_session_requests)");
+            }
+        }
+    }
+
+    std::optional<uint32_t> parsed = ParseTrainingMode(ArgString(args, "mode").value_or(""));
+    uint32_t mode = (!parsed || *parsed == kModeOff) ? kModeDemo : *parsed;
+    std::string modeName = TrainingModeName(mode);
+
+    std::shared_ptr<Session> session;
+    std::shared_ptr<Session> live;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        live = session_;
+        if (!live) {
+            session = std::make_shared<Session>();
+            session->id = NewSessionId(now);
+            session->title = CutToCodePoints(ArgString(args, "title"), 120).value_or("Sesi pelatihan");
+            session->trainer = CutToCodePoints(ArgString(args, "trainer"), 80).value_or("Asisten AI");
+            session->culture = ArgString(args, "language").value_or("id-ID");
+            session->mode = static_cast<int32_t>(mode);
+            session->startTime = now;
+            session->controller = controllerId;
+            session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
+            session_ = session;
+            gate_.SetMode(static_cast<int32_t>(mode));
+        }
+    }
+    if (live) {
+        json data = {{"sessionId", live->id},
+                     {"alreadyActive", true},
+                     {"mode", TrainingModeName(gate_.Mode())},
+                     {"seq", events_.LastSeq()},
+                     {"screen", ScreenGeometry()}};
+        return TrainingOpResult::Ok(std::move(data));
+    }
+
+    json startData = {{"title", session->title},
+                      {"trainer", session->trainer},
+                      {"language", session->culture},
+                      {"mode", modeName}};
+    if (!controllerId.empty()) startData["controller"] = controllerId;
+    session->transcript->Append("start", startData);
+
+    ITrainingSurface* surface = hooks_.surface;
+    surface->BeginSession(*session);
+    if (hooks_.trackAction) hooks_.trackAction("training_start");
+    if (hooks_.trackScreenView) hooks_.trackScreenView("training_banner");
+    surface->SetMode(mode, false);
+
+    if (hooks_.makeActivitySource) {
+        std::unique_ptr<IActivitySource> source = hooks_.makeActivitySource();
+        if (source) {
+            WireActivitySource(*source);
+            source->Start();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                std::swap(activitySource_, source);
+            }
+            // A source left over from before is stopped and destroyed outside the main mutex.
+            if (source) source->Stop();
+        }
+    }
+    if (hooks_.inspector) hooks_.inspector->StartFocusTracking();
+    if (hooks_.quietWatch) StartQuietWatch();
+
+    WriteAuditLine("training", "start session=" + session->id + " mode=" + modeName + " title=" + session->title,
+                   controllerId);
+    EmitEvent("session-started", json{{"sessionId", session->id}, {"mode", modeName}, {"title", session->title}});
+
+    json data = {{"sessionId", session->id}, {"mode", modeName}, {"seq", events_.LastSeq()}, {"screen", ScreenGeometry()}};
+    if (BannerState banner = surface->GetBannerState()) data["banner"] = MapPoint(*banner);
+    if (hooks_.foregroundWindow) {
+        if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
+            auto origin = Origin();
+            data["foreground"] = WindowInfoJson(*w, origin.first, origin.second);
+        }
+    }
+    data["voices"] = VoiceList(surface);
+    if (!session->transcript->FilePath().empty()) data["transcript"] = session->transcript->FilePath();
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+TrainingOpResult TrainingAgent::EndSession(const std::string& reason, const std::string& actor) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    return EndSessionLocked(reason, actor);
+}
+
+TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, const std::string& actor) {
+    std::shared_ptr<Session> session;
+    std::unique_ptr<IActivitySource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        session = std::move(session_);
+        session_.reset();
+        source = std::move(activitySource_);
+        gate_.SetMode(static_cast<int32_t>(kModeOff));
+    }
+    if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
+
+    StopQuietWatch();
+    if (source) {
+        source->Stop();
+        source->OnTraineeActive = nullptr;
+        source->OnActivity = nullptr;
+        source->OnForeground = nullptr;
+        source->OnDialog = nullptr;
+    }
+    if (hooks_.inspector) hooks_.inspector->StopFocusTracking();
+    if (hooks_.surface) hooks_.surface->EndSession(reason);
+    if (hooks_.trackAction) hooks_.trackAction("training_stop");
+    if (hooks_.trackScreenView) hooks_.trackScreenView("window");
+    if (session->transcript) session->transcript->Append("end", json{{"reason", reason}});
+    WriteAuditLine("training", "end session=" + session->id + " reason=" + reason, actor);
+    EmitEvent("session-ended", json{{"sessionId", session->id}, {"reason", reason}});
+
+    int64_t chatCount = session->ChatCount();
+    int64_t elapsed = Since(hooks_.clock(), session->startTime);
+    double minutes = std::round(static_cast<double>(elapsed) / 6000.0) / 10.0;
+    json data = {{"ended", true}, {"sessionId", session->id}, {"chatMessages", chatCount}, {"minutes", minutes}};
+    if (session->transcript && !session->transcript->FilePath().empty()) {
+        data["transcript"] = session->transcript->FilePath();
+    }
+    source.reset();
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+void TrainingAgent::OnStopRequested() {
+    {
+        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        if (!HasSession()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            traineeStopTime_ = hooks_.clock();
+        }
+        EmitEvent("stopped", json{{"by", "trainee"}});
+        WriteAuditLine("training", "stopped by the trainee (banner stop button)", "");
+        EndSessionLocked("stopped by the trainee", "");
+    }
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = endLocallyHook_;
+    }
+    if (hook) hook();
+}
+
+void TrainingAgent::OnControllersGone(int remaining) {
+    if (remaining != 0 || closing_.load() || !HasSession()) return;
+    RunDetached([this] { EndForAllGone(); });
+}
+
+void TrainingAgent::EndForAllGone() { EndSession("all controllers disconnected", ""); }
+
+TrainingOpResult TrainingAgent::OpSessions(const OpRequest&) {
+    json sessions = json::array();
+    if (!hooks_.transcriptDirectory.empty()) {
+        for (const TranscriptListEntry& e : ListTranscripts(hooks_.transcriptDirectory, 20)) {
+            sessions.push_back(json{{"sessionId", e.sessionId}, {"bytes", e.bytes}, {"updated", e.updated}});
+        }
+    }
+    return TrainingOpResult::Ok(json{{"sessions", sessions}});
+}
+
+TrainingOpResult TrainingAgent::Transcript(const json& args) {
+    std::optional<std::string> id = ArgString(args, "sessionId");
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!id && session) {
+        json entries = json::array();
+        if (session->transcript) {
+            for (json& e : session->transcript->Entries()) entries.push_back(std::move(e));
+        }
+        return TrainingOpResult::Ok(json{{"sessionId", session->id}, {"active", true}, {"entries", entries}});
+    }
+    const std::string& dir = hooks_.transcriptDirectory;
+    if (dir.empty()) return TrainingOpResult::Fail("no transcript directory on this host");
+    if (!id) {
+        std::vector<TranscriptListEntry> newest = ListTranscripts(dir, 1);
+        if (newest.empty()) return TrainingOpResult::Fail("no training session has been recorded on this machine");
+        id = newest.front().sessionId;
+    }
+    std::optional<std::vector<json>> lines = ReadTranscript(dir, *id);
+    if (!lines) return TrainingOpResult::Fail("no transcript '" + *id + "' on this machine");
+    json entries = json::array();
+    for (json& e : *lines) entries.push_back(std::move(e));
+    bool active = session && session->id == *id;
+    return TrainingOpResult::Ok(json{{"sessionId", *id}, {"active", active}, {"entries", entries}});
+}
+
+}  // namespace training
+}  // namespace sv
