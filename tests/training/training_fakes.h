@@ -1,0 +1,330 @@
+#pragma once
+// Fakes of the three training seams, an injected clock and a capturing send callback.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/audit_log.h"
+#include "test_support.h"
+#include "training/training_agent.h"
+#include "training/training_interfaces.h"
+
+namespace sv_test {
+
+using nlohmann::json;
+
+struct FakeClock {
+    std::atomic<int64_t> now{1700000000000};  // 2023-11-14T22:13:20Z
+    void Advance(int64_t ms) { now.fetch_add(ms); }
+    std::function<int64_t()> Fn() {
+        return [this] { return now.load(); };
+    }
+};
+
+// Records every call the agent makes into it.
+class CallLog {
+public:
+    void Add(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(call);
+        cv_.notify_all();
+    }
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    bool WaitFor(const std::string& call, int timeoutMs = 5000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (auto& c : calls_)
+                if (c == call) return true;
+            return false;
+        });
+    }
+    int Count(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int n = 0;
+        for (auto& c : calls_)
+            if (c == call) ++n;
+        return n;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> calls_;
+};
+
+class FakeSurface : public sv::training::ITrainingSurface {
+public:
+    CallLog log;
+    std::vector<sv::training::VoiceInfo> voices;
+    sv::training::BannerState banner;
+    bool muted = false;
+    double volume = 0.75;
+    // Makes ListVoices block until released (or the limit passes), to stand for a slow op.
+    std::mutex blockMutex;
+    std::condition_variable blockCv;
+    bool blockVoices = false;
+    bool blockChat = false;
+    bool released = false;
+    std::atomic<bool> inVoices{false};
+    std::atomic<bool> inChat{false};
+    bool throwInVoices = false;
+
+    void BeginSession(const sv::training::TrainingSession& s) override { log.Add("begin " + s.id); }
+    void EndSession(const std::string& reason) override { log.Add("end " + reason); }
+    void SetMode(uint32_t mode, bool paused) override {
+        log.Add("mode " + std::to_string(mode) + (paused ? " paused" : " running"));
+    }
+    void SetStep(int32_t, int32_t, const std::string&) override { log.Add("step"); }
+    void ShowOverlay(const sv::training::OverlayShape& s) override { log.Add("overlay " + s.id); }
+    void ClearOverlays(const std::string& id) override { log.Add("clear " + id); }
+    void AppendChat(const sv::training::ChatMessage& m) override {
+        log.Add("chat " + m.from + " " + m.text);
+        if (blockChat) {
+            inChat.store(true);
+            std::unique_lock<std::mutex> lock(blockMutex);
+            blockCv.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+        }
+    }
+    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&) override { return {}; }
+    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&) override { return {}; }
+    std::vector<sv::training::VoiceInfo> ListVoices(bool refresh) override {
+        log.Add(std::string("voices ") + (refresh ? "refresh" : "cached"));
+        if (throwInVoices) throw std::runtime_error("voice registry unreadable");
+        if (blockVoices) {
+            inVoices.store(true);
+            std::unique_lock<std::mutex> lock(blockMutex);
+            blockCv.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+        }
+        return voices;
+    }
+    sv::training::BannerState GetBannerState() override { return banner; }
+    sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
+    bool IsMuted() override { return muted; }
+    double GetVolume() override { return volume; }
+
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(blockMutex);
+            released = true;
+        }
+        blockCv.notify_all();
+    }
+};
+
+class FakeInspector : public sv::training::IUiInspector {
+public:
+    CallLog log;
+    std::optional<sv::training::UiElement> element;
+    void StartFocusTracking() override { log.Add("focus-on"); }
+    void StopFocusTracking() override { log.Add("focus-off"); }
+    std::pair<json, std::string> QueryTree(const sv::training::WindowTreeQuery&, uint32_t) override {
+        return {json::object(), ""};
+    }
+    std::optional<sv::training::UiElement> ElementAt(int32_t x, int32_t y, uint32_t) override {
+        log.Add("element-at " + std::to_string(x) + "," + std::to_string(y));
+        return element;
+    }
+};
+
+// Activity sources live inside the agent; the test keeps a shared record of them.
+struct ActivityRecord {
+    CallLog log;
+    std::mutex mutex;
+    sv::training::IActivitySource* current = nullptr;
+    int made = 0;
+};
+
+class FakeActivitySource : public sv::training::IActivitySource {
+public:
+    explicit FakeActivitySource(std::shared_ptr<ActivityRecord> r) : record_(std::move(r)) {}
+    ~FakeActivitySource() override {
+        record_->log.Add("destroyed");
+        std::lock_guard<std::mutex> lock(record_->mutex);
+        if (record_->current == this) record_->current = nullptr;
+    }
+    void Start() override {
+        record_->log.Add("start");
+        std::lock_guard<std::mutex> lock(record_->mutex);
+        record_->current = this;
+    }
+    void Stop() override { record_->log.Add("stop"); }
+
+private:
+    std::shared_ptr<ActivityRecord> record_;
+};
+
+// Collects what the agent sends and waits for it.
+class CapturingSink {
+public:
+    void operator()(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.push_back(text);
+        cv_.notify_all();
+    }
+    std::function<void(const std::string&)> Fn() {
+        return [this](const std::string& t) { (*this)(t); };
+    }
+    std::vector<std::string> Texts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return texts_;
+    }
+    // The first message (as text) satisfying pred; empty when none came in time.
+    std::optional<std::string> WaitText(const std::function<bool(const json&)>& pred, int timeoutMs = 5000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::optional<std::string> found;
+        cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (const auto& t : texts_) {
+                json j = json::parse(t, nullptr, false);
+                if (!j.is_discarded() && pred(j)) {
+                    found = t;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+    std::optional<json> WaitReply(const std::string& id, int timeoutMs = 5000) {
+        auto t = WaitText([&](const json& j) { return j.value("type", "") == "training-result" && j.value("id", "") == id; },
+                          timeoutMs);
+        if (!t) return std::nullopt;
+        return json::parse(*t);
+    }
+    std::optional<json> WaitEvent(const std::string& kind, int timeoutMs = 5000) {
+        auto t = WaitText(
+            [&](const json& j) { return j.value("type", "") == "training-event" && j.value("kind", "") == kind; },
+            timeoutMs);
+        if (!t) return std::nullopt;
+        return json::parse(*t);
+    }
+    std::vector<json> Events(const std::string& kind) {
+        std::vector<json> out;
+        for (const auto& t : Texts()) {
+            json j = json::parse(t);
+            if (j.value("type", "") == "training-event" && j.value("kind", "") == kind) out.push_back(j);
+        }
+        return out;
+    }
+    std::vector<std::string> ReplyIdsInOrder() {
+        std::vector<std::string> out;
+        for (const auto& t : Texts()) {
+            json j = json::parse(t);
+            if (j.value("type", "") == "training-result") out.push_back(j.value("id", ""));
+        }
+        return out;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> texts_;
+};
+
+// Waits for a condition that another thread brings about; false when it did not come.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Audit lines of the scratch directory without their time stamps.
+inline std::vector<std::string> AuditLines(const std::string& dir) {
+    std::vector<std::string> lines;
+    for (const std::string& name : ListFiles(dir)) {
+        if (name.rfind("audit-", 0) != 0) continue;
+        std::string text = ReadFile(dir + "/" + name);
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            lines.push_back(line.size() > 22 ? line.substr(22) : line);
+            start = end == std::string::npos ? text.size() : end + 1;
+        }
+    }
+    return lines;
+}
+
+inline int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
+    int n = 0;
+    for (auto& l : lines)
+        if (l.find(part) != std::string::npos) ++n;
+    return n;
+}
+
+// An agent wired to the fakes. withSurface false stands for the service host.
+class AgentHarness {
+public:
+    explicit AgentHarness(bool withSurface = true, bool quietWatch = false) {
+        sv::SetAuditDirectory(dir.Path());
+        hooks.surface = withSurface ? &surface : nullptr;
+        hooks.inspector = withSurface ? &inspector : nullptr;
+        auto rec = activity;
+        hooks.makeActivitySource = [rec] {
+            {
+                std::lock_guard<std::mutex> lock(rec->mutex);
+                ++rec->made;
+            }
+            return std::unique_ptr<sv::training::IActivitySource>(new FakeActivitySource(rec));
+        };
+        hooks.screenSize = [] { return std::make_pair(1920, 1080); };
+        hooks.screenOrigin = [this] { return origin; };
+        hooks.transcriptDirectory = dir.Path() + "\\training";
+        hooks.clock = clock.Fn();
+        hooks.quietMs = 2500;
+        hooks.previewMs = 700;
+        hooks.restartHoldOffMs = 600000;
+        hooks.hostVersion = "1.1.6";
+        hooks.quietWatch = quietWatch;
+    }
+    ~AgentHarness() {
+        agent.reset();
+        sv::SetAuditDirectory("");
+    }
+    sv::training::TrainingAgent& Agent() {
+        if (!agent) agent = std::make_unique<sv::training::TrainingAgent>(sink.Fn(), hooks);
+        return *agent;
+    }
+    void Send(const std::string& id, const std::string& op, const json& args = json::object(),
+              const std::string& controller = "c1") {
+        Agent().QueueTrainingRequest(json{{"type", "training-request"}, {"id", id}, {"op", op}, {"args", args}},
+                                     controller);
+    }
+    // Sends a request and returns its reply (null json when none came within 5 s).
+    json Call(const std::string& op, const json& args = json::object(), const std::string& controller = "c1") {
+        std::string id = "r" + std::to_string(++counter_);
+        Send(id, op, args, controller);
+        auto reply = sink.WaitReply(id);
+        return reply ? *reply : json();
+    }
+    std::vector<std::string> Audit() { return AuditLines(dir.Path()); }
+
+    ScratchDir dir;
+    FakeClock clock;
+    FakeSurface surface;
+    FakeInspector inspector;
+    std::shared_ptr<ActivityRecord> activity = std::make_shared<ActivityRecord>();
+    std::pair<int, int> origin{0, 0};
+    CapturingSink sink;
+    sv::training::TrainingHostHooks hooks;
+    std::unique_ptr<sv::training::TrainingAgent> agent;
+
+private:
+    int counter_ = 0;
+};
+
+}  // namespace sv_test
