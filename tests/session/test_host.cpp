@@ -14,8 +14,32 @@
 
 namespace {
 
-class FakeSurface : public sv::training::ITrainingSurface {};
-class FakeInspector : public sv::training::IUiInspector {};
+class FakeSurface : public sv::training::ITrainingSurface {
+public:
+    void BeginSession(const sv::training::TrainingSession&) override {}
+    void EndSession(const std::string&) override {}
+    void SetMode(uint32_t, bool) override {}
+    void SetStep(int32_t, int32_t, const std::string&) override {}
+    void ShowOverlay(const sv::training::OverlayShape&) override {}
+    void ClearOverlays(const std::string&) override {}
+    void AppendChat(const sv::training::ChatMessage&) override {}
+    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&) override { return {}; }
+    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&) override { return {}; }
+    std::vector<sv::training::VoiceInfo> ListVoices(bool) override { return {}; }
+    sv::training::BannerState GetBannerState() override { return std::nullopt; }
+    sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
+    bool IsMuted() override { return false; }
+    double GetVolume() override { return 1.0; }
+};
+class FakeInspector : public sv::training::IUiInspector {
+public:
+    void StartFocusTracking() override {}
+    void StopFocusTracking() override {}
+    std::pair<nlohmann::json, std::string> QueryTree(const sv::training::WindowTreeQuery&, uint32_t) override {
+        return {nullptr, ""};
+    }
+    std::optional<sv::training::UiElement> ElementAt(int32_t, int32_t, uint32_t) override { return std::nullopt; }
+};
 
 std::string AuditText(const std::string& dir) {
     std::string all;
