@@ -256,3 +256,44 @@ def test_controllers_join_and_leave(processes, relay, data_dir):
     assert [d for (_, _, d) in audit_entries(data_dir, "peer-left-unknown")] == ["nobody", "c1"]
     # The host is still connected and serving the same pass.
     assert relay.connection_count() == 1 and not conn.closed
+
+
+def test_frames_use_the_media_connection_while_it_is_attached(processes, relay, data_dir):
+    media = []
+
+    def on_text(conn, text):
+        m = json.loads(text)
+        if m.get("type") == "device-register":
+            reply(relay, conn, {"type": "registered", "mediaToken": "frames"})
+        elif m.get("type") == "media-attach":
+            media.append(conn)
+            reply(relay, conn, {"type": "media-attached"})
+
+    relay.on_text = on_text
+    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--device-id", "9", "--device-secret", "f"],
+              exe=ENROLLED_HOST)
+    main_conn = relay.wait_connection(0, timeout=30)
+    wait_until(lambda: media, 15, message="media attach")
+    media_conn = media[0]
+    main_conn.send({"type": "controller-joined", "controllerId": "viewer"})
+    main_conn.wait_type("resolution")
+    # The stream's first frame; it may race the attach, so it is not counted.
+    wait_until(lambda: main_conn.binaries or media_conn.binaries, 20, message="first frame")
+
+    def frames_after_requests(conn, more):
+        have = len(conn.binaries)
+
+        def enough():
+            if len(conn.binaries) >= have + more:
+                return True
+            main_conn.send({"type": "frame-request"})
+            return False
+        wait_until(enough, 20, interval=0.3, message=f"{more} more frames")
+
+    on_relay = len(main_conn.binaries)
+    frames_after_requests(media_conn, 3)
+    assert len(main_conn.binaries) == on_relay  # nothing on the relay connection while attached
+
+    # The media connection goes away: frames come back over the relay connection.
+    media_conn.close()
+    frames_after_requests(main_conn, 2)

@@ -11,11 +11,14 @@
 #include "app/host_options.h"
 #include "net/tls_stream.h"
 #include "session/host.h"
+#include "session/screen_capture.h"
 
 int main(int argc, char** argv) {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
     sv::InstallTlsThreadingLocks();
+    // Frames need the JPEG encoder, as in the real program.
+    if (!sv::StartGdiplus()) return 1;
     sv::HostOptions options;
     options.trainingEnabled = 0;
     int32_t deviceId = 0;
