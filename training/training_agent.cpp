@@ -117,8 +117,13 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
     if (hooks_.inspector) {
         hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { OnFocus(e); });
     }
-    // std::thread throws std::system_error when it cannot start; nothing else runs yet.
-    worker_ = std::thread([this] { RunWorker(); });
+    try {
+        worker_ = std::thread([this] { RunWorker(); });
+    } catch (...) {
+        // The callbacks above point at an agent that will never exist: turn them away.
+        callbackGate_->Close();
+        throw;
+    }
 }
 
 TrainingAgent::~TrainingAgent() { Shutdown(); }

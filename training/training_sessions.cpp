@@ -1,6 +1,7 @@
 // Training sessions: hello, status, start and end, the trainee's stop, the end when every
 // controller left, and the transcript reading operations.
 #include <cmath>
+#include <exception>
 #include <utility>
 
 #include "app/audit_log.h"
@@ -281,7 +282,12 @@ void TrainingAgent::OnStopRequested() {
 
 void TrainingAgent::OnControllersGone(int remaining) {
     if (remaining != 0 || closing_.load() || !HasSession()) return;
-    RunDetached([this] { EndForAllGone(); });
+    try {
+        RunDetached([this] { EndForAllGone(); });
+    } catch (const std::exception&) {
+        // No thread to spare: the session must still end, so end it on the caller's thread.
+        EndForAllGone();
+    }
 }
 
 void TrainingAgent::EndForAllGone() { EndSession("all controllers disconnected", ""); }
