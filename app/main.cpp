@@ -8,6 +8,7 @@
 
 #include "app/host_options.h"
 #include "session/host.h"
+#include "session/screen_capture.h"
 
 int main(int argc, char** argv) {
     sv::HostOptions options;
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
         else if (a == "--relay" && i + 1 < argc) options.relayUrl = argv[++i];
         else if (a == "--cacert" && i + 1 < argc) options.caBundlePath = argv[++i];
     }
+    // GDI+ before the Host: every JPEG the stream sends needs its encoder.
+    sv::StartGdiplus();
     sv::Host host(options);
     return host.RunClassic();
 }
