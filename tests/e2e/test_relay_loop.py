@@ -257,6 +257,15 @@ def test_controllers_join_and_leave(processes, relay, data_dir):
     # The host is still connected and serving the same pass.
     assert relay.connection_count() == 1 and not conn.closed
 
+    # A controller present when the relay drops the host is forgotten with the pass.
+    conn.send({"type": "controller-joined", "controllerId": "c2"})
+    conn.close()  # the host reads the join before it meets the close
+    again = relay.wait_connection(1, timeout=15)
+    again.wait_type("host-register")
+    again.send({"type": "peer-left", "id": "c2"})
+    wait_until(lambda: len(audit_entries(data_dir, "peer-left-unknown")) >= 3, 10, message="c2 forgotten")
+    assert audit_entries(data_dir, "peer-left-unknown")[-1][2] == "c2"
+
 
 def test_frames_use_the_media_connection_while_it_is_attached(processes, relay, data_dir):
     media = []
