@@ -11,6 +11,7 @@
 #include "app/audit_log.h"
 #include "app/text_encoding.h"
 #include "session/host.h"
+#include "session/system_programs.h"
 #include "session/upload_names.h"
 
 namespace sv {
@@ -19,13 +20,6 @@ namespace {
 using nlohmann::json;
 
 std::atomic<uint64_t> g_downloadCounter{0};
-
-std::wstring SystemProgramPath(const wchar_t* file) {
-    wchar_t dir[MAX_PATH];
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    std::wstring base = (n == 0 || n >= MAX_PATH) ? std::wstring(L"C:\\Windows\\System32") : std::wstring(dir, n);
-    return base + L"\\" + file;
-}
 
 void CloseIfValid(HANDLE& h) {
     if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);

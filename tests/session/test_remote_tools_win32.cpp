@@ -15,6 +15,7 @@
 #include "app/text_encoding.h"
 #include "session/file_transfer.h"
 #include "session/remote_tools.h"
+#include "session/system_programs.h"
 #include "test_support.h"
 
 namespace {
@@ -401,6 +402,26 @@ TEST_F(ToolFixture, LogTailOfAMissingFile) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], json({{"type", "log-result"}, {"id", "t5"}, {"text", ""}, {"error", "file not found"}}));
     EXPECT_EQ(sent[1]["error"], "file not found");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SystemPrograms, AreFoundInTheSystemDirectory) {
+    wchar_t dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(sv::SystemProgramPath(L"netsh.exe"), std::wstring(dir, n) + L"\\netsh.exe");
+}
+
+TEST(SystemPrograms, RunGivesTheExitCodeOrMinusOne) {
+    EXPECT_EQ(sv::RunSystemProgram(L"cmd.exe", L"/c exit 4", 30000), 4);
+    EXPECT_EQ(sv::RunSystemProgram(L"no-such-program.exe", L"", 30000), -1);
+    // Not ended in time: ended by force and reported as -1.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sv::RunSystemProgram(L"cmd.exe", L"/c " + sv::Utf8ToUtf16(ProbePath()) + L" sleep 3000", 500), -1);
+    EXPECT_LT(SecondsSince(start), 10.0);
 }
 
 }  // namespace
