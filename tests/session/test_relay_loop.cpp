@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/audit_log.h"
 #include "session/host.h"
+#include "session/screen_capture.h"
 #include "test_support.h"
 
 namespace {
@@ -21,7 +23,24 @@ protected:
         // Nothing listens on port 1 of the loopback: every connect fails at once.
         options.relayUrl = "ws://127.0.0.1:1/";
         host = std::make_unique<sv::Host>(options);
-        host->PlatformSeams().sendRelayText = [](const std::string&) { return true; };
+        auto& seams = host->PlatformSeams();
+        seams.sendRelayText = [this](const std::string& text) {
+            std::lock_guard<std::mutex> lock(sentMutex);
+            sent.push_back(text);
+            return true;
+        };
+        // No screen: the stream thread that a join starts idles on failed captures.
+        seams.captureScreen = [](sv::ScreenFrame&) { return false; };
+        seams.screenSize = [] { return std::make_pair(800, 600); };
+    }
+    std::vector<std::string> Sent() {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        return sent;
+    }
+    int CountSent(const std::string& text) {
+        int n = 0;
+        for (const std::string& s : Sent()) n += s == text ? 1 : 0;
+        return n;
     }
     void TearDown() override {
         host.reset();
@@ -45,6 +64,8 @@ protected:
 
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::Host> host;
+    std::mutex sentMutex;
+    std::vector<std::string> sent;
 };
 
 TEST_F(ControllerFixture, RepeatedJoinCountsOnce) {
@@ -87,6 +108,32 @@ TEST_F(ControllerFixture, IdlessPeersCountWithoutEnteringTheSet) {
     host->OnPeerLeft("");  // nobody left to count: no underflow
     EXPECT_EQ(host->ConnectedControllers(), 0u);
     EXPECT_TRUE(AuditLines("peer-left-unknown").empty());
+}
+
+TEST_F(ControllerFixture, JoinTellsTheResolution) {
+    host->OnControllerJoined("c1");
+    EXPECT_GE(CountSent(R"({"type":"resolution","width":800,"height":600})"), 1);
+    host->OnPeerLeft("c1");
+}
+
+TEST_F(ControllerFixture, IdlessLeaverGivesUpItsTilePreference) {
+    // A LAN peer without an id keeps its tile preference under "lan"; when it leaves,
+    // that entry must go, or the two remaining viewers would be counted as two tile
+    // acceptors while only one of them accepts tiles.
+    host->OnControllerJoined("");
+    host->OnControllerJoined("a");
+    host->OnControllerJoined("b");
+    host->ApplyStreamPrefs("", true);
+    host->ApplyStreamPrefs("a", true);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
+    host->OnPeerLeft("");
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
+    // b accepting tiles now makes every remaining viewer an acceptor.
+    host->ApplyStreamPrefs("b", true);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 1);
+    host->OnPeerLeft("a");
+    host->OnPeerLeft("b");
 }
 
 TEST_F(ControllerFixture, RelayLoopReturnsAtOnceWhenAlreadyStopped) {
