@@ -42,7 +42,9 @@ std::string BuildEnrollRequest(const std::string& token, const std::string& name
     body["enrollToken"] = token;
     body["name"] = name;
     body["os"] = "win";
-    return body.dump();
+    // Words come from the wide command line and are valid UTF-8; should one not be,
+    // the request still goes out with the bad bytes replaced.
+    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 EnrollAnswer ReadEnrollAnswer(const std::string& body) {

@@ -6,8 +6,7 @@
 
 namespace sv {
 
-// {"enrollToken","name","os":"win"}, compact. Throws nlohmann's type_error when a text
-// is not valid UTF-8.
+// {"enrollToken","name","os":"win"}, compact; invalid UTF-8 is replaced by U+FFFD.
 std::string BuildEnrollRequest(const std::string& token, const std::string& name);
 
 struct EnrollAnswer {

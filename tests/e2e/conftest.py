@@ -353,3 +353,142 @@ def tls_relay(pki):
     r = FakeRelay(ssl_context=pki.server_context())
     yield r
     r.close()
+
+
+# ---------------------------------------------------------------- fake HTTPS server
+
+class HttpsRequest:
+    """One request as it arrived: the raw bytes, and its parts."""
+
+    def __init__(self, raw, head, body):
+        self.raw = raw
+        self.head = head
+        self.body = body
+        first = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
+        self.method = first[0] if first else ""
+        self.path = first[1] if len(first) > 1 else ""
+
+    def json(self):
+        return json.loads(self.body.decode("utf-8"))
+
+
+def http_response(status=200, body=b"", headers=None, reason="X"):
+    """A complete response with a Content-Length (unless headers already frame it)."""
+    if isinstance(body, str):
+        body = body.encode("utf-8")
+    lines = [f"HTTP/1.1 {status} {reason}"]
+    headers = dict(headers or {})
+    if not any(k.lower() in ("content-length", "transfer-encoding") for k in headers):
+        headers["Content-Length"] = str(len(body))
+    lines += [f"{k}: {v}" for k, v in headers.items()]
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body
+
+
+class FakeHttpsServer:
+    """A TLS server on 127.0.0.1 answering each path with scripted raw bytes.
+
+    `route(path, answer)`: answer is bytes (sent, then the connection closes), a callable
+    taking the HttpsRequest and returning bytes, or a list of those used in turn (the last
+    one repeats). Unrouted paths get 404. Every request is kept in `requests`.
+    """
+
+    def __init__(self, ssl_context):
+        import socket
+        self.ssl_context = ssl_context
+        self.routes = {}
+        self.requests = []
+        self.lock = threading.Lock()
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.port = self.sock.getsockname()[1]
+        self._stop = False
+        self._thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self._thread.start()
+
+    @property
+    def url(self):
+        return f"https://localhost:{self.port}"
+
+    def route(self, path, answer):
+        with self.lock:
+            self.routes[path] = list(answer) if isinstance(answer, list) else [answer]
+
+    def wait_requests(self, count=1, timeout=30.0):
+        def enough():
+            with self.lock:
+                return list(self.requests) if len(self.requests) >= count else None
+        return wait_until(enough, timeout, message=f"{count} HTTPS requests")
+
+    def _accept_loop(self):
+        while not self._stop:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        conn.settimeout(20)
+        try:
+            tls = self.ssl_context.wrap_socket(conn, server_side=True)
+        except (OSError, ssl.SSLError):
+            conn.close()
+            return
+        try:
+            raw = b""
+            while b"\r\n\r\n" not in raw:
+                chunk = tls.recv(65536)
+                if not chunk:
+                    return
+                raw += chunk
+            head, body = raw.split(b"\r\n\r\n", 1)
+            head += b"\r\n\r\n"
+            length = 0
+            for line in head.split(b"\r\n")[1:]:
+                if line.lower().startswith(b"content-length:"):
+                    length = int(line.split(b":", 1)[1].strip())
+            while len(body) < length:
+                chunk = tls.recv(65536)
+                if not chunk:
+                    break
+                body += chunk
+            req = HttpsRequest(head + body, head, body)
+            with self.lock:
+                self.requests.append(req)
+                answers = self.routes.get(req.path.split("?", 1)[0]) or self.routes.get(req.path)
+                if answers:
+                    answer = answers[0] if len(answers) == 1 else answers.pop(0)
+                else:
+                    answer = http_response(404, "not found")
+            if callable(answer):
+                answer = answer(req)
+            if answer:
+                tls.sendall(answer)
+            try:
+                tls.unwrap()
+            except (OSError, ssl.SSLError, ValueError):
+                pass
+        except (OSError, ssl.SSLError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+    def close(self):
+        self._stop = True
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+        self._thread.join(timeout=10)
+
+
+@pytest.fixture
+def https_server(pki):
+    s = FakeHttpsServer(pki.server_context())
+    yield s
+    s.close()

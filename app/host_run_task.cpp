@@ -1,0 +1,148 @@
+#include "app/host_run_task.h"
+
+#include <exception>
+
+#include "app/audit_log.h"
+#include "app/enrollment.h"
+#include "app/file_util.h"
+#include "net/https_client.h"
+#include "session/host.h"
+
+namespace sv {
+namespace {
+
+const char kEnrollPath[] = "/api/devices/enroll";
+
+void Print(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+EnrolmentIo DefaultEnrolmentIo() {
+    EnrolmentIo io;
+    io.postJson = [](const std::string& url, const std::string& body, const std::string& caBundlePath) {
+        return HttpPostJson(url, body, caBundlePath.c_str());
+    };
+    return io;
+}
+
+HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std::string& name,
+                         const HostOptions& options, Host& host)
+    : HostRunTask(enroll, token, name, options,
+                  Runner{[&host] { return host.RunClassic(); },
+                         [&host](int32_t id, const std::string& secret) { return host.RunEnrolled(id, secret); }},
+                  DefaultEnrolmentIo()) {}
+
+HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std::string& name,
+                         const HostOptions& options, Runner runner, EnrolmentIo io)
+    : enroll_(enroll), token_(token), name_(name), options_(options), runner_(std::move(runner)), io_(std::move(io)) {}
+
+int HostRunTask::operator()() const {
+    if (enroll_) return EnrolAndRun();
+
+    // A missing, unreadable or malformed record is no error: the host runs classic.
+    const std::string path = JoinPath(options_.dataDir, "device.json");
+    std::string text;
+    int32_t deviceId = 0;
+    std::string deviceSecret;
+    if (IsRegularFile(path) && ReadWholeFile(path, text) && ReadDeviceRecord(text, deviceId, deviceSecret)) {
+        return runner_.runEnrolled(deviceId, deviceSecret);
+    }
+    return runner_.runClassic();
+}
+
+int HostRunTask::EnrolAndRun() const {
+    if (token_.empty() || name_.empty()) {
+        Print(io_.err, "--enroll needs a token and a name\n");
+        return 1;
+    }
+    int32_t deviceId = 0;
+    std::string deviceSecret;
+    try {
+        const std::string answer =
+            io_.postJson(options_.apiBase + kEnrollPath, BuildEnrollRequest(token_, name_), options_.caBundlePath);
+        const EnrollAnswer read = ReadEnrollAnswer(answer);
+        switch (read.outcome) {
+        case EnrollAnswer::Outcome::NoResponse:
+            Print(io_.err, "enroll failed (no response)\n");
+            return 1;
+        case EnrollAnswer::Outcome::Refused:
+            Print(io_.err, "enroll failed: " + answer + "\n");
+            return 1;
+        case EnrollAnswer::Outcome::BadResponse:
+            Print(io_.err, "enroll failed: bad response\n");
+            return 1;
+        case EnrollAnswer::Outcome::Enrolled:
+            break;
+        }
+        const std::string record = BuildDeviceRecord(read.deviceId, read.deviceSecret, options_.apiBase);
+        if (!WriteTextFile(JoinPath(options_.dataDir, "device.json"), record)) {
+            Print(io_.err, "enroll failed: cannot write device.json\n");
+            return 1;
+        }
+        deviceId = read.deviceId;
+        deviceSecret = read.deviceSecret;
+    } catch (const std::exception&) {
+        Print(io_.err, "enroll failed: bad response\n");
+        return 1;
+    }
+    std::fprintf(io_.out, "enrolled as device %ld\n", static_cast<long>(deviceId));
+    std::fflush(io_.out);
+    return runner_.runEnrolled(deviceId, deviceSecret);
+}
+
+int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,
+                  const EnrolmentIo& io) {
+    if (token.empty() || name.empty()) {
+        Print(io.err, "--enroll-only needs a token and a name\n");
+        return 1;
+    }
+    const std::string path = JoinPath(options.dataDir, "device.json");
+    if (IsRegularFile(path)) {
+        Print(io.err, "already enrolled (" + path + " exists)\n");
+        return 1;
+    }
+    try {
+        const std::string answer =
+            io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
+        const EnrollAnswer read = ReadEnrollAnswer(answer);
+        switch (read.outcome) {
+        case EnrollAnswer::Outcome::NoResponse:
+            Print(io.err, "enroll failed (no response)\n");
+            return 1;
+        case EnrollAnswer::Outcome::Refused:
+            Print(io.err, "enroll failed: " + read.error + "\n");
+            return 1;
+        case EnrollAnswer::Outcome::BadResponse:
+            Print(io.err, "enroll failed: bad response\n");
+            return 1;
+        case EnrollAnswer::Outcome::Enrolled:
+            break;
+        }
+        if (!WriteTextFile(path, BuildDeviceRecord(read.deviceId, read.deviceSecret, options.apiBase))) {
+            Print(io.err, "enroll failed: cannot write " + path + "\n");
+            return 1;
+        }
+        SetAuditDirectory(options.dataDir);
+        WriteAuditLine("enroll",
+                       "device " + std::to_string(read.deviceId) + " name=" + name + " (enrolled from the next start)",
+                       "");
+        std::fprintf(io.out, "enrolled as device %ld; the host runs enrolled from its next start\n",
+                     static_cast<long>(read.deviceId));
+        std::fflush(io.out);
+        return 0;
+    } catch (const std::exception&) {
+        Print(io.err, "enroll failed: bad response\n");
+        return 1;
+    }
+}
+
+std::string FormatFocusedElement(const std::string& controlType, const std::string& name,
+                                 const std::string& automationId, const training::Box& rect) {
+    return "focus " + controlType + " '" + name + "' #" + automationId + " [" + std::to_string(rect.x) + "," +
+           std::to_string(rect.y) + "," + std::to_string(rect.width) + "," + std::to_string(rect.height) + "]\n";
+}
+
+}  // namespace sv

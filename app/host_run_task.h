@@ -1,0 +1,64 @@
+#pragma once
+// What every run mode runs once the Host exists: choose the identity (enrol first when
+// asked) and run the host until it stops. Also the one-shot enrolment.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/host_options.h"
+#include "training/training_records.h"
+
+namespace sv {
+
+class Host;
+
+// The ways out of enrolment, replaceable so the logic runs without a network.
+struct EnrolmentIo {
+    // POSTs JSON and returns the answer body (empty when nothing came back).
+    std::function<std::string(const std::string& url, const std::string& body, const std::string& caBundlePath)>
+        postJson;
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+};
+
+// The real network: HttpPostJson and the process's standard streams.
+EnrolmentIo DefaultEnrolmentIo();
+
+class HostRunTask {
+public:
+    struct Runner {
+        std::function<int()> runClassic;
+        std::function<int(int32_t deviceId, const std::string& deviceSecret)> runEnrolled;
+    };
+
+    // Holds references to what `main` owns; they must outlive the task.
+    HostRunTask(const bool& enroll, const std::string& token, const std::string& name, const HostOptions& options,
+                Host& host);
+    HostRunTask(const bool& enroll, const std::string& token, const std::string& name, const HostOptions& options,
+                Runner runner, EnrolmentIo io);
+
+    // The run's exit code: the host's result, or 1 for a failed enrolment.
+    int operator()() const;
+
+private:
+    int EnrolAndRun() const;
+
+    const bool& enroll_;
+    const std::string& token_;
+    const std::string& name_;
+    const HostOptions& options_;
+    Runner runner_;
+    EnrolmentIo io_;
+};
+
+// "--enroll-only": enrols, writes device.json and an audit line, never runs the host.
+// Returns the exit code.
+int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,
+                  const EnrolmentIo& io);
+
+// The line "--uia-focus" prints for one focused element.
+std::string FormatFocusedElement(const std::string& controlType, const std::string& name,
+                                 const std::string& automationId, const training::Box& rect);
+
+}  // namespace sv

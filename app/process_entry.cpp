@@ -1,0 +1,300 @@
+#include "app/process_entry.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "app/audit_log.h"
+#include "app/command_line.h"
+#include "app/file_util.h"
+#include "app/host_run_task.h"
+#include "app/single_instance.h"
+#include "app/text_encoding.h"
+#include "net/https_client.h"
+#include "net/tls_stream.h"
+#include "session/host.h"
+#include "session/screen_capture.h"
+
+#if __has_include("app/lan_self_test.h")
+#include "app/lan_self_test.h"
+#define SV_HAS_LAN_SELF_TEST 1
+#endif
+
+namespace sv {
+namespace {
+
+std::mutex g_updateHostMutex;
+Host* g_updateHost = nullptr;
+
+std::string EnvironmentUtf8(const wchar_t* name, bool& present) {
+    present = false;
+    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) return std::string();
+    std::wstring value(size, L'\0');
+    DWORD got = GetEnvironmentVariableW(name, &value[0], size);
+    if (got == 0 || got >= size) return std::string();
+    value.resize(got);
+    present = true;
+    return Utf16ToUtf8(value);
+}
+
+// NUL-free UTF-8 in, the ANSI code page out (characters it lacks become '?').
+std::string Utf8ToAnsi(const std::string& text) {
+    std::wstring wide = Utf8ToUtf16(text);
+    if (wide.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+void PrintTo(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+// A one-shot whose part of the program is not in this build.
+int NotInThisBuild(const char* what) {
+    PrintTo(stderr, std::string(what) + ": not available in this build\n");
+    return 1;
+}
+
+void MakeProcessDpiAware() {
+    // Looked up at run time: the import must not stop the program on a system without it.
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) return;
+    using SetAwareFn = BOOL(WINAPI*)();
+    auto setAware = reinterpret_cast<SetAwareFn>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
+    if (setAware != nullptr) setAware();
+}
+
+bool HandleIsUsable(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+
+// A GUI program has no console; when started from one without redirection, borrow it.
+void AttachParentConsole() {
+    if (HandleIsUsable(GetStdHandle(STD_OUTPUT_HANDLE))) return;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    std::FILE* ignored = nullptr;
+    ignored = std::freopen("CONOUT$", "w", stdout);
+    ignored = std::freopen("CONOUT$", "w", stderr);
+    (void)ignored;
+}
+
+int RunFetch(const CommandLine& line) {
+    HttpResponse response = HttpGet(line.fetchUrl, line.options.caBundlePath.c_str(), 5);
+    if (response.status != 200) {
+        PrintTo(stderr, "fetch failed: HTTP " + std::to_string(response.status) + "\n");
+        return 1;
+    }
+    std::string body(response.body.begin(), response.body.end());
+    if (!WriteTextFile(line.fetchDestination, body)) {
+        PrintTo(stderr, "fetch failed: cannot write " + line.fetchDestination + "\n");
+        return 1;
+    }
+    PrintTo(stdout, "fetched " + std::to_string(body.size()) + " bytes -> " + line.fetchDestination + "\n");
+    return 0;
+}
+
+// Returns -1 when no one-shot was asked for, else the process exit code.
+int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
+    switch (SelectOneShot(line, args)) {
+    case OneShot::None:
+        return -1;
+    case OneShot::Fetch:
+        return RunFetch(line);
+    case OneShot::EnrollOnly:
+        return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
+    case OneShot::ServiceInstall:
+        // InstallService / UninstallService print "install service: %d" or
+        // "uninstall service: %d" and exit 0 once the service unit is built in.
+        return NotInThisBuild(line.uninstallService ? "--uninstall-service" : "--install-service");
+    case OneShot::SelfTestUpdate:
+        return NotInThisBuild("--self-test-update");
+    case OneShot::SrpVectors:
+#ifdef SV_HAS_LAN_SELF_TEST
+        PrintSrpVectors();
+        return 0;
+#else
+        return NotInThisBuild("--srp-vectors");
+#endif
+    case OneShot::SelfTestLan:
+#ifdef SV_HAS_LAN_SELF_TEST
+    {
+        bool pass = RunLanSelfTest();
+        PrintTo(stdout, std::string("lan self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
+        return pass ? 0 : 1;
+    }
+#else
+        return NotInThisBuild("--self-test-lan");
+#endif
+    case OneShot::UiaTree:
+        return NotInThisBuild("--uia-tree");
+    case OneShot::UiaFocus:
+        return NotInThisBuild("--uia-focus");
+    case OneShot::CheckUpdate:
+        return NotInThisBuild("--check-update");
+    }
+    return -1;
+}
+
+// An "update-staging" folder left by an earlier run; never the folder this program
+// runs from (the installer's second process starts there).
+void RemoveStaleStaging(const std::string& dataDir) {
+    const std::string staging = JoinPath(dataDir, "update-staging");
+    if (!IsDirectory(staging) || SameDirectory(staging, GetExecutableDirectory())) return;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (!PathExists(staging)) return;
+        RemoveDirectoryTree(staging);
+        if (!PathExists(staging)) return;
+        Sleep(500);
+    }
+}
+
+// Clears the update thread's Host pointer before the Host goes.
+struct UpdateHostRegistration {
+    bool active = false;
+    void Set(Host* host) {
+        SetUpdateHost(host);
+        active = true;
+    }
+    ~UpdateHostRegistration() {
+        if (active) SetUpdateHost(nullptr);
+    }
+};
+
+int RunModes(CommandLine& line) {
+    if (line.service) {
+        line.options.dataDir = [] {
+            bool present = false;
+            std::string programData = EnvironmentUtf8(L"PROGRAMDATA", present);
+            return ServiceDataDir(present ? programData.c_str() : nullptr);
+        }();
+        SetServiceMode(true);
+        line.options.trainingEnabled = 0;
+    }
+
+    Host host(line.options);
+    UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
+    if (!line.noUpdate) {
+        RemoveStaleStaging(line.options.dataDir);
+        registration.Set(&host);
+        // StartUpdateThread(dataDir, caBundlePath, args, LogUpdateLine, ShutdownForUpdate)
+        // starts here once the updater is built in.
+    }
+
+    HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
+    // The service dispatcher (RunAsService) and the tray window (RunHostWindow) are not
+    // in this build yet; both modes run the task on this thread like the console mode.
+    return task();
+}
+
+}  // namespace
+
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+    std::vector<std::string> words;
+    int wideCount = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (wide != nullptr && wideCount == argc) {
+        for (int i = 0; i < wideCount; ++i) words.push_back(Utf16ToUtf8(wide[i]));
+    } else {
+        for (int i = 0; i < argc; ++i) words.push_back(argv[i] ? argv[i] : "");
+    }
+    if (wide != nullptr) LocalFree(wide);
+    return words;
+}
+
+std::string GetExecutableDirectory() {
+    std::wstring buffer(2048, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return std::string();
+    buffer.resize(n);
+    size_t slash = buffer.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return std::string();
+    return Utf16ToUtf8(buffer.substr(0, slash));
+}
+
+std::string FindCaBundle() {
+    const std::string exeDir = GetExecutableDirectory();
+    const std::string candidates[] = {
+        JoinPath(exeDir, "cacert.pem"),
+        JoinPath(JoinPath(JoinPath(exeDir, ".."), "third_party"), "cacert.pem"),
+        "third_party/cacert.pem",
+    };
+    for (const std::string& candidate : candidates) {
+        if (IsRegularFile(candidate)) return Utf8ToAnsi(candidate);
+    }
+    return Utf8ToAnsi(candidates[0]);
+}
+
+void PrintUsage() { PrintTo(stdout, UsageText()); }
+
+void LogUpdateLine(const std::string& line) {
+    PrintTo(stdout, line + "\n");
+    WriteAuditLine("update", line, "");
+}
+
+void ShutdownForUpdate() {
+    {
+        std::lock_guard<std::mutex> lock(g_updateHostMutex);
+        if (g_updateHost != nullptr) g_updateHost->Stop();
+    }
+    // PostExitCommand (the host window's exit) follows here once the window is built in.
+}
+
+void SetUpdateHost(Host* host) {
+    std::lock_guard<std::mutex> lock(g_updateHostMutex);
+    g_updateHost = host;
+}
+
+int RunHostProcess(const std::vector<std::string>& args) {
+    if (IsApplyUpdateRun(args)) {
+        // ApplyStagedUpdate(args from the second word on) runs here, and nothing else.
+        return NotInThisBuild("--apply-update");
+    }
+
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        PrintTo(stderr, "WSAStartup failed\n");
+        return 1;
+    }
+    InstallTlsThreadingLocks();
+    if (!StartGdiplus()) {
+        PrintTo(stderr, "GDI+ unavailable\n");
+        return 1;
+    }
+    MakeProcessDpiAware();
+
+    CommandLine line;
+    line.options.relayUrl = SV_DEFAULT_RELAY_URL;
+    line.options.apiBase = SV_DEFAULT_API_BASE;
+    {
+        bool present = false;
+        std::string appData = EnvironmentUtf8(L"APPDATA", present);
+        line.options.dataDir = DefaultDataDir(present ? appData.c_str() : nullptr);
+    }
+    line.options.caBundlePath = FindCaBundle();
+    ReadCommandLine(args, line);
+    if (line.help) {
+        PrintUsage();
+        return 0;
+    }
+    if (line.caBundleGiven) line.options.caBundlePath = Utf8ToAnsi(line.options.caBundlePath);
+
+    if (!line.tray && !line.service) AttachParentConsole();
+
+    int oneShot = RunOneShot(line, args);
+    if (oneShot >= 0) return oneShot;
+
+    if (AnotherInstanceRuns()) {
+        SignalFirstInstance();
+        ShowFirstInstanceWindow();
+        return 0;
+    }
+    return RunModes(line);
+}
+
+}  // namespace sv

@@ -1,0 +1,73 @@
+#include "net/https_client.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "net/tls_stream.h"
+
+namespace sv {
+
+HttpResponse HttpRequest(const std::string& method, const std::string& url, const std::string& body,
+                         const char* caBundlePath, uint32_t timeoutMs) {
+    HttpResponse response;
+    HttpsUrl target;
+    if (!SplitHttpsUrl(url, target)) return response;
+
+    TlsStream stream;
+    stream.Reset();
+    if (!stream.ConnectTls(target.host.c_str(), target.port, caBundlePath ? caBundlePath : "")) {
+        stream.Close();
+        return response;
+    }
+    stream.SetReceiveTimeout(static_cast<int32_t>(
+        std::min<uint32_t>(timeoutMs, static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))));
+
+    const std::string request = BuildHttpRequest(method, target, body);
+    if (!stream.WriteAll(reinterpret_cast<const unsigned char*>(request.data()), request.size())) {
+        stream.Close();
+        return response;
+    }
+
+    // The head byte by byte, so that not one body byte is taken with it.
+    std::string head;
+    while (head.size() < kMaxHttpHeadBytes && !IsCompleteHead(head)) {
+        unsigned char c = 0;
+        if (stream.Read(&c, 1) < 1) {
+            stream.Close();
+            return response;
+        }
+        head.push_back(static_cast<char>(c));
+    }
+    if (!IsCompleteHead(head)) {
+        stream.Close();
+        return response;
+    }
+
+    response.status = ParseStatusCode(head);
+    response.location = FindHeader(head, "location");
+    response.contentType = FindHeader(head, "content-type");
+
+    HttpBodyReader reader(head);
+    unsigned char block[4096];
+    while (reader.WantsMore()) {
+        int n = stream.Read(block, sizeof(block));
+        if (n < 1) break;
+        reader.Feed(block, static_cast<size_t>(n));
+    }
+    reader.Finish(response);
+    stream.Close();
+    return response;
+}
+
+HttpResponse HttpGet(const std::string& url, const char* caBundlePath, int32_t maxRedirects) {
+    return FollowRedirects(url, maxRedirects, [caBundlePath](const std::string& current) {
+        return HttpRequest("GET", current, std::string(), caBundlePath, 60000);
+    });
+}
+
+std::string HttpPostJson(const std::string& url, const std::string& body, const char* caBundlePath) {
+    HttpResponse response = HttpRequest("POST", url, body, caBundlePath, 15000);
+    return std::string(response.body.begin(), response.body.end());
+}
+
+}  // namespace sv

@@ -1,0 +1,252 @@
+#include "app/host_run_task.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/audit_log.h"
+#include "app/file_util.h"
+#include "test_support.h"
+
+using sv_test::ReadFile;
+using sv_test::ScratchDir;
+
+namespace {
+
+// A fake support API and host, with both output streams caught in files.
+struct Harness {
+    ScratchDir dir;
+    sv::HostOptions options;
+    bool enroll = false;
+    std::string token = "tok";
+    std::string name = "desk-1";
+    std::string answer;
+    std::vector<std::string> posts;  // "url|body|ca"
+    std::vector<std::string> runs;   // "classic" or "enrolled <id> <secret>"
+    std::string outPath, errPath;
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+
+    Harness() {
+        options.apiBase = "https://api.test";
+        options.dataDir = dir.Path() + "\\data";
+        options.caBundlePath = "ca.pem";
+        outPath = dir.Path() + "\\out.txt";
+        errPath = dir.Path() + "\\err.txt";
+        out = std::fopen(outPath.c_str(), "w+b");
+        err = std::fopen(errPath.c_str(), "w+b");
+    }
+    ~Harness() {
+        std::fclose(out);
+        std::fclose(err);
+        sv::SetAuditDirectory("");
+    }
+
+    sv::EnrolmentIo Io() {
+        sv::EnrolmentIo io;
+        io.postJson = [this](const std::string& url, const std::string& body, const std::string& ca) {
+            posts.push_back(url + "|" + body + "|" + ca);
+            return answer;
+        };
+        io.out = out;
+        io.err = err;
+        return io;
+    }
+
+    int RunTask() {
+        sv::HostRunTask::Runner runner;
+        runner.runClassic = [this] {
+            runs.push_back("classic");
+            return 7;
+        };
+        runner.runEnrolled = [this](int32_t id, const std::string& secret) {
+            runs.push_back("enrolled " + std::to_string(id) + " " + secret);
+            return 9;
+        };
+        sv::HostRunTask task(enroll, token, name, options, runner, Io());
+        return task();
+    }
+
+    int RunOnce() { return sv::RunEnrollOnly(token, name, options, Io()); }
+
+    std::string Out() {
+        std::fflush(out);
+        return ReadFile(outPath);
+    }
+    std::string Err() {
+        std::fflush(err);
+        return ReadFile(errPath);
+    }
+    std::string DevicePath() const { return options.dataDir + "\\device.json"; }
+    void WriteDevice(const std::string& text) { ASSERT_TRUE(sv::WriteTextFile(DevicePath(), text)); }
+};
+
+}  // namespace
+
+TEST(HostRunTask, WithoutDeviceRecordRunsClassic) {
+    Harness h;
+    EXPECT_EQ(h.RunTask(), 7);
+    EXPECT_EQ(h.runs, std::vector<std::string>{"classic"});
+    EXPECT_TRUE(h.posts.empty());
+}
+
+TEST(HostRunTask, DeviceRecordRunsEnrolled) {
+    Harness h;
+    h.WriteDevice("{\"apiBase\":\"https://x\",\"deviceId\":12,\"deviceSecret\":\"abc\"}");
+    EXPECT_EQ(h.RunTask(), 9);
+    EXPECT_EQ(h.runs, std::vector<std::string>{"enrolled 12 abc"});
+}
+
+TEST(HostRunTask, RecordWithoutApiBaseStillRunsEnrolled) {
+    Harness h;
+    h.WriteDevice("{\"deviceId\":3,\"deviceSecret\":\"s\"}");
+    EXPECT_EQ(h.RunTask(), 9);
+    EXPECT_EQ(h.runs, std::vector<std::string>{"enrolled 3 s"});
+}
+
+TEST(HostRunTask, BadRecordsRunClassicSilently) {
+    for (const char* text : {"{\"deviceId\":\"12\",\"deviceSecret\":\"x\"}", "{\"deviceId\":12}", "garbage", "",
+                             "{\"deviceId\":99999999999,\"deviceSecret\":\"x\"}"}) {
+        Harness h;
+        h.WriteDevice(text);
+        EXPECT_EQ(h.RunTask(), 7) << text;
+        EXPECT_EQ(h.runs, std::vector<std::string>{"classic"}) << text;
+        EXPECT_EQ(h.Err(), "") << text;
+    }
+}
+
+TEST(HostRunTask, RecordThatIsADirectoryRunsClassic) {
+    Harness h;
+    ASSERT_TRUE(sv::WriteTextFile(h.DevicePath() + "\\inner", "{}"));
+    EXPECT_EQ(h.RunTask(), 7);
+    EXPECT_EQ(h.runs, std::vector<std::string>{"classic"});
+}
+
+TEST(HostRunTask, EnrolNeedsTokenAndName) {
+    Harness h;
+    h.enroll = true;
+    h.name = "";
+    EXPECT_EQ(h.RunTask(), 1);
+    EXPECT_EQ(h.Err(), "--enroll needs a token and a name\n");
+    EXPECT_TRUE(h.posts.empty());
+    EXPECT_TRUE(h.runs.empty());
+}
+
+TEST(HostRunTask, EnrolPostsWritesTheRecordAndRunsEnrolled) {
+    Harness h;
+    h.enroll = true;
+    h.answer = "{\"deviceId\":4242,\"deviceSecret\":\"s-1\"}";
+    // An earlier record is replaced.
+    h.WriteDevice("{\"deviceId\":1,\"deviceSecret\":\"old\"}");
+    EXPECT_EQ(h.RunTask(), 9);
+    EXPECT_EQ(h.posts, std::vector<std::string>{
+                           "https://api.test/api/devices/enroll|{\"enrollToken\":\"tok\",\"name\":\"desk-1\",\"os\":"
+                           "\"win\"}|ca.pem"});
+    EXPECT_EQ(ReadFile(h.DevicePath()), "{\"apiBase\":\"https://api.test\",\"deviceId\":4242,\"deviceSecret\":\"s-1\"}");
+    EXPECT_EQ(h.Out(), "enrolled as device 4242\n");
+    EXPECT_EQ(h.Err(), "");
+    EXPECT_EQ(h.runs, std::vector<std::string>{"enrolled 4242 s-1"});
+}
+
+TEST(HostRunTask, EnrolFailures) {
+    struct Case {
+        const char* answer;
+        const char* err;
+    } cases[] = {
+        {"", "enroll failed (no response)\n"},
+        {"{\"error\":\"expired\"}", "enroll failed: {\"error\":\"expired\"}\n"},
+        {"{\"deviceId\":5}", "enroll failed: {\"deviceId\":5}\n"},
+        {"<html>", "enroll failed: bad response\n"},
+        {"{\"deviceId\":\"5\",\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
+        {"{\"deviceId\":5000000000,\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.enroll = true;
+        h.answer = c.answer;
+        EXPECT_EQ(h.RunTask(), 1) << c.answer;
+        EXPECT_EQ(h.Err(), c.err) << c.answer;
+        EXPECT_EQ(h.Out(), "") << c.answer;
+        EXPECT_TRUE(h.runs.empty()) << c.answer;
+        EXPECT_FALSE(sv::PathExists(h.DevicePath())) << c.answer;
+    }
+}
+
+TEST(HostRunTask, EnrolWriteFailureStopsBeforeTheRun) {
+    Harness h;
+    h.enroll = true;
+    h.answer = "{\"deviceId\":8,\"deviceSecret\":\"x\"}";
+    ASSERT_TRUE(sv::WriteTextFile(h.DevicePath() + "\\blocker", ""));  // device.json is a directory
+    EXPECT_EQ(h.RunTask(), 1);
+    EXPECT_EQ(h.Err(), "enroll failed: cannot write device.json\n");
+    EXPECT_TRUE(h.runs.empty());
+}
+
+TEST(EnrollOnly, SuccessWritesRecordAndAuditLine) {
+    Harness h;
+    h.answer = "{\"deviceId\":77,\"deviceSecret\":\"zz\"}";
+    EXPECT_EQ(h.RunOnce(), 0);
+    EXPECT_EQ(ReadFile(h.DevicePath()), "{\"apiBase\":\"https://api.test\",\"deviceId\":77,\"deviceSecret\":\"zz\"}");
+    EXPECT_EQ(h.Out(), "enrolled as device 77; the host runs enrolled from its next start\n");
+    EXPECT_EQ(h.Err(), "");
+    std::string audit;
+    for (const std::string& f : sv_test::ListFiles(h.options.dataDir)) {
+        if (f.rfind("audit-", 0) == 0) audit += ReadFile(h.options.dataDir + "\\" + f);
+    }
+    EXPECT_NE(audit.find("enroll"), std::string::npos);
+    EXPECT_NE(audit.find("device 77 name=desk-1 (enrolled from the next start)"), std::string::npos);
+}
+
+TEST(EnrollOnly, NeedsTokenAndName) {
+    Harness h;
+    h.token = "";
+    EXPECT_EQ(h.RunOnce(), 1);
+    EXPECT_EQ(h.Err(), "--enroll-only needs a token and a name\n");
+    EXPECT_TRUE(h.posts.empty());
+}
+
+TEST(EnrollOnly, RefusesWhenAlreadyEnrolled) {
+    Harness h;
+    h.WriteDevice("{}");
+    EXPECT_EQ(h.RunOnce(), 1);
+    EXPECT_EQ(h.Err(), "already enrolled (" + h.DevicePath() + " exists)\n");
+    EXPECT_TRUE(h.posts.empty());
+}
+
+TEST(EnrollOnly, FailuresUseTheErrorText) {
+    struct Case {
+        const char* answer;
+        const char* err;
+    } cases[] = {
+        {"", "enroll failed (no response)\n"},
+        {"{\"error\":\"token used\"}", "enroll failed: token used\n"},
+        {"{\"error\":404}", "enroll failed: bad response\n"},
+        {"{\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
+        {"not json", "enroll failed: bad response\n"},
+        {"{\"deviceId\":1.5,\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.answer = c.answer;
+        EXPECT_EQ(h.RunOnce(), 1) << c.answer;
+        EXPECT_EQ(h.Err(), c.err) << c.answer;
+        EXPECT_FALSE(sv::PathExists(h.DevicePath())) << c.answer;
+    }
+}
+
+TEST(EnrollOnly, WriteFailureNamesThePath) {
+    Harness h;
+    h.answer = "{\"deviceId\":1,\"deviceSecret\":\"x\"}";
+    h.options.dataDir = h.dir.Path() + "\\file";
+    ASSERT_TRUE(sv::WriteTextFile(h.options.dataDir, "not a directory"));
+    EXPECT_EQ(h.RunOnce(), 1);
+    EXPECT_EQ(h.Err(), "enroll failed: cannot write " + h.DevicePath() + "\n");
+}
+
+TEST(FocusLine, Format) {
+    sv::training::Box box{10, -20, 300, 40};
+    EXPECT_EQ(sv::FormatFocusedElement("Edit", "User name", "txtUser", box),
+              "focus Edit 'User name' #txtUser [10,-20,300,40]\n");
+}
