@@ -2,76 +2,15 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <vector>
-
 #include "app/text_encoding.h"
 
 namespace sv {
-namespace {
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-void CreateParentDirectories(const std::wstring& path) {
-    // Every prefix that ends before a separator, shortest first; failures (the drive,
-    // a directory that exists) are expected and ignored.
-    for (size_t i = 1; i < path.size(); ++i) {
-        if (!IsSeparator(path[i]) || IsSeparator(path[i - 1]) || path[i - 1] == L':') continue;
-        CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-    }
-}
-
-bool WriteAllToHandle(HANDLE file, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-        DWORD written = 0;
-        if (!WriteFile(file, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
-        done += written;
-    }
-    return FlushFileBuffers(file) != 0;
-}
-
-}  // namespace
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
-    std::wstring target = Utf8ToUtf16(path);
-    if (target.empty()) return false;
-    CreateParentDirectories(target);
-    std::wstring temp = target + L".part" + std::to_wstring(GetCurrentProcessId());
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAllToHandle(file, text);
-    if (!CloseHandle(file)) ok = false;
-    if (ok) ok = MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!ok) DeleteFileW(temp.c_str());
-    return ok;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    HANDLE file = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    std::string data;
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, buffer, sizeof(buffer), &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        data.append(buffer, got);
-    }
-    CloseHandle(file);
-    if (ok) out = std::move(data);
-    return ok;
-}
-
-bool IsRegularFile(const std::string& path) {
-    DWORD attributes = GetFileAttributesW(Utf8ToUtf16(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (path.empty()) return false;
+    size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash > 0) EnsureDirectory(path.substr(0, slash));
+    return WriteFileAtomically(path, text);
 }
 
 bool IsDirectory(const std::string& path) {
@@ -131,13 +70,6 @@ bool SameDirectory(const std::string& a, const std::string& b) {
     if (!DirectoryIdentity(Utf8ToUtf16(a), ia) || !DirectoryIdentity(Utf8ToUtf16(b), ib)) return false;
     return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
            ia.nFileIndexLow == ib.nFileIndexLow;
-}
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    char last = dir.back();
-    if (last == '\\' || last == '/') return dir + name;
-    return dir + "\\" + name;
 }
 
 }  // namespace sv

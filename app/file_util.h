@@ -1,7 +1,9 @@
 #pragma once
-// Whole-file reading and writing and the few directory operations the process entry
-// needs. Paths are UTF-8.
+// Whole-file writing and the few directory operations the process entry needs.
+// Paths are UTF-8. Reading, existence and path joining are in session/identity_files.h.
 #include <string>
+
+#include "session/identity_files.h"
 
 namespace sv {
 
@@ -11,8 +13,6 @@ namespace sv {
 // as it was instead of a truncated one.
 bool WriteTextFile(const std::string& path, const std::string& text);
 
-bool ReadWholeFile(const std::string& path, std::string& out);
-bool IsRegularFile(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool PathExists(const std::string& path);
 
@@ -21,9 +21,5 @@ bool RemoveDirectoryTree(const std::string& path);
 
 // True only when both name the same existing directory; any failure gives false.
 bool SameDirectory(const std::string& a, const std::string& b);
-
-// `dir` and `name` joined by one backslash (nothing added after an existing separator
-// or to an empty directory).
-std::string JoinPath(const std::string& dir, const std::string& name);
 
 }  // namespace sv

@@ -43,7 +43,7 @@ int HostRunTask::operator()() const {
     if (enroll_) return EnrolAndRun();
 
     // A missing, unreadable or malformed record is no error: the host runs classic.
-    const std::string path = JoinPath(options_.dataDir, "device.json");
+    const std::string path = JoinDataPath(options_.dataDir, "device.json");
     std::string text;
     int32_t deviceId = 0;
     std::string deviceSecret;
@@ -78,7 +78,7 @@ int HostRunTask::EnrolAndRun() const {
             break;
         }
         const std::string record = BuildDeviceRecord(read.deviceId, read.deviceSecret, options_.apiBase);
-        if (!WriteTextFile(JoinPath(options_.dataDir, "device.json"), record)) {
+        if (!WriteTextFile(JoinDataPath(options_.dataDir, "device.json"), record)) {
             Print(io_.err, "enroll failed: cannot write device.json\n");
             return 1;
         }
@@ -99,7 +99,7 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
         Print(io.err, "--enroll-only needs a token and a name\n");
         return 1;
     }
-    const std::string path = JoinPath(options.dataDir, "device.json");
+    const std::string path = JoinDataPath(options.dataDir, "device.json");
     if (IsRegularFile(path)) {
         Print(io.err, "already enrolled (" + path + " exists)\n");
         return 1;

@@ -144,7 +144,7 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
 // An "update-staging" folder left by an earlier run; never the folder this program
 // runs from (the installer's second process starts there).
 void RemoveStaleStaging(const std::string& dataDir) {
-    const std::string staging = JoinPath(dataDir, "update-staging");
+    const std::string staging = JoinDataPath(dataDir, "update-staging");
     if (!IsDirectory(staging) || SameDirectory(staging, GetExecutableDirectory())) return;
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (!PathExists(staging)) return;
@@ -220,8 +220,8 @@ std::string GetExecutableDirectory() {
 std::string FindCaBundle() {
     const std::string exeDir = GetExecutableDirectory();
     const std::string candidates[] = {
-        JoinPath(exeDir, "cacert.pem"),
-        JoinPath(JoinPath(JoinPath(exeDir, ".."), "third_party"), "cacert.pem"),
+        JoinDataPath(exeDir, "cacert.pem"),
+        JoinDataPath(JoinDataPath(JoinDataPath(exeDir, ".."), "third_party"), "cacert.pem"),
         "third_party/cacert.pem",
     };
     for (const std::string& candidate : candidates) {
