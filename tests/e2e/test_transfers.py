@@ -154,3 +154,18 @@ def test_a_failed_write_is_reported_not_claimed(host, data_dir):
     reply = host.wait_type("file-error")
     assert reply == {"type": "file-error", "id": "w", "error": "cannot write file: doc.txt"}
     assert audit_entries(data_dir, "file-recv") == []
+
+
+def test_the_number_of_transfers_in_progress_is_capped(host, data_dir):
+    for i in range(17):
+        host.send({"type": "file-begin", "from": "ctl-1", "id": f"p{i}", "name": f"p{i}.txt", "size": 1})
+    reply = host.wait_type("file-error")
+    assert reply == {"type": "file-error", "id": "p16", "error": "too many transfers"}
+    assert wait_audit(data_dir, "file-error") == [("file-error", "ctl-1", "too many transfers")]
+    # Finishing one makes room again.
+    host.send({"type": "file-end", "from": "ctl-1", "id": "p0"})
+    upload(host, "p16", "p16.txt", b"z")
+    recv = wait_audit(data_dir, "file-recv", 2)
+    assert sorted(os.listdir(os.path.join(data_dir, "received"))) == ["p0.txt", "p16.txt"]
+    assert received(data_dir, "p16.txt") == b"z"
+    assert len(recv) == 2
