@@ -12,16 +12,13 @@
 #include "app/file_util.h"
 #include "app/host_run_task.h"
 #include "app/single_instance.h"
+#include "app/lan_self_test.h"
 #include "app/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
 #include "session/host.h"
 #include "session/screen_capture.h"
 
-#if __has_include("app/lan_self_test.h")
-#include "app/lan_self_test.h"
-#define SV_HAS_LAN_SELF_TEST 1
-#endif
 
 namespace sv {
 namespace {
@@ -115,22 +112,13 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::SelfTestUpdate:
         return NotInThisBuild("--self-test-update");
     case OneShot::SrpVectors:
-#ifdef SV_HAS_LAN_SELF_TEST
         PrintSrpVectors();
         return 0;
-#else
-        return NotInThisBuild("--srp-vectors");
-#endif
-    case OneShot::SelfTestLan:
-#ifdef SV_HAS_LAN_SELF_TEST
-    {
+    case OneShot::SelfTestLan: {
         bool pass = RunLanSelfTest();
         PrintTo(stdout, std::string("lan self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
         return pass ? 0 : 1;
     }
-#else
-        return NotInThisBuild("--self-test-lan");
-#endif
     case OneShot::UiaTree:
         return NotInThisBuild("--uia-tree");
     case OneShot::UiaFocus:

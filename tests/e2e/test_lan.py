@@ -9,7 +9,7 @@ import struct
 import pytest
 
 import lan_controller as lc
-from conftest import BIN, wait_until
+from conftest import BIN, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "lan_probe.exe")
 PASSWORD = "q7w2e9"
@@ -180,3 +180,35 @@ def test_oversize_handshake_message_is_refused_before_its_body(processes):
     finally:
         sock.close()
     assert probe.running()
+
+
+# ---- one-shot commands of the host --------------------------------------------
+
+# The fixed inputs the host documents for --srp-vectors.
+VECTOR_SALT = bytes(range(32))
+VECTOR_PASSWORD = "abc123"
+VECTOR_A = "123456789abcdef0123456789abcdef0123456789abcdef"
+VECTOR_B = "fedcba9876543210fedcba9876543210fedcba98765432"
+VECTOR_S = "0f1e2d3c4b5a69780f1e2d3c4b5a69780f1e2d3c4b5a69788796"
+
+
+def hex_bytes(text):
+    return bytes.fromhex(text if len(text) % 2 == 0 else "0" + text)
+
+
+def test_srp_vectors_match_the_independent_controller(data_dir):
+    rc, out, err = run_exe(["--srp-vectors", "--data-dir", winpath(data_dir)], timeout=60)
+    assert rc == 0, err
+    expected = lc.srp_vectors(VECTOR_SALT, VECTOR_PASSWORD, hex_bytes(VECTOR_A), hex_bytes(VECTOR_B),
+                              hex_bytes(VECTOR_S))
+    text = "".join("  %-3s = %s\n" % (name, expected[name]) for name in ("x", "k", "u", "M1", "M2", "key", "v"))
+    assert out.replace("\r\n", "\n") == text
+    rc2, out2, _ = run_exe(["--srp-vectors"], timeout=60)
+    assert rc2 == 0 and out2 == out
+
+
+def test_self_test_lan_passes(data_dir):
+    rc, out, err = run_exe(["--self-test-lan", "--data-dir", winpath(data_dir)], timeout=60)
+    assert rc == 0, out + err
+    assert "lan self-test: PASS\n" in out.replace("\r\n", "\n")
+    assert "[lan]" not in err
