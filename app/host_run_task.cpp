@@ -145,4 +145,8 @@ std::string FormatFocusedElement(const std::string& controlType, const std::stri
            std::to_string(rect.y) + "," + std::to_string(rect.width) + "," + std::to_string(rect.height) + "]\n";
 }
 
+void PrintFocusedElement(const training::UiElement& element) {
+    Print(stdout, FormatFocusedElement(element.controlType, element.name, element.automationId, element.rect));
+}
+
 }  // namespace sv

@@ -61,4 +61,7 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
 std::string FormatFocusedElement(const std::string& controlType, const std::string& name,
                                  const std::string& automationId, const training::Box& rect);
 
+// The inspector's focus callback in "--uia-focus": that line on standard output, flushed.
+void PrintFocusedElement(const training::UiElement& element);
+
 }  // namespace sv

@@ -202,3 +202,44 @@ def test_words_that_are_no_options_are_ignored(relay, processes, data_dir):
     processes(["--classic", "--srp-", "--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update",
                "--fetch", "https://localhost:1/only-one"])
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+
+
+def test_srp_vectors_only_as_the_first_word(relay, processes, data_dir):
+    rc, out, err = run_exe(["--srp-vectors", "--data-dir", winpath(data_dir)], timeout=60)
+    assert rc == 0, err
+    assert len(out.strip().splitlines()) == 7
+    # Anywhere else it is no option: the host runs.
+    processes(["--relay", relay.url, "--srp-vectors", "--data-dir", winpath(data_dir), "--no-update"])
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+
+
+def test_lan_self_test_one_shot(data_dir):
+    rc, out, err = run_exe(["--data-dir", winpath(data_dir), "--self-test-lan"], timeout=60)
+    assert rc == 0, err
+    assert same_text(out, "lan self-test: PASS\n")
+
+
+def test_apply_update_counts_only_as_the_first_word(relay, processes, data_dir):
+    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--apply-update", "1"])
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+
+
+def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
+    https_server.route("/f", http_response(200, "first"))
+    dest = str(tmp_path / "f.txt")
+    rc, out, err = run_exe(["--cacert", winpath(pki.ca_pem), "--data-dir", winpath(data_dir), "--enroll-only", "t",
+                            "n", "--fetch", https_server.url + "/f", winpath(dest)], timeout=60)
+    assert rc == 0, err
+    assert same_text(out, "fetched 5 bytes -> %s\n" % winpath(dest))
+    assert [r.path for r in https_server.requests] == ["/f"]
+    assert not os.path.exists(os.path.join(data_dir, "device.json"))
+
+
+def test_service_mode_uses_the_program_data_folder(relay, processes, data_dir):
+    from conftest import BUILD
+    rc_dir = os.path.join(BUILD, "wineprefix", "drive_c", "ProgramData", "Sorvane")
+    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
+    msg = relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+    assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))
+    with open(os.path.join(rc_dir, "host-id.txt")) as f:
+        assert f.read().strip() == msg["hostId"]

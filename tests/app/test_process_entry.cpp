@@ -1,0 +1,40 @@
+#include "app/process_entry.h"
+
+#include <gtest/gtest.h>
+
+#include "app/file_util.h"
+#include "app/host_options.h"
+#include "session/host.h"
+#include "test_support.h"
+
+TEST(UpdateHost, ShutdownStopsTheRegisteredHostOnly) {
+    sv_test::ScratchDir dir;
+    sv::HostOptions options;
+    options.dataDir = dir.Path();
+    options.relayUrl = "ws://127.0.0.1:9/";
+    {
+        sv::Host host(options);
+        // Nothing registered: the callback has nothing to stop and must not fail.
+        sv::SetUpdateHost(nullptr);
+        sv::ShutdownForUpdate();
+        EXPECT_FALSE(host.IsStopping());
+
+        sv::SetUpdateHost(&host);
+        sv::ShutdownForUpdate();
+        EXPECT_TRUE(host.IsStopping());
+        sv::SetUpdateHost(nullptr);
+    }
+    // The Host is gone; a late callback from the update thread finds no pointer.
+    sv::ShutdownForUpdate();
+}
+
+TEST(ProcessEntry, ExecutableDirectoryHoldsThisProgram) {
+    std::string dir = sv::GetExecutableDirectory();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_TRUE(sv::IsRegularFile(dir + "\\test_app.exe"));
+}
+
+TEST(ProcessEntry, CaBundleIsBesideTheExecutable) {
+    // The build puts cacert.pem next to every program in its output directory.
+    EXPECT_EQ(sv::FindCaBundle(), sv::GetExecutableDirectory() + "\\cacert.pem");
+}
