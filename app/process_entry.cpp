@@ -11,14 +11,13 @@
 #include "app/command_line.h"
 #include "app/file_util.h"
 #include "app/host_run_task.h"
-#include "app/single_instance.h"
 #include "app/lan_self_test.h"
+#include "app/single_instance.h"
 #include "app/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
 #include "session/host.h"
 #include "session/screen_capture.h"
-
 
 namespace sv {
 namespace {

@@ -81,7 +81,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     }
     // The content must be on disk before the name points at it.
     if (ok && !FlushFileBuffers(file)) ok = false;
-    CloseHandle(file);
+    // A failed close can lose data the flush did not reach; it counts as a failed write.
+    if (!CloseHandle(file)) ok = false;
     if (ok) ok = MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!ok) DeleteFileW(temp.c_str());
     return ok;

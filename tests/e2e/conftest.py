@@ -387,9 +387,11 @@ def http_response(status=200, body=b"", headers=None, reason="X"):
 class FakeHttpsServer:
     """A TLS server on 127.0.0.1 answering each path with scripted raw bytes.
 
-    `route(path, answer)`: answer is bytes (sent, then the connection closes), a callable
-    taking the HttpsRequest and returning bytes, or a list of those used in turn (the last
-    one repeats). Unrouted paths get 404. Every request is kept in `requests`.
+    `route(path, answer)`: answer is bytes (sent, then the connection closes), a tuple
+    (bytes, seconds) whose connection stays open and silent that long after the bytes, a
+    callable taking the HttpsRequest and returning one of those, or a list of answers used
+    in turn (the last one repeats). Unrouted paths get 404. Every request is kept in
+    `requests`.
     """
 
     def __init__(self, ssl_context):
@@ -404,6 +406,7 @@ class FakeHttpsServer:
         self.sock.listen(16)
         self.port = self.sock.getsockname()[1]
         self._stop = False
+        self._closing = threading.Event()
         self._thread = threading.Thread(target=self._accept_loop, daemon=True)
         self._thread.start()
 
@@ -464,8 +467,13 @@ class FakeHttpsServer:
                     answer = http_response(404, "not found")
             if callable(answer):
                 answer = answer(req)
+            hold = 0
+            if isinstance(answer, tuple):
+                answer, hold = answer
             if answer:
                 tls.sendall(answer)
+            if hold:
+                self._closing.wait(hold)
             try:
                 tls.unwrap()
             except (OSError, ssl.SSLError, ValueError):
@@ -480,6 +488,7 @@ class FakeHttpsServer:
 
     def close(self):
         self._stop = True
+        self._closing.set()
         try:
             self.sock.close()
         except OSError:

@@ -204,19 +204,9 @@ def test_words_that_are_no_options_are_ignored(relay, processes, data_dir):
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
 
 
-def test_srp_vectors_only_as_the_first_word(relay, processes, data_dir):
-    rc, out, err = run_exe(["--srp-vectors", "--data-dir", winpath(data_dir)], timeout=60)
-    assert rc == 0, err
-    assert len(out.strip().splitlines()) == 7
-    # Anywhere else it is no option: the host runs.
+def test_srp_vectors_as_a_later_word_is_no_option(relay, processes, data_dir):
     processes(["--relay", relay.url, "--srp-vectors", "--data-dir", winpath(data_dir), "--no-update"])
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
-
-
-def test_lan_self_test_one_shot(data_dir):
-    rc, out, err = run_exe(["--data-dir", winpath(data_dir), "--self-test-lan"], timeout=60)
-    assert rc == 0, err
-    assert same_text(out, "lan self-test: PASS\n")
 
 
 def test_apply_update_counts_only_as_the_first_word(relay, processes, data_dir):
@@ -243,3 +233,15 @@ def test_service_mode_uses_the_program_data_folder(relay, processes, data_dir):
     assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))
     with open(os.path.join(rc_dir, "host-id.txt")) as f:
         assert f.read().strip() == msg["hostId"]
+
+
+def test_enrolment_gives_up_on_a_silent_server(https_server, pki, data_dir):
+    import time
+    # The head never completes: the 15 s receive time-out of a POST ends the wait.
+    https_server.route(ENROLL, (b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n", 60))
+    started = time.monotonic()
+    rc, _, err = enroll_only(https_server, pki, data_dir, "tok", "name", timeout=50)
+    elapsed = time.monotonic() - started
+    assert rc == 1
+    assert same_text(err, "enroll failed (no response)\n")
+    assert 14 <= elapsed < 45
