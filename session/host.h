@@ -132,7 +132,7 @@ public:
     void ReceiveLanFrames(SecureChannel* channel);
     void ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId);
     void UpdateLanPathState();
-    void SendLanPath(const std::string& controllerId, bool active);
+    void SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress);
     void OnLanPeerClosed(SecureChannel* channel);
 
     // Read by the host window.
@@ -188,6 +188,8 @@ private:
     // Sleeps up to `ns` unless the stream is stopped first; false when it was.
     bool StreamSleep(int64_t ns);
     void WakeStream();
+    void InstallLanServer(std::unique_ptr<LanServer> server);
+    bool LanListening();
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -271,7 +273,7 @@ private:
     std::unique_ptr<LanServer> lanServer_;
     std::mutex lanServerMutex_;  // guards the listener pointer that password rotation replaces
     std::mutex channelMutex_;
-    int32_t lanListenPort_ = 0;
+    std::atomic<int32_t> lanListenPort_{0};
     std::vector<SecureChannel*> channels_;
     LanTicketTable tickets_;  // guarded by its own mutex
     std::map<SecureChannel*, std::string> channelControllers_;
