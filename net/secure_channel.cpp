@@ -27,6 +27,28 @@ bool SendAll(SOCKET s, const uint8_t* buf, size_t n) {
     return true;
 }
 
+// A shutdown() from another thread does not wake a recv() blocked on the same socket
+// everywhere (Wine does not), so the receive side waits in short slices and looks at
+// the dead flag between them; the frame's bytes are read only once they are there.
+bool SecureChannel::RecvWhileAlive(SOCKET s, uint8_t* buf, size_t n) {
+    while (n > 0) {
+        if (dead_.load()) return false;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval slice{0, 250000};
+        int ready = select(0, &readable, nullptr, nullptr, &slice);
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+        int chunk = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
+        int got = recv(s, reinterpret_cast<char*>(buf), chunk, 0);
+        if (got < 1) return false;
+        buf += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 SecureChannel::SecureChannel(SOCKET socket, const std::vector<uint8_t>& key, uint8_t role)
     : socket_(socket), cipher_(key, role) {}
 
@@ -56,7 +78,7 @@ bool SecureChannel::ReceiveFrame(std::vector<uint8_t>& payload, bool& binary) {
     SOCKET s = socket_.load();
     if (s == INVALID_SOCKET) return false;
     uint8_t header[kFrameHeaderBytes];
-    if (!RecvExact(s, header, sizeof header)) return false;
+    if (!RecvWhileAlive(s, header, sizeof header)) return false;
     uint32_t length = 0;
     uint8_t type = 0;
     ParseFrameHeader(header, length, type);
@@ -67,8 +89,8 @@ bool SecureChannel::ReceiveFrame(std::vector<uint8_t>& payload, bool& binary) {
     uint8_t nonce[kFrameNonceBytes];
     uint8_t tag[kFrameTagBytes];
     std::vector<uint8_t> body(length);
-    if (!RecvExact(s, nonce, sizeof nonce) || !RecvExact(s, body.data(), body.size()) ||
-        !RecvExact(s, tag, sizeof tag)) {
+    if (!RecvWhileAlive(s, nonce, sizeof nonce) || !RecvWhileAlive(s, body.data(), body.size()) ||
+        !RecvWhileAlive(s, tag, sizeof tag)) {
         throw std::runtime_error(kFrameErrorTruncated);
     }
     std::vector<uint8_t> plain;

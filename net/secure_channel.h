@@ -42,6 +42,7 @@ public:
 
 private:
     void MarkDeadAndShutdown();
+    bool RecvWhileAlive(SOCKET s, uint8_t* buf, size_t n);
 
     std::atomic<SOCKET> socket_;
     ChannelFrameCipher cipher_;  // send side under sendMutex_, receive side on the reader
