@@ -8,9 +8,8 @@ import socket
 import pytest
 
 import lan_controller as lc
-from conftest import BIN, audit_entries, wait_until, winpath
+from conftest import audit_entries, wait_until, winpath
 
-ENROLLED_HOST = os.path.join(BIN, "enrolled_host.exe")
 PASSWORD = "k3m9p2"
 
 
@@ -61,7 +60,7 @@ def closed(sock, timeout=15):
 def test_password_mode_peer_is_a_controller_and_cannot_speak_for_the_relay(processes, relay, data_dir):
     port = free_port()
     write_settings(data_dir, {"password": PASSWORD, "LanDirectEnabled": True, "LanPort": port})
-    processes(["--relay", relay.url, "--data-dir", winpath(data_dir)])
+    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
     conn = relay.wait_connection(0, timeout=60)
     register = conn.wait_type("host-register")
     assert register["lan"]["port"] == port
@@ -106,8 +105,9 @@ def start_enrolled(processes, relay, data_dir, port):
             reply(relay, conn, {"type": "registered"})
 
     relay.on_text = on_text
-    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--device-id", "77",
-               "--device-secret", "dev-secret"], exe=ENROLLED_HOST)
+    with open(os.path.join(data_dir, "device.json"), "w") as f:
+        json.dump({"apiBase": "https://127.0.0.1:9", "deviceId": 77, "deviceSecret": "dev-secret"}, f)
+    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
     conn = relay.wait_connection(0, timeout=60)
     register = conn.wait_type("device-register")
     assert register["lan"]["port"] == port
