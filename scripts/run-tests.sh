@@ -5,7 +5,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
 (cd "$BUILD" && ctest --output-on-failure -j"$(nproc)")
 unit=$?
-SV_BUILD_DIR="$BUILD" /usr/bin/python3 -m pytest -q -p no:cacheprovider "$ROOT/tests/e2e"
+# End-to-end tests mostly wait on Wine and the peers: run files side by side.
+workers=$(( $(nproc) < 4 ? 3 : 4 ))
+SV_BUILD_DIR="$BUILD" /usr/bin/python3 -m pytest -q -p no:cacheprovider -n "$workers" --dist loadfile "$ROOT/tests/e2e"
 e2e=$?
 [ "$e2e" = 5 ] && e2e=0
 [ "$unit" = 0 ] && [ "$e2e" = 0 ]

@@ -21,6 +21,46 @@ EXE = os.path.join(BIN, "sorvane-host-win7.exe")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 
 
+def pytest_configure(config):
+    """Each parallel worker gets a display and a Wine prefix of its own: Wine ties its
+    desktop to one display per prefix, and tests that move the pointer or paint the
+    screen must not see each other."""
+    worker = os.environ.get("PYTEST_XDIST_WORKER")
+    if not worker:
+        return
+    r, w = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", os.environ.get("SV_SCREEN", "1280x720x24"),
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(w,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.close(w)
+    number = b""
+    deadline = time.monotonic() + 10
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        chunk = os.read(r, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(r)
+    os.environ["DISPLAY"] = ":" + number.decode().strip()
+    os.environ["SV_WINEPREFIX"] = os.path.join(BUILD, "wineprefix-" + worker)
+    config._sv_xvfb = xvfb
+
+
+def pytest_unconfigure(config):
+    xvfb = getattr(config, "_sv_xvfb", None)
+    if xvfb is None:
+        return
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=os.environ["SV_WINEPREFIX"]),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    xvfb.kill()
+    xvfb.wait()
+
+
+def wine_prefix():
+    """The Wine prefix the host runs in (each parallel worker has its own)."""
+    return os.environ.get("SV_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+
+
 def winpath(path):
     """A Linux path as Wine sees it (drive Z: maps to /)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")

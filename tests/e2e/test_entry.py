@@ -226,8 +226,8 @@ def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
 
 
 def test_service_mode_uses_the_program_data_folder(relay, processes, data_dir):
-    from conftest import BUILD
-    rc_dir = os.path.join(BUILD, "wineprefix", "drive_c", "ProgramData", "Sorvane")
+    from conftest import wine_prefix
+    rc_dir = os.path.join(wine_prefix(), "drive_c", "ProgramData", "Sorvane")
     processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
     msg = relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
     assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))
