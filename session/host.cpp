@@ -58,6 +58,7 @@ Host::Host(HostOptions options)
     platform_.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
     platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
     platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
+    platform_.privateAddresses = [] { return ListPrivateAddresses(); };
     platform_.captureScreen = [](ScreenFrame& frame) { return CaptureScreen(frame); };
     platform_.screenSize = [] { return GetScreenSize(); };
     platform_.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {

@@ -166,6 +166,9 @@ public:
                                            uint32_t)>
             encodeJpegRect;
         std::function<bool(const std::string& text)> setClipboardText;
+        // The private addresses LAN direct advertises and watches, and how often it looks.
+        std::function<std::vector<std::string>()> privateAddresses;
+        int32_t lanWatchPeriodSeconds = 15;
     };
     Platform& PlatformSeams() { return platform_; }
     training::TrainingAgent* Agent() { return agent_.get(); }

@@ -156,13 +156,14 @@ void Host::StartLanWithTickets(int32_t port) {
 }
 
 void Host::WatchLanAddresses() {
-    std::vector<std::string> known = ListPrivateAddresses();
+    std::vector<std::string> known = platform_.privateAddresses();
+    const int period = platform_.lanWatchPeriodSeconds > 0 ? platform_.lanWatchPeriodSeconds : 15;
     int seconds = 0;
     while (!stop_.load()) {
         std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
         if (stop_.load()) break;
-        if (++seconds % 15 != 0) continue;
-        std::vector<std::string> current = ListPrivateAddresses();
+        if (++seconds % period != 0) continue;
+        std::vector<std::string> current = platform_.privateAddresses();
         if (current == known) continue;
         known = current;
         {
@@ -175,7 +176,7 @@ void Host::WatchLanAddresses() {
 }
 
 std::string Host::BuildLanEndpoints() {
-    json j = {{"port", lanListenPort_.load()}, {"addrs", ListPrivateAddresses()}};
+    json j = {{"port", lanListenPort_.load()}, {"addrs", platform_.privateAddresses()}};
     return j.dump();
 }
 
