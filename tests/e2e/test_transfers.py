@@ -111,7 +111,10 @@ def test_caps_and_bad_chunks_are_refused_with_an_error_to_the_controller(host, d
     errors = wait_audit(data_dir, "file-error", 3)
     assert errors == [("file-error", "ctl-1", "size cap"), ("file-error", "ctl-1", "size cap"),
                       ("file-error", "ctl-1", "bad base64")]
-    replies = [m for m in host.messages() if isinstance(m, dict) and m.get("type") == "file-error"]
+    # The audit line is written before the reply leaves: wait for all three replies.
+    def file_errors():
+        return [m for m in host.messages() if isinstance(m, dict) and m.get("type") == "file-error"]
+    replies = wait_until(lambda: len(file_errors()) >= 3 and file_errors(), 15, message="three file-error replies")
     assert {(m["id"], m["error"]) for m in replies} == {("big", "size cap"), ("neg", "size cap"),
                                                         ("ok", "bad base64")}
     wait_audit(data_dir, "file-recv")
