@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/text_encoding.h"
+
 namespace sv_test {
 
 // A fresh directory under the Windows temp folder, removed with its files at the end.
+// Process ids repeat between Wine runs, so the name also carries the time.
 class ScratchDir {
 public:
     ScratchDir() {
@@ -18,29 +21,32 @@ public:
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);
         path_ = std::string(tmp) + "sv-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(counter++);
+                std::to_string(GetTickCount64()) + "-" + std::to_string(counter++);
         CreateDirectoryA(path_.c_str(), nullptr);
     }
     ~ScratchDir() { RemoveTree(path_); }
     const std::string& Path() const { return path_; }
 
-    static void RemoveTree(const std::string& dir) {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    // Wide calls throughout: names outside the ANSI code page would survive ANSI ones.
+    static void RemoveTree(const std::string& dir) { RemoveTreeW(sv::Utf8ToUtf16(dir)); }
+    static void RemoveTreeW(const std::wstring& dir) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
         if (h != INVALID_HANDLE_VALUE) {
             do {
-                std::string name = fd.cFileName;
-                if (name == "." || name == "..") continue;
-                std::string full = dir + "\\" + name;
+                std::wstring name = fd.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring full = dir + L"\\" + name;
                 if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(full);
+                    RemoveTreeW(full);
                 } else {
-                    DeleteFileA(full.c_str());
+                    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW(full.c_str());
                 }
-            } while (FindNextFileA(h, &fd));
+            } while (FindNextFileW(h, &fd));
             FindClose(h);
         }
-        RemoveDirectoryA(dir.c_str());
+        RemoveDirectoryW(dir.c_str());
     }
 
 private:

@@ -35,6 +35,7 @@ protected:
         auto& p = host->PlatformSeams();
         p.privateAddresses = [this] {
             std::lock_guard<std::mutex> lock(mutex);
+            ++addressReads;
             return addresses;
         };
         p.lanWatchPeriodSeconds = 1;
@@ -82,11 +83,20 @@ protected:
     std::mutex mutex;
     std::vector<std::string> addresses{"192.168.1.5"};
     std::vector<json> sent;
+    int addressReads = 0;
 };
 
 TEST_F(LanWatch, ChangedOrReorderedAddressesRestartAndAdvertise) {
     host->StartLanWithTickets(0);
     EXPECT_NE(Audit().find(" | lan | "), std::string::npos);
+    // The watcher's first look is its baseline: change the addresses only after it.
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (addressReads > 0) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     SetAddresses({"192.168.1.5", "10.0.0.2"});
     json first = WaitAdvertise(1);
     ASSERT_TRUE(first.is_object());

@@ -138,39 +138,10 @@ TEST(ConsoleBytes, Utf8StaysAndOtherBytesAreDecoded) {
 
 // ---------------------------------------------------------------- the workers
 
-// Wide-character removal: names outside the ANSI code page survive the ANSI calls.
-void RemoveTreeW(const std::wstring& dir, bool removeSelf) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTreeW(full, true);
-            } else {
-                DeleteFileW(full.c_str());
-            }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    if (removeSelf) RemoveDirectoryW(dir.c_str());
-}
-
 class ToolFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // Scratch names repeat across runs; start from nothing.
-        RemoveTreeW(sv::Utf8ToUtf16(dir.Path()), false);
-        RemoveTreeW(sv::Utf8ToUtf16(work.Path()), false);
-        sv::SetAuditDirectory(dir.Path());
-    }
-    void TearDown() override {
-        sv::SetAuditDirectory("");
-        RemoveTreeW(sv::Utf8ToUtf16(dir.Path()), false);
-        RemoveTreeW(sv::Utf8ToUtf16(work.Path()), false);
-    }
+    void SetUp() override { sv::SetAuditDirectory(dir.Path()); }
+    void TearDown() override { sv::SetAuditDirectory(""); }
 
     sv::ToolSend Sender() {
         return [this](const std::string& text) {

@@ -25,30 +25,9 @@ std::string B64(const std::string& s) {
     return sv::EncodeBase64(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
 
-// Wide-character removal: names outside the ANSI code page survive the ANSI calls.
-void RemoveTreeW(const std::wstring& dir, bool removeSelf) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTreeW(full, true);
-            } else {
-                DeleteFileW(full.c_str());
-            }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    if (removeSelf) RemoveDirectoryW(dir.c_str());
-}
-
 class TransferFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        RemoveTreeW(sv::Utf8ToUtf16(dir.Path()), false);  // scratch names repeat across runs
         sv::HostOptions options;
         options.dataDir = dir.Path();
         options.trainingEnabled = 0;
@@ -68,7 +47,6 @@ protected:
     void TearDown() override {
         host.reset();
         sv::SetAuditDirectory("");
-        RemoveTreeW(sv::Utf8ToUtf16(dir.Path()), false);
     }
 
     void Send(const json& msg) { host->DispatchMessage(msg.dump()); }
