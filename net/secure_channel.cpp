@@ -5,8 +5,23 @@
 
 namespace sv {
 
-bool RecvExact(SOCKET s, uint8_t* buf, size_t n) {
+namespace {
+
+// Reads exactly n bytes. With a dead flag, it waits for data in short slices and gives
+// up once the flag is set: a shutdown() from another thread does not wake a recv()
+// blocked on the same socket everywhere (Wine does not).
+bool ReceiveBytes(SOCKET s, uint8_t* buf, size_t n, const std::atomic<uint8_t>* dead) {
     while (n > 0) {
+        if (dead) {
+            if (dead->load()) return false;
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(s, &readable);
+            timeval slice{0, 250000};
+            int ready = select(0, &readable, nullptr, nullptr, &slice);
+            if (ready < 0) return false;
+            if (ready == 0) continue;
+        }
         int chunk = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
         int got = recv(s, reinterpret_cast<char*>(buf), chunk, 0);
         if (got < 1) return false;
@@ -15,6 +30,10 @@ bool RecvExact(SOCKET s, uint8_t* buf, size_t n) {
     }
     return true;
 }
+
+}  // namespace
+
+bool RecvExact(SOCKET s, uint8_t* buf, size_t n) { return ReceiveBytes(s, buf, n, nullptr); }
 
 bool SendAll(SOCKET s, const uint8_t* buf, size_t n) {
     while (n > 0) {
@@ -27,27 +46,7 @@ bool SendAll(SOCKET s, const uint8_t* buf, size_t n) {
     return true;
 }
 
-// A shutdown() from another thread does not wake a recv() blocked on the same socket
-// everywhere (Wine does not), so the receive side waits in short slices and looks at
-// the dead flag between them; the frame's bytes are read only once they are there.
-bool SecureChannel::RecvWhileAlive(SOCKET s, uint8_t* buf, size_t n) {
-    while (n > 0) {
-        if (dead_.load()) return false;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval slice{0, 250000};
-        int ready = select(0, &readable, nullptr, nullptr, &slice);
-        if (ready < 0) return false;
-        if (ready == 0) continue;
-        int chunk = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
-        int got = recv(s, reinterpret_cast<char*>(buf), chunk, 0);
-        if (got < 1) return false;
-        buf += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
+bool SecureChannel::RecvWhileAlive(SOCKET s, uint8_t* buf, size_t n) { return ReceiveBytes(s, buf, n, &dead_); }
 
 SecureChannel::SecureChannel(SOCKET socket, const std::vector<uint8_t>& key, uint8_t role)
     : socket_(socket), cipher_(key, role) {}

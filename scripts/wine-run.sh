@@ -27,23 +27,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"$WINEPREFIX.lock"
 fi
 
-xvfb_pid=""
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
+source "$ROOT/scripts/xvfb.sh"
+trap stop_xvfb EXIT
 if [ "${SV_NO_DISPLAY:-0}" != 1 ] && [ -z "${DISPLAY:-}" ]; then
-  fdfile=$(mktemp)
-  exec 8>"$fdfile"
-  Xvfb -displayfd 8 -screen 0 "${SV_SCREEN:-1280x720x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 100); do
-    [ -s "$fdfile" ] && break
-    sleep 0.05
-  done
-  exec 8>&-
-  export DISPLAY=":$(tr -d '[:space:]' < "$fdfile")"
-  rm -f "$fdfile"
+  start_xvfb
 elif [ "${SV_NO_DISPLAY:-0}" = 1 ]; then
   unset DISPLAY
 fi

@@ -389,6 +389,15 @@ def relay():
 
 
 @pytest.fixture
+def host(processes, relay, data_dir):
+    """A classic host registered with the fake relay; returns its relay connection."""
+    processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
+    conn = relay.wait_connection(0, timeout=60)
+    conn.wait_type("host-register", timeout=60)
+    return conn
+
+
+@pytest.fixture
 def tls_relay(pki):
     r = FakeRelay(ssl_context=pki.server_context())
     yield r

@@ -3,7 +3,7 @@ the console host choosing its identity."""
 import json
 import os
 
-from conftest import (EXE, audit_entries, http_response, run_exe, wait_until, winpath)
+from conftest import (audit_entries, http_response, run_exe, wait_until, winpath)
 
 USAGE = (
     "usage: sorvane-host-win7 [--relay <wss://...>] [--api <https://...>] [--cacert <path>]\n"

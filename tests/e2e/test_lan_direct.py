@@ -98,7 +98,6 @@ def test_password_mode_peer_is_a_controller_and_cannot_speak_for_the_relay(proce
 
 def start_enrolled(processes, relay, data_dir, port):
     write_settings(data_dir, {"lanDirectEnabled": True, "lanPort": port})
-    joined = []
 
     def on_text(conn, text):
         if json.loads(text).get("type") == "device-register":

@@ -7,8 +7,6 @@ import socket
 import threading
 import time
 
-import pytest
-
 from conftest import audit_entries, wait_until, winpath
 
 

@@ -3,19 +3,9 @@ import base64
 import os
 import time
 
-import pytest
-
 from conftest import BIN, audit_entries, wait_until, winpath
 
 PROBE = winpath(os.path.join(BIN, "exec_probe.exe"))
-
-
-@pytest.fixture
-def host(processes, relay, data_dir):
-    processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
-    conn = relay.wait_connection(0, timeout=60)
-    conn.wait_type("host-register", timeout=30)
-    return conn
 
 
 def reply(conn, type_name, ident, timeout=30):

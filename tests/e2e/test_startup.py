@@ -1,7 +1,7 @@
 """The real executable starts under Wine and writes into its data directory."""
 import os
 
-from conftest import EXE, run_exe, winpath
+from conftest import EXE
 
 
 def test_executable_is_a_windows_gui_program():

@@ -1,12 +1,9 @@
 """Screen streaming end to end: the host under Wine and Xvfb, the fake relay, and a
 controller that joins; a painter window makes the screen change where the test says."""
-import json
 import os
 import struct
 import threading
 import time
-
-import pytest
 
 from conftest import BIN, wait_until, winpath
 

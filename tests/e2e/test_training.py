@@ -1,23 +1,11 @@
 """Training requests through the fake relay reach the agent of the real host under Wine."""
-import json
 import os
 
-import pytest
-
-from conftest import audit_entries, wait_until, winpath
+from conftest import audit_entries, wait_until
 
 NO_SESSION = "no training session is active — call start first"
 NO_SURFACE_REASON = ("this Windows 7 host runs as a service with no on-screen UI; live training needs the host "
                      "started on the desktop (the TMHost logon task)")
-
-
-@pytest.fixture
-def host(processes, relay, data_dir):
-    """A classic host registered with the fake relay; yields (connection, data_dir)."""
-    processes(["--data-dir", winpath(data_dir), "--relay", relay.url])
-    conn = relay.wait_connection(0, timeout=60)
-    conn.wait_type("host-register", timeout=60)
-    return conn
 
 
 class Controller:

@@ -2,19 +2,9 @@
 import base64
 import os
 
-import pytest
-
-from conftest import BIN, audit_entries, run_exe, wait_until, winpath
+from conftest import BIN, audit_entries, run_exe, wait_until
 
 CLIPBOARD_PROBE = os.path.join(BIN, "clipboard_probe.exe")
-
-
-@pytest.fixture
-def host(processes, relay, data_dir):
-    processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
-    conn = relay.wait_connection(0, timeout=60)
-    conn.wait_type("host-register", timeout=30)
-    return conn
 
 
 def upload(conn, ident, name, data, sender="ctl-1", chunk=48 * 1024):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -179,17 +180,33 @@ TEST(LanChannel, OversizePayloadIsRefusedAndTheChannelStaysAlive) {
 TEST(LanChannel, ShutdownFromAnotherThreadEndsABlockedReceive) {
     SocketPair pair;
     SecureChannel host(pair.ReleaseA(), Key(), kRoleHost);
+    // The peer stays connected and silent after its one frame: only the shutdown can end
+    // the second receive.
+    SecureChannel client(pair.ReleaseB(), Key(), kRoleClient);
     std::atomic<int> outcome{-1};
+    std::atomic<bool> firstFrame{false};
     std::thread reader([&] {
         Bytes payload;
         bool binary;
         try {
+            firstFrame = host.ReceiveFrame(payload, binary);
             outcome = host.ReceiveFrame(payload, binary) ? 1 : 0;
         } catch (const std::exception&) {
             outcome = 2;
         }
     });
+    ASSERT_TRUE(client.SendFrame({'x'}, kFrameTypeText));
+    for (int i = 0; i < 200 && !firstFrame; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(firstFrame.load());
+    // Give the reader time to be inside its second, blocked receive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(outcome.load(), -1);
+    auto start = std::chrono::steady_clock::now();
     host.Shutdown();
+    for (int i = 0; i < 400 && outcome.load() == -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // A reader still blocked would hang the join: close the socket to free it first.
+    if (outcome.load() == -1) host.Close();
     reader.join();
     EXPECT_EQ(outcome.load(), 0);
     EXPECT_TRUE(host.IsDead());

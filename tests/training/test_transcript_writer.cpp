@@ -182,7 +182,9 @@ TEST(TranscriptListing, UpdatedIsTheWriteTimeInUtc) {
     std::strftime(now, sizeof(now), "%Y-%m-%dT%H:", &utc);
     // Written a moment ago: same date and hour (unless the hour turned just now).
     std::time_t t2 = std::time(nullptr);
-    if (t2 / 3600 == t / 3600) EXPECT_EQ(list[0].updated.substr(0, 14), std::string(now));
+    if (t2 / 3600 == t / 3600) {
+        EXPECT_EQ(list[0].updated.substr(0, 14), std::string(now));
+    }
 }
 
 }  // namespace
