@@ -10,6 +10,7 @@
 
 #include "app/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -20,10 +21,7 @@ using nlohmann::json;
 class DispatchFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
-        host = std::make_unique<sv::Host>(options);
+        host = sv_test::MakeTestHost(dir.Path());
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
             calls.push_back("pointer " + kind + " " + std::to_string(x) + " " + std::to_string(y) + " " + button);

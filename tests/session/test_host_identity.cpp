@@ -13,6 +13,7 @@
 
 #include "app/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "session/host_identity.h"
 #include "session/identity_files.h"
 #include "test_support.h"
@@ -245,10 +246,7 @@ TEST(IdentityFiles, ReadWholeFileReportsMissing) {
 class PasswordFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
-        host = std::make_unique<sv::Host>(options);
+        host = sv_test::MakeTestHost(dir.Path());
         host->PlatformSeams().sendRelayText = [this](const std::string& text) {
             sent.push_back(text);
             return true;

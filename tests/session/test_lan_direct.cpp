@@ -14,6 +14,7 @@
 #include "app/audit_log.h"
 #include "net/lan_server.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "session/lan_direct.h"
 #include "test_support.h"
 
@@ -28,10 +29,7 @@ protected:
         WSADATA wsa;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
         sv::SetHiddenCommandRunner([](const std::wstring&) { return 0u; });
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
-        host = std::make_unique<sv::Host>(options);
+        host = sv_test::MakeTestHost(dir.Path());
         auto& p = host->PlatformSeams();
         p.privateAddresses = [this] {
             std::lock_guard<std::mutex> lock(mutex);

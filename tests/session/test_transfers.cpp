@@ -15,6 +15,7 @@
 #include "session/clipboard.h"
 #include "session/file_transfer.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -28,10 +29,7 @@ std::string B64(const std::string& s) {
 class TransferFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
-        host = std::make_unique<sv::Host>(options);
+        host = sv_test::MakeTestHost(dir.Path());
         auto& p = host->PlatformSeams();
         p.sendRelayText = [this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
