@@ -203,7 +203,11 @@ void Host::HandleInputBlockRequest(const json& msg, const std::string& from) {
     bool ok = SetInputBlocked(wanted);
     bool applied = ok ? wanted : inputState_.IsBlocked();
     WriteAuditLine("input-block", applied ? "blocked" : "unblocked", from);
-    json reply = {{"type", "input-block-result"}, {"id", id}, {"blocked", applied}, {"error", nullptr}};
+    nlohmann::ordered_json reply;
+    reply["type"] = "input-block-result";
+    reply["id"] = id;
+    reply["blocked"] = applied;
+    reply["error"] = nullptr;
     if (applied != wanted) reply["error"] = "BlockInput was refused by Windows";
     SendText(reply.dump());
 }

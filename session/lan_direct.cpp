@@ -17,11 +17,14 @@
 #include "session/host.h"
 #include "session/lan_settings.h"
 #include "session/screen_capture.h"
+#include "session/stream_rules.h"
 
 namespace sv {
 namespace {
 
 using nlohmann::json;
+// Outgoing messages keep their keys in the order the controllers and relay expect.
+using nlohmann::ordered_json;
 
 std::mutex g_runnerMutex;
 HiddenCommandRunner g_runner;
@@ -176,18 +179,22 @@ void Host::WatchLanAddresses() {
 }
 
 std::string Host::BuildLanEndpoints() {
-    json j = {{"port", lanListenPort_.load()}, {"addrs", platform_.privateAddresses()}};
+    ordered_json j;
+    j["port"] = lanListenPort_.load();
+    j["addrs"] = platform_.privateAddresses();
     return j.dump();
 }
 
 void Host::AdvertiseLan() {
-    json endpoints = json::parse(BuildLanEndpoints(), nullptr, false);
-    json lan = nullptr;
+    ordered_json endpoints = ordered_json::parse(BuildLanEndpoints(), nullptr, false);
+    ordered_json lan = nullptr;
     if (endpoints.is_object()) {
         auto it = endpoints.find("addrs");
         if (it != endpoints.end() && !it->is_null() && !it->empty()) lan = endpoints;
     }
-    json msg = {{"type", "lan-advertise"}, {"lan", lan}};
+    ordered_json msg;
+    msg["type"] = "lan-advertise";
+    msg["lan"] = lan;
     platform_.sendRelayText(msg.dump());
 }
 
@@ -201,7 +208,9 @@ void Host::PrepareLanTicket(const std::string& ticketId, const std::string& secr
     if (record.verifier.empty()) return;
     record.controllerId = controllerId;
     if (!tickets_.Store(ticketId, std::move(record), GetTickCount64())) return;
-    json msg = {{"type", "lan-ticket-ready"}, {"ticketId", ticketId}};
+    ordered_json msg;
+    msg["type"] = "lan-ticket-ready";
+    msg["ticketId"] = ticketId;
     platform_.sendRelayText(msg.dump());
 }
 
@@ -283,8 +292,7 @@ void Host::OnLanChannelMessage(SecureChannel* channel, const std::string& contro
     keyframeRequest_.store(true);
     {
         auto size = GetScreenSize();
-        json resolution = {{"type", "resolution"}, {"width", size.first}, {"height", size.second}};
-        std::string text = resolution.dump();
+        std::string text = ResolutionMessage(size.first, size.second);
         std::lock_guard<std::mutex> lock(channelMutex_);
         try {
             channel->SendFrame(std::vector<uint8_t>(text.begin(), text.end()), 0);
@@ -360,7 +368,10 @@ void Host::UpdateLanPathState() {
 }
 
 void Host::SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress) {
-    json msg = {{"type", "lan-path"}, {"controllerId", controllerId}, {"active", active}};
+    ordered_json msg;
+    msg["type"] = "lan-path";
+    msg["controllerId"] = controllerId;
+    msg["active"] = active;
     if (active) msg["ip"] = peerAddress;
     platform_.sendRelayText(msg.dump());
 }

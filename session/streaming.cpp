@@ -225,10 +225,10 @@ void Host::ApplyStreamPrefs(const std::string& from, bool tiles) {
 }
 
 void Host::ApplyFrameAck(const std::string& from, const nlohmann::json& msg) {
-    const bool lost = msg.value("lost", false);
-    const uint32_t seq = ReadAckSeq(msg);
-    if (lost) keyframeRequest_.exchange(true);
+    // "lost" takes effect before "seq" is read: an unreadable "seq" must not cost the keyframe.
+    if (msg.value("lost", false)) keyframeRequest_.exchange(true);
     if (!tilesMode_.load()) return;
+    const uint32_t seq = ReadAckSeq(msg);
     std::lock_guard<std::mutex> lock(streamStateMutex_);
     frameAcks_[ControllerKey(from)] = seq;
 }

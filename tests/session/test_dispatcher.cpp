@@ -182,6 +182,16 @@ TEST_F(DispatchFixture, InputBlockReplyTellsTheStateThatHolds) {
     EXPECT_EQ(AuditLines(), expected);
 }
 
+TEST_F(DispatchFixture, InputBlockReplyKeepsItsKeyOrder) {
+    blockOk = false;
+    host->DispatchMessage(R"({"type":"input-block-request","id":"r1","blocked":true,"from":"c"})");
+    host->DispatchMessage(R"({"type":"input-block-request","id":"r2","blocked":false,"from":"c"})");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0],
+              R"({"type":"input-block-result","id":"r1","blocked":false,"error":"BlockInput was refused by Windows"})");
+    EXPECT_EQ(sent[1], R"({"type":"input-block-result","id":"r2","blocked":false,"error":null})");
+}
+
 TEST_F(DispatchFixture, MalformedMessagesAreDroppedWithoutEffect) {
     const char* bad[] = {
         "not json",

@@ -40,6 +40,7 @@ protected:
         p.sendRelayText = [this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
             sent.push_back(json::parse(text));
+            raw.push_back(text);
             return true;
         };
     }
@@ -81,6 +82,7 @@ protected:
     std::mutex mutex;
     std::vector<std::string> addresses{"192.168.1.5"};
     std::vector<json> sent;
+    std::vector<std::string> raw;
     int addressReads = 0;
 };
 
@@ -141,6 +143,28 @@ TEST_F(LanWatch, RevokeDropsTheControllersUnusedTickets) {
     sv::LanTicket ticket;
     EXPECT_FALSE(host->FindLanTicket("a", ticket));
     EXPECT_TRUE(host->FindLanTicket("b", ticket));
+}
+
+TEST_F(LanWatch, RelayMessagesKeepTheirKeyOrder) {
+    host->PlatformSeams().lanWatchPeriodSeconds = 3600;  // only the advertisements asked for below
+    host->StartLanWithTickets(0);
+    host->PrepareLanTicket("t1", "s", "c1");
+    host->AdvertiseLan();
+    SetAddresses({});
+    host->AdvertiseLan();
+    host->SendLanPath("c1", true, "192.168.1.9");
+    host->SendLanPath("c1", false, "");
+    std::string endpoints = host->BuildLanEndpoints();
+    EXPECT_EQ(endpoints.rfind(R"({"port":)", 0), 0u) << endpoints;
+    EXPECT_NE(endpoints.find(R"(,"addrs":[]})"), std::string::npos) << endpoints;
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(raw.size(), 5u);
+    EXPECT_EQ(raw[0], R"({"type":"lan-ticket-ready","ticketId":"t1"})");
+    EXPECT_EQ(raw[1].rfind(R"({"type":"lan-advertise","lan":{"port":)", 0), 0u) << raw[1];
+    EXPECT_NE(raw[1].find(R"(,"addrs":["192.168.1.5"]}})"), std::string::npos) << raw[1];
+    EXPECT_EQ(raw[2], R"({"type":"lan-advertise","lan":null})");
+    EXPECT_EQ(raw[3], R"({"type":"lan-path","controllerId":"c1","active":true,"ip":"192.168.1.9"})");
+    EXPECT_EQ(raw[4], R"({"type":"lan-path","controllerId":"c1","active":false})");
 }
 
 }  // namespace

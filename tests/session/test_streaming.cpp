@@ -482,6 +482,19 @@ TEST_F(StreamFixture, LastControllerLeavingStopsTheStream) {
     EXPECT_FALSE(host->IsStreaming());
 }
 
+TEST_F(StreamFixture, LostWithAnUnreadableSeqStillAsksForAKeyframe) {
+    size_t i = 0;
+    sv_test::Svt1Frame key = EnterTilesMode(&i);
+    ASSERT_TRUE(key.valid);
+    WaitCaptures(5);
+    ASSERT_EQ(BinaryCount(), i + 1);
+    // The "seq" cannot be read as a number, yet the loss report has been made.
+    Send(R"({"type":"frame-ack","seq":"x","lost":true,"from":"c1"})");
+    sv_test::Svt1Frame whole = sv_test::ParseSvt1(WaitBinary(i + 1));
+    EXPECT_EQ(whole.flag, 1);
+    EXPECT_EQ(whole.seq, key.seq + 1);
+}
+
 TEST(NowMillisecondsTest, IsTheWallClock) {
     int64_t ms = sv::NowMilliseconds();
     int64_t s = static_cast<int64_t>(std::time(nullptr));
