@@ -34,13 +34,18 @@ void ParseFrameHeader(const uint8_t* header, uint32_t& length, uint8_t& type) {
 
 ChannelFrameCipher::ChannelFrameCipher(const std::vector<uint8_t>& key, uint8_t role)
     : role_(role), peerRole_(static_cast<uint8_t>(role ^ 1)) {
-    mbedtls_gcm_init(&gcm_);
-    if (key.size() == 32 && mbedtls_gcm_setkey(&gcm_, MBEDTLS_CIPHER_ID_AES, key.data(), 256) == 0) {
+    mbedtls_gcm_init(&sealGcm_);
+    mbedtls_gcm_init(&openGcm_);
+    if (key.size() == 32 && mbedtls_gcm_setkey(&sealGcm_, MBEDTLS_CIPHER_ID_AES, key.data(), 256) == 0 &&
+        mbedtls_gcm_setkey(&openGcm_, MBEDTLS_CIPHER_ID_AES, key.data(), 256) == 0) {
         keyed_ = true;
     }
 }
 
-ChannelFrameCipher::~ChannelFrameCipher() { mbedtls_gcm_free(&gcm_); }
+ChannelFrameCipher::~ChannelFrameCipher() {
+    mbedtls_gcm_free(&sealGcm_);
+    mbedtls_gcm_free(&openGcm_);
+}
 
 bool ChannelFrameCipher::Seal(const std::vector<uint8_t>& payload, uint8_t type, std::vector<uint8_t>& frame) {
     if (!keyed_ || payload.size() > kMaxFramePayload) return false;
@@ -55,7 +60,7 @@ bool ChannelFrameCipher::Seal(const std::vector<uint8_t>& payload, uint8_t type,
     PutU32(header, static_cast<uint32_t>(length));
     header[4] = type;
     MakeNonce(nonce, role_, sendCounter_);
-    if (mbedtls_gcm_crypt_and_tag(&gcm_, MBEDTLS_GCM_ENCRYPT, length, nonce, kFrameNonceBytes, &header[4], 1,
+    if (mbedtls_gcm_crypt_and_tag(&sealGcm_, MBEDTLS_GCM_ENCRYPT, length, nonce, kFrameNonceBytes, &header[4], 1,
                                   payload.data(), body, kFrameTagBytes, tag) != 0) {
         frame.clear();
         return false;
@@ -70,7 +75,7 @@ FrameOpenResult ChannelFrameCipher::Open(uint8_t type, const uint8_t* nonce, con
     if (length > kMaxFramePayload) return FrameOpenResult::kImplausibleLength;
     if (nonce[0] != peerRole_ || NonceCounter(nonce) != recvCounter_) return FrameOpenResult::kOutOfSequence;
     std::vector<uint8_t> plain(length);
-    if (mbedtls_gcm_auth_decrypt(&gcm_, length, nonce, kFrameNonceBytes, &type, 1, tag, kFrameTagBytes, ciphertext,
+    if (mbedtls_gcm_auth_decrypt(&openGcm_, length, nonce, kFrameNonceBytes, &type, 1, tag, kFrameTagBytes, ciphertext,
                                  plain.data()) != 0) {
         return FrameOpenResult::kTagMismatch;
     }

@@ -40,7 +40,8 @@ enum class FrameOpenResult {
 void ParseFrameHeader(const uint8_t* header, uint32_t& length, uint8_t& type);
 
 // One direction pair's cipher state: the key, the own role and both counters.
-// Not thread-safe: the owner serialises Seal, and only one reader calls Open.
+// Seal and Open may run at the same time on two threads; the owner serialises
+// Seal, and only one reader calls Open.
 class ChannelFrameCipher {
 public:
     ChannelFrameCipher(const std::vector<uint8_t>& key, uint8_t role);
@@ -67,7 +68,11 @@ public:
                                size_t& consumed);
 
 private:
-    mbedtls_gcm_context gcm_;
+    // One context per direction, both under the same key: a GCM context keeps the
+    // state of the operation in progress, so the sender's seal and the reader's
+    // open must never share one.
+    mbedtls_gcm_context sealGcm_;
+    mbedtls_gcm_context openGcm_;
     bool keyed_ = false;
     uint8_t role_;
     uint8_t peerRole_;

@@ -2,6 +2,9 @@
 // can be forged, replayed, reordered or cut short.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "net/channel_frame.h"
 
 namespace sv {
@@ -234,6 +237,44 @@ TEST(ChannelFrame, RandomBytesNeverOpen) {
         ASSERT_NE(r, FrameOpenResult::kOk) << round;
     }
     EXPECT_EQ(p.host.RecvCounter(), 0u);
+}
+
+// The host seals screen frames on its sender threads while its one receive loop
+// opens the controller's frames: both sides of one cipher run at the same time.
+TEST(ChannelFrame, SealingAndOpeningAtOnceKeepEveryFrameIntact) {
+    Pair p;
+    const int kFrames = 3000;
+    std::vector<Bytes> incoming(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        Bytes message(200, static_cast<uint8_t>(i));
+        ASSERT_TRUE(p.client.Seal(message, kFrameTypeText, incoming[i]));
+    }
+    std::vector<Bytes> outgoing(kFrames);
+    std::atomic<int> sealFailures{0};
+    std::thread sender([&] {
+        for (int i = 0; i < kFrames; ++i) {
+            Bytes message(200, static_cast<uint8_t>(i * 7));
+            if (!p.host.Seal(message, kFrameTypeBinary, outgoing[i])) ++sealFailures;
+        }
+    });
+    int openFailures = 0;
+    for (int i = 0; i < kFrames && openFailures == 0; ++i) {
+        Bytes payload;
+        bool binary = true;
+        if (OpenAll(p.host, incoming[i], payload, binary) != FrameOpenResult::kOk ||
+            payload != Bytes(200, static_cast<uint8_t>(i))) {
+            ++openFailures;
+        }
+    }
+    sender.join();
+    EXPECT_EQ(openFailures, 0);
+    EXPECT_EQ(sealFailures.load(), 0);
+    for (int i = 0; i < kFrames; ++i) {
+        Bytes payload;
+        bool binary = false;
+        ASSERT_EQ(OpenAll(p.client, outgoing[i], payload, binary), FrameOpenResult::kOk) << i;
+        ASSERT_EQ(payload, Bytes(200, static_cast<uint8_t>(i * 7))) << i;
+    }
 }
 
 }  // namespace
