@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "app/text_encoding.h"
+
 namespace sv {
 namespace {
 
@@ -75,7 +77,13 @@ void WriteAuditLine(const std::string& kind, const std::string& detail, const st
     std::tm local = LocalTime(s.clock ? s.clock() : std::time(nullptr));
     std::string path = AuditFilePath(s.directory, local);
     std::string line = FormatAuditLine(local, kind, detail, actor);
+#ifdef _WIN32
+    // Paths are UTF-8 throughout the host; a narrow fopen would read them in the ANSI
+    // code page and drop every line of a data directory with a non-ASCII name.
+    std::FILE* f = _wfopen(Utf8ToUtf16(path).c_str(), L"ab");
+#else
     std::FILE* f = std::fopen(path.c_str(), "ab");
+#endif
     if (!f) return;
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);
