@@ -184,32 +184,34 @@ void Host::WaitForDetachedWork(std::chrono::milliseconds limit) {
 }
 
 Host::~Host() {
-    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
-    if (agent) {
-        agent->Shutdown();
-        agent.reset();
-    }
+    // Everything that still runs on detached threads is woken first and waited for before
+    // the training agent goes: the LAN receive loops hand messages to it.
     stop_.store(true);
     {
         std::lock_guard<std::mutex> lock(transferMutex_);
         transferWake_.notify_all();
     }
-    if (addressWatcher_.joinable()) addressWatcher_.join();
     {
         std::lock_guard<std::mutex> lock(lanServerMutex_);
         if (lanServer_) lanServer_->Stop();
     }
-    StopStreaming();
-    ReleaseInputBlock(inputState_);
-
-    // Detached work (LAN receive loops, remote tools, frame requests, the media thread)
-    // still uses this object: end what can be ended and wait for it before any member goes.
     {
         std::lock_guard<std::mutex> lock(channelMutex_);
         for (SecureChannel* channel : channels_) channel->Shutdown();
     }
     relay_.AbortSocket();
     media_.AbortSocket();
+    WaitForDetachedWork(std::chrono::seconds(5));
+
+    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
+    if (agent) {
+        agent->Shutdown();
+        agent.reset();
+    }
+    if (addressWatcher_.joinable()) addressWatcher_.join();
+    StopStreaming();
+    ReleaseInputBlock(inputState_);
+    // Frame requests started by the last stream steps.
     WaitForDetachedWork(std::chrono::seconds(5));
     StopGdiplus();
     // The TLS thread locks stay installed: the update thread is never joined and may

@@ -153,3 +153,62 @@ TEST_F(HostTest, DestructorWaitsForDetachedWork) {
 }
 
 }  // namespace
+
+#include <vector>
+
+#include "net/channel_frame.h"
+#include "net/lan_test_support.h"
+#include "net/secure_channel.h"
+#include "session/host_test_support.h"
+#include "session/screen_capture.h"
+
+namespace {
+
+// A direct LAN peer keeps sending training requests and input while the Host is destroyed:
+// its receive loop must be over before the training agent it hands them to is freed.
+TEST(HostShutdown, LanPeerTalkingDuringDestructionIsSafe) {
+    const std::vector<uint8_t> key(32, 0x42);
+    const std::string request = R"({"type":"training-request","id":"r","op":"status","args":{}})";
+    const std::string input = R"({"type":"input","x":0.5,"y":0.5})";
+    for (int round = 0; round < 3; ++round) {
+        sv_test::ScratchDir dir;
+        auto host = sv_test::MakeTestHost(dir.Path());
+        auto& p = host->PlatformSeams();
+        p.sendRelayText = [](const std::string&) { return false; };
+        p.captureScreen = [](sv::ScreenFrame&) { return false; };
+        p.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
+        sv_test::SocketPair pair;
+        sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);
+        host->OnLanChannelOpened(new sv::SecureChannel(pair.ReleaseA(), key, sv::kRoleHost));
+
+        std::atomic<bool> done{false};
+        std::atomic<int> sent{0};
+        std::thread talker([&] {
+            while (!done && client.SendFrame(std::vector<uint8_t>(request.begin(), request.end()), 0) &&
+                   client.SendFrame(std::vector<uint8_t>(input.begin(), input.end()), 0)) {
+                ++sent;
+            }
+        });
+        std::thread drain([&] {
+            std::vector<uint8_t> payload;
+            bool binary = false;
+            try {
+                while (client.ReceiveFrame(payload, binary)) {
+                }
+            } catch (const std::exception&) {
+            }
+        });
+        for (int i = 0; i < 200 && sent < 50; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_GE(sent.load(), 50);
+
+        auto start = std::chrono::steady_clock::now();
+        host.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+        done = true;
+        client.Shutdown();
+        talker.join();
+        drain.join();
+    }
+}
+
+}  // namespace
