@@ -90,6 +90,8 @@ TransferOutcome TransferTable::Append(const std::string& sender, const std::stri
         // so an honest upload ends without slack.
         uint64_t cap = std::max<uint64_t>(needed, static_cast<uint64_t>(t.data.capacity()) * 2);
         if (t.size > 0 && static_cast<uint64_t>(t.size) >= needed) cap = std::min<uint64_t>(cap, t.size);
+        // Nor past the per-transfer cap: doubling would otherwise hold up to twice of it.
+        cap = std::min<uint64_t>(cap, limits_.maxTransferBytes);
         t.data.reserve(static_cast<size_t>(cap));
     }
     t.data.insert(t.data.end(), data, data + length);

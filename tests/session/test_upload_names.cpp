@@ -162,6 +162,20 @@ TEST(TransferTable, ReceivedBytesCapErasesTheTransferAtTheCrossingChunk) {
     EXPECT_EQ(t.Append("c", "id", chunk.data(), 1, 4), TransferOutcome::Ignored);
 }
 
+TEST(TransferTable, GrowthNeverReservesPastThePerTransferCap) {
+    TransferLimits limits;
+    limits.maxTransferBytes = 1000;
+    TransferTable t(limits);
+    // Declares less than it sends: the declared size cannot bound the growth.
+    ASSERT_EQ(t.Begin("c", "id", "f", 10, 0), TransferOutcome::Ok);
+    auto chunk = Bytes(300);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(t.Append("c", "id", chunk.data(), chunk.size(), 1), TransferOutcome::Ok);
+    sv::FileTransfer out;
+    ASSERT_TRUE(t.Finish("c", "id", out));
+    EXPECT_EQ(out.data.size(), 900u);
+    EXPECT_LE(out.data.capacity(), 1000u);
+}
+
 TEST(TransferTable, TransfersAreKeyedBySenderAndId) {
     TransferTable t;
     ASSERT_EQ(t.Begin("alice", "1", "a.txt", 3, 0), TransferOutcome::Ok);
