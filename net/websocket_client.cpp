@@ -1,6 +1,5 @@
 #include <winsock2.h>
 #include <windows.h>
-#include <bcrypt.h>
 
 #include "net/websocket_client.h"
 
@@ -8,6 +7,7 @@
 #include <climits>
 #include <random>
 
+#include "net/system_random.h"
 #include "net/websocket_frame.h"
 
 namespace sv {
@@ -32,9 +32,7 @@ private:
     static constexpr size_t kBatch = 64;
 
     void Refill() {
-        NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(words_), sizeof(words_),
-                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-        if (!BCRYPT_SUCCESS(status)) {
+        if (!SystemRandomFill(reinterpret_cast<uint8_t*>(words_), sizeof(words_))) {
             // Should never happen; masks must still differ from frame to frame.
             std::random_device device;
             for (uint32_t& w : words_) w = device();

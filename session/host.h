@@ -193,6 +193,8 @@ private:
     void WakeStream();
     void InstallLanServer(std::unique_ptr<LanServer> server);
     bool LanListening();
+    // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
+    void AuditLanStart(int32_t port, const char* mode);
 
     // 1. Options and identity
     std::string relayUrl_;

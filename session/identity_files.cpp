@@ -1,27 +1,20 @@
 #include "session/identity_files.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <algorithm>
 #include <atomic>
 #include <random>
 
 #include "app/text_encoding.h"
+#include "net/system_random.h"
 #include "session/host_identity.h"
-
-#ifndef BCRYPT_USE_SYSTEM_PREFERRED_RNG
-#define BCRYPT_USE_SYSTEM_PREFERRED_RNG 0x00000002
-#endif
 
 namespace sv {
 
 uint32_t SystemRandom32() {
     uint32_t value = 0;
-    if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof(value), BCRYPT_USE_SYSTEM_PREFERRED_RNG) >=
-        0) {
-        return value;
-    }
+    if (SystemRandomFill(reinterpret_cast<uint8_t*>(&value), sizeof(value))) return value;
     // MinGW's random_device reads rand_s, the system's other strong source.
     static std::random_device device;
     return static_cast<uint32_t>(device());

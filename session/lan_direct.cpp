@@ -17,6 +17,7 @@
 #include "session/host.h"
 #include "session/lan_settings.h"
 #include "session/screen_capture.h"
+#include "session/system_programs.h"
 #include "session/stream_rules.h"
 
 namespace sv {
@@ -42,15 +43,6 @@ std::wstring OwnProgramPath() {
     return std::wstring(buf, n);
 }
 
-// netsh is taken from the system directory, never from the search path, so a
-// planted netsh.exe beside the host or in the working directory is never run.
-std::wstring SystemProgram(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::wstring();
-    return std::wstring(dir, n) + L"\\" + name;
-}
-
 bool IsRelayOnlyType(const std::string& type) {
     return type == "peer-left" || type == "controller-joined" || type == "registered" || type == "error";
 }
@@ -58,8 +50,10 @@ bool IsRelayOnlyType(const std::string& type) {
 }  // namespace
 
 uint32_t RunHiddenCommand(const std::wstring& commandLine) {
+    // netsh is taken from the system directory, never from the search path, so a planted
+    // netsh.exe beside the host or in the working directory is never run.
     std::wstring program;
-    if (commandLine.compare(0, 6, L"netsh ") == 0) program = SystemProgram(L"netsh.exe");
+    if (commandLine.compare(0, 6, L"netsh ") == 0) program = SystemProgramPath(L"netsh.exe");
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     STARTUPINFOW si{};
@@ -126,6 +120,14 @@ bool Host::LanListening() {
     return lanServer_ && lanServer_->IsListening();
 }
 
+void Host::AuditLanStart(int32_t port, const char* mode) {
+    bool ok = EnsureFirewallRule(port);
+    WriteAuditLine("lan",
+                   std::string(LanListening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
+                       mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"),
+                   "");
+}
+
 void Host::StartLanWithPassword(int32_t port, const std::string& password) {
     lanListenPort_.store(port);
     std::vector<uint8_t> salt = RandomBytes32();
@@ -134,11 +136,7 @@ void Host::StartLanWithPassword(int32_t port, const std::string& password) {
     server->InitForPassword(static_cast<uint32_t>(port), std::move(salt), std::move(verifier),
                             [this](SecureChannel* channel) { OnLanChannelOpened(channel); });
     InstallLanServer(std::move(server));
-    bool ok = EnsureFirewallRule(port);
-    WriteAuditLine("lan",
-                   std::string(LanListening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
-                       ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"),
-                   "");
+    AuditLanStart(port, "");
 }
 
 void Host::StartLanWithTickets(int32_t port) {
@@ -150,11 +148,7 @@ void Host::StartLanWithTickets(int32_t port) {
             OnLanChannelMessage(channel, controllerId, peer);
         });
     InstallLanServer(std::move(server));
-    bool ok = EnsureFirewallRule(port);
-    WriteAuditLine("lan",
-                   std::string(LanListening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
-                       " (tickets), firewall rule " + (ok ? "present" : "FAILED (not elevated?)"),
-                   "");
+    AuditLanStart(port, " (tickets)");
     if (!addressWatcher_.joinable()) addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
 }
 
