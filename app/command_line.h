@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host_options.h"
+#include "session/host_options.h"
 
 namespace sv {
 

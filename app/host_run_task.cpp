@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "app/enrollment.h"
-#include "app/file_util.h"
+#include "base/file_io.h"
 #include "net/https_client.h"
 #include "session/host.h"
 

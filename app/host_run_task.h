@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/host_options.h"
+#include "session/host_options.h"
 #include "training/training_records.h"
 
 namespace sv {

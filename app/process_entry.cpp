@@ -7,17 +7,17 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "app/command_line.h"
-#include "app/file_util.h"
+#include "base/file_io.h"
 #include "app/host_run_task.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
 #include "session/host.h"
-#include "session/screen_capture.h"
+#include "session/screen/screen_capture.h"
 
 namespace sv {
 namespace {

@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
-#include "session/frame_scaling.h"
-#include "session/screen_capture.h"
-#include "session/tile_encoder.h"
+#include "session/screen/frame_scaling.h"
+#include "session/screen/screen_capture.h"
+#include "session/screen/tile_encoder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/system_random.h"
+#include "base/system_random.h"
 
 namespace sv {
 

@@ -7,7 +7,7 @@
 #include <climits>
 #include <random>
 
-#include "net/system_random.h"
+#include "base/system_random.h"
 #include "net/websocket_frame.h"
 
 namespace sv {

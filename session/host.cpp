@@ -5,13 +5,13 @@
 #include <chrono>
 #include <exception>
 
-#include "app/audit_log.h"
-#include "app/text_encoding.h"
+#include "base/audit_log.h"
+#include "base/text_encoding.h"
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "resources/version.h"
-#include "session/clipboard.h"
-#include "session/screen_capture.h"
+#include "session/tools/clipboard.h"
+#include "session/screen/screen_capture.h"
 #include "training/training_agent.h"
 #include "training/training_interfaces.h"
 

@@ -23,13 +23,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/host_options.h"
+#include "session/host_options.h"
 #include "net/websocket_client.h"
-#include "session/file_transfer.h"
-#include "session/input_injection.h"
-#include "session/lan_tickets.h"
-#include "session/screen_capture.h"
-#include "session/tile_encoder.h"
+#include "session/tools/file_transfer.h"
+#include "session/input/input_injection.h"
+#include "session/lan/lan_tickets.h"
+#include "session/screen/screen_capture.h"
+#include "session/screen/tile_encoder.h"
 
 namespace sv {
 

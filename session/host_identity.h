@@ -2,7 +2,7 @@
 // The classic host's identity as plain rules over text and random numbers:
 // what a stored Host ID looks like, how ids and passwords are drawn, how the
 // password is hashed for the relay and how it sits in host-ui.json.
-// File access and the system's random source live in session/identity_files.h.
+// File access lives in base/file_io.h, the system's random source in base/system_random.h.
 #include <cstdint>
 #include <functional>
 #include <string>

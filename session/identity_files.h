@@ -17,20 +17,4 @@ std::string LoadOrCreateHostId(const std::string& dataDir);
 // Six characters from the password alphabet, drawn from the system random source.
 std::string GeneratePassword();
 
-// dir joined with one file name by a backslash.
-std::string JoinDataPath(const std::string& dir, const std::string& name);
-
-// Whether `path` names an existing file (not a directory).
-bool IsRegularFile(const std::string& path);
-
-// The whole content of `path`; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& out);
-
-// Writes `bytes` to a temporary file beside `path` and moves it over `path` in one
-// step; false (and no temporary left behind) when any step fails.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
-
-// Creates `dir` and any missing parents; failures are left to the write that follows.
-void EnsureDirectory(const std::string& dir);
-
 }  // namespace sv

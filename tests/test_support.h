@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace sv_test {
 

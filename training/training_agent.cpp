@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "training/training_args.h"
 #include "training/training_json.h"
 #include "training/training_mode.h"

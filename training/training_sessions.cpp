@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "training/training_agent.h"
 #include "training/training_args.h"
 #include "training/training_json.h"

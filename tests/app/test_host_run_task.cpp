@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/audit_log.h"
-#include "app/file_util.h"
+#include "base/audit_log.h"
+#include "base/file_io.h"
 #include "test_support.h"
 
 using sv_test::ReadFile;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/file_util.h"
-#include "app/host_options.h"
+#include "base/file_io.h"
+#include "session/host_options.h"
 #include "session/host.h"
 #include "test_support.h"
 

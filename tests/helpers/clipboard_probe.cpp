@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "session/clipboard.h"
+#include "session/tools/clipboard.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;

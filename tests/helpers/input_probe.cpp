@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace {
 

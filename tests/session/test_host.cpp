@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "session/host.h"
 #include "test_support.h"
 #include "training/training_interfaces.h"
@@ -160,7 +160,7 @@ TEST_F(HostTest, DestructorWaitsForDetachedWork) {
 #include "net/lan_test_support.h"
 #include "net/secure_channel.h"
 #include "session/host_test_support.h"
-#include "session/screen_capture.h"
+#include "session/screen/screen_capture.h"
 
 namespace {
 

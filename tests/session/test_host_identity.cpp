@@ -11,10 +11,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
 #include "session/host_identity.h"
+#include "base/file_io.h"
 #include "session/identity_files.h"
 #include "test_support.h"
 

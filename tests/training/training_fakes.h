@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/audit_log.h"
+#include "base/audit_log.h"
 #include "test_support.h"
 #include "training/training_agent.h"
 #include "training/training_interfaces.h"

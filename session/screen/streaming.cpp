@@ -1,0 +1,255 @@
+// The stream thread and the controllers' stream messages: whole JPEG frames or SVT1
+// tile frames, paced to the requested rate, with acknowledgement flow control.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "session/screen/frame_scaling.h"
+#include "session/host.h"
+#include "session/screen/stream_rules.h"
+#include "session/screen/tile_encoder.h"
+
+namespace sv {
+namespace {
+
+int64_t SteadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr int64_t kRetryWaitNs = 20 * kNsPerMs;
+
+// A capture the stream can use: its buffer holds every pixel its size promises.
+bool FrameIsUsable(const ScreenFrame& frame) {
+    return frame.width > 0 && frame.height > 0 &&
+           frame.pixels.size() >= static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4;
+}
+
+}  // namespace
+
+int64_t NowMilliseconds() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    // 100-ns units since 1601, less the units between 1601 and 1970.
+    return (static_cast<int64_t>(t.QuadPart) - 116444736000000000LL) / 10000;
+}
+
+void Host::WakeStream() {
+    { std::lock_guard<std::mutex> lock(streamWakeMutex_); }
+    streamWake_.notify_all();
+}
+
+bool Host::StreamSleep(int64_t ns) {
+    auto stopped = [this] { return !streamRunning_.load() || stop_.load(); };
+    if (ns > 0) {
+        std::unique_lock<std::mutex> lock(streamWakeMutex_);
+        streamWake_.wait_for(lock, std::chrono::nanoseconds(ns), stopped);
+    }
+    return !stopped();
+}
+
+void Host::StartStreaming() {
+    // Joins and starts happen under one mutex: the relay loop and LAN threads may start
+    // and stop the stream at the same time, and a second join or an assignment to a
+    // running std::thread would end the process.
+    std::lock_guard<std::mutex> lock(streamThreadMutex_);
+    if (stop_.load() || streamRunning_.load()) return;
+    if (streamThread_.joinable()) {
+        if (streamThread_.get_id() == std::this_thread::get_id()) return;
+        streamThread_.join();
+    }
+    streamRunning_.store(true);
+    try {
+        streamThread_ = std::thread([this] { RunStreamLoop(); });
+    } catch (...) {
+        streamRunning_.store(false);
+    }
+}
+
+void Host::StopStreaming() {
+    std::lock_guard<std::mutex> lock(streamThreadMutex_);
+    streamRunning_.exchange(false);
+    WakeStream();
+    if (streamThread_.joinable() && streamThread_.get_id() != std::this_thread::get_id()) streamThread_.join();
+}
+
+void Host::RunStreamLoop() {
+    SendResolution();
+    std::vector<uint8_t> scaled;
+    std::vector<uint8_t> lastSent;
+    int64_t lastSentNs = SteadyNowNs() - 10000 * kNsPerMs;
+    if (!streamRunning_.load()) return;
+    for (;;) {
+        if (stop_.load()) break;
+        const int64_t t0 = SteadyNowNs();
+        bool pace = true;
+        if (tilesMode_.load()) {
+            StreamTileFrame();
+        } else {
+            bool captured = false;
+            {
+                std::lock_guard<std::mutex> lock(frameMutex_);
+                captured = platform_.captureScreen(streamFrame_) && FrameIsUsable(streamFrame_);
+            }
+            std::vector<uint8_t> jpeg;
+            if (captured) {
+                const int32_t maxWidth = maxWidth_.load();
+                const uint8_t* src = streamFrame_.pixels.data();
+                int32_t w = streamFrame_.width;
+                int32_t h = streamFrame_.height;
+                if (FrameNeedsScaling(w, maxWidth)) {
+                    ScaleFrameInto(streamFrame_.pixels.data(), streamFrame_.width, streamFrame_.height, maxWidth,
+                                   scaled, w, h);
+                    src = scaled.data();
+                }
+                jpeg = platform_.encodeJpegFrame(src, w, h, static_cast<uint32_t>(quality_.load()));
+            }
+            if (jpeg.empty()) {
+                StreamSleep(kRetryWaitNs);
+                pace = false;
+            } else {
+                const int64_t now = SteadyNowNs();
+                if (ShouldSendWholeFrame(jpeg, lastSent, now, lastSentNs)) {
+                    lastSent.assign(jpeg.begin(), jpeg.end());
+                    lastSentNs = now;
+                    SendBinary(jpeg.data(), jpeg.size());
+                }
+            }
+        }
+        if (pace) StreamSleep(PacingSleepNs(fps_.load(), SteadyNowNs() - t0));
+        if (!streamRunning_.load()) break;
+    }
+}
+
+void Host::StreamTileFrame() {
+    {
+        std::lock_guard<std::mutex> lock(streamStateMutex_);
+        if (HoldTileFrame(frameAcks_, lastFrameSeq_, SteadyNowNs(), lastSendTimeNs_)) return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        if (!platform_.captureScreen(streamFrame_) || !FrameIsUsable(streamFrame_)) return;
+    }
+    // Taken, not read: a request made while this frame is on its way is kept for the next.
+    const bool keyframe = keyframeRequest_.exchange(false);
+    uint32_t seq;
+    {
+        std::lock_guard<std::mutex> lock(streamStateMutex_);
+        seq = lastFrameSeq_ + 1;
+    }
+    EncodeTileFrame(tileEncoder_, tileFrameOut_, streamFrame_.pixels.data(), streamFrame_.width,
+                    streamFrame_.height, maxWidth_.load(), seq, keyframe);
+    if (tileFrameOut_.empty() || !SendBinary(tileFrameOut_.data(), tileFrameOut_.size())) {
+        // Unsent tiles stay marked in the encoder; a keyframe that did not go out is still owed.
+        if (keyframe) keyframeRequest_.store(true);
+        return;
+    }
+    tileEncoder_.Commit();
+    std::lock_guard<std::mutex> lock(streamStateMutex_);
+    lastFrameSeq_ = seq;
+    lastSendTimeNs_ = SteadyNowNs();
+}
+
+void Host::SendSingleFrame() {
+    SendResolution();
+    ScreenFrame frame;
+    {
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        if (!platform_.captureScreen(frame) || !FrameIsUsable(frame)) return;
+    }
+    std::vector<uint8_t> jpeg =
+        platform_.encodeJpegFrame(frame.pixels.data(), frame.width, frame.height, static_cast<uint32_t>(quality_.load()));
+    if (!jpeg.empty()) SendBinary(jpeg.data(), jpeg.size());
+}
+
+void Host::RequestSingleFrame() {
+    // One worker at a time, each holding one whole frame; requests that arrive while it
+    // works fold into a single further frame.
+    singleFramePending_.store(true);
+    if (singleFrameBusy_.exchange(true)) return;
+    RunDetached([this] {
+        for (;;) {
+            while (singleFramePending_.exchange(false)) {
+                if (stop_.load()) break;
+                SendSingleFrame();
+            }
+            singleFrameBusy_.store(false);
+            if (stop_.load() || !singleFramePending_.load() || singleFrameBusy_.exchange(true)) return;
+        }
+    });
+}
+
+void Host::ApplyStreamControl(const nlohmann::json& msg) {
+    const StreamControlRequest r = ReadStreamControl(msg);
+    if (r.hasFps) fps_.exchange(r.fps);
+    if (r.hasQuality) {
+        quality_.exchange(r.quality);
+        tileEncoder_.SetQuality(r.quality);
+    }
+    if (r.hasMaxWidth) maxWidth_.exchange(r.maxWidth);
+    if (r.applySwitch) ApplyStreamSwitch(r.on);
+}
+
+void Host::ApplyStreamSwitch(bool on) {
+    int32_t watching = 0;
+    {
+        std::lock_guard<std::mutex> lock(controllerMutex_);
+        if (on) {
+            if (streamOffCount_ > 0) --streamOffCount_;
+        } else if (streamOffCount_ < controllerCount_) {
+            ++streamOffCount_;
+        }
+        AnnounceStreamMode();
+        watching = controllerCount_ - streamOffCount_;
+    }
+    if (watching < 1) {
+        StopStreaming();
+    } else {
+        StartStreaming();
+    }
+}
+
+void Host::ApplyStreamPrefs(const std::string& from, bool tiles) {
+    const std::string key = ControllerKey(from);
+    std::lock_guard<std::mutex> lock(controllerMutex_);
+    auto it = std::find(tileAcceptors_.begin(), tileAcceptors_.end(), key);
+    if (!tiles && it != tileAcceptors_.end()) tileAcceptors_.erase(it);
+    if (tiles && it == tileAcceptors_.end()) tileAcceptors_.push_back(key);
+    AnnounceStreamMode();
+}
+
+void Host::ApplyFrameAck(const std::string& from, const nlohmann::json& msg) {
+    // "lost" takes effect before "seq" is read: an unreadable "seq" must not cost the keyframe.
+    if (msg.value("lost", false)) keyframeRequest_.exchange(true);
+    if (!tilesMode_.load()) return;
+    const uint32_t seq = ReadAckSeq(msg);
+    std::lock_guard<std::mutex> lock(streamStateMutex_);
+    frameAcks_[ControllerKey(from)] = seq;
+}
+
+void Host::AnnounceStreamMode() {
+    const bool tiles = WantTilesMode(controllerCount_, streamOffCount_, tileAcceptors_.size());
+    if (tiles == tilesMode_.load()) return;
+    tilesMode_.exchange(tiles);
+    if (tiles) {
+        keyframeRequest_.exchange(true);
+        std::lock_guard<std::mutex> lock(streamStateMutex_);
+        frameAcks_.clear();
+    }
+    SendStreamMode();
+}
+
+void Host::SendStreamMode() { SendText(StreamModeMessage(tilesMode_.load())); }
+
+void Host::SendResolution() {
+    const std::pair<int32_t, int32_t> size = platform_.screenSize();
+    SendText(ResolutionMessage(size.first, size.second));
+}
+
+}  // namespace sv

@@ -1,0 +1,189 @@
+#include "session/tools/remote_tool_formats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "session/tools/file_transfer.h"
+
+namespace sv {
+
+using nlohmann::json;
+
+bool CappedOutput::Append(const char* data, size_t length) {
+    if (truncated_) return false;
+    size_t room = cap_ - text_.size();
+    if (length <= room) {
+        text_.append(data, length);
+        return true;
+    }
+    text_.append(data, room);
+    text_ += "\n[output truncated]";
+    truncated_ = true;
+    return false;
+}
+
+int ClampTailLines(const json& lines) {
+    int64_t n = kLogTailDefaultLines;
+    if (lines.is_number_integer()) {
+        if (lines.is_number_unsigned()) {
+            n = lines.get<uint64_t>() > static_cast<uint64_t>(kLogTailMaxLines) ? kLogTailMaxLines
+                                                                                  : static_cast<int64_t>(lines.get<uint64_t>());
+        } else {
+            n = lines.get<int64_t>();
+        }
+    } else if (lines.is_number_float()) {
+        double d = lines.get<double>();
+        if (d != d) {
+            n = kLogTailDefaultLines;
+        } else {
+            n = d < 1 ? 1 : (d > kLogTailMaxLines ? kLogTailMaxLines : static_cast<int64_t>(d));
+        }
+    }
+    if (n < 1) n = 1;
+    if (n > kLogTailMaxLines) n = kLogTailMaxLines;
+    return static_cast<int>(n);
+}
+
+std::string TailLines(const std::string& text, int count) {
+    size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (true) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos || nl >= end) nl = end;
+        std::string line = text.substr(start, nl - start);
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        if (nl >= end) break;
+        start = nl + 1;
+    }
+    if (count < 1) count = 1;
+    size_t first = lines.size() > static_cast<size_t>(count) ? lines.size() - count : 0;
+    std::string out;
+    for (size_t i = first; i < lines.size(); ++i) {
+        if (i > first) out += '\n';
+        out += lines[i];
+    }
+    return out;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `i`, or 0 when the byte there starts none.
+size_t Utf8SequenceLength(const std::string& s, size_t i) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    size_t n;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (size_t k = 2; k < n; ++k) {
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string ReplaceInvalidUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string FormatModifiedTime(int year, int month, int day, int hour, int minute) {
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
+    return buf;
+}
+
+std::string MakeDownloadId(uint64_t tickMs, uint64_t counter) {
+    return std::to_string(tickMs) + "-" + std::to_string(counter);
+}
+
+uint64_t ChunkCount(uint64_t size, size_t chunkBytes) {
+    if (chunkBytes == 0) return 0;
+    return (size + chunkBytes - 1) / chunkBytes;
+}
+
+bool DirListing::Add(const std::string& name, bool isDir, int64_t size, const std::string& modified) {
+    if (entries.size() >= cap) return false;
+    entries.push_back({{"name", name}, {"isDir", isDir}, {"size", size}, {"modified", modified}});
+    return true;
+}
+
+std::string DumpReply(const json& reply) { return reply.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::string& out, const std::string& err) {
+    return DumpReply({{"type", "exec-result"}, {"id", id}, {"exitCode", exitCode}, {"stdout", out}, {"stderr", err}});
+}
+
+std::string FsListResultJson(const std::string& id, const std::string& path, const DirListing& listing) {
+    return DumpReply({{"type", "fs-list-result"}, {"id", id}, {"path", path}, {"entries", listing.entries}});
+}
+
+std::string FsListErrorJson(const std::string& id, const std::string& path) {
+    return DumpReply({{"type", "fs-list-result"},
+                      {"id", id},
+                      {"path", path},
+                      {"entries", json::array()},
+                      {"error", "directory not found"}});
+}
+
+std::string LogResultJson(const std::string& id, const std::string& text) {
+    return DumpReply({{"type", "log-result"}, {"id", id}, {"text", text}});
+}
+
+std::string LogErrorJson(const std::string& id, const std::string& error) {
+    return DumpReply({{"type", "log-result"}, {"id", id}, {"text", ""}, {"error", error}});
+}
+
+std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size) {
+    return DumpReply({{"type", "file-begin"}, {"id", transferId}, {"name", name}, {"size", size}});
+}
+
+std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length) {
+    return DumpReply({{"type", "file-chunk"}, {"id", transferId}, {"seq", seq}, {"data", EncodeBase64(data, length)}});
+}
+
+std::string FileEndJson(const std::string& transferId) {
+    return DumpReply({{"type", "file-end"}, {"id", transferId}});
+}
+
+}  // namespace sv

@@ -1,0 +1,93 @@
+#include "base/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+using sv_test::ReadFile;
+using sv_test::ScratchDir;
+
+TEST(FileUtil, WritesTheWholeTextAndCreatesParents) {
+    ScratchDir dir;
+    std::string path = dir.Path() + "\\a\\b/c\\out.bin";
+    std::string text("bin\0ary\r\n", 9);
+    ASSERT_TRUE(sv::WriteTextFile(path, text));
+    EXPECT_EQ(ReadFile(path), text);
+    // Rewritten whole, never appended; no temporary file stays behind.
+    ASSERT_TRUE(sv::WriteTextFile(path, "x"));
+    EXPECT_EQ(ReadFile(path), "x");
+    EXPECT_EQ(sv_test::ListFiles(dir.Path() + "\\a\\b\\c"), std::vector<std::string>{"out.bin"});
+}
+
+TEST(FileUtil, EmptyTextGivesAnEmptyFile) {
+    ScratchDir dir;
+    std::string path = dir.Path() + "\\empty.txt";
+    ASSERT_TRUE(sv::WriteTextFile(path, ""));
+    EXPECT_TRUE(sv::IsRegularFile(path));
+    EXPECT_EQ(ReadFile(path), "");
+}
+
+TEST(FileUtil, AFailedWriteIsReportedAndKeepsTheOldFile) {
+    ScratchDir dir;
+    // A directory where the file should be: nothing can be written there.
+    std::string blocked = dir.Path() + "\\device.json";
+    CreateDirectoryA(blocked.c_str(), nullptr);
+    EXPECT_FALSE(sv::WriteTextFile(blocked, "{}"));
+    EXPECT_TRUE(sv::IsDirectory(blocked));
+    EXPECT_EQ(sv_test::ListFiles(dir.Path()), std::vector<std::string>{"device.json"});
+
+    // A parent that is a file cannot be created.
+    std::string file = dir.Path() + "\\plain";
+    ASSERT_TRUE(sv::WriteTextFile(file, "old"));
+    EXPECT_FALSE(sv::WriteTextFile(file + "\\child.txt", "new"));
+    EXPECT_EQ(ReadFile(file), "old");
+}
+
+TEST(FileUtil, WrittenFilesReadBackWhole) {
+    ScratchDir dir;
+    std::string path = dir.Path() + "\\big.bin";
+    std::string text(200000, 'z');
+    text[123456] = '\0';
+    ASSERT_TRUE(sv::WriteTextFile(path, text));
+    std::string back;
+    ASSERT_TRUE(sv::ReadWholeFile(path, back));
+    EXPECT_EQ(back, text);
+    EXPECT_FALSE(sv::ReadWholeFile(dir.Path() + "\\missing", back));
+}
+
+TEST(FileUtil, KindsOfPaths) {
+    ScratchDir dir;
+    std::string file = dir.Path() + "\\f.txt";
+    ASSERT_TRUE(sv::WriteTextFile(file, "1"));
+    EXPECT_TRUE(sv::IsRegularFile(file));
+    EXPECT_FALSE(sv::IsDirectory(file));
+    EXPECT_TRUE(sv::IsDirectory(dir.Path()));
+    EXPECT_FALSE(sv::IsRegularFile(dir.Path()));
+    EXPECT_FALSE(sv::PathExists(dir.Path() + "\\nothing"));
+    EXPECT_TRUE(sv::PathExists(file));
+}
+
+TEST(FileUtil, RemovesATreeWithReadOnlyFiles) {
+    ScratchDir dir;
+    std::string root = dir.Path() + "\\update-staging";
+    ASSERT_TRUE(sv::WriteTextFile(root + "\\a\\b\\c.txt", "c"));
+    ASSERT_TRUE(sv::WriteTextFile(root + "\\top.txt", "t"));
+    SetFileAttributesA((root + "\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(sv::RemoveDirectoryTree(root));
+    EXPECT_FALSE(sv::PathExists(root));
+    EXPECT_FALSE(sv::RemoveDirectoryTree(root));
+}
+
+TEST(FileUtil, SameDirectoryComparesIdentity) {
+    ScratchDir dir;
+    std::string a = dir.Path() + "\\a";
+    std::string b = dir.Path() + "\\b";
+    CreateDirectoryA(a.c_str(), nullptr);
+    CreateDirectoryA(b.c_str(), nullptr);
+    EXPECT_TRUE(sv::SameDirectory(a, a));
+    EXPECT_TRUE(sv::SameDirectory(a, dir.Path() + "\\b\\..\\a"));
+    EXPECT_FALSE(sv::SameDirectory(a, b));
+    EXPECT_FALSE(sv::SameDirectory(a, dir.Path() + "\\missing"));
+    ASSERT_TRUE(sv::WriteTextFile(dir.Path() + "\\f", ""));
+    EXPECT_FALSE(sv::SameDirectory(dir.Path() + "\\f", dir.Path() + "\\f"));
+}

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "session/lan/lan_settings.h"
+#include "session/lan/lan_tickets.h"
+
+namespace {
+
+TEST(LanPort, CommandLineWinsAndFileDecidesOtherwise) {
+    EXPECT_EQ(sv::ChooseLanPort(0, std::nullopt), 0);
+    EXPECT_EQ(sv::ChooseLanPort(6000, std::string(R"({"LanDirectEnabled":true,"LanPort":5000})")), 6000);
+    EXPECT_EQ(sv::ChooseLanPort(-1, std::string(R"({"LanDirectEnabled":true})")), -1);
+    EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"lanDirectEnabled":true})")), 47811);
+    EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanDirectEnabled":true,"LanPort":0,"lanPort":5000})")), 5000);
+    EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanDirectEnabled":false,"lanDirectEnabled":true,"lanPort":9})")),
+              9);
+    EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanDirectEnabled":true,"LanPort":-5,"lanPort":-6})")), 47811);
+    EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanPort":5000})")), 0);
+}
+
+TEST(LanPort, BrokenFilesTurnLanDirectOff) {
+    const char* off[] = {
+        "",
+        "not json",
+        "[true]",
+        R"({"LanDirectEnabled":"yes"})",
+        R"({"LanDirectEnabled":1})",
+        R"({"LanDirectEnabled":true,"LanPort":"5000"})",
+        R"({"LanDirectEnabled":true,"LanPort":50.5})",
+        R"({"LanDirectEnabled":true,"LanPort":0,"lanPort":null})",
+        R"({"LanDirectEnabled":true,"LanPort":70000})",
+    };
+    for (const char* text : off) EXPECT_EQ(sv::ChooseLanPort(0, std::string(text)), 0) << text;
+}
+
+TEST(LanPath, AllOnLanNeedsEveryJoinedControllerWithAChannel) {
+    EXPECT_FALSE(sv::AllControllersOnLan({}, 0, {}));
+    EXPECT_TRUE(sv::AllControllersOnLan({"a"}, 1, {"a"}));
+    EXPECT_FALSE(sv::AllControllersOnLan({"a", "b"}, 2, {"a"}));
+    EXPECT_TRUE(sv::AllControllersOnLan({"a", "b"}, 2, {"b", "a", "a"}));
+    // A password-mode peer is counted but has no id.
+    EXPECT_FALSE(sv::AllControllersOnLan({"a"}, 2, {"a"}));
+}
+
+TEST(Firewall, CommandsNameTheRuleThePortAndTheProgram) {
+    sv::FirewallCommands c = sv::BuildFirewallCommands(47811, L"C:\\Program Files\\Sorvane\\host.exe");
+    EXPECT_EQ(c.deleteRule, L"netsh advfirewall firewall delete rule name=\"Sorvane LAN Direct Win7\"");
+    EXPECT_EQ(c.addRule,
+              L"netsh advfirewall firewall add rule name=\"Sorvane LAN Direct Win7\" description=\"Sorvane: incoming "
+              L"direct connections on the local network.\" dir=in action=allow enable=yes profile=private "
+              L"protocol=TCP localport=47811 program=\"C:\\Program Files\\Sorvane\\host.exe\"");
+    EXPECT_EQ(c.showRule, L"netsh advfirewall firewall show rule name=\"Sorvane LAN Direct Win7\"");
+}
+
+sv::LanTicketRecord Ticket(const std::string& controller) {
+    sv::LanTicketRecord r;
+    r.salt = {1, 2};
+    r.verifier = {3};
+    r.controllerId = controller;
+    return r;
+}
+
+TEST(LanTickets, AtMostEightLiveAndRoomAgainAfterExpiry) {
+    sv::LanTicketTable table;
+    for (int i = 0; i < 8; ++i) EXPECT_TRUE(table.Store("t" + std::to_string(i), Ticket("c"), 1000 + i));
+    EXPECT_FALSE(table.Store("t8", Ticket("c"), 1010));
+    EXPECT_FALSE(table.Store("t0", Ticket("c"), 1010));  // overwriting counts too
+    // t0 expires at 31000: at that moment it no longer counts.
+    EXPECT_TRUE(table.Store("t9", Ticket("c"), 31000));
+    EXPECT_EQ(table.Size(), 8u);
+}
+
+TEST(LanTickets, OneUseAndExpiredTicketsFailAndVanish) {
+    sv::LanTicketTable table;
+    ASSERT_TRUE(table.Store("a", Ticket("c1"), 0));
+    ASSERT_TRUE(table.Store("b", Ticket("c2"), 0));
+    sv::LanTicketRecord out;
+    EXPECT_TRUE(table.Take("a", 29999, out));
+    EXPECT_EQ(out.controllerId, "c1");
+    EXPECT_EQ(out.salt, (std::vector<uint8_t>{1, 2}));
+    EXPECT_FALSE(table.Take("a", 29999, out));
+    EXPECT_FALSE(table.Take("b", 31000, out));
+    EXPECT_EQ(table.Size(), 0u);
+    EXPECT_FALSE(table.Take("missing", 0, out));
+}
+
+TEST(LanTickets, RevokingAControllerDropsItsUnusedTickets) {
+    sv::LanTicketTable table;
+    table.Store("a", Ticket("c1"), 0);
+    table.Store("b", Ticket("c2"), 0);
+    table.Store("c", Ticket("c1"), 0);
+    table.RemoveController("c1");
+    sv::LanTicketRecord out;
+    EXPECT_FALSE(table.Take("a", 1, out));
+    EXPECT_FALSE(table.Take("c", 1, out));
+    EXPECT_TRUE(table.Take("b", 1, out));
+}
+
+}  // namespace
+
+#include <string>
+#include <vector>
+
+#include "session/lan/lan_direct.h"
+
+namespace {
+
+class FirewallRunner : public ::testing::Test {
+protected:
+    void TearDown() override { sv::SetHiddenCommandRunner(nullptr); }
+    std::vector<std::wstring> Run(uint32_t addCode, uint32_t showCode, bool& result) {
+        std::vector<std::wstring> seen;
+        sv::SetHiddenCommandRunner([&](const std::wstring& line) -> uint32_t {
+            seen.push_back(line.substr(0, line.find(L" name=")));
+            if (line.find(L" add rule ") != std::wstring::npos) return addCode;
+            if (line.find(L" show rule ") != std::wstring::npos) return showCode;
+            return 1;  // the delete's result does not matter
+        });
+        result = sv::EnsureFirewallRule(47811);
+        return seen;
+    }
+};
+
+TEST_F(FirewallRunner, AddedRuleNeedsNoShow) {
+    bool ok = false;
+    auto seen = Run(0, 1, ok);
+    EXPECT_TRUE(ok);
+    std::vector<std::wstring> expected = {L"netsh advfirewall firewall delete rule",
+                                          L"netsh advfirewall firewall add rule"};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(FirewallRunner, FailedAddFallsBackToShow) {
+    bool ok = false;
+    EXPECT_EQ(Run(1, 0, ok).size(), 3u);
+    EXPECT_TRUE(ok);
+    Run(0xFFFFFFFFu, 1, ok);
+    EXPECT_FALSE(ok);
+}
+
+}  // namespace

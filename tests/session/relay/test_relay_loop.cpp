@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/audit_log.h"
+#include "session/host.h"
+#include "session/screen/screen_capture.h"
+#include "test_support.h"
+
+namespace {
+
+class ControllerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sv::HostOptions options;
+        options.dataDir = dir.Path();
+        options.trainingEnabled = 0;
+        // Nothing listens on port 1 of the loopback: every connect fails at once.
+        options.relayUrl = "ws://127.0.0.1:1/";
+        host = std::make_unique<sv::Host>(options);
+        auto& seams = host->PlatformSeams();
+        seams.sendRelayText = [this](const std::string& text) {
+            std::lock_guard<std::mutex> lock(sentMutex);
+            sent.push_back(text);
+            return true;
+        };
+        // No screen: the stream thread that a join starts idles on failed captures.
+        seams.captureScreen = [](sv::ScreenFrame&) { return false; };
+        seams.screenSize = [] { return std::make_pair(800, 600); };
+    }
+    std::vector<std::string> Sent() {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        return sent;
+    }
+    int CountSent(const std::string& text) {
+        int n = 0;
+        for (const std::string& s : Sent()) n += s == text ? 1 : 0;
+        return n;
+    }
+    void TearDown() override {
+        host.reset();
+        sv::SetAuditDirectory("");
+    }
+    std::vector<std::string> AuditLines(const std::string& kind) {
+        std::vector<std::string> out;
+        for (const std::string& name : sv_test::ListFiles(dir.Path())) {
+            if (name.rfind("audit-", 0) != 0) continue;
+            std::string text = sv_test::ReadFile(dir.Path() + "\\" + name);
+            size_t start = 0;
+            while (start < text.size()) {
+                size_t end = text.find('\n', start);
+                std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+                if (line.find(" | " + kind + " | ") != std::string::npos) out.push_back(line.substr(line.rfind(" | ") + 3));
+                start = end == std::string::npos ? text.size() : end + 1;
+            }
+        }
+        return out;
+    }
+
+    sv_test::ScratchDir dir;
+    std::unique_ptr<sv::Host> host;
+    std::mutex sentMutex;
+    std::vector<std::string> sent;
+};
+
+TEST_F(ControllerFixture, RepeatedJoinCountsOnce) {
+    host->OnControllerJoined("c1");
+    host->OnControllerJoined("c1");
+    EXPECT_EQ(host->ConnectedControllers(), 1u);
+    host->OnControllerJoined("c2");
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+}
+
+TEST_F(ControllerFixture, UnknownLeaverOnlyAudited) {
+    host->OnControllerJoined("c1");
+    host->OnPeerLeft("ghost");
+    EXPECT_EQ(host->ConnectedControllers(), 1u);
+    EXPECT_EQ(AuditLines("peer-left-unknown"), std::vector<std::string>{"ghost"});
+    host->OnPeerLeft("c1");
+    EXPECT_EQ(host->ConnectedControllers(), 0u);
+    host->OnPeerLeft("c1");  // gone already: unknown now
+    EXPECT_EQ(AuditLines("peer-left-unknown").size(), 2u);
+}
+
+TEST_F(ControllerFixture, LeavingInAnyOrderReachesZero) {
+    host->OnControllerJoined("a");
+    host->OnControllerJoined("b");
+    host->OnControllerJoined("c");
+    host->OnPeerLeft("b");
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+    host->OnPeerLeft("a");
+    host->OnPeerLeft("c");
+    EXPECT_EQ(host->ConnectedControllers(), 0u);
+}
+
+TEST_F(ControllerFixture, IdlessPeersCountWithoutEnteringTheSet) {
+    host->OnControllerJoined("");
+    host->OnControllerJoined("");
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+    host->OnPeerLeft("");
+    EXPECT_EQ(host->ConnectedControllers(), 1u);
+    host->OnPeerLeft("");
+    host->OnPeerLeft("");  // nobody left to count: no underflow
+    EXPECT_EQ(host->ConnectedControllers(), 0u);
+    EXPECT_TRUE(AuditLines("peer-left-unknown").empty());
+}
+
+TEST_F(ControllerFixture, JoinTellsTheResolution) {
+    host->OnControllerJoined("c1");
+    EXPECT_GE(CountSent(R"({"type":"resolution","width":800,"height":600})"), 1);
+    host->OnPeerLeft("c1");
+}
+
+TEST_F(ControllerFixture, IdlessLeaverGivesUpItsTilePreference) {
+    // A LAN peer without an id keeps its tile preference under "lan"; when it leaves,
+    // that entry must go, or the two remaining viewers would be counted as two tile
+    // acceptors while only one of them accepts tiles.
+    host->OnControllerJoined("");
+    host->OnControllerJoined("a");
+    host->OnControllerJoined("b");
+    host->ApplyStreamPrefs("", true);
+    host->ApplyStreamPrefs("a", true);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
+    host->OnPeerLeft("");
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
+    // b accepting tiles now makes every remaining viewer an acceptor.
+    host->ApplyStreamPrefs("b", true);
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 1);
+    host->OnPeerLeft("a");
+    host->OnPeerLeft("b");
+}
+
+TEST_F(ControllerFixture, RelayLoopReturnsAtOnceWhenAlreadyStopped) {
+    host->Stop();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(host->RunRelayLoop(false), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+}
+
+TEST_F(ControllerFixture, StopEndsTheBackoffWaitWithinASecond) {
+    auto result = std::async(std::launch::async, [this] { return host->RunRelayLoop(false); });
+    // The first connect fails at once and the loop settles into its 5 s wait.
+    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout);
+    auto stopped = std::chrono::steady_clock::now();
+    host->Stop();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(host->IsRegistered());
+}
+
+TEST_F(ControllerFixture, StoppedMediaThreadDoesNothing) {
+    host->Stop();
+    auto started = std::chrono::steady_clock::now();
+    host->RunMediaChannel("token", 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+}
+
+TEST_F(ControllerFixture, SupersededMediaThreadLeavesAtOnce) {
+    // Generation 0 is current; a thread for generation 7 is stale from the start.
+    auto started = std::chrono::steady_clock::now();
+    host->RunMediaChannel("token", 7);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+}
+
+}  // namespace

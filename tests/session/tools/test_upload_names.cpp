@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "session/tools/file_transfer.h"
+#include "session/tools/upload_names.h"
+
+namespace {
+
+using sv::SafeUploadName;
+using sv::TransferLimits;
+using sv::TransferOutcome;
+using sv::TransferTable;
+
+TEST(UploadNames, PlainNamesStayAsTheyAre) {
+    EXPECT_EQ(SafeUploadName("report.pdf"), "report.pdf");
+    EXPECT_EQ(SafeUploadName("my file (final).tar.gz"), "my file (final).tar.gz");
+    EXPECT_EQ(SafeUploadName("Grüße 中文.txt"), "Grüße 中文.txt");
+    EXPECT_EQ(SafeUploadName(".profile"), ".profile");
+}
+
+TEST(UploadNames, OnlyTheLastPathComponentIsKept) {
+    EXPECT_EQ(SafeUploadName("../../evil.txt"), "evil.txt");
+    EXPECT_EQ(SafeUploadName("..\\..\\evil.txt"), "evil.txt");
+    EXPECT_EQ(SafeUploadName("C:\\Windows\\System32\\drivers\\etc\\hosts"), "hosts");
+    EXPECT_EQ(SafeUploadName("\\\\server\\share\\x.bin"), "x.bin");
+    EXPECT_EQ(SafeUploadName("a/b\\c/d.txt"), "d.txt");
+}
+
+TEST(UploadNames, EmptyDotAndDotDotBecomeFile) {
+    EXPECT_EQ(SafeUploadName(""), "file");
+    EXPECT_EQ(SafeUploadName("."), "file");
+    EXPECT_EQ(SafeUploadName(".."), "file");
+    EXPECT_EQ(SafeUploadName("dir/"), "file");
+    EXPECT_EQ(SafeUploadName("dir/.."), "file");
+    EXPECT_EQ(SafeUploadName("..."), "file");
+    EXPECT_EQ(SafeUploadName(" . . "), "file");
+}
+
+TEST(UploadNames, DrivePrefixesAreRemoved) {
+    EXPECT_EQ(SafeUploadName("D:x"), "x");
+    EXPECT_EQ(SafeUploadName("c:evil.exe"), "evil.exe");
+    EXPECT_EQ(SafeUploadName("D:"), "file");
+}
+
+TEST(UploadNames, ForbiddenCharactersAreReplaced) {
+    EXPECT_EQ(SafeUploadName("a<b>c.txt"), "a_b_c.txt");
+    EXPECT_EQ(SafeUploadName("what?.txt"), "what_.txt");
+    EXPECT_EQ(SafeUploadName("star*.txt"), "star_.txt");
+    EXPECT_EQ(SafeUploadName("pipe|quote\".txt"), "pipe_quote_.txt");
+    EXPECT_EQ(SafeUploadName("file.txt:stream"), "file.txt_stream");  // no alternate data stream
+    EXPECT_EQ(SafeUploadName(std::string("nul\0byte", 8)), "nul_byte");
+    EXPECT_EQ(SafeUploadName("tab\there\x1f.txt"), "tab_here_.txt");
+    EXPECT_EQ(SafeUploadName("del\x7f.txt"), "del_.txt");
+}
+
+TEST(UploadNames, TrailingDotsAndSpacesAreStripped) {
+    EXPECT_EQ(SafeUploadName("name.txt."), "name.txt");
+    EXPECT_EQ(SafeUploadName("name.txt . ."), "name.txt");
+    EXPECT_EQ(SafeUploadName("name   "), "name");
+    EXPECT_EQ(SafeUploadName(" leading.txt"), " leading.txt");
+}
+
+TEST(UploadNames, ReservedDeviceNamesArePrefixed) {
+    EXPECT_EQ(SafeUploadName("CON"), "_CON");
+    EXPECT_EQ(SafeUploadName("con"), "_con");
+    EXPECT_EQ(SafeUploadName("NUL"), "_NUL");
+    EXPECT_EQ(SafeUploadName("nul.txt"), "_nul.txt");
+    EXPECT_EQ(SafeUploadName("PRN.log"), "_PRN.log");
+    EXPECT_EQ(SafeUploadName("AUX"), "_AUX");
+    EXPECT_EQ(SafeUploadName("COM1"), "_COM1");
+    EXPECT_EQ(SafeUploadName("com9.bin"), "_com9.bin");
+    EXPECT_EQ(SafeUploadName("LPT1.txt"), "_LPT1.txt");
+    EXPECT_EQ(SafeUploadName("lpt5"), "_lpt5");
+    EXPECT_EQ(SafeUploadName("CON .txt"), "_CON .txt");
+    EXPECT_EQ(SafeUploadName("x/../NUL."), "_NUL");
+    EXPECT_EQ(SafeUploadName("COM\xC2\xB9"), "_COM\xC2\xB9");
+    EXPECT_EQ(SafeUploadName("CONIN$"), "_CONIN$");
+    // Only whole device names count.
+    EXPECT_EQ(SafeUploadName("CONSOLE.txt"), "CONSOLE.txt");
+    EXPECT_EQ(SafeUploadName("COM10"), "COM10");
+    EXPECT_EQ(SafeUploadName("LPT"), "LPT");
+    EXPECT_EQ(SafeUploadName("nullable.c"), "nullable.c");
+}
+
+TEST(UploadNames, OverlongNamesKeepTheirExtensionAndWholeCharacters) {
+    std::string longName(300, 'a');
+    std::string out = SafeUploadName(longName + ".txt");
+    EXPECT_LE(out.size(), 200u);
+    EXPECT_EQ(out.substr(out.size() - 4), ".txt");
+    // Two-byte characters are never cut in half.
+    std::string wide;
+    for (int i = 0; i < 150; ++i) wide += "\xC3\xA9";
+    std::string cut = SafeUploadName(wide + ".pdf");
+    EXPECT_LE(cut.size(), 200u);
+    EXPECT_EQ(cut.substr(cut.size() - 4), ".pdf");
+    std::string stem = cut.substr(0, cut.size() - 4);
+    EXPECT_EQ(stem.size() % 2, 0u);
+    for (size_t i = 0; i < stem.size(); i += 2) EXPECT_EQ(stem.substr(i, 2), "\xC3\xA9");
+}
+
+TEST(UploadNames, NumberedNamesGoBeforeTheLastExtension) {
+    EXPECT_EQ(sv::NumberedName("report.pdf", 1), "report (1).pdf");
+    EXPECT_EQ(sv::NumberedName("report.pdf", 2), "report (2).pdf");
+    EXPECT_EQ(sv::NumberedName("a.tar.gz", 1), "a.tar (1).gz");
+    EXPECT_EQ(sv::NumberedName("README", 3), "README (3)");
+    EXPECT_EQ(sv::NumberedName(".profile", 1), ".profile (1)");
+}
+
+TEST(Base64, DecodesStandardAlphabetAndRefusesGarbage) {
+    auto bytes = sv::DecodeBase64("aGVsbG8=");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello");
+    bytes = sv::DecodeBase64("+/8=");
+    ASSERT_EQ(bytes.size(), 2u);
+    EXPECT_EQ(bytes[0], 0xFB);
+    EXPECT_EQ(bytes[1], 0xFF);
+    EXPECT_TRUE(sv::DecodeBase64("").empty());
+    EXPECT_TRUE(sv::DecodeBase64("****").empty());
+    EXPECT_TRUE(sv::DecodeBase64("aGVsbG8").empty());  // missing padding
+    EXPECT_TRUE(sv::DecodeBase64("a===").empty());
+}
+
+TEST(Base64, EncodeRoundTripsEveryLength) {
+    for (size_t n = 0; n < 70; ++n) {
+        std::vector<uint8_t> data(n);
+        for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
+        std::string text = sv::EncodeBase64(data.data(), data.size());
+        EXPECT_EQ(text.size(), 4 * ((n + 2) / 3));
+        EXPECT_EQ(sv::DecodeBase64(text), data) << n;
+    }
+    const uint8_t abc[] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(sv::EncodeBase64(abc, 4), "YWJjZA==");
+}
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t v = 7) { return std::vector<uint8_t>(n, v); }
+
+TEST(TransferTable, DeclaredSizeCapIsInclusive) {
+    TransferTable t;
+    EXPECT_EQ(t.Begin("c1", "a", "x", 104857600, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Begin("c1", "b", "x", 104857601, 0), TransferOutcome::SizeCap);
+    EXPECT_EQ(t.Begin("c1", "c", "x", -1, 0), TransferOutcome::SizeCap);
+    EXPECT_EQ(t.Begin("c1", "d", "x", INT64_MIN, 0), TransferOutcome::SizeCap);
+    EXPECT_EQ(t.Count(), 1u);
+    EXPECT_EQ(sv::TransferOutcomeText(TransferOutcome::SizeCap), "size cap");
+}
+
+TEST(TransferTable, ReceivedBytesCapErasesTheTransferAtTheCrossingChunk) {
+    TransferLimits limits;
+    limits.maxTransferBytes = 100;
+    TransferTable t(limits);
+    ASSERT_EQ(t.Begin("c", "id", "f", 0, 0), TransferOutcome::Ok);
+    auto chunk = Bytes(50);
+    EXPECT_EQ(t.Append("c", "id", chunk.data(), 50, 1), TransferOutcome::Ok);
+    EXPECT_EQ(t.Append("c", "id", chunk.data(), 50, 2), TransferOutcome::Ok);  // exactly at the cap
+    EXPECT_EQ(t.TotalBytes(), 100u);
+    EXPECT_EQ(t.Append("c", "id", chunk.data(), 1, 3), TransferOutcome::ExceedsSizeCap);
+    EXPECT_FALSE(t.Has("c", "id"));
+    EXPECT_EQ(t.TotalBytes(), 0u);
+    sv::FileTransfer out;
+    EXPECT_FALSE(t.Finish("c", "id", out));
+    EXPECT_EQ(t.Append("c", "id", chunk.data(), 1, 4), TransferOutcome::Ignored);
+}
+
+TEST(TransferTable, GrowthNeverReservesPastThePerTransferCap) {
+    TransferLimits limits;
+    limits.maxTransferBytes = 1000;
+    TransferTable t(limits);
+    // Declares less than it sends: the declared size cannot bound the growth.
+    ASSERT_EQ(t.Begin("c", "id", "f", 10, 0), TransferOutcome::Ok);
+    auto chunk = Bytes(300);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(t.Append("c", "id", chunk.data(), chunk.size(), 1), TransferOutcome::Ok);
+    sv::FileTransfer out;
+    ASSERT_TRUE(t.Finish("c", "id", out));
+    EXPECT_EQ(out.data.size(), 900u);
+    EXPECT_LE(out.data.capacity(), 1000u);
+}
+
+TEST(TransferTable, TransfersAreKeyedBySenderAndId) {
+    TransferTable t;
+    ASSERT_EQ(t.Begin("alice", "1", "a.txt", 3, 0), TransferOutcome::Ok);
+    auto b = Bytes(3, 'b');
+    // Another controller using the same id touches nothing of alice's.
+    EXPECT_EQ(t.Append("bob", "1", b.data(), 3, 0), TransferOutcome::Ignored);
+    sv::FileTransfer out;
+    EXPECT_FALSE(t.Finish("bob", "1", out));
+    ASSERT_EQ(t.Begin("bob", "1", "b.txt", 3, 0), TransferOutcome::Ok);
+    auto a = Bytes(3, 'a');
+    EXPECT_EQ(t.Append("alice", "1", a.data(), 3, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Append("bob", "1", b.data(), 3, 0), TransferOutcome::Ok);
+    ASSERT_TRUE(t.Finish("alice", "1", out));
+    EXPECT_EQ(out.name, "a.txt");
+    EXPECT_EQ(out.data, a);
+    ASSERT_TRUE(t.Finish("bob", "1", out));
+    EXPECT_EQ(out.name, "b.txt");
+    EXPECT_EQ(out.data, b);
+    EXPECT_EQ(t.Count(), 0u);
+}
+
+TEST(TransferTable, NewBeginWithTheSameIdDiscardsTheOldData) {
+    TransferTable t;
+    ASSERT_EQ(t.Begin("c", "id", "first", 10, 0), TransferOutcome::Ok);
+    auto d = Bytes(10);
+    ASSERT_EQ(t.Append("c", "id", d.data(), 10, 0), TransferOutcome::Ok);
+    ASSERT_EQ(t.Begin("c", "id", "second", 5, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.TotalBytes(), 0u);
+    sv::FileTransfer out;
+    ASSERT_TRUE(t.Finish("c", "id", out));
+    EXPECT_EQ(out.name, "second");
+    EXPECT_EQ(out.size, 5);
+    EXPECT_TRUE(out.data.empty());
+}
+
+TEST(TransferTable, NumberOfTransfersIsCapped) {
+    TransferLimits limits;
+    limits.maxTransfers = 3;
+    TransferTable t(limits);
+    EXPECT_EQ(t.Begin("c", "1", "f", 0, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Begin("c", "2", "f", 0, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Begin("d", "3", "f", 0, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Begin("d", "4", "f", 0, 0), TransferOutcome::TooMany);
+    // Restarting one that exists is not a new transfer.
+    EXPECT_EQ(t.Begin("c", "1", "f", 0, 0), TransferOutcome::Ok);
+    sv::FileTransfer out;
+    ASSERT_TRUE(t.Finish("c", "2", out));
+    EXPECT_EQ(t.Begin("d", "4", "f", 0, 0), TransferOutcome::Ok);
+}
+
+TEST(TransferTable, TotalMemoryIsCappedAcrossTransfers) {
+    TransferLimits limits;
+    limits.maxTransferBytes = 100;
+    limits.maxTotalBytes = 150;
+    TransferTable t(limits);
+    auto d = Bytes(80);
+    ASSERT_EQ(t.Begin("a", "1", "f", 100, 0), TransferOutcome::Ok);
+    ASSERT_EQ(t.Begin("b", "1", "f", 100, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Append("a", "1", d.data(), 80, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.Append("b", "1", d.data(), 80, 0), TransferOutcome::MemoryFull);
+    EXPECT_FALSE(t.Has("b", "1"));
+    EXPECT_TRUE(t.Has("a", "1"));
+    EXPECT_EQ(t.TotalBytes(), 80u);
+    EXPECT_EQ(sv::TransferOutcomeText(TransferOutcome::MemoryFull), "upload memory full");
+}
+
+TEST(TransferTable, DeclaredSizeReservesNothingUpFront) {
+    TransferTable t;
+    ASSERT_EQ(t.Begin("c", "1", "f", 104857600, 0), TransferOutcome::Ok);
+    EXPECT_EQ(t.TotalBytes(), 0u);
+    auto d = Bytes(10);
+    ASSERT_EQ(t.Append("c", "1", d.data(), 10, 0), TransferOutcome::Ok);
+    sv::FileTransfer out;
+    ASSERT_TRUE(t.Finish("c", "1", out));
+    EXPECT_LT(out.data.capacity(), 1024u);
+}
+
+TEST(TransferTable, IdleTransfersAreDroppedAndActivityKeepsThemAlive) {
+    TransferLimits limits;
+    limits.idleMs = 1000;
+    TransferTable t(limits);
+    ASSERT_EQ(t.Begin("a", "1", "f", 0, 0), TransferOutcome::Ok);
+    ASSERT_EQ(t.Begin("b", "2", "f", 0, 500), TransferOutcome::Ok);
+    auto d = Bytes(4);
+    EXPECT_TRUE(t.DropIdle(999).empty());
+    ASSERT_EQ(t.Append("a", "1", d.data(), 4, 900), TransferOutcome::Ok);
+    auto dropped = t.DropIdle(1500);
+    ASSERT_EQ(dropped.size(), 1u);
+    EXPECT_EQ(dropped[0].first, "b");
+    EXPECT_EQ(dropped[0].second, "2");
+    EXPECT_TRUE(t.Has("a", "1"));
+    dropped = t.DropIdle(1900);
+    ASSERT_EQ(dropped.size(), 1u);
+    EXPECT_EQ(t.Count(), 0u);
+    EXPECT_EQ(t.TotalBytes(), 0u);
+}
+
+}  // namespace
