@@ -12,22 +12,22 @@ namespace {
 using namespace sv::training;
 using std::chrono::milliseconds;
 
-// A gate a job waits at until the test opens it; counts the jobs that have returned.
-struct Latch {
+// Jobs that stay inside until the test opens the gate.
+struct Gate {
     std::mutex m;
     std::condition_variable cv;
     bool open = false;
     int inside = 0;
-    int left = 0;
-    PlaybackCalls::Job Job(SpeechOutcome out) {
-        return [this, out] {
+    PlaybackCalls::Job Job(int ms) {
+        return [this, ms] {
             std::unique_lock<std::mutex> lock(m);
             ++inside;
             cv.notify_all();
             cv.wait_for(lock, std::chrono::seconds(10), [this] { return open; });
-            ++left;
-            cv.notify_all();
-            return out;
+            SpeechOutcome o;
+            o.played = true;
+            o.durationMs = ms;
+            return o;
         };
     }
     void Open() {
@@ -41,74 +41,46 @@ struct Latch {
     }
 };
 
-SpeechOutcome Played(int ms) {
-    SpeechOutcome o;
-    o.played = true;
-    o.voice = "V";
-    o.durationMs = ms;
-    return o;
-}
-
-TEST(PlaybackCalls, OutcomesOfJobsThatReturnOrThrow) {
+TEST(PlaybackCalls, WaitersGetTheOutcomeOrLetGoAtTheTimeOutOrWhenCancelled) {
+    Gate gate;
     PlaybackCalls calls;
-    SpeechOutcome o = calls.Wait(calls.Start([] { return Played(1200); }), milliseconds(5000));
-    EXPECT_TRUE(o.played);
-    EXPECT_EQ(o.durationMs, 1200);
-    EXPECT_EQ(o.error, "");
-    o = calls.Wait(calls.Start([]() -> SpeechOutcome { throw std::runtime_error("SAPI is not available"); }),
-                   milliseconds(5000));
-    EXPECT_FALSE(o.played);
-    EXPECT_EQ(o.error, "SAPI is not available");
-    EXPECT_TRUE(calls.WaitIdle(milliseconds(5000)));
-}
+    auto thrown = calls.Start([]() -> SpeechOutcome { throw std::runtime_error("SAPI is not available"); });
+    EXPECT_EQ(calls.Wait(thrown, milliseconds(5000)).error, "SAPI is not available");
 
-TEST(PlaybackCalls, AWaiterLetsGoAtItsTimeOutOrWhenCancelled) {
-    Latch latch;
-    PlaybackCalls calls;
-    auto first = calls.Start(latch.Job(Played(1)));
+    auto first = calls.Start(gate.Job(1));
     EXPECT_EQ(calls.Wait(first, milliseconds(0)).error, PlaybackCalls::kTimedOut);
-    ASSERT_TRUE(latch.WaitInside(1));
-    EXPECT_EQ(calls.Running(), 1);
-
-    auto second = calls.Start(latch.Job(Played(2)));
+    auto second = calls.Start(gate.Job(2));
     calls.Stop(second);
     EXPECT_EQ(calls.Wait(second, milliseconds(5000)).error, PlaybackCalls::kStopped);
-
-    // A cancel reaches every job started before it, not the ones after.
+    ASSERT_TRUE(gate.WaitInside(2));
+    // A cancel reaches the jobs started before it, not the ones after.
     calls.CancelAll();
+    auto third = calls.Start(gate.Job(3));
     EXPECT_EQ(calls.Wait(first, milliseconds(5000)).error, PlaybackCalls::kStopped);
-    auto third = calls.Start(latch.Job(Played(3)));
     EXPECT_FALSE(calls.WaitIdle(milliseconds(0)));
-    latch.Open();
-    EXPECT_EQ(calls.Wait(third, milliseconds(5000)).durationMs, 3);
+    gate.Open();
+    SpeechOutcome o = calls.Wait(third, milliseconds(5000));
+    EXPECT_TRUE(o.played);
+    EXPECT_EQ(o.durationMs, 3);
     EXPECT_TRUE(calls.WaitIdle(milliseconds(5000)));
-    EXPECT_EQ(calls.Running(), 0);
 }
 
-TEST(PlaybackCalls, ABusyOrClosedSetRefusesNewJobsAtOnce) {
-    Latch latch;
-    PlaybackCalls calls(2);
-    calls.Start(latch.Job(Played(1)));
-    calls.Start(latch.Job(Played(2)));
-    ASSERT_TRUE(latch.WaitInside(2));
+TEST(PlaybackCalls, ABusyOrClosedSetRefusesNewJobsWithoutRunningThem) {
+    Gate gate;
+    PlaybackCalls calls(1);
+    calls.Start(gate.Job(1));
+    ASSERT_TRUE(gate.WaitInside(1));
     bool ran = false;
-    auto refused = calls.Start([&] {
+    auto job = [&] {
         ran = true;
-        return Played(3);
-    });
-    EXPECT_EQ(calls.Wait(refused, milliseconds(5000)).error, PlaybackCalls::kBusy);
-
-    auto waiting = calls.Start(latch.Job(Played(4)));  // still busy: refused too
+        return SpeechOutcome();
+    };
+    EXPECT_EQ(calls.Wait(calls.Start(job), milliseconds(5000)).error, PlaybackCalls::kBusy);
+    gate.Open();
+    ASSERT_TRUE(calls.WaitIdle(milliseconds(5000)));
     calls.Close();
-    auto late = calls.Start([&] {
-        ran = true;
-        return Played(5);
-    });
-    EXPECT_EQ(calls.Wait(late, milliseconds(5000)).error, PlaybackCalls::kStopped);
-    latch.Open();
-    EXPECT_TRUE(calls.WaitIdle(milliseconds(5000)));
+    EXPECT_EQ(calls.Wait(calls.Start(job), milliseconds(5000)).error, PlaybackCalls::kStopped);
     EXPECT_FALSE(ran);
-    EXPECT_EQ(calls.Wait(waiting, milliseconds(0)).error, PlaybackCalls::kBusy);
 }
 
 }  // namespace
