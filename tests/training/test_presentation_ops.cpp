@@ -169,13 +169,4 @@ TEST(PlaybackWaits, ShutdownIsNotHeldByASurfaceThatNeverReturns) {
     EXPECT_EQ(CountContaining(h.Audit(), "shutdown leaves 1 playback call(s) in the surface"), 1);
 }
 
-TEST(TrainingChat, TraineeTextIsCutAtCodePointsNeverInsideOne) {
-    AgentHarness h;
-    ASSERT_EQ(h.Call("start")["ok"], true);
-    std::string text;
-    for (int i = 0; i < 3000; ++i) text += "\xE2\x82\xAC";  // three bytes each
-    h.surface.OnTraineeChat("  " + text + "\n");
-    EXPECT_EQ(h.Call("chat-read")["data"]["messages"].at(0)["text"], text.substr(0, 6000));
-}
-
 }  // namespace
