@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "base/audit_log.h"
+#include "training/banner_placement.h"
+#include "training/overlay_request.h"
+#include "training/playback_request.h"
 #include "training/training_args.h"
 #include "training/training_json.h"
 #include "training/training_mode.h"
@@ -46,16 +49,16 @@ const TrainingAgent::OpEntry TrainingAgent::kOpTable[] = {
     {"voices", false, &TrainingAgent::OpVoices},
     {"sessions", false, &TrainingAgent::OpSessions},
     {"mode", true, &TrainingAgent::OpMode},
-    {"overlay", true, &TrainingAgent::OpNotBuilt},
-    {"clear", true, &TrainingAgent::OpNotBuilt},
+    {"overlay", true, &TrainingAgent::OpOverlay},
+    {"clear", true, &TrainingAgent::OpClear},
     {"chat", true, &TrainingAgent::OpChat},
     {"chat-read", true, &TrainingAgent::OpChatRead},
-    {"say", true, &TrainingAgent::OpNotBuilt},
-    {"audio", true, &TrainingAgent::OpNotBuilt},
+    {"say", true, &TrainingAgent::OpSay},
+    {"audio", true, &TrainingAgent::OpAudio},
     {"input", true, &TrainingAgent::OpNotBuilt},
     {"ui-tree", true, &TrainingAgent::OpNotBuilt},
     {"element-at", true, &TrainingAgent::OpNotBuilt},
-    {"banner", true, &TrainingAgent::OpNotBuilt},
+    {"banner", true, &TrainingAgent::OpBanner},
     {"mascot", true, &TrainingAgent::OpMascot},
     {"speech-text", true, &TrainingAgent::OpSpeechText},
 };
@@ -136,6 +139,8 @@ void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
 void TrainingAgent::Shutdown() {
     std::call_once(shutdownOnce_, [this] {
         closing_.store(true);
+        // Whoever waits for speech or audio lets go now; the surface calls end on their own.
+        playbacks_.Close();
         // No callback of the Windows side enters from here on, and none is still inside.
         callbackGate_->Close();
         {
@@ -170,6 +175,14 @@ void TrainingAgent::Shutdown() {
                           .count();
             lock.unlock();
             WriteAuditLine("training", "shutdown done after " + std::to_string(ms) + " ms", "");
+        }
+        if (lock.owns_lock()) lock.unlock();
+        // The surface was told to stop playing when the session ended; a call that still
+        // does not return gets a short grace, not the teardown.
+        if (!playbacks_.WaitIdle(std::chrono::milliseconds(1000))) {
+            WriteAuditLine("training",
+                           "shutdown leaves " + std::to_string(playbacks_.Running()) + " playback call(s) in the surface",
+                           "");
         }
     });
     std::unique_ptr<IActivitySource> source;
@@ -494,6 +507,102 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
     if (!r.controllerId.empty()) data["controller"] = r.controllerId;
     EmitEvent("mode", std::move(data));
     return TrainingOpResult::Ok(json{{"mode", name}});
+}
+
+// ---- overlays and the banner ----
+
+TrainingOpResult TrainingAgent::OpOverlay(const OpRequest& r) {
+    const auto origin = Origin();  // read once, so shape and reply share it
+    OverlayRequest req =
+        ParseOverlayRequest(r.args, origin.first, origin.second, [this] { return overlayIds_.fetch_add(1) + 1; });
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    const OverlayShape& shape = req.shape;
+    ITrainingSurface* surface = hooks_.surface;
+    if (req.isStep && surface) surface->SetStep(shape.index, shape.total, req.stepTitle);
+    if (r.session->transcript) r.session->transcript->Append(req.transcriptKind, req.transcript);
+    BannerState before = surface ? surface->GetBannerState() : BannerState();
+    if (surface) surface->ShowOverlay(shape);
+    WriteAuditLine("training", "overlay " + shape.kind + " id=" + shape.id, r.controllerId);
+    BannerState after = surface ? surface->GetBannerState() : BannerState();
+    json data = {{"id", shape.id}, {"kind", shape.kind}, {"bannerMoved", BannerMoved(before, after)}};
+    if (after) data["banner"] = BoxJson(*after, origin.first, origin.second);
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+TrainingOpResult TrainingAgent::OpClear(const OpRequest& r) {
+    std::optional<std::string> id = ArgString(r.args, "id");
+    if (hooks_.surface) hooks_.surface->ClearOverlays(id.value_or(""));
+    WriteAuditLine("training", "clear " + id.value_or("all"), r.controllerId);
+    return TrainingOpResult::Ok(json{{"cleared", id.value_or("all")}});
+}
+
+TrainingOpResult TrainingAgent::OpBanner(const OpRequest& r) {
+    BannerPositionArg position = ParseBannerPosition(ArgString(r.args, "position"));
+    if (!position.error.empty()) return TrainingOpResult::Fail(position.error);
+    std::optional<bool> compact = ArgBool(r.args, "compact");
+    BannerPlacement placement;
+    if (hooks_.surface) placement = hooks_.surface->SetBannerPosition(position.position.value_or(""), compact);
+    if (!placement.visible) return TrainingOpResult::Fail("the banner is not showing");
+    WriteAuditLine("training", BannerAuditDetail(position.position, compact, placement), r.controllerId);
+    json data = {{"banner", MapPoint(placement.rect)}, {"compact", placement.compact}};
+    if (!placement.corner.empty()) data["position"] = placement.corner;
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+// ---- speech and audio ----
+
+TrainingOpResult TrainingAgent::OpSay(const OpRequest& r) {
+    SayRequest req = ParseSayRequest(r.args, r.session->culture);
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    if (req.chat) AddChatMessage(r.session, "ai", r.session->trainer, req.text, true);
+    json line = {{"text", req.text}};
+    if (req.voiceArg) line["voice"] = *req.voiceArg;
+    if (r.session->transcript) r.session->transcript->Append("say", line);
+    WriteAuditLine("training", "say len=" + std::to_string(CountCodePoints(req.text)), r.controllerId);
+    ITrainingSurface* surface = hooks_.surface;
+    SpeechRequest speech{req.text, req.voice, req.culture};
+    uint32_t timeoutMs = SpeechTimeoutMs(req.text);
+    return QueuePlayback(
+        r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech",
+        timeoutMs);
+}
+
+TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
+    AudioRequest req = ParseAudioRequest(r.args);
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    if (req.caption && !req.caption->empty()) {
+        AddChatMessage(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, 2000), true);
+    }
+    const size_t size = req.bytes->size();
+    json line = {{"bytes", size}, {"ext", req.ext}};
+    if (req.caption) line["caption"] = *req.caption;
+    if (r.session->transcript) r.session->transcript->Append("audio", line);
+    WriteAuditLine("training", "audio " + req.ext + " bytes=" + std::to_string(size), r.controllerId);
+    ITrainingSurface* surface = hooks_.surface;
+    AudioClipRequest clip{req.bytes, req.ext};
+    return QueuePlayback(
+        r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio",
+        kAudioTimeoutMs);
+}
+
+TrainingOpResult TrainingAgent::QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job,
+                                              bool wait, const std::string& opName, uint32_t timeoutMs) {
+    std::shared_ptr<PlaybackCalls::Pending> pending = playbacks_.Start(std::move(job));
+    // The session may have ended between the session check and the start: its end has
+    // already cancelled everything that was waiting then.
+    if (CurrentSession() != session) playbacks_.Stop(pending);
+    const std::chrono::milliseconds budget(static_cast<int64_t>(timeoutMs) + kPlaybackWaitSlackMs);
+    if (wait) {
+        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
+        json data = SpeechOutcomeJson(outcome);
+        if (outcome.error.empty()) return TrainingOpResult::Ok(std::move(data));
+        return TrainingOpResult::Fail(outcome.error, std::move(data));
+    }
+    RunDetached([this, pending, opName, budget] {
+        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
+        EmitEvent(opName + "-done", SpeechOutcomeJson(outcome));
+    });
+    return TrainingOpResult::Ok(json{{"queued", true}});
 }
 
 // ---- chat ----

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "training/playback_calls.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_event_log.h"
 #include "training/training_host_hooks.h"
@@ -81,6 +82,12 @@ public:
     ChatMessage AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
                                const std::string& name, const std::string& text, bool spoken);
 
+    // Speech and audio: runs job in the surface and either waits for its outcome (an op
+    // error when it carries one) or answers {"queued": true} and reports it later as the
+    // event opName + "-done".
+    TrainingOpResult QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job, bool wait,
+                                   const std::string& opName, uint32_t timeoutMs);
+
     // Geometry.
     nlohmann::json ScreenGeometry();
     nlohmann::json MapPoint(const Box& box);
@@ -145,8 +152,13 @@ private:
     TrainingOpResult OpVoices(const OpRequest& r);
     TrainingOpResult OpSessions(const OpRequest& r);
     TrainingOpResult OpMode(const OpRequest& r);
+    TrainingOpResult OpOverlay(const OpRequest& r);
+    TrainingOpResult OpClear(const OpRequest& r);
     TrainingOpResult OpChat(const OpRequest& r);
     TrainingOpResult OpChatRead(const OpRequest& r);
+    TrainingOpResult OpSay(const OpRequest& r);
+    TrainingOpResult OpAudio(const OpRequest& r);
+    TrainingOpResult OpBanner(const OpRequest& r);
     TrainingOpResult OpMascot(const OpRequest& r);
     TrainingOpResult OpSpeechText(const OpRequest& r);
     // Ops whose handlers this build does not carry yet.
@@ -187,6 +199,11 @@ private:
     std::atomic<bool> quietRunning_{false};
     std::mutex quietMutex_;
     std::condition_variable quietWake_;
+
+    // Numbers the overlays sent without an id; never reset, so ids stay unique across sessions.
+    std::atomic<uint32_t> overlayIds_{0};
+    // Speech and audio jobs; cancelled when a session ends, closed by the teardown.
+    PlaybackCalls playbacks_;
 
     std::shared_ptr<CallbackGate> callbackGate_;
     std::shared_ptr<InFlightCounter> inFlight_;

@@ -232,6 +232,7 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
         gate_.SetMode(static_cast<int32_t>(kModeOff));
     }
     if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
+    playbacks_.CancelAll();
 
     StopQuietWatch();
     if (source) {

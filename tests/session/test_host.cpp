@@ -19,12 +19,12 @@ public:
     void BeginSession(const sv::training::TrainingSession&) override {}
     void EndSession(const std::string&) override {}
     void SetMode(uint32_t, bool) override {}
-    void SetStep(int32_t, int32_t, const std::string&) override {}
+    void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
     void ShowOverlay(const sv::training::OverlayShape&) override {}
     void ClearOverlays(const std::string&) override {}
     void AppendChat(const sv::training::ChatMessage&) override {}
-    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&) override { return {}; }
-    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&) override { return {}; }
+    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&, uint32_t) override { return {}; }
+    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&, uint32_t) override { return {}; }
     std::vector<sv::training::VoiceInfo> ListVoices(bool) override { return {}; }
     sv::training::BannerState GetBannerState() override { return std::nullopt; }
     sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
