@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/case_fold.h"
 #include "training/training_args.h"
 
 namespace sv {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/case_fold.h"
 #include "training/training_args.h"
 
 namespace sv {

@@ -1,6 +1,7 @@
 #include "training/playback_request.h"
 
 #include "training/clip_base64.h"
+#include "base/case_fold.h"
 #include "training/training_args.h"
 
 namespace sv {

@@ -111,8 +111,7 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
       hooks_(hooks),
       gate_(hooks.clock, hooks.quietMs),
       events_(hooks.clock),
-      callbackGate_(std::make_shared<CallbackGate>()),
-      inFlight_(std::make_shared<InFlightCounter>()) {
+      callbackGate_(std::make_shared<CallbackGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { OnTraineeChat(text); });
         hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
@@ -164,19 +163,15 @@ void TrainingAgent::Shutdown() {
         // Detached work uses this object until it ends; every op is bounded in time, so wait
         // for all of it rather than free the agent under a running thread.
         auto started = std::chrono::steady_clock::now();
-        std::unique_lock<std::mutex> lock(inFlight_->mutex);
-        if (!inFlight_->zero.wait_for(lock, std::chrono::seconds(3), [this] { return inFlight_->count <= 0; })) {
-            int32_t left = inFlight_->count;
-            lock.unlock();
-            WriteAuditLine("training", "shutdown waits for " + std::to_string(left) + " training thread(s)", "");
-            lock.lock();
-            inFlight_->zero.wait(lock, [this] { return inFlight_->count <= 0; });
+        workers_.Stop();
+        if (!workers_.WaitFor(std::chrono::seconds(3))) {
+            WriteAuditLine("training",
+                           "shutdown waits for " + std::to_string(workers_.Running()) + " training thread(s)", "");
+            workers_.Wait();
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
                           .count();
-            lock.unlock();
             WriteAuditLine("training", "shutdown done after " + std::to_string(ms) + " ms", "");
         }
-        if (lock.owns_lock()) lock.unlock();
         // The surface was told to stop playing when the session ended; a call that still
         // does not return gets a short grace, not the teardown.
         if (!playbacks_.WaitIdle(std::chrono::milliseconds(1000))) {
@@ -241,17 +236,16 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
         AnswerAtOnce(id, kBusyMessage);
         return;
     }
-    try {
-        RunDetached([this, task] {
-            struct Done {
-                std::atomic<int32_t>& n;
-                ~Done() { n.fetch_sub(1); }
-            } done{requestThreads_};
-            task();
-        });
-    } catch (const std::exception&) {
+    const bool started = RunDetached([this, task] {
+        struct Done {
+            std::atomic<int32_t>& n;
+            ~Done() { n.fetch_sub(1); }
+        } done{requestThreads_};
+        task();
+    });
+    if (!started) {
         requestThreads_.fetch_sub(1);
-        AnswerAtOnce(id, kBusyMessage);
+        AnswerAtOnce(id, closing_.load() ? kShuttingDownMessage : kBusyMessage);
     }
 }
 
@@ -272,34 +266,9 @@ void TrainingAgent::RunWorker() {
     }
 }
 
-void TrainingAgent::RunDetached(std::function<void()> task) {
-    std::shared_ptr<InFlightCounter> counter = inFlight_;
-    {
-        std::lock_guard<std::mutex> lock(counter->mutex);
-        ++counter->count;
-    }
-    auto finish = [counter] {
-        std::lock_guard<std::mutex> lock(counter->mutex);
-        if (--counter->count <= 0) counter->zero.notify_all();
-    };
-    try {
-        std::thread([task = std::move(task), finish]() mutable {
-            try {
-                task();
-            } catch (...) {
-            }
-            finish();
-        }).detach();
-    } catch (...) {
-        finish();
-        throw;
-    }
-}
+bool TrainingAgent::RunDetached(std::function<void()> task) { return workers_.Start(std::move(task)); }
 
-int32_t TrainingAgent::InFlight() const {
-    std::lock_guard<std::mutex> lock(inFlight_->mutex);
-    return inFlight_->count;
-}
+int32_t TrainingAgent::InFlight() const { return workers_.Running(); }
 
 void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string& op, const json& args,
                                        const std::string& controllerId) {

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/worker_group.h"
 #include "training/playback_calls.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_event_log.h"
@@ -48,8 +49,8 @@ public:
     void OnControllersGone(int remaining);
     void Shutdown();
 
-    // Request running.
-    void RunDetached(std::function<void()> task);
+    // Request running. False when the task could not start (shutting down, no thread).
+    bool RunDetached(std::function<void()> task);
     void RunTrainingRequest(const std::string& id, const std::string& op, const nlohmann::json& args,
                             const std::string& controllerId);
     TrainingOpResult DispatchOp(const std::string& op, const nlohmann::json& args, const std::string& controllerId);
@@ -62,7 +63,9 @@ public:
     TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult EndSession(const std::string& reason, const std::string& actor);
     void OnStopRequested();
-    void EndForAllGone();
+    // Ends `session` when it is still the live one: a session started after the last
+    // controller left belongs to whoever started it.
+    void EndForAllGone(const std::shared_ptr<Session>& session);
 
     // Events and transcripts.
     void EmitEvent(const std::string& kind, nlohmann::json data);
@@ -120,13 +123,6 @@ private:
         bool open_ = true;
         int32_t active_ = 0;
     };
-    // Counts detached threads; shared with them so the last one can signal after the agent
-    // has stopped waiting.
-    struct InFlightCounter {
-        std::mutex mutex;
-        std::condition_variable zero;
-        int32_t count = 0;
-    };
 
     // Wraps a member call so it runs only while the callback gate is open.
     template <typename F>
@@ -138,6 +134,11 @@ private:
     void StartQuietWatch();
     void StopQuietWatch();
     TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
+    // The three steps of a start: the record, what it sets going, and the answer.
+    std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
+                                        uint32_t mode);
+    void SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
+    nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
     void AnswerAtOnce(const std::string& id, const std::string& error);
     std::pair<int32_t, int32_t> Origin();
@@ -206,7 +207,7 @@ private:
     PlaybackCalls playbacks_;
 
     std::shared_ptr<CallbackGate> callbackGate_;
-    std::shared_ptr<InFlightCounter> inFlight_;
+    WorkerGroup workers_;  // detached requests and lifecycle work; joined by Shutdown
     std::atomic<int32_t> requestThreads_{0};
     std::atomic<bool> closing_{false};
     std::once_flag shutdownOnce_;

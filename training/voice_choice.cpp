@@ -1,5 +1,6 @@
 #include "training/voice_choice.h"
 
+#include "base/case_fold.h"
 #include "training/training_args.h"
 
 namespace sv {
