@@ -182,7 +182,7 @@ private:
         messageClass.lpszClassName = kMessageClass;
         RegisterClassW(&messageClass);  // fails harmlessly when an earlier surface registered it
         WNDCLASSW overlayClass{};
-        overlayClass.lpfnWndProc = DefWindowProcW;
+        overlayClass.lpfnWndProc = OverlayWndProc;
         overlayClass.hInstance = instance;
         overlayClass.lpszClassName = kOverlayClass;
         RegisterClassW(&overlayClass);
@@ -246,6 +246,22 @@ private:
         }
     }
 
+    // A message-only window gets no broadcasts, so the monitor-layout change reaches the
+    // surface through its overlay windows, which are top-level. Posted, not handled here:
+    // the refresh may destroy the very window whose procedure this is.
+    static LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        } else if (msg == WM_DISPLAYCHANGE) {
+            auto* self = reinterpret_cast<Win32Surface*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            HWND window = self ? self->msgWindow_.load() : nullptr;
+            if (window) PostMessageW(window, WM_DISPLAYCHANGE, wParam, lParam);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+
     // --- UI thread only below ---
 
     void UpsertShape(const OverlayShape& shape) {
@@ -280,7 +296,7 @@ private:
             if (w.hwnd == nullptr) {
                 w.hwnd = CreateWindowExW(kOverlayExStyle, kOverlayClass, kOverlayTitle, WS_POPUP, w.area.monitor.left,
                                          w.area.monitor.top, w.area.monitor.Width(), w.area.monitor.Height(), nullptr,
-                                         nullptr, GetModuleHandleW(nullptr), nullptr);
+                                         nullptr, GetModuleHandleW(nullptr), this);
                 if (w.hwnd == nullptr) continue;
             }
             OverlayCanvas canvas;

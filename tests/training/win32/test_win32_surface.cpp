@@ -197,3 +197,28 @@ TEST_F(Win32SurfaceTest, SlotsWithoutBannerOrAudioAnswerPlainly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Once the UI thread's window is gone, callers' threads must not get windows of their
+// own (nothing would pump them), and the surface must still come down.
+TEST(Win32SurfaceAlone, WithoutItsMessageWindowNothingIsDrawnAndTeardownReturns) {
+    ASSERT_TRUE(sv::StartGdiplus());
+    sv_test::ScratchDir dir;
+    auto surface = sv::training::MakeWin32Surface(dir.Path());
+    HWND message = FindWindowExW(HWND_MESSAGE, nullptr, L"SorvaneTrainingMsg", nullptr);
+    ASSERT_NE(message, nullptr);
+    SendMessageW(message, WM_CLOSE, 0, 0);
+    ASSERT_FALSE(IsWindow(message));
+    OverlayShape s;
+    s.id = "late";
+    s.kind = "highlight";
+    s.width = 50;
+    s.height = 50;
+    surface->ShowOverlay(s);
+    EXPECT_EQ(OverlayWindow(), nullptr);
+    surface->ClearOverlays("");
+    surface.reset();
+}
+
+}  // namespace
