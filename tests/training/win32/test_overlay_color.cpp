@@ -31,11 +31,4 @@ TEST(OverlayColor, TextsAndDefaults) {
     for (const Case& c : cases) EXPECT_EQ(ParseOverlayColor(c.text, fallback), c.want) << c.text;
 }
 
-TEST(OverlayColor, KindDefaults) {
-    EXPECT_EQ(sv::training::DefaultOverlayColor("highlight"), 0xFFF59E0Bu);
-    EXPECT_EQ(sv::training::DefaultOverlayColor("ellipse"), 0xFFEF4444u);
-    EXPECT_EQ(sv::training::DefaultOverlayColor("stroke"), 0xFFEF4444u);
-    EXPECT_EQ(sv::training::DefaultOverlayColor("ghost"), 0xFF2563EBu);
-}
-
 }  // namespace

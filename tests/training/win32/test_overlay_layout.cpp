@@ -132,9 +132,6 @@ TEST(OverlayLayout, LabelsStayOnTheCanvas) {
 }
 
 TEST(OverlayLayout, SmallPieces) {
-    EXPECT_FLOAT_EQ(RoundRectDiameter(100, 50, 8), 16);
-    EXPECT_FLOAT_EQ(RoundRectDiameter(10, 1, 8), 1);
-    EXPECT_FLOAT_EQ(DpiScale(14, 144), 21);
     EXPECT_FALSE(CoveredBox({1, 1, 20, 0}, 0, 0).has_value());
     auto box = CoveredBox({-6.5f, 10.2f, 20.1f, 5.5f}, 1280, -200);
     ASSERT_TRUE(box.has_value());

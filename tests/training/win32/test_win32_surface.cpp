@@ -3,11 +3,8 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,22 +46,6 @@ Shot TakeShot() {
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    // For a look by eye: SV_OVERLAY_SHOT names a folder that gets shot-N.bmp files.
-    static int shots = 0;
-    if (const char* dir = std::getenv("SV_OVERLAY_SHOT")) {
-        std::string path = std::string(dir) + "\\shot-" + std::to_string(++shots) + ".bmp";
-        if (FILE* f = std::fopen(path.c_str(), "wb")) {
-            BITMAPFILEHEADER file{};
-            DWORD bytes = static_cast<DWORD>(s.pixels.size() * 4);
-            file.bfType = 0x4D42;
-            file.bfOffBits = sizeof file + sizeof(BITMAPINFOHEADER);
-            file.bfSize = file.bfOffBits + bytes;
-            std::fwrite(&file, sizeof file, 1, f);
-            std::fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, f);
-            std::fwrite(s.pixels.data(), 1, bytes, f);
-            std::fclose(f);
-        }
-    }
     return s;
 }
 
@@ -183,17 +164,6 @@ TEST_F(Win32SurfaceTest, ShapesExpireOnTheirOwn) {
     HWND overlay = OverlayWindow();
     ASSERT_NE(overlay, nullptr);
     EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(overlay); }, std::chrono::seconds(10)));
-}
-
-TEST_F(Win32SurfaceTest, SlotsWithoutBannerOrAudioAnswerPlainly) {
-    EXPECT_FALSE(surface_->GetBannerState().has_value());
-    EXPECT_FALSE(surface_->SetBannerPosition("top-left", std::nullopt).visible);
-    EXPECT_TRUE(surface_->ListVoices(true).empty());
-    sv::training::SpeechOutcome said = surface_->Speak({"halo", "", "id-ID"});
-    EXPECT_FALSE(said.played);
-    EXPECT_FALSE(said.error.empty());
-    EXPECT_FALSE(surface_->IsMuted());
-    EXPECT_DOUBLE_EQ(surface_->GetVolume(), 1.0);
 }
 
 }  // namespace
