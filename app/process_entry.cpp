@@ -18,6 +18,8 @@
 #include "net/tls_stream.h"
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
+#include "training/training_interfaces.h"
+#include "training/win32/win32_surface.h"
 
 namespace sv {
 namespace {
@@ -285,6 +287,10 @@ int RunHostProcess(const std::vector<std::string>& args) {
         ShowFirstInstanceWindow();
         return 0;
     }
+    // The Windows side of training that the Host asks for when training is enabled.
+    TrainingFactories factories;
+    factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
+    SetTrainingFactories(std::move(factories));
     return RunModes(line);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "session/host.h"
+#include "session/screen/screen_capture.h"
 #include "training_fakes.h"
 
 namespace {
@@ -89,6 +90,41 @@ TEST_F(HostWiring, DestroyingTheHostEndsTheSession) {
     auto ev = sink.WaitEvent("session-ended", 0);
     ASSERT_TRUE(ev);
     EXPECT_EQ((*ev)["data"]["reason"], "host shutting down");
+}
+
+}  // namespace
+
+namespace {
+
+// Windows, fonts and GDI+ objects of the training side must go while GDI+ still runs.
+class GdiplusWitnessSurface : public sv_test::FakeSurface {
+public:
+    explicit GdiplusWitnessSurface(std::atomic<int>* seen) : seen_(seen) {}
+    ~GdiplusWitnessSurface() override { seen_->store(sv::HaveJpegEncoder() ? 1 : 0); }
+
+private:
+    std::atomic<int>* seen_;
+};
+
+TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
+    ASSERT_TRUE(sv::StartGdiplus());
+    ASSERT_TRUE(sv::HaveJpegEncoder());
+    std::atomic<int> seen{-1};
+    sv::SetTrainingFactories({[&](const std::string&) {
+                                  return std::unique_ptr<sv::training::ITrainingSurface>(
+                                      new GdiplusWitnessSurface(&seen));
+                              },
+                              nullptr, nullptr});
+    sv_test::ScratchDir dir;
+    sv::HostOptions options;
+    options.dataDir = dir.Path();
+    options.trainingEnabled = 1;
+    auto host = std::make_unique<sv::Host>(options);
+    ASSERT_NE(host->Surface(), nullptr);
+    host.reset();
+    sv::SetTrainingFactories({});
+    sv::SetAuditDirectory("");
+    EXPECT_EQ(seen.load(), 1);
 }
 
 }  // namespace
