@@ -288,9 +288,9 @@ int RunHostProcess(const std::vector<std::string>& args) {
         return 0;
     }
     // The Windows side of training that the Host asks for when training is enabled.
-    TrainingFactories factories;
-    factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
-    SetTrainingFactories(std::move(factories));
+    line.options.trainingFactories.makeSurface = [](const std::string& dataDir) {
+        return training::MakeWin32Surface(dataDir);
+    };
     return RunModes(line);
 }
 

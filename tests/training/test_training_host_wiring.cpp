@@ -110,19 +110,16 @@ TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
     ASSERT_TRUE(sv::StartGdiplus());
     ASSERT_TRUE(sv::HaveJpegEncoder());
     std::atomic<int> seen{-1};
-    sv::SetTrainingFactories({[&](const std::string&) {
-                                  return std::unique_ptr<sv::training::ITrainingSurface>(
-                                      new GdiplusWitnessSurface(&seen));
-                              },
-                              nullptr, nullptr});
     sv_test::ScratchDir dir;
     sv::HostOptions options;
     options.dataDir = dir.Path();
     options.trainingEnabled = 1;
+    options.trainingFactories.makeSurface = [&](const std::string&) {
+        return std::unique_ptr<sv::training::ITrainingSurface>(new GdiplusWitnessSurface(&seen));
+    };
     auto host = std::make_unique<sv::Host>(options);
     ASSERT_NE(host->Surface(), nullptr);
     host.reset();
-    sv::SetTrainingFactories({});
     sv::SetAuditDirectory("");
     EXPECT_EQ(seen.load(), 1);
 }

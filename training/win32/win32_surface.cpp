@@ -107,7 +107,7 @@ public:
     }
 
     void SetMode(uint32_t, bool) override {}
-    void SetStep(int32_t, int32_t, const std::string&) override {}
+    void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
 
     void ShowOverlay(const OverlayShape& shape) override {
         if (RunOnUiThread([&] { UpsertShape(shape); })) FlushDwm();
@@ -123,13 +123,13 @@ public:
 
     void AppendChat(const ChatMessage&) override {}
 
-    SpeechOutcome Speak(const SpeechRequest&) override {
+    SpeechOutcome Speak(const SpeechRequest&, uint32_t) override {
         SpeechOutcome outcome;
         outcome.error = "speech is not available on this host";
         return outcome;
     }
 
-    SpeechOutcome PlayAudio(const AudioClipRequest&) override {
+    SpeechOutcome PlayAudio(const AudioClipRequest&, uint32_t) override {
         SpeechOutcome outcome;
         outcome.error = "audio playback is not available on this host";
         return outcome;
