@@ -160,10 +160,12 @@ int RunModes(CommandLine& line) {
             std::string programData = EnvironmentUtf8(L"PROGRAMDATA", present);
             return ServiceDataDir(present ? programData.c_str() : nullptr);
         }();
-        SetServiceMode(true);
+        line.options.serviceMode = true;
         line.options.trainingEnabled = 0;
     }
 
+    // Audit lines go under the data directory from here on, for the whole run.
+    SetAuditDirectory(line.options.dataDir);
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
     if (!line.noUpdate) {
@@ -249,7 +251,9 @@ int RunHostProcess(const std::vector<std::string>& args) {
         return 1;
     }
     InstallTlsThreadingLocks();
-    if (!StartGdiplus()) {
+    // Declared before the Host is made in RunModes, so it is released after the Host.
+    GdiplusScope gdiplus;
+    if (!gdiplus.Started()) {
         PrintTo(stderr, "GDI+ unavailable\n");
         return 1;
     }

@@ -12,15 +12,12 @@
 
 namespace sv {
 
-// Sockets of handshakes in progress and the number of connection threads still
-// running. Threads keep it alive through their own reference, so the last
-// thread may finish after the server is gone without touching freed memory.
+// Sockets of handshakes in progress; the connection threads themselves are counted
+// by the server's worker group.
 struct LanServer::Connections {
     std::mutex mutex;
-    std::condition_variable idle;
     std::set<SOCKET> handshaking;
     std::set<SOCKET> closedByStop;
-    int active = 0;
     bool stopping = false;
 };
 
@@ -137,13 +134,10 @@ std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<
     return std::make_unique<SecureChannel>(socket, key, kRoleHost);
 }
 
-std::shared_ptr<LanLockout> LanServer::SharedLockout() {
-    static std::shared_ptr<LanLockout> shared = std::make_shared<LanLockout>(TickNow);
-    return shared;
-}
-
-LanServer::LanServer()
-    : lockout_(SharedLockout()), addressSource_(ListPrivateAddresses), connections_(std::make_shared<Connections>()) {}
+LanServer::LanServer(std::shared_ptr<LanLockout> lockout)
+    : lockout_(lockout ? std::move(lockout) : std::make_shared<LanLockout>(TickNow)),
+      addressSource_(ListPrivateAddresses),
+      connections_(std::make_shared<Connections>()) {}
 
 LanServer::~LanServer() { Stop(); }
 
@@ -224,17 +218,7 @@ void LanServer::AcceptLoop(SOCKET listenSocket) {
         }
         BOOL noDelay = TRUE;
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-        {
-            std::lock_guard<std::mutex> c(connections_->mutex);
-            ++connections_->active;
-        }
-        std::shared_ptr<Connections> connections = connections_;
-        std::thread([this, s, connections] {
-            HandleConnection(s);
-            std::lock_guard<std::mutex> c(connections->mutex);
-            --connections->active;
-            connections->idle.notify_all();
-        }).detach();
+        if (!workers_.Start([this, s] { HandleConnection(s); })) closesocket(s);
     }
 }
 
@@ -291,9 +275,9 @@ void LanServer::HandleConnection(SOCKET socket) {
     SetTimeouts(socket, 0, kChannelSendTimeoutMs);
     EnableKeepAlive(socket);
     if (ticketLookup_) {
-        if (onTicketChannel_) onTicketChannel_(channel.release(), controllerId, peer);
+        if (onTicketChannel_) onTicketChannel_(std::move(channel), controllerId, peer);
     } else if (onChannel_) {
-        onChannel_(channel.release());
+        onChannel_(std::move(channel));
     }
 }
 
@@ -306,17 +290,19 @@ void LanServer::Stop() {
         if (t.joinable()) t.join();
     }
     acceptThreads_.clear();
-    std::unique_lock<std::mutex> c(connections_->mutex);
-    connections_->stopping = true;
-    // Closing (not only shutting down) is what reliably wakes a receive that
-    // waits under a time-out; the connection thread learns it through closedByStop.
-    for (SOCKET s : connections_->handshaking) {
-        shutdown(s, SD_BOTH);
-        closesocket(s);
-        connections_->closedByStop.insert(s);
+    {
+        std::lock_guard<std::mutex> c(connections_->mutex);
+        connections_->stopping = true;
+        // Closing (not only shutting down) is what reliably wakes a receive that
+        // waits under a time-out; the connection thread learns it through closedByStop.
+        for (SOCKET s : connections_->handshaking) {
+            shutdown(s, SD_BOTH);
+            closesocket(s);
+            connections_->closedByStop.insert(s);
+        }
+        connections_->handshaking.clear();
     }
-    connections_->handshaking.clear();
-    connections_->idle.wait(c, [this] { return connections_->active == 0; });
+    workers_.Wait();
     listening_.store(0);
 }
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/worker_group.h"
 #include "net/lan_lockout.h"
 #include "net/secure_channel.h"
 
@@ -34,13 +35,17 @@ constexpr uint32_t kChannelSendTimeoutMs = 3000;
 
 class LanServer {
 public:
-    using ChannelCallback = std::function<void(SecureChannel*)>;
+    // The callbacks own the channel they are given.
+    using ChannelCallback = std::function<void(std::unique_ptr<SecureChannel>)>;
     using TicketLookup = std::function<bool(const std::string& ticketId, LanTicket& out)>;
     using TicketChannelCallback =
-        std::function<void(SecureChannel*, const std::string& controllerId, const std::string& peerAddress)>;
+        std::function<void(std::unique_ptr<SecureChannel>, const std::string& controllerId,
+                           const std::string& peerAddress)>;
     using AddressSource = std::function<std::vector<std::string>()>;
 
-    LanServer();
+    // `lockout` is the throttling table; a host passes the one it keeps for its life so a
+    // restarted listener remembers. Without one the server keeps its own.
+    explicit LanServer(std::shared_ptr<LanLockout> lockout = nullptr);
     ~LanServer();  // stops
     LanServer(const LanServer&) = delete;
     LanServer& operator=(const LanServer&) = delete;
@@ -59,12 +64,10 @@ public:
     // The port the last listener bound (differs from Port() when that is 0).
     uint16_t BoundPort() const { return boundPort_.load(); }
 
-    // Seams. By default the process-wide throttling table, 15 s handshake
-    // time-outs and the machine's own addresses are used.
+    // Seams. By default 15 s handshake time-outs and the machine's own addresses.
     void SetLockout(std::shared_ptr<LanLockout> lockout);
     void SetHandshakeTimeoutMs(uint32_t ms) { handshakeTimeoutMs_ = ms; }
     void SetAddressSource(AddressSource source) { addressSource_ = std::move(source); }
-    static std::shared_ptr<LanLockout> SharedLockout();
 
 private:
     struct Connections;  // handshakes in progress, shared with their threads
@@ -90,6 +93,7 @@ private:
     uint32_t handshakeTimeoutMs_ = kHandshakeTimeoutMs;
     AddressSource addressSource_;
     std::shared_ptr<Connections> connections_;
+    WorkerGroup workers_;  // connection threads; Stop waits for every one
 };
 
 // Host side of the proof on an accepted socket; the channel owns the socket on

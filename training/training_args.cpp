@@ -135,12 +135,5 @@ std::string TrimWhitespace(const std::string& text) {
 
 bool IsBlank(const std::optional<std::string>& text) { return !text || TrimWhitespace(*text).empty(); }
 
-std::string AsciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 }  // namespace training
 }  // namespace sv

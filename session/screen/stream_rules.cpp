@@ -65,7 +65,8 @@ int64_t PacingSleepNs(int32_t fps, int64_t elapsedNs) {
 }
 
 bool ShouldSendWholeFrame(const std::vector<uint8_t>& jpeg, const std::vector<uint8_t>& lastSent, int64_t nowNs,
-                          int64_t lastSentNs) {
+                          int64_t lastSentNs, bool keyframeWanted) {
+    if (keyframeWanted) return true;
     return !(jpeg == lastSent && nowNs - lastSentNs < kWholeFrameRepeatNs);
 }
 
@@ -88,19 +89,5 @@ bool WantTilesMode(int32_t controllers, int32_t offCount, size_t acceptors) {
     return watching > 0 && static_cast<int64_t>(acceptors) >= watching;
 }
 
-std::string StreamModeMessage(bool tiles) {
-    nlohmann::ordered_json m;
-    m["type"] = "stream-mode";
-    m["tiles"] = tiles;
-    return m.dump();
-}
-
-std::string ResolutionMessage(int32_t width, int32_t height) {
-    nlohmann::ordered_json m;
-    m["type"] = "resolution";
-    m["width"] = width;
-    m["height"] = height;
-    return m.dump();
-}
 
 }  // namespace sv

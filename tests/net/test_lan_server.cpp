@@ -82,9 +82,9 @@ struct Inbox {
     std::condition_variable cv;
     std::vector<std::unique_ptr<SecureChannel>> channels;
     std::vector<std::pair<std::string, std::string>> ids;  // controller id, peer address
-    void Add(SecureChannel* c, std::string controllerId = {}, std::string peer = {}) {
+    void Add(std::unique_ptr<SecureChannel> c, std::string controllerId = {}, std::string peer = {}) {
         std::lock_guard<std::mutex> lock(mutex);
-        channels.emplace_back(c);
+        channels.push_back(std::move(c));
         ids.emplace_back(std::move(controllerId), std::move(peer));
         cv.notify_all();
     }
@@ -127,7 +127,7 @@ struct LanServerTest : ::testing::Test {
     }
     void StartPassword(const std::string& password) {
         Bytes verifier = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword(password));
-        server->InitForPassword(0, TestSalt(), verifier, [this](SecureChannel* c) { inbox.Add(c); });
+        server->InitForPassword(0, TestSalt(), verifier, [this](std::unique_ptr<SecureChannel> c) { inbox.Add(std::move(c)); });
         server->Start();
         ASSERT_TRUE(server->IsListening());
         ASSERT_NE(server->BoundPort(), 0);
@@ -283,7 +283,7 @@ TEST_F(LanServerTest, StopCutsHandshakesInProgressWithoutCountingThem) {
 }
 
 TEST_F(LanServerTest, ServerWithoutSecretsRefusesEveryone) {
-    server->InitForPassword(0, {}, {}, [this](SecureChannel* c) { inbox.Add(c); });
+    server->InitForPassword(0, {}, {}, [this](std::unique_ptr<SecureChannel> c) { inbox.Add(std::move(c)); });
     server->Start();
     ASSERT_TRUE(server->IsListening());
     SOCKET s = ConnectTo(server->BoundPort());
@@ -309,8 +309,8 @@ struct TicketServerTest : LanServerTest {
                 tickets.erase(it);  // one use
                 return true;
             },
-            [this](SecureChannel* c, const std::string& controllerId, const std::string& peerAddress) {
-                inbox.Add(c, controllerId, peerAddress);
+            [this](std::unique_ptr<SecureChannel> c, const std::string& controllerId, const std::string& peerAddress) {
+                inbox.Add(std::move(c), controllerId, peerAddress);
             });
         server->Start();
         ASSERT_TRUE(server->IsListening());

@@ -17,14 +17,13 @@ using nlohmann::json;
 class HostWiring : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::SetTrainingFactories({[](const std::string&) {
-                                      return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface);
-                                  },
-                                  [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); },
-                                  nullptr});
+        sv::SetAuditDirectory(dir.Path());
         sv::HostOptions options;
         options.dataDir = dir.Path();
         options.trainingEnabled = 1;
+        options.trainingFactories = {
+            [](const std::string&) { return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface); },
+            [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double, double, const std::string&) {
@@ -43,7 +42,6 @@ protected:
     }
     void TearDown() override {
         host.reset();
-        sv::SetTrainingFactories({});
         sv::SetAuditDirectory("");
     }
 

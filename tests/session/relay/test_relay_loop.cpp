@@ -9,6 +9,7 @@
 
 #include "base/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "session/screen/screen_capture.h"
 #include "test_support.h"
 
@@ -17,9 +18,8 @@ namespace {
 class ControllerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
         // Nothing listens on port 1 of the loopback: every connect fails at once.
         options.relayUrl = "ws://127.0.0.1:1/";
         host = std::make_unique<sv::Host>(options);

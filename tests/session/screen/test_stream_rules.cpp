@@ -104,6 +104,8 @@ TEST(WholeFrameRuleTest, IdenticalFramesWaitThreeSeconds) {
     EXPECT_TRUE(sv::ShouldSendWholeFrame(a, a, 13 * s, 10 * s));
     EXPECT_TRUE(sv::ShouldSendWholeFrame(b, a, 10 * s, 10 * s));
     EXPECT_TRUE(sv::ShouldSendWholeFrame(a, {}, 10 * s, 10 * s));
+    // A wanted keyframe goes out at once, though nothing changed on a still screen.
+    EXPECT_TRUE(sv::ShouldSendWholeFrame(a, a, 10 * s, 10 * s, true));
 }
 
 TEST(FlowControlTest, LagIsTheSlowestControllers) {
