@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <chrono>
 #include <vector>
 
 #include "base/worker_group.h"
@@ -27,6 +28,14 @@ struct LanTicket {
     std::vector<uint8_t> salt;
     std::vector<uint8_t> verifier;
     std::string controllerId;
+};
+
+// What bounds one handshake as a whole: a peer that sends a byte now and then, each
+// within a per-read time-out, must not hold a handshake slot for long; and the
+// listener's Stop must be able to end it without closing a socket under it.
+struct HandshakeBounds {
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    const std::atomic<bool>* stop = nullptr;
 };
 
 constexpr int32_t kHandshakeMessageBound = 4096;
@@ -75,7 +84,7 @@ private:
     bool OpenListener(uint32_t addressNetworkOrder);
     void AcceptLoop(SOCKET listenSocket);
     void HandleConnection(SOCKET socket);
-    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key);
+    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key, const HandshakeBounds& bounds);
 
     uint32_t port_ = 0;
     std::vector<uint8_t> salt_;
@@ -102,10 +111,11 @@ std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<
                                                const std::vector<uint8_t>& verifier);
 // The same, giving the 32-byte session key instead of a channel.
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
-                           std::vector<uint8_t>& key);
+                           std::vector<uint8_t>& key, const HandshakeBounds& bounds = HandshakeBounds());
 // Reads one message; refuses a negative length or one above `bound` before
 // reading its body.
-bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound);
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound,
+                          const HandshakeBounds& bounds = HandshakeBounds());
 bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes);
 
 // Dotted IPv4 addresses of this machine's name: the private ones (each once),
