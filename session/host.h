@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -30,6 +31,7 @@
 #include "session/lan/lan_tickets.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
+#include "training/training_records.h"
 
 namespace sv {
 
@@ -50,6 +52,8 @@ struct TrainingFactories {
     std::function<std::unique_ptr<training::ITrainingSurface>(const std::string& dataDir)> makeSurface;
     std::function<std::unique_ptr<training::IUiInspector>()> makeInspector;
     std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
+    // The current foreground window, for the agent's "status" and "start" replies.
+    std::function<std::optional<training::WindowInfo>()> foregroundWindow;
 };
 void SetTrainingFactories(TrainingFactories factories);
 
