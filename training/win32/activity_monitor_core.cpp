@@ -70,6 +70,8 @@ void ActivityMonitorCore::OnTimer(int64_t now) {
     if (interpreter_.flush) PostActivities(interpreter_.flush(now));
 }
 
+// Each task calls a copy of its callback: a callback may end the session and with it the
+// monitor, whose members it must not be running from.
 void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId,
                                      int64_t now) {
     if (hwnd == 0 || objectId != 0 || childId != 0) return;
@@ -80,7 +82,8 @@ void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t obje
         // Described when the task runs: no window query inside the hook.
         worker_.Post([&source, describe, ownPid, hwnd] {
             std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
-            if (window && window->processId != ownPid && source.OnForeground) source.OnForeground(*window);
+            auto onForeground = source.OnForeground;
+            if (window && window->processId != ownPid && onForeground) onForeground(*window);
         });
         return;
     }
@@ -93,7 +96,8 @@ void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t obje
     if (!RememberDialog(hwnd, now)) return;
     worker_.Post([&source, describe, ownPid, hwnd] {
         std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
-        if (window && IsReportableDialog(*window, ownPid) && source.OnDialog) source.OnDialog(*window);
+        auto onDialog = source.OnDialog;
+        if (window && IsReportableDialog(*window, ownPid) && onDialog) onDialog(*window);
     });
 }
 
@@ -102,7 +106,8 @@ void ActivityMonitorCore::NotifyTraineeActive(int64_t now) {
     lastActiveNotice_ = now;
     IActivitySource& source = source_;
     worker_.Post([&source] {
-        if (source.OnTraineeActive) source.OnTraineeActive();
+        auto onTraineeActive = source.OnTraineeActive;
+        if (onTraineeActive) onTraineeActive();
     });
 }
 
@@ -110,7 +115,8 @@ void ActivityMonitorCore::PostActivities(const std::vector<Activity>& activities
     IActivitySource& source = source_;
     for (const Activity& activity : activities) {
         worker_.Post([&source, activity] {
-            if (source.OnActivity) source.OnActivity(activity);
+            auto onActivity = source.OnActivity;
+            if (onActivity) onActivity(activity);
         });
     }
 }

@@ -14,6 +14,7 @@
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
 #include "training/win32/detached_query.h"
+#include "training/win32/focus_relay.h"
 #include "training/win32/uia_com.h"
 #include "training/win32/uia_walk.h"
 #include "training/win32/window_info.h"
@@ -206,30 +207,9 @@ std::optional<WindowInfo> ResolveWindow(const std::string& selector) {
 bool BeginComThread() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
 void EndComThread() { CoUninitialize(); }
 
-// What the focus handler calls, guarded so that stopping waits for a call in progress and
-// no call starts afterwards; UI Automation may deliver on several threads at once.
-struct FocusTarget {
-    std::mutex mutex;
-    bool active = true;
-    std::function<void(const UiElement&)> onFocus;
-    uint32_t ownProcessId = 0;
-
-    void Deliver(uia::IElement* element) {
-        std::optional<UiElement> described = DescribeElement(element);
-        if (!described || described->processId == ownProcessId) return;
-        std::lock_guard<std::mutex> lock(mutex);
-        if (active && onFocus) onFocus(*described);
-    }
-    void Deactivate() {
-        std::lock_guard<std::mutex> lock(mutex);
-        active = false;
-        onFocus = nullptr;
-    }
-};
-
 class FocusHandler final : public uia::IFocusChangedEventHandler {
 public:
-    explicit FocusHandler(std::shared_ptr<FocusTarget> target) : target_(std::move(target)) {}
+    explicit FocusHandler(std::shared_ptr<FocusRelay> relay) : relay_(std::move(relay)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
@@ -249,7 +229,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE HandleFocusChangedEvent(uia::IElement* sender) override {
         try {
-            target_->Deliver(sender);
+            relay_->Deliver(DescribeElement(sender));
         } catch (...) {
         }
         return S_OK;
@@ -257,7 +237,7 @@ public:
 
 private:
     std::atomic<ULONG> refs_{1};
-    std::shared_ptr<FocusTarget> target_;
+    std::shared_ptr<FocusRelay> relay_;
 };
 
 class UiaInspector : public IUiInspector {
@@ -279,10 +259,9 @@ public:
             std::lock_guard<std::mutex> stopLock(stopMutex_);
             stop_ = false;
         }
-        auto target = std::make_shared<FocusTarget>();
-        target->onFocus = OnFocus;  // taken now: the handler never reads the member
-        target->ownProcessId = GetCurrentProcessId();
-        focusThread_ = std::thread(&UiaInspector::FocusThreadMain, this, target);
+        // The callback is taken now: delivery threads never read the member.
+        auto relay = std::make_shared<FocusRelay>(OnFocus, GetCurrentProcessId());
+        focusThread_ = std::thread(&UiaInspector::FocusThreadMain, this, relay);
     }
 
     void StopFocusTracking() override {
@@ -313,25 +292,25 @@ public:
     }
 
 private:
-    void FocusThreadMain(std::shared_ptr<FocusTarget> target) {
+    void FocusThreadMain(std::shared_ptr<FocusRelay> relay) {
         const bool comReady = BeginComThread();
         {
             Com<uia::IAutomation> automation = CreateUiAutomation();
             if (!automation) {
                 WriteAuditLine("training-uia", "focus handler: UI Automation unavailable", "");
             } else {
-                FocusHandler* handler = new FocusHandler(target);
+                FocusHandler* handler = new FocusHandler(relay);
                 const HRESULT hr = automation->AddFocusChangedEventHandler(nullptr, handler);
                 if (FAILED(hr)) {
                     WriteAuditLine("training-uia", "focus handler: hr=" + std::to_string(static_cast<long>(hr)), "");
                 }
                 WaitForStop();
                 if (SUCCEEDED(hr)) automation->RemoveFocusChangedEventHandler(handler);
-                target->Deactivate();
+                relay->Close();
                 handler->Release();
             }
         }
-        target->Deactivate();
+        relay->Close();
         if (comReady) EndComThread();
     }
 

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <future>
+#include <set>
+
 #include "base/text_encoding.h"
 #include "training/win32/activity_monitor.h"
 #include "training/win32/uia_inspector.h"
@@ -81,30 +84,64 @@ TEST(WindowInfo, TreeQueriesNeverNameThisProcessOrAnOverflowingHandle) {
     }
 }
 
-int ThreadsOfThisProcess() {
+std::set<DWORD> ThreadsOfThisProcess() {
+    std::set<DWORD> ids;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    int n = 0;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
     }
     CloseHandle(snap);
+    return ids;
+}
+
+// Threads that run now and did not before (threads of earlier tests may still be leaving).
+size_t NewThreads(const std::set<DWORD>& before) {
+    size_t n = 0;
+    for (DWORD id : ThreadsOfThisProcess()) n += before.count(id) ? 0 : 1;
     return n;
 }
 
 TEST(ActivityMonitor, StartsOneHookThreadAndOneWorkerAndJoinsThem) {
     std::unique_ptr<IActivitySource> monitor = MakeActivityMonitor();
-    const int before = ThreadsOfThisProcess();
+    const std::set<DWORD> before = ThreadsOfThisProcess();
     monitor->Stop();  // never started: nothing happens
-    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    EXPECT_EQ(NewThreads(before), 0u);
     monitor->Start();
     monitor->Start();
-    EXPECT_EQ(ThreadsOfThisProcess(), before + 2);
+    EXPECT_EQ(NewThreads(before), 2u);
     monitor->Stop();
-    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    EXPECT_EQ(NewThreads(before), 0u);
     monitor->Start();  // a stopped monitor starts again; the destructor stops it
-    EXPECT_EQ(ThreadsOfThisProcess(), before + 2);
+    EXPECT_EQ(NewThreads(before), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ActivityMonitor, ACallbackMayDestroyItsOwnMonitor) {
+    ActivityInterpreter interpreter;
+    interpreter.flush = [](int64_t) {
+        return std::vector<Activity>{{"keyboard", "typing", {}, {}, "", 1}};
+    };
+    std::unique_ptr<IActivitySource> monitor = MakeActivityMonitor(interpreter);
+    std::promise<std::string> outcome;
+    std::atomic<bool> once{false};
+    monitor->OnActivity = [&](const Activity&) {
+        if (once.exchange(true)) return;
+        try {
+            monitor.reset();  // the session ends from inside the monitor's own callback
+            outcome.set_value("destroyed");
+        } catch (const std::exception& e) {
+            outcome.set_value(e.what());
+        }
+    };
+    monitor->Start();
+    std::future<std::string> result = outcome.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), "destroyed");
 }
 
 }  // namespace
