@@ -28,6 +28,15 @@ def test_hooks_report_real_input_and_ignore_injected_input(processes):
     assert reported == ["button left 250 200", "key 66"]
 
 
+def test_two_monitors_each_hear_their_own_hooks(processes):
+    probe = processes(["Sorvane probe dua", "2"], exe=PROBE)
+    wait_until(lambda: "injected" in lines_of(probe), timeout=60, message="the probe's injected input")
+    xdotool("mousemove", "260", "210", "key", "c")
+    wait_until(lambda: {"1 key 67", "2 key 67"} <= set(lines_of(probe)), timeout=30, message="both monitors")
+    reported = sorted(line for line in lines_of(probe) if " key " in line or " button " in line)
+    assert reported == ["1 key 67", "2 key 67"]
+
+
 def test_uia_tree_names_the_window_then_asks_ui_automation(processes):
     probe = processes(["Sorvane pohon uji"], exe=PROBE)
     wait_until(lambda: "ready" in lines_of(probe), timeout=60, message="the probe window")

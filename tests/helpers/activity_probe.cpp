@@ -1,12 +1,16 @@
-// A titled window with a button, watched by a real activity monitor whose interpreter prints
-// what reaches it, one line each, in the order the hooks saw it:
-//   "button <name> <x> <y>", "key <vk>", "foreground <title>"
+// A titled window with a button, watched by real activity monitors whose interpreters print
+// what reaches them, one line each, in the order the hooks saw it, after the monitor's
+// number when there are several:
+//   "[<n> ]button <name> <x> <y>", "[<n> ]key <vk>"
 // After "ready" it injects a left click at (5, 5) and the key F9 through SendInput, as the
-// host's remote input would, and prints "injected"; the monitor must not report those.
-//   activity_probe.exe "<title>"
+// host's remote input would, and prints "injected"; the monitors must not report those.
+//   activity_probe.exe "<title>" [monitors]
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
 #include <mutex>
 #include <string>
 
@@ -43,18 +47,22 @@ void InjectClickAndKey() {
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
-    sv::training::ActivityInterpreter interpreter;
-    interpreter.buttonDown = [](const std::string& button, int32_t x, int32_t y, int64_t) {
-        Line("button " + button + " " + std::to_string(x) + " " + std::to_string(y));
-        return std::vector<sv::training::Activity>{};
-    };
-    interpreter.keyDown = [](uint32_t vk, bool, bool, bool, int64_t) {
-        Line("key " + std::to_string(vk));
-        return std::vector<sv::training::Activity>{};
-    };
-    std::unique_ptr<sv::training::IActivitySource> monitor = sv::training::MakeActivityMonitor(interpreter);
-    monitor->OnForeground = [](const sv::training::WindowInfo& w) { Line("foreground " + w.title); };
-    monitor->Start();
+    const int count = argc > 2 ? std::atoi(argv[2]) : 1;
+    std::vector<std::unique_ptr<sv::training::IActivitySource>> monitors;
+    for (int i = 1; i <= count; ++i) {
+        const std::string prefix = count > 1 ? std::to_string(i) + " " : "";
+        sv::training::ActivityInterpreter interpreter;
+        interpreter.buttonDown = [prefix](const std::string& button, int32_t x, int32_t y, int64_t) {
+            Line(prefix + "button " + button + " " + std::to_string(x) + " " + std::to_string(y));
+            return std::vector<sv::training::Activity>{};
+        };
+        interpreter.keyDown = [prefix](uint32_t vk, bool, bool, bool, int64_t) {
+            Line(prefix + "key " + std::to_string(vk));
+            return std::vector<sv::training::Activity>{};
+        };
+        monitors.push_back(sv::training::MakeActivityMonitor(interpreter));
+        monitors.back()->Start();
+    }
 
     WNDCLASSW wc{};
     wc.lpfnWndProc = DefWindowProcW;
@@ -77,6 +85,5 @@ int main(int argc, char** argv) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    monitor->Stop();
     return 0;
 }

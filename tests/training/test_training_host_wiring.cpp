@@ -21,7 +21,12 @@ protected:
                                       return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface);
                                   },
                                   [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); },
-                                  nullptr});
+                                  nullptr, [] {
+                                      sv::training::WindowInfo w;
+                                      w.hwnd = 0x42;
+                                      w.title = "Kalkulator";
+                                      return std::optional<sv::training::WindowInfo>(w);
+                                  }});
         sv::HostOptions options;
         options.dataDir = dir.Path();
         options.trainingEnabled = 1;
@@ -62,7 +67,11 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
     // A non-string id is dropped at the message boundary, not answered.
     host->DispatchMessage(R"({"type":"training-request","id":5,"op":"hello"})");
     host->DispatchMessage(R"({"type":"training-request","id":"after","op":"status"})");
-    ASSERT_TRUE(sink.WaitReply("after"));
+    auto status = sink.WaitReply("after");
+    ASSERT_TRUE(status);
+    // The Host passes the foreground-window lookup it was given on to the agent.
+    EXPECT_EQ((*status)["data"]["foreground"]["title"], "Kalkulator");
+    EXPECT_EQ((*status)["data"]["foreground"]["hwnd"], 0x42);
     for (auto& t : sink.Texts()) EXPECT_EQ(t.find("\"id\":5"), std::string::npos);
 }
 

@@ -47,12 +47,22 @@ WindowQueries SystemWindowQueries() {
     return q;
 }
 
-// Set once per process start-up and never signalled twice; shared with the hook thread so a
-// Start that stopped waiting leaves it valid.
-struct ReadySignal {
+// What the hook thread tells its starter; shared with the thread so that a Start that
+// stopped waiting leaves it valid.
+struct HookThreadSignal {
     std::mutex mutex;
     std::condition_variable cv;
-    bool ready = false;
+    bool ready = false;  // hooks installed, message queue in place
+    DWORD threadId = 0;
+
+    void Set(DWORD id) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ready = true;
+            threadId = id;
+        }
+        cv.notify_all();
+    }
 };
 
 class ActivityMonitor : public IActivitySource {
@@ -72,23 +82,24 @@ public:
         std::lock_guard<std::mutex> lock(stateMutex_);
         if (hookThread_.joinable()) return;
         worker_.Start([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
-        auto ready = std::make_shared<ReadySignal>();
-        hookThreadId_.store(0);
-        hookThread_ = std::thread(&ActivityMonitor::HookThreadMain, this, ready);
-        std::unique_lock<std::mutex> wait(ready->mutex);
-        ready->cv.wait_for(wait, std::chrono::milliseconds(5000), [&] { return ready->ready; });
+        signal_ = std::make_shared<HookThreadSignal>();
+        hookThread_ = std::thread(&ActivityMonitor::HookThreadMain, this, signal_);
+        std::unique_lock<std::mutex> wait(signal_->mutex);
+        signal_->cv.wait_for(wait, std::chrono::milliseconds(5000), [&] { return signal_->ready; });
     }
 
     void Stop() override {
         std::lock_guard<std::mutex> lock(stateMutex_);
         if (!hookThread_.joinable()) return;
-        // The thread may not have made its message queue yet: keep asking until it leaves.
-        for (;;) {
-            DWORD id = hookThreadId_.load();
-            if (id != 0 && PostThreadMessageW(id, WM_QUIT, 0, 0)) break;
-            if (hookLoopEnded_.load()) break;
-            std::this_thread::yield();
+        DWORD id = 0;
+        {
+            // The thread signals as soon as its queue exists, even when a hook failed; a
+            // quit posted before that would be lost.
+            std::unique_lock<std::mutex> wait(signal_->mutex);
+            signal_->cv.wait(wait, [&] { return signal_->ready; });
+            id = signal_->threadId;
         }
+        PostThreadMessageW(id, WM_QUIT, 0, 0);
         hookThread_.join();
         worker_.Stop();
     }
@@ -119,13 +130,11 @@ private:
                                     childId, NowMs());
     }
 
-    void HookThreadMain(std::shared_ptr<ReadySignal> ready) {
+    void HookThreadMain(std::shared_ptr<HookThreadSignal> signal) {
         // The hook procedures run on this thread only: each hook thread drives its own monitor.
         t_monitor = this;
-        hookLoopEnded_.store(false);
         MSG msg;
         PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-        hookThreadId_.store(GetCurrentThreadId());
 
         HINSTANCE module = GetModuleHandleW(nullptr);
         HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, MouseHookProc, module, 0);
@@ -144,11 +153,7 @@ private:
                            "");
         }
         UINT_PTR timer = SetTimer(nullptr, 0, 250, nullptr);
-        {
-            std::lock_guard<std::mutex> lock(ready->mutex);
-            ready->ready = true;
-        }
-        ready->cv.notify_all();
+        signal->Set(GetCurrentThreadId());
 
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             if (msg.message == WM_TIMER) core_.OnTimer(NowMs());
@@ -163,13 +168,11 @@ private:
             if (hook != nullptr) UnhookWinEvent(hook);
         }
         t_monitor = nullptr;
-        hookLoopEnded_.store(true);
     }
 
     std::mutex stateMutex_;
     std::thread hookThread_;
-    std::atomic<DWORD> hookThreadId_{0};
-    std::atomic<bool> hookLoopEnded_{false};
+    std::shared_ptr<HookThreadSignal> signal_;
     CallbackWorker worker_;
     ActivityMonitorCore core_;
 };
