@@ -4,8 +4,10 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -39,6 +41,15 @@ std::string NameOfControlType(int id) {
         "HeaderItem", "Table",   "TitleBar",   "Separator", "SemanticZoom", "AppBar"};
     if (id < 50000 || id > 50040) return "Custom";
     return kNames[id - 50000];
+}
+
+// A provider may report any rectangle; sizes beyond 32 bits are held at the limit.
+Box BoxFromRect(const RECT& r) {
+    auto clamp = [](int64_t v) {
+        return static_cast<int32_t>(std::min<int64_t>(v, std::numeric_limits<int32_t>::max()));
+    };
+    return Box{r.left, r.top, clamp(static_cast<int64_t>(r.right) - r.left),
+               clamp(static_cast<int64_t>(r.bottom) - r.top)};
 }
 
 // Owns one reference to a COM object.
@@ -123,9 +134,8 @@ CachedNode ReadCachedNode(uia::IElement* e) {
     node.controlType = NameOfControlType(node.controlTypeId);
     RECT r{};
     if (SUCCEEDED(e->get_CachedBoundingRectangle(&r))) {
-        const int64_t w = static_cast<int64_t>(r.right) - r.left;
-        const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
-        if (w > 0 || h >= 1) node.rect = Box{r.left, r.top, static_cast<int32_t>(w), static_cast<int32_t>(h)};
+        const Box box = BoxFromRect(r);
+        if (box.width > 0 || box.height >= 1) node.rect = box;
     }
     BOOL flag = FALSE;
     if (SUCCEEDED(e->get_CachedIsOffscreen(&flag))) node.offscreen = flag != FALSE;
@@ -147,10 +157,9 @@ CachedNode ReadCachedNode(uia::IElement* e) {
 std::optional<Box> CurrentBox(uia::IElement* e) {
     RECT r{};
     if (FAILED(e->get_CurrentBoundingRectangle(&r))) return std::nullopt;
-    const int64_t w = static_cast<int64_t>(r.right) - r.left;
-    const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
-    if (w < 1 && h < 1) return std::nullopt;
-    return Box{r.left, r.top, static_cast<int32_t>(w), static_cast<int32_t>(h)};
+    const Box box = BoxFromRect(r);
+    if (box.width < 1 && box.height < 1) return std::nullopt;
+    return box;
 }
 
 std::optional<UiElement> DescribeElement(uia::IElement* e) {
