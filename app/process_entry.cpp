@@ -19,7 +19,10 @@
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
 #include "training/training_interfaces.h"
+#include "training/win32/activity_monitor.h"
+#include "training/win32/uia_inspector.h"
 #include "training/win32/win32_surface.h"
+#include "training/win32/window_info.h"
 
 namespace sv {
 namespace {
@@ -97,6 +100,32 @@ int RunFetch(const CommandLine& line) {
     return 0;
 }
 
+// "--uia-tree <window>": one window's element tree, deeper and larger than the agent's default.
+int RunUiaTree(const std::string& window) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    training::WindowTreeQuery query;
+    query.window = window;
+    query.depth = 8;
+    query.maxNodes = 400;
+    std::pair<nlohmann::json, std::string> answer = inspector->QueryTree(query, 20000);
+    if (!answer.second.empty()) {
+        PrintTo(stdout, "error: " + answer.second + "\n");
+        return 1;
+    }
+    PrintTo(stdout, answer.first.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    return 0;
+}
+
+// "--uia-focus <seconds>": every focus change in another program, one line each.
+int RunUiaFocus(const std::string& seconds) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    inspector->OnFocus = PrintFocusedElement;
+    inspector->StartFocusTracking();
+    Sleep(static_cast<DWORD>(UiaFocusSeconds(seconds)) * 1000);
+    inspector->StopFocusTracking();
+    return 0;
+}
+
 // Returns -1 when no one-shot was asked for, else the process exit code.
 int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     switch (SelectOneShot(line, args)) {
@@ -121,9 +150,9 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         return pass ? 0 : 1;
     }
     case OneShot::UiaTree:
-        return NotInThisBuild("--uia-tree");
+        return RunUiaTree(FindUiaCommand(args).value);
     case OneShot::UiaFocus:
-        return NotInThisBuild("--uia-focus");
+        return RunUiaFocus(FindUiaCommand(args).value);
     case OneShot::CheckUpdate:
         return NotInThisBuild("--check-update");
     }
@@ -168,6 +197,13 @@ int RunModes(CommandLine& line) {
 
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
+    // The Windows side of training that the Host asks for when training is enabled.
+    TrainingFactories& factories = line.options.trainingFactories;
+    factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
+    factories.makeInspector = [] { return training::MakeUiaInspector(); };
+    factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
+    factories.foregroundWindow = training::ForegroundWindowInfo;
+
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
     if (!line.noUpdate) {
@@ -288,9 +324,6 @@ int RunHostProcess(const std::vector<std::string>& args) {
         return 0;
     }
     // The Windows side of training that the Host asks for when training is enabled.
-    line.options.trainingFactories.makeSurface = [](const std::string& dataDir) {
-        return training::MakeWin32Surface(dataDir);
-    };
     return RunModes(line);
 }
 

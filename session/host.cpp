@@ -98,6 +98,7 @@ void Host::InitTraining() {
     hooks.screenOrigin = [] {
         return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
     };
+    hooks.foregroundWindow = factories.foregroundWindow;
     std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
     hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
     hooks.clock = [] { return NowMilliseconds(); };

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -35,6 +36,7 @@
 #include "session/screen/stream_thread.h"
 #include "session/screen/tile_encoder.h"
 #include "session/tools/file_transfer.h"
+#include "training/training_records.h"
 
 namespace sv {
 

@@ -24,7 +24,12 @@ protected:
         options.trainingEnabled = 1;
         options.trainingFactories = {
             [](const std::string&) { return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface); },
-            [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr};
+            [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr, [] {
+                sv::training::WindowInfo w;
+                w.hwnd = 0x42;
+                w.title = "Kalkulator";
+                return std::optional<sv::training::WindowInfo>(w);
+            }};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double, double, const std::string&) {
@@ -61,7 +66,11 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
     // A non-string id is dropped at the message boundary, not answered.
     host->DispatchMessage(R"({"type":"training-request","id":5,"op":"hello"})");
     host->DispatchMessage(R"({"type":"training-request","id":"after","op":"status"})");
-    ASSERT_TRUE(sink.WaitReply("after"));
+    auto status = sink.WaitReply("after");
+    ASSERT_TRUE(status);
+    // The Host passes the foreground-window lookup it was given on to the agent.
+    EXPECT_EQ((*status)["data"]["foreground"]["title"], "Kalkulator");
+    EXPECT_EQ((*status)["data"]["foreground"]["hwnd"], 0x42);
     for (auto& t : sink.Texts()) EXPECT_EQ(t.find("\"id\":5"), std::string::npos);
 }
 
