@@ -41,6 +41,4 @@ private:
     std::vector<ZipEntry> entries_;
 };
 
-constexpr size_t kMaxZipEntries = 65535;
-
 }  // namespace sv

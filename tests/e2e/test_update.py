@@ -185,15 +185,8 @@ REFUSALS = {
     "checksum in upper case": lambda api: (api.package(FILES), "upper", "download+checksum: FAIL"),
     "package cut short": lambda api: (api.package(FILES)[:-40], None, "download+stage+verify: FAIL"),
     "signed with another key": lambda api: (other_key_package(api), None, "download+stage+verify: FAIL"),
-    "file not in the manifest": lambda api: (api.package(FILES, extra=[("extra.dll", b"x")]), None,
-                                             "download+stage+verify: FAIL"),
-    "listed file missing": lambda api: (api.package(FILES[:1], manifest={
-        "sorvane-host-win7.exe": hashlib.sha256(b"MZ new host").hexdigest(),
-        "gone.dll": hashlib.sha256(b"gone").hexdigest()}), None, "download+stage+verify: FAIL"),
     "name leaving the staging folder": lambda api: (api.package(FILES + [("..\\..\\escaped.txt", b"x")]), None,
                                                     "download+stage+verify: FAIL"),
-    "drive-relative name": lambda api: (api.package(FILES + [("C:escaped.txt", b"x")]), None,
-                                        "download+stage+verify: FAIL"),
 }
 
 
