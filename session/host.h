@@ -26,6 +26,7 @@
 #include "session/host_options.h"
 #include "net/websocket_client.h"
 #include "session/tools/file_transfer.h"
+#include "session/tools/tool_slots.h"
 #include "session/input/input_injection.h"
 #include "session/lan/lan_tickets.h"
 #include "session/screen/screen_capture.h"
@@ -273,6 +274,7 @@ private:
     std::function<uint64_t()> transferClock_ = [] { return static_cast<uint64_t>(GetTickCount64()); };
     bool transferSweeperRunning_ = false;
     std::condition_variable transferWake_;
+    ToolSlots toolSlots_;  // remote-tool requests running at once
 
     // 9. LAN direct
     std::unique_ptr<LanServer> lanServer_;

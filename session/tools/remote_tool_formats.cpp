@@ -158,12 +158,9 @@ std::string FsListResultJson(const std::string& id, const std::string& path, con
     return DumpReply({{"type", "fs-list-result"}, {"id", id}, {"path", path}, {"entries", listing.entries}});
 }
 
-std::string FsListErrorJson(const std::string& id, const std::string& path) {
-    return DumpReply({{"type", "fs-list-result"},
-                      {"id", id},
-                      {"path", path},
-                      {"entries", json::array()},
-                      {"error", "directory not found"}});
+std::string FsListErrorJson(const std::string& id, const std::string& path, const std::string& error) {
+    return DumpReply(
+        {{"type", "fs-list-result"}, {"id", id}, {"path", path}, {"entries", json::array()}, {"error", error}});
 }
 
 std::string LogResultJson(const std::string& id, const std::string& text) {
@@ -184,6 +181,18 @@ std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uin
 
 std::string FileEndJson(const std::string& transferId) {
     return DumpReply({{"type", "file-end"}, {"id", transferId}});
+}
+
+std::string FileErrorJson(const std::string& transferId, const std::string& error) {
+    return DumpReply({{"type", "file-error"}, {"id", transferId}, {"error", error}});
+}
+
+std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,
+                            const std::string& error) {
+    if (type == "exec-request") return ExecResultJson(id, -1, "", error);
+    if (type == "fs-list") return FsListErrorJson(id, path, error);
+    if (type == "fs-read" || type == "log-tail") return LogErrorJson(id, error);
+    return std::string();
 }
 
 }  // namespace sv

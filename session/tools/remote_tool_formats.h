@@ -70,11 +70,21 @@ std::string DumpReply(const nlohmann::json& reply);
 
 std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::string& out, const std::string& err);
 std::string FsListResultJson(const std::string& id, const std::string& path, const DirListing& listing);
-std::string FsListErrorJson(const std::string& id, const std::string& path);
+std::string FsListErrorJson(const std::string& id, const std::string& path,
+                            const std::string& error = "directory not found");
 std::string LogResultJson(const std::string& id, const std::string& text);
 std::string LogErrorJson(const std::string& id, const std::string& error);
 std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size);
 std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length);
 std::string FileEndJson(const std::string& transferId);
+// Ends a transfer that broke off: the receiver drops what it got instead of waiting for
+// its "file-end".
+std::string FileErrorJson(const std::string& transferId, const std::string& error);
+
+// The answer to a tool request of `type` ("exec-request", "fs-list", "fs-read",
+// "log-tail") refused at once with `error`: the reply type that request would get, in its
+// failure form. Empty for any other type.
+std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,
+                            const std::string& error);
 
 }  // namespace sv

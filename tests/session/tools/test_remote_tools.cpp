@@ -7,6 +7,7 @@
 
 #include "session/tools/file_transfer.h"
 #include "session/tools/remote_tool_formats.h"
+#include "session/tools/tool_slots.h"
 
 namespace {
 
@@ -119,6 +120,8 @@ TEST(Replies, ShapesAreExact) {
     const uint8_t hi[] = {'h', 'i'};
     EXPECT_EQ(sv::FileChunkJson("1-2", 3, hi, 2), R"({"data":"aGk=","id":"1-2","seq":3,"type":"file-chunk"})");
     EXPECT_EQ(sv::FileEndJson("1-2"), R"({"id":"1-2","type":"file-end"})");
+    EXPECT_EQ(sv::FileErrorJson("1-2", "cannot read file"),
+              R"({"error":"cannot read file","id":"1-2","type":"file-error"})");
     sv::DirListing listing;
     listing.Add("sub", true, 0, "2024-01-02 03:04");
     EXPECT_EQ(sv::FsListResultJson("l2", "C:\\", listing),
@@ -153,6 +156,37 @@ TEST(DirListing, StopsAtTheCap) {
 TEST(ModifiedTime, IsZeroPadded) {
     EXPECT_EQ(sv::FormatModifiedTime(2024, 3, 7, 9, 5), "2024-03-07 09:05");
     EXPECT_EQ(sv::FormatModifiedTime(1999, 12, 31, 23, 59), "1999-12-31 23:59");
+}
+
+TEST(Replies, ARefusedRequestGetsItsOwnReplyTypeWithTheError) {
+    struct Case {
+        const char* type;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"exec-request", R"({"exitCode":-1,"id":"q","stderr":"busy","stdout":"","type":"exec-result"})"},
+        {"fs-list", R"({"entries":[],"error":"busy","id":"q","path":"C:\\x","type":"fs-list-result"})"},
+        {"fs-read", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
+        {"log-tail", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
+        {"clipboard", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sv::ToolRefusalJson(c.type, "q", "C:\\x", "busy"), c.expected) << c.type;
+}
+
+TEST(ToolSlots, AtMostTheCapAreTakenAndTheLastCopyGivesASlotBack) {
+    sv::ToolSlots slots(2);
+    sv::ToolSlots::Slot a = slots.TryTake();
+    sv::ToolSlots::Slot b = slots.TryTake();
+    ASSERT_TRUE(a && b);
+    EXPECT_FALSE(slots.TryTake());
+    EXPECT_EQ(slots.InUse(), 2u);
+    sv::ToolSlots::Slot copy = a;  // the worker's copy
+    a.reset();
+    EXPECT_FALSE(slots.TryTake());  // still held by the copy
+    copy.reset();
+    EXPECT_EQ(slots.InUse(), 1u);
+    EXPECT_TRUE(slots.TryTake());  // taken and given straight back
+    EXPECT_EQ(slots.InUse(), 1u);
 }
 
 }  // namespace
