@@ -32,7 +32,7 @@ e2e: build
 	@bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 -m pytest -q tests/e2e $(PYTEST_ARGS)
 
 test: build
-	@bash scripts/with-display.sh bash scripts/run-tests.sh
+	@JOBS=$(JOBS) bash scripts/with-display.sh bash scripts/run-tests.sh
 
 bench: build
 	@cmake --build $(BUILD_DIR) --target bench_stream -j$(JOBS)
