@@ -3,7 +3,7 @@
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
-(cd "$BUILD" && ctest --output-on-failure -j"$(nproc)")
+(cd "$BUILD" && ctest --output-on-failure -j"${JOBS:-$(nproc)}")
 unit=$?
 # End-to-end tests mostly wait on Wine and the peers: run files side by side.
 workers=$(( $(nproc) < 4 ? 3 : 4 ))
