@@ -117,7 +117,7 @@ void Host::Stop() {
     stop_.exchange(true);
     stream_.ClearRunning();
     relay_.AbortSocket();
-    media_.AbortSocket();
+    media_.Abort();
 }
 
 void Host::EndSessionLocally() {
@@ -157,7 +157,7 @@ Host::~Host() {
     if (server) server->Stop();  // its callbacks hand channels to this Host: none after this
     channels_.ShutdownAll();
     relay_.AbortSocket();
-    media_.AbortSocket();
+    media_.Abort();
     StopStreaming();
     workers_.Wait();
 

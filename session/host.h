@@ -30,6 +30,7 @@
 #include "session/input/input_injection.h"
 #include "session/lan/lan_channels.h"
 #include "session/lan/lan_tickets.h"
+#include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/stream_thread.h"
@@ -255,15 +256,7 @@ private:
     WebSocketClient relay_;
 
     // 3. Media connection
-    WebSocketClient media_;
-    std::atomic<bool> mediaAttached_{false};
-    std::atomic<uint32_t> mediaGeneration_{0};
-    // A media thread holds mediaOwnerMutex_ from its connect to its disconnect, so two
-    // generations never use the one media connection at once; mediaOwner_ (under
-    // mediaStateMutex_) names the generation holding it, so a newer one can kick it out.
-    std::mutex mediaOwnerMutex_;
-    std::mutex mediaStateMutex_;
-    uint32_t mediaOwner_ = 0;
+    MediaLink media_{[this] { return stop_.load(); }};
 
     // 4. Controllers (own mutex); stream-mode announcements are decided and sent one at
     // a time under announceMutex_, each from the set as it is then.

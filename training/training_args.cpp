@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/json_fields.h"
 #include "training/training_json.h"
 
 namespace sv {
@@ -10,12 +11,7 @@ namespace training {
 
 using nlohmann::json;
 
-const json* FindArg(const json& args, const char* key) {
-    if (!args.is_object()) return nullptr;
-    auto it = args.find(key);
-    if (it == args.end()) return nullptr;
-    return &*it;
-}
+const json* FindArg(const json& args, const char* key) { return JsonMember(args, key); }
 
 std::optional<std::string> ArgString(const json& args, const char* key) {
     const json* v = FindArg(args, key);
