@@ -192,7 +192,7 @@ void Host::OnStreamControl(const IncomingMessage& m) { ApplyStreamControl(m.body
 
 void Host::OnStreamPrefs(const IncomingMessage& m) {
     int32_t maxWidth = 0;
-    if (ReadPrefsMaxWidth(m.body, maxWidth)) maxWidth_.exchange(maxWidth);
+    if (ReadPrefsMaxWidth(m.body, maxWidth)) settings_.SetMaxWidth(maxWidth);
     ApplyStreamPrefs(m.from, m.body.value("tiles", false));
 }
 
