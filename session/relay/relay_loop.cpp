@@ -188,6 +188,8 @@ void Host::TearDownRelayPass() {
     // longer counts. Their late leaves belong to this pass and count in no other.
     channels_.ShutdownAll();
     controllers_.Clear();
+    // A peer admitted while the channels went down was counted in the ended pass.
+    channels_.ShutdownPeersOutside(controllers_.Pass());
     connectedControllers_.store(0);
     ReconcileStream();  // a peer that joined during the tear-down no longer counts
     ReleaseInputBlock(inputState_);
