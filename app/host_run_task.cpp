@@ -1,6 +1,7 @@
 #include "app/host_run_task.h"
 
 #include <exception>
+#include <optional>
 
 #include "base/audit_log.h"
 #include "app/enrollment.h"
@@ -53,57 +54,26 @@ int HostRunTask::operator()() const {
     return runner_.runClassic();
 }
 
-int HostRunTask::EnrolAndRun() const {
-    if (token_.empty() || name_.empty()) {
-        Print(io_.err, "--enroll needs a token and a name\n");
-        return 1;
-    }
-    int32_t deviceId = 0;
-    std::string deviceSecret;
-    try {
-        const std::string answer =
-            io_.postJson(options_.apiBase + kEnrollPath, BuildEnrollRequest(token_, name_), options_.caBundlePath);
-        const EnrollAnswer read = ReadEnrollAnswer(answer);
-        switch (read.outcome) {
-        case EnrollAnswer::Outcome::NoResponse:
-            Print(io_.err, "enroll failed (no response)\n");
-            return 1;
-        case EnrollAnswer::Outcome::Refused:
-            Print(io_.err, "enroll failed: " + answer + "\n");
-            return 1;
-        case EnrollAnswer::Outcome::BadResponse:
-            Print(io_.err, "enroll failed: bad response\n");
-            return 1;
-        case EnrollAnswer::Outcome::Enrolled:
-            break;
-        }
-        const std::string record = BuildDeviceRecord(read.deviceId, read.deviceSecret, options_.apiBase);
-        if (!WriteTextFile(JoinDataPath(options_.dataDir, "device.json"), record)) {
-            Print(io_.err, "enroll failed: cannot write device.json\n");
-            return 1;
-        }
-        deviceId = read.deviceId;
-        deviceSecret = read.deviceSecret;
-    } catch (const std::exception&) {
-        Print(io_.err, "enroll failed: bad response\n");
-        return 1;
-    }
-    std::fprintf(io_.out, "enrolled as device %ld\n", static_cast<long>(deviceId));
-    std::fflush(io_.out);
-    return runner_.runEnrolled(deviceId, deviceSecret);
-}
+namespace {
 
-int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,
-                  const EnrolmentIo& io) {
+// How the two enrolment entries word their failures; everything else is one flow.
+struct EnrolTexts {
+    const char* missingArgs;
+    bool refusalShowsWholeAnswer;  // --enroll prints the answer, --enroll-only its "error"
+    bool writeFailureShowsPath;
+};
+const EnrolTexts kEnrollTexts = {"--enroll needs a token and a name\n", true, false};
+const EnrolTexts kEnrollOnlyTexts = {"--enroll-only needs a token and a name\n", false, true};
+
+// Asks the support API and writes device.json; prints the failure and gives nothing when
+// any step fails.
+std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::string& name,
+                                        const HostOptions& options, const EnrolmentIo& io, const EnrolTexts& texts) {
     if (token.empty() || name.empty()) {
-        Print(io.err, "--enroll-only needs a token and a name\n");
-        return 1;
+        Print(io.err, texts.missingArgs);
+        return std::nullopt;
     }
     const std::string path = JoinDataPath(options.dataDir, "device.json");
-    if (IsRegularFile(path)) {
-        Print(io.err, "already enrolled (" + path + " exists)\n");
-        return 1;
-    }
     try {
         const std::string answer =
             io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
@@ -111,32 +81,54 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
         switch (read.outcome) {
         case EnrollAnswer::Outcome::NoResponse:
             Print(io.err, "enroll failed (no response)\n");
-            return 1;
+            return std::nullopt;
         case EnrollAnswer::Outcome::Refused:
-            Print(io.err, "enroll failed: " + read.error + "\n");
-            return 1;
+            Print(io.err, "enroll failed: " + (texts.refusalShowsWholeAnswer ? answer : read.error) + "\n");
+            return std::nullopt;
         case EnrollAnswer::Outcome::BadResponse:
             Print(io.err, "enroll failed: bad response\n");
-            return 1;
+            return std::nullopt;
         case EnrollAnswer::Outcome::Enrolled:
             break;
         }
         if (!WriteTextFile(path, BuildDeviceRecord(read.deviceId, read.deviceSecret, options.apiBase))) {
-            Print(io.err, "enroll failed: cannot write " + path + "\n");
-            return 1;
+            Print(io.err, "enroll failed: cannot write " + (texts.writeFailureShowsPath ? path : "device.json") + "\n");
+            return std::nullopt;
         }
-        SetAuditDirectory(options.dataDir);
-        WriteAuditLine("enroll",
-                       "device " + std::to_string(read.deviceId) + " name=" + name + " (enrolled from the next start)",
-                       "");
-        std::fprintf(io.out, "enrolled as device %ld; the host runs enrolled from its next start\n",
-                     static_cast<long>(read.deviceId));
-        std::fflush(io.out);
-        return 0;
+        return read;
     } catch (const std::exception&) {
         Print(io.err, "enroll failed: bad response\n");
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+int HostRunTask::EnrolAndRun() const {
+    std::optional<EnrollAnswer> enrolled = EnrolDevice(token_, name_, options_, io_, kEnrollTexts);
+    if (!enrolled) return 1;
+    std::fprintf(io_.out, "enrolled as device %ld\n", static_cast<long>(enrolled->deviceId));
+    std::fflush(io_.out);
+    return runner_.runEnrolled(enrolled->deviceId, enrolled->deviceSecret);
+}
+
+int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,
+                  const EnrolmentIo& io) {
+    const std::string path = JoinDataPath(options.dataDir, "device.json");
+    if (!token.empty() && !name.empty() && IsRegularFile(path)) {
+        Print(io.err, "already enrolled (" + path + " exists)\n");
         return 1;
     }
+    std::optional<EnrollAnswer> enrolled = EnrolDevice(token, name, options, io, kEnrollOnlyTexts);
+    if (!enrolled) return 1;
+    SetAuditDirectory(options.dataDir);
+    WriteAuditLine("enroll",
+                   "device " + std::to_string(enrolled->deviceId) + " name=" + name + " (enrolled from the next start)",
+                   "");
+    std::fprintf(io.out, "enrolled as device %ld; the host runs enrolled from its next start\n",
+                 static_cast<long>(enrolled->deviceId));
+    std::fflush(io.out);
+    return 0;
 }
 
 std::string FormatFocusedElement(const std::string& controlType, const std::string& name,

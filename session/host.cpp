@@ -120,7 +120,7 @@ void Host::Stop() {
     stop_.exchange(true);
     stream_.ClearRunning();
     relay_.AbortSocket();
-    media_.AbortSocket();
+    media_.Abort();
 }
 
 void Host::EndSessionLocally() {
@@ -160,7 +160,7 @@ Host::~Host() {
     if (server) server->Stop();  // its callbacks hand channels to this Host: none after this
     channels_.ShutdownAll();
     relay_.AbortSocket();
-    media_.AbortSocket();
+    media_.Abort();
     StopStreaming();
     workers_.Wait();
 

@@ -1,6 +1,10 @@
 #pragma once
 // The one object of a running host: identity, relay link, controllers, streaming,
-// input, transfers, LAN direct and the training hook-up.
+// input, transfers, LAN direct and the training hook-up. Each member group with state of
+// its own is a small class with its own lock (ControllerSet, LanChannelSet, MediaLink,
+// StreamThread, TransferTable, LanTicketTable, InputState); none of those calls back into
+// the Host, so their locks are leaves. Of the Host's own locks, the stream thread's
+// (inside StreamThread) is taken before the controller set's and never the other way.
 // windows.h is taken in first so that its DispatchMessage macro can be retired for good:
 // the member below keeps its own name in every translation unit.
 #include <winsock2.h>
@@ -31,8 +35,10 @@
 #include "session/input/input_injection.h"
 #include "session/lan/lan_channels.h"
 #include "session/lan/lan_tickets.h"
+#include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
+#include "session/screen/stream_settings.h"
 #include "session/screen/stream_thread.h"
 #include "session/screen/tile_encoder.h"
 #include "session/tools/file_transfer.h"
@@ -213,11 +219,6 @@ private:
     std::optional<struct LanEndpoints> ListeningEndpoints(bool allLocalAddresses);
 
     void InitTraining();
-    void HandleRegistered(const nlohmann::json& msg);
-    void HandleRegistrationError(const nlohmann::json& msg);
-    void HandleInput(const nlohmann::json& msg, const std::string& from);
-    void HandleKeyInput(const nlohmann::json& msg, const std::string& from);
-    void HandleInputBlockRequest(const nlohmann::json& msg, const std::string& from);
     void ReportTransferError(const std::string& from, const std::string& id, const std::string& detail);
     void RunTransferSweeper();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
@@ -257,15 +258,7 @@ private:
     WebSocketClient relay_;
 
     // 3. Media connection
-    WebSocketClient media_;
-    std::atomic<bool> mediaAttached_{false};
-    std::atomic<uint32_t> mediaGeneration_{0};
-    // A media thread holds mediaOwnerMutex_ from its connect to its disconnect, so two
-    // generations never use the one media connection at once; mediaOwner_ (under
-    // mediaStateMutex_) names the generation holding it, so a newer one can kick it out.
-    std::mutex mediaOwnerMutex_;
-    std::mutex mediaStateMutex_;
-    uint32_t mediaOwner_ = 0;
+    MediaLink media_{[this] { return stop_.load(); }};
 
     // 4. Controllers (own mutex); stream-mode announcements are decided and sent one at
     // a time under announceMutex_, each from the set as it is then.
@@ -273,10 +266,7 @@ private:
     std::mutex announceMutex_;
 
     // 5. Streaming
-    std::atomic<int32_t> fps_{10};
-    std::atomic<int32_t> maxWidth_{1280};
-    std::atomic<int32_t> quality_{60};
-    bool secondStream_ = false;
+    StreamSettings settings_;
     std::atomic<bool> tilesMode_{false};
     std::atomic<bool> keyframeRequest_{false};
     std::mutex streamStateMutex_;  // the last tile frame's sequence and time

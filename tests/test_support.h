@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +14,16 @@
 #include "base/text_encoding.h"
 
 namespace sv_test {
+
+// Waits for a condition that another thread brings about; false when it did not come.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // A fresh directory under the Windows temp folder, removed with its files at the end.
 // Process ids repeat between Wine runs, so the name also carries the time.

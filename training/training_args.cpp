@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/json_fields.h"
 #include "training/training_json.h"
 
 namespace sv {
@@ -11,11 +12,9 @@ namespace training {
 using nlohmann::json;
 
 const json* FindArg(const json& args, const char* key) {
-    if (!args.is_object()) return nullptr;
-    auto it = args.find(key);
+    const json* v = JsonMember(args, key);
     // A null stands for "not given": it must not reach a reader as the text "null".
-    if (it == args.end() || it->is_null()) return nullptr;
-    return &*it;
+    return v && !v->is_null() ? v : nullptr;
 }
 
 std::optional<std::string> ArgString(const json& args, const char* key) {

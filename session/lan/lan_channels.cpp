@@ -64,6 +64,13 @@ bool LanChannelSet::SendTo(SecureChannel* channel, const std::vector<uint8_t>& b
     return false;
 }
 
+void LanChannelSet::ShutdownPeersOutside(uint64_t pass) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry& e : entries_) {
+        if (e.binding.controllerId.empty() && e.binding.pass != pass) e.channel->Shutdown();
+    }
+}
+
 std::vector<std::string> LanChannelSet::BoundIds() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> ids;

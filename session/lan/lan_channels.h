@@ -28,6 +28,8 @@ public:
 
     void ShutdownAll();
     void ShutdownBoundTo(const std::string& controllerId);
+    // Password-mode peers counted in a pass other than `pass`: they no longer count.
+    void ShutdownPeersOutside(uint64_t pass);
     // Every channel gets the bytes; true when there was at least one channel and every
     // send succeeded.
     bool SendToAll(const std::vector<uint8_t>& bytes, uint8_t type);

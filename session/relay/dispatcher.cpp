@@ -83,8 +83,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
     if (deviceId_ != 0 && LanListening()) AdvertiseLan();
     std::string token = Field(m.body, "mediaToken");
     if (!token.empty()) {
-        uint32_t generation = mediaGeneration_.fetch_add(1) + 1;
-        mediaAttached_.store(false);
+        uint32_t generation = media_.NewGeneration();
         RunDetached([this, token, generation] { RunMediaChannel(token, generation); });
     }
 }
@@ -193,7 +192,7 @@ void Host::OnStreamControl(const IncomingMessage& m) { ApplyStreamControl(m.body
 
 void Host::OnStreamPrefs(const IncomingMessage& m) {
     int32_t maxWidth = 0;
-    if (ReadPrefsMaxWidth(m.body, maxWidth)) maxWidth_.exchange(maxWidth);
+    if (ReadPrefsMaxWidth(m.body, maxWidth)) settings_.SetMaxWidth(maxWidth);
     ApplyStreamPrefs(m.from, m.body.value("tiles", false));
 }
 
@@ -220,7 +219,7 @@ bool Host::SendBinary(const uint8_t* data, size_t length) {
     const bool relayPath = !allOnLan_.load() && (controllers_.HasRelayControllers() || channels_.Size() == 0);
     bool sent = false;
     if (!allOnLan_.load()) {
-        if (mediaAttached_.load()) {
+        if (media_.Attached()) {
             sent = platform_.sendMediaBinary(data, length) || platform_.sendRelayBinary(data, length);
         } else {
             sent = platform_.sendRelayBinary(data, length);

@@ -188,7 +188,10 @@ void Host::TearDownRelayPass() {
     // longer counts. Their late leaves belong to this pass and count in no other.
     channels_.ShutdownAll();
     controllers_.Clear();
+    // A peer admitted while the channels went down was counted in the ended pass.
+    channels_.ShutdownPeersOutside(controllers_.Pass());
     connectedControllers_.store(0);
+    ReconcileStream();  // a peer that joined during the tear-down no longer counts
     ReleaseInputBlock(inputState_);
     relay_.Disconnect();
     if (agent_) agent_->OnControllersGone(0);
@@ -197,51 +200,7 @@ void Host::TearDownRelayPass() {
 // ---------------------------------------------------------------- media connection
 
 void Host::RunMediaChannel(const std::string& token, uint32_t generation) {
-    if (stop_.load()) return;
-    int32_t delay = 1;
-    while (!stop_.load()) {
-        if (mediaGeneration_.load() != generation) return;
-        {
-            // An older media thread may still sit in a receive on the shared
-            // connection: knock it out, then wait until it has let go.
-            {
-                std::lock_guard<std::mutex> lock(mediaStateMutex_);
-                if (mediaOwner_ != 0) media_.AbortSocket();
-            }
-            std::unique_lock<std::mutex> own(mediaOwnerMutex_);
-            {
-                std::lock_guard<std::mutex> lock(mediaStateMutex_);
-                if (mediaGeneration_.load() != generation || stop_.load()) return;
-                mediaOwner_ = generation;
-            }
-            if (media_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) {
-                media_.SendText(MediaAttachMessage(token));
-                if (!stop_.load()) {
-                    while (mediaGeneration_.load() == generation) {
-                        WebSocketMessage msg;
-                        if (media_.ReceiveMessage(msg) != 0) break;
-                        if (msg.opcode == 1) {
-                            std::optional<IncomingMessage> in = ParseIncoming(msg.text, MessageSource::kRelay);
-                            if (in && in->type == "media-attached") mediaAttached_.store(true);
-                        }
-                        if (stop_.load()) break;
-                    }
-                }
-            }
-            {
-                std::lock_guard<std::mutex> lock(mediaStateMutex_);
-                mediaOwner_ = 0;
-                mediaAttached_.store(false);
-                media_.Disconnect();
-            }
-        }
-        if (stop_.load() || mediaGeneration_.load() != generation) return;
-        for (int32_t i = 0; i < delay; ++i) {
-            if (stop_.load() || mediaGeneration_.load() != generation) return;
-            std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
-        }
-        delay = NextMediaRetryDelay(delay);
-    }
+    media_.Run(relayUrl_, caBundlePath_, token, generation, kConnectTimeoutMs);
 }
 
 // ---------------------------------------------------------------- controllers

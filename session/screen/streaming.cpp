@@ -74,7 +74,7 @@ void Host::RunStreamLoop() {
             }
             std::vector<uint8_t> jpeg;
             if (captured) {
-                const int32_t maxWidth = maxWidth_.load();
+                const int32_t maxWidth = settings_.MaxWidth();
                 const uint8_t* src = streamFrame_.pixels.data();
                 int32_t w = streamFrame_.width;
                 int32_t h = streamFrame_.height;
@@ -83,7 +83,7 @@ void Host::RunStreamLoop() {
                                    scaled, w, h);
                     src = scaled.data();
                 }
-                jpeg = platform_.encodeJpegFrame(src, w, h, static_cast<uint32_t>(quality_.load()));
+                jpeg = platform_.encodeJpegFrame(src, w, h, static_cast<uint32_t>(settings_.Quality()));
             }
             if (jpeg.empty()) {
                 StreamSleep(kRetryWaitNs);
@@ -99,7 +99,7 @@ void Host::RunStreamLoop() {
                 }
             }
         }
-        if (pace) StreamSleep(PacingSleepNs(fps_.load(), SteadyNowNs() - t0));
+        if (pace) StreamSleep(PacingSleepNs(settings_.Fps(), SteadyNowNs() - t0));
         if (!stream_.Running()) break;
     }
 }
@@ -122,7 +122,7 @@ void Host::StreamTileFrame() {
         seq = lastFrameSeq_ + 1;
     }
     EncodeTileFrame(tileEncoder_, tileFrameOut_, streamFrame_.pixels.data(), streamFrame_.width,
-                    streamFrame_.height, maxWidth_.load(), seq, keyframe);
+                    streamFrame_.height, settings_.MaxWidth(), seq, keyframe);
     if (tileFrameOut_.empty() || !SendBinary(tileFrameOut_.data(), tileFrameOut_.size())) {
         // Unsent tiles stay marked in the encoder; a keyframe that did not go out is still owed.
         if (keyframe) keyframeRequest_.store(true);
@@ -142,7 +142,7 @@ void Host::SendSingleFrame() {
         if (!platform_.captureScreen(frame) || !FrameIsUsable(frame)) return;
     }
     std::vector<uint8_t> jpeg =
-        platform_.encodeJpegFrame(frame.pixels.data(), frame.width, frame.height, static_cast<uint32_t>(quality_.load()));
+        platform_.encodeJpegFrame(frame.pixels.data(), frame.width, frame.height, static_cast<uint32_t>(settings_.Quality()));
     if (!jpeg.empty()) SendBinary(jpeg.data(), jpeg.size());
 }
 
@@ -165,12 +165,7 @@ void Host::RequestSingleFrame() {
 
 void Host::ApplyStreamControl(const nlohmann::json& msg) {
     const StreamControlRequest r = ReadStreamControl(msg);
-    if (r.hasFps) fps_.exchange(r.fps);
-    if (r.hasQuality) {
-        quality_.exchange(r.quality);
-        tileEncoder_.SetQuality(r.quality);
-    }
-    if (r.hasMaxWidth) maxWidth_.exchange(r.maxWidth);
+    if (settings_.Apply(r)) tileEncoder_.SetQuality(r.quality);
     if (r.applySwitch) ApplyStreamSwitch(r.on);
 }
 

@@ -6,6 +6,7 @@
 
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
+#include "base/json_fields.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
 #include "session/tools/tool_slots.h"
@@ -24,11 +25,8 @@ std::string LinesText(const json& lines) {
     return lines.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::string ToolString(const json& msg, const char* key) {
-    auto it = msg.find(key);
-    if (it == msg.end() || !it->is_string()) return std::string();
-    return it->get<std::string>();
-}
+// A string member; absent or of another kind reads as empty.
+std::string ToolString(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
 
 // Reads exactly `want` bytes unless the file ends or fails first.
 size_t ReadFully(HANDLE file, uint8_t* buffer, size_t want) {

@@ -7,6 +7,7 @@
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
 #include "session/tools/file_transfer.h"
+#include "base/json_fields.h"
 #include "session/host.h"
 #include "session/tools/remote_tool_formats.h"
 #include "session/tools/upload_names.h"
@@ -16,11 +17,8 @@ namespace {
 
 using nlohmann::json;
 
-std::string TransferString(const json& msg, const char* key) {
-    auto it = msg.find(key);
-    if (it == msg.end() || !it->is_string()) return std::string();
-    return it->get<std::string>();
-}
+// A string member; absent or of another kind reads as empty.
+std::string TransferString(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
 
 // The declared size; anything that is not a whole number in range reads as -1 (refused).
 int64_t DeclaredSize(const json& msg) {

@@ -363,4 +363,23 @@ TEST_F(PasswordFixture, RotationOfNonObjectFileWritesPasswordOnly) {
     EXPECT_EQ(sv_test::ReadFile(SettingsPath()), "{\"password\":\"" + host->Password() + "\"}");
 }
 
+TEST_F(PasswordFixture, LanSettingsAreReadFromTheSameFileAsThePassword) {
+    WriteText(SettingsPath(), R"({"LanDirectEnabled":true,"LanPort":47001,"password":"zz9922"})");
+    EXPECT_EQ(host->ReadLanPort(), 47001);
+    EXPECT_EQ(host->LoadPassword(dir.Path()), "zz9922");
+    // A command-line port beyond TCP's range turns LAN direct off rather than binding its
+    // low 16 bits while the relay is told the whole number.
+    for (int32_t port : {65536, 70000}) {
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
+        options.lanPort = port;
+        sv::Host forced(options);
+        EXPECT_EQ(forced.ReadLanPort(), 0) << port;
+    }
+}
+
+TEST_F(PasswordFixture, ASettingsDirectoryOpensNoPort) {
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    EXPECT_EQ(host->ReadLanPort(), 0);
+}
+
 }  // namespace

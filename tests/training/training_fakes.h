@@ -317,16 +317,6 @@ private:
     std::vector<std::string> texts_;
 };
 
-// Waits for a condition that another thread brings about; false when it did not come.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // Audit lines of the scratch directory without their time stamps.
 inline std::vector<std::string> AuditLines(const std::string& dir) {
     std::vector<std::string> lines;

@@ -143,6 +143,22 @@ TEST_F(LanWatch, RevokeDropsTheControllersUnusedTickets) {
     EXPECT_TRUE(host->FindLanTicket("b", ticket));
 }
 
+TEST_F(LanWatch, PasswordRotationLeavesATicketListenerAlone) {
+    // An enrolled host's listener admits by tickets only; a rotated password must not turn
+    // it into one that admits whoever reads the password off the screen.
+    host->PlatformSeams().lanWatchPeriodSeconds = 3600;
+    host->StartLanWithTickets(0);
+    host->RotatePassword();
+    std::string audit = Audit();
+    size_t lanLines = 0;
+    for (size_t pos = audit.find(" | lan | "); pos != std::string::npos; pos = audit.find(" | lan | ", pos + 1)) ++lanLines;
+    EXPECT_EQ(lanLines, 1u);
+    EXPECT_NE(audit.find(" (tickets), firewall rule "), std::string::npos);
+    host->PrepareLanTicket("t1", "s", "c");
+    sv::LanTicket ticket;
+    EXPECT_TRUE(host->FindLanTicket("t1", ticket));
+}
+
 TEST_F(LanWatch, RelayMessagesKeepTheirKeyOrder) {
     host->PlatformSeams().lanWatchPeriodSeconds = 3600;  // only the advertisements asked for below
     host->StartLanWithTickets(0);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/audit_log.h"
@@ -134,6 +135,34 @@ TEST_F(ControllerFixture, IdlessLeaverGivesUpItsTilePreference) {
     EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 1);
     host->OnPeerLeft("a");
     host->OnPeerLeft("b");
+}
+
+TEST_F(ControllerFixture, ALeaversLatePreferenceCannotHoldTheNextViewerInTiles) {
+    host->OnControllerJoined("c1");
+    host->OnPeerLeft("c1");
+    host->ApplyStreamPrefs("c1", true);     // handled after its "peer-left"
+    host->ApplyStreamPrefs("ghost", true);  // never joined
+    host->OnControllerJoined("c2");
+    EXPECT_FALSE(host->InTilesMode());
+    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
+    host->ApplyStreamPrefs("c2", true);
+    EXPECT_TRUE(host->InTilesMode());
+}
+
+TEST_F(ControllerFixture, AJoinRacingALeaveLeavesTheStreamRunningForTheViewer) {
+    host->OnControllerJoined("a");
+    for (int round = 0; round < 50; ++round) {
+        std::thread join([this] { host->OnControllerJoined("b"); });
+        std::thread leave([this] { host->OnPeerLeft("a"); });
+        join.join();
+        leave.join();
+        ASSERT_TRUE(host->IsStreaming()) << "round " << round;
+        host->OnControllerJoined("a");
+        host->OnPeerLeft("b");
+        ASSERT_TRUE(host->IsStreaming());
+    }
+    host->OnPeerLeft("a");
+    EXPECT_FALSE(host->IsStreaming());
 }
 
 TEST_F(ControllerFixture, RelayLoopReturnsAtOnceWhenAlreadyStopped) {

@@ -253,6 +253,31 @@ TEST_F(StreamFixture, WholeFramesAreScaledAndIdenticalOnesHeldBack) {
     EXPECT_EQ(sv_test::ReadU32Le(full, 9), 90u);
 }
 
+TEST_F(StreamFixture, ASecondViewerOfAStillScreenGetsTheNextCapture) {
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
+    WaitBinary(0);
+    int held = 0;
+    {
+        // Hold the stream inside a capture of the unchanged screen, then let c2 join.
+        std::unique_lock<std::mutex> lock(mutex);
+        holdCaptures = true;
+        const int before = captures;
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return captures > before; }));
+        held = captures;
+    }
+    Send(R"({"type":"controller-joined","controllerId":"c2"})");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        holdCaptures = false;
+        changed.notify_all();
+    }
+    // The held capture carries the keyframe c2 asked for: it goes out before the stream
+    // takes its second capture after it, though nothing on the screen changed.
+    ASSERT_TRUE(WaitFor([&] { return binaries.size() > 1 || captures >= held + 2; }));
+    EXPECT_EQ(BinaryCount(), 2u);
+    EXPECT_EQ(Binary(1), Binary(0));
+}
+
 TEST_F(StreamFixture, IdenticalWholeFrameGoesOutAgainAfterThreeSeconds) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(R"({"type":"stream-control","fps":20,"from":"c1"})");

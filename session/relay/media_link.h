@@ -1,0 +1,53 @@
+#pragma once
+// The media connection: a second WebSocket to the relay that screen frames prefer once
+// the relay has attached it. Every "registered" with a media token starts a new
+// generation; a thread of an older one sees the change and leaves, and never uses or
+// disconnects a connection that a newer one opened.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "net/websocket_client.h"
+
+namespace sv {
+
+class MediaLink {
+public:
+    // `stopping` is the owner's stop flag, read before every step.
+    explicit MediaLink(std::function<bool()> stopping);
+
+    // A new generation: frames go over the relay until its thread is attached.
+    uint32_t NewGeneration();
+    uint32_t Generation() const { return generation_.load(); }
+    bool Attached() const { return attached_.load(); }
+
+    // The media thread: connect, attach with `token`, receive until superseded or stopped,
+    // and retry after 1, 2, 4 ... 60 seconds. Returns at once for a stale generation.
+    void Run(const std::string& url, const std::string& caBundlePath, const std::string& token, uint32_t generation,
+             uint32_t connectTimeoutMs);
+    bool SendBinary(const uint8_t* data, size_t length) { return client_.SendBinary(data, length); }
+    // Aborts the connection and ends a retry wait at once (the owner is stopping).
+    void Abort();
+
+private:
+    bool Current(uint32_t generation) const { return generation_.load() == generation && !stopping_(); }
+
+    std::function<bool()> stopping_;
+    WebSocketClient client_;
+    std::atomic<bool> attached_{false};
+    std::atomic<uint32_t> generation_{0};
+    // A thread holds ownerMutex_ from its connect to its disconnect, so two generations
+    // never use the one connection at once; owner_ (under stateMutex_) names the holder,
+    // so a newer generation can knock it out of a receive.
+    std::mutex ownerMutex_;
+    std::mutex stateMutex_;
+    uint32_t owner_ = 0;
+    std::mutex waitMutex_;
+    std::condition_variable wake_;
+};
+
+}  // namespace sv

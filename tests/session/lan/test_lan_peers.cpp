@@ -1,0 +1,122 @@
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/lan_test_support.h"
+#include "net/secure_channel.h"
+#include "session/host.h"
+#include "session/host_test_support.h"
+#include "test_support.h"
+
+namespace {
+
+// A Host with fake sends and input, and password-mode LAN peers on loopback pairs.
+class LanPeers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host = sv_test::MakeTestHost(dir.Path());
+        auto& p = host->PlatformSeams();
+        p.sendRelayText = [](const std::string&) { return true; };
+        p.sendRelayBinary = [this](const uint8_t*, size_t) { return relayOk.load(); };
+        p.sendMediaBinary = [](const uint8_t*, size_t) { return false; };
+        p.captureScreen = [](sv::ScreenFrame&) { return false; };  // the stream idles
+        p.screenSize = [] { return std::make_pair(800, 600); };
+        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
+            ++pointer;
+            return true;
+        };
+    }
+    void TearDown() override {
+        host.reset();
+        for (auto& c : clients) c->Shutdown();
+        for (auto& t : drains) t.join();
+        sv::SetAuditDirectory("");
+    }
+    // Opens a password-mode peer and gives its end; what the host sends it is drained.
+    sv::SecureChannel* OpenPeer() {
+        const std::vector<uint8_t> key(32, 0x42);
+        sv_test::SocketPair pair;
+        clients.push_back(std::make_unique<sv::SecureChannel>(pair.ReleaseB(), key, sv::kRoleClient));
+        host->OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        sv::SecureChannel* client = clients.back().get();
+        drains.emplace_back([client] {
+            std::vector<uint8_t> payload;
+            bool binary = false;
+            try {
+                while (client->ReceiveFrame(payload, binary)) {
+                }
+            } catch (const std::exception&) {
+            }
+        });
+        return client;
+    }
+    static void Send(sv::SecureChannel* client, const std::string& text) {
+        ASSERT_TRUE(client->SendFrame(std::vector<uint8_t>(text.begin(), text.end()), 0));
+    }
+    std::string Audit() {
+        std::string all;
+        for (const std::string& name : sv_test::ListFiles(dir.Path())) {
+            if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir.Path() + "/" + name);
+        }
+        return all;
+    }
+
+    sv_test::ScratchDir dir;
+    std::unique_ptr<sv::Host> host;
+    std::vector<std::unique_ptr<sv::SecureChannel>> clients;
+    std::vector<std::thread> drains;
+    std::atomic<bool> relayOk{true};
+    std::atomic<int> pointer{0};
+};
+
+TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
+    sv::SecureChannel* peer = OpenPeer();
+    EXPECT_EQ(host->ConnectedControllers(), 1u);
+    host->OnControllerJoined("c1");
+    Send(peer, R"({"type":"controller-joined","controllerId":"x","from":"c1"})");
+    Send(peer, R"({"type":"peer-left","id":"c1"})");
+    Send(peer, R"({"type":"error","reason":"device-revoked"})");
+    Send(peer, R"({"type":"input","x":0.5,"y":0.5,"from":"c1"})");
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return Audit().find(" | input | ") != std::string::npos; }));
+    // Taken one after another on the channel's thread: the relay's types came first and did nothing.
+    EXPECT_NE(Audit().find(" | input | actor=lan | move x=0.500000 y=0.500000\n"), std::string::npos);
+    EXPECT_EQ(Audit().find("actor=c1"), std::string::npos);
+    EXPECT_EQ(Audit().find("device-rejected"), std::string::npos);
+    EXPECT_EQ(host->ConnectedControllers(), 2u);
+    EXPECT_EQ(pointer.load(), 1);
+}
+
+TEST_F(LanPeers, BinaryReportsThePathRelayControllersDependOn) {
+    uint8_t frame[4] = {1, 2, 3, 4};
+    OpenPeer();
+    host->OnControllerJoined("c1");
+    // c1 watches through the relay: a frame the relay dropped is not sent, LAN or not.
+    relayOk = false;
+    EXPECT_FALSE(host->SendBinary(frame, sizeof frame));
+    relayOk = true;
+    EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
+    // With only the LAN peer left, the LAN decides.
+    host->OnPeerLeft("c1");
+    relayOk = false;
+    EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
+}
+
+TEST_F(LanPeers, AClosedPeerIsRemovedAndFreedOnceAndCountsDownOnce) {
+    sv::SecureChannel* a = OpenPeer();
+    OpenPeer();
+    ASSERT_EQ(host->ConnectedControllers(), 2u);
+    a->Shutdown();
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 1; }));
+    EXPECT_EQ(host->ConnectedControllers(), 1u);
+    host->EndSessionLocally();  // shuts the rest down; each loop removes its own channel
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 0; }));
+    EXPECT_EQ(host->ConnectedControllers(), 0u);
+}
+
+}  // namespace
