@@ -154,8 +154,6 @@ public:
     // the Host is being destroyed.
     void RunDetached(std::function<void()> work);
     size_t LanChannelCount() const { return channels_.Size(); }
-    int32_t ControllerCount() const { return controllers_.Count(); }
-    bool AllOnLan() const { return allOnLan_.load(); }
 
     // The seams the dispatcher acts through; tests replace them.
     struct Platform {
