@@ -13,6 +13,8 @@
 #include "app/host_run_task.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
+#include "app/ux_telemetry.h"
+#include "app/windows_service.h"
 #include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
@@ -68,6 +70,15 @@ void MakeProcessDpiAware() {
     if (setAware != nullptr) setAware();
 }
 
+// The running executable's full path, UTF-8 (empty when it does not fit 2048 characters).
+std::string ExecutablePath() {
+    std::wstring buffer(2048, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return std::string();
+    buffer.resize(n);
+    return Utf16ToUtf8(buffer);
+}
+
 bool HandleIsUsable(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
 // A GUI program has no console; when started from one without redirection, borrow it.
@@ -105,9 +116,13 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::EnrollOnly:
         return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
     case OneShot::ServiceInstall:
-        // InstallService / UninstallService print "install service: %d" or
-        // "uninstall service: %d" and exit 0 once the service unit is built in.
-        return NotInThisBuild(line.uninstallService ? "--uninstall-service" : "--install-service");
+        // Printed and ended with 0 whatever the result: the code tells what failed.
+        if (line.uninstallService) {
+            PrintTo(stdout, "uninstall service: " + std::to_string(UninstallService()) + "\n");
+        } else {
+            PrintTo(stdout, "install service: " + std::to_string(InstallService(ExecutablePath())) + "\n");
+        }
+        return 0;
     case OneShot::SelfTestUpdate:
         return NotInThisBuild("--self-test-update");
     case OneShot::SrpVectors:
@@ -162,6 +177,12 @@ int RunModes(CommandLine& line) {
         }();
         SetServiceMode(true);
         line.options.trainingEnabled = 0;
+        const std::string problem = SecureServiceDataDir(line.options.dataDir);
+        if (!problem.empty()) {
+            // A folder that ordinary users can write to is not used by a LocalSystem service.
+            PrintTo(stderr, "service data folder: " + problem + "\n");
+            return 1;
+        }
     }
 
     Host host(line.options);
@@ -174,8 +195,9 @@ int RunModes(CommandLine& line) {
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
-    // The service dispatcher (RunAsService) and the tray window (RunHostWindow) are not
-    // in this build yet; both modes run the task on this thread like the console mode.
+    if (line.service) return RunAsService(task, &host);
+    // The tray window (RunHostWindow) is not in this build yet; tray mode runs the task
+    // on this thread like the console mode.
     return task();
 }
 
@@ -281,6 +303,13 @@ int RunHostProcess(const std::vector<std::string>& args) {
         ShowFirstInstanceWindow();
         return 0;
     }
+
+    // The session and the training agent report usage through these; outside tray mode
+    // telemetry is never started and they record nothing.
+    UsageHooks usage;
+    usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
+    usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
+    SetUsageHooks(std::move(usage));
     return RunModes(line);
 }
 

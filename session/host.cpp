@@ -28,11 +28,29 @@ TrainingFactories CurrentTrainingFactories() {
     return g_factories;
 }
 
+std::mutex g_usageMutex;
+UsageHooks g_usage;
+
+UsageHooks CurrentUsageHooks() {
+    std::lock_guard<std::mutex> lock(g_usageMutex);
+    return g_usage;
+}
+
 }  // namespace
 
 void SetTrainingFactories(TrainingFactories factories) {
     std::lock_guard<std::mutex> lock(g_factoriesMutex);
     g_factories = std::move(factories);
+}
+
+void SetUsageHooks(UsageHooks hooks) {
+    std::lock_guard<std::mutex> lock(g_usageMutex);
+    g_usage = std::move(hooks);
+}
+
+void TrackUsageAction(const std::string& action) {
+    UsageHooks usage = CurrentUsageHooks();
+    if (usage.trackAction) usage.trackAction(action);
 }
 
 void SetServiceMode(bool on) { g_serviceMode.store(on); }
@@ -118,6 +136,9 @@ void Host::InitTraining() {
     hooks.restartHoldOffMs = 600000;
     hooks.hostVersion = SV_VERSION_STRING;
     hooks.quietWatch = true;
+    UsageHooks usage = CurrentUsageHooks();
+    hooks.trackAction = usage.trackAction;
+    hooks.trackScreenView = usage.trackScreenView;
 
     if (agent_) {
         agent_->Shutdown();

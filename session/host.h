@@ -53,6 +53,14 @@ struct TrainingFactories {
 };
 void SetTrainingFactories(TrainingFactories factories);
 
+// Usage telemetry, wired in by the entry; empty hooks record nothing.
+struct UsageHooks {
+    std::function<void(const std::string& action)> trackAction;
+    std::function<void(const std::string& screen)> trackScreenView;
+};
+void SetUsageHooks(UsageHooks hooks);
+void TrackUsageAction(const std::string& action);
+
 void SetServiceMode(bool on);
 bool IsServiceMode();
 

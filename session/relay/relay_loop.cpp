@@ -305,6 +305,7 @@ void Host::OnControllerJoined(const std::string& controllerId) {
         ++controllerCount_;
         connectedControllers_.store(static_cast<uint32_t>(controllerCount_));
         AnnounceStreamMode();
+        if (controllerCount_ == 1) TrackUsageAction("session_start");
     }
     UpdateLanPathState();
     keyframeRequest_.store(true);
@@ -341,7 +342,10 @@ void Host::OnPeerLeft(const std::string& controllerId) {
     }
     UpdateLanPathState();
     if (active <= 0) StopStreaming();
-    if (remaining == 0) ReleaseInputBlock(inputState_);
+    if (remaining == 0) {
+        ReleaseInputBlock(inputState_);
+        TrackUsageAction("session_end");
+    }
     if (agent_) agent_->OnControllersGone(remaining);
 }
 

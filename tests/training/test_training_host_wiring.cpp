@@ -22,6 +22,10 @@ protected:
                                   },
                                   [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); },
                                   nullptr});
+        sv::UsageHooks usage;
+        usage.trackAction = [this](const std::string& a) { Note("action " + a); };
+        usage.trackScreenView = [this](const std::string& s) { Note("screen " + s); };
+        sv::SetUsageHooks(usage);
         sv::HostOptions options;
         options.dataDir = dir.Path();
         options.trainingEnabled = 1;
@@ -44,11 +48,23 @@ protected:
     void TearDown() override {
         host.reset();
         sv::SetTrainingFactories({});
+        sv::SetUsageHooks({});
         sv::SetAuditDirectory("");
+    }
+
+    void Note(const std::string& what) {
+        std::lock_guard<std::mutex> lock(usageMutex);
+        usageSeen.push_back(what);
+    }
+    std::vector<std::string> UsageSeen() {
+        std::lock_guard<std::mutex> lock(usageMutex);
+        return usageSeen;
     }
 
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::Host> host;
+    std::mutex usageMutex;
+    std::vector<std::string> usageSeen;
     sv_test::CapturingSink sink;
     std::atomic<int> pointer{0};
     std::atomic<int> keys{0};
@@ -64,6 +80,15 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
     host->DispatchMessage(R"({"type":"training-request","id":"after","op":"status"})");
     ASSERT_TRUE(sink.WaitReply("after"));
     for (auto& t : sink.Texts()) EXPECT_EQ(t.find("\"id\":5"), std::string::npos);
+}
+
+TEST_F(HostWiring, TrainingSessionsReachTheUsageHooks) {
+    host->DispatchMessage(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
+    ASSERT_TRUE(sink.WaitReply("s"));
+    host->DispatchMessage(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
+    ASSERT_TRUE(sink.WaitReply("e"));
+    EXPECT_EQ(UsageSeen(), (std::vector<std::string>{"action training_start", "screen training_banner",
+                                                     "action training_stop", "screen window"}));
 }
 
 TEST_F(HostWiring, TheGateStopsControllerInputDuringTheTraineesTurn) {

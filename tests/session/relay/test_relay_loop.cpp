@@ -170,3 +170,19 @@ TEST_F(ControllerFixture, SupersededMediaThreadLeavesAtOnce) {
 }
 
 }  // namespace
+
+TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
+    std::vector<std::string> actions;  // joins and leaves run on this thread
+    sv::UsageHooks usage;
+    usage.trackAction = [&actions](const std::string& action) { actions.push_back(action); };
+    sv::SetUsageHooks(usage);
+    host->OnControllerJoined("a");
+    host->OnControllerJoined("a");  // a repeated join is no new session
+    host->OnControllerJoined("b");
+    host->OnPeerLeft("a");
+    host->OnPeerLeft("ghost");
+    host->OnPeerLeft("b");
+    host->OnPeerLeft("b");
+    sv::SetUsageHooks(sv::UsageHooks());
+    EXPECT_EQ(actions, (std::vector<std::string>{"session_start", "session_end"}));
+}
