@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "base/audit_log.h"
 #include "app/command_line.h"
 #include "base/file_io.h"
 #include "app/host_run_task.h"
+#include "app/host_window.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
 #include "app/ux_telemetry.h"
@@ -18,6 +20,7 @@
 #include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
+#include "resources/version.h"
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
 
@@ -168,6 +171,21 @@ struct UpdateHostRegistration {
     }
 };
 
+// The window's message loop on this thread, the host on a second one.
+int RunTray(const CommandLine& line, const HostRunTask& task, Host& host) {
+    StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
+    std::thread runner;
+    try {
+        runner = std::thread([&task] { task(); });
+    } catch (const std::exception&) {
+        return 1;
+    }
+    RunHostWindow(host);
+    host.Stop();
+    runner.join();
+    return 0;
+}
+
 int RunModes(CommandLine& line) {
     if (line.service) {
         line.options.dataDir = [] {
@@ -196,8 +214,7 @@ int RunModes(CommandLine& line) {
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
     if (line.service) return RunAsService(task, &host);
-    // The tray window (RunHostWindow) is not in this build yet; tray mode runs the task
-    // on this thread like the console mode.
+    if (line.tray) return RunTray(line, task, host);
     return task();
 }
 
@@ -251,7 +268,7 @@ void ShutdownForUpdate() {
         std::lock_guard<std::mutex> lock(g_updateHostMutex);
         if (g_updateHost != nullptr) g_updateHost->Stop();
     }
-    // PostExitCommand (the host window's exit) follows here once the window is built in.
+    PostExitCommand();
 }
 
 void SetUpdateHost(Host* host) {

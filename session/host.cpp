@@ -171,6 +171,11 @@ void Host::EndSessionLocally() {
     relay_.AbortSocket();
 }
 
+std::string Host::HostId() {
+    std::lock_guard<std::mutex> lock(passwordMutex_);
+    return hostId_;
+}
+
 std::string Host::Password() {
     std::lock_guard<std::mutex> lock(passwordMutex_);
     return password_;

@@ -144,7 +144,7 @@ public:
     void OnLanPeerClosed(SecureChannel* channel);
 
     // Read by the host window.
-    std::string HostId() const { return hostId_; }
+    std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
     int32_t DeviceId() const { return deviceId_; }
     bool IsRegistered() const { return registered_.load(); }

@@ -100,10 +100,11 @@ void Host::RotatePassword() {
 }
 
 int Host::RunClassic() {
-    hostId_ = LoadOrCreateHostId(dataDir_);
+    const std::string hostId = LoadOrCreateHostId(dataDir_);
     std::string password = LoadPassword(dataDir_);
     {
         std::lock_guard<std::mutex> lock(passwordMutex_);
+        hostId_ = hostId;
         password_ = password;
     }
     int32_t port = ReadLanPort();
