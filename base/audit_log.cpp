@@ -15,8 +15,10 @@ struct AuditState {
 };
 
 AuditState& State() {
-    static AuditState state;
-    return state;
+    // Never destroyed: detached work may still write a line while the process exits,
+    // after function-local statics are gone.
+    static AuditState* state = new AuditState;
+    return *state;
 }
 
 std::tm LocalTime(std::time_t t) {

@@ -107,31 +107,44 @@ bool PathExists(const std::string& path) {
 
 namespace {
 
-bool RemoveTreeW(const std::wstring& dir) {
+// Removes one entry of a tree: a link (junction, symbolic link, any reparse point) as
+// itself, never what it points at; a real directory with its content. What the entry
+// is comes from a handle opened on the entry itself, not from a listing that could be
+// swapped for a link in the meantime, and a directory is held open without delete
+// sharing while its content goes, so it cannot be replaced by a link under us.
+bool RemoveEntryW(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h, &info)) {
+        CloseHandle(h);
+        return false;
+    }
+    DWORD attributes = info.dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        CloseHandle(h);
+        return isDirectory ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
+    }
+    if (!isDirectory) {
+        CloseHandle(h);
+        return DeleteFileW(path.c_str()) != 0;
+    }
     bool ok = true;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-                SetFileAttributesW(full.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            }
-            // A junction is removed as a link, never followed.
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                if (!RemoveTreeW(full)) ok = false;
-            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!RemoveDirectoryW(full.c_str())) ok = false;
-            } else if (!DeleteFileW(full.c_str())) {
-                ok = false;
-            }
+            if (!RemoveEntryW(path + L"\\" + name)) ok = false;
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    if (!RemoveDirectoryW(dir.c_str())) ok = false;
+    CloseHandle(h);
+    if (!RemoveDirectoryW(path.c_str())) ok = false;
     return ok;
 }
 
@@ -146,7 +159,7 @@ bool DirectoryIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& inf
 
 }  // namespace
 
-bool RemoveDirectoryTree(const std::string& path) { return RemoveTreeW(Utf8ToUtf16(path)); }
+bool RemoveDirectoryTree(const std::string& path) { return RemoveEntryW(Utf8ToUtf16(path)); }
 
 bool SameDirectory(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};

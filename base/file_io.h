@@ -32,6 +32,8 @@ bool IsDirectory(const std::string& path);
 bool PathExists(const std::string& path);
 
 // Removes a directory with everything in it; false when anything could not be removed.
+// Links inside it, or `path` itself when it is one, are removed as links: whatever
+// they point at is never touched.
 bool RemoveDirectoryTree(const std::string& path);
 
 // True only when both name the same existing directory; any failure gives false.

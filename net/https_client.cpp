@@ -1,11 +1,17 @@
 #include "net/https_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "net/tls_stream.h"
 
 namespace sv {
+
+namespace {
+// A body may take this long after its head; a server that trickles it ends there.
+constexpr auto kMaxBodyTime = std::chrono::minutes(15);
+}  // namespace
 
 HttpResponse HttpRequest(const std::string& method, const std::string& url, const std::string& body,
                          const char* caBundlePath, uint32_t timeoutMs) {
@@ -15,6 +21,10 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
 
     TlsStream stream;
     stream.Reset();
+    // Connect, handshake, request and head share the time-out as one total bound; the
+    // per-read time-out alone would let a server answering a byte at a time hold the
+    // request for ever.
+    stream.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
     if (!stream.ConnectTls(target.host.c_str(), target.port, caBundlePath ? caBundlePath : "")) {
         stream.Close();
         return response;
@@ -47,6 +57,7 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
     response.location = FindHeader(head, "location");
     response.contentType = FindHeader(head, "content-type");
 
+    stream.SetDeadline(std::chrono::steady_clock::now() + kMaxBodyTime);
     HttpBodyReader reader(head);
     unsigned char block[4096];
     while (reader.WantsMore()) {

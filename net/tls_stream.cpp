@@ -1,12 +1,17 @@
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include "net/tls_stream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "base/file_io.h"
 
 #include "mbedtls/error.h"
 #include "mbedtls/threading.h"
@@ -130,6 +135,7 @@ void TlsStream::Reset() {
     plain_.store(false);
     aborted_.store(false);
     receiveTimeoutMs_.store(0);
+    deadline_.store(0);
 }
 
 void TlsStream::BeginConnect() {
@@ -139,16 +145,12 @@ void TlsStream::BeginConnect() {
     fresh_ = false;
 }
 
-bool TlsStream::PublishSocket() {
-    liveSocket_.store(net_.fd);
-    return !aborted_.load();
-}
-
 void TlsStream::ReleaseContexts() {
-    int fd = liveSocket_.exchange(-1);
-    // AbortSocket already closed the handle: never close it a second time, the value
-    // may name another socket by now.
-    if (fd < 0) net_.fd = -1;
+    {
+        // After this an abort finds no handle, so the close below cannot race it.
+        std::lock_guard<std::mutex> lock(socketMutex_);
+        liveSocket_ = -1;
+    }
     if (!contextsLive_) return;
     mbedtls_net_free(&net_);
     mbedtls_x509_crt_free(&ca_);
@@ -162,24 +164,86 @@ void TlsStream::ReleaseContexts() {
     --g_streamsWithContexts;
 }
 
+void TlsStream::SetDeadline(Clock::time_point when) {
+    Clock::rep ticks = when.time_since_epoch().count();
+    deadline_.store(ticks == 0 ? 1 : ticks);
+}
+
+TlsStream::Clock::time_point TlsStream::ReadLimit() const {
+    int32_t ms = receiveTimeoutMs_.load();
+    return ms > 0 ? Clock::now() + std::chrono::milliseconds(ms) : Clock::time_point::max();
+}
+
+bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point until) {
+    char portText[8];
+    std::snprintf(portText, sizeof(portText), "%u", static_cast<unsigned>(port));
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(host, portText, &hints, &list) != 0 || !list) return false;
+    bool connected = false;
+    for (addrinfo* a = list; a && !connected && !aborted_.load(); a = a->ai_next) {
+        SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (s == INVALID_SOCKET) continue;
+        // Non-blocking from the start: a blocking connect could neither be aborted nor
+        // bounded, and every later wait happens in select slices.
+        u_long nonBlocking = 1;
+        if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+            closesocket(s);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(socketMutex_);
+            net_.fd = static_cast<int>(s);
+            liveSocket_ = net_.fd;
+        }
+        bool ok = connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0;
+        if (!ok && WSAGetLastError() == WSAEWOULDBLOCK && WaitSocket(true, until) == 1) {
+            int error = 0;
+            int size = sizeof(error);
+            ok = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && error == 0;
+        }
+        if (ok && !aborted_.load()) {
+            connected = true;
+            break;
+        }
+        {
+            std::lock_guard<std::mutex> lock(socketMutex_);
+            liveSocket_ = -1;
+            net_.fd = -1;
+        }
+        closesocket(s);
+        if (Clock::now() >= until) break;
+    }
+    freeaddrinfo(list);
+    return connected;
+}
+
 bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundlePath) {
     BeginConnect();
     if (!host || !caBundlePath) {
         ReleaseContexts();
         return false;
     }
-    char portText[8];
-    std::snprintf(portText, sizeof(portText), "%u", static_cast<unsigned>(port));
-
     auto fail = [this] {
         ReleaseContexts();
         return false;
     };
+    // Connect and handshake share one bound, so a server that answers a byte at a
+    // time cannot stretch the handshake past it.
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs);
     if (mbedtls_ctr_drbg_seed(&drbg_, mbedtls_entropy_func, &entropy_,
                               reinterpret_cast<const unsigned char*>(kPersonalisation),
                               sizeof(kPersonalisation) - 1) != 0)
         return fail();
-    if (mbedtls_x509_crt_parse_file(&ca_, caBundlePath) != 0) return fail();
+    // The bundle is read by its wide path: the C library's narrow open would miss a
+    // program folder whose name is outside the ANSI code page.
+    std::string bundle;
+    if (!ReadWholeFile(caBundlePath, bundle)) return fail();
+    if (mbedtls_x509_crt_parse(&ca_, reinterpret_cast<const unsigned char*>(bundle.c_str()), bundle.size() + 1) != 0)
+        return fail();
     if (mbedtls_ssl_config_defaults(&conf_, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
                                     MBEDTLS_SSL_PRESET_DEFAULT) != 0)
         return fail();
@@ -188,20 +252,15 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
     mbedtls_ssl_conf_rng(&conf_, mbedtls_ctr_drbg_random, &drbg_);
     if (mbedtls_ssl_setup(&ssl_, &conf_) != 0) return fail();
     if (mbedtls_ssl_set_hostname(&ssl_, host) != 0) return fail();
-    if (mbedtls_net_connect(&net_, host, portText, MBEDTLS_NET_PROTO_TCP) != 0) return fail();
-    if (!PublishSocket()) return fail();
-    DWORD handshakeTimeout = kHandshakeTimeoutMs;
-    setsockopt(static_cast<SOCKET>(net_.fd), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&handshakeTimeout),
-               sizeof(handshakeTimeout));
+    if (!ConnectSocket(host, port, until)) return fail();
     mbedtls_ssl_set_bio(&ssl_, &net_, mbedtls_net_send, mbedtls_net_recv, nullptr);
-    int ret;
-    do {
-        ret = mbedtls_ssl_handshake(&ssl_);
-    } while ((ret == MBEDTLS_ERR_SSL_WANT_READ || ret == MBEDTLS_ERR_SSL_WANT_WRITE) && !aborted_.load());
-    if (ret != 0 || aborted_.load()) return fail();
-    // From here reads wait for the socket outside the SSL context (see the header), so
-    // the socket must never block inside Mbed TLS.
-    if (mbedtls_net_set_nonblock(&net_) != 0) return fail();
+    for (;;) {
+        int ret = mbedtls_ssl_handshake(&ssl_);
+        if (ret == 0) break;
+        if (ret != MBEDTLS_ERR_SSL_WANT_READ && ret != MBEDTLS_ERR_SSL_WANT_WRITE) return fail();
+        if (WaitSocket(ret == MBEDTLS_ERR_SSL_WANT_WRITE, until) != 1) return fail();
+    }
+    if (aborted_.load()) return fail();
     plain_.store(false);
     connected_.store(true);
     return true;
@@ -209,13 +268,8 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
 
 bool TlsStream::ConnectPlainLoopback(const char* host, uint16_t port) {
     BeginConnect();
-    if (!host || !IsLoopbackName(host)) {
-        ReleaseContexts();
-        return false;
-    }
-    char portText[8];
-    std::snprintf(portText, sizeof(portText), "%u", static_cast<unsigned>(port));
-    if (mbedtls_net_connect(&net_, host, portText, MBEDTLS_NET_PROTO_TCP) != 0 || !PublishSocket()) {
+    if (!host || !IsLoopbackName(host) ||
+        !ConnectSocket(host, port, Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs))) {
         ReleaseContexts();
         return false;
     }
@@ -224,17 +278,16 @@ bool TlsStream::ConnectPlainLoopback(const char* host, uint16_t port) {
     return true;
 }
 
-int TlsStream::WaitSocket(bool forWrite, bool bounded) {
-    using Clock = std::chrono::steady_clock;
-    int32_t limit = bounded ? receiveTimeoutMs_.load() : 0;
-    auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+int TlsStream::WaitSocket(bool forWrite, Clock::time_point until) {
+    Clock::rep deadlineTicks = deadline_.load();
+    if (deadlineTicks != 0) until = std::min(until, Clock::time_point(Clock::duration(deadlineTicks)));
     for (;;) {
         if (aborted_.load()) return -1;
-        int fd = liveSocket_.load();
+        int fd = net_.fd;
         if (fd < 0) return -1;
         int slice = kWaitSliceMs;
-        if (limit > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (until != Clock::time_point::max()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
             if (left <= 0) return 0;
             if (left < slice) slice = static_cast<int>(left);
         }
@@ -254,12 +307,16 @@ int TlsStream::WaitSocket(bool forWrite, bool bounded) {
 }
 
 int TlsStream::Read(unsigned char* buf, size_t n) {
-    if (aborted_.load() || liveSocket_.load() < 0) return MBEDTLS_ERR_NET_RECV_FAILED;
+    if (aborted_.load() || net_.fd < 0) return MBEDTLS_ERR_NET_RECV_FAILED;
+    const Clock::time_point until = ReadLimit();
     if (plain_.load()) {
-        int w = WaitSocket(false, true);
-        if (w == 0) return MBEDTLS_ERR_SSL_TIMEOUT;
-        if (w < 0) return MBEDTLS_ERR_NET_RECV_FAILED;
-        return mbedtls_net_recv(&net_, buf, n);
+        for (;;) {
+            int w = WaitSocket(false, until);
+            if (w == 0) return MBEDTLS_ERR_SSL_TIMEOUT;
+            if (w < 0) return MBEDTLS_ERR_NET_RECV_FAILED;
+            int ret = mbedtls_net_recv(&net_, buf, n);
+            if (ret != MBEDTLS_ERR_SSL_WANT_READ) return ret;
+        }
     }
     for (;;) {
         if (aborted_.load()) return MBEDTLS_ERR_NET_RECV_FAILED;
@@ -269,7 +326,7 @@ int TlsStream::Read(unsigned char* buf, size_t n) {
             buffered = mbedtls_ssl_get_bytes_avail(&ssl_) > 0 || mbedtls_ssl_check_pending(&ssl_) != 0;
         }
         if (!buffered) {
-            int w = WaitSocket(false, true);
+            int w = WaitSocket(false, until);
             if (w == 0) return MBEDTLS_ERR_SSL_TIMEOUT;
             if (w < 0) return MBEDTLS_ERR_NET_RECV_FAILED;
         }
@@ -297,33 +354,29 @@ bool TlsStream::ReadExact(unsigned char* buf, size_t n) {
 }
 
 int TlsStream::Write(const unsigned char* buf, size_t n) {
-    if (aborted_.load() || liveSocket_.load() < 0) return MBEDTLS_ERR_NET_SEND_FAILED;
-    if (plain_.load()) {
-        if (n == 0) return 0;
-        size_t sent = 0;
-        while (sent < n) {
-            int r = mbedtls_net_send(&net_, buf + sent, n - sent);
-            if (r < 0) return r;
-            if (r == 0) return -1;
-            sent += static_cast<size_t>(r);
-        }
-        return static_cast<int>(n);
-    }
-    // The lock is held across retries: Mbed TLS wants a write that reported WANT_WRITE
-    // repeated with the same data before anything else touches the context.
-    std::lock_guard<std::mutex> lock(ioMutex_);
+    if (aborted_.load() || net_.fd < 0) return MBEDTLS_ERR_NET_SEND_FAILED;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(writeTimeoutMs_.load());
     for (;;) {
         if (aborted_.load()) return MBEDTLS_ERR_NET_SEND_FAILED;
-        int ret = mbedtls_ssl_write(&ssl_, buf, n);
-        if (ret == MBEDTLS_ERR_SSL_WANT_WRITE) {
-            if (WaitSocket(true, false) < 0) return MBEDTLS_ERR_NET_SEND_FAILED;
-            continue;
+        int ret;
+        if (plain_.load()) {
+            if (n == 0) return 0;
+            ret = mbedtls_net_send(&net_, buf, n);
+        } else {
+            // Mbed TLS wants a write that reported WANT_WRITE repeated with the same data;
+            // only this writer touches the pending output, so the lock is released while
+            // waiting for socket space and the reader keeps reading in the meantime.
+            std::lock_guard<std::mutex> lock(ioMutex_);
+            ret = mbedtls_ssl_write(&ssl_, buf, n);
         }
-        if (ret == MBEDTLS_ERR_SSL_WANT_READ) {
-            if (WaitSocket(false, false) < 0) return MBEDTLS_ERR_NET_SEND_FAILED;
+        if (ret == MBEDTLS_ERR_SSL_WANT_WRITE || ret == MBEDTLS_ERR_SSL_WANT_READ) {
+            int w = WaitSocket(ret == MBEDTLS_ERR_SSL_WANT_WRITE, until);
+            if (w == 0) AbortSocket();
+            if (w != 1) return MBEDTLS_ERR_NET_SEND_FAILED;
             continue;
         }
         if (ret == MBEDTLS_ERR_SSL_RECEIVED_NEW_SESSION_TICKET) continue;
+        if (ret == 0 && n > 0) return -1;
         return ret;
     }
 }
@@ -342,15 +395,11 @@ void TlsStream::SetReceiveTimeout(int32_t ms) {
     if (!connected_.load()) return;
     if (ms < 0) ms = 0;
     receiveTimeoutMs_.store(ms);
-    int fd = liveSocket_.load();
-    if (fd < 0) return;
-    DWORD value = static_cast<DWORD>(ms);
-    setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof(value));
 }
 
 void TlsStream::Close() {
     if (connected_.exchange(false)) {
-        if (!plain_.load() && !aborted_.load() && liveSocket_.load() >= 0) {
+        if (!plain_.load() && !aborted_.load() && net_.fd >= 0) {
             std::lock_guard<std::mutex> lock(ioMutex_);
             // Best effort on a non-blocking socket: a full send buffer just skips it.
             mbedtls_ssl_close_notify(&ssl_);
@@ -362,8 +411,8 @@ void TlsStream::Close() {
 
 void TlsStream::AbortSocket() {
     aborted_.store(true);
-    int fd = liveSocket_.exchange(-1);
-    if (fd >= 0) closesocket(static_cast<SOCKET>(fd));
+    std::lock_guard<std::mutex> lock(socketMutex_);
+    if (liveSocket_ >= 0) shutdown(static_cast<SOCKET>(liveSocket_), SD_BOTH);
 }
 
 }  // namespace sv

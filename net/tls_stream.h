@@ -7,6 +7,7 @@
 // for the socket outside the context and only then enter it under `ioMutex_`,
 // so a writer is never inside the context while the reader is.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -36,22 +37,35 @@ public:
     int Write(const unsigned char* buf, size_t n);
     bool WriteAll(const unsigned char* buf, size_t n);
     void SetReceiveTimeout(int32_t ms);
+    // Bounds everything this stream still does (connect, handshake, every read and
+    // write) by one point in time, so a peer that trickles a byte at a time cannot
+    // hold a request for ever. Reset clears it.
+    void SetDeadline(std::chrono::steady_clock::time_point when);
+    // A write whose socket takes nothing for this long aborts the connection (a peer
+    // that stops reading must not hold a sender for ever). Default 30 s.
+    void SetWriteTimeout(int32_t ms) { writeTimeoutMs_.store(ms > 0 ? ms : 1); }
     void Close();
-    // From any thread: closes the socket handle at once so a blocked read fails.
-    // The handle is closed exactly once whichever of AbortSocket and Close runs first.
+    // From any thread: shuts the socket down and flags the stream, so every wait
+    // (connect, handshake, read, write) ends within a slice. Only the owner closes the
+    // handle (Close), so a read that already passed its checks never meets a handle
+    // value that by then names another socket.
     void AbortSocket();
 
     bool IsConnected() const { return connected_.load(); }
     bool IsTls() const { return connected_.load() && !plain_.load(); }
 
 private:
+    using Clock = std::chrono::steady_clock;
     void BeginConnect();
     void ReleaseContexts();
-    // Makes the new handle visible to AbortSocket; false when an abort came first.
-    bool PublishSocket();
-    // Waits until the socket can be read (or written). `bounded`: at most the receive
-    // time-out. 1 ready, 0 time-out, -1 error or aborted.
-    int WaitSocket(bool forWrite, bool bounded);
+    // A non-blocking TCP connection to host:port, tried address by address until
+    // `until`, the abort flag looked at every slice; the socket goes to net_.
+    bool ConnectSocket(const char* host, uint16_t port, Clock::time_point until);
+    // Waits until the socket can be read (or written), at the latest until `until`
+    // and the stream's deadline. 1 ready, 0 time-out, -1 error or aborted.
+    int WaitSocket(bool forWrite, Clock::time_point until);
+    // The receive time-out from now, or no bound.
+    Clock::time_point ReadLimit() const;
 
     mbedtls_net_context net_;
     mbedtls_ssl_context ssl_;
@@ -63,10 +77,15 @@ private:
     bool fresh_ = false;         // Reset ran and no connect has used the contexts yet
     std::atomic<bool> connected_{false};
     std::atomic<bool> plain_{false};
-    // The handle while it is open; -1 once AbortSocket or Close has taken it.
-    std::atomic<int> liveSocket_{-1};
+    // The handle while it is open, for AbortSocket; guarded by socketMutex_ so that an
+    // abort never shuts down a handle the owner has already closed.
+    int liveSocket_ = -1;
+    std::mutex socketMutex_;
     std::atomic<bool> aborted_{false};
     std::atomic<int32_t> receiveTimeoutMs_{0};
+    std::atomic<int32_t> writeTimeoutMs_{30000};
+    // Steady-clock ticks of the deadline; 0: none.
+    std::atomic<Clock::rep> deadline_{0};
     std::mutex ioMutex_;
 };
 

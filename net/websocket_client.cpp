@@ -4,6 +4,7 @@
 #include "net/websocket_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <random>
 
@@ -17,6 +18,8 @@ namespace {
 // Payloads are read in steps of this size, so a peer that announces a large frame
 // and then stalls holds no more memory than it has actually sent.
 constexpr size_t kReadStep = 1 << 20;
+// The whole opening (TCP, TLS, upgrade reply) ends within this.
+constexpr auto kConnectBound = std::chrono::seconds(60);
 
 // Mask words come from the system's strong generator, drawn in batches; every
 // connection's senders and Connect draw from it, so the batch is guarded.
@@ -67,6 +70,8 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
     path_ = parts.path;
 
     stream_.Reset();
+    // Connect, handshake and upgrade as a whole are bounded, not just each read.
+    stream_.SetDeadline(std::chrono::steady_clock::now() + kConnectBound);
     bool connected = parts.tls ? stream_.ConnectTls(host_.c_str(), port_, caBundlePath)
                                : stream_.ConnectPlainLoopback(host_.c_str(), port_);
     if (!connected) return false;
@@ -99,6 +104,7 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
         stream_.Close();
         return false;
     }
+    stream_.SetDeadline(std::chrono::steady_clock::time_point::max());
     open_.store(true);
     return true;
 }

@@ -201,6 +201,9 @@ bool DecodeWebSocketFrameHead(const uint8_t* head, size_t size, WebSocketFrameHe
     } else {
         out.length = len7;
     }
+    // Control frames travel whole and small (at most 125 bytes): a larger or fragmented
+    // one is a protocol error, never something to echo back.
+    if ((out.opcode & 0x08) != 0 && (!out.fin || out.length > kMaxControlPayload)) return false;
     if (out.masked) {
         std::memcpy(out.mask, head + p, 4);
     } else {

@@ -12,6 +12,8 @@ namespace sv {
 // Largest frame payload, and largest message gathered from fragments, that the
 // client accepts from a peer.
 constexpr uint64_t kMaxWebSocketPayload = 0x2000000;
+// Ping, pong and close frames carry at most this many bytes.
+constexpr uint64_t kMaxControlPayload = 125;
 // The reply head of the upgrade is read up to this many bytes.
 constexpr size_t kMaxUpgradeReplyHead = 16384;
 

@@ -14,7 +14,7 @@ PKGS=(
   libz-mingw-w64-dev nlohmann-json3-dev googletest
   wine wine64 xvfb xauth
   python3-pytest python3-pytest-xdist python3-websockets python3-cryptography openssl
-  ca-certificates dpkg-dev cmake make
+  ca-certificates dpkg-dev cmake make imagemagick
 )
 
 missing=()

@@ -7,6 +7,7 @@
 
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
+#include "base/ui_theme.h"
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "resources/version.h"
@@ -95,6 +96,7 @@ Host::Host(HostOptions options)
     platform_.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
 
     SetAuditDirectory(dataDir_);
+    LoadUiFonts();
     InitTraining();
 }
 
@@ -239,6 +241,10 @@ Host::~Host() {
     ReleaseInputBlock(inputState_);
     // Frame requests started by the last stream steps.
     WaitForDetachedWork(std::chrono::seconds(5));
+    // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
+    // they go while GDI+ still runs.
+    surface_.reset();
+    inspector_.reset();
     StopGdiplus();
     // The TLS thread locks stay installed: the update thread is never joined and may
     // still be inside Mbed TLS; the process end releases them.

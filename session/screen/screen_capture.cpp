@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "session/screen/frame_scaling.h"
+#include "base/ui_theme.h"
 #include "session/input/input_injection.h"
 
 namespace sv {
@@ -163,6 +164,8 @@ void StopGdiplus() {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.started) return;
     s.encoderFound.store(false);
+    // The shared fonts are GDI+ objects too; freeing them after shutdown would crash.
+    ReleaseUiFonts();
     Gdiplus::GdiplusShutdown(s.token);
     s.started = false;
 }

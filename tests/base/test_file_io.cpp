@@ -1,4 +1,5 @@
 #include "base/file_io.h"
+#include "base/text_encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,33 @@ TEST(FileUtil, RemovesATreeWithReadOnlyFiles) {
     EXPECT_TRUE(sv::RemoveDirectoryTree(root));
     EXPECT_FALSE(sv::PathExists(root));
     EXPECT_FALSE(sv::RemoveDirectoryTree(root));
+}
+
+// A link inside the tree, or the tree's root itself being a link, is removed as a link:
+// the folder it points at keeps its content (under a service, ordinary users can plant
+// such links in the data folder).
+TEST(FileUtil, RemovingATreeNeverFollowsLinks) {
+    ScratchDir dir;
+    std::string outside = dir.Path() + "\\outside";
+    ASSERT_TRUE(sv::WriteTextFile(outside + "\\keep.txt", "k"));
+    std::string root = dir.Path() + "\\update-staging";
+    ASSERT_TRUE(sv::WriteTextFile(root + "\\own.txt", "o"));
+    std::wstring inner = sv::Utf8ToUtf16(root + "\\link");
+    std::wstring target = sv::Utf8ToUtf16(outside);
+    // Wine 8 answers success but makes nothing; only a link that exists tests anything.
+    CreateSymbolicLinkW(inner.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    DWORD attributes = GetFileAttributesW(inner.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this system cannot make directory links";
+    EXPECT_TRUE(sv::RemoveDirectoryTree(root));
+    EXPECT_FALSE(sv::PathExists(root));
+    EXPECT_TRUE(sv::IsRegularFile(outside + "\\keep.txt"));
+
+    std::string linkedRoot = dir.Path() + "\\linked-staging";
+    ASSERT_TRUE(CreateSymbolicLinkW(sv::Utf8ToUtf16(linkedRoot).c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
+    sv::RemoveDirectoryTree(linkedRoot);
+    EXPECT_FALSE(sv::PathExists(linkedRoot));
+    EXPECT_TRUE(sv::IsRegularFile(outside + "\\keep.txt"));
 }
 
 TEST(FileUtil, SameDirectoryComparesIdentity) {

@@ -2,6 +2,7 @@
 Python `websockets` servers on 127.0.0.1: ws:// and wss://, both TLS versions,
 certificate refusals, control frames and aborting a blocked read."""
 import asyncio
+import base64
 import hashlib
 import os
 import socket
@@ -251,3 +252,72 @@ def test_sending_while_receiving_over_tls_keeps_both_directions_intact(processes
     wait_until(lambda: len(conn.texts) >= count, 30, message="all looped texts")
     expected_in = [f"loop {i} " + "p" * (100 + (i * 37) % 3000) for i in range(count)]
     assert conn.texts[:count] == expected_in
+
+
+class StalledTlsPeer:
+    """A wss peer that answers the upgrade and then never reads again, with a small
+    receive buffer, so the client's sends back up while the peer keeps sending."""
+
+    def __init__(self, context):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8192)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.context = context
+        self.conn = None
+        self.ready = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        raw, _ = self.listener.accept()
+        conn = self.context.wrap_socket(raw, server_side=True)
+        head = b""
+        while b"\r\n\r\n" not in head:
+            head += conn.recv(1)
+        key = [l.split(b":", 1)[1].strip() for l in head.split(b"\r\n") if l.lower().startswith(b"sec-websocket-key:")][0]
+        accept = base64.b64encode(hashlib.sha1(key + b"258EAFA5-E914-47DA-95CA-C5AB0DC85B11").digest())
+        conn.sendall(b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     b"Sec-WebSocket-Accept: " + accept + b"\r\n\r\n")
+        self.conn = conn
+        self.ready.set()
+
+    def queued(self):
+        import fcntl, struct, termios
+        return struct.unpack("i", fcntl.ioctl(self.conn.fileno(), termios.FIONREAD, b"\0\0\0\0"))[0]
+
+    def send_text(self, text):
+        data = text.encode()
+        assert len(data) < 126
+        self.conn.sendall(bytes([0x81, len(data)]) + data)
+
+    def close(self):
+        for s in (self.conn, self.listener):
+            try:
+                s.close()
+            except Exception:
+                pass
+
+
+def test_a_peer_that_stops_reading_does_not_stop_the_reader(processes, pki):
+    """While one thread's TLS write waits for socket space, the receiving thread still
+    gets what the peer sends."""
+    peer = StalledTlsPeer(pki.server_context())
+    try:
+        p = start_probe(processes, f"wss://127.0.0.1:{peer.port}/", pki.ca_pem, "--send-loop", "20000")
+        assert peer.ready.wait(30)
+        # The client's writes have backed up once the peer's queue stops growing.
+        last = [-1]
+
+        def stalled():
+            now = peer.queued()
+            steady = now == last[0] and now > 0
+            last[0] = now
+            return steady
+        wait_until(stalled, 30, interval=0.3, message="the client's sends to back up")
+        for i in range(3):
+            peer.send_text(f"while-stalled {i}")
+        wait_line(p, lambda l: l == "text 15 while-stalled 2", timeout=20, what="texts received while a send waits")
+    finally:
+        peer.close()

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mbedtls/x509_crt.h"
 #include "net/tls_stream.h"
@@ -276,6 +278,51 @@ TEST(TlsStream, NegativeTimeoutMeansNoTimeout) {
     EXPECT_LT(s.Write(b, 1), 0);
     s.Close();
     EXPECT_FALSE(s.IsConnected());
+}
+
+// A peer that sends a byte now and then, each within the receive time-out, still
+// cannot hold the stream past its deadline.
+TEST(TlsStream, DeadlineEndsATricklingPeer) {
+    Listener l;
+    TlsStream s;
+    s.Reset();
+    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
+    SOCKET p = l.Accept();
+    ASSERT_NE(p, INVALID_SOCKET);
+    s.SetReceiveTimeout(2000);
+    s.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 100 && !stop.load(); ++i) {
+            send(p, "x", 1, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    unsigned char buf[1000];
+    EXPECT_FALSE(s.ReadExact(buf, sizeof(buf)));
+    // Ended by the deadline while the trickle (5 s in all) was still going.
+    EXPECT_FALSE(stop.exchange(true));
+    trickle.join();
+    s.Close();
+}
+
+// A peer that never reads: the write ends at its bound and the connection is aborted,
+// instead of the sender waiting for ever.
+TEST(TlsStream, WriteToAPeerThatNeverReadsEndsAtItsBound) {
+    Listener l;
+    TlsStream s;
+    s.Reset();
+    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
+    SOCKET p = l.Accept();
+    ASSERT_NE(p, INVALID_SOCKET);
+    s.SetWriteTimeout(300);
+    std::vector<unsigned char> block(1 << 20, 0x5A);
+    bool failed = false;
+    for (int i = 0; i < 256 && !failed; ++i) failed = !s.WriteAll(block.data(), block.size());
+    EXPECT_TRUE(failed);
+    unsigned char b[1];
+    EXPECT_LT(s.Read(b, 1), 0);  // aborted: nothing more goes either way
+    s.Close();
 }
 
 TEST(TlsStream, AbortBeforeAnyConnectionIsHarmless) {

@@ -163,6 +163,27 @@ TEST(WsFrame, MaskingIsAnInvolutionAndHonoursTheOffset) {
     EXPECT_EQ(z, (std::vector<uint8_t>{0x80, 0x01}));
 }
 
+TEST(WsFrame, ControlFramesAreWholeAndAtMost125Bytes) {
+    struct Case {
+        uint8_t byte0, byte1;
+        bool accepted;
+    } cases[] = {
+        {0x89, 125, true},    // ping at the limit
+        {0x89, 126, false},   // ping with a 16-bit length
+        {0x8A, 127, false},   // pong with a 64-bit length
+        {0x88, 125, true},    // close at the limit
+        {0x08, 0, false},     // fragmented close
+        {0x09, 5, false},     // fragmented ping
+        {0x02, 126, true},    // data frames may be large and fragmented
+    };
+    for (const Case& c : cases) {
+        uint8_t head[10] = {c.byte0, c.byte1, 0, 200, 0, 0, 0, 0, 0, 1};
+        WebSocketFrameHead h;
+        EXPECT_EQ(DecodeWebSocketFrameHead(head, WebSocketFrameHeadSize(head[0], head[1]), h), c.accepted)
+            << std::hex << int(c.byte0) << " " << int(c.byte1);
+    }
+}
+
 TEST(WsFrame, HeadAtTheLengthEdges) {
     const uint8_t key[4] = {9, 8, 7, 6};
     EXPECT_EQ(EncodeClientFrameHead(1, 0, key), (std::vector<uint8_t>{0x81, 0x80, 9, 8, 7, 6}));
@@ -222,10 +243,10 @@ TEST(WsFrame, DecodesServerHeads) {
     ASSERT_TRUE(DecodeWebSocketFrameHead(big, sizeof(big), h));
     EXPECT_EQ(h.length, 0x8000000000000001ull);
 
-    const uint8_t masked[] = {0x89, 0xFE, 0x01, 0x00, 0xAA, 0xBB, 0xCC, 0xDD};
+    const uint8_t masked[] = {0x82, 0xFE, 0x01, 0x00, 0xAA, 0xBB, 0xCC, 0xDD};
     EXPECT_EQ(WebSocketFrameHeadSize(masked[0], masked[1]), 8u);
     ASSERT_TRUE(DecodeWebSocketFrameHead(masked, sizeof(masked), h));
-    EXPECT_EQ(h.opcode, 9);
+    EXPECT_EQ(h.opcode, 2);
     EXPECT_EQ(h.length, 256u);
     EXPECT_TRUE(h.masked);
     EXPECT_EQ(h.mask[0], 0xAA);
