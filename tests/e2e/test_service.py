@@ -44,19 +44,23 @@ def restart_wine():
     subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
-def keep_wine_running():
-    """Wine ends its services (without any stop request) once no other program runs;
-    a still window keeps the prefix up between the commands of a test."""
-    return WinProcess(os.path.join(BIN, "screen_painter.exe"), ["0", "0", "1", "1", "0"])
+def boot_wine():
+    """Starts Wine afresh and keeps it up with a still window: Wine ends its services
+    (without any stop request) once no other program runs. Returns once the service
+    manager answers."""
+    restart_wine()
+    keeper = WinProcess(os.path.join(BIN, "screen_painter.exe"), ["0", "0", "1", "1", "0"])
+    wait_until(lambda: "SERVICE_NAME" in run_exe(["query", "PlugPlay"], exe="sc")[1], 90,
+               message="the service manager")
+    return keeper
 
 
 def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
     run_exe(["delete", KEY, "/f"], exe="reg")  # left by an interrupted earlier run
-    restart_wine()
-    keeper = None
-    rc, out, _ = run_exe(["--install-service"])
-    assert rc == 0 and same_text(out, "install service: 0\n")
+    keeper = boot_wine()
     try:
+        rc, out, _ = run_exe(["--install-service"])
+        assert rc == 0 and same_text(out, "install service: 0\n")
         rc, out, _ = run_exe(["--install-service"])
         assert rc == 0 and same_text(out, "install service: 2\n")
 
@@ -74,8 +78,8 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
         rc, out, _ = run_exe(["add", KEY, "/v", "ImagePath", "/t", values["ImagePath"][0], "/d",
                               image + " --relay " + relay.url + " --no-update", "/f"], exe="reg")
         assert rc == 0, out
-        restart_wine()
-        keeper = keep_wine_running()
+        keeper.kill()
+        keeper = boot_wine()
         conn = relay.wait_connection(0, timeout=90)
         msg = conn.wait_type("host-register", timeout=60)
         assert service_state() == "RUNNING"
@@ -89,23 +93,21 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
         wait_until(lambda: conn.closed, 30, message="the relay connection to close")
         wait_until(lambda: service_state() == "STOPPED", 30, message="STOPPED")
         assert relay.connection_count() == 1
-    finally:
-        if keeper is not None and service_state() == "RUNNING":
-            run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
+
         rc, out, _ = run_exe(["--uninstall-service"])
-        if keeper is not None:
-            keeper.kill()
-    assert rc == 0 and same_text(out, "uninstall service: 0\n")
-    rc, out, _ = run_exe(["--uninstall-service"])
-    assert rc == 0 and same_text(out, "uninstall service: 2\n")
-    rc, out, _ = run_exe(["query", KEY], exe="reg")
-    assert rc != 0
-    restart_wine()
-
-
-def test_uninstall_wins_over_install():
-    rc, out, _ = run_exe(["--install-service", "--uninstall-service"])
-    assert rc == 0 and same_text(out, "uninstall service: 2\n")
+        assert rc == 0 and same_text(out, "uninstall service: 0\n")
+        rc, out, _ = run_exe(["--uninstall-service"])
+        assert rc == 0 and same_text(out, "uninstall service: 2\n")
+        # Both asked for: the removal wins (and finds nothing to remove).
+        rc, out, _ = run_exe(["--install-service", "--uninstall-service"])
+        assert rc == 0 and same_text(out, "uninstall service: 2\n")
+        rc, out, _ = run_exe(["query", KEY], exe="reg")
+        assert rc != 0
+    finally:
+        if service_state() == "RUNNING":
+            run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
+        run_exe(["--uninstall-service"])
+        keeper.kill()
 
 
 def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir):

@@ -3,6 +3,7 @@
 //   ux_probe.exe <api base> <ca bundle> <events> <periodMs>
 // Queues <events> actions "a0", "a1", ..., waits (at most 60 s) until the queue is empty
 // or recording has stopped, and prints "off", or "left <n> started <0|1>".
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -10,9 +11,14 @@
 #include <string>
 
 #include "app/ux_telemetry.h"
+#include "net/tls_stream.h"
 
 int main(int argc, char** argv) {
     if (argc < 5) return 2;
+    // What the program's entry sets up before any request.
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
+    sv::InstallTlsThreadingLocks();
     sv::UxTelemetry ux(sv::DefaultUxIo());
     if (!ux.Start(argv[1], argv[2], "1.1.6", std::getenv("SORVANE_UX_URL"),
                   std::chrono::milliseconds(std::atoi(argv[4])))) {
