@@ -23,6 +23,11 @@
 #include "resources/version.h"
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
+#include "training/training_interfaces.h"
+#include "training/win32/activity_monitor.h"
+#include "training/win32/uia_inspector.h"
+#include "training/win32/win32_surface.h"
+#include "training/win32/window_info.h"
 
 namespace sv {
 namespace {
@@ -109,6 +114,32 @@ int RunFetch(const CommandLine& line) {
     return 0;
 }
 
+// "--uia-tree <window>": one window's element tree, deeper and larger than the agent's default.
+int RunUiaTree(const std::string& window) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    training::WindowTreeQuery query;
+    query.window = window;
+    query.depth = 8;
+    query.maxNodes = 400;
+    std::pair<nlohmann::json, std::string> answer = inspector->QueryTree(query, 20000);
+    if (!answer.second.empty()) {
+        PrintTo(stdout, "error: " + answer.second + "\n");
+        return 1;
+    }
+    PrintTo(stdout, answer.first.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    return 0;
+}
+
+// "--uia-focus <seconds>": every focus change in another program, one line each.
+int RunUiaFocus(const std::string& seconds) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    inspector->OnFocus = PrintFocusedElement;
+    inspector->StartFocusTracking();
+    Sleep(static_cast<DWORD>(UiaFocusSeconds(seconds)) * 1000);
+    inspector->StopFocusTracking();
+    return 0;
+}
+
 // Returns -1 when no one-shot was asked for, else the process exit code.
 int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     switch (SelectOneShot(line, args)) {
@@ -137,9 +168,9 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         return pass ? 0 : 1;
     }
     case OneShot::UiaTree:
-        return NotInThisBuild("--uia-tree");
+        return RunUiaTree(FindUiaCommand(args).value);
     case OneShot::UiaFocus:
-        return NotInThisBuild("--uia-focus");
+        return RunUiaFocus(FindUiaCommand(args).value);
     case OneShot::CheckUpdate:
         return NotInThisBuild("--check-update");
     }
@@ -193,7 +224,7 @@ int RunModes(CommandLine& line) {
             std::string programData = EnvironmentUtf8(L"PROGRAMDATA", present);
             return ServiceDataDir(present ? programData.c_str() : nullptr);
         }();
-        SetServiceMode(true);
+        line.options.serviceMode = true;
         line.options.trainingEnabled = 0;
         const std::string problem = SecureServiceDataDir(line.options.dataDir);
         if (!problem.empty()) {
@@ -202,6 +233,19 @@ int RunModes(CommandLine& line) {
             return 1;
         }
     }
+
+    // Audit lines go under the data directory from here on, for the whole run.
+    SetAuditDirectory(line.options.dataDir);
+    // The Windows side of training that the Host asks for when training is enabled.
+    TrainingFactories& factories = line.options.trainingFactories;
+    factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
+    factories.makeInspector = [] { return training::MakeUiaInspector(); };
+    factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
+    factories.foregroundWindow = training::ForegroundWindowInfo;
+    // The session and the training agent report usage here; outside tray mode telemetry
+    // is never started and records nothing.
+    line.options.usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
+    line.options.usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
 
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
@@ -288,7 +332,9 @@ int RunHostProcess(const std::vector<std::string>& args) {
         return 1;
     }
     InstallTlsThreadingLocks();
-    if (!StartGdiplus()) {
+    // Declared before the Host is made in RunModes, so it is released after the Host.
+    GdiplusScope gdiplus;
+    if (!gdiplus.Started()) {
         PrintTo(stderr, "GDI+ unavailable\n");
         return 1;
     }
@@ -320,13 +366,6 @@ int RunHostProcess(const std::vector<std::string>& args) {
         ShowFirstInstanceWindow();
         return 0;
     }
-
-    // The session and the training agent report usage through these; outside tray mode
-    // telemetry is never started and they record nothing.
-    UsageHooks usage;
-    usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
-    usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
-    SetUsageHooks(std::move(usage));
     return RunModes(line);
 }
 

@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/case_fold.h"
+
 namespace sv {
 namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) c = LowerAscii(c);
-    return text;
 }
 
 int HexValue(uint8_t c) {
@@ -102,7 +97,7 @@ std::string FindHeader(const std::string& head, const std::string& lowerName) {
         if (nameEnd < end && head[nameEnd] == ':') {
             bool same = true;
             for (size_t i = 0; i < lowerName.size(); ++i) {
-                if (LowerAscii(head[lineStart + i]) != lowerName[i]) {
+                if (AsciiLowerChar(head[lineStart + i]) != lowerName[i]) {
                     same = false;
                     break;
                 }
@@ -174,7 +169,7 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
 }
 
 HttpBodyReader::HttpBodyReader(const std::string& head, size_t limit) : limit_(limit) {
-    if (LowerAscii(FindHeader(head, "transfer-encoding")).find("chunked") != std::string::npos) {
+    if (AsciiLower(FindHeader(head, "transfer-encoding")).find("chunked") != std::string::npos) {
         framing_ = Framing::Chunked;
         return;
     }

@@ -15,8 +15,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <chrono>
 #include <vector>
 
+#include "base/worker_group.h"
 #include "net/lan_lockout.h"
 #include "net/secure_channel.h"
 
@@ -28,19 +30,31 @@ struct LanTicket {
     std::string controllerId;
 };
 
+// What bounds one handshake as a whole: a peer that sends a byte now and then, each
+// within a per-read time-out, must not hold a handshake slot for long; and the
+// listener's Stop must be able to end it without closing a socket under it.
+struct HandshakeBounds {
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    const std::atomic<bool>* stop = nullptr;
+};
+
 constexpr int32_t kHandshakeMessageBound = 4096;
 constexpr uint32_t kHandshakeTimeoutMs = 15000;
 constexpr uint32_t kChannelSendTimeoutMs = 3000;
 
 class LanServer {
 public:
-    using ChannelCallback = std::function<void(SecureChannel*)>;
+    // The callbacks own the channel they are given.
+    using ChannelCallback = std::function<void(std::unique_ptr<SecureChannel>)>;
     using TicketLookup = std::function<bool(const std::string& ticketId, LanTicket& out)>;
     using TicketChannelCallback =
-        std::function<void(SecureChannel*, const std::string& controllerId, const std::string& peerAddress)>;
+        std::function<void(std::unique_ptr<SecureChannel>, const std::string& controllerId,
+                           const std::string& peerAddress)>;
     using AddressSource = std::function<std::vector<std::string>()>;
 
-    LanServer();
+    // `lockout` is the throttling table; a host passes the one it keeps for its life so a
+    // restarted listener remembers. Without one the server keeps its own.
+    explicit LanServer(std::shared_ptr<LanLockout> lockout = nullptr);
     ~LanServer();  // stops
     LanServer(const LanServer&) = delete;
     LanServer& operator=(const LanServer&) = delete;
@@ -59,12 +73,10 @@ public:
     // The port the last listener bound (differs from Port() when that is 0).
     uint16_t BoundPort() const { return boundPort_.load(); }
 
-    // Seams. By default the process-wide throttling table, 15 s handshake
-    // time-outs and the machine's own addresses are used.
+    // Seams. By default 15 s handshake time-outs and the machine's own addresses.
     void SetLockout(std::shared_ptr<LanLockout> lockout);
     void SetHandshakeTimeoutMs(uint32_t ms) { handshakeTimeoutMs_ = ms; }
     void SetAddressSource(AddressSource source) { addressSource_ = std::move(source); }
-    static std::shared_ptr<LanLockout> SharedLockout();
 
 private:
     struct Connections;  // handshakes in progress, shared with their threads
@@ -72,7 +84,7 @@ private:
     bool OpenListener(uint32_t addressNetworkOrder);
     void AcceptLoop(SOCKET listenSocket);
     void HandleConnection(SOCKET socket);
-    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key);
+    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key, const HandshakeBounds& bounds);
 
     uint32_t port_ = 0;
     std::vector<uint8_t> salt_;
@@ -90,6 +102,7 @@ private:
     uint32_t handshakeTimeoutMs_ = kHandshakeTimeoutMs;
     AddressSource addressSource_;
     std::shared_ptr<Connections> connections_;
+    WorkerGroup workers_;  // connection threads; Stop waits for every one
 };
 
 // Host side of the proof on an accepted socket; the channel owns the socket on
@@ -98,10 +111,11 @@ std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<
                                                const std::vector<uint8_t>& verifier);
 // The same, giving the 32-byte session key instead of a channel.
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
-                           std::vector<uint8_t>& key);
+                           std::vector<uint8_t>& key, const HandshakeBounds& bounds = HandshakeBounds());
 // Reads one message; refuses a negative length or one above `bound` before
 // reading its body.
-bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound);
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound,
+                          const HandshakeBounds& bounds = HandshakeBounds());
 bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes);
 
 // Dotted IPv4 addresses of this machine's name: the private ones (each once),

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/case_fold.h"
 #include "mbedtls/base64.h"
 #include "mbedtls/sha1.h"
 
@@ -18,7 +19,6 @@ std::string Base64(const unsigned char* data, size_t length) {
     return std::string(reinterpret_cast<const char*>(out), written);
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsLineSpace(char c) { return c == ' ' || c == '\t'; }
 
@@ -108,7 +108,7 @@ bool CheckUpgradeReply(const std::string& head, const std::string& expectedAccep
         if (end - lineStart >= nameLen) {
             bool nameMatches = true;
             for (size_t i = 0; i < nameLen; ++i) {
-                if (LowerAscii(head[lineStart + i]) != kName[i]) {
+                if (AsciiLowerChar(head[lineStart + i]) != kName[i]) {
                     nameMatches = false;
                     break;
                 }

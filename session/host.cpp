@@ -11,51 +11,14 @@
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "resources/version.h"
+#include "net/lan_lockout.h"
+#include "session/lan/lan_direct.h"
 #include "session/tools/clipboard.h"
 #include "session/screen/screen_capture.h"
 #include "training/training_agent.h"
 #include "training/training_interfaces.h"
 
 namespace sv {
-namespace {
-
-std::atomic<bool> g_serviceMode{false};
-
-std::mutex g_factoriesMutex;
-TrainingFactories g_factories;
-
-TrainingFactories CurrentTrainingFactories() {
-    std::lock_guard<std::mutex> lock(g_factoriesMutex);
-    return g_factories;
-}
-
-std::mutex g_usageMutex;
-UsageHooks g_usage;
-
-UsageHooks CurrentUsageHooks() {
-    std::lock_guard<std::mutex> lock(g_usageMutex);
-    return g_usage;
-}
-
-}  // namespace
-
-void SetTrainingFactories(TrainingFactories factories) {
-    std::lock_guard<std::mutex> lock(g_factoriesMutex);
-    g_factories = std::move(factories);
-}
-
-void SetUsageHooks(UsageHooks hooks) {
-    std::lock_guard<std::mutex> lock(g_usageMutex);
-    g_usage = std::move(hooks);
-}
-
-void TrackUsageAction(const std::string& action) {
-    UsageHooks usage = CurrentUsageHooks();
-    if (usage.trackAction) usage.trackAction(action);
-}
-
-void SetServiceMode(bool on) { g_serviceMode.store(on); }
-bool IsServiceMode() { return g_serviceMode.load(); }
 
 Host::Host(HostOptions options)
     : relayUrl_(std::move(options.relayUrl)),
@@ -63,7 +26,14 @@ Host::Host(HostOptions options)
       dataDir_(std::move(options.dataDir)),
       caBundlePath_(std::move(options.caBundlePath)),
       lanPort_(options.lanPort),
-      trainingEnabled_(options.trainingEnabled) {
+      trainingEnabled_(options.trainingEnabled),
+      serviceMode_(options.serviceMode),
+      trainingFactories_(std::move(options.trainingFactories)),
+      usage_(std::move(options.usage)),
+      commandRunner_(options.commandRunner ? std::move(options.commandRunner) : HiddenCommandRunner(RunHiddenCommand)),
+      lanLockout_(options.lanLockout ? std::move(options.lanLockout)
+                                     : std::make_shared<LanLockout>([] { return GetTickCount64(); })) {
+    inputState_.SetServiceMode(serviceMode_);
     platform_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
         auto size = GetScreenSize();
         return InjectPointer(inputState_, kind, x, y, button, size.first, size.second);
@@ -78,7 +48,7 @@ Host::Host(HostOptions options)
     platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
     platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
     platform_.privateAddresses = [] { return ListPrivateAddresses(); };
-    platform_.captureScreen = [](ScreenFrame& frame) { return CaptureScreen(frame); };
+    platform_.captureScreen = [this](ScreenFrame& frame) { return CaptureScreen(frame, serviceMode_); };
     platform_.screenSize = [] { return GetScreenSize(); };
     platform_.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
         return EncodeJpegFrame(p, w, h, q);
@@ -95,13 +65,12 @@ Host::Host(HostOptions options)
     tileEncoder_.SetCodec(std::move(codec));
     platform_.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
 
-    SetAuditDirectory(dataDir_);
     LoadUiFonts();
     InitTraining();
 }
 
 void Host::InitTraining() {
-    TrainingFactories factories = CurrentTrainingFactories();
+    const TrainingFactories& factories = trainingFactories_;
     if (trainingEnabled_ != 0) {
         try {
             surface_.reset();
@@ -130,6 +99,9 @@ void Host::InitTraining() {
     hooks.screenOrigin = [] {
         return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
     };
+    hooks.foregroundWindow = factories.foregroundWindow;
+    hooks.trackAction = usage_.trackAction;
+    hooks.trackScreenView = usage_.trackScreenView;
     std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
     hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
     hooks.clock = [] { return NowMilliseconds(); };
@@ -138,9 +110,6 @@ void Host::InitTraining() {
     hooks.restartHoldOffMs = 600000;
     hooks.hostVersion = SV_VERSION_STRING;
     hooks.quietWatch = true;
-    UsageHooks usage = CurrentUsageHooks();
-    hooks.trackAction = usage.trackAction;
-    hooks.trackScreenView = usage.trackScreenView;
 
     if (agent_) {
         agent_->Shutdown();
@@ -152,24 +121,15 @@ void Host::InitTraining() {
 
 void Host::Stop() {
     stop_.exchange(true);
-    streamRunning_.store(false);
-    WakeStream();
+    stream_.ClearRunning();
     relay_.AbortSocket();
     media_.AbortSocket();
 }
 
 void Host::EndSessionLocally() {
     WriteAuditLine("session-ended-locally", "the person at the machine ended the session", "");
-    {
-        // Shut down only: each channel's receive loop closes and frees its own channel.
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        for (SecureChannel* channel : channels_) {
-            try {
-                channel->Shutdown();
-            } catch (...) {
-            }
-        }
-    }
+    // Shut down only: each channel's receive loop removes and frees its own channel.
+    channels_.ShutdownAll();
     relay_.AbortSocket();
 }
 
@@ -183,69 +143,50 @@ std::string Host::Password() {
     return password_;
 }
 
-void Host::RunDetached(std::function<void()> work) {
-    {
-        std::lock_guard<std::mutex> lock(detachedMutex_);
-        ++detachedCount_;
-    }
-    auto finish = [this] {
-        std::lock_guard<std::mutex> lock(detachedMutex_);
-        --detachedCount_;
-        detachedDone_.notify_all();
-    };
-    try {
-        std::thread([work = std::move(work), finish]() mutable {
-            try {
-                work();
-            } catch (...) {
-            }
-            finish();
-        }).detach();
-    } catch (...) {
-        finish();
-    }
-}
-
-void Host::WaitForDetachedWork(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(detachedMutex_);
-    detachedDone_.wait_for(lock, limit, [this] { return detachedCount_ == 0; });
-}
+void Host::RunDetached(std::function<void()> work) { workers_.Start(std::move(work)); }
 
 Host::~Host() {
-    // Everything that still runs on detached threads is woken first and waited for before
-    // the training agent goes: the LAN receive loops hand messages to it.
+    // Work that captured this Host is woken, then waited for to the last piece before
+    // anything it uses goes: sockets are aborted, channels shut down, waits notified.
     stop_.store(true);
+    workers_.Stop();
     {
         std::lock_guard<std::mutex> lock(transferMutex_);
         transferWake_.notify_all();
     }
+    // The watcher restarts the listener on an address change: it ends before the listener.
     {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        if (lanServer_) lanServer_->Stop();
-    }
-    {
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        for (SecureChannel* channel : channels_) channel->Shutdown();
-    }
-    relay_.AbortSocket();
-    media_.AbortSocket();
-    WaitForDetachedWork(std::chrono::seconds(5));
-
-    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
-    if (agent) {
-        agent->Shutdown();
-        agent.reset();
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        watchWake_.notify_all();
     }
     if (addressWatcher_.joinable()) addressWatcher_.join();
+    std::unique_ptr<LanServer> server;
+    {
+        std::lock_guard<std::mutex> lock(lanServerMutex_);
+        server = std::move(lanServer_);
+    }
+    if (server) server->Stop();  // its callbacks hand channels to this Host: none after this
+    channels_.ShutdownAll();
+    relay_.AbortSocket();
+    media_.AbortSocket();
     StopStreaming();
+    workers_.Wait();
+
+    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
+    if (agent && !agent->Shutdown()) {
+        // A training thread outlived the final bound: it may still use the agent, the
+        // surface or the inspector, so they stay for the rest of the process.
+        WriteAuditLine("training", "agent kept for threads still running at exit", "");
+        agent.release();
+        surface_.release();
+        inspector_.release();
+    }
+    agent.reset();
     ReleaseInputBlock(inputState_);
-    // Frame requests started by the last stream steps.
-    WaitForDetachedWork(std::chrono::seconds(5));
     // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
-    // they go while GDI+ still runs.
+    // they go while GDI+ still runs (the entry's GDI+ owner outlives the Host).
     surface_.reset();
     inspector_.reset();
-    StopGdiplus();
     // The TLS thread locks stay installed: the update thread is never joined and may
     // still be inside Mbed TLS; the process end releases them.
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -23,46 +24,30 @@
 
 #include <nlohmann/json.hpp>
 
-#include "session/host_options.h"
+#include "base/worker_group.h"
 #include "net/websocket_client.h"
-#include "session/tools/file_transfer.h"
+#include "session/controller_set.h"
+#include "session/host_options.h"
 #include "session/input/input_injection.h"
+#include "session/lan/lan_channels.h"
 #include "session/lan/lan_tickets.h"
+#include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
+#include "session/screen/stream_thread.h"
 #include "session/screen/tile_encoder.h"
+#include "session/tools/file_transfer.h"
+#include "training/training_records.h"
 
 namespace sv {
 
+class LanLockout;
 class LanServer;
 class SecureChannel;
 struct LanTicket;
 
 namespace training {
-class ITrainingSurface;
-class IUiInspector;
-class IActivitySource;
 class TrainingAgent;
 }  // namespace training
-
-// Makers of the Windows side of training. A Host built with training enabled asks them
-// for its surface and inspector; an empty maker gives none.
-struct TrainingFactories {
-    std::function<std::unique_ptr<training::ITrainingSurface>(const std::string& dataDir)> makeSurface;
-    std::function<std::unique_ptr<training::IUiInspector>()> makeInspector;
-    std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
-};
-void SetTrainingFactories(TrainingFactories factories);
-
-// Usage telemetry, wired in by the entry; empty hooks record nothing.
-struct UsageHooks {
-    std::function<void(const std::string& action)> trackAction;
-    std::function<void(const std::string& screen)> trackScreenView;
-};
-void SetUsageHooks(UsageHooks hooks);
-void TrackUsageAction(const std::string& action);
-
-void SetServiceMode(bool on);
-bool IsServiceMode();
 
 // Wall-clock milliseconds since 1970-01-01 UTC.
 int64_t NowMilliseconds();
@@ -89,9 +74,11 @@ public:
     void OnControllerJoined(const std::string& controllerId);
     void OnPeerLeft(const std::string& controllerId);
 
-    // Dispatch and the two ways out.
+    // Dispatch and the two ways out. Relay text enters through RouteIncomingText (or
+    // DispatchMessage, the same table); a LAN channel's text through DispatchLanText.
     void RouteIncomingText(const std::string& text);
     void DispatchMessage(const std::string& text);
+    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
     void SendText(const std::string& text);
     bool SendBinary(const uint8_t* data, size_t length);
 
@@ -118,6 +105,8 @@ public:
     void SendSingleFrame();
     void ApplyStreamControl(const nlohmann::json& msg);
     void ApplyStreamSwitch(bool on);
+    // Starts or stops the stream thread to match who is watching now.
+    void ReconcileStream();
     void ApplyStreamPrefs(const std::string& from, bool tiles);
     void ApplyFrameAck(const std::string& from, const nlohmann::json& msg);
     void RequestSingleFrame();
@@ -135,8 +124,9 @@ public:
     void PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId);
     bool FindLanTicket(const std::string& ticketId, LanTicket& out);
     void RevokeLanTickets(const std::string& controllerId);
-    void OnLanChannelOpened(SecureChannel* channel);
-    void OnLanChannelMessage(SecureChannel* channel, const std::string& controllerId, const std::string& peerAddress);
+    void OnLanChannelOpened(std::unique_ptr<SecureChannel> channel);
+    void OnLanChannelMessage(std::unique_ptr<SecureChannel> channel, const std::string& controllerId,
+                             const std::string& peerAddress);
     void ReceiveLanFrames(SecureChannel* channel);
     void ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId);
     void UpdateLanPathState();
@@ -150,11 +140,15 @@ public:
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     bool IsStopping() const { return stop_.load(); }
-    bool IsStreaming() const { return streamRunning_.load(); }
+    bool IsStreaming() const { return stream_.Running(); }
     bool InTilesMode() const { return tilesMode_.load(); }
 
-    // Runs `work` on a detached thread that the destructor waits for.
+    // Runs `work` on a detached thread that the destructor waits for; nothing runs once
+    // the Host is being destroyed.
     void RunDetached(std::function<void()> work);
+    size_t LanChannelCount() const { return channels_.Size(); }
+    int32_t ControllerCount() const { return controllers_.Count(); }
+    bool AllOnLan() const { return allOnLan_.load(); }
 
     // The seams the dispatcher acts through; tests replace them.
     struct Platform {
@@ -184,6 +178,39 @@ public:
     training::IUiInspector* Inspector() { return inspector_.get(); }
 
 private:
+    // The message table: one entry per incoming type, in the order they are compared.
+    using Handler = void (Host::*)(const IncomingMessage&);
+    struct Route {
+        const char* type;
+        bool relayOnly;  // only the relay may send it; a LAN peer's copy is dropped
+        Handler handler;
+    };
+    static const Route kRoutes[];
+    void Dispatch(const IncomingMessage& msg);
+    void OnRegistered(const IncomingMessage& m);
+    void OnRelayError(const IncomingMessage& m);
+    void OnJoinedMessage(const IncomingMessage& m);
+    void OnPeerLeftMessage(const IncomingMessage& m);
+    void OnLanTicketMessage(const IncomingMessage& m);
+    void OnLanRevokeMessage(const IncomingMessage& m);
+    void OnInput(const IncomingMessage& m);
+    void OnKeyInput(const IncomingMessage& m);
+    void OnInputBlockRequest(const IncomingMessage& m);
+    void OnClipboard(const IncomingMessage& m);
+    void OnFileBegin(const IncomingMessage& m);
+    void OnFileChunk(const IncomingMessage& m);
+    void OnFileEnd(const IncomingMessage& m);
+    void OnStreamControl(const IncomingMessage& m);
+    void OnStreamPrefs(const IncomingMessage& m);
+    void OnFrameAck(const IncomingMessage& m);
+    void OnFrameRequest(const IncomingMessage& m);
+    void OnTrainingRequest(const IncomingMessage& m);
+    void OnRemoteTool(const IncomingMessage& m);
+    void AfterMembershipChange();
+    // A password-mode peer's leave, counted only in the pass that counted its join.
+    void OnLanPeerLeft(uint64_t pass);
+    std::optional<struct LanEndpoints> ListeningEndpoints(bool allLocalAddresses);
+
     void InitTraining();
     void HandleRegistered(const nlohmann::json& msg);
     void HandleRegistrationError(const nlohmann::json& msg);
@@ -193,13 +220,11 @@ private:
     void ReportTransferError(const std::string& from, const std::string& id, const std::string& detail);
     void RunTransferSweeper();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
-    void WaitForDetachedWork(std::chrono::milliseconds limit);
     void TearDownRelayPass();
     bool WaitSecondsUnlessStopped(int32_t seconds);
     // Sleeps up to `ns` unless the stream is stopped first; false when it was.
     bool StreamSleep(int64_t ns);
-    void WakeStream();
-    void InstallLanServer(std::unique_ptr<LanServer> server);
+    void InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode);
     bool LanListening();
     // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
     void AuditLanStart(int32_t port, const char* mode);
@@ -211,6 +236,11 @@ private:
     std::string caBundlePath_;
     int32_t lanPort_ = 0;
     int32_t trainingEnabled_ = 1;
+    bool serviceMode_ = false;
+    TrainingFactories trainingFactories_;
+    UsageHooks usage_;
+    HiddenCommandRunner commandRunner_;
+    std::shared_ptr<LanLockout> lanLockout_;
     std::string hostId_;
     std::string password_;
     std::mutex passwordMutex_;
@@ -237,12 +267,10 @@ private:
     std::mutex mediaStateMutex_;
     uint32_t mediaOwner_ = 0;
 
-    // 4. Controllers
-    std::mutex controllerMutex_;
-    std::set<std::string> controllerIds_;
-    int32_t controllerCount_ = 0;
-    int32_t streamOffCount_ = 0;
-    std::vector<std::string> tileAcceptors_;
+    // 4. Controllers (own mutex); stream-mode announcements are decided and sent one at
+    // a time under announceMutex_, each from the set as it is then.
+    ControllerSet controllers_;
+    std::mutex announceMutex_;
 
     // 5. Streaming
     std::atomic<int32_t> fps_{10};
@@ -251,15 +279,10 @@ private:
     bool secondStream_ = false;
     std::atomic<bool> tilesMode_{false};
     std::atomic<bool> keyframeRequest_{false};
+    std::mutex streamStateMutex_;  // the last tile frame's sequence and time
     uint32_t lastFrameSeq_ = 0;
-    std::mutex streamStateMutex_;
-    std::map<std::string, uint32_t> frameAcks_;
     int64_t lastSendTimeNs_ = 0;
-    std::mutex streamThreadMutex_;  // serialises starting and stopping the stream thread
-    std::thread streamThread_;
-    std::atomic<bool> streamRunning_{false};
-    std::mutex streamWakeMutex_;  // with streamWake_: a stop ends the pacing sleep at once
-    std::condition_variable streamWake_;
+    StreamThread stream_;
     std::mutex frameMutex_;
     TileEncoder tileEncoder_;
     ScreenFrame streamFrame_;             // stream thread only: reused capture buffer
@@ -285,18 +308,17 @@ private:
     // 9. LAN direct
     std::unique_ptr<LanServer> lanServer_;
     std::mutex lanServerMutex_;  // guards the listener pointer that password rotation replaces
-    std::mutex channelMutex_;
+    bool lanPasswordMode_ = false;  // under lanServerMutex_: the listener admits by password
     std::atomic<int32_t> lanListenPort_{0};
-    std::vector<SecureChannel*> channels_;
+    LanChannelSet channels_;
     LanTicketTable tickets_;  // guarded by its own mutex
-    std::map<SecureChannel*, std::string> channelControllers_;
     std::atomic<bool> allOnLan_{false};
     std::thread addressWatcher_;
+    std::mutex watchMutex_;  // with watchWake_: the destructor ends the watcher's wait at once
+    std::condition_variable watchWake_;
 
     // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
-    std::mutex detachedMutex_;
-    std::condition_variable detachedDone_;
-    int32_t detachedCount_ = 0;
+    WorkerGroup workers_;
 
     Platform platform_;
 };

@@ -1,8 +1,41 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "training/training_records.h"
+
 namespace sv {
+
+class LanLockout;
+
+namespace training {
+class ITrainingSurface;
+class IUiInspector;
+class IActivitySource;
+}  // namespace training
+
+// Makers of the Windows side of training. A Host built with training enabled asks them
+// for its surface and inspector; an empty maker gives none.
+struct TrainingFactories {
+    std::function<std::unique_ptr<training::ITrainingSurface>(const std::string& dataDir)> makeSurface;
+    std::function<std::unique_ptr<training::IUiInspector>()> makeInspector;
+    std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
+    // The current foreground window, for the agent's "status" and "start" replies.
+    std::function<std::optional<training::WindowInfo>()> foregroundWindow;
+};
+
+// Usage telemetry, wired in by the entry; empty hooks record nothing.
+struct UsageHooks {
+    std::function<void(const std::string& action)> trackAction;
+    std::function<void(const std::string& screen)> trackScreenView;
+};
+
+// Runs a command line without a window and returns its exit code (all bits set when the
+// process did not start).
+using HiddenCommandRunner = std::function<uint32_t(const std::wstring& commandLine)>;
 
 // What the command line decides about a host before it is built.
 struct HostOptions {
@@ -12,6 +45,11 @@ struct HostOptions {
     std::string caBundlePath;
     int32_t lanPort = 0;          // 0: host-ui.json decides; >0: forced on that port; <0: off
     int32_t trainingEnabled = 1;
+    bool serviceMode = false;     // running as the Windows service (secure attention allowed)
+    TrainingFactories trainingFactories;
+    UsageHooks usage;
+    HiddenCommandRunner commandRunner;        // empty: RunHiddenCommand
+    std::shared_ptr<LanLockout> lanLockout;   // empty: the Host keeps its own table
 };
 
 }  // namespace sv

@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "base/audit_log.h"
+#include "training/banner_placement.h"
+#include "training/overlay_request.h"
+#include "training/playback_request.h"
 #include "training/training_args.h"
 #include "training/training_json.h"
 #include "training/training_mode.h"
@@ -46,16 +49,16 @@ const TrainingAgent::OpEntry TrainingAgent::kOpTable[] = {
     {"voices", false, &TrainingAgent::OpVoices},
     {"sessions", false, &TrainingAgent::OpSessions},
     {"mode", true, &TrainingAgent::OpMode},
-    {"overlay", true, &TrainingAgent::OpNotBuilt},
-    {"clear", true, &TrainingAgent::OpNotBuilt},
+    {"overlay", true, &TrainingAgent::OpOverlay},
+    {"clear", true, &TrainingAgent::OpClear},
     {"chat", true, &TrainingAgent::OpChat},
     {"chat-read", true, &TrainingAgent::OpChatRead},
-    {"say", true, &TrainingAgent::OpNotBuilt},
-    {"audio", true, &TrainingAgent::OpNotBuilt},
+    {"say", true, &TrainingAgent::OpSay},
+    {"audio", true, &TrainingAgent::OpAudio},
     {"input", true, &TrainingAgent::OpNotBuilt},
     {"ui-tree", true, &TrainingAgent::OpNotBuilt},
     {"element-at", true, &TrainingAgent::OpNotBuilt},
-    {"banner", true, &TrainingAgent::OpNotBuilt},
+    {"banner", true, &TrainingAgent::OpBanner},
     {"mascot", true, &TrainingAgent::OpMascot},
     {"speech-text", true, &TrainingAgent::OpSpeechText},
 };
@@ -108,8 +111,7 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
       hooks_(hooks),
       gate_(hooks.clock, hooks.quietMs),
       events_(hooks.clock),
-      callbackGate_(std::make_shared<CallbackGate>()),
-      inFlight_(std::make_shared<InFlightCounter>()) {
+      callbackGate_(std::make_shared<CallbackGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { OnTraineeChat(text); });
         hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
@@ -133,9 +135,11 @@ void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
     endLocallyHook_ = std::move(hook);
 }
 
-void TrainingAgent::Shutdown() {
+bool TrainingAgent::Shutdown() {
     std::call_once(shutdownOnce_, [this] {
         closing_.store(true);
+        // Whoever waits for speech or audio lets go now; the surface calls end on their own.
+        playbacks_.Close();
         // No callback of the Windows side enters from here on, and none is still inside.
         callbackGate_->Close();
         {
@@ -159,17 +163,27 @@ void TrainingAgent::Shutdown() {
         // Detached work uses this object until it ends; every op is bounded in time, so wait
         // for all of it rather than free the agent under a running thread.
         auto started = std::chrono::steady_clock::now();
-        std::unique_lock<std::mutex> lock(inFlight_->mutex);
-        if (!inFlight_->zero.wait_for(lock, std::chrono::seconds(3), [this] { return inFlight_->count <= 0; })) {
-            int32_t left = inFlight_->count;
-            lock.unlock();
-            WriteAuditLine("training", "shutdown waits for " + std::to_string(left) + " training thread(s)", "");
-            lock.lock();
-            inFlight_->zero.wait(lock, [this] { return inFlight_->count <= 0; });
+        workers_.Stop();
+        if (!workers_.WaitFor(std::chrono::seconds(3))) {
+            WriteAuditLine("training",
+                           "shutdown waits for " + std::to_string(workers_.Running()) + " training thread(s)", "");
+            // Every op is bounded, so this ends; should one not, the host's exit is not held
+            // for ever: the owner keeps this object alive for the threads instead.
+            allWorkEnded_ = workers_.WaitFor(kShutdownFinalBound);
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
                           .count();
-            lock.unlock();
-            WriteAuditLine("training", "shutdown done after " + std::to_string(ms) + " ms", "");
+            WriteAuditLine("training",
+                           allWorkEnded_ ? "shutdown done after " + std::to_string(ms) + " ms"
+                                         : "shutdown gives up after " + std::to_string(ms) + " ms with " +
+                                               std::to_string(workers_.Running()) + " training thread(s) running",
+                           "");
+        }
+        // The surface was told to stop playing when the session ended; a call that still
+        // does not return gets a short grace, not the teardown.
+        if (!playbacks_.WaitIdle(std::chrono::milliseconds(1000))) {
+            WriteAuditLine("training",
+                           "shutdown leaves " + std::to_string(playbacks_.Running()) + " playback call(s) in the surface",
+                           "");
         }
     });
     std::unique_ptr<IActivitySource> source;
@@ -177,6 +191,7 @@ void TrainingAgent::Shutdown() {
         std::lock_guard<std::mutex> lock(mutex_);
         source = std::move(activitySource_);
     }
+    return allWorkEnded_;
 }
 
 // ---- requests ----
@@ -228,17 +243,16 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
         AnswerAtOnce(id, kBusyMessage);
         return;
     }
-    try {
-        RunDetached([this, task] {
-            struct Done {
-                std::atomic<int32_t>& n;
-                ~Done() { n.fetch_sub(1); }
-            } done{requestThreads_};
-            task();
-        });
-    } catch (const std::exception&) {
+    const bool started = RunDetached([this, task] {
+        struct Done {
+            std::atomic<int32_t>& n;
+            ~Done() { n.fetch_sub(1); }
+        } done{requestThreads_};
+        task();
+    });
+    if (!started) {
         requestThreads_.fetch_sub(1);
-        AnswerAtOnce(id, kBusyMessage);
+        AnswerAtOnce(id, closing_.load() ? kShuttingDownMessage : kBusyMessage);
     }
 }
 
@@ -259,34 +273,9 @@ void TrainingAgent::RunWorker() {
     }
 }
 
-void TrainingAgent::RunDetached(std::function<void()> task) {
-    std::shared_ptr<InFlightCounter> counter = inFlight_;
-    {
-        std::lock_guard<std::mutex> lock(counter->mutex);
-        ++counter->count;
-    }
-    auto finish = [counter] {
-        std::lock_guard<std::mutex> lock(counter->mutex);
-        if (--counter->count <= 0) counter->zero.notify_all();
-    };
-    try {
-        std::thread([task = std::move(task), finish]() mutable {
-            try {
-                task();
-            } catch (...) {
-            }
-            finish();
-        }).detach();
-    } catch (...) {
-        finish();
-        throw;
-    }
-}
+bool TrainingAgent::RunDetached(std::function<void()> task) { return workers_.Start(std::move(task)); }
 
-int32_t TrainingAgent::InFlight() const {
-    std::lock_guard<std::mutex> lock(inFlight_->mutex);
-    return inFlight_->count;
-}
+int32_t TrainingAgent::InFlight() const { return workers_.Running(); }
 
 void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string& op, const json& args,
                                        const std::string& controllerId) {
@@ -453,7 +442,13 @@ void TrainingAgent::RunQuietWatch() {
 void TrainingAgent::StartQuietWatch() {
     StopQuietWatch();
     quietRunning_.store(true);
-    quietThread_ = std::thread([this] { RunQuietWatch(); });
+    try {
+        quietThread_ = std::thread([this] { RunQuietWatch(); });
+    } catch (const std::exception& e) {
+        // The session stays usable without its quiet notices rather than half started.
+        quietRunning_.store(false);
+        WriteAuditLine("training", std::string("quiet watch not started: ") + e.what(), "");
+    }
 }
 
 void TrainingAgent::StopQuietWatch() {
@@ -494,6 +489,102 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
     if (!r.controllerId.empty()) data["controller"] = r.controllerId;
     EmitEvent("mode", std::move(data));
     return TrainingOpResult::Ok(json{{"mode", name}});
+}
+
+// ---- overlays and the banner ----
+
+TrainingOpResult TrainingAgent::OpOverlay(const OpRequest& r) {
+    const auto origin = Origin();  // read once, so shape and reply share it
+    OverlayRequest req =
+        ParseOverlayRequest(r.args, origin.first, origin.second, [this] { return overlayIds_.fetch_add(1) + 1; });
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    const OverlayShape& shape = req.shape;
+    ITrainingSurface* surface = hooks_.surface;
+    if (req.isStep && surface) surface->SetStep(shape.index, shape.total, req.stepTitle);
+    if (r.session->transcript) r.session->transcript->Append(req.transcriptKind, req.transcript);
+    BannerState before = surface ? surface->GetBannerState() : BannerState();
+    if (surface) surface->ShowOverlay(shape);
+    WriteAuditLine("training", "overlay " + shape.kind + " id=" + shape.id, r.controllerId);
+    BannerState after = surface ? surface->GetBannerState() : BannerState();
+    json data = {{"id", shape.id}, {"kind", shape.kind}, {"bannerMoved", BannerMoved(before, after)}};
+    if (after) data["banner"] = BoxJson(*after, origin.first, origin.second);
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+TrainingOpResult TrainingAgent::OpClear(const OpRequest& r) {
+    std::optional<std::string> id = ArgString(r.args, "id");
+    if (hooks_.surface) hooks_.surface->ClearOverlays(id.value_or(""));
+    WriteAuditLine("training", "clear " + id.value_or("all"), r.controllerId);
+    return TrainingOpResult::Ok(json{{"cleared", id.value_or("all")}});
+}
+
+TrainingOpResult TrainingAgent::OpBanner(const OpRequest& r) {
+    BannerPositionArg position = ParseBannerPosition(ArgString(r.args, "position"));
+    if (!position.error.empty()) return TrainingOpResult::Fail(position.error);
+    std::optional<bool> compact = ArgBool(r.args, "compact");
+    BannerPlacement placement;
+    if (hooks_.surface) placement = hooks_.surface->SetBannerPosition(position.position.value_or(""), compact);
+    if (!placement.visible) return TrainingOpResult::Fail("the banner is not showing");
+    WriteAuditLine("training", BannerAuditDetail(position.position, compact, placement), r.controllerId);
+    json data = {{"banner", MapPoint(placement.rect)}, {"compact", placement.compact}};
+    if (!placement.corner.empty()) data["position"] = placement.corner;
+    return TrainingOpResult::Ok(std::move(data));
+}
+
+// ---- speech and audio ----
+
+TrainingOpResult TrainingAgent::OpSay(const OpRequest& r) {
+    SayRequest req = ParseSayRequest(r.args, r.session->culture);
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    if (req.chat) AddChatMessage(r.session, "ai", r.session->trainer, req.text, true);
+    json line = {{"text", req.text}};
+    if (req.voiceArg) line["voice"] = *req.voiceArg;
+    if (r.session->transcript) r.session->transcript->Append("say", line);
+    WriteAuditLine("training", "say len=" + std::to_string(CountCodePoints(req.text)), r.controllerId);
+    ITrainingSurface* surface = hooks_.surface;
+    SpeechRequest speech{req.text, req.voice, req.culture};
+    uint32_t timeoutMs = SpeechTimeoutMs(req.text);
+    return QueuePlayback(
+        r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech",
+        timeoutMs);
+}
+
+TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
+    AudioRequest req = ParseAudioRequest(r.args);
+    if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    if (req.caption && !req.caption->empty()) {
+        AddChatMessage(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, 2000), true);
+    }
+    const size_t size = req.bytes->size();
+    json line = {{"bytes", size}, {"ext", req.ext}};
+    if (req.caption) line["caption"] = *req.caption;
+    if (r.session->transcript) r.session->transcript->Append("audio", line);
+    WriteAuditLine("training", "audio " + req.ext + " bytes=" + std::to_string(size), r.controllerId);
+    ITrainingSurface* surface = hooks_.surface;
+    AudioClipRequest clip{req.bytes, req.ext};
+    return QueuePlayback(
+        r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio",
+        kAudioTimeoutMs);
+}
+
+TrainingOpResult TrainingAgent::QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job,
+                                              bool wait, const std::string& opName, uint32_t timeoutMs) {
+    std::shared_ptr<PlaybackCalls::Pending> pending = playbacks_.Start(std::move(job));
+    // The session may have ended between the session check and the start: its end has
+    // already cancelled everything that was waiting then.
+    if (CurrentSession() != session) playbacks_.Stop(pending);
+    const std::chrono::milliseconds budget(static_cast<int64_t>(timeoutMs) + kPlaybackWaitSlackMs);
+    if (wait) {
+        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
+        json data = SpeechOutcomeJson(outcome);
+        if (outcome.error.empty()) return TrainingOpResult::Ok(std::move(data));
+        return TrainingOpResult::Fail(outcome.error, std::move(data));
+    }
+    RunDetached([this, pending, opName, budget] {
+        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
+        EmitEvent(opName + "-done", SpeechOutcomeJson(outcome));
+    });
+    return TrainingOpResult::Ok(json{{"queued", true}});
 }
 
 // ---- chat ----

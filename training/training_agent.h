@@ -1,6 +1,7 @@
 #pragma once
 // The platform-free heart of training mode: requests, sessions, events and the input gate.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/worker_group.h"
+#include "training/playback_calls.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_event_log.h"
 #include "training/training_host_hooks.h"
@@ -45,10 +48,13 @@ public:
     // False when the controller's input must be dropped (the agent reports the refusal).
     bool GateControllerInput(const std::string& controllerId, const std::string& what);
     void OnControllersGone(int remaining);
-    void Shutdown();
+    // Ends the session and waits for the agent's threads. False when some were still
+    // running at the final bound: the owner must then keep the agent (and what it points
+    // at) alive rather than free it under them.
+    bool Shutdown();
 
-    // Request running.
-    void RunDetached(std::function<void()> task);
+    // Request running. False when the task could not start (shutting down, no thread).
+    bool RunDetached(std::function<void()> task);
     void RunTrainingRequest(const std::string& id, const std::string& op, const nlohmann::json& args,
                             const std::string& controllerId);
     TrainingOpResult DispatchOp(const std::string& op, const nlohmann::json& args, const std::string& controllerId);
@@ -61,7 +67,9 @@ public:
     TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult EndSession(const std::string& reason, const std::string& actor);
     void OnStopRequested();
-    void EndForAllGone();
+    // Ends `session` when it is still the live one: a session started after the last
+    // controller left belongs to whoever started it.
+    void EndForAllGone(const std::shared_ptr<Session>& session);
 
     // Events and transcripts.
     void EmitEvent(const std::string& kind, nlohmann::json data);
@@ -80,6 +88,12 @@ public:
     // Chat.
     ChatMessage AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
                                const std::string& name, const std::string& text, bool spoken);
+
+    // Speech and audio: runs job in the surface and either waits for its outcome (an op
+    // error when it carries one) or answers {"queued": true} and reports it later as the
+    // event opName + "-done".
+    TrainingOpResult QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job, bool wait,
+                                   const std::string& opName, uint32_t timeoutMs);
 
     // Geometry.
     nlohmann::json ScreenGeometry();
@@ -113,13 +127,6 @@ private:
         bool open_ = true;
         int32_t active_ = 0;
     };
-    // Counts detached threads; shared with them so the last one can signal after the agent
-    // has stopped waiting.
-    struct InFlightCounter {
-        std::mutex mutex;
-        std::condition_variable zero;
-        int32_t count = 0;
-    };
 
     // Wraps a member call so it runs only while the callback gate is open.
     template <typename F>
@@ -131,6 +138,11 @@ private:
     void StartQuietWatch();
     void StopQuietWatch();
     TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
+    // The three steps of a start: the record, what it sets going, and the answer.
+    std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
+                                        uint32_t mode);
+    void SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
+    nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
     void AnswerAtOnce(const std::string& id, const std::string& error);
     std::pair<int32_t, int32_t> Origin();
@@ -145,8 +157,13 @@ private:
     TrainingOpResult OpVoices(const OpRequest& r);
     TrainingOpResult OpSessions(const OpRequest& r);
     TrainingOpResult OpMode(const OpRequest& r);
+    TrainingOpResult OpOverlay(const OpRequest& r);
+    TrainingOpResult OpClear(const OpRequest& r);
     TrainingOpResult OpChat(const OpRequest& r);
     TrainingOpResult OpChatRead(const OpRequest& r);
+    TrainingOpResult OpSay(const OpRequest& r);
+    TrainingOpResult OpAudio(const OpRequest& r);
+    TrainingOpResult OpBanner(const OpRequest& r);
     TrainingOpResult OpMascot(const OpRequest& r);
     TrainingOpResult OpSpeechText(const OpRequest& r);
     // Ops whose handlers this build does not carry yet.
@@ -188,11 +205,18 @@ private:
     std::mutex quietMutex_;
     std::condition_variable quietWake_;
 
+    // Numbers the overlays sent without an id; never reset, so ids stay unique across sessions.
+    std::atomic<uint32_t> overlayIds_{0};
+    // Speech and audio jobs; cancelled when a session ends, closed by the teardown.
+    PlaybackCalls playbacks_;
+
     std::shared_ptr<CallbackGate> callbackGate_;
-    std::shared_ptr<InFlightCounter> inFlight_;
+    WorkerGroup workers_;  // detached requests and lifecycle work; joined by Shutdown
     std::atomic<int32_t> requestThreads_{0};
     std::atomic<bool> closing_{false};
     std::once_flag shutdownOnce_;
+    bool allWorkEnded_ = true;  // written once by Shutdown
+    static constexpr std::chrono::seconds kShutdownFinalBound{60};
 
     std::thread worker_;
     std::mutex queueMutex_;

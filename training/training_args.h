@@ -46,8 +46,5 @@ size_t CountCodePoints(const std::string& text);
 std::string TrimWhitespace(const std::string& text);
 bool IsBlank(const std::optional<std::string>& text);
 
-// ASCII lower-casing, byte by byte.
-std::string AsciiLower(std::string text);
-
 }  // namespace training
 }  // namespace sv

@@ -24,13 +24,16 @@ public:
     virtual void EndSession(const std::string& reason) = 0;
     // mode: 0 off, 1 demo, 2 your_turn
     virtual void SetMode(uint32_t mode, bool aiPaused) = 0;
-    virtual void SetStep(int32_t index, int32_t total, const std::string& text) = 0;
+    // index and total are absent when the step card did not give them.
+    virtual void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) = 0;
     virtual void ShowOverlay(const OverlayShape& shape) = 0;
     // An empty id removes every shape.
     virtual void ClearOverlays(const std::string& id) = 0;
     virtual void AppendChat(const ChatMessage& message) = 0;
-    virtual SpeechOutcome Speak(const SpeechRequest& request) = 0;
-    virtual SpeechOutcome PlayAudio(const AudioClipRequest& request) = 0;
+    // Both return within about timeoutMs (queueing included), and at once when the session
+    // ends or the trainee mutes.
+    virtual SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs) = 0;
+    virtual SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) = 0;
     virtual std::vector<VoiceInfo> ListVoices(bool refresh) = 0;
     virtual BannerState GetBannerState() = 0;
     virtual BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) = 0;

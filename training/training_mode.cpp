@@ -1,5 +1,6 @@
 #include "training/training_mode.h"
 
+#include "base/case_fold.h"
 #include "training/training_args.h"
 
 namespace sv {

@@ -140,23 +140,14 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
 
     std::optional<uint32_t> parsed = ParseTrainingMode(ArgString(args, "mode").value_or(""));
     uint32_t mode = (!parsed || *parsed == kModeOff) ? kModeDemo : *parsed;
-    std::string modeName = TrainingModeName(mode);
 
-    std::shared_ptr<Session> session;
     std::shared_ptr<Session> live;
+    std::shared_ptr<Session> session;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         live = session_;
         if (!live) {
-            session = std::make_shared<Session>();
-            session->id = NewSessionId(now);
-            session->title = CutToCodePoints(ArgString(args, "title"), 120).value_or("Sesi pelatihan");
-            session->trainer = CutToCodePoints(ArgString(args, "trainer"), 80).value_or("Asisten AI");
-            session->culture = ArgString(args, "language").value_or("id-ID");
-            session->mode = static_cast<int32_t>(mode);
-            session->startTime = now;
-            session->controller = controllerId;
-            session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
+            session = NewSession(args, controllerId, now, mode);
             session_ = session;
             gate_.SetMode(static_cast<int32_t>(mode));
         }
@@ -169,7 +160,27 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
                      {"screen", ScreenGeometry()}};
         return TrainingOpResult::Ok(std::move(data));
     }
+    SetSessionGoing(session, controllerId);
+    return TrainingOpResult::Ok(StartReply(*session, TrainingModeName(mode)));
+}
 
+std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& args, const std::string& controllerId,
+                                                                  int64_t now, uint32_t mode) {
+    auto session = std::make_shared<Session>();
+    session->id = NewSessionId(now);
+    session->title = CutToCodePoints(ArgString(args, "title"), 120).value_or("Sesi pelatihan");
+    session->trainer = CutToCodePoints(ArgString(args, "trainer"), 80).value_or("Asisten AI");
+    session->culture = ArgString(args, "language").value_or("id-ID");
+    session->mode = static_cast<int32_t>(mode);
+    session->startTime = now;
+    session->controller = controllerId;
+    session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
+    return session;
+}
+
+void TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId) {
+    const uint32_t mode = static_cast<uint32_t>(session->mode);
+    const std::string modeName = TrainingModeName(mode);
     json startData = {{"title", session->title},
                       {"trainer", session->trainer},
                       {"language", session->culture},
@@ -202,8 +213,14 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
     WriteAuditLine("training", "start session=" + session->id + " mode=" + modeName + " title=" + session->title,
                    controllerId);
     EmitEvent("session-started", json{{"sessionId", session->id}, {"mode", modeName}, {"title", session->title}});
+}
 
-    json data = {{"sessionId", session->id}, {"mode", modeName}, {"seq", events_.LastSeq()}, {"screen", ScreenGeometry()}};
+json TrainingAgent::StartReply(const Session& session, const std::string& modeName) {
+    ITrainingSurface* surface = hooks_.surface;
+    json data = {{"sessionId", session.id},
+                 {"mode", modeName},
+                 {"seq", events_.LastSeq()},
+                 {"screen", ScreenGeometry()}};
     if (BannerState banner = surface->GetBannerState()) data["banner"] = MapPoint(*banner);
     if (hooks_.foregroundWindow) {
         if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
@@ -212,8 +229,8 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
         }
     }
     data["voices"] = VoiceList(surface);
-    if (!session->transcript->FilePath().empty()) data["transcript"] = session->transcript->FilePath();
-    return TrainingOpResult::Ok(std::move(data));
+    if (!session.transcript->FilePath().empty()) data["transcript"] = session.transcript->FilePath();
+    return data;
 }
 
 TrainingOpResult TrainingAgent::EndSession(const std::string& reason, const std::string& actor) {
@@ -232,6 +249,7 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
         gate_.SetMode(static_cast<int32_t>(kModeOff));
     }
     if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
+    playbacks_.CancelAll();
 
     StopQuietWatch();
     if (source) {
@@ -281,16 +299,18 @@ void TrainingAgent::OnStopRequested() {
 }
 
 void TrainingAgent::OnControllersGone(int remaining) {
-    if (remaining != 0 || closing_.load() || !HasSession()) return;
-    try {
-        RunDetached([this] { EndForAllGone(); });
-    } catch (const std::exception&) {
-        // No thread to spare: the session must still end, so end it on the caller's thread.
-        EndForAllGone();
-    }
+    if (remaining != 0 || closing_.load()) return;
+    std::shared_ptr<Session> gone = CurrentSession();
+    if (!gone) return;
+    // No thread to spare: the session must still end, so end it on the caller's thread.
+    if (!RunDetached([this, gone] { EndForAllGone(gone); }) && !closing_.load()) EndForAllGone(gone);
 }
 
-void TrainingAgent::EndForAllGone() { EndSession("all controllers disconnected", ""); }
+void TrainingAgent::EndForAllGone(const std::shared_ptr<Session>& session) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    if (CurrentSession() != session) return;
+    EndSessionLocked("all controllers disconnected", "");
+}
 
 TrainingOpResult TrainingAgent::OpSessions(const OpRequest&) {
     json sessions = json::array();

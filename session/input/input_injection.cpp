@@ -1,7 +1,6 @@
 #include "session/input/input_injection.h"
 
 #include "base/text_encoding.h"
-#include "session/host.h"
 #include "session/input/input_records.h"
 
 namespace sv {
@@ -116,14 +115,14 @@ void ReleaseInputBlock(InputState& state) {
 
 bool InjectPointer(InputState& state, const std::string& kind, double x, double y, const std::string& button,
                    int screenWidth, int screenHeight) {
-    AttachInputDesktop();
+    AttachInputDesktop(state.ServiceMode());
     std::vector<INPUT> events(1);
     if (!BuildPointerInput(kind, x, y, button, screenWidth, screenHeight, events[0])) return false;
     return SendAll(state, events);
 }
 
 bool InjectText(InputState& state, const std::string& text) {
-    AttachInputDesktop();
+    AttachInputDesktop(state.ServiceMode());
     std::wstring units = Utf8ToUtf16(text);
     std::vector<INPUT> batch;
     batch.reserve(kTextBatchEvents);
@@ -137,7 +136,7 @@ bool InjectText(InputState& state, const std::string& text) {
 }
 
 bool InjectKey(InputState& state, const std::string& key, const std::vector<std::string>& modifiers) {
-    AttachInputDesktop();
+    AttachInputDesktop(state.ServiceMode());
     std::vector<INPUT> events;
     if (!BuildKeyInputs(key, modifiers, events)) return false;
     return SendAll(state, events);
@@ -155,8 +154,8 @@ std::wstring GetDesktopName(HDESK desktop) {
     return std::wstring(buffer, length);
 }
 
-bool AttachInputDesktop() {
-    if (!IsServiceMode()) return false;
+bool AttachInputDesktop(bool serviceMode) {
+    if (!serviceMode) return false;
     HDESK input = OpenInputDesktop(0, FALSE, kInputDesktopAccess);
     if (!input) return false;
     std::wstring inputName = GetDesktopName(input);

@@ -37,6 +37,9 @@ public:
     InputState& operator=(const InputState&) = delete;
 
     bool IsBlocked() const { return blocked_.load(); }
+    // A service-mode host injects into whichever desktop receives input now.
+    void SetServiceMode(bool on) { serviceMode_.store(on); }
+    bool ServiceMode() const { return serviceMode_.load(); }
     const InputPlatform& Platform() const { return platform_; }
 
 private:
@@ -49,6 +52,7 @@ private:
 
     InputPlatform platform_;
     std::atomic<bool> blocked_{false};
+    std::atomic<bool> serviceMode_{false};
 
     struct Job {
         std::function<bool()> call;
@@ -75,7 +79,7 @@ bool InjectKey(InputState& state, const std::string& key, const std::vector<std:
 
 // In service mode, switches the calling thread to the desktop that receives input (the
 // logon and secure desktops included). True when the thread was switched.
-bool AttachInputDesktop();
+bool AttachInputDesktop(bool serviceMode);
 std::wstring GetDesktopName(HDESK desktop);
 
 // Calls the SendSAS entry point that was found; `asUser` is its one argument.

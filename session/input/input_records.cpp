@@ -4,6 +4,8 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "base/case_fold.h"
+
 namespace sv {
 namespace {
 
@@ -43,13 +45,6 @@ int64_t FractionToPixel(double fraction, int32_t extent) {
 
 }  // namespace
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 uint32_t MouseButtonFlags(const std::string& kind, const std::string& button) {
     if (kind == "down") {
         if (button == "left") return MOUSEEVENTF_LEFTDOWN;
@@ -62,7 +57,7 @@ uint32_t MouseButtonFlags(const std::string& kind, const std::string& button) {
 }
 
 uint16_t KeyNameToVirtualKey(const std::string& name) {
-    std::string lower = LowerAscii(name);
+    std::string lower = AsciiLower(name);
     const auto& table = NamedKeys();
     auto it = table.find(lower);
     if (it != table.end()) return it->second;
@@ -75,7 +70,7 @@ uint16_t KeyNameToVirtualKey(const std::string& name) {
 }
 
 uint16_t ModifierToVirtualKey(const std::string& name) {
-    std::string lower = LowerAscii(name);
+    std::string lower = AsciiLower(name);
     if (lower == "ctrl" || lower == "control") return VK_CONTROL;
     if (lower == "shift") return VK_SHIFT;
     if (lower == "alt") return VK_MENU;

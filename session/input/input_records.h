@@ -18,9 +18,6 @@ constexpr uint32_t kPointerMoveFlags = 0xC001;
 // long paste never needs one unbounded array.
 constexpr size_t kTextBatchEvents = 256;
 
-// ASCII lower-casing; other bytes (UTF-8 sequences) are left as they are.
-std::string LowerAscii(std::string text);
-
 // The button flag for a "down" or "up" of "left" or "right"; 0 for anything else.
 uint32_t MouseButtonFlags(const std::string& kind, const std::string& button);
 

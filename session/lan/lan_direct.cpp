@@ -4,8 +4,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -15,6 +13,8 @@
 #include "net/secure_channel.h"
 #include "net/srp.h"
 #include "session/host.h"
+#include "session/identity_files.h"
+#include "session/relay/relay_messages.h"
 #include "session/lan/lan_settings.h"
 #include "session/screen/screen_capture.h"
 #include "session/tools/system_programs.h"
@@ -23,28 +23,11 @@
 namespace sv {
 namespace {
 
-using nlohmann::json;
-// Outgoing messages keep their keys in the order the controllers and relay expect.
-using nlohmann::ordered_json;
-
-std::mutex g_runnerMutex;
-HiddenCommandRunner g_runner;
-
-HiddenCommandRunner CurrentRunner() {
-    std::lock_guard<std::mutex> lock(g_runnerMutex);
-    if (g_runner) return g_runner;
-    return RunHiddenCommand;
-}
-
 std::wstring OwnProgramPath() {
     wchar_t buf[520];
     DWORD n = GetModuleFileNameW(nullptr, buf, 520);
     if (n == 0 || n >= 520) return std::wstring();
     return std::wstring(buf, n);
-}
-
-bool IsRelayOnlyType(const std::string& type) {
-    return type == "peer-left" || type == "controller-joined" || type == "registered" || type == "error";
 }
 
 }  // namespace
@@ -71,13 +54,7 @@ uint32_t RunHiddenCommand(const std::wstring& commandLine) {
     return code;
 }
 
-void SetHiddenCommandRunner(HiddenCommandRunner runner) {
-    std::lock_guard<std::mutex> lock(g_runnerMutex);
-    g_runner = std::move(runner);
-}
-
-bool EnsureFirewallRule(int32_t port) {
-    HiddenCommandRunner run = CurrentRunner();
+bool EnsureFirewallRule(int32_t port, const HiddenCommandRunner& run) {
     FirewallCommands c = BuildFirewallCommands(port, OwnProgramPath());
     run(c.deleteRule);
     if (run(c.addRule) == 0) return true;
@@ -87,30 +64,23 @@ bool EnsureFirewallRule(int32_t port) {
 int32_t Host::ReadLanPort() {
     std::optional<std::string> text;
     if (lanPort_ == 0) {
-        std::wstring path = Utf8ToUtf16(dataDir_) + L"\\host-ui.json";
-        DWORD attrs = GetFileAttributesW(path.c_str());
-        bool regular = attrs != INVALID_FILE_ATTRIBUTES &&
-                       (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-        if (regular) {
-            std::ifstream in(path.c_str(), std::ios::binary);
-            if (in) {
-                std::stringstream ss;
-                ss << in.rdbuf();
-                text = ss.str();
-            }
-        }
+        // A link or junction in the data directory must not open a port.
+        HostUiFile file = ReadHostUiFile(dataDir_);
+        if (file.plain && file.readable) text = std::move(file.text);
     }
     return ChooseLanPort(lanPort_, text);
 }
 
-void Host::InstallLanServer(std::unique_ptr<LanServer> server) {
+void Host::InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode) {
     std::unique_ptr<LanServer> old;
     {
         std::lock_guard<std::mutex> lock(lanServerMutex_);
+        if (stop_.load()) return;  // the Host is going: no listener that would call into it
         old = std::move(lanServer_);
         // The old listener must let go of the port before the new one binds it.
         if (old) old->Stop();
         lanServer_ = std::move(server);
+        lanPasswordMode_ = passwordMode;
         lanServer_->Start();
     }
 }
@@ -121,7 +91,7 @@ bool Host::LanListening() {
 }
 
 void Host::AuditLanStart(int32_t port, const char* mode) {
-    bool ok = EnsureFirewallRule(port);
+    bool ok = EnsureFirewallRule(port, commandRunner_);
     WriteAuditLine("lan",
                    std::string(LanListening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
                        mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"),
@@ -132,33 +102,37 @@ void Host::StartLanWithPassword(int32_t port, const std::string& password) {
     lanListenPort_.store(port);
     std::vector<uint8_t> salt = RandomBytes32();
     std::vector<uint8_t> verifier = SrpMakeVerifier(SrpSalt(salt), SrpPassword(password));
-    auto server = std::make_unique<LanServer>();
+    auto server = std::make_unique<LanServer>(lanLockout_);
     server->InitForPassword(static_cast<uint32_t>(port), std::move(salt), std::move(verifier),
-                            [this](SecureChannel* channel) { OnLanChannelOpened(channel); });
-    InstallLanServer(std::move(server));
+                            [this](std::unique_ptr<SecureChannel> channel) { OnLanChannelOpened(std::move(channel)); });
+    InstallLanServer(std::move(server), true);
     AuditLanStart(port, "");
 }
 
 void Host::StartLanWithTickets(int32_t port) {
     lanListenPort_.store(port);
-    auto server = std::make_unique<LanServer>();
+    auto server = std::make_unique<LanServer>(lanLockout_);
     server->InitForTickets(
         static_cast<uint32_t>(port), [this](const std::string& id, LanTicket& out) { return FindLanTicket(id, out); },
-        [this](SecureChannel* channel, const std::string& controllerId, const std::string& peer) {
-            OnLanChannelMessage(channel, controllerId, peer);
+        [this](std::unique_ptr<SecureChannel> channel, const std::string& controllerId, const std::string& peer) {
+            OnLanChannelMessage(std::move(channel), controllerId, peer);
         });
-    InstallLanServer(std::move(server));
+    InstallLanServer(std::move(server), false);
     AuditLanStart(port, " (tickets)");
-    if (!addressWatcher_.joinable()) addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    if (!addressWatcher_.joinable() && !stop_.load()) addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
 }
 
 void Host::WatchLanAddresses() {
     std::vector<std::string> known = platform_.privateAddresses();
     const int period = platform_.lanWatchPeriodSeconds > 0 ? platform_.lanWatchPeriodSeconds : 15;
     int seconds = 0;
-    while (!stop_.load()) {
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
-        if (stop_.load()) break;
+    for (;;) {
+        {
+            // One-second steps; the destructor ends the wait at once.
+            std::unique_lock<std::mutex> lock(watchMutex_);
+            if (watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_.load(); })) break;
+        }
         if (++seconds % period != 0) continue;
         std::vector<std::string> current = platform_.privateAddresses();
         if (current == known) continue;
@@ -173,23 +147,11 @@ void Host::WatchLanAddresses() {
 }
 
 std::string Host::BuildLanEndpoints() {
-    ordered_json j;
-    j["port"] = lanListenPort_.load();
-    j["addrs"] = platform_.privateAddresses();
-    return j.dump();
+    return LanEndpointsText(LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()});
 }
 
 void Host::AdvertiseLan() {
-    ordered_json endpoints = ordered_json::parse(BuildLanEndpoints(), nullptr, false);
-    ordered_json lan = nullptr;
-    if (endpoints.is_object()) {
-        auto it = endpoints.find("addrs");
-        if (it != endpoints.end() && !it->is_null() && !it->empty()) lan = endpoints;
-    }
-    ordered_json msg;
-    msg["type"] = "lan-advertise";
-    msg["lan"] = lan;
-    platform_.sendRelayText(msg.dump());
+    platform_.sendRelayText(LanAdvertiseMessage(LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()}));
 }
 
 void Host::PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId) {
@@ -202,10 +164,7 @@ void Host::PrepareLanTicket(const std::string& ticketId, const std::string& secr
     if (record.verifier.empty()) return;
     record.controllerId = controllerId;
     if (!tickets_.Store(ticketId, std::move(record), GetTickCount64())) return;
-    ordered_json msg;
-    msg["type"] = "lan-ticket-ready";
-    msg["ticketId"] = ticketId;
-    platform_.sendRelayText(msg.dump());
+    platform_.sendRelayText(LanTicketReadyMessage(ticketId));
 }
 
 bool Host::FindLanTicket(const std::string& ticketId, LanTicket& out) {
@@ -220,19 +179,17 @@ bool Host::FindLanTicket(const std::string& ticketId, LanTicket& out) {
 void Host::RevokeLanTickets(const std::string& controllerId) {
     // A revoked controller must not come back through a ticket it has not used yet.
     tickets_.RemoveController(controllerId);
-    std::lock_guard<std::mutex> lock(channelMutex_);
-    for (auto& entry : channelControllers_) {
-        if (entry.second == controllerId) entry.first->Shutdown();
-    }
+    channels_.ShutdownBoundTo(controllerId);
 }
 
-void Host::OnLanChannelOpened(SecureChannel* channel) {
-    {
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        channels_.push_back(channel);
-    }
-    OnControllerJoined("");
-    RunDetached([this, channel] { ReceiveLanFrames(channel); });
+void Host::OnLanChannelOpened(std::unique_ptr<SecureChannel> owned) {
+    // The peer counts in this relay pass only; its leave is matched against the same pass.
+    const uint64_t pass = controllers_.JoinLanPeer();
+    SecureChannel* channel = channels_.Add(std::move(owned), LanChannelSet::Binding{std::string(), pass});
+    keyframeRequest_.store(true);
+    AfterMembershipChange();
+    SendResolution();
+    if (!workers_.Start([this, channel] { ReceiveLanFrames(channel); })) OnLanPeerClosed(channel);
 }
 
 void Host::ReceiveLanFrames(SecureChannel* channel) {
@@ -241,59 +198,41 @@ void Host::ReceiveLanFrames(SecureChannel* channel) {
         bool binary = false;
         while (channel->ReceiveFrame(payload, binary)) {
             if (binary) continue;
-            std::string text(payload.begin(), payload.end());
-            // A password-mode peer is not the relay: the messages only the relay may send
-            // (one forged "error" would end the relay loop for good) are dropped.
-            json msg = json::parse(text, nullptr, false);
-            if (msg.is_discarded() || !msg.is_object()) continue;
-            auto type = msg.find("type");
-            if (type != msg.end() && type->is_string() && IsRelayOnlyType(type->get<std::string>())) continue;
-            DispatchMessage(text);
+            // A password-mode peer is not the relay and is no relay controller: the table
+            // drops what only the relay may send, and its sender is always "lan".
+            DispatchLanText(std::string(payload.begin(), payload.end()), MessageSource::kLanPassword, "");
         }
     } catch (const std::exception&) {
     }
     OnLanPeerClosed(channel);
 }
 
-void Host::OnLanChannelMessage(SecureChannel* channel, const std::string& controllerId,
+void Host::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const std::string& controllerId,
                                const std::string& peerAddress) {
-    bool joined;
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        joined = controllerIds_.count(controllerId) != 0;
-    }
-    if (!joined) {
+    if (!controllers_.HasRelayController(controllerId)) {
         WriteAuditLine("lan-ticket-orphan", controllerId + " from " + peerAddress, "");
-        channel->Close();
-        delete channel;
+        owned->Close();
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        channels_.push_back(channel);
-        channelControllers_[channel] = controllerId;
-    }
+    SecureChannel* channel = channels_.Add(std::move(owned), LanChannelSet::Binding{controllerId, 0});
     // The controller may have left between the check and the registration above; its
-    // "peer-left" then found no channel to shut down, so do it here.
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        joined = controllerIds_.count(controllerId) != 0;
+    // "peer-left" then found no channel to shut down: this channel goes unannounced.
+    if (!controllers_.HasRelayController(controllerId)) {
+        LanChannelSet::Binding binding;
+        channels_.Remove(channel, binding);
+        WriteAuditLine("lan-ticket-orphan", controllerId + " from " + peerAddress, "");
+        return;
     }
-    if (!joined) channel->Shutdown();
     UpdateLanPathState();
     WriteAuditLine("lan-path", "on " + controllerId + " from " + peerAddress, "");
     SendLanPath(controllerId, true, peerAddress);
     keyframeRequest_.store(true);
-    {
-        auto size = GetScreenSize();
-        std::string text = ResolutionMessage(size.first, size.second);
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        try {
-            channel->SendFrame(std::vector<uint8_t>(text.begin(), text.end()), 0);
-        } catch (...) {
-        }
+    const auto size = platform_.screenSize();
+    const std::string text = ResolutionMessage(size.first, size.second);
+    channels_.SendTo(channel, std::vector<uint8_t>(text.begin(), text.end()), 0);
+    if (!workers_.Start([this, channel, controllerId] { ReceiveLanMessages(channel, controllerId); })) {
+        OnLanPeerClosed(channel);
     }
-    RunDetached([this, channel, controllerId] { ReceiveLanMessages(channel, controllerId); });
 }
 
 void Host::ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId) {
@@ -302,12 +241,7 @@ void Host::ReceiveLanMessages(SecureChannel* channel, const std::string& control
         bool binary = false;
         while (channel->ReceiveFrame(payload, binary)) {
             if (binary) continue;
-            json msg = json::parse(payload.begin(), payload.end(), nullptr, false);
-            if (msg.is_discarded() || !msg.is_object()) continue;
-            auto type = msg.find("type");
-            if (type != msg.end() && type->is_string() && IsRelayOnlyType(type->get<std::string>())) continue;
-            msg["from"] = controllerId;
-            DispatchMessage(msg.dump(-1, ' ', false, json::error_handler_t::replace));
+            DispatchLanText(std::string(payload.begin(), payload.end()), MessageSource::kLanTicket, controllerId);
         }
     } catch (const std::exception&) {
     }
@@ -315,59 +249,23 @@ void Host::ReceiveLanMessages(SecureChannel* channel, const std::string& control
 }
 
 void Host::OnLanPeerClosed(SecureChannel* channel) {
-    bool found = false;
-    std::string controllerId;
-    bool bound = false;
-    {
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        for (auto it = channels_.begin(); it != channels_.end(); ++it) {
-            if (*it == channel) {
-                channels_.erase(it);
-                found = true;
-                break;
-            }
-        }
-        auto bind = channelControllers_.find(channel);
-        if (bind != channelControllers_.end()) {
-            controllerId = bind->second;
-            bound = true;
-            channelControllers_.erase(bind);
-        }
-    }
-    if (!found) return;
-    channel->Close();
-    delete channel;
-    if (!bound) {
-        OnPeerLeft("");
+    LanChannelSet::Binding binding;
+    // Removal closes and frees the channel; a second call finds nothing.
+    if (!channels_.Remove(channel, binding)) return;
+    if (binding.controllerId.empty()) {
+        OnLanPeerLeft(binding.pass);
         return;
     }
-    WriteAuditLine("lan-path", "off " + controllerId, "");
+    WriteAuditLine("lan-path", "off " + binding.controllerId, "");
     UpdateLanPathState();
-    SendLanPath(controllerId, false, "");
+    SendLanPath(binding.controllerId, false, "");
     keyframeRequest_.store(true);
 }
 
-void Host::UpdateLanPathState() {
-    std::vector<std::string> lanIds;
-    {
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        for (auto& entry : channelControllers_) lanIds.push_back(entry.second);
-    }
-    bool all;
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        all = AllControllersOnLan(controllerIds_, controllerCount_, lanIds);
-    }
-    allOnLan_.exchange(all);
-}
+void Host::UpdateLanPathState() { allOnLan_.exchange(controllers_.AllOnLan(channels_.BoundIds())); }
 
 void Host::SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress) {
-    ordered_json msg;
-    msg["type"] = "lan-path";
-    msg["controllerId"] = controllerId;
-    msg["active"] = active;
-    if (active) msg["ip"] = peerAddress;
-    platform_.sendRelayText(msg.dump());
+    platform_.sendRelayText(LanPathMessage(controllerId, active, peerAddress));
 }
 
 }  // namespace sv

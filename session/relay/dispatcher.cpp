@@ -1,11 +1,14 @@
-// Routing of every text message that reaches the host, and the two ways out.
+// The one table of incoming messages, relay and LAN alike, and the two ways out.
 #include <cstdio>
 #include <exception>
 
 #include "base/audit_log.h"
+#include "base/case_fold.h"
+#include "base/json_fields.h"
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "session/host.h"
+#include "session/relay/relay_messages.h"
 #include "session/screen/stream_rules.h"
 #include "training/training_agent.h"
 
@@ -14,102 +17,60 @@ namespace {
 
 using nlohmann::json;
 
-std::string StringField(const json& msg, const char* key) {
-    auto it = msg.find(key);
-    if (it == msg.end() || it->is_null()) return std::string();
-    return it->get<std::string>();
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
+std::string Field(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
 
 }  // namespace
 
-void Host::RouteIncomingText(const std::string& text) {
-    try {
-        if (text.find("\"lan-") == std::string::npos && text.find("peer-left") == std::string::npos) {
-            DispatchMessage(text);
-            return;
-        }
-        json msg = json::parse(text, nullptr, false);
-        if (msg.is_discarded()) return;
-        std::string type = msg.is_object() ? StringField(msg, "type") : std::string();
-        if (type == "lan-ticket") {
-            std::string ticketId = StringField(msg, "ticketId");
-            std::string secret = StringField(msg, "secret");
-            std::string controllerId = StringField(msg, "controllerId");
-            RunDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
-            return;
-        }
-        if (type == "lan-revoke") {
-            std::string controllerId = StringField(msg, "controllerId");
-            WriteAuditLine("lan-revoke", controllerId, "");
-            RevokeLanTickets(controllerId);
-            return;
-        }
-        if (type == "peer-left") {
-            RevokeLanTickets(StringField(msg, "id"));
-        }
-        DispatchMessage(text);
-    } catch (const std::exception&) {
-        // A malformed message must never end the loop that received it.
-    }
-}
+// Compared in this order; a type that matches none is ignored.
+const Host::Route Host::kRoutes[] = {
+    {"registered", true, &Host::OnRegistered},
+    {"error", true, &Host::OnRelayError},
+    {"controller-joined", true, &Host::OnJoinedMessage},
+    {"peer-left", true, &Host::OnPeerLeftMessage},
+    {"lan-ticket", true, &Host::OnLanTicketMessage},
+    {"lan-revoke", true, &Host::OnLanRevokeMessage},
+    {"input", false, &Host::OnInput},
+    {"key-input", false, &Host::OnKeyInput},
+    {"input-block-request", false, &Host::OnInputBlockRequest},
+    {"clipboard", false, &Host::OnClipboard},
+    {"file-begin", false, &Host::OnFileBegin},
+    {"file-chunk", false, &Host::OnFileChunk},
+    {"file-end", false, &Host::OnFileEnd},
+    {"stream-control", false, &Host::OnStreamControl},
+    {"stream-prefs", false, &Host::OnStreamPrefs},
+    {"frame-ack", false, &Host::OnFrameAck},
+    {"frame-request", false, &Host::OnFrameRequest},
+    {"training-request", false, &Host::OnTrainingRequest},
+    {"exec-request", false, &Host::OnRemoteTool},
+    {"fs-list", false, &Host::OnRemoteTool},
+    {"log-tail", false, &Host::OnRemoteTool},
+    {"fs-read", false, &Host::OnRemoteTool},
+};
+
+void Host::RouteIncomingText(const std::string& text) { DispatchMessage(text); }
 
 void Host::DispatchMessage(const std::string& text) {
-    try {
-        json msg = json::parse(text, nullptr, false);
-        if (msg.is_discarded() || !msg.is_object()) return;
-        std::string type = StringField(msg, "type");
-        std::string from = StringField(msg, "from");
+    if (std::optional<IncomingMessage> msg = ParseIncoming(text, MessageSource::kRelay)) Dispatch(*msg);
+}
 
-        if (type == "registered") {
-            HandleRegistered(msg);
-        } else if (type == "error") {
-            HandleRegistrationError(msg);
-        } else if (type == "controller-joined") {
-            OnControllerJoined(StringField(msg, "controllerId"));
-        } else if (type == "peer-left") {
-            OnPeerLeft(StringField(msg, "id"));
-        } else if (type == "input") {
-            HandleInput(msg, from);
-        } else if (type == "key-input") {
-            HandleKeyInput(msg, from);
-        } else if (type == "input-block-request") {
-            HandleInputBlockRequest(msg, from);
-        } else if (type == "clipboard") {
-            HandleClipboard(msg, from);
-        } else if (type == "file-begin") {
-            HandleFileBegin(msg, from);
-        } else if (type == "file-chunk") {
-            HandleFileChunk(msg, from);
-        } else if (type == "file-end") {
-            HandleFileEnd(msg, from);
-        } else if (type == "stream-control") {
-            ApplyStreamControl(msg);
-        } else if (type == "stream-prefs") {
-            int32_t maxWidth = 0;
-            if (ReadPrefsMaxWidth(msg, maxWidth)) maxWidth_.exchange(maxWidth);
-            ApplyStreamPrefs(from, msg.value("tiles", false));
-        } else if (type == "frame-ack") {
-            ApplyFrameAck(from, msg);
-        } else if (type == "frame-request") {
-            RequestSingleFrame();
-        } else if (type == "training-request") {
-            if (agent_) agent_->QueueTrainingRequest(msg, from);
-        } else if (type == "exec-request" || type == "fs-list" || type == "log-tail" || type == "fs-read") {
-            HandleRemoteTool(type, msg, from);
+void Host::DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId) {
+    if (std::optional<IncomingMessage> msg = ParseIncoming(text, source, controllerId)) Dispatch(*msg);
+}
+
+void Host::Dispatch(const IncomingMessage& msg) {
+    for (const Route& route : kRoutes) {
+        if (msg.type != route.type) continue;
+        if (route.relayOnly && msg.source != MessageSource::kRelay) return;
+        try {
+            (this->*route.handler)(msg);
+        } catch (const std::exception&) {
+            // Wrong field types and the like: the message is dropped, the loop goes on.
         }
-    } catch (const std::exception&) {
-        // Wrong field types and the like: the message is dropped, the loop goes on.
+        return;
     }
 }
 
-void Host::HandleRegistered(const json& msg) {
+void Host::OnRegistered(const IncomingMessage& m) {
     refusalCount_.store(0);
     registered_.store(true);
     std::string detail = "registered ";
@@ -119,15 +80,8 @@ void Host::HandleRegistered(const json& msg) {
         detail += "hostId=" + hostId_;
     }
     WriteAuditLine("relay", detail, "");
-    if (deviceId_ != 0) {
-        bool listening = false;
-        {
-            std::lock_guard<std::mutex> lock(lanServerMutex_);
-            listening = lanServer_ && lanServer_->IsListening();
-        }
-        if (listening) AdvertiseLan();
-    }
-    std::string token = StringField(msg, "mediaToken");
+    if (deviceId_ != 0 && LanListening()) AdvertiseLan();
+    std::string token = Field(m.body, "mediaToken");
     if (!token.empty()) {
         uint32_t generation = mediaGeneration_.fetch_add(1) + 1;
         mediaAttached_.store(false);
@@ -135,8 +89,8 @@ void Host::HandleRegistered(const json& msg) {
     }
 }
 
-void Host::HandleRegistrationError(const json& msg) {
-    std::string reason = StringField(msg, "reason");
+void Host::OnRelayError(const IncomingMessage& m) {
+    std::string reason = Field(m.body, "reason");
     if (reason == "device-auth-failed" || reason == "device-revoked") {
         deviceRejected_.store(true);
         WriteAuditLine("device-rejected", reason, "");
@@ -147,12 +101,35 @@ void Host::HandleRegistrationError(const json& msg) {
     }
 }
 
-void Host::HandleInput(const json& msg, const std::string& from) {
-    if (agent_ && !agent_->GateControllerInput(from, "mouse")) return;
+void Host::OnJoinedMessage(const IncomingMessage& m) { OnControllerJoined(Field(m.body, "controllerId")); }
+
+void Host::OnPeerLeftMessage(const IncomingMessage& m) {
+    // Its LAN tickets and channels go first, so it cannot come back through them.
+    std::string id = Field(m.body, "id");
+    RevokeLanTickets(id);
+    OnPeerLeft(id);
+}
+
+void Host::OnLanTicketMessage(const IncomingMessage& m) {
+    std::string ticketId = Field(m.body, "ticketId");
+    std::string secret = Field(m.body, "secret");
+    std::string controllerId = Field(m.body, "controllerId");
+    RunDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
+}
+
+void Host::OnLanRevokeMessage(const IncomingMessage& m) {
+    std::string controllerId = Field(m.body, "controllerId");
+    WriteAuditLine("lan-revoke", controllerId, "");
+    RevokeLanTickets(controllerId);
+}
+
+void Host::OnInput(const IncomingMessage& m) {
+    const json& msg = m.body;
+    if (agent_ && !agent_->GateControllerInput(m.from, "mouse")) return;
     double x = msg.value("x", 0.0);
     double y = msg.value("y", 0.0);
-    std::string kind = msg.contains("kind") ? StringField(msg, "kind") : std::string("move");
-    std::string button = StringField(msg, "button");
+    std::string kind = msg.contains("kind") ? Field(msg, "kind") : std::string("move");
+    std::string button = Field(msg, "button");
     platform_.injectPointer(kind, x, y, button);
     // "%f" of a huge coordinate runs to hundreds of digits: size the text to fit it.
     int width = std::snprintf(nullptr, 0, " x=%f y=%f", x, y);
@@ -161,29 +138,31 @@ void Host::HandleInput(const json& msg, const std::string& from) {
     coords.resize(width > 0 ? static_cast<size_t>(width) : 0);
     std::string detail = kind + coords;
     if (!button.empty()) detail += " button=" + button;
-    WriteAuditLine("input", detail, from);
+    WriteAuditLine("input", detail, m.from);
 }
 
-void Host::HandleKeyInput(const json& msg, const std::string& from) {
+void Host::OnKeyInput(const IncomingMessage& m) {
+    const json& msg = m.body;
+    const std::string& from = m.from;
     if (agent_ && !agent_->GateControllerInput(from, "keyboard")) return;
-    std::string kind = StringField(msg, "kind");
+    std::string kind = Field(msg, "kind");
     if (kind == "text") {
-        std::string text = StringField(msg, "text");
+        std::string text = Field(msg, "text");
         bool ok = platform_.injectText(text);
         WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " text len=" + std::to_string(text.size()),
                        from);
         return;
     }
-    std::string key = StringField(msg, "key");
+    std::string key = Field(msg, "key");
     std::vector<std::string> modifiers;
     auto it = msg.find("modifiers");
     if (it != msg.end() && !it->is_null()) modifiers = it->get<std::vector<std::string>>();
-    if (IsServiceMode()) {
-        std::string lowerKey = Lower(key);
+    if (serviceMode_) {
+        std::string lowerKey = AsciiLower(key);
         bool ctrl = false;
         bool alt = false;
-        for (const std::string& m : modifiers) {
-            std::string lm = Lower(m);
+        for (const std::string& mod : modifiers) {
+            std::string lm = AsciiLower(mod);
             if (lm == "ctrl" || lm == "control") ctrl = true;
             if (lm == "alt") alt = true;
         }
@@ -197,37 +176,48 @@ void Host::HandleKeyInput(const json& msg, const std::string& from) {
     WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " key=" + key, from);
 }
 
-void Host::HandleInputBlockRequest(const json& msg, const std::string& from) {
-    std::string id = StringField(msg, "id");
-    bool wanted = msg.value("blocked", false);
+void Host::OnInputBlockRequest(const IncomingMessage& m) {
+    std::string id = Field(m.body, "id");
+    bool wanted = m.body.value("blocked", false);
     bool ok = SetInputBlocked(wanted);
     bool applied = ok ? wanted : inputState_.IsBlocked();
-    WriteAuditLine("input-block", applied ? "blocked" : "unblocked", from);
-    nlohmann::ordered_json reply;
-    reply["type"] = "input-block-result";
-    reply["id"] = id;
-    reply["blocked"] = applied;
-    reply["error"] = nullptr;
-    if (applied != wanted) reply["error"] = "BlockInput was refused by Windows";
-    SendText(reply.dump());
+    WriteAuditLine("input-block", applied ? "blocked" : "unblocked", m.from);
+    SendText(InputBlockResultMessage(id, applied, applied != wanted ? "BlockInput was refused by Windows" : nullptr));
 }
+
+void Host::OnClipboard(const IncomingMessage& m) { HandleClipboard(m.body, m.from); }
+void Host::OnFileBegin(const IncomingMessage& m) { HandleFileBegin(m.body, m.from); }
+void Host::OnFileChunk(const IncomingMessage& m) { HandleFileChunk(m.body, m.from); }
+void Host::OnFileEnd(const IncomingMessage& m) { HandleFileEnd(m.body, m.from); }
+void Host::OnStreamControl(const IncomingMessage& m) { ApplyStreamControl(m.body); }
+
+void Host::OnStreamPrefs(const IncomingMessage& m) {
+    int32_t maxWidth = 0;
+    if (ReadPrefsMaxWidth(m.body, maxWidth)) maxWidth_.exchange(maxWidth);
+    ApplyStreamPrefs(m.from, m.body.value("tiles", false));
+}
+
+void Host::OnFrameAck(const IncomingMessage& m) { ApplyFrameAck(m.from, m.body); }
+void Host::OnFrameRequest(const IncomingMessage&) { RequestSingleFrame(); }
+
+void Host::OnTrainingRequest(const IncomingMessage& m) {
+    if (agent_) agent_->QueueTrainingRequest(m.body, m.from);
+}
+
+void Host::OnRemoteTool(const IncomingMessage& m) { HandleRemoteTool(m.type, m.body, m.from); }
 
 bool Host::SetInputBlocked(bool on) { return platform_.setInputBlocked(on); }
 
 void Host::SendText(const std::string& text) {
     platform_.sendRelayText(text);
-    std::lock_guard<std::mutex> lock(channelMutex_);
-    if (channels_.empty()) return;
-    std::vector<uint8_t> bytes(text.begin(), text.end());
-    for (SecureChannel* channel : channels_) {
-        try {
-            channel->SendFrame(bytes, 0);
-        } catch (...) {
-        }
-    }
+    if (channels_.Size() == 0) return;
+    channels_.SendToAll(std::vector<uint8_t>(text.begin(), text.end()), 0);
 }
 
 bool Host::SendBinary(const uint8_t* data, size_t length) {
+    // The result is the path the relay's controllers depend on: a frame they did not get
+    // must leave its tiles dirty. LAN decides only when nobody is left on the relay path.
+    const bool relayPath = !allOnLan_.load() && (controllers_.HasRelayControllers() || channels_.Size() == 0);
     bool sent = false;
     if (!allOnLan_.load()) {
         if (mediaAttached_.load()) {
@@ -236,16 +226,9 @@ bool Host::SendBinary(const uint8_t* data, size_t length) {
             sent = platform_.sendRelayBinary(data, length);
         }
     }
-    std::lock_guard<std::mutex> lock(channelMutex_);
-    if (channels_.empty()) return sent;
-    std::vector<uint8_t> bytes(data, data + length);
-    for (SecureChannel* channel : channels_) {
-        try {
-            channel->SendFrame(bytes, 1);
-        } catch (...) {
-        }
-    }
-    return true;
+    if (channels_.Size() == 0) return sent;
+    const bool lanSent = channels_.SendToAll(std::vector<uint8_t>(data, data + length), 1);
+    return relayPath ? sent : lanSent;
 }
 
 }  // namespace sv

@@ -16,28 +16,24 @@
 #include "base/file_io.h"
 #include "session/identity_files.h"
 #include "session/relay/reconnect_policy.h"
+#include "session/relay/relay_messages.h"
 #include "training/training_agent.h"
 
 namespace sv {
 namespace {
 
-using ordered_json = nlohmann::ordered_json;
-
 constexpr uint32_t kConnectTimeoutMs = 60000;
-
-std::string Compact(const ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 }  // namespace
 
 // ---------------------------------------------------------------- identity
 
 std::string Host::LoadPassword(const std::string& dataDir) {
-    std::string path = JoinDataPath(dataDir, "host-ui.json");
-    bool exists = IsRegularFile(path);
-    std::string text;
-    bool readable = exists && ReadWholeFile(path, text);
+    const HostUiFile file = ReadHostUiFile(dataDir);
+    const std::string& path = file.path;
+    const bool exists = file.exists;
+    const std::string& text = file.text;
+    const bool readable = file.readable;
     if (readable) {
         std::string candidate = PasswordFromSettingsText(text);
         if (!candidate.empty()) return candidate;
@@ -58,14 +54,11 @@ std::string Host::LoadPassword(const std::string& dataDir) {
 void Host::RotatePassword() {
     std::string fresh = GeneratePassword();
     try {
-        std::string path = JoinDataPath(dataDir_, "host-ui.json");
-        bool exists = IsRegularFile(path);
-        std::string text;
-        bool readable = exists && ReadWholeFile(path, text);
+        const HostUiFile file = ReadHostUiFile(dataDir_);
         // As in LoadPassword: an unreadable file keeps its other settings untouched.
-        if (readable || !exists) {
+        if (file.readable || !file.exists) {
             EnsureDirectory(dataDir_);
-            WriteFileAtomically(path, SettingsTextWithRotatedPassword(text, fresh));
+            WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
         }
     } catch (const std::exception&) {
     }
@@ -75,14 +68,17 @@ void Host::RotatePassword() {
     }
 
     // The relay thread reads the listener while registering; it is taken out under
-    // its mutex and stopped outside it, so a registration never sees a dying one.
+    // its mutex and stopped outside it, so a registration never sees a dying one. Only a
+    // listener that admits by the password is renewed: a ticket listener stays as it is.
     std::unique_ptr<LanServer> old;
     int32_t port = 0;
     {
         std::lock_guard<std::mutex> lock(lanServerMutex_);
-        old = std::move(lanServer_);
-        port = lanListenPort_;
-        if (old && port <= 0) port = static_cast<int32_t>(old->Port());
+        if (lanPasswordMode_) {
+            old = std::move(lanServer_);
+            port = lanListenPort_;
+            if (old && port <= 0) port = static_cast<int32_t>(old->Port());
+        }
     }
     if (old) {
         old->Stop();
@@ -90,12 +86,7 @@ void Host::RotatePassword() {
         StartLanWithPassword(port, fresh);
     }
 
-    if (registered_.load()) {
-        ordered_json msg;
-        msg["type"] = "update-password";
-        msg["passwordHash"] = HashPassword(fresh);
-        platform_.sendRelayText(Compact(msg));
-    }
+    if (registered_.load()) platform_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
     WriteAuditLine("password", "rotated", "");
 }
 
@@ -124,28 +115,20 @@ int Host::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) {
 
 // ---------------------------------------------------------------- registration
 
-bool Host::RegisterHost() {
-    if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
-    ordered_json msg;
-    msg["type"] = "host-register";
-    msg["hostId"] = hostId_;
-    msg["passwordHash"] = HashPassword(Password());
-    bool listening = false;
+std::optional<LanEndpoints> Host::ListeningEndpoints(bool allLocalAddresses) {
     uint32_t port = 0;
     {
         std::lock_guard<std::mutex> lock(lanServerMutex_);
-        if (lanServer_ && lanServer_->IsListening()) {
-            listening = true;
-            port = lanServer_->Port();
-        }
+        if (!lanServer_ || !lanServer_->IsListening()) return std::nullopt;
+        port = lanServer_->Port();
     }
-    if (listening) {
-        ordered_json lan;
-        lan["port"] = port;
-        lan["addrs"] = ListLocalAddresses();
-        msg["lan"] = lan;
-    }
-    if (!relay_.SendText(Compact(msg))) {
+    if (allLocalAddresses) return LanEndpoints{static_cast<int64_t>(port), ListLocalAddresses()};
+    return LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()};
+}
+
+bool Host::RegisterHost() {
+    if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
+    if (!relay_.SendText(HostRegisterMessage(hostId_, HashPassword(Password()), ListeningEndpoints(true)))) {
         relay_.Disconnect();
         return false;
     }
@@ -154,20 +137,7 @@ bool Host::RegisterHost() {
 
 bool Host::RegisterDevice() {
     if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
-    ordered_json msg;
-    msg["type"] = "device-register";
-    msg["deviceId"] = deviceId_;
-    msg["deviceSecret"] = deviceSecret_;
-    bool listening = false;
-    {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        listening = lanServer_ && lanServer_->IsListening();
-    }
-    if (listening) {
-        ordered_json lan = ordered_json::parse(BuildLanEndpoints(), nullptr, false);
-        if (!lan.is_discarded() && lan.is_object()) msg["lan"] = lan;
-    }
-    if (!relay_.SendText(Compact(msg))) {
+    if (!relay_.SendText(DeviceRegisterMessage(deviceId_, deviceSecret_, ListeningEndpoints(false)))) {
         relay_.Disconnect();
         return false;
     }
@@ -214,32 +184,12 @@ void Host::TearDownRelayPass() {
     registered_.store(false);
     tickets_.Clear();
     allOnLan_.store(false);
-    {
-        // Every LAN channel goes, password-mode peers included: the controller
-        // counts are cleared below, and a channel left open would be a peer that
-        // still sees the screen but no longer counts.
-        std::lock_guard<std::mutex> lock(channelMutex_);
-        std::set<SecureChannel*> all(channels_.begin(), channels_.end());
-        for (const auto& entry : channelControllers_) all.insert(entry.first);
-        for (SecureChannel* channel : all) {
-            try {
-                channel->Shutdown();
-            } catch (...) {
-            }
-        }
-    }
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        controllerIds_.clear();
-        controllerCount_ = 0;
-        streamOffCount_ = 0;
-        tileAcceptors_.clear();
-        connectedControllers_.store(0);
-    }
-    {
-        std::lock_guard<std::mutex> lock(streamStateMutex_);
-        frameAcks_.clear();
-    }
+    // Every LAN channel goes, password-mode peers included: the controllers are cleared
+    // below, and a channel left open would be a peer that still sees the screen but no
+    // longer counts. Their late leaves belong to this pass and count in no other.
+    channels_.ShutdownAll();
+    controllers_.Clear();
+    connectedControllers_.store(0);
     ReleaseInputBlock(inputState_);
     relay_.Disconnect();
     if (agent_) agent_->OnControllersGone(0);
@@ -266,16 +216,14 @@ void Host::RunMediaChannel(const std::string& token, uint32_t generation) {
                 mediaOwner_ = generation;
             }
             if (media_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) {
-                ordered_json attach;
-                attach["type"] = "media-attach";
-                attach["token"] = token;
-                media_.SendText(Compact(attach));
+                media_.SendText(MediaAttachMessage(token));
                 if (!stop_.load()) {
                     while (mediaGeneration_.load() == generation) {
                         WebSocketMessage msg;
                         if (media_.ReceiveMessage(msg) != 0) break;
-                        if (msg.opcode == 1 && msg.text.find("media-attached") != std::string::npos) {
-                            mediaAttached_.store(true);
+                        if (msg.opcode == 1) {
+                            std::optional<IncomingMessage> in = ParseIncoming(msg.text, MessageSource::kRelay);
+                            if (in && in->type == "media-attached") mediaAttached_.store(true);
                         }
                         if (stop_.load()) break;
                     }
@@ -300,53 +248,44 @@ void Host::RunMediaChannel(const std::string& token, uint32_t generation) {
 // ---------------------------------------------------------------- controllers
 
 void Host::OnControllerJoined(const std::string& controllerId) {
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        if (!controllerId.empty() && !controllerIds_.insert(controllerId).second) return;
-        ++controllerCount_;
-        connectedControllers_.store(static_cast<uint32_t>(controllerCount_));
-        AnnounceStreamMode();
-        if (controllerCount_ == 1) TrackUsageAction("session_start");
+    // An empty id is a password-mode LAN peer: counted, but not in the set of ids.
+    if (controllerId.empty()) {
+        controllers_.JoinLanPeer();
+    } else if (!controllers_.Join(controllerId)) {
+        return;  // a repeated join changes nothing
     }
-    UpdateLanPathState();
     keyframeRequest_.store(true);
-    if (!streamRunning_.load()) StartStreaming();
+    AfterMembershipChange();
     SendResolution();
 }
 
 void Host::OnPeerLeft(const std::string& controllerId) {
-    int32_t remaining = 0;
-    int32_t active = 0;
-    {
-        std::unique_lock<std::mutex> lock(controllerMutex_);
-        if (!controllerId.empty() && controllerIds_.erase(controllerId) == 0) {
-            lock.unlock();
-            WriteAuditLine("peer-left-unknown", controllerId, "");
-            return;
-        }
-        if (controllerCount_ == 0) return;
-        --controllerCount_;
-        streamOffCount_ = std::min(streamOffCount_, controllerCount_);
-        connectedControllers_.store(static_cast<uint32_t>(controllerCount_));
-        // A LAN peer without an id is kept under "lan" everywhere per-controller
-        // state is keyed, so it is removed under that key too.
-        const std::string key = controllerId.empty() ? std::string("lan") : controllerId;
-        auto it = std::find(tileAcceptors_.begin(), tileAcceptors_.end(), key);
-        if (it != tileAcceptors_.end()) tileAcceptors_.erase(it);
-        {
-            std::lock_guard<std::mutex> streamLock(streamStateMutex_);
-            frameAcks_.erase(key);
-        }
-        AnnounceStreamMode();
-        active = controllerCount_ - streamOffCount_;
-        remaining = controllerCount_;
+    if (controllerId.empty()) {
+        OnLanPeerLeft(controllers_.Pass());
+        return;
     }
+    if (!controllers_.Leave(controllerId)) {
+        WriteAuditLine("peer-left-unknown", controllerId, "");
+        return;
+    }
+    AfterMembershipChange();
+}
+
+void Host::OnLanPeerLeft(uint64_t pass) {
+    if (!controllers_.LeaveLanPeer(pass)) return;
+    AfterMembershipChange();
+}
+
+void Host::AfterMembershipChange() {
+    const int32_t remaining = controllers_.Count();
+    const uint32_t before = connectedControllers_.exchange(static_cast<uint32_t>(remaining));
+    // A session of help begins with the first controller and ends with the last one.
+    if (usage_.trackAction && before == 0 && remaining > 0) usage_.trackAction("session_start");
+    if (usage_.trackAction && before > 0 && remaining == 0) usage_.trackAction("session_end");
+    AnnounceStreamMode();
     UpdateLanPathState();
-    if (active <= 0) StopStreaming();
-    if (remaining == 0) {
-        ReleaseInputBlock(inputState_);
-        TrackUsageAction("session_end");
-    }
+    ReconcileStream();
+    if (remaining == 0) ReleaseInputBlock(inputState_);
     if (agent_) agent_->OnControllersGone(remaining);
 }
 

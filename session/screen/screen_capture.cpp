@@ -104,9 +104,9 @@ std::pair<int32_t, int32_t> GetScreenSize() {
     return {GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
-bool CaptureScreen(ScreenFrame& frame) {
+bool CaptureScreen(ScreenFrame& frame, bool serviceMode) {
     // A service-mode process captures whichever desktop receives input now (logon, UAC).
-    AttachInputDesktop();
+    AttachInputDesktop(serviceMode);
     const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
     const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
     const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);

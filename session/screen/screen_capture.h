@@ -15,13 +15,27 @@ struct ScreenFrame {
 
 // Captures every monitor at once; true when every row was read. Callers serialise
 // captures (the Host's frame mutex).
-bool CaptureScreen(ScreenFrame& frame);
+bool CaptureScreen(ScreenFrame& frame, bool serviceMode = false);
 // Width and height of the virtual screen.
 std::pair<int32_t, int32_t> GetScreenSize();
 
-// GDI+ for the process: started once by main, stopped by the Host's destructor.
+// GDI+ for the process. The entry holds one GdiplusScope for the whole run, so GDI+
+// outlives the Host and everything that draws or encodes.
 bool StartGdiplus();
 void StopGdiplus();
+class GdiplusScope {
+public:
+    GdiplusScope() : started_(StartGdiplus()) {}
+    ~GdiplusScope() {
+        if (started_) StopGdiplus();
+    }
+    GdiplusScope(const GdiplusScope&) = delete;
+    GdiplusScope& operator=(const GdiplusScope&) = delete;
+    bool Started() const { return started_; }
+
+private:
+    bool started_;
+};
 bool HaveJpegEncoder();
 
 // JPEG of a whole frame of 32-bit pixels (stride width * 4) at quality 1..100.

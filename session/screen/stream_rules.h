@@ -4,10 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "session/relay/relay_messages.h"
 
 namespace sv {
 
@@ -33,8 +36,9 @@ StreamControlRequest ReadStreamControl(const nlohmann::json& msg);
 // "maxWidth" of a "stream-prefs" when it is an integer within 320..3840.
 bool ReadPrefsMaxWidth(const nlohmann::json& msg, int32_t& out);
 
-// "seq" of a "frame-ack" (default 0).
-uint32_t ReadAckSeq(const nlohmann::json& msg);
+// "seq" of a "frame-ack": 0 when absent; none (the ack is ignored) when it is not an
+// integer that fits 32 unsigned bits, rather than a value wrapped into range.
+std::optional<uint32_t> ReadAckSeq(const nlohmann::json& msg);
 
 // The sender's key in per-controller state: a LAN peer without "from" is "lan".
 std::string ControllerKey(const std::string& from);
@@ -44,9 +48,11 @@ std::string ControllerKey(const std::string& from);
 int64_t PacingPeriodMs(int32_t fps);
 int64_t PacingSleepNs(int32_t fps, int64_t elapsedNs);
 
-// Whole-frame mode: whether `jpeg` goes out, given the last frame sent and when.
+// Whole-frame mode: whether `jpeg` goes out, given the last frame sent and when. A
+// wanted keyframe (a controller just joined or lost a frame) always goes out: on a still
+// screen it would otherwise wait for the repeat.
 bool ShouldSendWholeFrame(const std::vector<uint8_t>& jpeg, const std::vector<uint8_t>& lastSent, int64_t nowNs,
-                          int64_t lastSentNs);
+                          int64_t lastSentNs, bool keyframeWanted = false);
 
 // The slowest controller's lag behind `lastSeq`, in unsigned 32-bit arithmetic (an
 // acknowledgement ahead of the last sequence is a very large lag). 0 for no entries.
@@ -59,7 +65,5 @@ bool HoldTileFrame(const std::map<std::string, uint32_t>& acks, uint32_t lastSeq
 // Tiles mode: somebody watches and the acceptor list is at least as long as the watchers.
 bool WantTilesMode(int32_t controllers, int32_t offCount, size_t acceptors);
 
-std::string StreamModeMessage(bool tiles);
-std::string ResolutionMessage(int32_t width, int32_t height);
 
 }  // namespace sv

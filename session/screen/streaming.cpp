@@ -40,43 +40,18 @@ int64_t NowMilliseconds() {
     return (static_cast<int64_t>(t.QuadPart) - 116444736000000000LL) / 10000;
 }
 
-void Host::WakeStream() {
-    { std::lock_guard<std::mutex> lock(streamWakeMutex_); }
-    streamWake_.notify_all();
-}
-
-bool Host::StreamSleep(int64_t ns) {
-    auto stopped = [this] { return !streamRunning_.load() || stop_.load(); };
-    if (ns > 0) {
-        std::unique_lock<std::mutex> lock(streamWakeMutex_);
-        streamWake_.wait_for(lock, std::chrono::nanoseconds(ns), stopped);
-    }
-    return !stopped();
-}
+bool Host::StreamSleep(int64_t ns) { return stream_.Sleep(ns) && !stop_.load(); }
 
 void Host::StartStreaming() {
-    // Joins and starts happen under one mutex: the relay loop and LAN threads may start
-    // and stop the stream at the same time, and a second join or an assignment to a
-    // running std::thread would end the process.
-    std::lock_guard<std::mutex> lock(streamThreadMutex_);
-    if (stop_.load() || streamRunning_.load()) return;
-    if (streamThread_.joinable()) {
-        if (streamThread_.get_id() == std::this_thread::get_id()) return;
-        streamThread_.join();
-    }
-    streamRunning_.store(true);
-    try {
-        streamThread_ = std::thread([this] { RunStreamLoop(); });
-    } catch (...) {
-        streamRunning_.store(false);
-    }
+    stream_.Start([this] { RunStreamLoop(); }, !stop_.load());
 }
 
-void Host::StopStreaming() {
-    std::lock_guard<std::mutex> lock(streamThreadMutex_);
-    streamRunning_.exchange(false);
-    WakeStream();
-    if (streamThread_.joinable() && streamThread_.get_id() != std::this_thread::get_id()) streamThread_.join();
+void Host::StopStreaming() { stream_.Stop(); }
+
+void Host::ReconcileStream() {
+    // Decided under the stream thread's lock from the set as it is now: a join and a
+    // leave that race each other leave the stream as the later state asks.
+    stream_.Reconcile([this] { return !stop_.load() && controllers_.Watching() > 0; }, [this] { RunStreamLoop(); });
 }
 
 void Host::RunStreamLoop() {
@@ -84,7 +59,7 @@ void Host::RunStreamLoop() {
     std::vector<uint8_t> scaled;
     std::vector<uint8_t> lastSent;
     int64_t lastSentNs = SteadyNowNs() - 10000 * kNsPerMs;
-    if (!streamRunning_.load()) return;
+    if (!stream_.Running()) return;
     for (;;) {
         if (stop_.load()) break;
         const int64_t t0 = SteadyNowNs();
@@ -115,22 +90,25 @@ void Host::RunStreamLoop() {
                 pace = false;
             } else {
                 const int64_t now = SteadyNowNs();
-                if (ShouldSendWholeFrame(jpeg, lastSent, now, lastSentNs)) {
+                // Taken, not read: a request made while this frame is on its way is kept.
+                const bool keyframe = keyframeRequest_.exchange(false);
+                if (ShouldSendWholeFrame(jpeg, lastSent, now, lastSentNs, keyframe)) {
                     lastSent.assign(jpeg.begin(), jpeg.end());
                     lastSentNs = now;
-                    SendBinary(jpeg.data(), jpeg.size());
+                    if (!SendBinary(jpeg.data(), jpeg.size()) && keyframe) keyframeRequest_.store(true);
                 }
             }
         }
         if (pace) StreamSleep(PacingSleepNs(fps_.load(), SteadyNowNs() - t0));
-        if (!streamRunning_.load()) break;
+        if (!stream_.Running()) break;
     }
 }
 
 void Host::StreamTileFrame() {
     {
+        const std::map<std::string, uint32_t> acks = controllers_.Acks();
         std::lock_guard<std::mutex> lock(streamStateMutex_);
-        if (HoldTileFrame(frameAcks_, lastFrameSeq_, SteadyNowNs(), lastSendTimeNs_)) return;
+        if (HoldTileFrame(acks, lastFrameSeq_, SteadyNowNs(), lastSendTimeNs_)) return;
     }
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
@@ -197,30 +175,14 @@ void Host::ApplyStreamControl(const nlohmann::json& msg) {
 }
 
 void Host::ApplyStreamSwitch(bool on) {
-    int32_t watching = 0;
-    {
-        std::lock_guard<std::mutex> lock(controllerMutex_);
-        if (on) {
-            if (streamOffCount_ > 0) --streamOffCount_;
-        } else if (streamOffCount_ < controllerCount_) {
-            ++streamOffCount_;
-        }
-        AnnounceStreamMode();
-        watching = controllerCount_ - streamOffCount_;
-    }
-    if (watching < 1) {
-        StopStreaming();
-    } else {
-        StartStreaming();
-    }
+    controllers_.SwitchStream(on);
+    AnnounceStreamMode();
+    ReconcileStream();
 }
 
 void Host::ApplyStreamPrefs(const std::string& from, bool tiles) {
-    const std::string key = ControllerKey(from);
-    std::lock_guard<std::mutex> lock(controllerMutex_);
-    auto it = std::find(tileAcceptors_.begin(), tileAcceptors_.end(), key);
-    if (!tiles && it != tileAcceptors_.end()) tileAcceptors_.erase(it);
-    if (tiles && it == tileAcceptors_.end()) tileAcceptors_.push_back(key);
+    // Only a controller in the set has a preference to keep.
+    if (!controllers_.SetTiles(ControllerKey(from), tiles)) return;
     AnnounceStreamMode();
 }
 
@@ -228,19 +190,19 @@ void Host::ApplyFrameAck(const std::string& from, const nlohmann::json& msg) {
     // "lost" takes effect before "seq" is read: an unreadable "seq" must not cost the keyframe.
     if (msg.value("lost", false)) keyframeRequest_.exchange(true);
     if (!tilesMode_.load()) return;
-    const uint32_t seq = ReadAckSeq(msg);
-    std::lock_guard<std::mutex> lock(streamStateMutex_);
-    frameAcks_[ControllerKey(from)] = seq;
+    const std::optional<uint32_t> seq = ReadAckSeq(msg);
+    if (!seq) return;
+    controllers_.RecordAck(ControllerKey(from), *seq);
 }
 
 void Host::AnnounceStreamMode() {
-    const bool tiles = WantTilesMode(controllerCount_, streamOffCount_, tileAcceptors_.size());
+    std::lock_guard<std::mutex> lock(announceMutex_);
+    const bool tiles = controllers_.WantTiles();
     if (tiles == tilesMode_.load()) return;
     tilesMode_.exchange(tiles);
     if (tiles) {
         keyframeRequest_.exchange(true);
-        std::lock_guard<std::mutex> lock(streamStateMutex_);
-        frameAcks_.clear();
+        controllers_.ClearAcks();
     }
     SendStreamMode();
 }

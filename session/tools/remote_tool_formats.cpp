@@ -148,42 +148,4 @@ bool DirListing::Add(const std::string& name, bool isDir, int64_t size, const st
     return true;
 }
 
-std::string DumpReply(const json& reply) { return reply.dump(-1, ' ', false, json::error_handler_t::replace); }
-
-std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::string& out, const std::string& err) {
-    return DumpReply({{"type", "exec-result"}, {"id", id}, {"exitCode", exitCode}, {"stdout", out}, {"stderr", err}});
-}
-
-std::string FsListResultJson(const std::string& id, const std::string& path, const DirListing& listing) {
-    return DumpReply({{"type", "fs-list-result"}, {"id", id}, {"path", path}, {"entries", listing.entries}});
-}
-
-std::string FsListErrorJson(const std::string& id, const std::string& path) {
-    return DumpReply({{"type", "fs-list-result"},
-                      {"id", id},
-                      {"path", path},
-                      {"entries", json::array()},
-                      {"error", "directory not found"}});
-}
-
-std::string LogResultJson(const std::string& id, const std::string& text) {
-    return DumpReply({{"type", "log-result"}, {"id", id}, {"text", text}});
-}
-
-std::string LogErrorJson(const std::string& id, const std::string& error) {
-    return DumpReply({{"type", "log-result"}, {"id", id}, {"text", ""}, {"error", error}});
-}
-
-std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size) {
-    return DumpReply({{"type", "file-begin"}, {"id", transferId}, {"name", name}, {"size", size}});
-}
-
-std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length) {
-    return DumpReply({{"type", "file-chunk"}, {"id", transferId}, {"seq", seq}, {"data", EncodeBase64(data, length)}});
-}
-
-std::string FileEndJson(const std::string& transferId) {
-    return DumpReply({{"type", "file-end"}, {"id", transferId}});
-}
-
 }  // namespace sv

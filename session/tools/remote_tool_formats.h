@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "session/relay/relay_messages.h"
+
 namespace sv {
 
 constexpr uint32_t kCommandTimeoutMs = 60000;
@@ -65,16 +67,9 @@ struct DirListing {
     bool Add(const std::string& name, bool isDir, int64_t size, const std::string& modified);
 };
 
-// Compact JSON that never throws on text that is not UTF-8 (such bytes become U+FFFD).
-std::string DumpReply(const nlohmann::json& reply);
-
-std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::string& out, const std::string& err);
-std::string FsListResultJson(const std::string& id, const std::string& path, const DirListing& listing);
-std::string FsListErrorJson(const std::string& id, const std::string& path);
-std::string LogResultJson(const std::string& id, const std::string& text);
-std::string LogErrorJson(const std::string& id, const std::string& error);
-std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size);
-std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length);
-std::string FileEndJson(const std::string& transferId);
+// The replies themselves are built with every other outgoing message.
+inline std::string FsListResultJson(const std::string& id, const std::string& path, const DirListing& listing) {
+    return FsListResultJson(id, path, listing.entries);
+}
 
 }  // namespace sv

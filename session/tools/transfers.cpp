@@ -64,7 +64,7 @@ bool WriteAll(HANDLE file, const std::vector<uint8_t>& data) {
 
 void Host::ReportTransferError(const std::string& from, const std::string& id, const std::string& detail) {
     WriteAuditLine("file-error", detail, from);
-    SendText(DumpReply({{"type", "file-error"}, {"id", id}, {"error", detail}}));
+    SendText(FileErrorMessage(id, detail));
 }
 
 void Host::HandleFileBegin(const json& msg, const std::string& from) {

@@ -27,8 +27,7 @@ struct Echoers {
     }
 };
 
-void Echo(sv::SecureChannel* raw) {
-    std::unique_ptr<sv::SecureChannel> channel(raw);
+void Echo(std::unique_ptr<sv::SecureChannel> channel) {
     std::vector<uint8_t> payload;
     bool binary = false;
     try {
@@ -65,9 +64,9 @@ int main(int argc, char** argv) {
     {
         sv::LanServer server;
         server.SetHandshakeTimeoutMs(timeoutMs);
-        server.InitForPassword(port, salt, verifier, [&](sv::SecureChannel* channel) {
+        server.InitForPassword(port, salt, verifier, [&](std::unique_ptr<sv::SecureChannel> channel) {
             std::lock_guard<std::mutex> lock(echoers.mutex);
-            echoers.threads.emplace_back(Echo, channel);
+            echoers.threads.emplace_back(Echo, std::move(channel));
         });
         server.Start();
         if (!server.IsListening()) {

@@ -82,9 +82,9 @@ struct Inbox {
     std::condition_variable cv;
     std::vector<std::unique_ptr<SecureChannel>> channels;
     std::vector<std::pair<std::string, std::string>> ids;  // controller id, peer address
-    void Add(SecureChannel* c, std::string controllerId = {}, std::string peer = {}) {
+    void Add(std::unique_ptr<SecureChannel> c, std::string controllerId = {}, std::string peer = {}) {
         std::lock_guard<std::mutex> lock(mutex);
-        channels.emplace_back(c);
+        channels.push_back(std::move(c));
         ids.emplace_back(std::move(controllerId), std::move(peer));
         cv.notify_all();
     }
@@ -127,7 +127,7 @@ struct LanServerTest : ::testing::Test {
     }
     void StartPassword(const std::string& password) {
         Bytes verifier = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword(password));
-        server->InitForPassword(0, TestSalt(), verifier, [this](SecureChannel* c) { inbox.Add(c); });
+        server->InitForPassword(0, TestSalt(), verifier, [this](std::unique_ptr<SecureChannel> c) { inbox.Add(std::move(c)); });
         server->Start();
         ASSERT_TRUE(server->IsListening());
         ASSERT_NE(server->BoundPort(), 0);
@@ -239,6 +239,35 @@ TEST_F(LanServerTest, SilentPeerTimesOutAndCountsAsAFailure) {
     EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
 }
 
+// Each byte arrives well within the per-read time-out, yet the handshake as a whole
+// ends at its bound: a few such peers must not fill the handshake slots for good.
+TEST_F(LanServerTest, TricklingPeerIsCutAtTheHandshakeBound) {
+    server->SetHandshakeTimeoutMs(600);
+    StartPassword("abc123");
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes salt, B;
+    ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));
+    ASSERT_TRUE(ReadHandshakeMessage(s, B, 4096));
+    uint8_t header[4] = {0x00, 0x00, 0x01, 0x80};  // A announced: 384 bytes
+    ASSERT_TRUE(SendAll(s, header, 4));
+    bool cut = false;
+    for (int i = 0; i < 384 && !cut; ++i) {  // 384 bytes, 100 ms apart: 38 s if never cut
+        uint8_t b = 0x11;
+        cut = send(s, reinterpret_cast<const char*>(&b), 1, 0) != 1;
+        if (!cut) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(s, &readable);
+            timeval wait{0, 100000};
+            // The host closing shows as readable (end of stream or reset).
+            cut = select(0, &readable, nullptr, nullptr, &wait) > 0;
+        }
+    }
+    EXPECT_TRUE(cut);
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
 TEST_F(LanServerTest, OversizeHandshakeMessageIsRefused) {
     StartPassword("abc123");
     SOCKET s = ConnectTo(server->BoundPort());
@@ -283,7 +312,7 @@ TEST_F(LanServerTest, StopCutsHandshakesInProgressWithoutCountingThem) {
 }
 
 TEST_F(LanServerTest, ServerWithoutSecretsRefusesEveryone) {
-    server->InitForPassword(0, {}, {}, [this](SecureChannel* c) { inbox.Add(c); });
+    server->InitForPassword(0, {}, {}, [this](std::unique_ptr<SecureChannel> c) { inbox.Add(std::move(c)); });
     server->Start();
     ASSERT_TRUE(server->IsListening());
     SOCKET s = ConnectTo(server->BoundPort());
@@ -309,8 +338,8 @@ struct TicketServerTest : LanServerTest {
                 tickets.erase(it);  // one use
                 return true;
             },
-            [this](SecureChannel* c, const std::string& controllerId, const std::string& peerAddress) {
-                inbox.Add(c, controllerId, peerAddress);
+            [this](std::unique_ptr<SecureChannel> c, const std::string& controllerId, const std::string& peerAddress) {
+                inbox.Add(std::move(c), controllerId, peerAddress);
             });
         server->Start();
         ASSERT_TRUE(server->IsListening());

@@ -19,12 +19,12 @@ public:
     void BeginSession(const sv::training::TrainingSession&) override {}
     void EndSession(const std::string&) override {}
     void SetMode(uint32_t, bool) override {}
-    void SetStep(int32_t, int32_t, const std::string&) override {}
+    void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
     void ShowOverlay(const sv::training::OverlayShape&) override {}
     void ClearOverlays(const std::string&) override {}
     void AppendChat(const sv::training::ChatMessage&) override {}
-    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&) override { return {}; }
-    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&) override { return {}; }
+    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&, uint32_t) override { return {}; }
+    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&, uint32_t) override { return {}; }
     std::vector<sv::training::VoiceInfo> ListVoices(bool) override { return {}; }
     sv::training::BannerState GetBannerState() override { return std::nullopt; }
     sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
@@ -58,13 +58,14 @@ size_t CountOf(const std::string& text, const std::string& needle) {
 class HostTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        sv::SetTrainingFactories({});
         sv::SetAuditDirectory("");
     }
-    sv::HostOptions Options(int training) {
+    sv::HostOptions Options(int training, sv::TrainingFactories factories = {}) {
+        sv::SetAuditDirectory(dir.Path());
         sv::HostOptions o;
         o.dataDir = dir.Path();
         o.trainingEnabled = training;
+        o.trainingFactories = std::move(factories);
         return o;
     }
     sv_test::ScratchDir dir;
@@ -72,7 +73,7 @@ protected:
 
 TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
     int made = 0;
-    sv::SetTrainingFactories({[&](const std::string&) {
+    sv::Host host(Options(0, {[&](const std::string&) {
                                   ++made;
                                   return std::unique_ptr<sv::training::ITrainingSurface>(new FakeSurface);
                               },
@@ -80,8 +81,7 @@ TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
                                   ++made;
                                   return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector);
                               },
-                              nullptr});
-    sv::Host host(Options(0));
+                              nullptr}));
     EXPECT_EQ(made, 0);
     EXPECT_EQ(host.Surface(), nullptr);
     EXPECT_EQ(host.Inspector(), nullptr);
@@ -90,25 +90,23 @@ TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
 
 TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
     std::string seenDir;
-    sv::SetTrainingFactories({[&](const std::string& d) {
+    sv::Host host(Options(1, {[&](const std::string& d) {
                                   seenDir = d;
                                   return std::unique_ptr<sv::training::ITrainingSurface>(new FakeSurface);
                               },
                               [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
-                              nullptr});
-    sv::Host host(Options(1));
+                              nullptr}));
     EXPECT_NE(host.Surface(), nullptr);
     EXPECT_NE(host.Inspector(), nullptr);
     EXPECT_EQ(seenDir, dir.Path());
 }
 
 TEST_F(HostTest, ThrowingSurfaceFactoryLeavesHostWithoutSurfaceAndOneAuditLine) {
-    sv::SetTrainingFactories({[](const std::string&) -> std::unique_ptr<sv::training::ITrainingSurface> {
+    sv::Host host(Options(1, {[](const std::string&) -> std::unique_ptr<sv::training::ITrainingSurface> {
                                   throw std::runtime_error("no display");
                               },
                               [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
-                              nullptr});
-    sv::Host host(Options(1));
+                              nullptr}));
     EXPECT_EQ(host.Surface(), nullptr);
     EXPECT_EQ(host.Inspector(), nullptr);
     EXPECT_NE(host.Agent(), nullptr);
@@ -179,7 +177,7 @@ TEST(HostShutdown, LanPeerTalkingDuringDestructionIsSafe) {
         p.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
         sv_test::SocketPair pair;
         sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);
-        host->OnLanChannelOpened(new sv::SecureChannel(pair.ReleaseA(), key, sv::kRoleHost));
+        host->OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
 
         std::atomic<bool> done{false};
         std::atomic<int> sent{0};

@@ -229,6 +229,24 @@ TEST(TrainingSessions, LastControllerLeavingEndsTheSession) {
     EXPECT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
 }
 
+TEST(TrainingSessions, LeaveOfAllEndsOnlyTheSessionThatWasLiveThen) {
+    // The end for "everyone left" runs later on its own thread; a session that a newly
+    // joined controller started in the meantime must survive it.
+    AgentHarness h;
+    h.Call("start");
+    auto old = h.Agent().CurrentSession();
+    ASSERT_TRUE(old);
+    h.Agent().EndSession("x", "");
+    h.Call("start");
+    auto fresh = h.Agent().CurrentSession();
+    ASSERT_TRUE(fresh);
+    ASSERT_NE(fresh, old);
+    h.Agent().EndForAllGone(old);
+    EXPECT_EQ(h.Agent().CurrentSession(), fresh);
+    h.Agent().EndForAllGone(fresh);
+    EXPECT_FALSE(h.Agent().HasSession());
+}
+
 TEST(TrainingSessions, RacingStartsMakeOneSessionAndRacingEndsEndItOnce) {
     AgentHarness h;
     const int n = 8;

@@ -86,8 +86,18 @@ public:
     void SetMode(uint32_t mode, bool paused) override {
         log.Add("mode " + std::to_string(mode) + (paused ? " paused" : " running"));
     }
-    void SetStep(int32_t, int32_t, const std::string&) override { log.Add("step"); }
-    void ShowOverlay(const sv::training::OverlayShape& s) override { log.Add("overlay " + s.id); }
+    void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
+        auto n = [](std::optional<int32_t> v) { return v ? std::to_string(*v) : std::string("-"); };
+        log.Add("step " + n(index) + " " + n(total) + " " + text);
+    }
+    void ShowOverlay(const sv::training::OverlayShape& s) override {
+        {
+            std::lock_guard<std::mutex> lock(playMutex);
+            shapes.push_back(s);
+            if (bannerOnShow) banner = *bannerOnShow;
+        }
+        log.Add("overlay " + s.id);
+    }
     void ClearOverlays(const std::string& id) override { log.Add("clear " + id); }
     void AppendChat(const sv::training::ChatMessage& m) override {
         log.Add("chat " + m.from + " " + m.text);
@@ -97,8 +107,24 @@ public:
             blockCv.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
         }
     }
-    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&) override { return {}; }
-    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&) override { return {}; }
+    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest& r, uint32_t timeoutMs) override {
+        {
+            std::lock_guard<std::mutex> lock(playMutex);
+            speeches.push_back(r);
+            timeouts.push_back(timeoutMs);
+        }
+        log.Add("speak " + r.text);
+        return Play(speakOutcome, "speak-done");
+    }
+    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest& r, uint32_t timeoutMs) override {
+        {
+            std::lock_guard<std::mutex> lock(playMutex);
+            clips.push_back(r);
+            timeouts.push_back(timeoutMs);
+        }
+        log.Add("play " + r.extension + " " + std::to_string(r.bytes ? r.bytes->size() : 0));
+        return Play(audioOutcome, "play-done");
+    }
     std::vector<sv::training::VoiceInfo> ListVoices(bool refresh) override {
         log.Add(std::string("voices ") + (refresh ? "refresh" : "cached"));
         if (throwInVoices) throw std::runtime_error("voice registry unreadable");
@@ -110,9 +136,51 @@ public:
         return voices;
     }
     sv::training::BannerState GetBannerState() override { return banner; }
-    sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
+    sv::training::BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) override {
+        log.Add("banner " + position + " " + (compact ? (*compact ? "compact" : "full") : "-"));
+        return placement;
+    }
     bool IsMuted() override { return muted; }
     double GetVolume() override { return volume; }
+
+    // Scripted results of Speak, PlayAudio and SetBannerPosition. With blockPlayback set,
+    // Speak and PlayAudio stay inside until ReleasePlayback (or 10 s), so tests see waits.
+    sv::training::SpeechOutcome speakOutcome;
+    sv::training::SpeechOutcome audioOutcome;
+    sv::training::BannerPlacement placement;
+    bool blockPlayback = false;
+    std::vector<sv::training::OverlayShape> shapes;
+    // Where the banner is once a shape is shown (it moves out of the shape's way).
+    std::optional<sv::training::BannerState> bannerOnShow;
+    std::vector<sv::training::SpeechRequest> speeches;
+    std::vector<sv::training::AudioClipRequest> clips;
+    std::vector<uint32_t> timeouts;
+    std::mutex playMutex;
+    std::condition_variable playCv;
+    bool playReleased = false;
+    int inPlayback = 0;
+
+    ~FakeSurface() override {
+        // A job thread may still be inside a blocked call; it must leave before we go.
+        ReleasePlayback();
+        std::unique_lock<std::mutex> lock(playMutex);
+        playCv.wait_for(lock, std::chrono::seconds(10), [this] { return inPlayback == 0; });
+    }
+    void ReleasePlayback() {
+        {
+            std::lock_guard<std::mutex> lock(playMutex);
+            playReleased = true;
+        }
+        playCv.notify_all();
+    }
+    bool WaitInPlayback(int n) {
+        std::unique_lock<std::mutex> lock(playMutex);
+        return playCv.wait_for(lock, std::chrono::seconds(5), [&] { return inPlayback >= n; });
+    }
+    std::vector<uint32_t> Timeouts() {
+        std::lock_guard<std::mutex> lock(playMutex);
+        return timeouts;
+    }
 
     void Release() {
         {
@@ -120,6 +188,23 @@ public:
             released = true;
         }
         blockCv.notify_all();
+    }
+
+private:
+    sv::training::SpeechOutcome Play(const sv::training::SpeechOutcome& scripted, const std::string& done) {
+        sv::training::SpeechOutcome out;
+        {
+            std::unique_lock<std::mutex> lock(playMutex);
+            ++inPlayback;
+            playCv.notify_all();
+            if (blockPlayback) playCv.wait_for(lock, std::chrono::seconds(10), [this] { return playReleased; });
+            out = scripted;
+        }
+        log.Add(done);
+        std::lock_guard<std::mutex> lock(playMutex);
+        --inPlayback;
+        playCv.notify_all();
+        return out;
     }
 };
 

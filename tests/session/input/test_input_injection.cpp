@@ -225,7 +225,7 @@ TEST(InjectTest, EmptyOrCarriageReturnOnlyTextSucceedsWithoutSending) {
 }
 
 TEST(DesktopTest, OutsideServiceModeNothingIsAttached) {
-    EXPECT_FALSE(sv::AttachInputDesktop());
+    EXPECT_FALSE(sv::AttachInputDesktop(false));
 }
 
 TEST(DesktopTest, NameOfTheThreadDesktop) {
@@ -235,12 +235,6 @@ TEST(DesktopTest, NameOfTheThreadDesktop) {
     EXPECT_EQ(sv::GetDesktopName(nullptr), L"");
 }
 
-// Service mode is process-wide; each test puts it back.
-struct ServiceModeOn {
-    ServiceModeOn() { sv::SetServiceMode(true); }
-    ~ServiceModeOn() { sv::SetServiceMode(false); }
-};
-
 TEST(DesktopTest, InServiceModeAThreadAlreadyOnTheInputDesktopStays) {
     HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
     if (!input) GTEST_SKIP() << "no input desktop here";
@@ -249,9 +243,8 @@ TEST(DesktopTest, InServiceModeAThreadAlreadyOnTheInputDesktopStays) {
     if (inputName != sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()))) {
         GTEST_SKIP() << "test thread is not on the input desktop";
     }
-    ServiceModeOn service;
     HDESK before = GetThreadDesktop(GetCurrentThreadId());
-    EXPECT_FALSE(sv::AttachInputDesktop());
+    EXPECT_FALSE(sv::AttachInputDesktop(true));
     EXPECT_EQ(GetThreadDesktop(GetCurrentThreadId()), before);
 }
 
@@ -267,12 +260,11 @@ TEST(DesktopTest, InServiceModeAThreadOnAnotherDesktopIsSwitchedBack) {
     std::thread t([&] {
         moved = SetThreadDesktop(other) != FALSE;
         // An interactive process is left where it is.
-        interactive = sv::AttachInputDesktop();
+        interactive = sv::AttachInputDesktop(false);
         onOther = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
-        ServiceModeOn service;
-        first = sv::AttachInputDesktop();
+        first = sv::AttachInputDesktop(true);
         afterFirst = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
-        second = sv::AttachInputDesktop();  // now already there
+        second = sv::AttachInputDesktop(true);  // now already there
         afterSecond = sv::GetDesktopName(GetThreadDesktop(GetCurrentThreadId()));
     });
     t.join();

@@ -28,7 +28,6 @@ protected:
     void SetUp() override {
         WSADATA wsa;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
-        sv::SetHiddenCommandRunner([](const std::wstring&) { return 0u; });
         host = sv_test::MakeTestHost(dir.Path());
         auto& p = host->PlatformSeams();
         p.privateAddresses = [this] {
@@ -46,7 +45,6 @@ protected:
     }
     void TearDown() override {
         host.reset();
-        sv::SetHiddenCommandRunner(nullptr);
         sv::SetAuditDirectory("");
         WSACleanup();
     }

@@ -15,6 +15,9 @@ TEST(LanPort, CommandLineWinsAndFileDecidesOtherwise) {
               9);
     EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanDirectEnabled":true,"LanPort":-5,"lanPort":-6})")), 47811);
     EXPECT_EQ(sv::ChooseLanPort(0, std::string(R"({"LanPort":5000})")), 0);
+    // A command-line port beyond TCP's range is no port: off, as the same file setting is.
+    EXPECT_EQ(sv::ChooseLanPort(65535, std::nullopt), 65535);
+    EXPECT_EQ(sv::ChooseLanPort(65536, std::string(R"({"LanDirectEnabled":true})")), 0);
 }
 
 TEST(LanPort, BrokenFilesTurnLanDirectOff) {
@@ -106,16 +109,15 @@ namespace {
 
 class FirewallRunner : public ::testing::Test {
 protected:
-    void TearDown() override { sv::SetHiddenCommandRunner(nullptr); }
     std::vector<std::wstring> Run(uint32_t addCode, uint32_t showCode, bool& result) {
         std::vector<std::wstring> seen;
-        sv::SetHiddenCommandRunner([&](const std::wstring& line) -> uint32_t {
+        sv::HiddenCommandRunner run = [&](const std::wstring& line) -> uint32_t {
             seen.push_back(line.substr(0, line.find(L" name=")));
             if (line.find(L" add rule ") != std::wstring::npos) return addCode;
             if (line.find(L" show rule ") != std::wstring::npos) return showCode;
             return 1;  // the delete's result does not matter
-        });
-        result = sv::EnsureFirewallRule(47811);
+        };
+        result = sv::EnsureFirewallRule(47811, run);
         return seen;
     }
 };

@@ -20,8 +20,10 @@ using nlohmann::json;
 // A Host whose platform seams record what the dispatcher asked of them.
 class DispatchFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        host = sv_test::MakeTestHost(dir.Path());
+    void SetUp() override { MakeHost(false); }
+    void MakeHost(bool serviceMode) {
+        host.reset();
+        host = sv_test::MakeTestHost(dir.Path(), serviceMode);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
             calls.push_back("pointer " + kind + " " + std::to_string(x) + " " + std::to_string(y) + " " + button);
@@ -61,7 +63,6 @@ protected:
     }
     void TearDown() override {
         host.reset();
-        sv::SetServiceMode(false);
         sv::SetAuditDirectory("");
     }
 
@@ -153,7 +154,7 @@ TEST_F(DispatchFixture, KeyInputTextIgnoresKeyAndModifiers) {
 TEST_F(DispatchFixture, CtrlAltDeleteIsSecureAttentionOnlyInServiceMode) {
     const char* msg = R"({"type":"key-input","key":"Delete","modifiers":["Ctrl","Alt"],"from":"c"})";
     host->DispatchMessage(msg);
-    sv::SetServiceMode(true);
+    MakeHost(true);
     host->DispatchMessage(msg);
     host->DispatchMessage(R"({"type":"key-input","key":"del","modifiers":["control"],"from":"c"})");
     std::vector<std::string> expectedCalls = {"key Delete Ctrl Alt", "sas", "key del control"};

@@ -9,6 +9,7 @@
 
 #include "base/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "session/screen/screen_capture.h"
 #include "test_support.h"
 
@@ -17,11 +18,14 @@ namespace {
 class ControllerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
         // Nothing listens on port 1 of the loopback: every connect fails at once.
         options.relayUrl = "ws://127.0.0.1:1/";
+        options.usage.trackAction = [this](const std::string& action) {
+            std::lock_guard<std::mutex> lock(sentMutex);
+            usageActions.push_back(action);
+        };
         host = std::make_unique<sv::Host>(options);
         auto& seams = host->PlatformSeams();
         seams.sendRelayText = [this](const std::string& text) {
@@ -66,6 +70,7 @@ protected:
     std::unique_ptr<sv::Host> host;
     std::mutex sentMutex;
     std::vector<std::string> sent;
+    std::vector<std::string> usageActions;
 };
 
 TEST_F(ControllerFixture, RepeatedJoinCountsOnce) {
@@ -172,10 +177,6 @@ TEST_F(ControllerFixture, SupersededMediaThreadLeavesAtOnce) {
 }  // namespace
 
 TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
-    std::vector<std::string> actions;  // joins and leaves run on this thread
-    sv::UsageHooks usage;
-    usage.trackAction = [&actions](const std::string& action) { actions.push_back(action); };
-    sv::SetUsageHooks(usage);
     host->OnControllerJoined("a");
     host->OnControllerJoined("a");  // a repeated join is no new session
     host->OnControllerJoined("b");
@@ -183,6 +184,8 @@ TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
     host->OnPeerLeft("ghost");
     host->OnPeerLeft("b");
     host->OnPeerLeft("b");
-    sv::SetUsageHooks(sv::UsageHooks());
-    EXPECT_EQ(actions, (std::vector<std::string>{"session_start", "session_end"}));
+    host->OnControllerJoined("");  // a password-mode LAN peer opens a session too
+    host->OnPeerLeft("");
+    std::lock_guard<std::mutex> lock(sentMutex);
+    EXPECT_EQ(usageActions, (std::vector<std::string>{"session_start", "session_end", "session_start", "session_end"}));
 }

@@ -15,6 +15,7 @@
 
 #include "base/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "session/screen/tile_encoder.h"
 #include "svt1_reader.h"
 #include "test_support.h"
@@ -34,9 +35,8 @@ protected:
     void SetUp() override {
         screen.assign(static_cast<size_t>(kW) * kH * 4, 0);
         for (size_t i = 0; i < screen.size(); ++i) screen[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
-        sv::HostOptions options;
-        options.dataDir = dir.Path();
-        options.trainingEnabled = 0;
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
         options.relayUrl = "ws://127.0.0.1:1/";
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();

@@ -1,0 +1,98 @@
+#include "training/playback_calls.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+
+namespace sv {
+namespace training {
+
+PlaybackCalls::PlaybackCalls(int32_t maxRunning) : state_(std::make_shared<State>()), maxRunning_(maxRunning) {}
+
+SpeechOutcome PlaybackCalls::Failed(const char* error) {
+    SpeechOutcome o;
+    o.error = error;
+    return o;
+}
+
+std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
+    auto pending = std::make_shared<Pending>();
+    std::shared_ptr<State> state = state_;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        pending->generation = state->generation;
+        if (state->closed) {
+            pending->outcome = Failed(kStopped);
+            return pending;
+        }
+        if (state->running >= maxRunning_) {
+            pending->outcome = Failed(kBusy);
+            return pending;
+        }
+        ++state->running;
+    }
+    try {
+        std::thread([state, pending, job = std::move(job)] {
+            SpeechOutcome outcome;
+            try {
+                outcome = job();
+            } catch (const std::exception& e) {
+                outcome = SpeechOutcome();
+                outcome.error = e.what();
+            } catch (...) {
+                outcome = Failed("playback failed");
+            }
+            std::lock_guard<std::mutex> lock(state->mutex);
+            if (!pending->outcome) pending->outcome = std::move(outcome);
+            --state->running;
+            state->changed.notify_all();
+        }).detach();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        --state->running;
+        state->changed.notify_all();
+        throw;
+    }
+    return pending;
+}
+
+SpeechOutcome PlaybackCalls::Wait(const std::shared_ptr<Pending>& pending, std::chrono::milliseconds budget) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    auto settled = [&] { return pending->outcome.has_value() || pending->generation != state_->generation; };
+    state_->changed.wait_for(lock, budget, settled);
+    if (pending->outcome) return *pending->outcome;
+    if (pending->generation != state_->generation) return Failed(kStopped);
+    return Failed(kTimedOut);
+}
+
+void PlaybackCalls::Stop(const std::shared_ptr<Pending>& pending) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!pending->outcome) pending->outcome = Failed(kStopped);
+    state_->changed.notify_all();
+}
+
+void PlaybackCalls::CancelAll() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    ++state_->generation;
+    state_->changed.notify_all();
+}
+
+void PlaybackCalls::Close() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->closed = true;
+    ++state_->generation;
+    state_->changed.notify_all();
+}
+
+int32_t PlaybackCalls::Running() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->running;
+}
+
+bool PlaybackCalls::WaitIdle(std::chrono::milliseconds budget) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, budget, [this] { return state_->running <= 0; });
+}
+
+}  // namespace training
+}  // namespace sv

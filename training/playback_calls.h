@@ -1,0 +1,75 @@
+#pragma once
+// Speech and audio jobs run in the surface on threads of their own, so that whoever waits
+// for one (a request, or the "-done" report) is held only up to a time-out and lets go at
+// once when the session ends or the agent shuts down, whatever the surface does.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "training/training_records.h"
+
+namespace sv {
+namespace training {
+
+class PlaybackCalls {
+public:
+    using Job = std::function<SpeechOutcome()>;
+
+    // Errors of the outcomes made here rather than by the surface.
+    static constexpr const char* kStopped = "stopped";
+    static constexpr const char* kTimedOut = "timed out";
+    static constexpr const char* kBusy = "earlier speech or audio is still playing — retry shortly";
+    // Jobs still inside the surface beyond which new ones are refused with kBusy.
+    static constexpr int32_t kMaxRunning = 8;
+
+    // One started job; its fields are guarded by the calls' mutex.
+    struct Pending {
+        uint64_t generation = 0;
+        std::optional<SpeechOutcome> outcome;
+    };
+
+    explicit PlaybackCalls(int32_t maxRunning = kMaxRunning);
+    PlaybackCalls(const PlaybackCalls&) = delete;
+    PlaybackCalls& operator=(const PlaybackCalls&) = delete;
+
+    // Runs job on a thread of its own. A job that throws reports the exception's message as
+    // its error. Throws std::system_error when no thread can be made.
+    std::shared_ptr<Pending> Start(Job job);
+
+    // The job's outcome; kStopped when the calls were cancelled since it started, kTimedOut
+    // when budget passes first. The job itself runs on regardless and its outcome is dropped.
+    SpeechOutcome Wait(const std::shared_ptr<Pending>& pending, std::chrono::milliseconds budget);
+
+    // This job counts as stopped for its waiter (unless it already reported).
+    void Stop(const std::shared_ptr<Pending>& pending);
+    // Every job started so far counts as stopped for its waiter.
+    void CancelAll();
+    // CancelAll, and every later Start is stopped at once.
+    void Close();
+
+    // Jobs whose surface call has not returned yet.
+    int32_t Running() const;
+    // Waits up to budget for Running() to reach 0; false when it did not.
+    bool WaitIdle(std::chrono::milliseconds budget);
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        uint64_t generation = 0;
+        bool closed = false;
+        int32_t running = 0;
+    };
+    static SpeechOutcome Failed(const char* error);
+
+    // Shared with the job threads, which may outlive this object.
+    std::shared_ptr<State> state_;
+    const int32_t maxRunning_;
+};
+
+}  // namespace training
+}  // namespace sv
