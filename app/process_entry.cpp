@@ -17,6 +17,11 @@
 #include "app/single_instance.h"
 #include "app/ux_telemetry.h"
 #include "app/windows_service.h"
+#include "app/update_installer.h"
+#include "app/update_package.h"
+#include "app/update_settings.h"
+#include "app/update_staging.h"
+#include "app/updater.h"
 #include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
@@ -140,6 +145,28 @@ int RunUiaFocus(const std::string& seconds) {
     return 0;
 }
 
+// Checks, downloads and stages an update without applying it.
+int RunCheckUpdate(const CommandLine& line) {
+    const std::string base = BuiltInUpdateApiBase();
+    UpdateInfo info;
+    if (!CheckForUpdate(base, kUpdateProduct, kUpdateVersion, kUpdateOs, line.options.caBundlePath, info)) {
+        PrintTo(stdout, "update check failed (no response)\n");
+        return 1;
+    }
+    PrintTo(stdout, std::string("hasUpdate: ") + (info.hasUpdate ? "true" : "false") + "\n");
+    if (!info.hasUpdate) return 0;
+    PrintTo(stdout, "version: " + info.version + "\nchecksum: " + info.checksum + "\nurl: " + info.downloadUrl + "\n");
+    std::vector<uint8_t> package;
+    if (!DownloadUpdate(base, info, line.options.caBundlePath, package)) {
+        PrintTo(stdout, "download+checksum: FAIL\n");
+        return 0;
+    }
+    bool staged = UnpackVerifiedUpdate(package, JoinDataPath(line.options.dataDir, "update-staging"),
+                                       BuiltInUpdateSigningKey());
+    PrintTo(stdout, std::string("download+stage+verify: ") + (staged ? "PASS" : "FAIL") + "\n");
+    return 0;
+}
+
 // Returns -1 when no one-shot was asked for, else the process exit code.
 int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     switch (SelectOneShot(line, args)) {
@@ -157,8 +184,11 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
             PrintTo(stdout, "install service: " + std::to_string(InstallService(ExecutablePath())) + "\n");
         }
         return 0;
-    case OneShot::SelfTestUpdate:
-        return NotInThisBuild("--self-test-update");
+    case OneShot::SelfTestUpdate: {
+        bool pass = UpdateSelfTest();
+        PrintTo(stdout, std::string("update self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
+        return pass ? 0 : 1;
+    }
     case OneShot::SrpVectors:
         PrintSrpVectors();
         return 0;
@@ -172,7 +202,7 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::UiaFocus:
         return RunUiaFocus(FindUiaCommand(args).value);
     case OneShot::CheckUpdate:
-        return NotInThisBuild("--check-update");
+        return RunCheckUpdate(line);
     }
     return -1;
 }
@@ -217,7 +247,7 @@ int RunTray(const CommandLine& line, const HostRunTask& task, Host& host) {
     return 0;
 }
 
-int RunModes(CommandLine& line) {
+int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     if (line.service) {
         line.options.dataDir = [] {
             bool present = false;
@@ -249,11 +279,19 @@ int RunModes(CommandLine& line) {
 
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
+    std::unique_ptr<UpdateThread> updates;  // stopped before the registration is cleared
     if (!line.noUpdate) {
         RemoveStaleStaging(line.options.dataDir);
         registration.Set(&host);
-        // StartUpdateThread(dataDir, caBundlePath, args, LogUpdateLine, ShutdownForUpdate)
-        // starts here once the updater is built in.
+        UpdateConfig config;
+        config.dataDir = line.options.dataDir;
+        config.caBundlePath = line.options.caBundlePath;
+        config.args.assign(args.begin() + (args.empty() ? 0 : 1), args.end());
+        config.log = LogUpdateLine;
+        config.beforeApply = ShutdownForUpdate;
+        config.apiBase = BuiltInUpdateApiBase();
+        config.signingKey = BuiltInUpdateSigningKey();
+        updates = StartUpdateThread(std::move(config));
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
@@ -321,10 +359,7 @@ void SetUpdateHost(Host* host) {
 }
 
 int RunHostProcess(const std::vector<std::string>& args) {
-    if (IsApplyUpdateRun(args)) {
-        // ApplyStagedUpdate(args from the second word on) runs here, and nothing else.
-        return NotInThisBuild("--apply-update");
-    }
+    if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
@@ -366,7 +401,7 @@ int RunHostProcess(const std::vector<std::string>& args) {
         ShowFirstInstanceWindow();
         return 0;
     }
-    return RunModes(line);
+    return RunModes(line, args);
 }
 
 }  // namespace sv
