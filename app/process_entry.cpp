@@ -6,13 +6,17 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "base/audit_log.h"
 #include "app/command_line.h"
 #include "base/file_io.h"
 #include "app/host_run_task.h"
+#include "app/host_window.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
+#include "app/ux_telemetry.h"
+#include "app/windows_service.h"
 #include "app/update_installer.h"
 #include "app/update_package.h"
 #include "app/update_settings.h"
@@ -21,6 +25,7 @@
 #include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
+#include "resources/version.h"
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
 #include "training/training_interfaces.h"
@@ -76,6 +81,15 @@ void MakeProcessDpiAware() {
     using SetAwareFn = BOOL(WINAPI*)();
     auto setAware = reinterpret_cast<SetAwareFn>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
     if (setAware != nullptr) setAware();
+}
+
+// The running executable's full path, UTF-8 (empty when it does not fit 2048 characters).
+std::string ExecutablePath() {
+    std::wstring buffer(2048, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return std::string();
+    buffer.resize(n);
+    return Utf16ToUtf8(buffer);
 }
 
 bool HandleIsUsable(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
@@ -163,9 +177,13 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::EnrollOnly:
         return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
     case OneShot::ServiceInstall:
-        // InstallService / UninstallService print "install service: %d" or
-        // "uninstall service: %d" and exit 0 once the service unit is built in.
-        return NotInThisBuild(line.uninstallService ? "--uninstall-service" : "--install-service");
+        // Printed and ended with 0 whatever the result: the code tells what failed.
+        if (line.uninstallService) {
+            PrintTo(stdout, "uninstall service: " + std::to_string(UninstallService()) + "\n");
+        } else {
+            PrintTo(stdout, "install service: " + std::to_string(InstallService(ExecutablePath())) + "\n");
+        }
+        return 0;
     case OneShot::SelfTestUpdate: {
         bool pass = UpdateSelfTest();
         PrintTo(stdout, std::string("update self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
@@ -214,6 +232,21 @@ struct UpdateHostRegistration {
     }
 };
 
+// The window's message loop on this thread, the host on a second one.
+int RunTray(const CommandLine& line, const HostRunTask& task, Host& host) {
+    StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
+    std::thread runner;
+    try {
+        runner = std::thread([&task] { task(); });
+    } catch (const std::exception&) {
+        return 1;
+    }
+    RunHostWindow(host);
+    host.Stop();
+    runner.join();
+    return 0;
+}
+
 int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     if (line.service) {
         line.options.dataDir = [] {
@@ -223,6 +256,12 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         }();
         line.options.serviceMode = true;
         line.options.trainingEnabled = 0;
+        const std::string problem = SecureServiceDataDir(line.options.dataDir);
+        if (!problem.empty()) {
+            // A folder that ordinary users can write to is not used by a LocalSystem service.
+            PrintTo(stderr, "service data folder: " + problem + "\n");
+            return 1;
+        }
     }
 
     // Audit lines go under the data directory from here on, for the whole run.
@@ -233,6 +272,10 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     factories.makeInspector = [] { return training::MakeUiaInspector(); };
     factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
     factories.foregroundWindow = training::ForegroundWindowInfo;
+    // The session and the training agent report usage here; outside tray mode telemetry
+    // is never started and records nothing.
+    line.options.usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
+    line.options.usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
 
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
@@ -252,8 +295,8 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
-    // The service dispatcher (RunAsService) and the tray window (RunHostWindow) are not
-    // in this build yet; both modes run the task on this thread like the console mode.
+    if (line.service) return RunAsService(task, &host);
+    if (line.tray) return RunTray(line, task, host);
     return task();
 }
 
@@ -307,7 +350,7 @@ void ShutdownForUpdate() {
         std::lock_guard<std::mutex> lock(g_updateHostMutex);
         if (g_updateHost != nullptr) g_updateHost->Stop();
     }
-    // PostExitCommand (the host window's exit) follows here once the window is built in.
+    PostExitCommand();
 }
 
 void SetUpdateHost(Host* host) {

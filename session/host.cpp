@@ -29,6 +29,7 @@ Host::Host(HostOptions options)
       trainingEnabled_(options.trainingEnabled),
       serviceMode_(options.serviceMode),
       trainingFactories_(std::move(options.trainingFactories)),
+      usage_(std::move(options.usage)),
       commandRunner_(options.commandRunner ? std::move(options.commandRunner) : HiddenCommandRunner(RunHiddenCommand)),
       lanLockout_(options.lanLockout ? std::move(options.lanLockout)
                                      : std::make_shared<LanLockout>([] { return GetTickCount64(); })) {
@@ -99,6 +100,8 @@ void Host::InitTraining() {
         return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
     };
     hooks.foregroundWindow = factories.foregroundWindow;
+    hooks.trackAction = usage_.trackAction;
+    hooks.trackScreenView = usage_.trackScreenView;
     std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
     hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
     hooks.clock = [] { return NowMilliseconds(); };
@@ -128,6 +131,11 @@ void Host::EndSessionLocally() {
     // Shut down only: each channel's receive loop removes and frees its own channel.
     channels_.ShutdownAll();
     relay_.AbortSocket();
+}
+
+std::string Host::HostId() {
+    std::lock_guard<std::mutex> lock(passwordMutex_);
+    return hostId_;
 }
 
 std::string Host::Password() {

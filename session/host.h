@@ -141,7 +141,7 @@ public:
     void OnLanPeerClosed(SecureChannel* channel);
 
     // Read by the host window.
-    std::string HostId() const { return hostId_; }
+    std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
     int32_t DeviceId() const { return deviceId_; }
     bool IsRegistered() const { return registered_.load(); }
@@ -238,6 +238,7 @@ private:
     int32_t trainingEnabled_ = 1;
     bool serviceMode_ = false;
     TrainingFactories trainingFactories_;
+    UsageHooks usage_;
     HiddenCommandRunner commandRunner_;
     std::shared_ptr<LanLockout> lanLockout_;
     std::string hostId_;

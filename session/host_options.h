@@ -27,6 +27,12 @@ struct TrainingFactories {
     std::function<std::optional<training::WindowInfo>()> foregroundWindow;
 };
 
+// Usage telemetry, wired in by the entry; empty hooks record nothing.
+struct UsageHooks {
+    std::function<void(const std::string& action)> trackAction;
+    std::function<void(const std::string& screen)> trackScreenView;
+};
+
 // Runs a command line without a window and returns its exit code (all bits set when the
 // process did not start).
 using HiddenCommandRunner = std::function<uint32_t(const std::wstring& commandLine)>;
@@ -41,6 +47,7 @@ struct HostOptions {
     int32_t trainingEnabled = 1;
     bool serviceMode = false;     // running as the Windows service (secure attention allowed)
     TrainingFactories trainingFactories;
+    UsageHooks usage;
     HiddenCommandRunner commandRunner;        // empty: RunHiddenCommand
     std::shared_ptr<LanLockout> lanLockout;   // empty: the Host keeps its own table
 };

@@ -91,10 +91,11 @@ void Host::RotatePassword() {
 }
 
 int Host::RunClassic() {
-    hostId_ = LoadOrCreateHostId(dataDir_);
+    const std::string hostId = LoadOrCreateHostId(dataDir_);
     std::string password = LoadPassword(dataDir_);
     {
         std::lock_guard<std::mutex> lock(passwordMutex_);
+        hostId_ = hostId;
         password_ = password;
     }
     int32_t port = ReadLanPort();
@@ -236,7 +237,10 @@ void Host::OnLanPeerLeft(uint64_t pass) {
 
 void Host::AfterMembershipChange() {
     const int32_t remaining = controllers_.Count();
-    connectedControllers_.store(static_cast<uint32_t>(remaining));
+    const uint32_t before = connectedControllers_.exchange(static_cast<uint32_t>(remaining));
+    // A session of help begins with the first controller and ends with the last one.
+    if (usage_.trackAction && before == 0 && remaining > 0) usage_.trackAction("session_start");
+    if (usage_.trackAction && before > 0 && remaining == 0) usage_.trackAction("session_end");
     AnnounceStreamMode();
     UpdateLanPathState();
     ReconcileStream();

@@ -214,16 +214,6 @@ def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
 
 
-def test_service_mode_uses_the_program_data_folder(relay, processes, data_dir):
-    from conftest import wine_prefix
-    rc_dir = os.path.join(wine_prefix(), "drive_c", "ProgramData", "Sorvane")
-    processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
-    msg = relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
-    assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))
-    with open(os.path.join(rc_dir, "host-id.txt")) as f:
-        assert f.read().strip() == msg["hostId"]
-
-
 def test_enrolment_gives_up_on_a_silent_server(https_server, pki, data_dir):
     import time
     # The head never completes: the 15 s receive time-out of a POST ends the wait.

@@ -22,6 +22,8 @@ protected:
         sv::HostOptions options;
         options.dataDir = dir.Path();
         options.trainingEnabled = 1;
+        options.usage.trackAction = [this](const std::string& a) { Note("action " + a); };
+        options.usage.trackScreenView = [this](const std::string& s) { Note("screen " + s); };
         options.trainingFactories = {
             [](const std::string&) { return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface); },
             [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr, [] {
@@ -51,6 +53,17 @@ protected:
         sv::SetAuditDirectory("");
     }
 
+    void Note(const std::string& what) {
+        std::lock_guard<std::mutex> lock(usageMutex);
+        usageSeen.push_back(what);
+    }
+    std::vector<std::string> UsageSeen() {
+        std::lock_guard<std::mutex> lock(usageMutex);
+        return usageSeen;
+    }
+
+    std::mutex usageMutex;
+    std::vector<std::string> usageSeen;
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::Host> host;
     sv_test::CapturingSink sink;
@@ -72,6 +85,15 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
     EXPECT_EQ((*status)["data"]["foreground"]["title"], "Kalkulator");
     EXPECT_EQ((*status)["data"]["foreground"]["hwnd"], 0x42);
     for (auto& t : sink.Texts()) EXPECT_EQ(t.find("\"id\":5"), std::string::npos);
+}
+
+TEST_F(HostWiring, TrainingSessionsReachTheUsageHooks) {
+    host->DispatchMessage(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
+    ASSERT_TRUE(sink.WaitReply("s"));
+    host->DispatchMessage(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
+    ASSERT_TRUE(sink.WaitReply("e"));
+    EXPECT_EQ(UsageSeen(), (std::vector<std::string>{"action training_start", "screen training_banner",
+                                                     "action training_stop", "screen window"}));
 }
 
 TEST_F(HostWiring, TheGateStopsControllerInputDuringTheTraineesTurn) {

@@ -23,6 +23,10 @@ protected:
         sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
         // Nothing listens on port 1 of the loopback: every connect fails at once.
         options.relayUrl = "ws://127.0.0.1:1/";
+        options.usage.trackAction = [this](const std::string& action) {
+            std::lock_guard<std::mutex> lock(sentMutex);
+            usageActions.push_back(action);
+        };
         host = std::make_unique<sv::Host>(options);
         auto& seams = host->PlatformSeams();
         seams.sendRelayText = [this](const std::string& text) {
@@ -67,6 +71,7 @@ protected:
     std::unique_ptr<sv::Host> host;
     std::mutex sentMutex;
     std::vector<std::string> sent;
+    std::vector<std::string> usageActions;
 };
 
 TEST_F(ControllerFixture, RepeatedJoinCountsOnce) {
@@ -199,3 +204,17 @@ TEST_F(ControllerFixture, SupersededMediaThreadLeavesAtOnce) {
 }
 
 }  // namespace
+
+TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
+    host->OnControllerJoined("a");
+    host->OnControllerJoined("a");  // a repeated join is no new session
+    host->OnControllerJoined("b");
+    host->OnPeerLeft("a");
+    host->OnPeerLeft("ghost");
+    host->OnPeerLeft("b");
+    host->OnPeerLeft("b");
+    host->OnControllerJoined("");  // a password-mode LAN peer opens a session too
+    host->OnPeerLeft("");
+    std::lock_guard<std::mutex> lock(sentMutex);
+    EXPECT_EQ(usageActions, (std::vector<std::string>{"session_start", "session_end", "session_start", "session_end"}));
+}

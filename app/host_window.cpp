@@ -1,0 +1,523 @@
+#include "app/host_window.h"
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/host_window_layout.h"
+#include "app/ux_telemetry.h"
+#include "base/text_encoding.h"
+#include "base/ui_theme.h"
+#include "resources/version.h"
+#include "session/host.h"
+#include "session/tools/clipboard.h"
+
+namespace sv {
+namespace {
+
+const wchar_t kWindowClass[] = L"SorvaneHostWin7";
+const wchar_t kShowMessageName[] = L"SorvaneHostWin7.Show";
+constexpr int kIconResource = SV_RES_APP_ICON;
+constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kTrayId = 1;
+constexpr UINT_PTR kWatchTimer = 1;
+
+// Read by other threads (PostExitCommand); everything else is the window thread's own.
+std::atomic<HWND> g_window{nullptr};
+
+struct WindowState {
+    Host* host = nullptr;
+    float factor = 1.0f;
+    HICON cardIcon = nullptr;
+    HICON smallIcon = nullptr;
+    HICON bigIcon = nullptr;
+    NOTIFYICONDATAW tray = {};
+    UINT showMessage = 0;
+    std::vector<HostButton> buttons;
+    int hovered = 0;
+    bool tracking = false;
+    bool paintedRegistered = false;
+    uint32_t paintedControllers = 0;
+    std::string paintedPassword;
+};
+WindowState g_state;
+
+namespace gp = Gdiplus::DllExports;
+
+Gdiplus::ARGB Rgb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFFFFFFu); }
+
+const uint32_t kBackground = 0xF3F4F6;
+const uint32_t kCardFill = 0xFFFFFF;
+const uint32_t kBorder = 0xE5E7EB;
+const uint32_t kHoverFill = 0xF9FAFB;
+const uint32_t kPrimaryText = 0x1A1A2E;
+const uint32_t kSecondaryText = 0x6B7280;
+
+UiFont MakeBoldFont(Gdiplus::GpFontFamily* family, float sizePx) {
+    Gdiplus::GpFont* font = nullptr;
+    if (gp::GdipCreateFont(family, sizePx, Gdiplus::FontStyleBold, Gdiplus::UnitPixel, &font) != Gdiplus::Ok) {
+        font = nullptr;
+    }
+    gp::GdipDeleteFontFamily(family);
+    return UiFont(font);
+}
+
+// The value font. Consolas is not everywhere, and a font of a missing family draws
+// nothing: the generic monospace family comes next, then the interface's own face.
+UiFont MakeValueFont(float sizePx) {
+    Gdiplus::GpFontFamily* family = nullptr;
+    if (gp::GdipCreateFontFamilyFromName(L"Consolas", nullptr, &family) == Gdiplus::Ok && family != nullptr) {
+        if (UiFont font = MakeBoldFont(family, sizePx)) return font;
+    }
+    family = nullptr;
+    if (gp::GdipGetGenericFontFamilyMonospace(&family) == Gdiplus::Ok && family != nullptr) {
+        if (UiFont font = MakeBoldFont(family, sizePx)) return font;
+    }
+    return CreateUiFont(UiFontWeight::SemiBold, sizePx);
+}
+
+struct Fonts {
+    UiFont title, subtitle, hint, heading, label, value, button;
+    Fonts() {
+        const float f = g_state.factor;
+        title = CreateUiFont(UiFontWeight::SemiBold, 20.0f * f);
+        subtitle = CreateUiFont(UiFontWeight::Regular, 14.0f * f);
+        hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
+        heading = CreateUiFont(UiFontWeight::SemiBold, 21.33f * f);
+        label = CreateUiFont(UiFontWeight::Regular, 13.33f * f);
+        value = MakeValueFont(29.33f * f);
+        button = CreateUiFont(UiFontWeight::Regular, 14.0f * f);
+    }
+};
+
+// One GDI+ string format, freed with it.
+struct Format {
+    Gdiplus::GpStringFormat* p = nullptr;
+    Format(Gdiplus::StringAlignment align, Gdiplus::StringAlignment lineAlign, bool wrap) {
+        if (gp::GdipCreateStringFormat(0, LANG_NEUTRAL, &p) != Gdiplus::Ok) {
+            p = nullptr;
+            return;
+        }
+        gp::GdipSetStringFormatAlign(p, align);
+        gp::GdipSetStringFormatLineAlign(p, lineAlign);
+        if (!wrap) {
+            gp::GdipSetStringFormatFlags(p, Gdiplus::StringFormatFlagsNoWrap);
+            gp::GdipSetStringFormatTrimming(p, Gdiplus::StringTrimmingCharacter);
+        }
+    }
+    ~Format() {
+        if (p != nullptr) gp::GdipDeleteStringFormat(p);
+    }
+    Format(const Format&) = delete;
+    Format& operator=(const Format&) = delete;
+};
+
+Gdiplus::RectF ToGdi(const RectF& r) { return Gdiplus::RectF(r.x, r.y, r.w, r.h); }
+
+Gdiplus::RectF Measure(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std::wstring& text, float width) {
+    Gdiplus::RectF box(0, 0, 0, 0);
+    if (font == nullptr || text.empty()) return box;
+    Format format(Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, width > 0);
+    Gdiplus::RectF area(0, 0, width, 0);
+    gp::GdipMeasureString(g, text.c_str(), static_cast<INT>(text.size()), font, &area, format.p, &box, nullptr,
+                          nullptr);
+    return box;
+}
+
+float MeasureHintHeight(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std::wstring& text) {
+    return Measure(g, font, text, kHintWidth * g_state.factor).Height;
+}
+
+HostViewState ReadHost() {
+    HostViewState state;
+    Host* host = g_state.host;
+    if (host == nullptr) return state;
+    state.registered = host->IsRegistered();
+    state.controllers = host->ConnectedControllers();
+    state.deviceId = host->DeviceId();
+    state.hostId = Utf8ToUtf16(host->HostId());
+    state.password = Utf8ToUtf16(host->Password());
+    return state;
+}
+
+void FillRounded(Gdiplus::GpGraphics* g, const RectF& r, float radius, uint32_t fill, bool outline) {
+    Gdiplus::GpPath* path = nullptr;
+    if (gp::GdipCreatePath(Gdiplus::FillModeAlternate, &path) != Gdiplus::Ok) return;
+    // AddRoundedRectPath: arcs of twice the radius at 180, 270, 0 and 90 degrees.
+    const float d = radius * 2;
+    gp::GdipAddPathArc(path, r.x, r.y, d, d, 180, 90);
+    gp::GdipAddPathArc(path, r.x + r.w - d, r.y, d, d, 270, 90);
+    gp::GdipAddPathArc(path, r.x + r.w - d, r.y + r.h - d, d, d, 0, 90);
+    gp::GdipAddPathArc(path, r.x, r.y + r.h - d, d, d, 90, 90);
+    gp::GdipClosePathFigure(path);
+    Gdiplus::GpSolidFill* brush = nullptr;
+    if (gp::GdipCreateSolidFill(Rgb(fill), &brush) == Gdiplus::Ok) {
+        gp::GdipFillPath(g, brush, path);
+        gp::GdipDeleteBrush(brush);
+    }
+    Gdiplus::GpPen* pen = nullptr;
+    if (outline && gp::GdipCreatePen1(Rgb(kBorder), 1.0f * g_state.factor, Gdiplus::UnitPixel, &pen) == Gdiplus::Ok) {
+        gp::GdipDrawPath(g, pen, path);
+        gp::GdipDeletePen(pen);
+    }
+    gp::GdipDeletePath(path);
+}
+
+void FillDot(Gdiplus::GpGraphics* g, const RectF& r, uint32_t color) {
+    Gdiplus::GpSolidFill* brush = nullptr;
+    if (gp::GdipCreateSolidFill(Rgb(color), &brush) != Gdiplus::Ok) return;
+    gp::GdipFillEllipse(g, brush, r.x, r.y, r.w, r.h);
+    gp::GdipDeleteBrush(brush);
+}
+
+void DrawText(Gdiplus::GpGraphics* g, const std::wstring& text, Gdiplus::GpFont* font, const RectF& r,
+              uint32_t color, Gdiplus::StringAlignment align = Gdiplus::StringAlignmentNear,
+              Gdiplus::StringAlignment lineAlign = Gdiplus::StringAlignmentNear, bool wrap = true) {
+    if (font == nullptr) return;
+    Gdiplus::GpSolidFill* brush = nullptr;
+    if (gp::GdipCreateSolidFill(Rgb(color), &brush) != Gdiplus::Ok) return;
+    Format format(align, lineAlign, wrap);
+    const Gdiplus::RectF box = ToGdi(r);
+    gp::GdipDrawString(g, text.c_str(), static_cast<INT>(text.size()), font, &box, format.p, brush);
+    gp::GdipDeleteBrush(brush);
+}
+
+HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostViewState& state) {
+    HostTextMeasure measure;
+    measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
+    measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
+    const std::wstring& hint = state.deviceId != 0 ? HostTexts().enrolledHint : HostTexts().classicHint;
+    return LayoutHostWindow(state, g_state.factor, MeasureHintHeight(g, fonts.hint.get(), hint), measure);
+}
+
+void PaintHostWindow(Gdiplus::GpGraphics* g, HDC dc) {
+    const float f = g_state.factor;
+    gp::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
+    gp::GdipSetTextRenderingHint(g, Gdiplus::TextRenderingHintAntiAliasGridFit);
+    gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
+    gp::GdipGraphicsClear(g, Rgb(kBackground));
+
+    const HostViewState state = ReadHost();
+    g_state.paintedRegistered = state.registered;
+    g_state.paintedControllers = state.controllers;
+    g_state.paintedPassword = Utf16ToUtf8(state.password);
+
+    Fonts fonts;
+    HostWindowLayout l = Layout(g, fonts, state);
+
+    DrawText(g, HostTexts().title, fonts.title.get(), l.title, kPrimaryText);
+    DrawText(g, HostTexts().subtitle, fonts.subtitle.get(), l.subtitle, kSecondaryText);
+    FillRounded(g, l.card, 20 * f, kCardFill, true);
+    DrawText(g, l.heading, fonts.heading.get(), l.headingRect, kPrimaryText);
+    DrawText(g, l.hint, fonts.hint.get(), l.hintRect, kSecondaryText);
+
+    FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : 0xF3F4F6, false);
+    FillDot(g, l.dot, state.registered ? 0x16A34A : 0x9CA3AF);
+    const RectF statusRect = {l.pillTextX, l.pill.y, l.pill.x + l.pill.w - l.pillTextX, l.pill.h};
+    DrawText(g, l.status, fonts.subtitle.get(), statusRect, kPrimaryText, Gdiplus::StringAlignmentNear,
+             Gdiplus::StringAlignmentCenter, false);
+
+    for (const HostFieldRow& row : l.rows) {
+        DrawText(g, row.label, fonts.label.get(), row.labelRect, kSecondaryText);
+        DrawText(g, row.value, fonts.value.get(), row.valueRect, kPrimaryText, Gdiplus::StringAlignmentNear,
+                 Gdiplus::StringAlignmentCenter, false);
+    }
+    for (const HostButton& b : l.buttons) {
+        FillRounded(g, b.rect, 8 * f, b.id == g_state.hovered ? kHoverFill : kCardFill, true);
+        DrawText(g, b.label, fonts.button.get(), b.rect, kPrimaryText, Gdiplus::StringAlignmentCenter,
+                 Gdiplus::StringAlignmentCenter, false);
+    }
+    g_state.buttons = l.buttons;
+
+    // The icon keeps its alpha only through GDI.
+    gp::GdipFlush(g, Gdiplus::FlushIntentionSync);
+    if (g_state.cardIcon != nullptr) {
+        DrawIconEx(dc, static_cast<int>(l.icon.x), static_cast<int>(l.icon.y), g_state.cardIcon,
+                   static_cast<int>(l.icon.w), static_cast<int>(l.icon.h), 0, nullptr, DI_NORMAL);
+    }
+}
+
+void ShowHostWindow(HWND hwnd) {
+    TrackUxScreen("window");
+    ShowWindow(hwnd, SW_SHOW);
+    ShowWindow(hwnd, SW_RESTORE);
+    SetForegroundWindow(hwnd);
+}
+
+void CopyHostId() {
+    if (g_state.host != nullptr) SetClipboardFromUtf8(g_state.host->HostId());
+}
+
+void OnHostButton(HWND hwnd, int id) {
+    Host* host = g_state.host;
+    if (host == nullptr) return;
+    switch (id) {
+    case kButtonCopyHostId:
+        TrackUxAction("copy_host_id");
+        CopyHostId();
+        break;
+    case kButtonNewPassword:
+        TrackUxAction("new_password");
+        host->RotatePassword();
+        InvalidateRect(hwnd, nullptr, FALSE);
+        break;
+    case kButtonCopyPassword:
+        TrackUxAction("copy_password");
+        SetClipboardFromUtf8(host->Password());
+        break;
+    default:
+        break;
+    }
+}
+
+void ShowTrayMenu(HWND hwnd) {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return;
+    AppendMenuW(menu, MF_STRING, kCommandShow, HostTexts().menuShow.c_str());
+    AppendMenuW(menu, MF_STRING, kCommandCopyHostId, HostTexts().menuCopyHostId.c_str());
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kCommandExit, HostTexts().menuExit.c_str());
+    POINT cursor;
+    GetCursorPos(&cursor);
+    SetForegroundWindow(hwnd);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, hwnd, nullptr);
+    PostMessageW(hwnd, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
+LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_state.showMessage != 0 && message == g_state.showMessage) {
+        ShowHostWindow(hwnd);
+        return 0;
+    }
+    switch (message) {
+    case WM_CREATE:
+        g_window.store(hwnd);
+        SetTimer(hwnd, kWatchTimer, 1000, nullptr);
+        return 0;
+    case WM_TIMER: {
+        Host* host = g_state.host;
+        if (host != nullptr &&
+            (host->IsRegistered() != g_state.paintedRegistered ||
+             host->ConnectedControllers() != g_state.paintedControllers ||
+             host->Password() != g_state.paintedPassword)) {
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return 0;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT client;
+        GetClientRect(hwnd, &client);
+        const int w = client.right - client.left;
+        const int h = client.bottom - client.top;
+        HDC memory = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, w > 0 ? w : 1, h > 0 ? h : 1);
+        if (memory != nullptr && bitmap != nullptr) {
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            Gdiplus::GpGraphics* graphics = nullptr;
+            if (gp::GdipCreateFromHDC(memory, &graphics) == Gdiplus::Ok) {
+                PaintHostWindow(graphics, memory);
+                gp::GdipDeleteGraphics(graphics);
+            }
+            BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
+            SelectObject(memory, old);
+        }
+        if (bitmap != nullptr) DeleteObject(bitmap);
+        if (memory != nullptr) DeleteDC(memory);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && g_state.hovered != 0) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        break;
+    case WM_MOUSEMOVE: {
+        if (!g_state.tracking) {
+            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
+            g_state.tracking = TrackMouseEvent(&track) != FALSE;
+        }
+        const int hit = HitTestHostButton(g_state.buttons, static_cast<float>(static_cast<short>(LOWORD(lParam))),
+                                          static_cast<float>(static_cast<short>(HIWORD(lParam))));
+        if (hit != g_state.hovered) {
+            g_state.hovered = hit;
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return 0;
+    }
+    case WM_MOUSELEAVE:
+        g_state.tracking = false;
+        if (g_state.hovered != 0) {
+            g_state.hovered = 0;
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return 0;
+    case WM_LBUTTONUP: {
+        const int hit = HitTestHostButton(g_state.buttons, static_cast<float>(static_cast<short>(LOWORD(lParam))),
+                                          static_cast<float>(static_cast<short>(HIWORD(lParam))));
+        if (hit != 0) OnHostButton(hwnd, hit);
+        return 0;
+    }
+    case WM_CLOSE:
+        TrackUxScreen("tray");
+        ShowWindow(hwnd, SW_HIDE);
+        return 0;
+    case WM_DESTROY:
+        Shell_NotifyIconW(NIM_DELETE, &g_state.tray);
+        KillTimer(hwnd, kWatchTimer);
+        PostQuitMessage(0);
+        return 0;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case kCommandShow:
+            TrackUxAction("show_window");
+            ShowHostWindow(hwnd);
+            return 0;
+        case kCommandCopyHostId:
+            TrackUxAction("copy_host_id");
+            CopyHostId();
+            return 0;
+        case kCommandExit:
+            TrackUxAction("exit");
+            DestroyWindow(hwnd);
+            return 0;
+        default:
+            break;
+        }
+        break;
+    case kTrayMessage:
+        switch (LOWORD(lParam)) {
+        case WM_LBUTTONUP:
+        case WM_LBUTTONDBLCLK:
+            ShowHostWindow(hwnd);
+            return 0;
+        case WM_RBUTTONUP:
+            ShowTrayMenu(hwnd);
+            return 0;
+        default:
+            return 0;
+        }
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+HICON LoadAppIcon(int size) {
+    return static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+// The hint's height decides the window's; measured once at start on a scratch graphics.
+int ClientHeight(bool enrolled) {
+    HDC screen = GetDC(nullptr);
+    float hintHeight = 0.0f;
+    Gdiplus::GpGraphics* g = nullptr;
+    if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
+        UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * g_state.factor);
+        hintHeight = MeasureHintHeight(g, hint.get(), enrolled ? HostTexts().enrolledHint : HostTexts().classicHint);
+        gp::GdipDeleteGraphics(g);
+    }
+    ReleaseDC(nullptr, screen);
+    const float f = g_state.factor;
+    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, !enrolled) * f));
+}
+
+// Lets the Show message through from a second instance at another integrity level
+// (looked up at run time: the call is Windows 7's own).
+void AllowShowMessage(HWND hwnd, UINT message) {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) return;
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    auto filter = reinterpret_cast<FilterFn>(reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+    if (filter != nullptr) filter(hwnd, message, 1 /* MSGFLT_ALLOW */, nullptr);
+}
+
+}  // namespace
+
+int RunHostWindow(Host& host) {
+    g_state.host = &host;
+    {
+        HDC screen = GetDC(nullptr);
+        const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+        if (screen != nullptr) ReleaseDC(nullptr, screen);
+        g_state.factor = dpi > 0 ? static_cast<float>(dpi) / 96.0f : 1.0f;
+    }
+    LoadUiFonts();
+
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    g_state.cardIcon = LoadAppIcon(static_cast<int>(std::lround(40 * g_state.factor)));
+    g_state.smallIcon = LoadAppIcon(GetSystemMetrics(SM_CXSMICON));
+    g_state.bigIcon = LoadAppIcon(GetSystemMetrics(SM_CXICON));
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = HostWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = g_state.bigIcon;
+    wc.hIconSm = g_state.smallIcon;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+
+    g_state.showMessage = RegisterWindowMessageW(kShowMessageName);
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    HWND hwnd = CreateWindowExW(0, kWindowClass, HostTexts().title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 10,
+                                10, nullptr, nullptr, instance, nullptr);
+    if (hwnd == nullptr) {
+        g_state.host = nullptr;
+        return 0;
+    }
+    if (g_state.showMessage != 0) AllowShowMessage(hwnd, g_state.showMessage);
+    if (g_state.smallIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_state.smallIcon));
+    if (g_state.bigIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_state.bigIcon));
+
+    RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * g_state.factor)), ClientHeight(host.DeviceId() != 0)};
+    AdjustWindowRectEx(&rect, style, FALSE, 0);
+    const int w = rect.right - rect.left;
+    const int h = rect.bottom - rect.top;
+    SetWindowPos(hwnd, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+
+    g_state.tray = {};
+    g_state.tray.cbSize = sizeof(g_state.tray);
+    g_state.tray.hWnd = hwnd;
+    g_state.tray.uID = kTrayId;
+    g_state.tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    g_state.tray.uCallbackMessage = kTrayMessage;
+    g_state.tray.hIcon = g_state.smallIcon != nullptr ? g_state.smallIcon : LoadIconW(nullptr, IDI_APPLICATION);
+    lstrcpynW(g_state.tray.szTip, kTrayTip, 128);
+    Shell_NotifyIconW(NIM_ADD, &g_state.tray);
+
+    TrackUxScreen("window");
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    g_state.host = nullptr;
+    g_window.store(nullptr);
+    return 0;
+}
+
+void PostExitCommand() {
+    HWND hwnd = g_window.load();
+    if (hwnd != nullptr) PostMessageW(hwnd, WM_COMMAND, kCommandExit, 0);
+}
+
+}  // namespace sv

@@ -1,0 +1,166 @@
+#include "app/host_window_layout.h"
+
+#include <cmath>
+
+#include "resources/version.h"
+
+namespace sv {
+namespace {
+
+std::wstring Widen(const char* ascii) {
+    std::wstring out;
+    for (const char* p = ascii; *p; ++p) out.push_back(static_cast<wchar_t>(*p));
+    return out;
+}
+
+// Lengths in device-independent pixels.
+constexpr float kClientWidth = 540.0f;
+constexpr float kMargin = 24.0f;        // window edge to card, and to the icon
+constexpr float kCardPadding = 22.0f;   // card edge to its content, left and right
+constexpr float kTopMargin = 20.0f;
+constexpr float kIconSize = 40.0f;
+constexpr float kHeaderGap = 20.0f;     // icon to card
+constexpr float kCardPaddingY = 24.0f;  // card edge to its content, top and bottom
+constexpr float kHeadingHeight = 30.0f;
+constexpr float kHeadingToHint = 8.0f;
+constexpr float kHintToPill = 14.0f;
+constexpr float kPillHeight = 34.0f;
+constexpr float kPillToFields = 18.0f;
+constexpr float kLabelHeight = 18.0f;
+constexpr float kLabelToRow = 4.0f;
+constexpr float kRowHeight = 44.0f;
+constexpr float kRowGap = 16.0f;
+constexpr float kButtonGap = 8.0f;
+constexpr float kButtonPadding = 28.0f;
+constexpr float kValueToButtons = 12.0f;
+
+}  // namespace
+
+const wchar_t kDeviceLabel[] = L"PERANGKAT";
+const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
+
+const HostUiTexts& HostTexts() {
+    static const HostUiTexts texts = {
+        L"Sorvane",
+        L"Bantuan jarak jauh  \u00B7  v" + Widen(SV_VERSION_STRING),
+        L"Sesi bantuan jarak jauh",
+        L"Bacakan ID Host dan password ke teknisi. Password ini tetap sampai Anda menggantinya.",
+        L"Perangkat terdaftar",
+        L"Komputer ini terdaftar di platform Sorvane. Teknisi menyambung tanpa password; setiap sesi tercatat.",
+        L"ID HOST",
+        L"PASSWORD",
+        L"Salin",
+        L"Password baru",
+        L"Menghubungkan\u2026",
+        L"Online \u2014 menunggu teknisi",
+        L"Tampilkan jendela",
+        L"Salin ID Host",
+        L"Keluar",
+    };
+    return texts;
+}
+
+std::wstring FormatSessionStatus(int64_t controllers) {
+    return L"Sesi bantuan aktif \u2014 " + std::to_wstring(controllers) + L" terhubung";
+}
+
+std::wstring StatusText(bool registered, uint32_t controllers) {
+    if (!registered) return HostTexts().connectingStatus;
+    if (controllers == 0) return HostTexts().onlineStatus;
+    return FormatSessionStatus(controllers);
+}
+
+float HostClientHeight(float hintHeight, bool classic) {
+    float content = std::ceil(hintHeight) + kHeadingToHint + kHeadingHeight + kHintToPill + kPillHeight +
+                    kPillToFields + kLabelHeight + kLabelToRow + kRowHeight;
+    if (classic) content += kRowGap + kLabelHeight + kLabelToRow + kRowHeight;
+    return kTopMargin + kIconSize + kHeaderGap + 2 * kCardPaddingY + kTopMargin + content;
+}
+
+HostFieldRow LayoutHostCard(const std::wstring& label, const std::wstring& value, const std::vector<int>& buttonIds,
+                            float left, float top, float width, float f, const HostTextMeasure& measure,
+                            std::vector<HostButton>& buttons) {
+    HostFieldRow row;
+    row.label = label;
+    row.value = value;
+    row.labelRect = {left, top, width, kLabelHeight * f};
+    const float rowTop = top + (kLabelHeight + kLabelToRow) * f;
+    const float rowHeight = kRowHeight * f;
+
+    // Buttons from the right end leftwards, in the order given left to right.
+    std::vector<HostButton> placed;
+    float right = left + width;
+    for (auto it = buttonIds.rbegin(); it != buttonIds.rend(); ++it) {
+        HostButton button;
+        button.id = *it;
+        button.label = *it == kButtonNewPassword ? HostTexts().newPasswordButton : HostTexts().copyButton;
+        const float w = (measure.buttonWidth ? measure.buttonWidth(button.label) : 0.0f) + kButtonPadding * f;
+        const float h = kRowHeight * f;
+        button.rect = {right - w, rowTop + (rowHeight - h) / 2, w, h};
+        right -= w + kButtonGap * f;
+        placed.insert(placed.begin(), button);
+    }
+    const float buttonsLeft = placed.empty() ? left + width : placed.front().rect.x;
+    const float valueWidth = buttonsLeft - left - kValueToButtons * f;
+    row.valueRect = {left, rowTop, valueWidth > 0 ? valueWidth : 0, rowHeight};
+    buttons.insert(buttons.end(), placed.begin(), placed.end());
+    return row;
+}
+
+HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hintHeight,
+                                  const HostTextMeasure& measure) {
+    const HostUiTexts& texts = HostTexts();
+    const bool classic = state.deviceId == 0;
+    HostWindowLayout layout;
+    layout.clientWidth = kClientWidth * f;
+    layout.clientHeight = std::ceil(HostClientHeight(hintHeight / f, classic) * f);
+
+    layout.icon = {kMargin * f, kTopMargin * f, kIconSize * f, kIconSize * f};
+    const float textLeft = (kMargin + kIconSize + 12.0f) * f;
+    const float textWidth = layout.clientWidth - textLeft - kMargin * f;
+    layout.title = {textLeft, kTopMargin * f - 2 * f, textWidth, 26 * f};
+    layout.subtitle = {textLeft, (kTopMargin + 22) * f, textWidth, 20 * f};
+
+    const float cardTop = (kTopMargin + kIconSize + kHeaderGap) * f;
+    layout.card = {kMargin * f, cardTop, layout.clientWidth - 2 * kMargin * f,
+                   layout.clientHeight - cardTop - kTopMargin * f};
+
+    const float left = (kMargin + kCardPadding) * f;
+    const float width = kHintWidth * f;
+    float y = cardTop + kCardPaddingY * f;
+    layout.heading = classic ? texts.classicHeading : texts.enrolledHeading;
+    layout.hint = classic ? texts.classicHint : texts.enrolledHint;
+    layout.headingRect = {left, y, width, kHeadingHeight * f};
+    y += (kHeadingHeight + kHeadingToHint) * f;
+    layout.hintRect = {left, y, width, std::ceil(hintHeight)};
+    y += std::ceil(hintHeight) + kHintToPill * f;
+
+    layout.status = StatusText(state.registered, state.controllers);
+    const float statusWidth = measure.statusWidth ? measure.statusWidth(layout.status) : 0.0f;
+    layout.pill = {left, y, statusWidth + (12 + 10 + 8 + 14) * f, kPillHeight * f};
+    layout.dot = {left + 12 * f, y + (kPillHeight - 10) * f / 2, 10 * f, 10 * f};
+    layout.pillTextX = left + 30 * f;
+    y += (kPillHeight + kPillToFields) * f;
+
+    if (classic) {
+        layout.rows.push_back(LayoutHostCard(texts.hostIdLabel, state.hostId, {kButtonCopyHostId}, left, y, width, f,
+                                             measure, layout.buttons));
+        y += (kLabelHeight + kLabelToRow + kRowHeight + kRowGap) * f;
+        layout.rows.push_back(LayoutHostCard(texts.passwordLabel, state.password,
+                                             {kButtonNewPassword, kButtonCopyPassword}, left, y, width, f, measure,
+                                             layout.buttons));
+    } else {
+        layout.rows.push_back(LayoutHostCard(kDeviceLabel, L"#" + std::to_wstring(state.deviceId), {}, left, y, width,
+                                             f, measure, layout.buttons));
+    }
+    return layout;
+}
+
+int HitTestHostButton(const std::vector<HostButton>& buttons, float x, float y) {
+    for (const HostButton& b : buttons) {
+        if (x >= b.rect.x && x < b.rect.x + b.rect.w && y >= b.rect.y && y < b.rect.y + b.rect.h) return b.id;
+    }
+    return 0;
+}
+
+}  // namespace sv

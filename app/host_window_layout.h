@@ -1,0 +1,115 @@
+#pragma once
+// What the host window shows and where: its texts, the status line, the geometry of the
+// header, the card, the status pill and the field rows, and which button a point hits.
+// Plain arithmetic over measured text sizes; app/host_window.cpp measures and draws.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sv {
+
+struct HostUiTexts {
+    std::wstring title;
+    std::wstring subtitle;
+    std::wstring classicHeading;
+    std::wstring classicHint;
+    std::wstring enrolledHeading;
+    std::wstring enrolledHint;
+    std::wstring hostIdLabel;
+    std::wstring passwordLabel;
+    std::wstring copyButton;
+    std::wstring newPasswordButton;
+    std::wstring connectingStatus;
+    std::wstring onlineStatus;
+    std::wstring menuShow;
+    std::wstring menuCopyHostId;
+    std::wstring menuExit;
+};
+const HostUiTexts& HostTexts();
+
+extern const wchar_t kDeviceLabel[];  // "PERANGKAT"
+extern const wchar_t kTrayTip[];      // "Sorvane — Komputer Ini"
+
+// "Sesi bantuan aktif — <n> terhubung".
+std::wstring FormatSessionStatus(int64_t controllers);
+
+// The pill's text: connecting until registered, then waiting, then the session count.
+std::wstring StatusText(bool registered, uint32_t controllers);
+
+// Button ids; the tray menu's commands.
+constexpr int kButtonCopyHostId = 1;
+constexpr int kButtonNewPassword = 2;
+constexpr int kButtonCopyPassword = 3;
+constexpr int kCommandShow = 1001;
+constexpr int kCommandCopyHostId = 1002;
+constexpr int kCommandExit = 1003;
+
+struct RectF {
+    float x = 0, y = 0, w = 0, h = 0;
+};
+
+struct HostButton {
+    int id = 0;
+    std::wstring label;
+    RectF rect;
+};
+
+struct HostFieldRow {
+    std::wstring label;
+    std::wstring value;
+    RectF labelRect;
+    RectF valueRect;  // the value is cut off at its right edge
+};
+
+// What a paint shows, read from the Host once per paint.
+struct HostViewState {
+    bool registered = false;
+    uint32_t controllers = 0;
+    int32_t deviceId = 0;  // nonzero: an enrolled device
+    std::wstring hostId;
+    std::wstring password;
+};
+
+// Text widths for the layout: the pill's text, and a button label (in their fonts, at
+// the real size). The hint's wrapped height comes in separately.
+struct HostTextMeasure {
+    std::function<float(const std::wstring& text)> statusWidth;
+    std::function<float(const std::wstring& label)> buttonWidth;
+};
+
+struct HostWindowLayout {
+    float clientWidth = 0, clientHeight = 0;
+    RectF icon, title, subtitle, card;
+    std::wstring heading, hint;
+    RectF headingRect, hintRect;
+    std::wstring status;
+    RectF pill, dot;
+    float pillTextX = 0;
+    std::vector<HostFieldRow> rows;
+    std::vector<HostButton> buttons;
+};
+
+// The hint's wrapping width, in device-independent pixels.
+constexpr float kHintWidth = 448.0f;
+
+// Client height in device-independent pixels (before the DPI factor): the hint height is
+// taken up to the next whole pixel; a classic host has the second field row.
+float HostClientHeight(float hintHeight, bool classic);
+
+// Lays out one field row at `top` (its label above, buttons at the right end, the value
+// in what is left) and appends its buttons to `buttons`. Lengths already scaled.
+HostFieldRow LayoutHostCard(const std::wstring& label, const std::wstring& value, const std::vector<int>& buttonIds,
+                            float left, float top, float width, float factor, const HostTextMeasure& measure,
+                            std::vector<HostButton>& buttons);
+
+// The whole window for `state` at DPI `factor`; `hintHeight` is the measured hint height
+// (already scaled).
+HostWindowLayout LayoutHostWindow(const HostViewState& state, float factor, float hintHeight,
+                                  const HostTextMeasure& measure);
+
+// The first button whose rectangle holds the point (left and top inclusive, right and
+// bottom exclusive), 0 for none.
+int HitTestHostButton(const std::vector<HostButton>& buttons, float x, float y);
+
+}  // namespace sv

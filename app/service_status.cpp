@@ -1,0 +1,48 @@
+#include "app/service_status.h"
+
+#include <utility>
+
+namespace sv {
+
+ServiceStatusSequence::ServiceStatusSequence(Reporter report) : report_(std::move(report)) {}
+
+void ServiceStatusSequence::Report() {
+    if (report_) report_(record_);
+}
+
+void ServiceStatusSequence::ReportRunning() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_.state != 0) return;
+    record_.state = kServiceRunning;
+    record_.controlsAccepted = kServiceAcceptStopAndShutdown;
+    Report();
+}
+
+bool ServiceStatusSequence::OnControl(uint32_t control) {
+    if (control != kServiceControlStop && control != kServiceControlShutdown) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_.state == kServiceStopped) return false;
+    record_.state = kServiceStopPending;
+    record_.controlsAccepted = kServiceAcceptStopAndShutdown;
+    Report();
+    return true;
+}
+
+void ServiceStatusSequence::ReportStopped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_.state == kServiceStopped) return;
+    record_.state = kServiceStopped;
+    record_.controlsAccepted = 0;
+    Report();
+}
+
+uint32_t ServiceStatusSequence::State() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record_.state;
+}
+
+std::wstring ServiceCommandLine(const std::wstring& executablePath) {
+    return L"\"" + executablePath + L"\" --service";
+}
+
+}  // namespace sv

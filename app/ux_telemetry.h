@@ -1,0 +1,128 @@
+#pragma once
+// Usage telemetry: small events (actions, screens) queued in memory and posted in
+// batches to "<api base>/api/ux" by a worker that wakes every 300 s. Only tray mode
+// starts it; until then every tracking call does nothing. SORVANE_UX_URL set to "off"
+// (any letter case) turns it off; its value is never used as a URL.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "net/http_parsing.h"
+
+namespace sv {
+
+// The ways out, replaceable so the logic runs on a fake endpoint and clocks.
+struct UxIo {
+    std::function<HttpResponse(const std::string& method, const std::string& url, const std::string& body,
+                               const std::string& caBundlePath, uint32_t timeoutMs)>
+        http;
+    std::function<int64_t()> steadyNs;    // monotonic nanoseconds
+    std::function<int64_t()> systemMs;    // UTC milliseconds since 1970
+    std::function<std::string()> newId;   // 32 lower-case hex digits
+};
+
+// The real network (HttpRequest), clocks and std::random_device.
+UxIo DefaultUxIo();
+
+struct UxConfig {
+    bool ok = false;
+    bool enabled = false;
+    bool gone = false;  // the endpoint no longer exists: stop recording for good
+};
+
+// The answer to GET "/config": 404/405 gone; other statuses outside 2xx nothing; else
+// {"data":{"enabled":<bool>}} strictly.
+UxConfig ParseUxConfig(int32_t status, const std::string& body);
+
+// The API base without its trailing '/' characters, followed by "/api/ux".
+std::string UxBaseUrl(const std::string& apiBase);
+
+// True when SORVANE_UX_URL's value (nullptr: unset) turns telemetry off.
+bool UxTurnedOff(const char* value);
+
+// "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ" of UTC milliseconds since 1970.
+std::string FormatUxTimestamp(int64_t utcMs);
+
+// Four std::random_device draws as 32 lower-case hex digits.
+std::string MakeRandomHexId();
+
+class UxTelemetry {
+public:
+    static constexpr size_t kMaxQueued = 1000;
+    static constexpr size_t kMaxBatch = 200;
+    static constexpr int64_t kSessionIdleNs = 1800LL * 1000000000LL;
+    static constexpr std::chrono::milliseconds kPeriod{300000};
+    static constexpr uint32_t kRequestTimeoutMs = 15000;
+
+    // The process-wide object (never destroyed: the detached worker may outlive main).
+    static UxTelemetry& Instance();
+
+    explicit UxTelemetry(UxIo io);
+    ~UxTelemetry();  // stops and waits for its worker (bounded)
+    UxTelemetry(const UxTelemetry&) = delete;
+    UxTelemetry& operator=(const UxTelemetry&) = delete;
+
+    void TrackAction(const char* name);
+    void TrackScreenView(const char* name);
+
+    // Starts recording and the worker that runs one exchange every `period`. False
+    // (nothing started) when `uxUrlSetting` turns telemetry off or the base is empty.
+    bool Start(const std::string& apiBase, const std::string& caBundlePath, const std::string& version,
+               const char* uxUrlSetting, std::chrono::milliseconds period);
+
+    // One exchange with the endpoint under `base` ("<api base>/api/ux").
+    void RunRound(const std::string& base, const std::string& caBundlePath);
+
+    // Up to 200 of the oldest records as {"events":[...]}; their count, 0 when none
+    // (the body is then untouched). `lastSeq` names the newest record in the batch.
+    size_t DrainEvents(std::string& body, uint64_t& lastSeq);
+
+    // Ends the worker's wait and waits up to `limit` for it to end (it may be inside a
+    // request). The worker never starts again.
+    void StopWorker(std::chrono::milliseconds limit);
+
+    bool Started() const;
+    size_t Queued() const;
+    std::string SessionId() const;
+
+private:
+    struct QueuedRecord {
+        uint64_t seq;
+        nlohmann::json record;
+    };
+    void RecordEvent(const char* event, nlohmann::json duration, nlohmann::json meta);  // holds mutex_
+    void WorkerLoop(std::string base, std::string caBundlePath, std::chrono::milliseconds period);
+    void RemoveSentThrough(uint64_t lastSeq);
+
+    UxIo io_;
+    mutable std::mutex mutex_;
+    bool started_ = false;
+    std::string appVersion_;
+    std::string sessionId_;
+    std::string currentScreen_;
+    int64_t screenSince_ = 0;
+    int64_t lastEventAt_ = 0;
+    std::deque<QueuedRecord> queue_;
+    uint64_t nextSeq_ = 1;
+
+    // The worker: its stop request, whether it runs, and their signal.
+    std::mutex workerMutex_;
+    std::condition_variable workerWake_;
+    bool workerStop_ = false;
+    bool workerRunning_ = false;
+    std::thread worker_;
+};
+
+// Tray mode's start: SORVANE_UX_URL from the environment, a 300 s period.
+void StartUxTelemetry(const std::string& apiBase, const std::string& caBundlePath, const std::string& version);
+void TrackUxAction(const char* name);
+void TrackUxScreen(const char* name);
+
+}  // namespace sv

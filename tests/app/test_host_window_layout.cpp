@@ -1,0 +1,125 @@
+#include "app/host_window_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every character of a status text 7 pixels wide, of a button label 8, times the factor.
+sv::HostTextMeasure Measure(float f) {
+    sv::HostTextMeasure m;
+    m.statusWidth = [f](const std::wstring& t) { return 7.0f * f * static_cast<float>(t.size()); };
+    m.buttonWidth = [f](const std::wstring& t) { return 8.0f * f * static_cast<float>(t.size()); };
+    return m;
+}
+
+sv::HostViewState Classic() {
+    sv::HostViewState s;
+    s.registered = true;
+    s.hostId = L"123456789";
+    s.password = L"ab12cd";
+    return s;
+}
+
+}  // namespace
+
+TEST(HostWindowLayout, StatusTexts) {
+    struct Case {
+        bool registered;
+        uint32_t controllers;
+        std::wstring text;
+    } cases[] = {
+        {false, 0, L"Menghubungkan\u2026"},
+        {false, 3, L"Menghubungkan\u2026"},
+        {true, 0, L"Online \u2014 menunggu teknisi"},
+        {true, 2, L"Sesi bantuan aktif \u2014 2 terhubung"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sv::StatusText(c.registered, c.controllers), c.text) << c.controllers;
+    EXPECT_EQ(sv::FormatSessionStatus(-1), L"Sesi bantuan aktif \u2014 -1 terhubung");
+    EXPECT_EQ(sv::HostTexts().subtitle, L"Bantuan jarak jauh  \u00B7  v1.1.6");
+}
+
+TEST(HostWindowLayout, ClientHeightGrowsWithTheHintAndTheSecondRow) {
+    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.2f, true), 441.0f);
+    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.0f, true), 440.0f);
+    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.2f, false), 359.0f);
+}
+
+TEST(HostWindowLayout, ClassicRowsAndButtons) {
+    sv::HostWindowLayout l = sv::LayoutHostWindow(Classic(), 1.0f, 40.2f, Measure(1.0f));
+    EXPECT_FLOAT_EQ(l.clientWidth, 540.0f);
+    EXPECT_FLOAT_EQ(l.clientHeight, 441.0f);
+    EXPECT_EQ(l.heading, sv::HostTexts().classicHeading);
+    EXPECT_FLOAT_EQ(l.pill.y, 197.0f);
+    EXPECT_FLOAT_EQ(l.pill.w, 25 * 7.0f + 44.0f);  // the measured text plus 12 + 10 + 8 and 14
+    EXPECT_FLOAT_EQ(l.dot.x - l.pill.x, 12.0f);
+    EXPECT_FLOAT_EQ(l.dot.y + l.dot.h / 2, l.pill.y + l.pill.h / 2);
+    ASSERT_EQ(l.rows.size(), 2u);
+    EXPECT_EQ(l.rows[0].label, L"ID HOST");
+    EXPECT_EQ(l.rows[1].value, L"ab12cd");
+    ASSERT_EQ(l.buttons.size(), 3u);
+    struct Want {
+        int id;
+        float x, y, w;
+    } want[] = {{1, 426, 271, 68}, {2, 286, 353, 132}, {3, 426, 353, 68}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(l.buttons[i].id, want[i].id);
+        EXPECT_FLOAT_EQ(l.buttons[i].rect.x, want[i].x) << i;
+        EXPECT_FLOAT_EQ(l.buttons[i].rect.y, want[i].y) << i;
+        EXPECT_FLOAT_EQ(l.buttons[i].rect.w, want[i].w) << i;
+        EXPECT_FLOAT_EQ(l.buttons[i].rect.h, 44.0f) << i;
+    }
+    // Values stop 12 pixels before their first button; the last row ends at the card's padding.
+    EXPECT_FLOAT_EQ(l.rows[0].valueRect.w, 426.0f - 46.0f - 12.0f);
+    EXPECT_FLOAT_EQ(l.rows[1].valueRect.w, 286.0f - 46.0f - 12.0f);
+    EXPECT_FLOAT_EQ(l.card.y + l.card.h, 397.0f + 24.0f);
+}
+
+TEST(HostWindowLayout, EnrolledDeviceHasOneRowWithoutButtons) {
+    sv::HostViewState s;
+    s.deviceId = 12;
+    sv::HostWindowLayout l = sv::LayoutHostWindow(s, 1.0f, 40.2f, Measure(1.0f));
+    EXPECT_EQ(l.heading, sv::HostTexts().enrolledHeading);
+    EXPECT_FLOAT_EQ(l.clientHeight, 359.0f);
+    ASSERT_EQ(l.rows.size(), 1u);
+    EXPECT_EQ(l.rows[0].label, L"PERANGKAT");
+    EXPECT_EQ(l.rows[0].value, L"#12");
+    EXPECT_FLOAT_EQ(l.rows[0].valueRect.w, 448.0f - 12.0f);
+    EXPECT_TRUE(l.buttons.empty());
+    EXPECT_EQ(l.status, L"Menghubungkan\u2026");
+}
+
+TEST(HostWindowLayout, EverythingScalesWithTheDpiFactor) {
+    sv::HostWindowLayout one = sv::LayoutHostWindow(Classic(), 1.0f, 40.0f, Measure(1.0f));
+    sv::HostWindowLayout big = sv::LayoutHostWindow(Classic(), 1.5f, 60.0f, Measure(1.5f));
+    EXPECT_FLOAT_EQ(big.clientWidth, 810.0f);
+    EXPECT_FLOAT_EQ(big.clientHeight, 660.0f);
+    ASSERT_EQ(big.buttons.size(), one.buttons.size());
+    for (size_t i = 0; i < one.buttons.size(); ++i) {
+        EXPECT_FLOAT_EQ(big.buttons[i].rect.x, one.buttons[i].rect.x * 1.5f) << i;
+        EXPECT_FLOAT_EQ(big.buttons[i].rect.y, one.buttons[i].rect.y * 1.5f) << i;
+        EXPECT_FLOAT_EQ(big.buttons[i].rect.w, one.buttons[i].rect.w * 1.5f) << i;
+    }
+}
+
+TEST(HostWindowLayout, HitTestingEdges) {
+    sv::HostWindowLayout l = sv::LayoutHostWindow(Classic(), 1.0f, 40.2f, Measure(1.0f));
+    struct Case {
+        float x, y;
+        int id;
+    } cases[] = {
+        {426, 271, 1},       // left and top edges belong to the button
+        {493.9f, 314.9f, 1},
+        {494, 271, 0},       // right edge does not
+        {426, 315, 0},       // nor the bottom edge
+        {286, 353, 2},
+        {418, 353, 0},       // the gap between two buttons
+        {426, 353, 3},
+        {100, 300, 0},       // the value
+        {-1, -1, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sv::HitTestHostButton(l.buttons, c.x, c.y), c.id) << c.x << "," << c.y;
+    EXPECT_EQ(sv::HitTestHostButton({}, 426, 271), 0);
+}

@@ -1,0 +1,119 @@
+"""The host as a Windows service under Wine's service control manager: installed,
+queried in the registry, started, stopped and removed for real."""
+import os
+import re
+import subprocess
+
+from conftest import BIN, EXE, WinProcess, run_exe, wait_until, wine_prefix, winpath
+
+KEY = r"HKLM\System\CurrentControlSet\Services\SorvaneHost"
+
+
+def same_text(actual, expected):
+    return actual.replace("\r\n", "\n") == expected
+
+
+def reg_values(key):
+    rc, out, _ = run_exe(["query", key], exe="reg")
+    assert rc == 0, out
+    values = {}
+    for line in out.replace("\r", "").splitlines():
+        m = re.match(r"^\s+(\S+)\s+(REG_\w+)\s+(.*)$", line)
+        if m:
+            values[m.group(1)] = (m.group(2), m.group(3))
+    return values
+
+
+def service_state():
+    _, out, _ = run_exe(["query", "SorvaneHost"], exe="sc")
+    m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
+    return m.group(1) if m else out
+
+
+def program_data_dirs():
+    # Wine gives services PROGRAMDATA=C:\users\Public, a desktop program C:\ProgramData.
+    return [os.path.join(wine_prefix(), "drive_c", *parts, "Sorvane")
+            for parts in (("ProgramData",), ("users", "Public"))]
+
+
+def restart_wine():
+    """Ends every Wine process of the prefix: the service manager reads its services'
+    settings from the registry only when it starts, and starts automatic services then."""
+    env = dict(os.environ, WINEPREFIX=wine_prefix())
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+def boot_wine():
+    """Starts Wine afresh and keeps it up with a still window: Wine ends its services
+    (without any stop request) once no other program runs. Returns once the service
+    manager answers."""
+    restart_wine()
+    keeper = WinProcess(os.path.join(BIN, "screen_painter.exe"), ["0", "0", "1", "1", "0"])
+    wait_until(lambda: "SERVICE_NAME" in run_exe(["query", "PlugPlay"], exe="sc")[1], 90,
+               message="the service manager")
+    return keeper
+
+
+def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
+    run_exe(["delete", KEY, "/f"], exe="reg")  # left by an interrupted earlier run
+    keeper = boot_wine()
+    try:
+        rc, out, _ = run_exe(["--install-service"])
+        assert rc == 0 and same_text(out, "install service: 0\n")
+        rc, out, _ = run_exe(["--install-service"])
+        assert rc == 0 and same_text(out, "install service: 2\n")
+
+        values = reg_values(KEY)
+        image = values["ImagePath"][1]
+        assert image == '"%s" --service' % winpath(EXE)
+        assert values["DisplayName"][1] == "Sorvane Host"
+        assert int(values["Type"][1], 16) == 0x10
+        assert int(values["Start"][1], 16) == 2
+        assert int(values["ErrorControl"][1], 16) == 1
+        assert values["ObjectName"][1] == "LocalSystem"
+
+        # The installed command line reaches the default relay; point it at the fake one,
+        # then start Wine afresh: the automatic service starts with it.
+        rc, out, _ = run_exe(["add", KEY, "/v", "ImagePath", "/t", values["ImagePath"][0], "/d",
+                              image + " --relay " + relay.url + " --no-update", "/f"], exe="reg")
+        assert rc == 0, out
+        keeper.kill()
+        keeper = boot_wine()
+        conn = relay.wait_connection(0, timeout=90)
+        msg = conn.wait_type("host-register", timeout=60)
+        assert service_state() == "RUNNING"
+        homes = [d for d in program_data_dirs() if os.path.isfile(os.path.join(d, "host-id.txt"))]
+        assert len(homes) == 1
+        with open(os.path.join(homes[0], "host-id.txt")) as f:
+            assert f.read().strip() == msg["hostId"]
+
+        rc, out, err = run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
+        assert rc == 0, out + err
+        wait_until(lambda: conn.closed, 30, message="the relay connection to close")
+        wait_until(lambda: service_state() == "STOPPED", 30, message="STOPPED")
+        assert relay.connection_count() == 1
+
+        rc, out, _ = run_exe(["--uninstall-service"])
+        assert rc == 0 and same_text(out, "uninstall service: 0\n")
+        rc, out, _ = run_exe(["--uninstall-service"])
+        assert rc == 0 and same_text(out, "uninstall service: 2\n")
+        # Both asked for: the removal wins (and finds nothing to remove).
+        rc, out, _ = run_exe(["--install-service", "--uninstall-service"])
+        assert rc == 0 and same_text(out, "uninstall service: 2\n")
+        rc, out, _ = run_exe(["query", KEY], exe="reg")
+        assert rc != 0
+    finally:
+        if service_state() == "RUNNING":
+            run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
+        run_exe(["--uninstall-service"])
+        keeper.kill()
+
+
+def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir):
+    rc, _, _ = run_exe(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
+    assert rc == 1
+    assert relay.connection_count() == 0
+    # The Host was built on the service's own folder, not on the one given.
+    assert not os.listdir(data_dir)
+    assert os.path.isdir(program_data_dirs()[0])

@@ -1,0 +1,87 @@
+"""Tray mode under Xvfb: the host window, its buttons and commands, hiding to the tray,
+a second start raising it, and the exit command."""
+import json
+import os
+
+from conftest import BIN, run_exe, wait_until, winpath
+
+PROBE = os.path.join(BIN, "window_probe.exe")
+CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
+WM_CLOSE = 0x10
+WM_COMMAND = 0x111
+
+
+def window():
+    """(visible, client width, client height, title) of the host window, or None."""
+    rc, out, _ = run_exe(["find"], exe=PROBE)
+    parts = out.split()
+    if rc != 0 or not parts or parts[0] != "found":
+        return None
+    return int(parts[1]), int(parts[2]), int(parts[3]), bytes.fromhex(parts[4]).decode("utf-8")
+
+
+def probe(*args):
+    rc, out, _ = run_exe([str(a) for a in args], exe=PROBE)
+    assert rc == 0
+    return out.strip()
+
+
+def clipboard():
+    _, out, _ = run_exe(["get"], exe=CLIPBOARD)
+    out = out.strip()
+    return bytes.fromhex(out[5:]).decode("utf-8") if out.startswith("text ") else None
+
+
+def password(data_dir):
+    with open(os.path.join(data_dir, "host-ui.json")) as f:
+        return json.load(f)["password"]
+
+
+def test_tray_window_shows_copies_hides_raises_and_exits(relay, processes, data_dir, tmp_path):
+    args = ["--tray", "--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"]
+    host = processes(args)
+    conn = relay.wait_connection(0, timeout=60)
+    host_id = conn.wait_type("host-register", timeout=60)["hostId"]
+    visible, width, height, title = wait_until(lambda: (lambda w: w if w and w[0] else None)(window()), 30,
+                                               message="the host window")
+    assert title == "Sorvane"
+    f = width / 540.0
+    # From the bottom: 20 margin, 24 card padding, the password row (44), 16 + 22 to the
+    # host ID row above it. Both "Salin" buttons end at 494 from the left.
+    copy_x = int(490 * f)
+    password_row_y = int(height - 66 * f)
+    host_id_row_y = int(height - 148 * f)
+
+    # The values are drawn (the fixed-width face may be missing: its fallback draws).
+    wait_until(lambda: int(probe("dark", int(46 * f), host_id_row_y - int(20 * f), int(300 * f), int(40 * f))) > 20,
+               20, message="the Host ID drawn")
+
+    probe("click", copy_x, host_id_row_y)
+    wait_until(lambda: clipboard() == host_id, 20, message="the Host ID on the clipboard")
+    probe("click", copy_x, password_row_y)
+    wait_until(lambda: clipboard() == password(data_dir), 20, message="the password on the clipboard")
+
+    old = password(data_dir)
+    probe("click", int(380 * f), password_row_y)  # "Password baru"
+    wait_until(lambda: password(data_dir) != old, 20, message="a new password")
+    conn.wait_type("update-password", timeout=20)
+    probe("click", copy_x, password_row_y)
+    wait_until(lambda: clipboard() == password(data_dir), 20, message="the new password copied")
+
+    run_exe(["set", "00"], exe=CLIPBOARD)
+    probe("post", WM_COMMAND, 1002, 0)  # the tray menu's "Salin ID Host"
+    wait_until(lambda: clipboard() == host_id, 20, message="the Host ID copied from the menu")
+
+    probe("post", WM_CLOSE, 0, 0)
+    wait_until(lambda: window() and window()[0] == 0, 20, message="the window hidden")
+    assert host.running()
+
+    rc, _, _ = run_exe(["--tray", "--relay", relay.url, "--data-dir", winpath(str(tmp_path)), "--no-update"])
+    assert rc == 0
+    wait_until(lambda: window() and window()[0] == 1, 20, message="the window shown again")
+    assert relay.connection_count() == 1
+
+    probe("post", WM_COMMAND, 1003, 0)
+    assert host.wait(timeout=60) == 0
+    wait_until(lambda: conn.closed, 20, message="the relay connection closed")
+    assert window() is None

@@ -1,0 +1,123 @@
+// Looks at and pokes the host window (class "SorvaneHostWin7") for end-to-end tests.
+//   window_probe.exe find                  -> "found <visible> <client w> <client h> <title hex>" or "none"
+//   window_probe.exe post <msg> <wp> <lp>  -> posts a message to it
+//   window_probe.exe click <x> <y>         -> a left click (button up) at a client point
+//   window_probe.exe dark <x> <y> <w> <h>  -> how many pixels of that client area are dark
+//   window_probe.exe shot <file.bmp>       -> the client area as a 24-bit bitmap file
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/text_encoding.h"
+
+namespace {
+
+HWND Find() { return FindWindowW(L"SorvaneHostWin7", nullptr); }
+
+// The client area's pixels (top-down BGRA) from the screen.
+bool Capture(HWND hwnd, int& w, int& h, std::vector<unsigned char>& pixels) {
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
+    w = rc.right;
+    h = rc.bottom;
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    pixels.assign(static_cast<size_t>(w) * h * 4, 0);
+    const int lines = GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return lines == h;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const std::string mode = argv[1];
+    HWND hwnd = Find();
+    if (mode == "find") {
+        if (hwnd == nullptr) {
+            std::printf("none\n");
+            return 0;
+        }
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        wchar_t title[256] = {};
+        GetWindowTextW(hwnd, title, 256);
+        std::string text = sv::Utf16ToUtf8(title);
+        std::printf("found %d %ld %ld ", IsWindowVisible(hwnd) ? 1 : 0, rc.right, rc.bottom);
+        for (unsigned char c : text) std::printf("%02x", c);
+        std::printf("\n");
+        return 0;
+    }
+    if (hwnd == nullptr) return 3;
+    if (mode == "post" && argc >= 5) {
+        return PostMessageW(hwnd, static_cast<UINT>(std::atoi(argv[2])), static_cast<WPARAM>(std::atoll(argv[3])),
+                            static_cast<LPARAM>(std::atoll(argv[4])))
+                   ? 0
+                   : 1;
+    }
+    if (mode == "click" && argc >= 4) {
+        return PostMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(std::atoi(argv[2]), std::atoi(argv[3]))) ? 0 : 1;
+    }
+    int w = 0, h = 0;
+    std::vector<unsigned char> pixels;
+    if (mode == "dark" && argc >= 6) {
+        if (!Capture(hwnd, w, h, pixels)) return 1;
+        const int x0 = std::atoi(argv[2]), y0 = std::atoi(argv[3]), cw = std::atoi(argv[4]), ch = std::atoi(argv[5]);
+        int dark = 0;
+        for (int y = y0; y < y0 + ch && y < h; ++y) {
+            for (int x = x0; x < x0 + cw && x < w; ++x) {
+                const unsigned char* p = &pixels[(static_cast<size_t>(y) * w + x) * 4];
+                if (p[0] + p[1] + p[2] < 3 * 0x80) ++dark;
+            }
+        }
+        std::printf("%d\n", dark);
+        return 0;
+    }
+    if (mode == "shot" && argc >= 3) {
+        if (!Capture(hwnd, w, h, pixels)) return 1;
+        const int stride = (w * 3 + 3) & ~3;
+        BITMAPFILEHEADER file = {};
+        BITMAPINFOHEADER head = {};
+        head.biSize = sizeof(head);
+        head.biWidth = w;
+        head.biHeight = -h;
+        head.biPlanes = 1;
+        head.biBitCount = 24;
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(file) + sizeof(head);
+        file.bfSize = file.bfOffBits + static_cast<DWORD>(stride) * h;
+        std::FILE* out = std::fopen(argv[2], "wb");
+        if (out == nullptr) return 1;
+        std::fwrite(&file, sizeof(file), 1, out);
+        std::fwrite(&head, sizeof(head), 1, out);
+        std::vector<unsigned char> line(static_cast<size_t>(stride), 0);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                for (int c = 0; c < 3; ++c) line[x * 3 + c] = pixels[(static_cast<size_t>(y) * w + x) * 4 + c];
+            }
+            std::fwrite(line.data(), 1, line.size(), out);
+        }
+        std::fclose(out);
+        return 0;
+    }
+    return 2;
+}
