@@ -1,7 +1,9 @@
 """Training requests through the fake relay reach the agent of the real host under Wine."""
+import base64
+import glob
 import os
 
-from conftest import audit_entries, wait_until, winpath
+from conftest import audit_entries, wait_until, wine_prefix, winpath
 
 NO_SESSION = "no training session is active — call start first"
 FEATURES = ["overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"]
@@ -117,3 +119,38 @@ def test_a_session_starts_and_ends_on_the_desktop(host):
     assert end["ok"] is True
     assert end["data"]["ended"] is True
     assert c.request("hello", {})["data"]["active"] is False
+
+
+def test_say_without_an_indonesian_voice_tells_the_trainer_what_to_do(host, data_dir):
+    c = Controller(host)
+    assert c.request("start", {"title": "Suara"})["ok"] is True
+    r = c.request("say", {"text": "Halo, mari mulai."})
+    assert r["ok"] is False
+    assert r["error"] == ("No id-ID voice is installed on this PC (it has: none). Send pre-rendered id-ID speech "
+                          "with play_audio instead (the text is already in the chat).")
+    assert r["data"] == {"played": False, "muted": False, "durationMs": 0, "error": r["error"]}
+    # The line still reached the chat, marked as spoken.
+    lines = c.request("chat-read")["data"]["messages"]
+    assert [(m["from"], m["text"], m["spoken"]) for m in lines] == [("ai", "Halo, mari mulai.", True)]
+    assert c.request("end")["ok"] is True
+
+
+def test_a_clip_ends_with_an_outcome_and_leaves_no_file(host, data_dir):
+    c = Controller(host)
+    assert c.request("start", {"title": "Klip"})["ok"] is True
+    # A short silent WAV: 8 kHz, 8-bit mono, 800 samples.
+    samples = bytes([128]) * 800
+    header = (b"RIFF" + (36 + len(samples)).to_bytes(4, "little") + b"WAVEfmt " + (16).to_bytes(4, "little") +
+              (1).to_bytes(2, "little") + (1).to_bytes(2, "little") + (8000).to_bytes(4, "little") +
+              (8000).to_bytes(4, "little") + (1).to_bytes(2, "little") + (8).to_bytes(2, "little") + b"data" +
+              len(samples).to_bytes(4, "little"))
+    r = c.request("audio", {"ext": "wav", "data": base64.b64encode(header + samples).decode(), "wait": False})
+    assert r["data"] == {"queued": True}
+    done = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "audio-done", 60)
+    # Wine has no sound device: its MCI either plays into nothing or refuses the clip.
+    outcome = done["data"]
+    assert outcome["muted"] is False
+    assert outcome["played"] or outcome["error"].startswith("the audio could not be "), outcome
+    left = glob.glob(os.path.join(wine_prefix(), "drive_c", "users", "*", "Temp", "sorvane-training", "clip-*"))
+    assert left == []
+    assert c.request("end")["ok"] is True

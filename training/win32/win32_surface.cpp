@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/text_encoding.h"
+#include "training/win32/audio_devices.h"
 #include "training/win32/overlay_layout.h"
 #include "training/win32/overlay_painter.h"
 #include "training/win32/overlay_shape_list.h"
@@ -72,7 +74,8 @@ struct OverlayWindow {
 
 class Win32Surface : public ITrainingSurface {
 public:
-    explicit Win32Surface(const std::string& dataDir) : dataDir_(dataDir) {
+    explicit Win32Surface(const std::string& dataDir)
+        : audio_(MakeSystemAudioDevices(), JoinDataPath(dataDir, "host-ui.json")), dataDir_(dataDir) {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         uiThread_ = std::thread([this, ready] { UiThreadMain(ready); });
         if (ready != nullptr) {
@@ -91,6 +94,7 @@ public:
             if (id != 0) PostThreadMessageW(id, WM_QUIT, 0, 0);
         }
         if (uiThread_.joinable()) uiThread_.join();
+        audio_.Stop();
     }
 
     // The session banner and the audio worker are not part of this surface yet: it
@@ -98,6 +102,7 @@ public:
     void BeginSession(const TrainingSession&) override {}
 
     void EndSession(const std::string&) override {
+        audio_.Cancel();
         RunOnUiThread([this] {
             shapes_.Clear("");
             RefreshOverlays();
@@ -123,19 +128,15 @@ public:
 
     void AppendChat(const ChatMessage&) override {}
 
-    SpeechOutcome Speak(const SpeechRequest&, uint32_t) override {
-        SpeechOutcome outcome;
-        outcome.error = "speech is not available on this host";
-        return outcome;
+    SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs) override {
+        return audio_.Speak(request, timeoutMs);
     }
 
-    SpeechOutcome PlayAudio(const AudioClipRequest&, uint32_t) override {
-        SpeechOutcome outcome;
-        outcome.error = "audio playback is not available on this host";
-        return outcome;
+    SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) override {
+        return audio_.PlayAudio(request, timeoutMs);
     }
 
-    std::vector<VoiceInfo> ListVoices(bool) override { return {}; }
+    std::vector<VoiceInfo> ListVoices(bool refresh) override { return audio_.ListVoices(refresh); }
 
     BannerState GetBannerState() override {
         std::lock_guard<std::mutex> lock(bannerMutex_);
@@ -145,8 +146,8 @@ public:
 
     BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return BannerPlacement{}; }
 
-    bool IsMuted() override { return liveMuted_.load(); }
-    double GetVolume() override { return liveVolume_.load(); }
+    bool IsMuted() override { return audio_.IsMuted(); }
+    double GetVolume() override { return audio_.GetVolume(); }
 
 private:
     // Runs `work` on the UI thread and waits for it. From the UI thread itself it runs
@@ -343,9 +344,9 @@ private:
         SetWindowPos(w.hwnd, HWND_TOPMOST, 0, 0, 0, 0, kRaiseFlags);
     }
 
+    // First, so its worker runs before the UI thread starts and stops after it ends.
+    SurfaceAudio audio_;
     std::string dataDir_;
-    std::atomic<double> liveVolume_{1.0};
-    std::atomic<bool> liveMuted_{false};
 
     std::thread uiThread_;
     std::atomic<DWORD> uiThreadId_{0};
