@@ -109,7 +109,12 @@ def test_a_session_starts_and_ends_on_the_desktop(host):
     d = start["data"]
     assert d["mode"] == "demo"
     assert d["sessionId"]
-    assert "banner" not in d
+    # The banner shows 8 pixels in from the bottom right of the screen (Xvfb has no task
+    # bar, so the work area is the whole screen): [x, y, width, height].
+    x, y, w, h = d["banner"]
+    screen = d["screen"]
+    assert w > 0 and h > 0
+    assert (x + w, y + h) == (screen["width"] - 8, screen["height"] - 8)
     hello = c.request("hello", {})["data"]
     assert hello["active"] is True
     assert hello["sessionId"] == d["sessionId"]
@@ -153,4 +158,16 @@ def test_a_clip_ends_with_an_outcome_and_leaves_no_file(host, data_dir):
     assert outcome["played"] or outcome["error"].startswith("the audio could not be "), outcome
     left = glob.glob(os.path.join(wine_prefix(), "drive_c", "users", "*", "Temp", "sorvane-training", "clip-*"))
     assert left == []
+    assert c.request("end")["ok"] is True
+
+
+
+def test_the_banner_moves_and_shrinks_on_request(host):
+    c = Controller(host)
+    assert c.request("start", {"title": "Posisi"})["ok"] is True
+    small = c.request("banner", {"position": " Top-Left", "compact": True})
+    assert small["data"] == {"banner": [8, 8, 372, 56], "compact": True, "position": "top-left"}
+    big = c.request("banner", {"compact": False})["data"]
+    assert big["banner"][:3] == [8, 8, 396] and big["banner"][3] > 56
+    assert big["position"] == "top-left" and big["compact"] is False
     assert c.request("end")["ok"] is True
