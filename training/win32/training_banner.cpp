@@ -564,17 +564,18 @@ void TrainingBanner::Paint(HDC target) {
             Brush dot(WithAlpha(mode_ == 2 ? c[12] : c[14], alpha));
             if (dot.p) gp::GdipFillEllipse(g, dot.p, f(d.x), f(d.y), f(d.width), f(d.height));
 
-            Format wrap;
+            // Whole lines only: a title cut at two lines must not spill into the subtitle.
+            Format wrap(Gdiplus::StringFormatFlagsLineLimit);
             Format line(Gdiplus::StringFormatFlagsNoWrap);
             if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
             if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
             const std::wstring status = BannerStatusText(mode_, aiPaused_);
             if (compact_) {
                 const Box& t = layout_.compactText;
-                DrawText(g, title_, Font(BannerFont::CompactTitle), f(t.x), f(t.y), f(t.width), f(height) / 2 - s(6),
+                DrawText(g, title_, Font(BannerFont::CompactTitle), f(t.x), f(t.y), f(t.width), f(height) / 2 - s(2),
                          c[4], line.p);
                 DrawText(g, step_.empty() ? status : step_, Font(BannerFont::CompactLine), f(t.x), f(height) / 2 + s(1),
-                         f(t.width), f(height) / 2 - s(4), aiPaused_ ? c[14] : c[5], line.p);
+                         f(t.width), f(height) / 2 - s(1), aiPaused_ ? c[14] : c[5], line.p);
             } else {
                 const Box& t = layout_.title;
                 DrawText(g, title_, Font(BannerFont::Title), f(t.x), f(t.y), f(t.width) + 2, f(t.height) + 1, c[4],
@@ -742,11 +743,17 @@ void TrainingBanner::DrawButton(const DRAWITEMSTRUCT& item) {
         if (chatHidden_) lineTo(cx - s(9), cy + s(8), cx + s(9), cy - s(9));
         else lineTo(cx - s(4), cy - s(2), cx + s(4), cy - s(2));
     } else if (id == kBannerShrinkId) {
-        lineTo(cx - s(7), cy + s(5), cx + s(7), cy + s(5));
-        lineTo(cx - s(5), cy - s(5), cx, cy);
-        lineTo(cx + s(5), cy - s(5), cx, cy);
+        // Two chevrons pointing at each other: fold together.
+        lineTo(cx - s(5), cy - s(7), cx, cy - s(2));
+        lineTo(cx + s(5), cy - s(7), cx, cy - s(2));
+        lineTo(cx - s(5), cy + s(7), cx, cy + s(2));
+        lineTo(cx + s(5), cy + s(7), cx, cy + s(2));
     } else if (id == kBannerEnlargeId) {
-        OutlineRound(g, cx - s(7), cy - s(6), s(14), s(12), s(2), c[4], std::max(1.0f, DpiScaleF(1.6)));
+        // Two chevrons pointing apart: unfold.
+        lineTo(cx - s(5), cy - s(2), cx, cy - s(7));
+        lineTo(cx + s(5), cy - s(2), cx, cy - s(7));
+        lineTo(cx - s(5), cy + s(2), cx, cy + s(7));
+        lineTo(cx + s(5), cy + s(2), cx, cy + s(7));
     }
 }
 

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/audit_log.h"
+#include "base/file_io.h"
 #include "session/screen/screen_capture.h"
 #include "test_support.h"
 #include "training/training_session.h"
@@ -153,6 +154,35 @@ TEST_F(BannerTest, MuteButtonFlipsItsTextTheSurfaceAndTheSettingsFile) {
     EXPECT_TRUE(surface_->IsMuted());
     surface_->BeginSession(session_);
     EXPECT_EQ(TextOf(GetDlgItem(Banner(), 1104)), L"Nyalakan suara");
+}
+
+TEST_F(BannerTest, ASliderDragChangesTheVolumeAtOnceAndPersistsOnRelease) {
+    const RECT r = Rect();
+    // The slider starts 26 pixels in from the 16-pixel margin; its knob is 16 wide, so the
+    // track's left end is at x 50. The volume row is 40 high and ends 14 above the bottom.
+    const LPARAM left = MAKELPARAM(50, (r.bottom - r.top) - 34);
+    const std::string settings = dir_.Path() + "\\host-ui.json";
+    SendMessageW(banner_, WM_LBUTTONDOWN, MK_LBUTTON, left);
+    SendMessageW(banner_, WM_MOUSEMOVE, MK_LBUTTON, left);
+    EXPECT_EQ(surface_->GetVolume(), 0.0);
+    EXPECT_FALSE(sv::IsRegularFile(settings)) << "nothing is kept until the release";
+    EXPECT_EQ(Audit().find("trainee set volume"), std::string::npos);
+    SendMessageW(banner_, WM_LBUTTONUP, 0, left);
+    json kept = json::parse(sv_test::ReadFile(settings));
+    EXPECT_EQ(kept["TrainingVolume"], 0.0);
+    EXPECT_EQ(kept["TrainingMuted"], false);
+    EXPECT_NE(Audit().find("trainee set volume=0 muted=False"), std::string::npos);
+}
+
+TEST_F(BannerTest, ASessionUnderAnotherThemeGetsANewBanner) {
+    surface_->BeginSession(session_);
+    EXPECT_EQ(Banner(), banner_) << "same theme: the banner is kept";
+    ASSERT_TRUE(sv::WriteFileAtomically(dir_.Path() + "\\host-ui.json", R"({"Theme":"dark"})"));
+    surface_->BeginSession(session_);
+    HWND dark = Banner();
+    ASSERT_NE(dark, nullptr);
+    EXPECT_NE(dark, banner_);
+    EXPECT_FALSE(IsWindow(banner_));
 }
 
 TEST_F(BannerTest, CloseAndMinimiseRequestsAreRefused) {
