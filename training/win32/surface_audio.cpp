@@ -109,12 +109,13 @@ SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t 
     const std::wstring widePath = Utf8ToUtf16(path);
     outcome = worker_.Run(
         [this, widePath, timeoutMs](const std::atomic<int32_t>& counter, int32_t generation) {
-            return PlayClipWithMci(widePath, aliasNumbers.fetch_add(1) + 1, live_, counter, generation, timeoutMs,
-                                   devices_.mci, devices_.clock);
+            SpeechOutcome played = PlayClipWithMci(widePath, aliasNumbers.fetch_add(1) + 1, live_, counter,
+                                                   generation, timeoutMs, devices_.mci, devices_.clock);
+            // A waiter that timed out could not remove the file MCI still held open.
+            _wremove(widePath.c_str());
+            return played;
         },
         timeoutMs);
-    // After a time-out the worker may still hold the file open; then it stays behind in
-    // the temporary folder, which is what that folder is for.
     _wremove(widePath.c_str());
     return outcome;
 }
