@@ -171,3 +171,30 @@ def test_the_banner_moves_and_shrinks_on_request(host):
     assert big["banner"][:3] == [8, 8, 396] and big["banner"][3] > 56
     assert big["position"] == "top-left" and big["compact"] is False
     assert c.request("end")["ok"] is True
+
+
+def test_the_trainee_chats_and_ends_the_session_from_the_banner(host):
+    # Wine has no trainee, so the controller's own input plays one: the gate lets it
+    # through while the AI demonstrates and nobody else touches the machine.
+    c = Controller(host)
+    start = c.request("start", {"title": "Obrolan"})["data"]
+    x, y, w, h = start["banner"]
+    sw, sh = start["screen"]["width"], start["screen"]["height"]
+
+    def click(px, py):
+        for kind in ("down", "up"):
+            host.send({"type": "input", "kind": kind, "button": "left", "x": px / sw, "y": py / sh, "from": "ctl-1"})
+
+    # The chat input sits 66 to 106 pixels above the banner's bottom; the end button's
+    # row ends 14 above it, right-aligned 16 in from the edge.
+    click(x + 80, y + h - 86)
+    host.send({"type": "key-input", "kind": "text", "text": "Tolong ulangi", "from": "ctl-1"})
+    host.send({"type": "key-input", "key": "Enter", "from": "ctl-1"})
+    chat = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "chat"
+                             and m["data"]["from"] == "trainee", 30)
+    assert chat["data"] == {"from": "trainee", "name": "Peserta", "text": "Tolong ulangi", "spoken": False}
+
+    click(x + w - 40, y + h - 34)
+    stopped = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "stopped", 30)
+    assert stopped["data"] == {"by": "trainee"}
+    assert c.request("hello", {})["data"]["active"] is False
