@@ -369,7 +369,7 @@ TEST(AudioWorkerQueue, TimeOutCancelsThePlayingAndTheQueuedJobs) {
     EXPECT_EQ(ranQueued.load(), 0);
 }
 
-TEST(AudioWorkerQueue, JobsRunInOrderAndThrowsBecomeErrors) {
+TEST(AudioWorkerQueue, ThrowsBecomeErrorsAndAStoppedWorkerRunsNothing) {
     AudioWorker worker(nullptr, nullptr, 0);
     SpeechOutcome ok;
     ok.played = true;
