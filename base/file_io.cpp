@@ -70,6 +70,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     return ok;
 }
 
+std::mutex& SettingsFileMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 void EnsureDirectory(const std::string& dir) {
     if (dir.empty()) return;
     std::wstring wide = Utf8ToUtf16(dir);

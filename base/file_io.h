@@ -2,6 +2,7 @@
 // Files by their wide path: whole-file reads, atomic whole-file writes, directories.
 // Paths are UTF-8 inside the host and converted to UTF-16 at every Windows call, so a
 // data directory outside the ANSI code page works.
+#include <mutex>
 #include <string>
 
 namespace sv {
@@ -18,6 +19,12 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // Writes `bytes` to a temporary file beside `path` and moves it over `path` in one
 // step; false (and no temporary left behind) when any step fails.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes);
+
+// The settings file is shared by owners of different keys (the password, the audio
+// settings) that change it from different threads. Each change reads the whole file and
+// writes it back, so every such read-modify-write holds this one process-wide lock;
+// otherwise a writer that read before another wrote puts the other's change back.
+std::mutex& SettingsFileMutex();
 
 // Creates `dir` and any missing parents; failures are left to the write that follows.
 void EnsureDirectory(const std::string& dir);

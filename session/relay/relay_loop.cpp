@@ -29,6 +29,7 @@ constexpr uint32_t kConnectTimeoutMs = 60000;
 // ---------------------------------------------------------------- identity
 
 std::string Host::LoadPassword(const std::string& dataDir) {
+    std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
     const HostUiFile file = ReadHostUiFile(dataDir);
     const std::string& path = file.path;
     const bool exists = file.exists;
@@ -54,6 +55,7 @@ std::string Host::LoadPassword(const std::string& dataDir) {
 void Host::RotatePassword() {
     std::string fresh = GeneratePassword();
     try {
+        std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
         const HostUiFile file = ReadHostUiFile(dataDir_);
         // As in LoadPassword: an unreadable file keeps its other settings untouched.
         if (file.readable || !file.exists) {

@@ -1,7 +1,9 @@
 """Training requests through the fake relay reach the agent of the real host under Wine."""
+import base64
+import glob
 import os
 
-from conftest import audit_entries, wait_until, winpath
+from conftest import audit_entries, wait_until, wine_prefix, winpath
 
 NO_SESSION = "no training session is active — call start first"
 FEATURES = ["overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"]
@@ -107,7 +109,12 @@ def test_a_session_starts_and_ends_on_the_desktop(host):
     d = start["data"]
     assert d["mode"] == "demo"
     assert d["sessionId"]
-    assert "banner" not in d
+    # The banner shows 8 pixels in from the bottom right of the screen (Xvfb has no task
+    # bar, so the work area is the whole screen): [x, y, width, height].
+    x, y, w, h = d["banner"]
+    screen = d["screen"]
+    assert w > 0 and h > 0
+    assert (x + w, y + h) == (screen["width"] - 8, screen["height"] - 8)
     hello = c.request("hello", {})["data"]
     assert hello["active"] is True
     assert hello["sessionId"] == d["sessionId"]
@@ -116,4 +123,78 @@ def test_a_session_starts_and_ends_on_the_desktop(host):
     end = c.request("end")
     assert end["ok"] is True
     assert end["data"]["ended"] is True
+    assert c.request("hello", {})["data"]["active"] is False
+
+
+def test_say_without_an_indonesian_voice_tells_the_trainer_what_to_do(host, data_dir):
+    c = Controller(host)
+    assert c.request("start", {"title": "Suara"})["ok"] is True
+    r = c.request("say", {"text": "Halo, mari mulai."})
+    assert r["ok"] is False
+    assert r["error"] == ("No id-ID voice is installed on this PC (it has: none). Send pre-rendered id-ID speech "
+                          "with play_audio instead (the text is already in the chat).")
+    assert r["data"] == {"played": False, "muted": False, "durationMs": 0, "error": r["error"]}
+    # The line still reached the chat, marked as spoken.
+    lines = c.request("chat-read")["data"]["messages"]
+    assert [(m["from"], m["text"], m["spoken"]) for m in lines] == [("ai", "Halo, mari mulai.", True)]
+    assert c.request("end")["ok"] is True
+
+
+def test_a_clip_ends_with_an_outcome_and_leaves_no_file(host, data_dir):
+    c = Controller(host)
+    assert c.request("start", {"title": "Klip"})["ok"] is True
+    # A short silent WAV: 8 kHz, 8-bit mono, 800 samples.
+    samples = bytes([128]) * 800
+    header = (b"RIFF" + (36 + len(samples)).to_bytes(4, "little") + b"WAVEfmt " + (16).to_bytes(4, "little") +
+              (1).to_bytes(2, "little") + (1).to_bytes(2, "little") + (8000).to_bytes(4, "little") +
+              (8000).to_bytes(4, "little") + (1).to_bytes(2, "little") + (8).to_bytes(2, "little") + b"data" +
+              len(samples).to_bytes(4, "little"))
+    r = c.request("audio", {"ext": "wav", "data": base64.b64encode(header + samples).decode(), "wait": False})
+    assert r["data"] == {"queued": True}
+    done = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "audio-done", 60)
+    # Wine has no sound device: its MCI either plays into nothing or refuses the clip.
+    outcome = done["data"]
+    assert outcome["muted"] is False
+    assert outcome["played"] or outcome["error"].startswith("the audio could not be "), outcome
+    left = glob.glob(os.path.join(wine_prefix(), "drive_c", "users", "*", "Temp", "sorvane-training", "clip-*"))
+    assert left == []
+    assert c.request("end")["ok"] is True
+
+
+
+def test_the_banner_moves_and_shrinks_on_request(host):
+    c = Controller(host)
+    assert c.request("start", {"title": "Posisi"})["ok"] is True
+    small = c.request("banner", {"position": " Top-Left", "compact": True})
+    assert small["data"] == {"banner": [8, 8, 372, 56], "compact": True, "position": "top-left"}
+    big = c.request("banner", {"compact": False})["data"]
+    assert big["banner"][:3] == [8, 8, 396] and big["banner"][3] > 56
+    assert big["position"] == "top-left" and big["compact"] is False
+    assert c.request("end")["ok"] is True
+
+
+def test_the_trainee_chats_and_ends_the_session_from_the_banner(host):
+    # Wine has no trainee, so the controller's own input plays one: the gate lets it
+    # through while the AI demonstrates and nobody else touches the machine.
+    c = Controller(host)
+    start = c.request("start", {"title": "Obrolan"})["data"]
+    x, y, w, h = start["banner"]
+    sw, sh = start["screen"]["width"], start["screen"]["height"]
+
+    def click(px, py):
+        for kind in ("down", "up"):
+            host.send({"type": "input", "kind": kind, "button": "left", "x": px / sw, "y": py / sh, "from": "ctl-1"})
+
+    # The chat input sits 66 to 106 pixels above the banner's bottom; the end button's
+    # row ends 14 above it, right-aligned 16 in from the edge.
+    click(x + 80, y + h - 86)
+    host.send({"type": "key-input", "kind": "text", "text": "Tolong ulangi", "from": "ctl-1"})
+    host.send({"type": "key-input", "key": "Enter", "from": "ctl-1"})
+    chat = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "chat"
+                             and m["data"]["from"] == "trainee", 30)
+    assert chat["data"] == {"from": "trainee", "name": "Peserta", "text": "Tolong ulangi", "spoken": False}
+
+    click(x + w - 40, y + h - 34)
+    stopped = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "stopped", 30)
+    assert stopped["data"] == {"by": "trainee"}
     assert c.request("hello", {})["data"]["active"] is False

@@ -10,10 +10,17 @@
 #include <thread>
 #include <vector>
 
+#include "base/audit_log.h"
+#include "base/file_io.h"
 #include "base/text_encoding.h"
+#include "base/ui_theme.h"
+#include "training/banner_placement.h"
+#include "training/training_session.h"
+#include "training/win32/audio_devices.h"
 #include "training/win32/overlay_layout.h"
 #include "training/win32/overlay_painter.h"
 #include "training/win32/overlay_shape_list.h"
+#include "training/win32/training_banner.h"
 
 namespace sv {
 namespace training {
@@ -72,7 +79,8 @@ struct OverlayWindow {
 
 class Win32Surface : public ITrainingSurface {
 public:
-    explicit Win32Surface(const std::string& dataDir) : dataDir_(dataDir) {
+    explicit Win32Surface(const std::string& dataDir)
+        : audio_(MakeSystemAudioDevices(), JoinDataPath(dataDir, "host-ui.json")), dataDir_(dataDir) {
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         uiThread_ = std::thread([this, ready] { UiThreadMain(ready); });
         if (ready != nullptr) {
@@ -91,23 +99,35 @@ public:
             if (id != 0) PostThreadMessageW(id, WM_QUIT, 0, 0);
         }
         if (uiThread_.joinable()) uiThread_.join();
+        audio_.Stop();
     }
 
-    // The session banner and the audio worker are not part of this surface yet: it
-    // answers as a surface without them.
-    void BeginSession(const TrainingSession&) override {}
+    void BeginSession(const TrainingSession& session) override {
+        RunOnUiThread([&] { OpenBanner(session); });
+    }
 
     void EndSession(const std::string&) override {
+        audio_.Cancel();
         RunOnUiThread([this] {
             shapes_.Clear("");
             RefreshOverlays();
+            banner_.reset();
         });
         std::lock_guard<std::mutex> lock(bannerMutex_);
         bannerVisible_ = false;
     }
 
-    void SetMode(uint32_t, bool) override {}
-    void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
+    void SetMode(uint32_t mode, bool aiPaused) override {
+        RunOnUiThread([&] {
+            if (banner_) banner_->SetMode(mode, aiPaused);
+        });
+    }
+
+    void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
+        RunOnUiThread([&] {
+            if (banner_) banner_->SetStepText(StepCaption(index, total, Utf8ToUtf16(text)));
+        });
+    }
 
     void ShowOverlay(const OverlayShape& shape) override {
         if (RunOnUiThread([&] { UpsertShape(shape); })) FlushDwm();
@@ -121,21 +141,23 @@ public:
         if (ran) FlushDwm();
     }
 
-    void AppendChat(const ChatMessage&) override {}
-
-    SpeechOutcome Speak(const SpeechRequest&, uint32_t) override {
-        SpeechOutcome outcome;
-        outcome.error = "speech is not available on this host";
-        return outcome;
+    void AppendChat(const ChatMessage& message) override {
+        RunOnUiThread([&] {
+            if (!banner_) return;
+            banner_->AppendChat(message);
+            if (message.from != "trainee") RaiseBanner();
+        });
     }
 
-    SpeechOutcome PlayAudio(const AudioClipRequest&, uint32_t) override {
-        SpeechOutcome outcome;
-        outcome.error = "audio playback is not available on this host";
-        return outcome;
+    SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs) override {
+        return audio_.Speak(request, timeoutMs);
     }
 
-    std::vector<VoiceInfo> ListVoices(bool) override { return {}; }
+    SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) override {
+        return audio_.PlayAudio(request, timeoutMs);
+    }
+
+    std::vector<VoiceInfo> ListVoices(bool refresh) override { return audio_.ListVoices(refresh); }
 
     BannerState GetBannerState() override {
         std::lock_guard<std::mutex> lock(bannerMutex_);
@@ -143,10 +165,14 @@ public:
         return bannerRect_;
     }
 
-    BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return BannerPlacement{}; }
+    BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) override {
+        BannerPlacement placement;
+        RunOnUiThread([&] { ApplyBannerPosition(position, compact, placement); });
+        return placement;
+    }
 
-    bool IsMuted() override { return liveMuted_.load(); }
-    double GetVolume() override { return liveVolume_.load(); }
+    bool IsMuted() override { return audio_.IsMuted(); }
+    double GetVolume() override { return audio_.GetVolume(); }
 
 private:
     // Runs `work` on the UI thread and waits for it. From the UI thread itself it runs
@@ -197,6 +223,13 @@ private:
 
         MSG msg;
         while (window != nullptr && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (banner_ && banner_->Window()) {
+                if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == banner_->Input()) {
+                    banner_->SendChat();
+                    continue;
+                }
+                if (IsDialogMessageW(banner_->Window(), &msg)) continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -205,6 +238,7 @@ private:
             if (w.hwnd) DestroyWindow(w.hwnd);
         }
         windows_.clear();
+        banner_.reset();
         if (SUCCEEDED(com)) CoUninitialize();
     }
 
@@ -267,6 +301,10 @@ private:
     void UpsertShape(const OverlayShape& shape) {
         shapes_.Upsert(shape, GetTickCount64());
         RefreshOverlays();
+        // The trainer's pointer never moves the banner; anything else it covers does.
+        if (shape.kind == "ghost" || !banner_ || occupied_.empty()) return;
+        std::optional<Box> rect = BannerWindowRect();
+        if (rect && OverlapArea(*rect, occupied_) != 0) AutoPlaceBanner(occupied_, true);
     }
 
     void RefreshOverlays() {
@@ -283,7 +321,14 @@ private:
         occupied_.clear();
         const std::vector<OverlayShape>& shapes = shapes_.Shapes();
         std::vector<size_t> order = ShapeDrawOrder(shapes);
-        MonitorArea bannerMonitor = NearestMonitor(monitors, 0, 0).value_or(MonitorArea{});
+        POINT bannerPoint = BannerCentre();
+        MonitorArea bannerMonitor = NearestMonitor(monitors, bannerPoint.x, bannerPoint.y).value_or(MonitorArea{});
+        const BannerPalette& palette = palette_ ? *palette_ : kLightBannerPalette;
+        StepCardColors colors;
+        colors.surface = palette.colors[1];
+        colors.text = palette.colors[4];
+        colors.secondary = palette.colors[5];
+        colors.accent = palette.colors[6];
         for (OverlayWindow& w : windows_) {
             std::vector<const OverlayShape*> selected;
             for (size_t i : order) {
@@ -304,7 +349,161 @@ private:
             canvas.monitors = monitors;
             canvas.bannerMonitor = bannerMonitor;
             canvas.dpi = dpi_;
+            canvas.colors = colors;
             RenderOverlay(w, canvas, selected);
+        }
+        RaiseBanner();
+    }
+
+    // ---- the banner (UI thread) ----
+
+    HWND BannerWindow() const { return banner_ ? banner_->Window() : nullptr; }
+
+    std::optional<Box> BannerWindowRect() const {
+        RECT r;
+        HWND window = BannerWindow();
+        if (window == nullptr || !GetWindowRect(window, &r)) return std::nullopt;
+        return Box{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
+
+    // The banner window's centre, or (0, 0) without one.
+    POINT BannerCentre() const {
+        std::optional<Box> r = BannerWindowRect();
+        if (!r) return POINT{0, 0};
+        return POINT{r->x + r->width / 2, r->y + r->height / 2};
+    }
+
+    void RaiseBanner() {
+        if (HWND window = BannerWindow()) SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, kRaiseFlags);
+    }
+
+    void EnsureBanner() {
+        if (banner_) return;
+        BannerCallbacks callbacks;
+        callbacks.chat = [this](const std::string& text) {
+            if (OnTraineeChat) OnTraineeChat(text);
+        };
+        callbacks.stop = [this] {
+            if (OnStopRequested) OnStopRequested();
+        };
+        callbacks.volume = [this](double volume, bool muted, bool persist) {
+            audio_.OnTraineeVolume(volume, muted, persist);
+        };
+        callbacks.moved = [this] {
+            corner_.clear();
+            RecordBannerRect();
+        };
+        callbacks.resized = [this] {
+            if (!corner_.empty()) PlaceBannerAtCorner(corner_);
+            RecordBannerRect();
+        };
+        auto banner = std::make_unique<TrainingBanner>(std::move(callbacks), palette_, dpi_, audio_.GetVolume(),
+                                                       audio_.IsMuted());
+        if (banner->Window() != nullptr) banner_ = std::move(banner);
+    }
+
+    void OpenBanner(const TrainingSession& session) {
+        const BannerPalette* palette = IsDarkTheme(dataDir_) ? &kDarkBannerPalette : &kLightBannerPalette;
+        if (banner_ && banner_->Palette() != palette) banner_.reset();
+        palette_ = palette;
+        EnsureBanner();
+        if (!banner_) return;
+        banner_->SetHeader(session.title.empty() ? std::wstring(L"Sesi pelatihan") : Utf8ToUtf16(session.title),
+                           BannerSubtitle(Utf8ToUtf16(session.trainer)));
+        banner_->SetMode(static_cast<uint32_t>(session.mode), false);
+        banner_->SetCompact(false);
+        POINT anchor{0, 0};
+        RECT foreground;
+        HWND fg = GetForegroundWindow();
+        if (fg && GetWindowRect(fg, &foreground) && foreground.right - foreground.left > 0) {
+            anchor = {foreground.left + (foreground.right - foreground.left) / 2,
+                      foreground.top + (foreground.bottom - foreground.top) / 2};
+        }
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (GetMonitorInfoW(MonitorFromPoint(anchor, MONITOR_DEFAULTTONEAREST), &info)) {
+            SetWindowPos(banner_->Window(), HWND_TOPMOST, info.rcWork.left, info.rcWork.top, 0, 0,
+                         SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+        PlaceBannerAtCorner(corner_.empty() ? std::string("bottom-right") : corner_);
+        if (!banner_) return;
+        ShowWindow(banner_->Window(), SW_SHOWNOACTIVATE);
+        RecordBannerRect();
+        RaiseBanner();
+    }
+
+    Box BannerWorkArea() const {
+        POINT centre = BannerCentre();
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(MonitorFromPoint(centre, MONITOR_DEFAULTTONEAREST), &info)) return Box{};
+        return Box{info.rcWork.left, info.rcWork.top, info.rcWork.right - info.rcWork.left,
+                   info.rcWork.bottom - info.rcWork.top};
+    }
+
+    void PlaceBannerAtCorner(const std::string& corner) {
+        if (!banner_) return;
+        corner_ = corner;
+        const Box area = BannerWorkArea();
+        const int32_t margin = MulDiv(8, static_cast<int>(dpi_), 96);
+        banner_->SetMaxHeight(static_cast<uint32_t>(std::max(area.height - 2 * margin, 0)));
+        std::optional<Box> size = BannerWindowRect();
+        if (!size) return;
+        Box place = CornerRect(corner_, area, size->width, size->height, margin);
+        SetWindowPos(banner_->Window(), HWND_TOPMOST, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        RecordBannerRect();
+    }
+
+    void AutoPlaceBanner(const std::vector<Box>& occupied, bool compactAllowed) {
+        std::optional<Box> size = BannerWindowRect();
+        if (!size) return;
+        const Box area = BannerWorkArea();
+        const int32_t margin = MulDiv(8, static_cast<int>(dpi_), 96);
+        CornerPlacement choice = PlaceBanner(area, size->width, size->height, occupied, corner_, margin);
+        if (choice.overlap > 0 && compactAllowed && !banner_->IsCompact()) {
+            banner_->SetCompact(true);
+            if (std::optional<Box> smaller = BannerWindowRect()) {
+                choice = PlaceBanner(area, smaller->width, smaller->height, occupied, corner_, margin);
+            }
+        }
+        PlaceBannerAtCorner(choice.corner);
+        if (!banner_) return;
+        WriteAuditLine("training",
+                       "banner moved to " + choice.corner + (banner_->IsCompact() ? " (compact)" : "") +
+                           " to keep the overlay visible",
+                       "");
+    }
+
+    void ApplyBannerPosition(const std::string& position, std::optional<bool> compact, BannerPlacement& result) {
+        if (!banner_) return;
+        if (compact) banner_->SetCompact(*compact);
+        if (position == "auto") {
+            // A copy: placing may repaint nothing today, but the list is the overlays' own.
+            std::vector<Box> occupied = occupied_;
+            AutoPlaceBanner(occupied, compact.value_or(true));
+        } else if (IsCornerName(position)) {
+            PlaceBannerAtCorner(position);
+        } else if (!corner_.empty()) {
+            PlaceBannerAtCorner(corner_);
+        }
+        RecordBannerRect();
+        if (!banner_) return;
+        if (std::optional<Box> rect = BannerWindowRect()) result.rect = *rect;
+        result.compact = banner_->IsCompact();
+        result.corner = corner_;
+        std::lock_guard<std::mutex> lock(bannerMutex_);
+        result.visible = bannerVisible_;
+    }
+
+    void RecordBannerRect() {
+        std::lock_guard<std::mutex> lock(bannerMutex_);
+        RECT r;
+        HWND window = BannerWindow();
+        if (window && IsWindowVisible(window) && GetWindowRect(window, &r)) {
+            bannerRect_ = Box{r.left, r.top, r.right - r.left, r.bottom - r.top};
+            bannerVisible_ = true;
+        } else {
+            bannerVisible_ = false;
         }
     }
 
@@ -343,9 +542,9 @@ private:
         SetWindowPos(w.hwnd, HWND_TOPMOST, 0, 0, 0, 0, kRaiseFlags);
     }
 
+    // First, so its worker runs before the UI thread starts and stops after it ends.
+    SurfaceAudio audio_;
     std::string dataDir_;
-    std::atomic<double> liveVolume_{1.0};
-    std::atomic<bool> liveMuted_{false};
 
     std::thread uiThread_;
     std::atomic<DWORD> uiThreadId_{0};
@@ -358,6 +557,10 @@ private:
     bool bannerVisible_ = false;
 
     // Owned by the UI thread.
+    const BannerPalette* palette_ = nullptr;
+    std::unique_ptr<TrainingBanner> banner_;
+    std::string corner_ = "bottom-right";
+
     OverlayShapeList shapes_;
     std::vector<OverlayWindow> windows_;
     std::vector<Box> occupied_;
