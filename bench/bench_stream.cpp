@@ -29,7 +29,7 @@
 namespace {
 std::atomic<size_t> g_bigAllocs{0};
 std::atomic<size_t> g_largestAlloc{0};
-constexpr size_t kBigAlloc = 512 * 1024;
+constexpr size_t kBigAlloc = 64 * 1024;
 }  // namespace
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -257,7 +257,7 @@ void CountAllocations(const char* label, int n, const std::function<void()>& bod
     g_bigAllocs = 0;
     g_largestAlloc = 0;
     for (int i = 0; i < n; ++i) body();
-    std::printf("  %-44s %3zu allocations >= 512 KiB in %d frames (largest %zu bytes)\n", label,
+    std::printf("  %-44s %3zu allocations >= 64 KiB in %d frames (largest %zu bytes)\n", label,
                 g_bigAllocs.load(), n, g_largestAlloc.load());
 }
 

@@ -181,6 +181,10 @@ bool AppendJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t st
     return ok;
 }
 
+// Room for a typical JPEG of w x h pixels (a sixteenth of their bytes) up front, so
+// the bytes are not moved again and again while GDI+ writes them in small pieces.
+size_t JpegGuess(int32_t w, int32_t h) { return static_cast<size_t>(w) * static_cast<size_t>(h) / 4 + 4096; }
+
 }  // namespace
 
 std::pair<int32_t, int32_t> GetScreenSize() {
@@ -328,6 +332,7 @@ bool HaveJpegEncoder() { return Gdi().encoderFound.load(); }
 
 std::vector<uint8_t> EncodeJpegFrame(const uint8_t* pixels, int32_t width, int32_t height, uint32_t quality) {
     std::vector<uint8_t> out;
+    if (pixels != nullptr && width > 0 && height > 0) out.reserve(JpegGuess(width, height));
     AppendJpegFrame(pixels, width, height, quality, out);
     return out;
 }
@@ -341,6 +346,7 @@ bool AppendJpegFrame(const uint8_t* pixels, int32_t width, int32_t height, uint3
 std::vector<uint8_t> EncodeJpegRect(const uint8_t* pixels, int32_t frameWidth, int32_t frameHeight, int32_t x,
                                     int32_t y, int32_t w, int32_t h, uint32_t quality) {
     std::vector<uint8_t> out;
+    if (pixels != nullptr && RectInFrame(frameWidth, frameHeight, x, y, w, h)) out.reserve(JpegGuess(w, h));
     AppendJpegRect(pixels, frameWidth, frameHeight, x, y, w, h, quality, out);
     return out;
 }
