@@ -5,11 +5,11 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <algorithm>
 
 #include "session/screen/frame_scaling.h"
 #include "base/ui_theme.h"
