@@ -181,9 +181,10 @@ bool AppendJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t st
     return ok;
 }
 
-// Room for a typical JPEG of w x h pixels (a sixteenth of their bytes) up front, so
-// the bytes are not moved again and again while GDI+ writes them in small pieces.
-size_t JpegGuess(int32_t w, int32_t h) { return static_cast<size_t>(w) * static_cast<size_t>(h) / 4 + 4096; }
+// Room for a JPEG of w x h pixels (an eighth of their bytes, more than a screen's JPEG
+// at the stream's qualities takes) up front, so the bytes are not moved again and
+// again while GDI+ writes them in small pieces.
+size_t JpegGuess(int32_t w, int32_t h) { return static_cast<size_t>(w) * static_cast<size_t>(h) / 2 + 4096; }
 
 }  // namespace
 
