@@ -36,7 +36,8 @@ test: build
 
 bench: build
 	@cmake --build $(BUILD_DIR) --target bench_stream -j$(JOBS)
-	@bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/bench_stream.exe
+	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/bench_stream.exe
+	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 bench/host_run.py
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,7 +1,17 @@
 // Per-frame costs of the stream path on synthetic 1920 x 1080 frames:
 //   make bench     (runs under Wine with a private display)
-// Prints the median time of each step over many iterations.
+// Prints the median time of each step over many iterations, the ways that were
+// replaced side by side with their replacements, and the large allocations of the
+// steady state. Then `make bench` runs the real host (bench/host_run.py).
+#include <winsock2.h>
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,8 +22,34 @@
 #include "session/screen/frame_scaling.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
+#include "session/screen/whole_frame_encoder.h"
+
+// Every allocation of this program at or above the threshold is counted, so a steady
+// state that allocates in proportion to the frame shows.
+namespace {
+std::atomic<size_t> g_bigAllocs{0};
+std::atomic<size_t> g_largestAlloc{0};
+constexpr size_t kBigAlloc = 64 * 1024;
+}  // namespace
+
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t n) {
+    if (n >= kBigAlloc) {
+        ++g_bigAllocs;
+        size_t seen = g_largestAlloc.load();
+        while (n > seen && !g_largestAlloc.compare_exchange_weak(seen, n)) {
+        }
+    }
+    void* p = std::malloc(n == 0 ? 1 : n);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
+
+namespace gp = Gdiplus::DllExports;
 
 constexpr int kW = 1920;
 constexpr int kH = 1080;
@@ -113,6 +149,118 @@ void TileRun(const char* label, const std::vector<uint8_t>& a, const std::vector
     std::printf("  %-34s %4d tiles -> %3zu rects, %8zu bytes: %8.3f ms\n", label, changed, rects, bytes, ms);
 }
 
+// The way the screen was read before: a new compatible bitmap for every capture,
+// copied out with GetDIBits into a buffer the caller keeps.
+bool CaptureWithNewBitmap(std::vector<uint8_t>& pixels, int& width, int& height) {
+    width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    if (width < 1 || height < 1) return false;
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr) return false;
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    bool ok = false;
+    if (memory != nullptr && bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY)) {
+            pixels.resize(static_cast<size_t>(width) * height * 4);
+            BITMAPINFO info{};
+            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+            info.bmiHeader.biWidth = width;
+            info.bmiHeader.biHeight = -height;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            ok = GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) == height;
+        }
+        SelectObject(memory, old);
+    }
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    if (memory != nullptr) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+bool JpegClsid(CLSID& out) {
+    UINT count = 0, size = 0;
+    if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+    std::vector<uint8_t> buffer(size);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (gp::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (codecs[i].MimeType != nullptr && std::wcscmp(codecs[i].MimeType, L"image/jpeg") == 0) {
+            out = codecs[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
+using Clock = std::chrono::steady_clock;
+double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The way a rectangle was encoded before, one step at a time: copied out of the
+// frame, wrapped, a new memory stream, the save, and the bytes read back.
+struct RectSteps {
+    std::vector<double> copy, wrap, stream, save, read;
+};
+
+std::vector<uint8_t> EncodeRectTheOldWay(const uint8_t* px, int fw, int fh, int x, int y, int w, int h, ULONG q,
+                                         const CLSID& clsid, RectSteps& t) {
+    auto t0 = Clock::now();
+    std::vector<uint8_t> buffer;
+    sv::CopyFrameRect(px, fw, fh, x, y, w, h, buffer);
+    auto t1 = Clock::now();
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    gp::GdipCreateBitmapFromScan0(w, h, w * 4, PixelFormat32bppARGB, buffer.data(), &bitmap);
+    auto t2 = Clock::now();
+    IStream* stream = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+    auto t3 = Clock::now();
+    Gdiplus::EncoderParameters params;
+    params.Count = 1;
+    params.Parameter[0].Guid = {0x1d5be4b5, 0xfa4a, 0x452d, {0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb}};
+    params.Parameter[0].NumberOfValues = 1;
+    params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
+    params.Parameter[0].Value = &q;
+    gp::GdipSaveImageToStream(bitmap, stream, &clsid, &params);
+    auto t4 = Clock::now();
+    std::vector<uint8_t> out;
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    out.resize(static_cast<size_t>(stat.cbSize.QuadPart));
+    ULONG read = 0;
+    stream->Read(out.data(), static_cast<ULONG>(out.size()), &read);
+    out.resize(read);
+    stream->Release();
+    gp::GdipDisposeImage(bitmap);
+    auto t5 = Clock::now();
+    t.copy.push_back(Ms(t0, t1));
+    t.wrap.push_back(Ms(t1, t2));
+    t.stream.push_back(Ms(t2, t3));
+    t.save.push_back(Ms(t3, t4));
+    t.read.push_back(Ms(t4, t5));
+    return out;
+}
+
+// Large allocations while `body` runs `n` times after one warm-up run.
+void CountAllocations(const char* label, int n, const std::function<void()>& body) {
+    body();
+    g_bigAllocs = 0;
+    g_largestAlloc = 0;
+    for (int i = 0; i < n; ++i) body();
+    std::printf("  %-44s %3zu allocations >= 64 KiB in %d frames (largest %zu bytes)\n", label,
+                g_bigAllocs.load(), n, g_largestAlloc.load());
+}
+
 }  // namespace
 
 int main() {
@@ -164,6 +312,151 @@ int main() {
         std::printf("  JPEG 1920x1080 at quality 60        %8.3f ms, %zu bytes\n", fullMs, fullJpeg.size());
     } else {
         std::printf("no GDI+ JPEG encoder: JPEG figures skipped\n");
+    }
+
+    // ---- capture, both ways, interleaved so both see the same machine
+    {
+        std::vector<uint8_t> oldPixels;
+        int ow = 0, oh = 0;
+        sv::ScreenFrame frame;
+        std::vector<double> oldMs, newMs;
+        bool same = true;
+        for (int i = 0; i < 81; ++i) {
+            auto t0 = Clock::now();
+            bool a1 = CaptureWithNewBitmap(oldPixels, ow, oh);
+            auto t1 = Clock::now();
+            bool a2 = sv::CaptureScreen(frame);
+            auto t2 = Clock::now();
+            if (!a1 || !a2) {
+                std::printf("capture failed\n");
+                break;
+            }
+            if (i == 0) continue;
+            oldMs.push_back(Ms(t0, t1));
+            newMs.push_back(Ms(t1, t2));
+            same = same && frame.pixels.size() == oldPixels.size() &&
+                   std::memcmp(frame.pixels.data(), oldPixels.data(), oldPixels.size()) == 0;
+        }
+        if (!oldMs.empty()) {
+            // Medians, and the best of each, which a busy machine disturbs least.
+            const double o = Median(oldMs), n = Median(newMs);
+            const double ob = *std::min_element(oldMs.begin(), oldMs.end());
+            const double nb = *std::min_element(newMs.begin(), newMs.end());
+            std::printf("capture of the %dx%d screen (median, best of %zu):\n", ow, oh, oldMs.size());
+            std::printf("  new bitmap + GetDIBits per frame         %8.3f ms, best %8.3f ms\n", o, ob);
+            std::printf("  kept DIB section, one BitBlt            %8.3f ms, best %8.3f ms   ratio %.2f (%.0f%% cheaper),"
+                        " best %.2f, same bytes: %s\n",
+                        n, nb, n / o, 100.0 * (1 - n / o), nb / ob, same ? "yes" : "no");
+        }
+        sv::ReleaseCaptureSurface(frame);
+    }
+
+    if (sv::HaveJpegEncoder()) {
+        // ---- whole-frame loop step: scale, JPEG, compare with the last frame sent
+        std::vector<uint8_t> b = WithChangedTiles(a, total / 10);
+        std::vector<uint8_t> scaledOld, lastSent;
+        int32_t sw = 0, sh = 0;
+        auto oldStep = [&](const std::vector<uint8_t>& px) {
+            sv::ScaleFrameInto(px.data(), kW, kH, 1280, scaledOld, sw, sh);
+            std::vector<uint8_t> jpeg = sv::EncodeJpegFrame(scaledOld.data(), sw, sh, 60);
+            if (jpeg != lastSent) lastSent = jpeg;
+        };
+        sv::WholeFrameEncoder whole;
+        const sv::WholeFrameEncoder::Codec codec = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
+            return sv::EncodeJpegFrame(p, w, h, q);
+        };
+        auto newStep = [&](const std::vector<uint8_t>& px) {
+            const std::vector<uint8_t>& jpeg = whole.Encode(codec, px.data(), kW, kH, 1280, 60);
+            if (jpeg != lastSent) lastSent.assign(jpeg.begin(), jpeg.end());
+        };
+        bool flip = false;
+        const double stillOld = MedianMs(15, [&] { oldStep(a); });
+        const double stillNew = MedianMs(15, [&] { newStep(a); });
+        const double moveOld = MedianMs(15, [&] { flip = !flip; oldStep(flip ? b : a); });
+        const double moveNew = MedianMs(15, [&] { flip = !flip; newStep(flip ? b : a); });
+        std::printf("whole-frame step (scale to 1280, JPEG, compare), 1920x1080:\n");
+        std::printf("  still frame:    encode every time %8.3f ms, skip when unchanged %8.3f ms   ratio %.3f\n",
+                    stillOld, stillNew, stillNew / stillOld);
+        std::printf("  changing frame: encode every time %8.3f ms, skip when unchanged %8.3f ms   ratio %.3f\n",
+                    moveOld, moveNew, moveNew / moveOld);
+
+        // ---- a still screen per tick, capture included: whole-frame mode against tiles mode
+        sv::ScreenFrame frame;
+        sv::TileEncoder tiles;
+        std::vector<uint8_t> tileOut;
+        sv::WholeFrameEncoder stillWhole;
+        const double wholeTick = MedianMs(30, [&] {
+            sv::CaptureScreen(frame);
+            stillWhole.Encode(codec, frame.pixels.data(), frame.width, frame.height, 1280, 60);
+        });
+        tiles.Encode(tileOut, frame.pixels.data(), frame.width, frame.height, 1280, 1, false);
+        tiles.Commit();
+        const double tileTick = MedianMs(30, [&] {
+            sv::CaptureScreen(frame);
+            tiles.Encode(tileOut, frame.pixels.data(), frame.width, frame.height, 1280, 2, false);
+        });
+        std::printf("still screen, one tick with capture: whole-frame %8.3f ms, tiles %8.3f ms   ratio %.2f\n",
+                    wholeTick, tileTick, wholeTick / tileTick);
+
+        // ---- one rectangle, the old way step by step against the new way
+        CLSID clsid{};
+        if (JpegClsid(clsid)) {
+            std::printf("one rectangle of the 1920x1080 frame at quality 60 (medians):\n");
+            for (const sv::TileRect& r : {sv::TileRect{640, 320, 64, 64}, sv::TileRect{640, 320, 192, 128}}) {
+                RectSteps t;
+                std::vector<double> total, fresh;
+                std::vector<uint8_t> oldJpeg, newJpeg, reused;
+                bool same = true;
+                for (int i = 0; i < 41; ++i) {
+                    auto t0 = Clock::now();
+                    oldJpeg = EncodeRectTheOldWay(b.data(), kW, kH, r.x, r.y, r.w, r.h, 60, clsid, t);
+                    auto t1 = Clock::now();
+                    newJpeg = sv::EncodeJpegRect(b.data(), kW, kH, r.x, r.y, r.w, r.h, 60);
+                    auto t2 = Clock::now();
+                    reused.clear();
+                    sv::AppendJpegRect(b.data(), kW, kH, r.x, r.y, r.w, r.h, 60, reused);
+                    total.push_back(Ms(t0, t1));
+                    fresh.push_back(Ms(t1, t2));
+                    same = same && oldJpeg == newJpeg && reused == newJpeg;
+                }
+                std::vector<double> appendMs;
+                for (int i = 0; i < 41; ++i) {
+                    auto t0 = Clock::now();
+                    reused.clear();
+                    sv::AppendJpegRect(b.data(), kW, kH, r.x, r.y, r.w, r.h, 60, reused);
+                    appendMs.push_back(Ms(t0, Clock::now()));
+                }
+                std::printf("  %dx%d, old way %.3f ms = copy %.3f + wrap %.3f + new stream %.3f + save %.3f + read back %.3f\n",
+                            r.w, r.h, Median(total), Median(t.copy), Median(t.wrap), Median(t.stream), Median(t.save),
+                            Median(t.read));
+                std::printf("  %dx%d, in place into a returned vector %.3f ms, into a kept buffer %.3f ms"
+                            "   ratio %.2f, same bytes: %s\n",
+                            r.w, r.h, Median(fresh), Median(appendMs), Median(appendMs) / Median(total),
+                            same ? "yes" : "no");
+            }
+        }
+
+        // ---- steady state: large allocations per frame
+        std::printf("steady state:\n");
+        CountAllocations("capture (kept DIB section)", 20, [&] { sv::CaptureScreen(frame); });
+        CountAllocations("whole-frame step, still frame", 20, [&] { newStep(a); });
+        CountAllocations("whole-frame step, changing frame", 20, [&] {
+            flip = !flip;
+            newStep(flip ? b : a);
+        });
+        std::vector<uint8_t> c = WithChangedTiles(a, total / 100);
+        sv::TileEncoder steady;
+        uint32_t seq = 1;
+        CountAllocations("tile frame, 1% of tiles changing", 20, [&] {
+            flip = !flip;
+            steady.Encode(tileOut, (flip ? c : a).data(), kW, kH, 0, seq++, false);
+            steady.Commit();
+        });
+        CountAllocations("tile frame, still", 20, [&] {
+            steady.Encode(tileOut, a.data(), kW, kH, 0, seq++, false);
+            steady.Commit();
+        });
+        sv::ReleaseCaptureSurface(frame);
     }
     sv::StopGdiplus();
     return 0;

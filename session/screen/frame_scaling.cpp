@@ -65,10 +65,14 @@ std::vector<uint8_t> ScaleFrame(const uint8_t* pixels, int32_t width, int32_t he
     return out;
 }
 
+bool RectInFrame(int32_t frameWidth, int32_t frameHeight, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return w >= 1 && h >= 1 && x >= 0 && y >= 0 && frameWidth >= 1 && frameHeight >= 1 &&
+           static_cast<int64_t>(x) + w <= frameWidth && static_cast<int64_t>(y) + h <= frameHeight;
+}
+
 bool CopyFrameRect(const uint8_t* pixels, int32_t frameWidth, int32_t frameHeight, int32_t x, int32_t y, int32_t w,
                    int32_t h, std::vector<uint8_t>& out) {
-    if (pixels == nullptr || w < 1 || h < 1 || x < 0 || y < 0 || frameWidth < 1 || frameHeight < 1 ||
-        static_cast<int64_t>(x) + w > frameWidth || static_cast<int64_t>(y) + h > frameHeight) {
+    if (pixels == nullptr || !RectInFrame(frameWidth, frameHeight, x, y, w, h)) {
         out.clear();
         return false;
     }

@@ -23,6 +23,9 @@ std::vector<uint8_t> ScaleFrame(const uint8_t* pixels, int32_t width, int32_t he
 void ScaleFrameInto(const uint8_t* pixels, int32_t width, int32_t height, int32_t maxWidth,
                     std::vector<uint8_t>& out, int32_t& outWidth, int32_t& outHeight);
 
+// Whether the w x h rectangle at (x, y) is not empty and lies inside the frame.
+bool RectInFrame(int32_t frameWidth, int32_t frameHeight, int32_t x, int32_t y, int32_t w, int32_t h);
+
 // Copies the w x h rectangle at (x, y) of a frame `frameWidth` x `frameHeight` into `out`
 // (resized to w * h * 4). False, with `out` emptied, when the rectangle is empty or
 // does not lie inside the frame.

@@ -11,6 +11,7 @@
 #include "session/host.h"
 #include "session/screen/stream_rules.h"
 #include "session/screen/tile_encoder.h"
+#include "session/screen/whole_frame_encoder.h"
 
 namespace sv {
 namespace {
@@ -56,9 +57,18 @@ void Host::ReconcileStream() {
 
 void Host::RunStreamLoop() {
     SendResolution();
-    std::vector<uint8_t> scaled;
+    WholeFrameEncoder wholeFrame;
     std::vector<uint8_t> lastSent;
     int64_t lastSentNs = SteadyNowNs() - 10000 * kNsPerMs;
+    // The capture surface and the encoder's buffers live as long as the stream.
+    struct Release {
+        Host* host;
+        WholeFrameEncoder& encoder;
+        ~Release() {
+            ReleaseCaptureSurface(host->streamFrame_);
+            encoder.Release();
+        }
+    } release{this, wholeFrame};
     if (!stream_.Running()) return;
     for (;;) {
         if (stop_.load()) break;
@@ -72,19 +82,12 @@ void Host::RunStreamLoop() {
                 std::lock_guard<std::mutex> lock(frameMutex_);
                 captured = platform_.captureScreen(streamFrame_) && FrameIsUsable(streamFrame_);
             }
-            std::vector<uint8_t> jpeg;
-            if (captured) {
-                const int32_t maxWidth = settings_.MaxWidth();
-                const uint8_t* src = streamFrame_.pixels.data();
-                int32_t w = streamFrame_.width;
-                int32_t h = streamFrame_.height;
-                if (FrameNeedsScaling(w, maxWidth)) {
-                    ScaleFrameInto(streamFrame_.pixels.data(), streamFrame_.width, streamFrame_.height, maxWidth,
-                                   scaled, w, h);
-                    src = scaled.data();
-                }
-                jpeg = platform_.encodeJpegFrame(src, w, h, static_cast<uint32_t>(settings_.Quality()));
-            }
+            static const std::vector<uint8_t> kNone;
+            const std::vector<uint8_t>& jpeg =
+                captured ? wholeFrame.Encode(platform_.encodeJpegFrame, streamFrame_.pixels.data(),
+                                             streamFrame_.width, streamFrame_.height, settings_.MaxWidth(),
+                                             static_cast<uint32_t>(settings_.Quality()))
+                         : kNone;
             if (jpeg.empty()) {
                 StreamSleep(kRetryWaitNs);
                 pace = false;

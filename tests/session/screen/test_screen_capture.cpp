@@ -5,9 +5,11 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "session/screen/frame_scaling.h"
 #include "session/screen/screen_capture.h"
 
 namespace {
@@ -143,6 +145,75 @@ TEST_F(JpegTest, StoppedGdiplusEncodesNothingAndRestarts) {
     ASSERT_TRUE(sv::StartGdiplus());
     ASSERT_TRUE(sv::StartGdiplus());  // a second start changes nothing
     EXPECT_FALSE(sv::EncodeJpegFrame(px.data(), 16, 16, 60).empty());
+}
+
+
+TEST_F(JpegTest, RectanglesAreReadInPlaceAndAppended) {
+    // A rectangle is read where it lies in the frame, a frame row apart per row: its
+    // JPEG must be the very bytes of the same pixels copied out first, also at the
+    // frame's right and bottom edges, and appending keeps what the buffer held.
+    const int fw = 150, fh = 90;
+    std::vector<uint8_t> px(static_cast<size_t>(fw) * fh * 4);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>((i * 7919) >> 4);
+    struct Case {
+        int x, y, w, h;
+    };
+    for (const Case& c : {Case{0, 0, 64, 64}, Case{64, 8, 48, 40}, Case{134, 82, 16, 8}, Case{0, 0, fw, fh}}) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.w << "x" << c.h);
+        std::vector<uint8_t> copy;
+        ASSERT_TRUE(sv::CopyFrameRect(px.data(), fw, fh, c.x, c.y, c.w, c.h, copy));
+        const std::vector<uint8_t> expected = sv::EncodeJpegFrame(copy.data(), c.w, c.h, 60);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(sv::EncodeJpegRect(px.data(), fw, fh, c.x, c.y, c.w, c.h, 60), expected);
+        std::vector<uint8_t> out = {'S', 'V', 'T'};
+        ASSERT_TRUE(sv::AppendJpegRect(px.data(), fw, fh, c.x, c.y, c.w, c.h, 60, out));
+        ASSERT_EQ(out.size(), 3 + expected.size());
+        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 3), (std::vector<uint8_t>{'S', 'V', 'T'}));
+        EXPECT_EQ(std::vector<uint8_t>(out.begin() + 3, out.end()), expected);
+    }
+    // A rectangle past the frame's edge is refused and leaves the buffer as it was.
+    std::vector<uint8_t> out = {1, 2};
+    EXPECT_FALSE(sv::AppendJpegRect(px.data(), fw, fh, 140, 0, 16, 8, 60, out));
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 2}));
+}
+
+TEST(CaptureSurfaceTest, KeptWhileTheSizeHoldsAndRenewedWhenItChanges) {
+    if (sv::GetScreenSize().first < 64) GTEST_SKIP() << "no display";
+    sv::ScreenFrame frame;
+    struct Step {
+        int w, h;
+        bool ok;
+        bool renewed;
+    };
+    const Step steps[] = {
+        {32, 16, true, true},   // the first capture makes a surface
+        {32, 16, true, false},  // the same size keeps it
+        {48, 16, true, true},   // another size replaces it
+        {48, 16, true, false},
+        {0, 16, false, false},  // a failed capture leaves the frame as it was
+        {48, 16, true, false},
+    };
+    uint64_t serial = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.w << "x" << s.h);
+        const uint8_t* before = frame.pixels.data();
+        EXPECT_EQ(sv::CaptureScreenArea(frame, 0, 0, s.w, s.h), s.ok);
+        const uint64_t now = sv::CaptureSurfaceSerial(frame);
+        EXPECT_NE(now, 0u);
+        EXPECT_EQ(now != serial, s.renewed);
+        if (!s.renewed) EXPECT_EQ(frame.pixels.data(), before);
+        serial = now;
+        EXPECT_EQ(frame.width, s.ok ? s.w : 48);
+        EXPECT_EQ(frame.pixels.size(), static_cast<size_t>(frame.width) * frame.height * 4);
+    }
+    // A copy owns its bytes and captures through a surface of its own.
+    sv::ScreenFrame copy = frame;
+    EXPECT_EQ(sv::CaptureSurfaceSerial(copy), 0u);
+    EXPECT_NE(copy.pixels.data(), frame.pixels.data());
+    EXPECT_TRUE(std::equal(copy.pixels.begin(), copy.pixels.end(), frame.pixels.begin(), frame.pixels.end()));
+    sv::ReleaseCaptureSurface(frame);
+    EXPECT_EQ(sv::CaptureSurfaceSerial(frame), 0u);
+    EXPECT_TRUE(frame.pixels.empty());
 }
 
 TEST(ScreenCaptureTest, CapturesTheWholeVirtualScreen) {

@@ -16,6 +16,7 @@
 #include "base/audit_log.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
+#include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
 #include "svt1_reader.h"
 #include "test_support.h"
@@ -524,6 +525,55 @@ TEST(NowMillisecondsTest, IsTheWallClock) {
     int64_t ms = sv::NowMilliseconds();
     int64_t s = static_cast<int64_t>(std::time(nullptr));
     EXPECT_LE(std::llabs(ms / 1000 - s), 2);
+}
+
+TEST_F(StreamFixture, AStillScreenIsEncodedOnceAndAChangeAgain) {
+    auto& p = host->PlatformSeams();
+    std::atomic<int> encodes{0};
+    const auto encode = p.encodeJpegFrame;
+    p.encodeJpegFrame = [&encodes, encode](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
+        ++encodes;
+        return encode(px, w, h, q);
+    };
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
+    Send(R"({"type":"stream-control","fps":60,"maxWidth":640,"from":"c1"})");
+    const std::vector<uint8_t> first = WaitBinary(0);
+    WaitCaptures(10);
+    EXPECT_EQ(encodes.load(), 1);
+    Paint(4, 4);  // even row and column: a pixel the 640-wide frame keeps
+    // The next frame that differs (an unchanged one may be repeated after 3 s).
+    EXPECT_TRUE(WaitFor([&] {
+        for (const auto& b : binaries) {
+            if (b != first) return true;
+        }
+        return false;
+    }));
+    WaitCaptures(10);
+    EXPECT_EQ(encodes.load(), 2);
+}
+
+TEST_F(StreamFixture, TheCaptureSurfaceGoesWhenTheStreamStops) {
+    if (sv::GetScreenSize().first < 64) GTEST_SKIP() << "no display";
+    sv::ScreenFrame* streamFrame = nullptr;
+    uint64_t serial = 0;
+    host->PlatformSeams().captureScreen = [&](sv::ScreenFrame& frame) {
+        const bool ok = sv::CaptureScreenArea(frame, 0, 0, 64, 32);
+        std::lock_guard<std::mutex> lock(mutex);
+        streamFrame = &frame;
+        serial = sv::CaptureSurfaceSerial(frame);
+        ++captures;
+        changed.notify_all();
+        return ok;
+    };
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
+    WaitCaptures(2);
+    Send(R"({"type":"stream-control","on":false,"from":"c1"})");
+    ASSERT_FALSE(host->IsStreaming());
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_NE(streamFrame, nullptr);
+    EXPECT_NE(serial, 0u);
+    EXPECT_EQ(sv::CaptureSurfaceSerial(*streamFrame), 0u);
+    EXPECT_TRUE(streamFrame->pixels.empty());
 }
 
 }  // namespace

@@ -466,3 +466,42 @@ TEST_F(TileEncoderTest, SteadyFramesReuseBuffers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TileDiffTest, KeptFrameIsTheComparedOneWhateverTheGrid) {
+    // Only changed tiles are copied into the kept frame; after every frame it must equal
+    // the frame compared, edge tiles of sizes that are no multiple of 64 included.
+    for (const auto& size : {std::make_pair(64, 64), std::make_pair(130, 70), std::make_pair(200, 129)}) {
+        const int w = size.first, h = size.second;
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4, 7);
+        sv::TileDiff diff;
+        uint32_t state = 12345;
+        for (int frame = 0; frame < 8; ++frame) {
+            for (int n = 0; n < 3; ++n) {
+                state = state * 1664525u + 1013904223u;
+                const size_t pixel = (state >> 8) % (static_cast<size_t>(w) * h);
+                px[pixel * 4 + frame % 4] ^= 0xFF;
+            }
+            diff.Compare(px.data(), w, h, false);
+            diff.Keep(px.data());
+            ASSERT_EQ(diff.Previous(), px) << "frame " << frame;
+            diff.Commit();
+        }
+    }
+}
+
+TEST(Svt1WriterTest, RecordLengthIsWrittenAfterTheBytes) {
+    std::vector<uint8_t> out;
+    sv::BeginSvt1Frame(out, 0x01020304, 300, 200, false, 1);
+    const size_t at = sv::BeginSvt1Rect(out, {64, 128, 0x1234, 9});
+    out.insert(out.end(), 0x10203, 0xEE);
+    ASSERT_TRUE(sv::EndSvt1Rect(out, at));
+    const std::vector<uint8_t> head = {'S', 'V', 'T', '1', 4, 3, 2, 1, 0x2C, 1, 0xC8, 0, 0, 1, 0,
+                                       64, 0, 128, 0, 0x34, 0x12, 9, 0, 0x03, 0x02, 0x01, 0};
+    ASSERT_EQ(out.size(), head.size() + 0x10203);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + head.size()), head);
+}
+
+}  // namespace
