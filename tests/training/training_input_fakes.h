@@ -1,0 +1,67 @@
+#pragma once
+// Injection hooks that record and can fail, and a surface that lets a test act while the
+// ghost pointer is up.
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "training_fakes.h"
+
+namespace sv_test {
+
+class FakeInjector {
+public:
+    CallLog log;
+    int failPointerAt = -1;  // the pointer call (0-based) that fails; -1 = none
+    bool typeOk = true;
+    bool keyOk = true;
+
+    void Wire(sv::training::TrainingHostHooks& hooks) {
+        hooks.pointerInput = [this](const std::string& action, double x, double y, const std::string& button) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "%s %.4f,%.4f %s", action.c_str(), x, y, button.c_str());
+            log.Add(buf);
+            return pointerCalls_++ != failPointerAt;
+        };
+        hooks.typeText = [this](const std::string& text) {
+            log.Add("type " + text);
+            return typeOk;
+        };
+        hooks.pressKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
+            std::string s = "key";
+            for (const std::string& m : modifiers) s += " " + m;
+            log.Add(s + " " + key);
+            return keyOk;
+        };
+    }
+
+private:
+    int pointerCalls_ = 0;
+};
+
+// Keeps every shape and runs duringPreview when the ghost goes up, on the op's thread.
+class PreviewSurface : public FakeSurface {
+public:
+    std::function<void()> duringPreview;
+
+    void ShowOverlay(const sv::training::OverlayShape& shape) override {
+        FakeSurface::ShowOverlay(shape);
+        {
+            std::lock_guard<std::mutex> lock(shapesMutex_);
+            shapes_.push_back(shape);
+        }
+        if (duringPreview) duringPreview();
+    }
+    std::vector<sv::training::OverlayShape> Shapes() {
+        std::lock_guard<std::mutex> lock(shapesMutex_);
+        return shapes_;
+    }
+
+private:
+    std::mutex shapesMutex_;
+    std::vector<sv::training::OverlayShape> shapes_;
+};
+
+}  // namespace sv_test
