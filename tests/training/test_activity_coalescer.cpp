@@ -80,7 +80,6 @@ TEST(ActivityCoalescer, ScriptsGiveTheirActivitiesInOrder) {
         {"double-click boundaries: 500 ms pairs, 501 ms or 5 px do not",
          {B("left", 0, 0, 0), B("left", 0, 0, 500), B("left", 0, 0, 2000), B("left", 0, 0, 2501), B("left", 5, 0, 2600)},
          {"mouse click 0,0", "mouse double-click 0,0", "mouse click 0,0", "mouse click 0,0", "mouse click 5,0"}},
-        {"two clicks 600 ms apart", {B("left", 10, 10, 0), B("left", 10, 10, 600)}, {"mouse click 10,10", "mouse click 10,10"}},
         {"right and middle clicks leave the click memory alone",
          {B("left", 1, 1, 0), B("right", 1, 1, 50), B("x1", 1, 1, 60), B("left", 1, 1, 100)},
          {"mouse click 1,1", "mouse right-click 1,1", "mouse middle-click 1,1", "mouse double-click 1,1"}},
@@ -93,30 +92,19 @@ TEST(ActivityCoalescer, ScriptsGiveTheirActivitiesInOrder) {
         {"a click ends typing and wheel runs before it", {K('A', 0), B("left", 7, 8, 10), W(1, 2, 20), B("right", 3, 4, 30)},
          {"keyboard typing n=1", "mouse click 7,8", "mouse wheel 1,2 n=1", "mouse right-click 3,4"}},
         {"a chord ends a wheel run before it", {W(1, 1, 0), K('C', 5, "c")}, {"mouse wheel 1,1 n=1", "keyboard key ctrl+c"}},
-        {"clock extremes do not wrap", {B("left", 0, 0, LLONG_MAX), B("left", 0, 0, LLONG_MIN), K('A', LLONG_MIN), F(LLONG_MAX)},
-         {"mouse click 0,0", "mouse click 0,0", "keyboard typing n=1"}},
-        {"pointer extremes do not wrap", {B("left", INT_MIN, INT_MIN, 0), B("left", INT_MAX, INT_MAX, 1)},
-         {"mouse click -2147483648,-2147483648", "mouse click 2147483647,2147483647"}},
+        {"clock and pointer extremes do not wrap",
+         {B("left", INT_MIN, 0, LLONG_MAX), B("left", INT_MAX, 0, LLONG_MIN), K('A', LLONG_MIN), F(LLONG_MAX)},
+         {"mouse click -2147483648,0", "mouse click 2147483647,0", "keyboard typing n=1"}},
     };
     for (const Case& c : cases) EXPECT_EQ(Play(c.script), c.expected) << c.name;
 }
 
-TEST(ActivityCoalescer, KeyNames) {
-    const std::vector<std::pair<uint32_t, const char*>> cases = {
-        {0x08, "backspace"}, {0x09, "tab"},    {0x0D, "enter"},  {0x1B, "escape"},      {0x21, "pageup"},
-        {0x22, "pagedown"},  {0x23, "end"},    {0x24, "home"},   {0x25, "left"},        {0x26, "up"},
-        {0x27, "right"},     {0x28, "down"},   {0x2C, "printscreen"}, {0x2D, "insert"}, {0x2E, "delete"},
-        {0x70, "f1"},        {0x7B, "f12"},    {0x87, "f24"},    {0x6F, nullptr},       {0x88, nullptr},
-        {0x41, nullptr},     {0x30, nullptr},  {0x20, nullptr},  {0x2B, nullptr},       {0x10000, nullptr},
+TEST(ActivityCoalescer, KeyNamesAtTheirBoundaries) {
+    const std::vector<std::pair<uint32_t, std::optional<std::string>>> cases = {
+        {0x08, "backspace"}, {0x2C, "printscreen"}, {0x2E, "delete"}, {0x70, "f1"}, {0x87, "f24"},
+        {0x6F, std::nullopt}, {0x88, std::nullopt}, {0x2B, std::nullopt}, {0x41, std::nullopt}, {0x10070, std::nullopt},
     };
-    for (const auto& c : cases) {
-        std::optional<std::string> name = sv::training::KeyName(c.first);
-        if (c.second) {
-            EXPECT_EQ(name, std::optional<std::string>(c.second)) << c.first;
-        } else {
-            EXPECT_FALSE(name) << c.first;
-        }
-    }
+    for (const auto& c : cases) EXPECT_EQ(sv::training::KeyName(c.first), c.second) << c.first;
 }
 
 }  // namespace

@@ -13,31 +13,40 @@ namespace sv_test {
 
 class FakeInjector {
 public:
-    CallLog log;
     int failPointerAt = -1;  // the pointer call (0-based) that fails; -1 = none
     bool typeOk = true;
-    bool keyOk = true;
 
     void Wire(sv::training::TrainingHostHooks& hooks) {
         hooks.pointerInput = [this](const std::string& action, double x, double y, const std::string& button) {
             char buf[96];
             std::snprintf(buf, sizeof buf, "%s %.4f,%.4f %s", action.c_str(), x, y, button.c_str());
-            log.Add(buf);
+            Add(buf);
             return pointerCalls_++ != failPointerAt;
         };
         hooks.typeText = [this](const std::string& text) {
-            log.Add("type " + text);
+            Add("type " + text);
             return typeOk;
         };
         hooks.pressKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
             std::string s = "key";
             for (const std::string& m : modifiers) s += " " + m;
-            log.Add(s + " " + key);
-            return keyOk;
+            Add(s + " " + key);
+            return true;
         };
+    }
+    // Every call so far, each followed by "|".
+    std::string Calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
     }
 
 private:
+    void Add(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_ += call + "|";
+    }
+    std::mutex mutex_;
+    std::string calls_;
     int pointerCalls_ = 0;
 };
 
