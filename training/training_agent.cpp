@@ -55,9 +55,9 @@ const TrainingAgent::OpEntry TrainingAgent::kOpTable[] = {
     {"chat-read", true, &TrainingAgent::OpChatRead},
     {"say", true, &TrainingAgent::OpSay},
     {"audio", true, &TrainingAgent::OpAudio},
-    {"input", true, &TrainingAgent::OpNotBuilt},
-    {"ui-tree", true, &TrainingAgent::OpNotBuilt},
-    {"element-at", true, &TrainingAgent::OpNotBuilt},
+    {"input", true, &TrainingAgent::OpInput},
+    {"ui-tree", true, &TrainingAgent::OpUiTree},
+    {"element-at", true, &TrainingAgent::OpElementAt},
     {"banner", true, &TrainingAgent::OpBanner},
     {"mascot", true, &TrainingAgent::OpMascot},
     {"speech-text", true, &TrainingAgent::OpSpeechText},
@@ -153,6 +153,8 @@ bool TrainingAgent::Shutdown() {
             }
             StopQuietWatch();
         }
+        // Reports still waiting belong to the session that just ended.
+        activityWorker_.Stop();
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
             stop_ = true;
@@ -313,15 +315,17 @@ TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& ar
     return TrainingOpResult::Fail("unknown training op '" + op + "'");
 }
 
-TrainingOpResult TrainingAgent::OpNotBuilt(const OpRequest& r) {
-    return TrainingOpResult::Fail("unknown training op '" + r.op + "'");
-}
-
 TrainingOpResult TrainingAgent::OpMascot(const OpRequest&) { return TrainingOpResult::Fail("this host has no mascot"); }
 
 TrainingOpResult TrainingAgent::OpSpeechText(const OpRequest&) {
     return TrainingOpResult::Ok(json{{"accepted", false}});
 }
+
+TrainingOpResult TrainingAgent::OpInput(const OpRequest& r) { return PerformInput(r.session, r.args, r.controllerId); }
+
+TrainingOpResult TrainingAgent::OpUiTree(const OpRequest& r) { return UiTree(r.args, r.controllerId); }
+
+TrainingOpResult TrainingAgent::OpElementAt(const OpRequest& r) { return ElementAt(r.args); }
 
 TrainingOpResult TrainingAgent::OpVoices(const OpRequest& r) {
     json voices = json::array();
@@ -652,14 +656,37 @@ void TrainingAgent::OnTraineeChat(const std::string& text) {
 
 // ---- the trainee's own activity ----
 
+// The activity source has one callback thread, and the trainee's notices to the gate come
+// on it too: nothing that can take long (the element lookup) may run there. The reports go
+// to one worker of their own, so they still leave in the order they happened.
+void TrainingAgent::ReportLater(std::shared_ptr<Session> session, std::function<void()> report) {
+    if (!session) return;
+    activityWorker_.Post(std::move(report));  // a full queue drops the report, never blocks the trainee
+}
+
 void TrainingAgent::OnActivity(const Activity& activity) {
     std::shared_ptr<Session> session = CurrentSession();
-    if (!session) return;
-    auto origin = Origin();
+    ReportLater(session, [this, session, activity] { ReportActivity(session, activity); });
+}
+
+void TrainingAgent::OnForeground(const WindowInfo& window) {
+    std::shared_ptr<Session> session = CurrentSession();
+    ReportLater(session, [this, session, window] { ReportWindow(session, "foreground", window); });
+}
+
+void TrainingAgent::OnDialog(const WindowInfo& window) {
+    std::shared_ptr<Session> session = CurrentSession();
+    ReportLater(session, [this, session, window] { ReportWindow(session, "dialog", window); });
+}
+
+void TrainingAgent::ReportActivity(const std::shared_ptr<Session>& session, const Activity& activity) {
+    if (CurrentSession() != session) return;  // the session ended while this waited
     std::optional<UiElement> element;
-    if (activity.x && activity.y && activity.action != "wheel" && hooks_.inspector) {
-        element = hooks_.inspector->ElementAt(*activity.x, *activity.y, 2000);
-    }
+    bool lookup = activity.x && activity.y && activity.action != "wheel" && hooks_.inspector &&
+                  activityWorker_.Backlog() < kLookupBacklog;
+    if (lookup) element = hooks_.inspector->ElementAt(*activity.x, *activity.y, kActivityLookupMs);
+    if (CurrentSession() != session) return;
+    auto origin = Origin();
     json data = {{"device", activity.device}, {"action", activity.action}};
     if (activity.x) data["x"] = static_cast<int64_t>(*activity.x) - origin.first;
     if (activity.y) data["y"] = static_cast<int64_t>(*activity.y) - origin.second;
@@ -670,22 +697,13 @@ void TrainingAgent::OnActivity(const Activity& activity) {
     if (session->transcript) session->transcript->Append("trainee-input", data);
 }
 
-void TrainingAgent::OnForeground(const WindowInfo& window) {
-    std::shared_ptr<Session> session = CurrentSession();
-    if (!session) return;
+void TrainingAgent::ReportWindow(const std::shared_ptr<Session>& session, const std::string& kind,
+                                 const WindowInfo& window) {
+    if (CurrentSession() != session) return;
     auto origin = Origin();
     json data = WindowInfoJson(window, origin.first, origin.second);
-    EmitEvent("foreground", data);
-    if (session->transcript) session->transcript->Append("foreground", data);
-}
-
-void TrainingAgent::OnDialog(const WindowInfo& window) {
-    std::shared_ptr<Session> session = CurrentSession();
-    if (!session) return;
-    auto origin = Origin();
-    json data = WindowInfoJson(window, origin.first, origin.second);
-    EmitEvent("dialog", data);
-    if (session->transcript) session->transcript->Append("dialog", data);
+    EmitEvent(kind, data);
+    if (session->transcript) session->transcript->Append(kind, data);
 }
 
 void TrainingAgent::OnFocus(const UiElement& element) {

@@ -16,6 +16,7 @@
 
 #include "base/worker_group.h"
 #include "training/playback_calls.h"
+#include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_event_log.h"
 #include "training/training_host_hooks.h"
@@ -37,6 +38,15 @@ public:
     static constexpr const char* kBusyMessage =
         "the host is busy with earlier training requests — retry shortly";
     static constexpr const char* kShuttingDownMessage = "the host is shutting down — retry once it is back";
+    // The trainee's activity waits here for its element lookup and its event; beyond this
+    // many waiting reports new ones are dropped.
+    static constexpr size_t kMaxPendingReports = 256;
+    // With this many reports waiting the lookup is skipped, so a hung application delays
+    // the reports by a few lookups at most.
+    static constexpr size_t kLookupBacklog = 4;
+    static constexpr uint32_t kActivityLookupMs = 2000;
+    static constexpr uint32_t kTreeTimeoutMs = 15000;
+    static constexpr uint32_t kElementTimeoutMs = 5000;
 
     TrainingAgent(std::function<void(const std::string&)> sink, const TrainingHostHooks& hooks);
     ~TrainingAgent();
@@ -84,6 +94,12 @@ public:
     void OnForeground(const WindowInfo& window);
     void OnDialog(const WindowInfo& window);
     void OnFocus(const UiElement& element);
+
+    // Remote input and reading the screen.
+    TrainingOpResult PerformInput(const std::shared_ptr<Session>& session, const nlohmann::json& args,
+                                  const std::string& controllerId);
+    TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
+    TrainingOpResult ElementAt(const nlohmann::json& args);
 
     // Chat.
     ChatMessage AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
@@ -134,6 +150,10 @@ private:
 
     void RunWorker();
     void WireActivitySource(IActivitySource& source);
+    // Hands one report of the trainee's activity to the activity worker, in arrival order.
+    void ReportLater(std::shared_ptr<Session> session, std::function<void()> report);
+    void ReportActivity(const std::shared_ptr<Session>& session, const Activity& activity);
+    void ReportWindow(const std::shared_ptr<Session>& session, const std::string& kind, const WindowInfo& window);
     void RunQuietWatch();
     void StartQuietWatch();
     void StopQuietWatch();
@@ -166,8 +186,9 @@ private:
     TrainingOpResult OpBanner(const OpRequest& r);
     TrainingOpResult OpMascot(const OpRequest& r);
     TrainingOpResult OpSpeechText(const OpRequest& r);
-    // Ops whose handlers this build does not carry yet.
-    TrainingOpResult OpNotBuilt(const OpRequest& r);
+    TrainingOpResult OpInput(const OpRequest& r);
+    TrainingOpResult OpUiTree(const OpRequest& r);
+    TrainingOpResult OpElementAt(const OpRequest& r);
 
     struct OpEntry {
         const char* op;
@@ -217,6 +238,9 @@ private:
     std::once_flag shutdownOnce_;
     bool allWorkEnded_ = true;  // written once by Shutdown
     static constexpr std::chrono::seconds kShutdownFinalBound{60};
+
+    // Reports of the trainee's activity, off the activity source's callback thread.
+    SerialWorker activityWorker_{kMaxPendingReports};
 
     std::thread worker_;
     std::mutex queueMutex_;

@@ -509,6 +509,7 @@ TEST(TrainingActivity, WindowsActivityAndFocusBecomeEvents) {
     click.x = -1900;
     click.y = 300;
     h.activity->current->OnActivity(click);
+    ASSERT_TRUE(h.sink.WaitEvent("local-input"));
     auto local = h.sink.Events("local-input");
     ASSERT_EQ(local.size(), 1u);
     EXPECT_EQ(local[0]["data"]["x"], 20);
@@ -520,6 +521,7 @@ TEST(TrainingActivity, WindowsActivityAndFocusBecomeEvents) {
     w.title = "Save As";
     h.activity->current->OnDialog(w);
     h.activity->current->OnForeground(w);
+    ASSERT_TRUE(h.sink.WaitEvent("foreground"));
     EXPECT_EQ(h.sink.Events("dialog").size(), 1u);
     EXPECT_EQ(h.sink.Events("foreground").size(), 1u);
 
@@ -536,7 +538,9 @@ TEST(TrainingActivity, WindowsActivityAndFocusBecomeEvents) {
     ASSERT_EQ(focus.size(), 2u);
     EXPECT_EQ(focus[0]["data"]["name"], "OK");
     EXPECT_EQ(focus[1]["data"]["name"], "OK");
-    auto kinds = h.Agent().CurrentSession()->transcript->Entries();
+    auto session = h.Agent().CurrentSession();
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return session->transcript->Entries().size() == 4; }));
+    auto kinds = session->transcript->Entries();
     std::vector<std::string> k;
     for (auto& e : kinds) k.push_back(e["kind"]);
     EXPECT_EQ(k, (std::vector<std::string>{"start", "trainee-input", "dialog", "foreground"}));

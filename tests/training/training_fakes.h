@@ -212,15 +212,47 @@ class FakeInspector : public sv::training::IUiInspector {
 public:
     CallLog log;
     std::optional<sv::training::UiElement> element;
+    // What QueryTree answers: a tree and an error text (a time-out gives a partial tree and
+    // "UI Automation did not answer in time").
+    std::pair<json, std::string> tree{json::object(), ""};
+    std::optional<sv::training::WindowTreeQuery> lastQuery;
+    std::atomic<uint32_t> lastTreeTimeoutMs{0};
+    std::atomic<uint32_t> lastElementTimeoutMs{0};
+    // Makes ElementAt hang until Release (or 10 s), as an application that does not answer.
+    std::atomic<bool> holdElementAt{false};
+    std::atomic<bool> insideElementAt{false};
+
     void StartFocusTracking() override { log.Add("focus-on"); }
     void StopFocusTracking() override { log.Add("focus-off"); }
-    std::pair<json, std::string> QueryTree(const sv::training::WindowTreeQuery&, uint32_t) override {
-        return {json::object(), ""};
+    std::pair<json, std::string> QueryTree(const sv::training::WindowTreeQuery& query, uint32_t timeoutMs) override {
+        log.Add("tree");
+        lastQuery = query;
+        lastTreeTimeoutMs.store(timeoutMs);
+        return tree;
     }
-    std::optional<sv::training::UiElement> ElementAt(int32_t x, int32_t y, uint32_t) override {
+    std::optional<sv::training::UiElement> ElementAt(int32_t x, int32_t y, uint32_t timeoutMs) override {
         log.Add("element-at " + std::to_string(x) + "," + std::to_string(y));
+        lastElementTimeoutMs.store(timeoutMs);
+        if (holdElementAt.load()) {
+            insideElementAt.store(true);
+            std::unique_lock<std::mutex> lock(holdMutex_);
+            holdCv_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+            released_ = false;
+            insideElementAt.store(false);
+        }
         return element;
     }
+    // Lets one held lookup go.
+    void Release() {
+        std::lock_guard<std::mutex> lock(holdMutex_);
+        released_ = true;
+        holdCv_.notify_all();
+    }
+
+private:
+    std::mutex holdMutex_;
+    std::condition_variable holdCv_;
+    bool released_ = false;
 };
 
 // Activity sources live inside the agent; the test keeps a shared record of them.

@@ -12,6 +12,7 @@
 
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
+#include "training/activity_coalescer.h"
 #include "training/win32/window_info.h"
 
 namespace sv {
@@ -182,9 +183,19 @@ thread_local ActivityMonitor* ActivityMonitor::t_monitor = nullptr;
 }  // namespace
 
 ActivityInterpreter DefaultActivityInterpreter() {
-    // Hook observations become activities through the agent's coalescer; without one
-    // wired in, the monitor still reports trainee activity, foreground windows and dialogs.
-    return ActivityInterpreter{};
+    // Hook observations become typing runs, wheel runs, clicks and named keys through one
+    // coalescer, driven from the hook thread only.
+    auto coalescer = std::make_shared<ActivityCoalescer>();
+    ActivityInterpreter in;
+    in.flush = [coalescer](int64_t now) { return coalescer->Flush(now); };
+    in.keyDown = [coalescer](uint32_t vk, bool control, bool alt, bool win, int64_t now) {
+        return DescribeKeyChord(*coalescer, vk, control, alt, win, now);
+    };
+    in.buttonDown = [coalescer](const std::string& button, int32_t x, int32_t y, int64_t now) {
+        return DescribeMouseAction(*coalescer, button, x, y, now);
+    };
+    in.wheel = [coalescer](int32_t x, int32_t y, int64_t now) { return coalescer->NoteWheel(x, y, now); };
+    return in;
 }
 
 std::unique_ptr<IActivitySource> MakeActivityMonitor(ActivityInterpreter interpreter) {

@@ -17,6 +17,7 @@
 #include "base/text_encoding.h"
 #include "training/win32/detached_query.h"
 #include "training/win32/focus_relay.h"
+#include "training/ui_query.h"
 #include "training/win32/uia_com.h"
 #include "training/win32/uia_walk.h"
 #include "training/win32/window_info.h"
@@ -29,19 +30,6 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kNoAnswer = "UI Automation did not answer in time";
-
-// The control type ids 50000 to 50040 by name; anything else reads as "Custom".
-std::string NameOfControlType(int id) {
-    static const char* const kNames[] = {
-        "Button",   "Calendar",  "CheckBox",   "ComboBox",  "Edit",      "Hyperlink",   "Image",
-        "ListItem", "List",      "Menu",       "MenuBar",   "MenuItem",  "ProgressBar", "RadioButton",
-        "ScrollBar", "Slider",   "Spinner",    "StatusBar", "Tab",       "TabItem",     "Text",
-        "ToolBar",  "ToolTip",   "Tree",       "TreeItem",  "Custom",    "Group",       "Thumb",
-        "DataGrid", "DataItem",  "Document",   "SplitButton", "Window",  "Pane",        "Header",
-        "HeaderItem", "Table",   "TitleBar",   "Separator", "SemanticZoom", "AppBar"};
-    if (id < 50000 || id > 50040) return "Custom";
-    return kNames[id - 50000];
-}
 
 // A provider may report any rectangle; sizes beyond 32 bits are held at the limit.
 Box BoxFromRect(const RECT& r) {
@@ -131,7 +119,7 @@ CachedNode ReadCachedNode(uia::IElement* e) {
     if (SUCCEEDED(e->get_CachedAutomationId(&text))) node.automationId = BstrToUtf8(text);
     int type = 0;
     if (SUCCEEDED(e->get_CachedControlType(&type))) node.controlTypeId = type;
-    node.controlType = NameOfControlType(node.controlTypeId);
+    node.controlType = ControlTypeName(node.controlTypeId);
     RECT r{};
     if (SUCCEEDED(e->get_CachedBoundingRectangle(&r))) {
         const Box box = BoxFromRect(r);
@@ -169,7 +157,7 @@ std::optional<UiElement> DescribeElement(uia::IElement* e) {
     if (SUCCEEDED(e->get_CurrentName(&text))) out.name = Utf8Prefix(BstrToUtf8(text), 120);
     int type = 0;
     if (FAILED(e->get_CurrentControlType(&type))) type = 0;
-    out.controlType = NameOfControlType(type);
+    out.controlType = ControlTypeName(type);
     text = nullptr;
     if (SUCCEEDED(e->get_CurrentAutomationId(&text))) out.automationId = BstrToUtf8(text);
     text = nullptr;

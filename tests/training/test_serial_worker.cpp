@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "training/serial_worker.h"
+#include "training_fakes.h"
+
+namespace {
+
+// Holds the worker inside a task until the test opens it.
+struct Latch {
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false;
+    bool open = false;
+    void Hold() {
+        std::unique_lock<std::mutex> lock(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait(lock, [this] { return open; });
+    }
+    void WaitEntered() {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [this] { return entered; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(m);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+TEST(SerialWorker, InOrderBoundedAndStoppedWithoutTheRest) {
+    Latch first;
+    Latch second;
+    sv_test::CallLog ran;
+    sv::training::SerialWorker w(2);
+    ASSERT_TRUE(w.Post([&] { first.Hold(); ran.Add("a"); }));
+    first.WaitEntered();
+    EXPECT_TRUE(w.Post([] { throw std::runtime_error("one bad task"); }));
+    EXPECT_TRUE(w.Post([&] { ran.Add("b"); }));
+    EXPECT_FALSE(w.Post([&] { ran.Add("over"); }));  // full: dropped, never blocks the caller
+    first.Open();
+    ASSERT_TRUE(ran.WaitFor("b"));
+
+    ASSERT_TRUE(w.Post([&] { second.Hold(); ran.Add("c"); }));
+    second.WaitEntered();
+    ASSERT_TRUE(w.Post([&] { ran.Add("dropped"); }));
+    std::thread stopper([&] { w.Stop(); });
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return w.Backlog() == 0; }));  // only Stop empties it now
+    second.Open();
+    stopper.join();  // after the task in hand
+    EXPECT_EQ(ran.Calls(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_FALSE(w.Post([] {}));
+}
+
+}  // namespace
