@@ -3,7 +3,7 @@ import base64
 import glob
 import os
 
-from conftest import audit_entries, wait_until, wine_prefix, winpath
+from conftest import BIN, audit_entries, run_exe, wait_until, wine_prefix, winpath
 
 NO_SESSION = "no training session is active — call start first"
 FEATURES = ["overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"]
@@ -173,6 +173,12 @@ def test_the_banner_moves_and_shrinks_on_request(host):
     assert c.request("end")["ok"] is True
 
 
+def focused_class(window_class):
+    rc, out, _ = run_exe(["focus", window_class], exe=os.path.join(BIN, "window_probe.exe"))
+    assert rc == 0
+    return out.strip()
+
+
 def test_the_trainee_chats_and_ends_the_session_from_the_banner(host):
     # Wine has no trainee, so the controller's own input plays one: the gate lets it
     # through while the AI demonstrates and nobody else touches the machine.
@@ -188,6 +194,9 @@ def test_the_trainee_chats_and_ends_the_session_from_the_banner(host):
     # The chat input sits 66 to 106 pixels above the banner's bottom; the end button's
     # row ends 14 above it, right-aligned 16 in from the edge.
     click(x + 80, y + h - 86)
+    # Typed keys go where the focus is when they arrive: wait until the click has put it
+    # in the chat input.
+    wait_until(lambda: focused_class("SorvaneTrainingBanner").lower() == "edit", 15, message="focus in the chat input")
     host.send({"type": "key-input", "kind": "text", "text": "Tolong ulangi", "from": "ctl-1"})
     host.send({"type": "key-input", "key": "Enter", "from": "ctl-1"})
     chat = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "chat"

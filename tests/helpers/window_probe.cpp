@@ -4,6 +4,8 @@
 //   window_probe.exe click <x> <y>         -> a left click (button up) at a client point
 //   window_probe.exe dark <x> <y> <w> <h>  -> how many pixels of that client area are dark
 //   window_probe.exe shot <file.bmp>       -> the client area as a 24-bit bitmap file
+//   window_probe.exe focus <class>         -> the class of the focused window on the thread
+//                                             of the top-level window of <class>, or "none"
 #include <windows.h>
 
 #include <cstdio>
@@ -51,6 +53,19 @@ bool Capture(HWND hwnd, int& w, int& h, std::vector<unsigned char>& pixels) {
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string mode = argv[1];
+    if (mode == "focus" && argc >= 3) {
+        HWND top = FindWindowW(sv::Utf8ToUtf16(argv[2]).c_str(), nullptr);
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof(gui);
+        wchar_t name[64] = {};
+        if (top == nullptr || !GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gui) ||
+            gui.hwndFocus == nullptr || GetClassNameW(gui.hwndFocus, name, 64) == 0) {
+            std::printf("none\n");
+            return 0;
+        }
+        std::printf("%s\n", sv::Utf16ToUtf8(name).c_str());
+        return 0;
+    }
     HWND hwnd = Find();
     if (mode == "find") {
         if (hwnd == nullptr) {
