@@ -162,6 +162,9 @@ def test_the_trainees_own_input_is_reported_and_the_hosts_is_not(session):
     clicks = len(probe.state()["clicks"])
     xdotool("mousemove", "300", "600", "click", "1")
     xdotool("type", "--delay", "40", "xyz")
+    # A typing run ends when the keyboard has been idle a while, or at a named key: the
+    # first is seen here, the second after it.
+    wait_until(lambda: len(live.events("local-input", mark)) >= 2, 20, message="the idle typing run")
     xdotool("key", "Return")
     wait_until(lambda: len(live.events("local-input", mark)) >= 3, 20, message="three local-input events")
     expected = [{"device": "mouse", "action": "click", "x": 300 - d["screen"]["originX"],
