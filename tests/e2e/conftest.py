@@ -204,6 +204,63 @@ def audit_entries(data_dir, kind=None):
     return out
 
 
+# ---------------------------------------------------------------- training controller
+
+class Controller:
+    """Sends "training-request" messages as one controller and waits for each answer."""
+
+    def __init__(self, conn):
+        self.conn = conn
+        self.n = 0
+
+    def request(self, op, args=None, controller="ctl-1", timeout=20.0):
+        self.n += 1
+        rid = f"{op}-{self.n}"
+        msg = {"type": "training-request", "id": rid, "op": op, "from": controller}
+        if args is not None:
+            msg["args"] = args
+        self.conn.send(msg)
+        return self.conn.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == rid, timeout)
+
+    def raw_reply(self, rid):
+        for t in list(self.conn.texts):
+            if isinstance(t, str) and f'"id":"{rid}"' in t:
+                return t
+        return None
+
+
+# ---------------------------------------------------------------- input probe window
+
+class InputProbe:
+    """tests/helpers/input_probe.cpp: a window over the whole screen that writes what input
+    reached it to a JSON state file."""
+
+    def __init__(self, start):
+        fd, self.path = tempfile.mkstemp(prefix="sv-probe-", suffix=".json")
+        os.close(fd)
+        os.unlink(self.path)
+        self.proc = start([winpath(self.path)], exe=os.path.join(BIN, "input_probe.exe"))
+        wait_until(lambda: self.state().get("ready") and self.state().get("focus"), 60, message="probe window")
+
+    def state(self):
+        try:
+            with open(self.path, "rb") as f:
+                return json.loads(f.read().decode("utf-8"))
+        except (OSError, ValueError):
+            return {}
+
+    def wait(self, predicate, what, timeout=15):
+        return wait_until(lambda: (lambda s: s if s and predicate(s) else None)(self.state()), timeout,
+                          message=what)
+
+    def cleanup(self):
+        for p in (self.path, self.path + ".tmp"):
+            try:
+                os.unlink(p)
+            except OSError:
+                pass
+
+
 # ---------------------------------------------------------------- test certificates
 
 def _openssl(*args, cwd):

@@ -3,49 +3,17 @@
 A probe window (tests/helpers/input_probe.cpp) covers the screen: an edit control over
 the top half and a click area below; it writes what it saw to a JSON state file.
 """
-import json
-import os
-import tempfile
-
 import pytest
 
-from conftest import BIN, audit_entries, wait_until, winpath
+from conftest import InputProbe, audit_entries, wait_until, winpath
 
-PROBE = os.path.join(BIN, "input_probe.exe")
 VK_SHIFT, VK_CONTROL, VK_F5, VK_BACK = 16, 17, 116, 8
-
-
-class Probe:
-    def __init__(self, processes):
-        fd, self.path = tempfile.mkstemp(prefix="sv-probe-", suffix=".json")
-        os.close(fd)
-        os.unlink(self.path)
-        self.proc = processes([winpath(self.path)], exe=PROBE)
-        wait_until(lambda: self.state().get("ready") and self.state().get("focus"), 60, message="probe window")
-
-    def state(self):
-        try:
-            with open(self.path, "rb") as f:
-                return json.loads(f.read().decode("utf-8"))
-        except (OSError, ValueError):
-            return {}
-
-    def wait(self, predicate, what, timeout=15):
-        return wait_until(lambda: (lambda s: s if s and predicate(s) else None)(self.state()), timeout,
-                          message=what)
-
-    def cleanup(self):
-        for p in (self.path, self.path + ".tmp"):
-            try:
-                os.unlink(p)
-            except OSError:
-                pass
 
 
 @pytest.fixture
 def session(processes, relay, data_dir):
     """A probe window with focus, and the host registered on the fake relay."""
-    probe = Probe(processes)
+    probe = InputProbe(processes)
     host = processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
     conn = relay.wait_connection(0, timeout=60)
     conn.wait_type("host-register", timeout=30)

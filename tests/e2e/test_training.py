@@ -3,31 +3,10 @@ import base64
 import glob
 import os
 
-from conftest import BIN, audit_entries, run_exe, wait_until, wine_prefix, winpath
+from conftest import BIN, Controller, audit_entries, run_exe, wait_until, wine_prefix, winpath
 
 NO_SESSION = "no training session is active — call start first"
 FEATURES = ["overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"]
-
-
-class Controller:
-    def __init__(self, conn):
-        self.conn = conn
-        self.n = 0
-
-    def request(self, op, args=None, controller="ctl-1", timeout=20.0):
-        self.n += 1
-        rid = f"{op}-{self.n}"
-        msg = {"type": "training-request", "id": rid, "op": op, "from": controller}
-        if args is not None:
-            msg["args"] = args
-        self.conn.send(msg)
-        return self.conn.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == rid, timeout)
-
-    def raw_reply(self, rid):
-        for t in list(self.conn.texts):
-            if isinstance(t, str) and f'"id":"{rid}"' in t:
-                return t
-        return None
 
 
 def test_hello_on_the_desktop_says_supported(host, data_dir):
