@@ -4,6 +4,10 @@ DEPS_DIR ?= $(CURDIR)/build/deps
 JOBS ?= $(shell nproc)
 export BUILD_DIR DEPS_DIR
 CMAKE_ARGS ?=
+# The front door shows what a person needs: set-up steps, errors and warnings, test results
+# and the host's own output; not make's directory changes nor CMake's progress lines.
+MAKEFLAGS += --no-print-directory
+QUIET_CMAKE := -DCMAKE_RULE_MESSAGES=OFF -DCMAKE_TARGET_MESSAGES=OFF
 
 NATIVE_DIR ?= $(BUILD_DIR)/native
 FUZZ_DIR ?= $(BUILD_DIR)/fuzz
@@ -18,14 +22,14 @@ setup:
 
 configure: setup
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
-	  -DSV_DEPS=$(DEPS_DIR) $(CMAKE_ARGS) >/dev/null
+	  -DSV_DEPS=$(DEPS_DIR) $(QUIET_CMAKE) $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
 # The pure units and their tests, natively with clang under ASan and UBSan.
 native: setup
-	@CC=clang CXX=clang++ cmake -S cmake/native -B $(NATIVE_DIR) -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native >/dev/null
+	@CC=clang CXX=clang++ cmake -S cmake/native -B $(NATIVE_DIR) -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
 	@cmake --build $(NATIVE_DIR) -j$(JOBS)
 
 run: build
@@ -38,7 +42,7 @@ e2e: build
 	@bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 -m pytest -q tests/e2e $(PYTEST_ARGS)
 
 test: build native
-	@NATIVE_DIR=$(NATIVE_DIR) bash scripts/with-display.sh bash scripts/run-tests.sh
+	@JOBS=$(JOBS) NATIVE_DIR=$(NATIVE_DIR) bash scripts/with-display.sh bash scripts/run-tests.sh
 
 bench: build
 	@cmake --build $(BUILD_DIR) --target bench_stream -j$(JOBS)
@@ -46,7 +50,7 @@ bench: build
 
 # Every fuzz target for FUZZ_SECONDS each; fails on any finding.
 fuzz: setup
-	@CC=clang CXX=clang++ cmake -S cmake/native -B $(FUZZ_DIR) -DSV_FUZZ=ON -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native >/dev/null
+	@CC=clang CXX=clang++ cmake -S cmake/native -B $(FUZZ_DIR) -DSV_FUZZ=ON -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
 	@cmake --build $(FUZZ_DIR) -j$(JOBS)
 	@FUZZ_DIR=$(FUZZ_DIR) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzz.sh $(TARGETS)
 

@@ -39,6 +39,7 @@ void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
             line.noUpdate = true;
         } else if (word == "--fetch") {
             if (i + 2 < count) {
+                line.fetch = true;
                 line.fetchUrl = args[i + 1];
                 line.fetchDestination = args[i + 2];
                 i += 2;
@@ -88,7 +89,7 @@ UiaCommand FindUiaCommand(const std::vector<std::string>& args) {
 }
 
 OneShot SelectOneShot(const CommandLine& line, const std::vector<std::string>& args) {
-    if (!line.fetchUrl.empty()) return OneShot::Fetch;
+    if (line.fetch) return OneShot::Fetch;
     if (line.enrollOnly) return OneShot::EnrollOnly;
     if (line.installService || line.uninstallService) return OneShot::ServiceInstall;
     if (line.selfTestUpdate) return OneShot::SelfTestUpdate;

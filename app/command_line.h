@@ -24,6 +24,7 @@ struct CommandLine {
     bool enrollOnly = false;
     std::string enrollToken;  // shared by "--enroll" and "--enroll-only"
     std::string enrollName;
+    bool fetch = false;  // "--fetch" came with both its words, even empty ones
     std::string fetchUrl;
     std::string fetchDestination;
     bool help = false;  // "--help" or "-h" ended the reading

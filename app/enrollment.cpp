@@ -29,7 +29,8 @@ bool ReadIdentity(const nlohmann::json& j, int32_t& id, std::string& secret) {
     const auto secretIt = j.find("deviceSecret");
     if (idIt == j.end() || secretIt == j.end() || !secretIt->is_string()) return false;
     int32_t parsedId = 0;
-    if (!ReadDeviceId(*idIt, parsedId)) return false;
+    // 0 means "not enrolled" everywhere else, and no server hands out negative ids.
+    if (!ReadDeviceId(*idIt, parsedId) || parsedId <= 0) return false;
     id = parsedId;
     secret = secretIt->get<std::string>();
     return true;

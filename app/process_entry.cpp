@@ -13,11 +13,21 @@
 #include "app/host_run_task.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
+#include "app/update_installer.h"
+#include "app/update_package.h"
+#include "app/update_settings.h"
+#include "app/update_staging.h"
+#include "app/updater.h"
 #include "base/text_encoding.h"
 #include "net/https_client.h"
 #include "net/tls_stream.h"
 #include "session/host.h"
 #include "session/screen/screen_capture.h"
+#include "training/training_interfaces.h"
+#include "training/win32/activity_monitor.h"
+#include "training/win32/uia_inspector.h"
+#include "training/win32/win32_surface.h"
+#include "training/win32/window_info.h"
 
 namespace sv {
 namespace {
@@ -95,6 +105,54 @@ int RunFetch(const CommandLine& line) {
     return 0;
 }
 
+// "--uia-tree <window>": one window's element tree, deeper and larger than the agent's default.
+int RunUiaTree(const std::string& window) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    training::WindowTreeQuery query;
+    query.window = window;
+    query.depth = 8;
+    query.maxNodes = 400;
+    std::pair<nlohmann::json, std::string> answer = inspector->QueryTree(query, 20000);
+    if (!answer.second.empty()) {
+        PrintTo(stdout, "error: " + answer.second + "\n");
+        return 1;
+    }
+    PrintTo(stdout, answer.first.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    return 0;
+}
+
+// "--uia-focus <seconds>": every focus change in another program, one line each.
+int RunUiaFocus(const std::string& seconds) {
+    std::unique_ptr<training::IUiInspector> inspector = training::MakeUiaInspector();
+    inspector->OnFocus = PrintFocusedElement;
+    inspector->StartFocusTracking();
+    Sleep(static_cast<DWORD>(UiaFocusSeconds(seconds)) * 1000);
+    inspector->StopFocusTracking();
+    return 0;
+}
+
+// Checks, downloads and stages an update without applying it.
+int RunCheckUpdate(const CommandLine& line) {
+    const std::string base = BuiltInUpdateApiBase();
+    UpdateInfo info;
+    if (!CheckForUpdate(base, kUpdateProduct, kUpdateVersion, kUpdateOs, line.options.caBundlePath, info)) {
+        PrintTo(stdout, "update check failed (no response)\n");
+        return 1;
+    }
+    PrintTo(stdout, std::string("hasUpdate: ") + (info.hasUpdate ? "true" : "false") + "\n");
+    if (!info.hasUpdate) return 0;
+    PrintTo(stdout, "version: " + info.version + "\nchecksum: " + info.checksum + "\nurl: " + info.downloadUrl + "\n");
+    std::vector<uint8_t> package;
+    if (!DownloadUpdate(base, info, line.options.caBundlePath, package)) {
+        PrintTo(stdout, "download+checksum: FAIL\n");
+        return 0;
+    }
+    bool staged = UnpackVerifiedUpdate(package, JoinDataPath(line.options.dataDir, "update-staging"),
+                                       BuiltInUpdateSigningKey());
+    PrintTo(stdout, std::string("download+stage+verify: ") + (staged ? "PASS" : "FAIL") + "\n");
+    return 0;
+}
+
 // Returns -1 when no one-shot was asked for, else the process exit code.
 int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     switch (SelectOneShot(line, args)) {
@@ -108,8 +166,11 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         // InstallService / UninstallService print "install service: %d" or
         // "uninstall service: %d" and exit 0 once the service unit is built in.
         return NotInThisBuild(line.uninstallService ? "--uninstall-service" : "--install-service");
-    case OneShot::SelfTestUpdate:
-        return NotInThisBuild("--self-test-update");
+    case OneShot::SelfTestUpdate: {
+        bool pass = UpdateSelfTest();
+        PrintTo(stdout, std::string("update self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
+        return pass ? 0 : 1;
+    }
     case OneShot::SrpVectors:
         PrintSrpVectors();
         return 0;
@@ -119,11 +180,11 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         return pass ? 0 : 1;
     }
     case OneShot::UiaTree:
-        return NotInThisBuild("--uia-tree");
+        return RunUiaTree(FindUiaCommand(args).value);
     case OneShot::UiaFocus:
-        return NotInThisBuild("--uia-focus");
+        return RunUiaFocus(FindUiaCommand(args).value);
     case OneShot::CheckUpdate:
-        return NotInThisBuild("--check-update");
+        return RunCheckUpdate(line);
     }
     return -1;
 }
@@ -153,7 +214,7 @@ struct UpdateHostRegistration {
     }
 };
 
-int RunModes(CommandLine& line) {
+int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     if (line.service) {
         line.options.dataDir = [] {
             bool present = false;
@@ -166,13 +227,28 @@ int RunModes(CommandLine& line) {
 
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
+    // The Windows side of training that the Host asks for when training is enabled.
+    TrainingFactories& factories = line.options.trainingFactories;
+    factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
+    factories.makeInspector = [] { return training::MakeUiaInspector(); };
+    factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
+    factories.foregroundWindow = training::ForegroundWindowInfo;
+
     Host host(line.options);
     UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
+    std::unique_ptr<UpdateThread> updates;  // stopped before the registration is cleared
     if (!line.noUpdate) {
         RemoveStaleStaging(line.options.dataDir);
         registration.Set(&host);
-        // StartUpdateThread(dataDir, caBundlePath, args, LogUpdateLine, ShutdownForUpdate)
-        // starts here once the updater is built in.
+        UpdateConfig config;
+        config.dataDir = line.options.dataDir;
+        config.caBundlePath = line.options.caBundlePath;
+        config.args.assign(args.begin() + (args.empty() ? 0 : 1), args.end());
+        config.log = LogUpdateLine;
+        config.beforeApply = ShutdownForUpdate;
+        config.apiBase = BuiltInUpdateApiBase();
+        config.signingKey = BuiltInUpdateSigningKey();
+        updates = StartUpdateThread(std::move(config));
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
@@ -240,10 +316,7 @@ void SetUpdateHost(Host* host) {
 }
 
 int RunHostProcess(const std::vector<std::string>& args) {
-    if (IsApplyUpdateRun(args)) {
-        // ApplyStagedUpdate(args from the second word on) runs here, and nothing else.
-        return NotInThisBuild("--apply-update");
-    }
+    if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
@@ -285,7 +358,7 @@ int RunHostProcess(const std::vector<std::string>& args) {
         ShowFirstInstanceWindow();
         return 0;
     }
-    return RunModes(line);
+    return RunModes(line, args);
 }
 
 }  // namespace sv

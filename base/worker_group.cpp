@@ -4,7 +4,7 @@
 
 namespace sv {
 
-WorkerGroup::WorkerGroup() : state_(std::make_shared<State>()) {}
+WorkerGroup::WorkerGroup(ThreadStarter starter) : state_(std::make_shared<State>()), starter_(std::move(starter)) {}
 
 WorkerGroup::~WorkerGroup() {
     Stop();
@@ -22,15 +22,21 @@ bool WorkerGroup::Start(std::function<void()> work) {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (--state->running == 0) state->idle.notify_all();
     };
+    std::function<void()> body = [work = std::move(work), finish]() mutable {
+        try {
+            work();
+        } catch (...) {
+        }
+        finish();
+    };
     try {
-        std::thread([work = std::move(work), finish]() mutable {
-            try {
-                work();
-            } catch (...) {
-            }
-            finish();
-        }).detach();
+        if (starter_) {
+            starter_(std::move(body));
+        } else {
+            std::thread(std::move(body)).detach();
+        }
     } catch (...) {
+        // No thread (a connection flood, say): the piece is undone, never a crash.
         finish();
         return false;
     }

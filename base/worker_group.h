@@ -14,7 +14,12 @@ namespace sv {
 
 class WorkerGroup {
 public:
-    WorkerGroup();
+    // Starts one thread running its argument, detached; throws when it cannot (as
+    // std::thread does when the system has no thread to give).
+    using ThreadStarter = std::function<void(std::function<void()>)>;
+
+    // `starter` replaces the real thread start, so a failing start can be tested.
+    explicit WorkerGroup(ThreadStarter starter = nullptr);
     ~WorkerGroup();  // stops and waits
     WorkerGroup(const WorkerGroup&) = delete;
     WorkerGroup& operator=(const WorkerGroup&) = delete;
@@ -40,6 +45,7 @@ private:
         bool stopped = false;
     };
     std::shared_ptr<State> state_;
+    ThreadStarter starter_;
 };
 
 }  // namespace sv

@@ -4,6 +4,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <set>
 
@@ -13,11 +14,12 @@ namespace sv {
 
 // Sockets of handshakes in progress; the connection threads themselves are counted
 // by the server's worker group.
+// Only the connection thread closes its socket: Stop shuts the socket down and sets
+// `stopping`, which the handshake's sliced waits look at.
 struct LanServer::Connections {
     std::mutex mutex;
     std::set<SOCKET> handshaking;
-    std::set<SOCKET> closedByStop;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
 };
 
 namespace {
@@ -70,14 +72,48 @@ std::vector<std::string> ResolveOwnAddresses() {
 
 uint64_t TickNow() { return GetTickCount64(); }
 
+// Waits for a socket in slices; 1 ready, 0 stop flag or deadline, -1 error.
+int WaitReadable(SOCKET s, const HandshakeBounds& bounds) {
+    for (;;) {
+        if (bounds.stop && bounds.stop->load()) return 0;
+        int sliceMs = 250;
+        if (bounds.deadline != std::chrono::steady_clock::time_point::max()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(bounds.deadline -
+                                                                              std::chrono::steady_clock::now())
+                            .count();
+            if (left <= 0) return 0;
+            if (left < sliceMs) sliceMs = static_cast<int>(left);
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval slice{0, sliceMs * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &slice);
+        if (ready < 0) return -1;
+        if (ready > 0) return 1;
+    }
+}
+
+bool RecvWithin(SOCKET s, uint8_t* buf, size_t n, const HandshakeBounds& bounds) {
+    while (n > 0) {
+        if (WaitReadable(s, bounds) != 1) return false;
+        int got = recv(s, reinterpret_cast<char*>(buf), static_cast<int>(std::min<size_t>(n, 1 << 20)), 0);
+        if (got < 1) return false;
+        buf += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> ListPrivateAddresses() { return SelectPrivateAddresses(ResolveOwnAddresses()); }
 
 std::vector<std::string> ListLocalAddresses() { return AppendLoopback(ResolveOwnAddresses()); }
 
-bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound) {
-    return ReadHandshakeMessageFrom([socket](uint8_t* p, size_t n) { return RecvExact(socket, p, n); }, out, bound);
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound, const HandshakeBounds& bounds) {
+    return ReadHandshakeMessageFrom([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); }, out,
+                                    bound);
 }
 
 bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes) {
@@ -85,8 +121,8 @@ bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes) {
 }
 
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
-                           std::vector<uint8_t>& key) {
-    return RunHostHandshake([socket](uint8_t* p, size_t n) { return RecvExact(socket, p, n); },
+                           std::vector<uint8_t>& key, const HandshakeBounds& bounds) {
+    return RunHostHandshake([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); },
                             [socket](const uint8_t* p, size_t n) { return SendAll(socket, p, n); }, salt, verifier,
                             key);
 }
@@ -131,11 +167,7 @@ void LanServer::SetLockout(std::shared_ptr<LanLockout> lockout) {
 void LanServer::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (listening_.load()) return;
-    {
-        std::lock_guard<std::mutex> c(connections_->mutex);
-        connections_->stopping = false;
-        connections_->closedByStop.clear();
-    }
+    connections_->stopping.store(false);
     running_.store(1);
     bool any = false;
     if (ticketLookup_) {
@@ -173,7 +205,17 @@ bool LanServer::OpenListener(uint32_t addressNetworkOrder) {
 }
 
 void LanServer::AcceptLoop(SOCKET listenSocket) {
+    // The accept waits in slices so that Stop can end this loop before it closes the
+    // listening socket: a handle closed under a blocked accept may already name
+    // another socket when the call looks at it.
     while (running_.load()) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listenSocket, &readable);
+        timeval slice{0, 250000};
+        int ready = select(0, &readable, nullptr, nullptr, &slice);
+        if (ready < 0) break;
+        if (ready == 0) continue;
         SOCKET s = accept(listenSocket, nullptr, nullptr);
         if (s == INVALID_SOCKET) {
             // A peer that reset before we took it is no reason to stop serving.
@@ -186,9 +228,10 @@ void LanServer::AcceptLoop(SOCKET listenSocket) {
     }
 }
 
-bool LanServer::Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key) {
-    if (!ticketLookup_) return RunLanHandshakeForKey(socket, salt_, verifier_, key);
-    return RunTicketHandshake([socket](uint8_t* p, size_t n) { return RecvExact(socket, p, n); },
+bool LanServer::Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key,
+                      const HandshakeBounds& bounds) {
+    if (!ticketLookup_) return RunLanHandshakeForKey(socket, salt_, verifier_, key, bounds);
+    return RunTicketHandshake([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); },
                               [socket](const uint8_t* p, size_t n) { return SendAll(socket, p, n); }, ticketLookup_,
                               controllerId, key);
 }
@@ -201,26 +244,31 @@ void LanServer::HandleConnection(SOCKET socket) {
     }
     {
         std::lock_guard<std::mutex> c(connections_->mutex);
-        if (connections_->stopping) {
+        if (connections_->stopping.load()) {
             closesocket(socket);
             lockout_->Abandoned(peer);
             return;
         }
         connections_->handshaking.insert(socket);
     }
-    // Both modes bound every handshake step: a silent peer must not hold a thread.
+    // Both modes bound the handshake as a whole (a silent or trickling peer must not
+    // hold one of the few handshake slots) and each send on its own.
     SetTimeouts(socket, handshakeTimeoutMs_, handshakeTimeoutMs_);
+    HandshakeBounds bounds;
+    bounds.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
+    bounds.stop = &connections_->stopping;
     std::string controllerId;
     std::vector<uint8_t> key;
-    const bool admitted = Admit(socket, controllerId, key);
+    const bool admitted = Admit(socket, controllerId, key, bounds);
     {
         std::lock_guard<std::mutex> c(connections_->mutex);
-        if (connections_->closedByStop.erase(socket) > 0) {
-            // Stop closed this socket to cut the handshake; it is not ours to close again.
-            lockout_->Abandoned(peer);
-            return;
-        }
         connections_->handshaking.erase(socket);
+    }
+    if (connections_->stopping.load()) {
+        // Cut by Stop: not the peer's failure.
+        lockout_->Abandoned(peer);
+        closesocket(socket);
+        return;
     }
     if (!admitted) {
         lockout_->Failed(peer);
@@ -242,23 +290,18 @@ void LanServer::HandleConnection(SOCKET socket) {
 void LanServer::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     running_.store(0);
-    for (SOCKET s : listenSockets_) closesocket(s);
-    listenSockets_.clear();
     for (std::thread& t : acceptThreads_) {
         if (t.joinable()) t.join();
     }
     acceptThreads_.clear();
+    for (SOCKET s : listenSockets_) closesocket(s);
+    listenSockets_.clear();
     {
+        // The handshakes see the flag within a slice; their threads close their own
+        // sockets, so no handle is closed while a thread still reads or writes it.
         std::lock_guard<std::mutex> c(connections_->mutex);
-        connections_->stopping = true;
-        // Closing (not only shutting down) is what reliably wakes a receive that
-        // waits under a time-out; the connection thread learns it through closedByStop.
-        for (SOCKET s : connections_->handshaking) {
-            shutdown(s, SD_BOTH);
-            closesocket(s);
-            connections_->closedByStop.insert(s);
-        }
-        connections_->handshaking.clear();
+        connections_->stopping.store(true);
+        for (SOCKET s : connections_->handshaking) shutdown(s, SD_BOTH);
     }
     workers_.Wait();
     listening_.store(0);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <chrono>
 #include <vector>
 
 #include "base/worker_group.h"
@@ -20,6 +21,14 @@
 #include "net/secure_channel.h"
 
 namespace sv {
+
+// What bounds one handshake as a whole: a peer that sends a byte now and then, each
+// within a per-read time-out, must not hold a handshake slot for long; and the
+// listener's Stop must be able to end it without closing a socket under it.
+struct HandshakeBounds {
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    const std::atomic<bool>* stop = nullptr;
+};
 
 constexpr uint32_t kHandshakeTimeoutMs = 15000;
 constexpr uint32_t kChannelSendTimeoutMs = 3000;
@@ -66,7 +75,7 @@ private:
     bool OpenListener(uint32_t addressNetworkOrder);
     void AcceptLoop(SOCKET listenSocket);
     void HandleConnection(SOCKET socket);
-    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key);
+    bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key, const HandshakeBounds& bounds);
 
     uint32_t port_ = 0;
     std::vector<uint8_t> salt_;
@@ -93,10 +102,11 @@ std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<
                                                const std::vector<uint8_t>& verifier);
 // The same, giving the 32-byte session key instead of a channel.
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
-                           std::vector<uint8_t>& key);
+                           std::vector<uint8_t>& key, const HandshakeBounds& bounds = HandshakeBounds());
 // Reads one message; refuses a negative length or one above `bound` before
 // reading its body.
-bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound);
+bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound,
+                          const HandshakeBounds& bounds = HandshakeBounds());
 bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes);
 
 // Dotted IPv4 addresses of this machine's name: the private ones (each once),

@@ -3,7 +3,7 @@
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
-(cd "$BUILD" && ctest --output-on-failure -j"$(nproc)")
+(cd "$BUILD" && ctest --output-on-failure -j"${JOBS:-$(nproc)}")
 unit=$?
 # The pure units' tests, built natively under AddressSanitizer and UBSan.
 NATIVE="${NATIVE_DIR:-$BUILD/native}"

@@ -98,6 +98,7 @@ void Host::InitTraining() {
     hooks.screenOrigin = [] {
         return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
     };
+    hooks.foregroundWindow = factories.foregroundWindow;
     std::wstring transcriptDir = Utf8ToUtf16(dataDir_) + L"\\training";
     hooks.transcriptDirectory = Utf16ToUtf8(transcriptDir);
     hooks.clock = [] { return NowMilliseconds(); };
@@ -164,10 +165,15 @@ Host::~Host() {
     workers_.Wait();
 
     std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
-    if (agent) {
-        agent->Shutdown();
-        agent.reset();
+    if (agent && !agent->Shutdown()) {
+        // A training thread outlived the final bound: it may still use the agent, the
+        // surface or the inspector, so they stay for the rest of the process.
+        WriteAuditLine("training", "agent kept for threads still running at exit", "");
+        agent.release();
+        surface_.release();
+        inspector_.release();
     }
+    agent.reset();
     ReleaseInputBlock(inputState_);
     // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
     // they go while GDI+ still runs (the entry's GDI+ owner outlives the Host).

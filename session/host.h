@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -35,6 +36,8 @@
 #include "session/screen/stream_thread.h"
 #include "session/screen/tile_encoder.h"
 #include "session/tools/file_transfer.h"
+#include "session/tools/tool_slots.h"
+#include "training/training_records.h"
 
 namespace sv {
 
@@ -301,6 +304,7 @@ private:
     std::function<uint64_t()> transferClock_ = [] { return static_cast<uint64_t>(GetTickCount64()); };
     bool transferSweeperRunning_ = false;
     std::condition_variable transferWake_;
+    ToolSlots toolSlots_;  // remote-tool requests running at once
 
     // 9. LAN direct
     std::unique_ptr<LanServer> lanServer_;

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "mbedtls/sha256.h"
+#include "base/sha256_hex.h"
 
 namespace sv {
 namespace {
@@ -51,18 +51,7 @@ std::string PasswordFromRandom(const Random32& draw) {
     return password;
 }
 
-std::string HashPassword(const std::string& password) {
-    unsigned char digest[32];
-    mbedtls_sha256(reinterpret_cast<const unsigned char*>(password.data()), password.size(), digest, 0);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(64);
-    for (unsigned char b : digest) {
-        out.push_back(kHex[b >> 4]);
-        out.push_back(kHex[b & 0x0F]);
-    }
-    return out;
-}
+std::string HashPassword(const std::string& password) { return Sha256Hex(password); }
 
 std::string PasswordFromSettingsText(const std::string& text) {
     ordered_json settings;

@@ -2,7 +2,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "training/training_records.h"
 
 namespace sv {
 
@@ -20,6 +23,8 @@ struct TrainingFactories {
     std::function<std::unique_ptr<training::ITrainingSurface>(const std::string& dataDir)> makeSurface;
     std::function<std::unique_ptr<training::IUiInspector>()> makeInspector;
     std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
+    // The current foreground window, for the agent's "status" and "start" replies.
+    std::function<std::optional<training::WindowInfo>()> foregroundWindow;
 };
 
 // Runs a command line without a window and returns its exit code (all bits set when the

@@ -135,7 +135,7 @@ void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
     endLocallyHook_ = std::move(hook);
 }
 
-void TrainingAgent::Shutdown() {
+bool TrainingAgent::Shutdown() {
     std::call_once(shutdownOnce_, [this] {
         closing_.store(true);
         // Whoever waits for speech or audio lets go now; the surface calls end on their own.
@@ -167,10 +167,16 @@ void TrainingAgent::Shutdown() {
         if (!workers_.WaitFor(std::chrono::seconds(3))) {
             WriteAuditLine("training",
                            "shutdown waits for " + std::to_string(workers_.Running()) + " training thread(s)", "");
-            workers_.Wait();
+            // Every op is bounded, so this ends; should one not, the host's exit is not held
+            // for ever: the owner keeps this object alive for the threads instead.
+            allWorkEnded_ = workers_.WaitFor(kShutdownFinalBound);
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
                           .count();
-            WriteAuditLine("training", "shutdown done after " + std::to_string(ms) + " ms", "");
+            WriteAuditLine("training",
+                           allWorkEnded_ ? "shutdown done after " + std::to_string(ms) + " ms"
+                                         : "shutdown gives up after " + std::to_string(ms) + " ms with " +
+                                               std::to_string(workers_.Running()) + " training thread(s) running",
+                           "");
         }
         // The surface was told to stop playing when the session ended; a call that still
         // does not return gets a short grace, not the teardown.
@@ -185,6 +191,7 @@ void TrainingAgent::Shutdown() {
         std::lock_guard<std::mutex> lock(mutex_);
         source = std::move(activitySource_);
     }
+    return allWorkEnded_;
 }
 
 // ---- requests ----
@@ -435,7 +442,13 @@ void TrainingAgent::RunQuietWatch() {
 void TrainingAgent::StartQuietWatch() {
     StopQuietWatch();
     quietRunning_.store(true);
-    quietThread_ = std::thread([this] { RunQuietWatch(); });
+    try {
+        quietThread_ = std::thread([this] { RunQuietWatch(); });
+    } catch (const std::exception& e) {
+        // The session stays usable without its quiet notices rather than half started.
+        quietRunning_.store(false);
+        WriteAuditLine("training", std::string("quiet watch not started: ") + e.what(), "");
+    }
 }
 
 void TrainingAgent::StopQuietWatch() {

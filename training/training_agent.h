@@ -1,6 +1,7 @@
 #pragma once
 // The platform-free heart of training mode: requests, sessions, events and the input gate.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -47,7 +48,10 @@ public:
     // False when the controller's input must be dropped (the agent reports the refusal).
     bool GateControllerInput(const std::string& controllerId, const std::string& what);
     void OnControllersGone(int remaining);
-    void Shutdown();
+    // Ends the session and waits for the agent's threads. False when some were still
+    // running at the final bound: the owner must then keep the agent (and what it points
+    // at) alive rather than free it under them.
+    bool Shutdown();
 
     // Request running. False when the task could not start (shutting down, no thread).
     bool RunDetached(std::function<void()> task);
@@ -211,6 +215,8 @@ private:
     std::atomic<int32_t> requestThreads_{0};
     std::atomic<bool> closing_{false};
     std::once_flag shutdownOnce_;
+    bool allWorkEnded_ = true;  // written once by Shutdown
+    static constexpr std::chrono::seconds kShutdownFinalBound{60};
 
     std::thread worker_;
     std::mutex queueMutex_;

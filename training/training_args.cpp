@@ -13,7 +13,8 @@ using nlohmann::json;
 const json* FindArg(const json& args, const char* key) {
     if (!args.is_object()) return nullptr;
     auto it = args.find(key);
-    if (it == args.end()) return nullptr;
+    // A null stands for "not given": it must not reach a reader as the text "null".
+    if (it == args.end() || it->is_null()) return nullptr;
     return &*it;
 }
 

@@ -122,6 +122,7 @@ bool InjectPointer(InputState& state, const std::string& kind, double x, double 
 }
 
 bool InjectText(InputState& state, const std::string& text) {
+    if (text.size() > kTypedTextCapBytes) return false;
     AttachInputDesktop(state.ServiceMode());
     std::wstring units = Utf8ToUtf16(text);
     std::vector<INPUT> batch;

@@ -74,6 +74,7 @@ void ReleaseInputBlock(InputState& state);
 
 bool InjectPointer(InputState& state, const std::string& kind, double x, double y, const std::string& button,
                    int screenWidth, int screenHeight);
+// False without typing anything for a text above kTypedTextCapBytes.
 bool InjectText(InputState& state, const std::string& text);
 bool InjectKey(InputState& state, const std::string& key, const std::vector<std::string>& modifiers);
 

@@ -14,6 +14,11 @@ namespace sv {
 // carries the point it happens at, over all monitors.
 constexpr uint32_t kPointerMoveFlags = 0xC001;
 
+// The most text one request may type, in UTF-8 bytes. Typing goes at the pace the desktop
+// takes events, on the thread that received the request; a longer text is refused whole,
+// since typing only its start would type something else. Long text goes by clipboard.
+constexpr size_t kTypedTextCapBytes = 16384;
+
 // Text is sent in batches of at most this many events (two per UTF-16 unit), so that a
 // long paste never needs one unbounded array.
 constexpr size_t kTextBatchEvents = 256;

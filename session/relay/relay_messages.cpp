@@ -142,13 +142,13 @@ std::string FsListResultJson(const std::string& id, const std::string& path, con
     return DumpReply(m);
 }
 
-std::string FsListErrorJson(const std::string& id, const std::string& path) {
+std::string FsListErrorJson(const std::string& id, const std::string& path, const std::string& error) {
     ordered_json m;
     m["type"] = "fs-list-result";
     m["id"] = id;
     m["path"] = path;
     m["entries"] = ordered_json::array();
-    m["error"] = "directory not found";
+    m["error"] = error;
     return DumpReply(m);
 }
 
@@ -192,6 +192,14 @@ std::string FileEndJson(const std::string& transferId) {
     m["type"] = "file-end";
     m["id"] = transferId;
     return DumpReply(m);
+}
+
+std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,
+                            const std::string& error) {
+    if (type == "exec-request") return ExecResultJson(id, -1, "", error);
+    if (type == "fs-list") return FsListErrorJson(id, path, error);
+    if (type == "fs-read" || type == "log-tail") return LogErrorJson(id, error);
+    return std::string();
 }
 
 }  // namespace sv

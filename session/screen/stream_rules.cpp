@@ -1,5 +1,7 @@
 #include "session/screen/stream_rules.h"
 
+#include <cstdint>
+
 #include <limits>
 
 namespace sv {
@@ -48,10 +50,17 @@ bool ReadPrefsMaxWidth(const nlohmann::json& msg, int32_t& out) {
     return true;
 }
 
-uint32_t ReadAckSeq(const nlohmann::json& msg) {
+std::optional<uint32_t> ReadAckSeq(const nlohmann::json& msg) {
     auto it = msg.find("seq");
-    if (it == msg.end() || it->is_null()) return 0;
-    return it->get<uint32_t>();
+    if (it == msg.end() || it->is_null()) return 0u;
+    if (it->is_number_unsigned()) {
+        uint64_t v = it->get<uint64_t>();
+        if (v <= UINT32_MAX) return static_cast<uint32_t>(v);
+    } else if (it->is_number_integer()) {
+        int64_t v = it->get<int64_t>();
+        if (v >= 0 && v <= INT64_C(0xFFFFFFFF)) return static_cast<uint32_t>(v);
+    }
+    return std::nullopt;
 }
 
 std::string ControllerKey(const std::string& from) { return from.empty() ? std::string("lan") : from; }

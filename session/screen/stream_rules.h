@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,9 @@ StreamControlRequest ReadStreamControl(const nlohmann::json& msg);
 // "maxWidth" of a "stream-prefs" when it is an integer within 320..3840.
 bool ReadPrefsMaxWidth(const nlohmann::json& msg, int32_t& out);
 
-// "seq" of a "frame-ack" (default 0).
-uint32_t ReadAckSeq(const nlohmann::json& msg);
+// "seq" of a "frame-ack": 0 when absent; none (the ack is ignored) when it is not an
+// integer that fits 32 unsigned bits, rather than a value wrapped into range.
+std::optional<uint32_t> ReadAckSeq(const nlohmann::json& msg);
 
 // The sender's key in per-controller state: a LAN peer without "from" is "lan".
 std::string ControllerKey(const std::string& from);

@@ -190,8 +190,9 @@ void Host::ApplyFrameAck(const std::string& from, const nlohmann::json& msg) {
     // "lost" takes effect before "seq" is read: an unreadable "seq" must not cost the keyframe.
     if (msg.value("lost", false)) keyframeRequest_.exchange(true);
     if (!tilesMode_.load()) return;
-    const uint32_t seq = ReadAckSeq(msg);
-    controllers_.RecordAck(ControllerKey(from), seq);
+    const std::optional<uint32_t> seq = ReadAckSeq(msg);
+    if (!seq) return;
+    controllers_.RecordAck(ControllerKey(from), *seq);
 }
 
 void Host::AnnounceStreamMode() {

@@ -67,7 +67,10 @@ bool Host::ApplyClipboardText(const std::string& text) { return platform_.setCli
 
 void Host::HandleClipboard(const nlohmann::json& msg, const std::string& from) {
     auto it = msg.find("text");
-    std::string text = (it != msg.end() && it->is_string()) ? it->get<std::string>() : std::string();
+    // Only a text replaces the person's clipboard; a message without one is dropped whole
+    // rather than read as empty text, which would wipe it.
+    if (it == msg.end() || !it->is_string()) return;
+    const std::string& text = it->get_ref<const std::string&>();
     std::string length = std::to_string(text.size());
     if (text.size() > kClipboardCapBytes) {
         WriteAuditLine("clipboard-skip", "len=" + length, from);

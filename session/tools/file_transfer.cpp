@@ -46,7 +46,7 @@ std::string TransferOutcomeText(TransferOutcome outcome) {
 TransferTable::TransferTable(TransferLimits limits) : limits_(limits) {}
 
 void TransferTable::Erase(std::map<Key, FileTransfer>::iterator it) {
-    totalBytes_ -= it->second.data.size();
+    totalBytes_ -= it->second.data.capacity();
     transfers_.erase(it);
 }
 
@@ -58,7 +58,7 @@ TransferOutcome TransferTable::Begin(const std::string& sender, const std::strin
     Key key(sender, id);
     auto it = transfers_.find(key);
     if (it != transfers_.end()) {
-        totalBytes_ -= it->second.data.size();
+        totalBytes_ -= it->second.data.capacity();
         it->second.data = std::vector<uint8_t>();
     } else {
         if (transfers_.size() >= limits_.maxTransfers) return TransferOutcome::TooMany;
@@ -81,21 +81,27 @@ TransferOutcome TransferTable::Append(const std::string& sender, const std::stri
         Erase(it);
         return TransferOutcome::ExceedsSizeCap;
     }
-    if (totalBytes_ + length > limits_.maxTotalBytes) {
-        Erase(it);
-        return TransferOutcome::MemoryFull;
-    }
-    if (needed > t.data.capacity()) {
+    // The total counts what is reserved, not what is held: growth ahead of the bytes is
+    // memory in use all the same.
+    uint64_t held = t.data.capacity();
+    uint64_t others = totalBytes_ - held;
+    if (needed > held) {
         // Grow geometrically, but not past the declared size when the upload fits in it,
         // so an honest upload ends without slack.
-        uint64_t cap = std::max<uint64_t>(needed, static_cast<uint64_t>(t.data.capacity()) * 2);
+        uint64_t cap = std::max<uint64_t>(needed, held * 2);
         if (t.size > 0 && static_cast<uint64_t>(t.size) >= needed) cap = std::min<uint64_t>(cap, t.size);
         // Nor past the per-transfer cap: doubling would otherwise hold up to twice of it.
         cap = std::min<uint64_t>(cap, limits_.maxTransferBytes);
+        // Nor past what all transfers together may reserve: then only what is needed.
+        if (others + cap > limits_.maxTotalBytes) cap = needed;
+        if (others + cap > limits_.maxTotalBytes) {
+            Erase(it);
+            return TransferOutcome::MemoryFull;
+        }
         t.data.reserve(static_cast<size_t>(cap));
+        totalBytes_ = others + t.data.capacity();
     }
     t.data.insert(t.data.end(), data, data + length);
-    totalBytes_ += length;
     t.lastActivityMs = nowMs;
     return TransferOutcome::Ok;
 }
@@ -103,8 +109,8 @@ TransferOutcome TransferTable::Append(const std::string& sender, const std::stri
 bool TransferTable::Finish(const std::string& sender, const std::string& id, FileTransfer& out) {
     auto it = transfers_.find(Key(sender, id));
     if (it == transfers_.end()) return false;
+    totalBytes_ -= it->second.data.capacity();
     out = std::move(it->second);
-    totalBytes_ -= out.data.size();
     transfers_.erase(it);
     return true;
 }

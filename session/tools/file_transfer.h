@@ -25,7 +25,7 @@ struct FileTransfer {
 
 struct TransferLimits {
     uint64_t maxTransferBytes = 104857600;  // per transfer: declared and received
-    uint64_t maxTotalBytes = 268435456;     // every transfer in memory together
+    uint64_t maxTotalBytes = 268435456;     // reserved by every transfer together
     size_t maxTransfers = 16;               // transfers in progress at once
     uint64_t idleMs = 300000;               // a transfer silent this long is dropped
 };
@@ -36,7 +36,7 @@ enum class TransferOutcome {
     SizeCap,         // declared size negative or above the per-transfer cap
     TooMany,         // no room for another transfer
     ExceedsSizeCap,  // the bytes received crossed the per-transfer cap; transfer dropped
-    MemoryFull,      // all transfers together crossed the total cap; transfer dropped
+    MemoryFull,      // all transfers together would reserve past the total cap; transfer dropped
 };
 
 // The audit detail (also the controller's error text) for a refusal; "" for Ok and Ignored.
@@ -62,6 +62,7 @@ public:
 
     bool Has(const std::string& sender, const std::string& id) const;
     size_t Count() const { return transfers_.size(); }
+    // Memory reserved by every transfer together (at least the bytes they hold).
     uint64_t TotalBytes() const { return totalBytes_; }
     const TransferLimits& Limits() const { return limits_; }
     void SetLimits(const TransferLimits& limits) { limits_ = limits; }

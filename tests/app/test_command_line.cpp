@@ -125,6 +125,8 @@ TEST(CommandLine, FetchNeedsTwoMoreWords) {
     EXPECT_TRUE(one.fetchUrl.empty());
     EXPECT_TRUE(one.fetchDestination.empty());
     EXPECT_EQ(Select({"--fetch", "https://h/x"}), OneShot::None);
+    // An empty URL is still a fetch (that fails), never a normal start.
+    EXPECT_EQ(Select({"--fetch", "", "out.bin"}), OneShot::Fetch);
 
     // When ignored, the word after it is read as a word of its own.
     CommandLine tray = Read({"--fetch", "--tray"});

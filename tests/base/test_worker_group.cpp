@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -66,3 +67,14 @@ TEST(WorkerGroup, StoppedGroupRefusesNewWorkButKeepsRunningPieces) {
 }
 
 }  // namespace
+
+TEST(WorkerGroup, AThreadThatCannotStartIsUndoneNotFatal) {
+    bool ran = false;
+    sv::WorkerGroup group([](std::function<void()>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    EXPECT_FALSE(group.Start([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(group.Running(), 0);
+    EXPECT_TRUE(group.WaitFor(std::chrono::milliseconds(0)));
+}

@@ -78,10 +78,30 @@ def wait_until(predicate, timeout=10.0, interval=0.05, message="condition"):
         time.sleep(interval)
 
 
+# One-shot words after which the program ends without starting the update thread.
+_ONE_SHOTS = {"--fetch", "--enroll-only", "--install-service", "--uninstall-service", "--self-test-update",
+              "--self-test-lan", "--uia-tree", "--uia-focus", "--help", "-h"}
+
+
+def reaches_update_api(exe, args):
+    """Whether this start of the release build would ask the real update API: a running
+    host without "--no-update", or "--check-update". Tests use the update-test build
+    (tests/e2e/test_update.py) for those."""
+    if os.path.abspath(exe) != os.path.abspath(EXE):
+        return False
+    if args and args[0] in ("--apply-update", "--srp-vectors"):
+        return False
+    if _ONE_SHOTS.intersection(args):
+        return False
+    return "--check-update" in args or "--no-update" not in args
+
+
 class WinProcess:
     """A Windows program started under Wine; always killed at clean-up."""
 
     def __init__(self, exe, args, cwd=None, env=None):
+        if reaches_update_api(exe, list(args)):
+            raise AssertionError("the release build would reach the real update API: add --no-update")
         self.out_path = tempfile.mktemp(prefix="sv-out-")
         self.err_path = tempfile.mktemp(prefix="sv-err-")
         self._out = open(self.out_path, "wb")

@@ -179,17 +179,6 @@ def test_second_instance_exits_0_while_the_first_runs(relay, processes, data_dir
     assert relay.connection_count() == 1
 
 
-def test_stale_update_staging_is_removed(relay, processes, data_dir):
-    staging = os.path.join(data_dir, "update-staging", "sub")
-    os.makedirs(staging)
-    with open(os.path.join(staging, "old.exe"), "wb") as f:
-        f.write(b"MZ")
-    processes(["--relay", relay.url, "--data-dir", winpath(data_dir)])
-    relay.wait_connection(0, timeout=60)
-    wait_until(lambda: not os.path.exists(os.path.join(data_dir, "update-staging")), 20,
-               message="staging removal")
-
-
 def test_no_update_keeps_the_staging_folder(relay, processes, data_dir):
     staging = os.path.join(data_dir, "update-staging")
     os.makedirs(staging)

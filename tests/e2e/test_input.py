@@ -128,6 +128,17 @@ def test_long_text_arrives_whole_and_in_order(session):
     probe.wait(lambda s: s["text"] == text, "1500 typed characters", timeout=60)
 
 
+def test_text_above_the_cap_is_refused_whole(session, data_dir):
+    probe, conn, host = session
+    conn.send({"type": "key-input", "kind": "text", "text": "x" * 16385, "from": "c1"})
+    conn.send({"type": "key-input", "kind": "text", "text": "ok", "from": "c1"})
+    # Handled in order: once "ok" is there, the long text has had its turn and typed nothing.
+    probe.wait(lambda s: s["text"] == "ok", "only the short text typed")
+    wait_until(lambda: ("key-input", "c1", "ok text len=2") in audit_entries(data_dir, "key-input"), 10,
+               message="key-input audit line")
+    assert ("key-input", "c1", "failed text len=16385") in audit_entries(data_dir, "key-input")
+
+
 def test_named_keys_with_modifiers_in_order(session, data_dir):
     probe, conn, host = session
     conn.send({"type": "key-input", "key": "F5", "modifiers": ["Shift", "bogus", "Ctrl"], "from": "c1"})

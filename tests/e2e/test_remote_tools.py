@@ -71,6 +71,27 @@ def test_exec_times_out_after_sixty_seconds(host):
     assert 59 <= took < 90
 
 
+def test_requests_over_the_cap_are_refused_at_once(host, data_dir, tmp_path):
+    for i in range(4):
+        host.send({"type": "exec-request", "from": "ctl-1", "id": f"run{i}", "command": f'"{PROBE}" sleep 5000'})
+    host.send({"type": "exec-request", "from": "ctl-1", "id": "over", "command": "echo hi"})
+    host.send({"type": "fs-list", "from": "ctl-1", "id": "over-list", "path": winpath(str(tmp_path))})
+    assert reply(host, "exec-result", "over", timeout=10) == {
+        "type": "exec-result", "id": "over", "exitCode": -1, "stdout": "", "stderr": "too many requests"}
+    assert reply(host, "fs-list-result", "over-list", timeout=10) == {
+        "type": "fs-list-result", "id": "over-list", "path": winpath(str(tmp_path)), "entries": [],
+        "error": "too many requests"}
+    # Neither refusal waited for a running command.
+    assert not [m for m in host.messages() if isinstance(m, dict) and m.get("type") == "exec-result"
+                and m.get("id", "").startswith("run")]
+    for i in range(4):
+        assert reply(host, "exec-result", f"run{i}")["exitCode"] == 0
+    # Each slot is free again by the time its reply arrives.
+    assert exec_result(host, "after", "echo hi")["stdout"] == "hi\r\n"
+    assert ("tool-refused", "ctl-1", "exec-request too many requests: echo hi") in audit_entries(data_dir,
+                                                                                                 "tool-refused")
+
+
 def test_fs_list_puts_directories_first(host, data_dir, tmp_path):
     (tmp_path / "b.txt").write_bytes(b"12345")
     (tmp_path / "Gr\u00fc\u00dfe.txt").write_bytes(b"xy")

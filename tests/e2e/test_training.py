@@ -1,11 +1,10 @@
 """Training requests through the fake relay reach the agent of the real host under Wine."""
 import os
 
-from conftest import audit_entries, wait_until
+from conftest import audit_entries, wait_until, winpath
 
 NO_SESSION = "no training session is active — call start first"
-NO_SURFACE_REASON = ("this Windows 7 host runs as a service with no on-screen UI; live training needs the host "
-                     "started on the desktop (the TMHost logon task)")
+FEATURES = ["overlay", "chat", "say", "audio", "modes", "events", "ui-tree", "transcript", "banner"]
 
 
 class Controller:
@@ -29,13 +28,14 @@ class Controller:
         return None
 
 
-def test_hello_without_a_surface_says_unsupported(host):
+def test_hello_on_the_desktop_says_supported(host, data_dir):
     c = Controller(host)
     r = c.request("hello", {})
     assert r["ok"] is True
     d = r["data"]
-    assert d["supported"] is False
-    assert d["reason"] == NO_SURFACE_REASON
+    assert d["supported"] is True
+    assert d["features"] == FEATURES
+    assert "reason" not in d
     assert d["hostVersion"] == "1.1.6"
     assert d["variant"] == "win7"
     assert d["protocol"] == 1
@@ -43,7 +43,15 @@ def test_hello_without_a_surface_says_unsupported(host):
     assert d["mode"] == "off"
     assert d["voices"] == []
     assert set(d["screen"]) == {"width", "height", "originX", "originY"}
-    assert "features" not in d
+    # The faces built into the program were loaded once, and said so.
+    fonts = audit_entries(data_dir, "font")
+    assert fonts == [("font", "", "font: Poppins loaded (3 faces)")]
+
+
+def test_console_start_prints_the_font_line(processes, relay, data_dir):
+    p = processes(["--data-dir", winpath(data_dir), "--relay", relay.url, "--no-update"])
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=60)
+    assert p.stdout().splitlines()[0] == "font: Poppins loaded (3 faces)"
 
 
 def test_replies_are_compact_with_sorted_keys(host):
@@ -64,10 +72,6 @@ def test_ops_without_a_session(host, data_dir):
         assert r == {"type": "training-result", "id": r["id"], "ok": False, "error": NO_SESSION}
     end = c.request("end")
     assert end["error"] == "no training session is active"
-    start = c.request("start", {"title": "x"})
-    assert start["ok"] is False
-    assert start["error"] == ("unsupported: this host has no on-screen UI, and a training session must be "
-                              "visible to the person at the machine")
     # No session, so the gate lets a controller's input through to the injector.
     host.send({"type": "input", "kind": "move", "x": 0.5, "y": 0.5, "from": "ctl-1"})
     wait_until(lambda: audit_entries(data_dir, "input"), 20, message="input audit line")
@@ -94,3 +98,22 @@ def test_stored_transcripts_are_listed_and_read(host, data_dir):
     assert escape["error"] == "no transcript '../outside' on this machine"
     device = c.request("transcript", {"sessionId": "CON"})
     assert device["error"] == "no transcript 'CON' on this machine"
+
+
+def test_a_session_starts_and_ends_on_the_desktop(host):
+    c = Controller(host)
+    start = c.request("start", {"title": "Belajar"})
+    assert start["ok"] is True, start
+    d = start["data"]
+    assert d["mode"] == "demo"
+    assert d["sessionId"]
+    assert "banner" not in d
+    hello = c.request("hello", {})["data"]
+    assert hello["active"] is True
+    assert hello["sessionId"] == d["sessionId"]
+    again = c.request("start", {"title": "Lagi"})
+    assert again["data"].get("alreadyActive") is True, again
+    end = c.request("end")
+    assert end["ok"] is True
+    assert end["data"]["ended"] is True
+    assert c.request("hello", {})["data"]["active"] is False

@@ -51,6 +51,19 @@ def test_clipboard_text_above_the_cap_is_only_audited(host, data_dir):
     assert clipboard_text() == "before"
 
 
+def test_clipboard_message_without_a_text_leaves_the_clipboard_alone(host, data_dir):
+    host.send({"type": "clipboard", "from": "ctl-1", "text": "keep me"})
+    wait_audit(data_dir, "clipboard")
+    for bad in (42, None, ["a"], {"text": "a"}):
+        host.send({"type": "clipboard", "from": "ctl-1", "text": bad})
+    host.send({"type": "clipboard", "from": "ctl-1"})
+    # Handled in order: the skip line marks that every message before it was dealt with.
+    host.send({"type": "clipboard", "from": "ctl-1", "text": "y" * 1000001})
+    wait_audit(data_dir, "clipboard-skip")
+    assert len(audit_entries(data_dir, "clipboard")) == 1
+    assert clipboard_text() == "keep me"
+
+
 def test_upload_is_written_byte_exact_and_a_twin_gets_a_number(host, data_dir):
     data = os.urandom(200000)
     upload(host, "u1", "bericht.pdf", data)

@@ -1,5 +1,5 @@
 // A small console program that commands under test run: it sleeps, prints, exits with a
-// code, checks a handle, or starts a grandchild, as its arguments say.
+// code, checks a handle, waits for an event, or starts a grandchild, as its arguments say.
 #include <windows.h>
 
 #include <cstdint>
@@ -47,6 +47,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "exit" && argc >= 3) return std::atoi(argv[2]);
+    if (mode == "wait" && argc >= 3) {
+        // Runs until the test sets the named event (two minutes at most).
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, argv[2]);
+        if (!event) return 4;
+        DWORD r = WaitForSingleObject(event, 120000);
+        CloseHandle(event);
+        return r == WAIT_OBJECT_0 ? 0 : 5;
+    }
     if (mode == "handle" && argc >= 3) {
         // Whether a handle value is open in this process.
         HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(argv[2], nullptr, 10)));

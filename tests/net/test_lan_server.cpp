@@ -239,6 +239,35 @@ TEST_F(LanServerTest, SilentPeerTimesOutAndCountsAsAFailure) {
     EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
 }
 
+// Each byte arrives well within the per-read time-out, yet the handshake as a whole
+// ends at its bound: a few such peers must not fill the handshake slots for good.
+TEST_F(LanServerTest, TricklingPeerIsCutAtTheHandshakeBound) {
+    server->SetHandshakeTimeoutMs(600);
+    StartPassword("abc123");
+    SOCKET s = ConnectTo(server->BoundPort());
+    Bytes salt, B;
+    ASSERT_TRUE(ReadHandshakeMessage(s, salt, 4096));
+    ASSERT_TRUE(ReadHandshakeMessage(s, B, 4096));
+    uint8_t header[4] = {0x00, 0x00, 0x01, 0x80};  // A announced: 384 bytes
+    ASSERT_TRUE(SendAll(s, header, 4));
+    bool cut = false;
+    for (int i = 0; i < 384 && !cut; ++i) {  // 384 bytes, 100 ms apart: 38 s if never cut
+        uint8_t b = 0x11;
+        cut = send(s, reinterpret_cast<const char*>(&b), 1, 0) != 1;
+        if (!cut) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(s, &readable);
+            timeval wait{0, 100000};
+            // The host closing shows as readable (end of stream or reset).
+            cut = select(0, &readable, nullptr, nullptr, &wait) > 0;
+        }
+    }
+    EXPECT_TRUE(cut);
+    closesocket(s);
+    EXPECT_TRUE(WaitFor([&] { return Failures() == 1; }));
+}
+
 TEST_F(LanServerTest, OversizeHandshakeMessageIsRefused) {
     StartPassword("abc123");
     SOCKET s = ConnectTo(server->BoundPort());

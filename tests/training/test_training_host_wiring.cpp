@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "session/host.h"
+#include "session/screen/screen_capture.h"
 #include "training_fakes.h"
 
 namespace {
@@ -23,7 +24,12 @@ protected:
         options.trainingEnabled = 1;
         options.trainingFactories = {
             [](const std::string&) { return std::unique_ptr<sv::training::ITrainingSurface>(new sv_test::FakeSurface); },
-            [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr};
+            [] { return std::unique_ptr<sv::training::IUiInspector>(new sv_test::FakeInspector); }, nullptr, [] {
+                sv::training::WindowInfo w;
+                w.hwnd = 0x42;
+                w.title = "Kalkulator";
+                return std::optional<sv::training::WindowInfo>(w);
+            }};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double, double, const std::string&) {
@@ -60,7 +66,11 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
     // A non-string id is dropped at the message boundary, not answered.
     host->DispatchMessage(R"({"type":"training-request","id":5,"op":"hello"})");
     host->DispatchMessage(R"({"type":"training-request","id":"after","op":"status"})");
-    ASSERT_TRUE(sink.WaitReply("after"));
+    auto status = sink.WaitReply("after");
+    ASSERT_TRUE(status);
+    // The Host passes the foreground-window lookup it was given on to the agent.
+    EXPECT_EQ((*status)["data"]["foreground"]["title"], "Kalkulator");
+    EXPECT_EQ((*status)["data"]["foreground"]["hwnd"], 0x42);
     for (auto& t : sink.Texts()) EXPECT_EQ(t.find("\"id\":5"), std::string::npos);
 }
 
@@ -89,6 +99,38 @@ TEST_F(HostWiring, DestroyingTheHostEndsTheSession) {
     auto ev = sink.WaitEvent("session-ended", 0);
     ASSERT_TRUE(ev);
     EXPECT_EQ((*ev)["data"]["reason"], "host shutting down");
+}
+
+}  // namespace
+
+namespace {
+
+// Windows, fonts and GDI+ objects of the training side must go while GDI+ still runs.
+class GdiplusWitnessSurface : public sv_test::FakeSurface {
+public:
+    explicit GdiplusWitnessSurface(std::atomic<int>* seen) : seen_(seen) {}
+    ~GdiplusWitnessSurface() override { seen_->store(sv::HaveJpegEncoder() ? 1 : 0); }
+
+private:
+    std::atomic<int>* seen_;
+};
+
+TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
+    ASSERT_TRUE(sv::StartGdiplus());
+    ASSERT_TRUE(sv::HaveJpegEncoder());
+    std::atomic<int> seen{-1};
+    sv_test::ScratchDir dir;
+    sv::HostOptions options;
+    options.dataDir = dir.Path();
+    options.trainingEnabled = 1;
+    options.trainingFactories.makeSurface = [&](const std::string&) {
+        return std::unique_ptr<sv::training::ITrainingSurface>(new GdiplusWitnessSurface(&seen));
+    };
+    auto host = std::make_unique<sv::Host>(options);
+    ASSERT_NE(host->Surface(), nullptr);
+    host.reset();
+    sv::SetAuditDirectory("");
+    EXPECT_EQ(seen.load(), 1);
 }
 
 }  // namespace

@@ -208,6 +208,19 @@ TEST(InjectTest, LongTextGoesInBoundedBatchesInOrder) {
     }
 }
 
+// Typing runs on the thread that received the request: a text past the cap is refused
+// whole, never cut (typing only its start would type something else).
+TEST(InjectTest, TextAboveTheCapIsRefusedWithoutTypingAnything) {
+    FakeInput fake;
+    InputState state(fake.Platform());
+    EXPECT_TRUE(sv::InjectText(state, std::string(sv::kTypedTextCapBytes, 'a')));
+    EXPECT_EQ(fake.AllEvents().size(), 2 * sv::kTypedTextCapBytes);
+    fake.batches.clear();
+    EXPECT_FALSE(sv::InjectText(state, std::string(sv::kTypedTextCapBytes + 1, 'a')));
+    EXPECT_FALSE(sv::InjectText(state, std::string(32u << 20, 'a')));
+    EXPECT_TRUE(fake.batches.empty());
+}
+
 TEST(InjectTest, TextStopsAtFirstShortBatch) {
     FakeInput fake;
     fake.insertLimit = 5;

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "session/tools/file_transfer.h"
+#include "session/relay/relay_messages.h"
 #include "session/tools/remote_tool_formats.h"
+#include "session/tools/tool_slots.h"
 
 namespace {
 
@@ -126,6 +128,45 @@ TEST(DirListing, StopsAtTheCap) {
 TEST(ModifiedTime, IsZeroPadded) {
     EXPECT_EQ(sv::FormatModifiedTime(2024, 3, 7, 9, 5), "2024-03-07 09:05");
     EXPECT_EQ(sv::FormatModifiedTime(1999, 12, 31, 23, 59), "1999-12-31 23:59");
+}
+
+TEST(Replies, ARefusedRequestGetsItsOwnReplyTypeWithTheError) {
+    struct Case {
+        const char* type;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"exec-request", R"({"exitCode":-1,"id":"q","stderr":"busy","stdout":"","type":"exec-result"})"},
+        {"fs-list", R"({"entries":[],"error":"busy","id":"q","path":"C:\\x","type":"fs-list-result"})"},
+        {"fs-read", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
+        {"log-tail", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
+        {"clipboard", ""},
+    };
+    // Key order is the builders' own (tested with them); here the content counts.
+    for (const Case& c : cases) {
+        std::string reply = sv::ToolRefusalJson(c.type, "q", "C:\\x", "busy");
+        if (*c.expected == 0) {
+            EXPECT_EQ(reply, "") << c.type;
+        } else {
+            EXPECT_EQ(json::parse(reply), json::parse(c.expected)) << c.type;
+        }
+    }
+}
+
+TEST(ToolSlots, AtMostTheCapAreTakenAndTheLastCopyGivesASlotBack) {
+    sv::ToolSlots slots(2);
+    sv::ToolSlots::Slot a = slots.TryTake();
+    sv::ToolSlots::Slot b = slots.TryTake();
+    ASSERT_TRUE(a && b);
+    EXPECT_FALSE(slots.TryTake());
+    EXPECT_EQ(slots.InUse(), 2u);
+    sv::ToolSlots::Slot copy = a;  // the worker's copy
+    a.reset();
+    EXPECT_FALSE(slots.TryTake());  // still held by the copy
+    copy.reset();
+    EXPECT_EQ(slots.InUse(), 1u);
+    EXPECT_TRUE(slots.TryTake());  // taken and given straight back
+    EXPECT_EQ(slots.InUse(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,125 +17,17 @@
 #include "session/tools/file_transfer.h"
 #include "session/tools/remote_tools.h"
 #include "session/tools/system_programs.h"
+#include "session/host.h"
+#include "session/host_test_support.h"
+#include "session/tools/exec_probe.h"
+#include "session/tools/tool_slots.h"
 #include "test_support.h"
 
 namespace {
 
 using nlohmann::json;
 
-std::string ProbePath() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self);
-    dir = dir.substr(0, dir.find_last_of(L'\\'));
-    return "\"" + sv::Utf16ToUtf8(dir) + "\\exec_probe.exe\"";
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool ProcessGone(DWORD pid, DWORD waitMs) {
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!h) return true;
-    bool gone = WaitForSingleObject(h, waitMs) == WAIT_OBJECT_0;
-    CloseHandle(h);
-    return gone;
-}
-
-DWORD PidFromOutput(const std::string& out) {
-    size_t pos = out.find("pid ");
-    return pos == std::string::npos ? 0 : static_cast<DWORD>(std::stoul(out.substr(pos + 4)));
-}
-
-TEST(RunShellCommand, EchoGivesItsLineAndExitCodeZero) {
-    sv::ShellCommandResult r = sv::RunShellCommand("echo hi");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "hi\r\n");
-    EXPECT_EQ(r.err, "");
-}
-
-TEST(RunShellCommand, ExitCodeAndStderrComeBack) {
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " exit 7");
-    EXPECT_EQ(r.exitCode, 7);
-    r = sv::RunShellCommand(ProbePath() + " spew 10 err");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "xxxxxxxxxx");
-}
-
-TEST(RunShellCommand, OutputAboveTheCapIsCutAndTheCommandEnded) {
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " spew 300000");
-    ASSERT_EQ(r.out.size(), 262144u + 19u);
-    EXPECT_EQ(r.out.substr(0, 262144), std::string(262144, 'x'));
-    EXPECT_EQ(r.out.substr(262144), "\n[output truncated]");
-    EXPECT_EQ(r.exitCode, 1);
-}
-
-TEST(RunShellCommand, OutputOfExactlyTheCapIsNotMarked) {
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " spew 262144");
-    EXPECT_EQ(r.out.size(), 262144u);
-    EXPECT_EQ(r.exitCode, 0);
-}
-
-TEST(RunShellCommand, TimeOutEndsTheCommandAndWhatItStarted) {
-    sv::ShellCommandLimits limits;
-    limits.timeoutMs = 1500;
-    auto start = std::chrono::steady_clock::now();
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " tree 60000", limits);
-    EXPECT_LT(SecondsSince(start), 8.0);
-    EXPECT_EQ(r.exitCode, -1);
-    ASSERT_GE(r.err.size(), 12u);
-    EXPECT_EQ(r.err.substr(r.err.size() - 12), "\n[timed out]");
-    DWORD pid = PidFromOutput(r.out);
-    ASSERT_NE(pid, 0u) << r.out;
-    EXPECT_TRUE(ProcessGone(pid, 5000));
-}
-
-TEST(RunShellCommand, CancelEndsTheCommandEarly) {
-    std::atomic<bool> cancel{false};
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        cancel.store(true);
-    });
-    auto start = std::chrono::steady_clock::now();
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " sleep 60000", sv::ShellCommandLimits(), &cancel);
-    canceller.join();
-    EXPECT_LT(SecondsSince(start), 8.0);
-    EXPECT_EQ(r.exitCode, -1);
-}
-
-TEST(RunShellCommand, AGrandchildHoldingThePipeDoesNotHangTheReaders) {
-    auto start = std::chrono::steady_clock::now();
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " orphan 20000");
-    EXPECT_LT(SecondsSince(start), 10.0);
-    EXPECT_EQ(r.exitCode, 0);
-    DWORD pid = PidFromOutput(r.out);
-    ASSERT_NE(pid, 0u) << r.out;
-    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-    if (h) {
-        TerminateProcess(h, 0);
-        CloseHandle(h);
-    }
-}
-
-TEST(RunShellCommand, ChildInheritsNoOtherHandles) {
-    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    HANDLE event = CreateEventW(&sa, TRUE, FALSE, nullptr);
-    ASSERT_NE(event, nullptr);
-    std::string value = std::to_string(reinterpret_cast<uintptr_t>(event));
-    sv::ShellCommandResult r = sv::RunShellCommand(ProbePath() + " handle " + value);
-    CloseHandle(event);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "closed\r\n");
-}
-
-TEST(ConsoleBytes, Utf8StaysAndOtherBytesAreDecoded) {
-    EXPECT_EQ(sv::ConsoleBytesToUtf8("Gr\xC3\xBC\xC3\x9F" "e"), "Gr\xC3\xBC\xC3\x9F" "e");
-    std::string converted = sv::ConsoleBytesToUtf8("caf\xE9 \x81\xFF");
-    EXPECT_TRUE(sv::IsValidUtf8(converted));
-    EXPECT_EQ(converted.substr(0, 3), "caf");
-}
+using sv_test::ExecProbePath;
 
 // ---------------------------------------------------------------- the workers
 
@@ -184,13 +77,13 @@ TEST_F(ToolFixture, ExecRequestRepliesAndAudits) {
 }
 
 TEST_F(ToolFixture, ExecOutputThatIsNotUtf8StillMakesAValidReply) {
-    sv::HandleExecRequest(Sender(), "e2", ProbePath() + " bytes", "");
+    sv::HandleExecRequest(Sender(), "e2", ExecProbePath() + " bytes", "");
     ASSERT_EQ(sent.size(), 1u);
     std::string out = sent[0]["stdout"];
     EXPECT_TRUE(sv::IsValidUtf8(out));
     EXPECT_EQ(out.substr(0, 3), "caf");
     sent.clear();
-    sv::HandleExecRequest(Sender(), "e3", ProbePath() + " utf8", "");
+    sv::HandleExecRequest(Sender(), "e3", ExecProbePath() + " utf8", "");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0]["stdout"], "Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\xAD\r\n");
 }
@@ -314,6 +207,49 @@ TEST_F(ToolFixture, FsReadErrors) {
     EXPECT_EQ(sent[2], json({{"type", "log-result"}, {"id", "b"}, {"text", ""}, {"error", "file too large"}}));
 }
 
+// A download that breaks off after "file-begin" ends its transfer as well as answering
+// the request, so the controller never waits for a "file-end" that will not come.
+TEST_F(ToolFixture, FsReadBreakingOffAfterItsBeginEndsTheTransfer) {
+    struct Case {
+        const char* name;
+        bool cancel;  // else the file shrinks under the reader
+    };
+    const Case cases[] = {{"the host stops", true}, {"the file shrinks", false}};
+    for (const Case& c : cases) {
+        sent.clear();
+        std::string path = work.Path() + "\\shrinks.bin";
+        WriteBytes(path, std::string(200000, 'z'));
+        std::atomic<bool> cancel{false};
+        auto send = [&](const std::string& text) {
+            json msg = json::parse(text);
+            if (msg["type"] == "file-begin") {
+                if (c.cancel) {
+                    cancel.store(true);
+                } else {
+                    // Shared with the reader's handle, as another program's write would be.
+                    HANDLE h = CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+                    LARGE_INTEGER at;
+                    at.QuadPart = 5;
+                    EXPECT_TRUE(h != INVALID_HANDLE_VALUE && SetFilePointerEx(h, at, nullptr, FILE_BEGIN) &&
+                                SetEndOfFile(h));
+                    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+                }
+            }
+            sent.push_back(msg);
+        };
+        sv::HandleFsRead(send, "r", path, "", &cancel);
+        ASSERT_GE(sent.size(), 3u) << c.name;
+        ASSERT_EQ(sent.front()["type"], "file-begin") << c.name;
+        std::string transfer = sent.front()["id"];
+        const json& ended = sent[sent.size() - 2];
+        EXPECT_EQ(ended, json({{"type", "file-error"}, {"id", transfer}, {"error", "cannot read file"}})) << c.name;
+        EXPECT_EQ(sent.back(), json({{"type", "log-result"}, {"id", "r"}, {"text", ""}, {"error", "cannot read file"}}))
+            << c.name;
+        for (const auto& m : sent) EXPECT_NE(m["type"], "file-end") << c.name;
+    }
+}
+
 TEST_F(ToolFixture, TwoDownloadsAtOnceGetDistinctIds) {
     WriteBytes(work.Path() + "\\one", std::string(70000, 'a'));
     std::vector<json> a, b;
@@ -373,6 +309,80 @@ TEST_F(ToolFixture, LogTailOfAMissingFile) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], json({{"type", "log-result"}, {"id", "t5"}, {"text", ""}, {"error", "file not found"}}));
     EXPECT_EQ(sent[1]["error"], "file not found");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the cap on requests
+
+namespace {
+
+TEST(RemoteToolCap, RequestsOverTheCapAreRefusedAtOnceAndTheSlotsComeBack) {
+    sv_test::ScratchDir dir;
+    sv::SetAuditDirectory(dir.Path());
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<json> sent;
+    auto host = sv_test::MakeTestHost(dir.Path());
+    host->PlatformSeams().sendRelayText = [&](const std::string& text) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            sent.push_back(json::parse(text));
+        }
+        arrived.notify_all();
+        return true;
+    };
+    auto taken = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<json> out;
+        out.swap(sent);
+        return out;
+    };
+    auto request = [&](const std::string& type, const std::string& id, const std::string& arg) {
+        json msg = {{"type", type}, {"from", "ctl-1"}, {"id", id}, {"command", arg}, {"path", arg}};
+        host->DispatchMessage(msg.dump());
+    };
+    // The running commands wait for an event that the test sets.
+    std::string eventName = "sv-tool-cap-" + std::to_string(GetCurrentProcessId());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(release, nullptr);
+    for (size_t i = 0; i < sv::kRemoteToolSlots; ++i) {
+        request("exec-request", "run" + std::to_string(i), ExecProbePath() + " wait " + eventName);
+    }
+
+    // Every kind of request is refused on the receiving thread, before the dispatch returns.
+    const char* kinds[] = {"exec-request", "fs-list", "fs-read", "log-tail"};
+    for (const char* kind : kinds) request(kind, std::string("over-") + kind, "C:\\x");
+    std::vector<json> refusals = taken();
+    ASSERT_EQ(refusals.size(), 4u);
+    EXPECT_EQ(refusals[0], json::parse(sv::ExecResultJson("over-exec-request", -1, "", "too many requests")));
+    EXPECT_EQ(refusals[1], json::parse(sv::FsListErrorJson("over-fs-list", "C:\\x", "too many requests")));
+    EXPECT_EQ(refusals[2], json::parse(sv::LogErrorJson("over-fs-read", "too many requests")));
+    EXPECT_EQ(refusals[3], json::parse(sv::LogErrorJson("over-log-tail", "too many requests")));
+
+    SetEvent(release);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(60), [&] { return sent.size() >= 4; }));
+    }
+    for (const json& r : taken()) EXPECT_EQ(r["exitCode"], 0) << r.dump();
+    CloseHandle(release);
+
+    // Every slot is back.
+    for (size_t i = 0; i < sv::kRemoteToolSlots; ++i) request("exec-request", "again" + std::to_string(i), "echo hi");
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(60), [&] { return sent.size() >= 4; }));
+    }
+    for (const json& r : taken()) EXPECT_EQ(r["stdout"], "hi\r\n") << r.dump();
+    std::string audit;
+    for (const auto& name : sv_test::ListFiles(dir.Path())) {
+        if (name.rfind("audit-", 0) == 0) audit += sv_test::ReadFile(dir.Path() + "\\" + name);
+    }
+    EXPECT_NE(audit.find(" | tool-refused | actor=ctl-1 | fs-read too many requests: C:\\x"), std::string::npos)
+        << audit;
+    host.reset();
+    sv::SetAuditDirectory("");
 }
 
 }  // namespace

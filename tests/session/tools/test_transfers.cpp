@@ -132,6 +132,17 @@ TEST_F(TransferFixture, ClipboardUpToTheCapIsAppliedAboveItOnlyAudited) {
     EXPECT_EQ(skipped[0], "clipboard-skip | actor=c1 | len=1000001");
 }
 
+// Only a text may replace what the person has on the clipboard: anything else is dropped,
+// never read as an empty text that would wipe it.
+TEST_F(TransferFixture, ClipboardWithoutATextIsDropped) {
+    const json notText[] = {json(42), json(nullptr), json::array({"a"}), json::object({{"text", "a"}}), json(true)};
+    for (const json& value : notText) Send({{"type", "clipboard"}, {"from", "c"}, {"text", value}});
+    Send({{"type", "clipboard"}, {"from", "c"}});
+    EXPECT_TRUE(clipboard.empty());
+    EXPECT_TRUE(Audit("clipboard").empty());
+    EXPECT_TRUE(Audit("clipboard-skip").empty());
+}
+
 TEST_F(TransferFixture, ClipboardFailureIsAuditedAsSuch) {
     clipboardOk = false;
     Send({{"type", "clipboard"}, {"from", "c1"}, {"text", "x"}});
@@ -275,7 +286,6 @@ TEST_F(TransferFixture, MessagesWithoutIdOrWithWrongTypesAreIgnored) {
     Send({{"type", "file-begin"}, {"from", "c"}, {"id", "s"}, {"name", "x"}, {"size", "12"}});
     Send({{"type", "file-chunk"}, {"from", "c"}, {"id", "unknown"}, {"data", B64("x")}});
     Send({{"type", "file-end"}, {"from", "c"}, {"id", "unknown"}});
-    Send({{"type", "clipboard"}, {"from", "c"}, {"text", 42}});
     EXPECT_TRUE(ReceivedNames().empty());
     EXPECT_TRUE(Audit("file-recv").empty());
     // The string size is refused like any size out of range.

@@ -249,6 +249,53 @@ TEST(TransferTable, TotalMemoryIsCappedAcrossTransfers) {
     EXPECT_EQ(sv::TransferOutcomeText(TransferOutcome::MemoryFull), "upload memory full");
 }
 
+// The total cap counts memory reserved, not bytes held: geometric growth reserves ahead of
+// the bytes, and that memory is just as much in use.
+TEST(TransferTable, TotalCapCountsWhatIsReserved) {
+    struct Step {
+        const char* sender;
+        size_t bytes;
+        TransferOutcome expected;
+        uint64_t totalAfter;  // reserved by every transfer together
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    // Per transfer at most 100 bytes, all together at most 150; nothing is declared, so
+    // growth doubles.
+    const Case cases[] = {
+        {"doubling reserves ahead and counts it",
+         {{"a", 40, TransferOutcome::Ok, 40}, {"a", 10, TransferOutcome::Ok, 80}, {"a", 30, TransferOutcome::Ok, 80}}},
+        {"held bytes fit but reserved ones would not",
+         {{"a", 40, TransferOutcome::Ok, 40}, {"a", 10, TransferOutcome::Ok, 80}, {"b", 71, TransferOutcome::MemoryFull, 80}}},
+        {"growth near the total takes only what it needs",
+         {{"a", 60, TransferOutcome::Ok, 60}, {"b", 60, TransferOutcome::Ok, 120}, {"a", 20, TransferOutcome::Ok, 140},
+          {"a", 1, TransferOutcome::Ok, 141}, {"b", 10, TransferOutcome::MemoryFull, 81}}},
+    };
+    for (const Case& c : cases) {
+        TransferLimits limits;
+        limits.maxTransferBytes = 100;
+        limits.maxTotalBytes = 150;
+        TransferTable t(limits);
+        ASSERT_EQ(t.Begin("a", "1", "f", 0, 0), TransferOutcome::Ok);
+        ASSERT_EQ(t.Begin("b", "1", "f", 0, 0), TransferOutcome::Ok);
+        for (const Step& s : c.steps) {
+            auto d = Bytes(s.bytes);
+            EXPECT_EQ(t.Append(s.sender, "1", d.data(), d.size(), 0), s.expected) << c.name;
+            EXPECT_EQ(t.TotalBytes(), s.totalAfter) << c.name;
+        }
+        // What the table counted is what the buffers really hold in reserve.
+        uint64_t reserved = 0;
+        for (const char* sender : {"a", "b"}) {
+            sv::FileTransfer out;
+            if (t.Finish(sender, "1", out)) reserved += out.data.capacity();
+        }
+        EXPECT_EQ(reserved, c.steps.back().totalAfter) << c.name;
+        EXPECT_EQ(t.TotalBytes(), 0u) << c.name;
+    }
+}
+
 TEST(TransferTable, DeclaredSizeReservesNothingUpFront) {
     TransferTable t;
     ASSERT_EQ(t.Begin("c", "1", "f", 104857600, 0), TransferOutcome::Ok);

@@ -1,0 +1,143 @@
+#include "app/updater.h"
+
+#include <nlohmann/json.hpp>
+
+#include "app/update_installer.h"
+#include "app/update_staging.h"
+#include "base/file_io.h"
+#include "base/sha256_hex.h"
+#include "net/https_client.h"
+
+namespace sv {
+
+std::string UpdateCheckUrl(const std::string& base, const std::string& product, const std::string& version,
+                           const std::string& os) {
+    return base + "/api/update/check?product=" + product + "&version=" + version + "&os=" + os;
+}
+
+bool ParseUpdateCheckAnswer(const std::string& body, UpdateInfo& info) {
+    info = UpdateInfo();
+    try {
+        nlohmann::json answer = nlohmann::json::parse(body);
+        if (!answer.is_object()) return false;
+        if (!answer.value("hasUpdate", false)) return true;
+        info.version = answer.value("version", std::string());
+        info.changelog = answer.value("changelog", std::string());
+        info.checksum = answer.value("checksum", std::string());
+        info.downloadUrl = answer.value("downloadUrl", std::string());
+        info.mandatory = answer.value("mandatory", false);
+        info.hasUpdate = true;
+        return true;
+    } catch (const nlohmann::json::exception&) {
+        info = UpdateInfo();
+        return false;
+    }
+}
+
+std::string UpdateDownloadUrl(const std::string& base, const std::string& downloadUrl) {
+    if (downloadUrl.compare(0, 8, "https://") == 0) return downloadUrl;
+    return base + downloadUrl;
+}
+
+bool CheckForUpdate(const std::string& base, const std::string& product, const std::string& version,
+                    const std::string& os, const std::string& caBundlePath, UpdateInfo& info) {
+    HttpResponse response = HttpGet(UpdateCheckUrl(base, product, version, os), caBundlePath.c_str(), 5);
+    if (response.status != 200) return false;
+    return ParseUpdateCheckAnswer(std::string(response.body.begin(), response.body.end()), info);
+}
+
+bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::string& caBundlePath,
+                    std::vector<uint8_t>& package) {
+    package.clear();
+    HttpResponse response = HttpGet(UpdateDownloadUrl(base, info.downloadUrl), caBundlePath.c_str(), 5);
+    if (response.status != 200 || response.body.empty()) return false;
+    if (Sha256Hex(response.body.data(), response.body.size()) != info.checksum) return false;
+    package = std::move(response.body);
+    return true;
+}
+
+int RunUpdateRound(const UpdateConfig& config) {
+    UpdateInfo info;
+    if (!CheckForUpdate(config.apiBase, kUpdateProduct, kUpdateVersion, kUpdateOs, config.caBundlePath, info)) {
+        config.log(std::string("[update] check failed (") + kUpdateVersion + ")");
+        return 0;
+    }
+    if (!info.hasUpdate) {
+        config.log(std::string("[update] up to date (") + kUpdateVersion + ")");
+        return 0;
+    }
+    config.log("[update] " + info.version + " available, downloading");
+    std::vector<uint8_t> package;
+    if (!DownloadUpdate(config.apiBase, info, config.caBundlePath, package)) {
+        config.log("[update] download/checksum failed for " + info.version);
+        return 0;
+    }
+    const std::string staging = JoinDataPath(config.dataDir, "update-staging");
+    if (!UnpackVerifiedUpdate(package, staging, config.signingKey)) {
+        config.log("[update] signature/manifest verify failed for " + info.version);
+        return 0;
+    }
+    if (!LaunchUpdaterHelper(staging, GetOwnExePath(), config.args)) {
+        config.log("[update] could not start the updater helper for " + info.version);
+        return 0;
+    }
+    config.log("[update] " + info.version + " staged and verified, applying");
+    return 1;
+}
+
+struct UpdateThread::Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    bool finished = false;
+};
+
+UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::milliseconds period)
+    : shared_(std::make_shared<Shared>()) {
+    // The thread keeps its own reference: it may outlive this object (see the header).
+    thread_ = std::thread([shared = shared_, config = std::move(config), round = std::move(round), period] {
+        for (;;) {
+            int staged = 0;
+            try {
+                staged = round(config);
+            } catch (...) {
+                config.log("[update] check threw");
+            }
+            std::unique_lock<std::mutex> lock(shared->mutex);
+            if (staged != 0) {
+                lock.unlock();
+                if (config.beforeApply) config.beforeApply();
+                lock.lock();
+            }
+            if (staged != 0 || shared->wake.wait_for(lock, period, [&] { return shared->stop; })) {
+                shared->finished = true;
+                shared->wake.notify_all();
+                return;
+            }
+        }
+    });
+}
+
+UpdateThread::~UpdateThread() {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->stop = true;
+    shared_->wake.notify_all();
+    const bool ended = shared_->wake.wait_for(lock, kUpdateStopWait, [&] { return shared_->finished; });
+    lock.unlock();
+    if (ended) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+}
+
+bool UpdateThread::Finished() {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->finished;
+}
+
+std::unique_ptr<UpdateThread> StartUpdateThread(UpdateConfig config) {
+    return std::make_unique<UpdateThread>(std::move(config), RunUpdateRound, kUpdatePeriod);
+}
+
+}  // namespace sv

@@ -1,0 +1,32 @@
+#include "session/tools/tool_slots.h"
+
+namespace sv {
+
+ToolSlots::ToolSlots(size_t cap) : count_(std::make_shared<Count>()) { count_->cap = cap; }
+
+ToolSlots::Slot ToolSlots::TryTake() {
+    {
+        std::lock_guard<std::mutex> lock(count_->mutex);
+        if (count_->inUse >= count_->cap) return nullptr;
+        ++count_->inUse;
+    }
+    std::shared_ptr<Count> count = count_;
+    // The slot owns no object of its own; its deleter is the give-back.
+    static char marker;
+    try {
+        return Slot(&marker, [count](void*) {
+            std::lock_guard<std::mutex> lock(count->mutex);
+            --count->inUse;
+        });
+    } catch (...) {
+        // shared_ptr runs the deleter itself when its control block cannot be made.
+        return nullptr;
+    }
+}
+
+size_t ToolSlots::InUse() const {
+    std::lock_guard<std::mutex> lock(count_->mutex);
+    return count_->inUse;
+}
+
+}  // namespace sv

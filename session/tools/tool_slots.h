@@ -1,0 +1,38 @@
+#pragma once
+// How many remote-tool requests may run at once. Each one holds a thread (a command also
+// cmd.exe and two readers) until it answers; past the cap a request is refused at once
+// instead of piling up threads and processes.
+#include <cstddef>
+#include <memory>
+#include <mutex>
+
+namespace sv {
+
+constexpr size_t kRemoteToolSlots = 4;
+// The answer a controller gets for a request over the cap.
+constexpr const char* kToolsBusyError = "too many requests";
+
+class ToolSlots {
+public:
+    // A taken slot. It is given back when the last copy goes, so work that never ran
+    // (its thread could not start) gives it back too. Empty when every slot was taken.
+    using Slot = std::shared_ptr<void>;
+
+    explicit ToolSlots(size_t cap = kRemoteToolSlots);
+    ToolSlots(const ToolSlots&) = delete;
+    ToolSlots& operator=(const ToolSlots&) = delete;
+
+    Slot TryTake();
+    size_t InUse() const;
+
+private:
+    // Shared with every slot, so a slot outliving its table is still safe to give back.
+    struct Count {
+        std::mutex mutex;
+        size_t inUse = 0;
+        size_t cap = 0;
+    };
+    std::shared_ptr<Count> count_;
+};
+
+}  // namespace sv

@@ -1,0 +1,348 @@
+"""Self-update end to end: packages built and signed here, served over HTTPS, checked and
+staged by the host, applied by its second process, and the update thread's log lines.
+
+The host that talks to the update API is the update-test build of the program: its
+update endpoint and signing key come from a header in the build tree, which this module
+rewrites with its own server and key pair before rebuilding that one target."""
+import base64
+import hashlib
+import io
+import json
+import os
+import re
+import shutil
+import subprocess
+import zipfile
+
+import pytest
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec
+
+from conftest import (BIN, BUILD, EXE, FakeHttpsServer, audit_entries, http_response, run_exe, wait_until,
+                      winpath)
+
+UPDATE_EXE = os.path.join(BIN, "update-test", "sorvane-host-win7.exe")
+SETTINGS = os.path.join(BUILD, "update-test", "update_test_settings.h")
+RECORDER = os.path.join(BIN, "update_recorder.exe")
+CHECK = "/api/update/check"
+DEAD_RELAY = "ws://127.0.0.1:9/"
+
+
+def public_key_base64(key):
+    der = key.public_key().public_bytes(serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
+    return base64.b64encode(der).decode()
+
+
+def settings_text(base, key_b64):
+    return (f'#define SV_BUILT_IN_UPDATE_API_BASE "{base}"\n'
+            f'#define SV_BUILT_IN_UPDATE_SIGNING_KEY "{key_b64}"\n')
+
+
+class UpdateServer:
+    def __init__(self, server, key, ca_pem):
+        self.server = server
+        self.key = key
+        self.ca = winpath(ca_pem)
+
+    def package(self, files, key=None, manifest=None, extra=()):
+        """A ZIP as the release tooling makes it: files listed with their SHA-256 in the
+        manifest (unless `manifest` is given), the manifest signed with `key`."""
+        if manifest is None:
+            manifest = {name.replace("\\", "/"): hashlib.sha256(data).hexdigest() for name, data in files}
+        text = json.dumps(manifest, separators=(",", ":")).encode()
+        signature = (key or self.key).sign(text, ec.ECDSA(hashes.SHA256()))
+        buf = io.BytesIO()
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("_manifest.json", text)
+            z.writestr("_manifest.sig", base64.b64encode(signature))
+            for name, data in list(files) + list(extra):
+                z.writestr(name, data)
+        return buf.getvalue()
+
+    def offer(self, package, version="1.2.0", checksum=None, url="/pkg/update.zip"):
+        answer = {"hasUpdate": True, "version": version, "changelog": "fixes", "mandatory": False,
+                  "checksum": checksum or hashlib.sha256(package).hexdigest(), "downloadUrl": url}
+        self.server.route(CHECK, http_response(200, json.dumps(answer), {"Content-Type": "application/json"}))
+        self.server.route(url.split("?")[0] if url.startswith("/") else "/" + url.split("/", 3)[3],
+                          http_response(200, package))
+        return answer
+
+
+@pytest.fixture(scope="module")
+def update_api(pki):
+    """The HTTPS update API and the update-test build that trusts its key."""
+    key = ec.generate_private_key(ec.SECP256R1())
+    server = FakeHttpsServer(pki.server_context())
+    try:
+        with open(SETTINGS) as f:
+            default = f.read()
+    except OSError:
+        default = None
+    with open(SETTINGS, "w") as f:
+        f.write(settings_text(f"https://localhost:{server.port}", public_key_base64(key)))
+    try:
+        subprocess.run(["cmake", "--build", BUILD, "--target", "sorvane-host-win7-update-test"], check=True,
+                       stdout=subprocess.DEVNULL, timeout=600)
+        yield UpdateServer(server, key, pki.ca_pem)
+    finally:
+        server.close()
+        # Back to the loopback port where nothing answers; the next build relinks.
+        if default is not None:
+            with open(SETTINGS, "w") as f:
+                f.write(default)
+
+
+@pytest.fixture
+def api(update_api):
+    with update_api.server.lock:
+        update_api.server.routes.clear()
+        update_api.server.requests.clear()
+    return update_api
+
+
+def stripped_recorder(path):
+    """A small copy of the recorder program (the debug information makes it large)."""
+    subprocess.run(["x86_64-w64-mingw32-strip", "-o", path, RECORDER], check=True)
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def recorded(folder, count=1):
+    log = os.path.join(folder, "recorder.log")
+
+    def lines():
+        try:
+            with open(log, "rb") as f:
+                got = [json.loads(line) for line in f.read().decode("utf-8").splitlines()]
+        except (OSError, ValueError):
+            return None
+        return got if len(got) >= count else None
+    return wait_until(lines, 60, message="the recorder's line")
+
+
+def out_lines(text):
+    return text.replace("\r\n", "\n").splitlines()
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# ---------------------------------------------------------------- --check-update
+
+FILES = [("sorvane-host-win7.exe", b"MZ new host"), ("lib\\data.txt", b"data v2"), ("notes/readme.txt", b"")]
+
+
+def check_update(api, data_dir):
+    return run_exe(["--check-update", "--cacert", api.ca, "--data-dir", winpath(data_dir)], exe=UPDATE_EXE,
+                   timeout=120)
+
+
+def test_check_update_stages_a_signed_package(api, data_dir):
+    package = api.package(FILES)
+    answer = api.offer(package)
+    rc, out, err = check_update(api, data_dir)
+    assert rc == 0, err
+    assert out_lines(out) == ["hasUpdate: true", "version: 1.2.0", "checksum: " + answer["checksum"],
+                              "url: /pkg/update.zip", "download+stage+verify: PASS"]
+    assert api.server.requests[0].path == CHECK + "?product=sorvane-host-win7&version=1.1.6&os=win"
+    staging = os.path.join(data_dir, "update-staging")
+    assert read(os.path.join(staging, "sorvane-host-win7.exe")) == b"MZ new host"
+    assert read(os.path.join(staging, "lib", "data.txt")) == b"data v2"
+    assert read(os.path.join(staging, "notes", "readme.txt")) == b""
+    assert sorted(os.listdir(staging)) == ["lib", "notes", "sorvane-host-win7.exe"]
+
+
+def test_check_update_follows_an_absolute_download_url(api, data_dir):
+    package = api.package(FILES)
+    api.offer(package, url=f"https://localhost:{api.server.port}/cdn/p.zip")
+    rc, out, _ = check_update(api, data_dir)
+    assert rc == 0
+    assert out_lines(out)[-1] == "download+stage+verify: PASS"
+    assert [r.path for r in api.server.requests][1] == "/cdn/p.zip"
+
+
+def test_check_update_without_an_answer(api, data_dir):
+    rc, out, _ = check_update(api, data_dir)
+    assert rc == 1
+    assert out_lines(out) == ["update check failed (no response)"]
+
+
+def test_check_update_when_up_to_date(api, data_dir):
+    api.server.route(CHECK, http_response(200, '{"hasUpdate":false}'))
+    rc, out, _ = check_update(api, data_dir)
+    assert rc == 0
+    assert out_lines(out) == ["hasUpdate: false"]
+    assert not os.path.exists(os.path.join(data_dir, "update-staging"))
+
+
+def other_key_package(api):
+    return api.package(FILES, key=ec.generate_private_key(ec.SECP256R1()))
+
+
+REFUSALS = {
+    "checksum in upper case": lambda api: (api.package(FILES), "upper", "download+checksum: FAIL"),
+    "package cut short": lambda api: (api.package(FILES)[:-40], None, "download+stage+verify: FAIL"),
+    "signed with another key": lambda api: (other_key_package(api), None, "download+stage+verify: FAIL"),
+    "name leaving the staging folder": lambda api: (api.package(FILES + [("..\\..\\escaped.txt", b"x")]), None,
+                                                    "download+stage+verify: FAIL"),
+}
+
+
+@pytest.mark.parametrize("case", list(REFUSALS))
+def test_check_update_refuses(api, data_dir, case):
+    package, checksum, verdict = REFUSALS[case](api)
+    if checksum == "upper":
+        checksum = hashlib.sha256(package).hexdigest().upper()
+    api.offer(package, checksum=checksum)
+    rc, out, _ = check_update(api, data_dir)
+    assert rc == 0
+    assert out_lines(out)[-1] == verdict
+    assert not os.path.exists(os.path.join(data_dir, "update-staging"))
+    assert not os.path.exists(os.path.join(os.path.dirname(data_dir), "escaped.txt"))
+
+
+def test_self_test_update_passes(data_dir):
+    rc, out, _ = run_exe(["--self-test-update", "--data-dir", winpath(data_dir)], timeout=60)
+    assert rc == 0
+    assert out_lines(out) == ["update self-test: PASS"]
+
+
+# ---------------------------------------------------------------- --apply-update
+
+@pytest.fixture
+def installation(tmp_path):
+    """An installed "program" (the recorder) and a staged update for it."""
+    install = tmp_path / "Program Files" / "Sorvane"
+    staging = tmp_path / "data" / "update-staging"
+    install.mkdir(parents=True)
+    (staging / "lib").mkdir(parents=True)
+    target = install / "host.exe"
+    stripped_recorder(str(target))
+    (install / "lib").mkdir()
+    (install / "lib" / "data.txt").write_bytes(b"data v1")
+    shutil.copyfile(target, staging / "host.exe")
+    (staging / "lib" / "data.txt").write_bytes(b"data v2")
+    (staging / "new.txt").write_bytes(b"added")
+    (staging / "_manifest.json").write_bytes(b"{}")
+    return install, staging, target
+
+
+HOST_ARGS = ["--tray", "--data-dir", "C:\\Users\\A B\\Sorvane", 'say "hi"', "", "back\\slash\\", "--lan", "0",
+             "--enroll", "spent-token", "Reception PC"]
+
+
+def apply_update(staging, target, args, parent="0"):
+    return run_exe(["--apply-update", parent, winpath(staging), winpath(target)] + args, timeout=120)
+
+
+def test_apply_update_copies_and_restarts_with_the_same_arguments(installation):
+    install, staging, target = installation
+    rc, _, _ = apply_update(staging, target, HOST_ARGS)
+    assert rc == 0
+    assert read(install / "lib" / "data.txt") == b"data v2"
+    assert read(install / "new.txt") == b"added"
+    assert not (install / "_manifest.json").exists()
+    [record] = recorded(str(install))
+    # The enrolment already happened; its spent token is not handed on.
+    assert record["args"] == HOST_ARGS[:-3]
+    assert record["cwd"].lower() == winpath(install).lower()
+    assert not [n for n in os.listdir(install) if ".sv-update" in n]
+
+
+def test_apply_update_with_a_locked_file_leaves_the_installation_whole(installation, processes):
+    install, staging, target = installation
+    holder = processes(["--hold", winpath(install / "lib" / "data.txt")], exe=RECORDER)
+    wait_until(lambda: "held" in holder.stdout(), 30, message="the file lock")
+    rc, _, _ = apply_update(staging, target, ["--tray"])
+    assert rc == 4
+    assert read(install / "lib" / "data.txt") == b"data v1"
+    assert not (install / "new.txt").exists()
+    assert not [n for n in os.listdir(install) if ".sv-update" in n]
+    # The program still runs again, as it was.
+    assert recorded(str(install))[0]["args"] == ["--tray"]
+
+
+def test_apply_update_as_service_restarts_through_the_service_manager(installation):
+    install, staging, target = installation
+    # No "SorvaneHost" service is installed in the test prefix: the restart fails.
+    rc, _, _ = apply_update(staging, target, ["--service"])
+    assert rc == 2
+    assert read(install / "new.txt") == b"added"
+    assert not (install / "recorder.log").exists()
+
+
+def test_apply_update_needs_three_words(installation):
+    install, staging, _ = installation
+    rc, _, _ = run_exe(["--apply-update", "0", winpath(staging)], timeout=60)
+    assert rc == 3
+    assert read(install / "lib" / "data.txt") == b"data v1"
+
+
+# ---------------------------------------------------------------- the update thread
+
+def start_host(processes, api, data_dir, exe=UPDATE_EXE, extra=()):
+    return processes(["--relay", DEAD_RELAY, "--cacert", api.ca, "--data-dir", winpath(data_dir)] + list(extra),
+                     exe=exe)
+
+
+def wait_update_line(host, data_dir, line):
+    wait_until(lambda: line in out_lines(host.stdout()), 60, message=line)
+    wait_until(lambda: ("update", "", line) in audit_entries(data_dir, "update"), 10, message="audit " + line)
+
+
+def test_update_thread_logs_a_failed_check(api, processes, data_dir):
+    host = start_host(processes, api, data_dir)
+    wait_update_line(host, data_dir, "[update] check failed (1.1.6)")
+
+
+def test_update_thread_logs_up_to_date(api, processes, data_dir):
+    api.server.route(CHECK, http_response(200, '{"version":"9.9.9"}'))
+    host = start_host(processes, api, data_dir)
+    wait_update_line(host, data_dir, "[update] up to date (1.1.6)")
+    assert host.running()
+
+
+@pytest.mark.parametrize("damage,line", [
+    ("checksum", "[update] download/checksum failed for 1.3.0"),
+    ("signature", "[update] signature/manifest verify failed for 1.3.0"),
+])
+def test_update_thread_logs_a_refused_package(api, processes, data_dir, damage, line):
+    package = api.package(FILES) if damage == "checksum" else other_key_package(api)
+    api.offer(package, version="1.3.0", checksum="0" * 64 if damage == "checksum" else None)
+    host = start_host(processes, api, data_dir)
+    wait_update_line(host, data_dir, "[update] 1.3.0 available, downloading")
+    wait_update_line(host, data_dir, line)
+    assert host.running()
+
+
+def test_update_thread_stages_starts_the_installer_and_stops_the_host(api, processes, data_dir, tmp_path):
+    # The "new version" is the recorder under the program's name: it records how the
+    # installer is started instead of installing.
+    new_program = stripped_recorder(str(tmp_path / "new.exe"))
+    api.offer(api.package([("sorvane-host-win7.exe", new_program), ("extra.txt", b"v2")]))
+    host = start_host(processes, api, data_dir, extra=["--lan", "0"])
+    wait_update_line(host, data_dir, "[update] 1.2.0 available, downloading")
+    wait_update_line(host, data_dir, "[update] 1.2.0 staged and verified, applying")
+    staging = os.path.join(data_dir, "update-staging")
+    [record] = recorded(staging)
+    args = record["args"]
+    assert args[0] == "--apply-update"
+    assert re.fullmatch(r"[0-9]+", args[1])
+    assert args[2].lower() == winpath(staging).lower()
+    assert args[3].lower() == winpath(UPDATE_EXE).lower()
+    assert args[4:] == ["--relay", DEAD_RELAY, "--cacert", api.ca, "--data-dir", winpath(data_dir), "--lan", "0"]
+    assert read(os.path.join(staging, "extra.txt")) == b"v2"
+    # The host stops so that the installer can replace it.
+    host.wait(timeout=60)
+
+
+def test_stale_update_staging_is_removed(api, processes, data_dir):
+    staging = os.path.join(data_dir, "update-staging", "sub")
+    os.makedirs(staging)
+    with open(os.path.join(staging, "old.exe"), "wb") as f:
+        f.write(b"MZ")
+    host = start_host(processes, api, data_dir)
+    wait_until(lambda: not os.path.exists(os.path.join(data_dir, "update-staging")), 30, message="staging removal")
+    wait_update_line(host, data_dir, "[update] check failed (1.1.6)")

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "training/win32/callback_worker.h"
+
+namespace {
+
+using sv::training::CallbackWorker;
+
+// Runs `task` on the worker and waits until it has run (tasks run in order, so every task
+// posted before has run too).
+bool RunThrough(CallbackWorker& worker, std::function<void()> task = [] {}) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> future = done->get_future();
+    if (!worker.Post([task, done] {
+            task();
+            done->set_value();
+        })) {
+        return false;
+    }
+    return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+TEST(CallbackWorker, HoldsAtMostOneMoreThanTheCapWhileBusy) {
+    CallbackWorker worker(1000);
+    worker.Start(nullptr, nullptr);
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    ASSERT_TRUE(worker.Post([&entered, released] {
+        entered.set_value();
+        released.wait();
+    }));
+    entered.get_future().wait();
+    int accepted = 0;
+    for (int i = 0; i < 1100; ++i) accepted += worker.Post([] {}) ? 1 : 0;
+    EXPECT_EQ(accepted, 1001);
+    release.set_value();
+    worker.Stop();
+}
+
+TEST(CallbackWorker, FailingAndEmptyTasksDoNotStopIt) {
+    CallbackWorker worker(10);
+    worker.Start(nullptr, nullptr);
+    ASSERT_TRUE(worker.Post([] { throw std::runtime_error("callback failed"); }));
+    ASSERT_TRUE(worker.Post(CallbackWorker::Task()));
+    std::atomic<int> ran{0};
+    EXPECT_TRUE(RunThrough(worker, [&] { ++ran; }));
+    EXPECT_EQ(ran.load(), 1);
+}
+
+TEST(CallbackWorker, StoppedOrNeverStartedDropsAndRestarts) {
+    CallbackWorker worker(10);
+    EXPECT_FALSE(worker.Post([] {}));
+    worker.Stop();  // not started: nothing to do
+    std::atomic<int> begun{0}, ended{0};
+    worker.Start([&] { ++begun; }, [&] { ++ended; });
+    worker.Start([&] { ++begun; }, [&] { ++ended; });  // already running
+    EXPECT_TRUE(RunThrough(worker));
+    worker.Stop();
+    EXPECT_EQ(begun.load(), 1);
+    EXPECT_EQ(ended.load(), 1);
+    EXPECT_FALSE(worker.Post([] {}));
+    worker.Start(nullptr, nullptr);
+    EXPECT_TRUE(RunThrough(worker));
+}
+
+TEST(CallbackWorker, StopFromItsOwnTaskLetsTheThreadGo) {
+    auto worker = std::make_unique<CallbackWorker>(10);
+    std::promise<void> ended;
+    worker->Start(nullptr, [&ended] { ended.set_value(); });
+    std::promise<bool> stopped;
+    CallbackWorker* raw = worker.get();
+    ASSERT_TRUE(worker->Post([&] {
+        try {
+            // The owner goes from inside its own callback, as a session ended by a callback does.
+            delete raw;
+            stopped.set_value(true);
+        } catch (...) {
+            stopped.set_value(false);
+        }
+    }));
+    worker.release();
+    EXPECT_TRUE(stopped.get_future().get());
+    EXPECT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
+}  // namespace

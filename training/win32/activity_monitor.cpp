@@ -1,0 +1,197 @@
+#include "training/win32/activity_monitor.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/audit_log.h"
+#include "base/text_encoding.h"
+#include "training/win32/window_info.h"
+
+namespace sv {
+namespace training {
+
+namespace {
+
+int64_t NowMs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    return static_cast<int64_t>(v.QuadPart / 10000);
+}
+
+HWND ToHwnd(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
+
+WindowQueries SystemWindowQueries() {
+    WindowQueries q;
+    q.isVisibleRoot = [](uint64_t value) {
+        HWND hwnd = ToHwnd(value);
+        return GetAncestor(hwnd, GA_ROOT) == hwnd && IsWindowVisible(hwnd) != FALSE;
+    };
+    q.hasOwner = [](uint64_t value) { return GetWindow(ToHwnd(value), GW_OWNER) != nullptr; };
+    q.className = [](uint64_t value) {
+        wchar_t buffer[256];
+        int n = GetClassNameW(ToHwnd(value), buffer, 256);
+        return n <= 0 ? std::string() : Utf16ToUtf8(std::wstring(buffer, static_cast<size_t>(n)));
+    };
+    q.describe = [](uint64_t value) { return DescribeWindow(value); };
+    q.ownProcessId = GetCurrentProcessId();
+    return q;
+}
+
+// What the hook thread tells its starter; shared with the thread so that a Start that
+// stopped waiting leaves it valid.
+struct HookThreadSignal {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool ready = false;  // hooks installed, message queue in place
+    DWORD threadId = 0;
+
+    void Set(DWORD id) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ready = true;
+            threadId = id;
+        }
+        cv.notify_all();
+    }
+};
+
+class ActivityMonitor : public IActivitySource {
+public:
+    explicit ActivityMonitor(ActivityInterpreter interpreter)
+        : worker_(kMaxWaitingCallbacks), core_(*this, worker_, std::move(interpreter), SystemWindowQueries()) {}
+
+    ~ActivityMonitor() override {
+        Stop();
+        OnDialog = nullptr;
+        OnForeground = nullptr;
+        OnActivity = nullptr;
+        OnTraineeActive = nullptr;
+    }
+
+    void Start() override {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (hookThread_.joinable()) return;
+        worker_.Start([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
+        signal_ = std::make_shared<HookThreadSignal>();
+        hookThread_ = std::thread(&ActivityMonitor::HookThreadMain, this, signal_);
+        std::unique_lock<std::mutex> wait(signal_->mutex);
+        signal_->cv.wait_for(wait, std::chrono::milliseconds(5000), [&] { return signal_->ready; });
+    }
+
+    void Stop() override {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (!hookThread_.joinable()) return;
+        DWORD id = 0;
+        {
+            // The thread signals as soon as its queue exists, even when a hook failed; a
+            // quit posted before that would be lost.
+            std::unique_lock<std::mutex> wait(signal_->mutex);
+            signal_->cv.wait(wait, [&] { return signal_->ready; });
+            id = signal_->threadId;
+        }
+        PostThreadMessageW(id, WM_QUIT, 0, 0);
+        hookThread_.join();
+        worker_.Stop();
+    }
+
+private:
+    static thread_local ActivityMonitor* t_monitor;
+
+    static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM record) {
+        if (code >= 0 && t_monitor != nullptr) {
+            const auto* r = reinterpret_cast<const MSLLHOOKSTRUCT*>(record);
+            t_monitor->core_.OnMouse(static_cast<uint32_t>(message), r->flags, r->pt.x, r->pt.y, NowMs());
+        }
+        return CallNextHookEx(nullptr, code, message, record);
+    }
+
+    static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record) {
+        if (code >= 0 && t_monitor != nullptr) {
+            const auto* r = reinterpret_cast<const KBDLLHOOKSTRUCT*>(record);
+            t_monitor->core_.OnKeyboard(static_cast<uint32_t>(message), r->vkCode, r->flags, NowMs());
+        }
+        return CallNextHookEx(nullptr, code, message, record);
+    }
+
+    static void CALLBACK WinEventProc(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG objectId, LONG childId, DWORD,
+                                      DWORD) {
+        if (t_monitor == nullptr) return;
+        t_monitor->core_.OnWinEvent(event, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)), objectId,
+                                    childId, NowMs());
+    }
+
+    void HookThreadMain(std::shared_ptr<HookThreadSignal> signal) {
+        // The hook procedures run on this thread only: each hook thread drives its own monitor.
+        t_monitor = this;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+        HINSTANCE module = GetModuleHandleW(nullptr);
+        HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, MouseHookProc, module, 0);
+        HHOOK keys = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, module, 0);
+        const DWORD error = GetLastError();
+        const DWORD flags = WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS;
+        HWINEVENTHOOK events[3] = {
+            SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, WinEventProc, 0, 0, flags),
+            SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGSTART, nullptr, WinEventProc, 0, 0, flags),
+            SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, WinEventProc, 0, 0, flags),
+        };
+        if (mouse == nullptr || keys == nullptr) {
+            WriteAuditLine("training-hooks",
+                           std::string("hook install failed mouse=") + (mouse ? "True" : "False") +
+                               " keys=" + (keys ? "True" : "False") + " err=" + std::to_string(error),
+                           "");
+        }
+        UINT_PTR timer = SetTimer(nullptr, 0, 250, nullptr);
+        signal->Set(GetCurrentThreadId());
+
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_TIMER) core_.OnTimer(NowMs());
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+
+        if (timer != 0) KillTimer(nullptr, timer);
+        if (mouse != nullptr) UnhookWindowsHookEx(mouse);
+        if (keys != nullptr) UnhookWindowsHookEx(keys);
+        for (HWINEVENTHOOK hook : events) {
+            if (hook != nullptr) UnhookWinEvent(hook);
+        }
+        t_monitor = nullptr;
+    }
+
+    std::mutex stateMutex_;
+    std::thread hookThread_;
+    std::shared_ptr<HookThreadSignal> signal_;
+    CallbackWorker worker_;
+    ActivityMonitorCore core_;
+};
+
+thread_local ActivityMonitor* ActivityMonitor::t_monitor = nullptr;
+
+}  // namespace
+
+ActivityInterpreter DefaultActivityInterpreter() {
+    // Hook observations become activities through the agent's coalescer; without one
+    // wired in, the monitor still reports trainee activity, foreground windows and dialogs.
+    return ActivityInterpreter{};
+}
+
+std::unique_ptr<IActivitySource> MakeActivityMonitor(ActivityInterpreter interpreter) {
+    return std::make_unique<ActivityMonitor>(std::move(interpreter));
+}
+
+std::unique_ptr<IActivitySource> MakeActivityMonitor() { return MakeActivityMonitor(DefaultActivityInterpreter()); }
+
+}  // namespace training
+}  // namespace sv

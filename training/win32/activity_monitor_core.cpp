@@ -1,0 +1,141 @@
+#include "training/win32/activity_monitor_core.h"
+
+#include <utility>
+
+namespace sv {
+namespace training {
+
+namespace {
+
+bool IsNeverADialogClass(const std::string& name) {
+    static const char* const kClasses[] = {"#32768", "tooltips_class32", "SysShadow", "ComboLBox", "IME",
+                                           "MSCTFIME UI"};
+    for (const char* c : kClasses) {
+        if (name == c) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsReportableDialog(const WindowInfo& window, uint32_t ownProcessId) {
+    if (window.processId == ownProcessId) return false;
+    if (IsNeverADialogClass(window.className)) return false;
+    if (window.title.empty() && window.className != "#32770") return false;
+    return window.rect.width >= 40 && window.rect.height >= 30;
+}
+
+ActivityMonitorCore::ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker,
+                                         ActivityInterpreter interpreter, WindowQueries windows)
+    : source_(source), worker_(worker), interpreter_(std::move(interpreter)), windows_(std::move(windows)) {}
+
+void ActivityMonitorCore::OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y, int64_t now) {
+    if ((flags & kMouseInjectedBits) != 0) return;
+    NotifyTraineeActive(now);
+    const char* button = nullptr;
+    switch (message) {
+    case kMsgLeftDown:
+        button = "left";
+        break;
+    case kMsgRightDown:
+        button = "right";
+        break;
+    case kMsgMiddleDown:
+        button = "middle";
+        break;
+    case kMsgWheel:
+        if (interpreter_.wheel) PostActivities(interpreter_.wheel(x, y, now));
+        return;
+    default:
+        return;
+    }
+    if (interpreter_.buttonDown) PostActivities(interpreter_.buttonDown(button, x, y, now));
+}
+
+void ActivityMonitorCore::OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags, int64_t now) {
+    const bool down = message == kMsgKeyDown || message == kMsgSysKeyDown;
+    // Modifiers follow every key, injected ones too: a chord the trainee finishes after the
+    // host injected its modifier must still read as that chord.
+    if (vk == 17 || vk == 162 || vk == 163) modifiers_.control = down;
+    if (vk == 18 || vk == 164 || vk == 165) modifiers_.alt = down;
+    if (vk == 91 || vk == 92) modifiers_.win = down;
+    if ((flags & kKeyInjectedBits) != 0) return;
+    NotifyTraineeActive(now);
+    if (down && interpreter_.keyDown) {
+        PostActivities(interpreter_.keyDown(vk, modifiers_.control, modifiers_.alt, modifiers_.win, now));
+    }
+}
+
+void ActivityMonitorCore::OnTimer(int64_t now) {
+    if (interpreter_.flush) PostActivities(interpreter_.flush(now));
+}
+
+// Each task calls a copy of its callback: a callback may end the session and with it the
+// monitor, whose members it must not be running from.
+void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId,
+                                     int64_t now) {
+    if (hwnd == 0 || objectId != 0 || childId != 0) return;
+    IActivitySource& source = source_;
+    auto describe = windows_.describe;
+    const uint32_t ownPid = windows_.ownProcessId;
+    if (event == kEventForeground) {
+        // Described when the task runs: no window query inside the hook.
+        worker_.Post([&source, describe, ownPid, hwnd] {
+            std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
+            auto onForeground = source.OnForeground;
+            if (window && window->processId != ownPid && onForeground) onForeground(*window);
+        });
+        return;
+    }
+    if (event != kEventDialogStart && event != kEventObjectShow) return;
+    if (!windows_.isVisibleRoot || !windows_.isVisibleRoot(hwnd)) return;
+    if (event == kEventObjectShow) {
+        const bool owned = windows_.hasOwner && windows_.hasOwner(hwnd);
+        if (!owned && (!windows_.className || windows_.className(hwnd) != "#32770")) return;
+    }
+    if (!RememberDialog(hwnd, now)) return;
+    worker_.Post([&source, describe, ownPid, hwnd] {
+        std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
+        auto onDialog = source.OnDialog;
+        if (window && IsReportableDialog(*window, ownPid) && onDialog) onDialog(*window);
+    });
+}
+
+void ActivityMonitorCore::NotifyTraineeActive(int64_t now) {
+    if (now - lastActiveNotice_ < kTraineeActiveEveryMs) return;
+    lastActiveNotice_ = now;
+    IActivitySource& source = source_;
+    worker_.Post([&source] {
+        auto onTraineeActive = source.OnTraineeActive;
+        if (onTraineeActive) onTraineeActive();
+    });
+}
+
+void ActivityMonitorCore::PostActivities(const std::vector<Activity>& activities) {
+    IActivitySource& source = source_;
+    for (const Activity& activity : activities) {
+        worker_.Post([&source, activity] {
+            auto onActivity = source.OnActivity;
+            if (onActivity) onActivity(activity);
+        });
+    }
+}
+
+bool ActivityMonitorCore::RememberDialog(uint64_t hwnd, int64_t now) {
+    auto found = recentDialogs_.find(hwnd);
+    if (found != recentDialogs_.end() && now - found->second < kDialogRepeatMs) return false;
+    recentDialogs_[hwnd] = now;
+    if (recentDialogs_.size() > kDialogMemoryPruneAbove) {
+        for (auto it = recentDialogs_.begin(); it != recentDialogs_.end();) {
+            if (now - it->second > kDialogMemoryMaxAgeMs) {
+                it = recentDialogs_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace training
+}  // namespace sv
