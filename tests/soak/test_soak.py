@@ -255,6 +255,9 @@ def test_soak():
         report.append(f"soak: {name}: first {sampler.samples[0][i]}, start median {start:.0f}, "
                       f"end median {end:.0f}, last {values[-1]}, peak {max(values)} -> {'flat' if ok else 'GROWS'}")
         verdicts.append(ok)
+    step = max(1, len(sampler.samples) // 20)
+    report.append("soak: private MiB every %d cycles: %s" % (step, " ".join(
+        "%.0f" % (s[0] / 1048576) for s in sampler.samples[::step])))
     print("\n" + "\n".join(report))
     assert all(verdicts), "\n".join(report)
     assert lan_visits > 0
