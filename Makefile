@@ -9,7 +9,12 @@ CMAKE_ARGS ?=
 MAKEFLAGS += --no-print-directory
 QUIET_CMAKE := -DCMAKE_RULE_MESSAGES=OFF -DCMAKE_TARGET_MESSAGES=OFF
 
-.PHONY: setup configure build run test unit e2e bench clean
+NATIVE_DIR ?= $(BUILD_DIR)/native
+FUZZ_DIR ?= $(BUILD_DIR)/fuzz
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 600
+
+.PHONY: setup configure build native run test unit e2e bench fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -22,6 +27,11 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
+# The pure units and their tests, natively with clang under ASan and UBSan.
+native: setup
+	@CC=clang CXX=clang++ cmake -S cmake/native -B $(NATIVE_DIR) -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
+	@cmake --build $(NATIVE_DIR) -j$(JOBS)
+
 run: build
 	@bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
 
@@ -31,13 +41,24 @@ unit: build
 e2e: build
 	@bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 -m pytest -q tests/e2e $(PYTEST_ARGS)
 
-test: build
-	@JOBS=$(JOBS) bash scripts/with-display.sh bash scripts/run-tests.sh
+test: build native
+	@JOBS=$(JOBS) NATIVE_DIR=$(NATIVE_DIR) bash scripts/with-display.sh bash scripts/run-tests.sh
 
 bench: build
 	@cmake --build $(BUILD_DIR) --target bench_stream -j$(JOBS)
 	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/bench_stream.exe
 	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 bench/host_run.py
+
+# Every fuzz target for FUZZ_SECONDS each; fails on any finding.
+fuzz: setup
+	@CC=clang CXX=clang++ cmake -S cmake/native -B $(FUZZ_DIR) -DSV_FUZZ=ON -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
+	@cmake --build $(FUZZ_DIR) -j$(JOBS)
+	@FUZZ_DIR=$(FUZZ_DIR) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzz.sh $(TARGETS)
+
+# The host under Wine against hostile relay and LAN peers for SOAK_SECONDS.
+soak: build
+	@bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) SOAK_SECONDS=$(SOAK_SECONDS) \
+	  /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/soak $(PYTEST_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR)

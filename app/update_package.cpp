@@ -37,8 +37,11 @@ bool IsDeviceName(const std::string& step) {
     for (const char* device : kDevices) {
         if (base == device) return true;
     }
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+    if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
+    // Every digit, zero included, and the superscript one, two and three name devices too.
+    const std::string digit = base.substr(3);
+    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+           digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <set>
 
 #include "net/lan_addresses.h"
-#include "net/srp.h"
 
 namespace sv {
 
@@ -113,53 +112,19 @@ std::vector<std::string> ListPrivateAddresses() { return SelectPrivateAddresses(
 std::vector<std::string> ListLocalAddresses() { return AppendLoopback(ResolveOwnAddresses()); }
 
 bool ReadHandshakeMessage(SOCKET socket, std::vector<uint8_t>& out, int32_t bound, const HandshakeBounds& bounds) {
-    uint8_t lengthBytes[4];
-    if (!RecvWithin(socket, lengthBytes, sizeof lengthBytes, bounds)) return false;
-    int32_t length = static_cast<int32_t>((static_cast<uint32_t>(lengthBytes[0]) << 24) |
-                                          (static_cast<uint32_t>(lengthBytes[1]) << 16) |
-                                          (static_cast<uint32_t>(lengthBytes[2]) << 8) | lengthBytes[3]);
-    if (length < 0 || length > bound) return false;
-    out.assign(static_cast<size_t>(length), 0);
-    return RecvWithin(socket, out.data(), out.size(), bounds);
+    return ReadHandshakeMessageFrom([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); }, out,
+                                    bound);
 }
 
 bool WriteHandshakeMessage(SOCKET socket, const std::vector<uint8_t>& bytes) {
-    if (bytes.size() > 0x7fffffffu) return false;
-    uint32_t n = static_cast<uint32_t>(bytes.size());
-    std::vector<uint8_t> message;
-    message.reserve(4 + bytes.size());
-    message.push_back(static_cast<uint8_t>(n >> 24));
-    message.push_back(static_cast<uint8_t>(n >> 16));
-    message.push_back(static_cast<uint8_t>(n >> 8));
-    message.push_back(static_cast<uint8_t>(n));
-    message.insert(message.end(), bytes.begin(), bytes.end());
-    return SendAll(socket, message.data(), message.size());
+    return WriteHandshakeMessageTo([socket](const uint8_t* p, size_t n) { return SendAll(socket, p, n); }, bytes);
 }
 
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
                            std::vector<uint8_t>& key, const HandshakeBounds& bounds) {
-    key.clear();
-    SrpServerState state(salt);
-    std::vector<uint8_t> B = SrpServerStart(state, verifier);
-    if (B.empty() || salt.empty()) {
-        // Nothing to prove against: refuse without going through the motions.
-        WriteHandshakeMessage(socket, {});
-        return false;
-    }
-    if (!WriteHandshakeMessage(socket, salt) || !WriteHandshakeMessage(socket, B)) return false;
-    std::vector<uint8_t> A, M1;
-    if (!ReadHandshakeMessage(socket, A, kHandshakeMessageBound, bounds) ||
-        !ReadHandshakeMessage(socket, M1, kHandshakeMessageBound, bounds)) {
-        return false;
-    }
-    std::vector<uint8_t> M2 = SrpServerFinish(state, A, M1);
-    if (M2.empty() || state.K.size() != 32) {
-        WriteHandshakeMessage(socket, {});
-        return false;
-    }
-    if (!WriteHandshakeMessage(socket, M2)) return false;
-    key = state.K;
-    return true;
+    return RunHostHandshake([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); },
+                            [socket](const uint8_t* p, size_t n) { return SendAll(socket, p, n); }, salt, verifier,
+                            key);
 }
 
 std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<uint8_t>& salt,
@@ -266,15 +231,9 @@ void LanServer::AcceptLoop(SOCKET listenSocket) {
 bool LanServer::Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key,
                       const HandshakeBounds& bounds) {
     if (!ticketLookup_) return RunLanHandshakeForKey(socket, salt_, verifier_, key, bounds);
-    std::vector<uint8_t> idBytes;
-    if (!ReadHandshakeMessage(socket, idBytes, kHandshakeMessageBound, bounds) || idBytes.empty()) return false;
-    LanTicket ticket;
-    if (!ticketLookup_(std::string(idBytes.begin(), idBytes.end()), ticket)) {
-        WriteHandshakeMessage(socket, {});
-        return false;
-    }
-    controllerId = ticket.controllerId;
-    return RunLanHandshakeForKey(socket, ticket.salt, ticket.verifier, key, bounds);
+    return RunTicketHandshake([&](uint8_t* p, size_t n) { return RecvWithin(socket, p, n, bounds); },
+                              [socket](const uint8_t* p, size_t n) { return SendAll(socket, p, n); }, ticketLookup_,
+                              controllerId, key);
 }
 
 void LanServer::HandleConnection(SOCKET socket) {

@@ -2,10 +2,7 @@
 // Listens for direct LAN controllers and admits them through the SRP handshake.
 // Password mode (classic host): one salt and verifier, every interface.
 // Ticket mode (enrolled device): one-use tickets, private addresses and loopback.
-// Handshake messages are a 4-byte big-endian length and that many bytes:
-//   [ticket mode: controller -> ticket id]
-//   host -> salt, host -> B, controller -> A, controller -> M1,
-//   host -> M2 (32 bytes), or an empty message that refuses.
+// The handshake's messages are in net/lan_handshake.h.
 #include <winsock2.h>
 
 #include <atomic>
@@ -19,16 +16,11 @@
 #include <vector>
 
 #include "base/worker_group.h"
+#include "net/lan_handshake.h"
 #include "net/lan_lockout.h"
 #include "net/secure_channel.h"
 
 namespace sv {
-
-struct LanTicket {
-    std::vector<uint8_t> salt;
-    std::vector<uint8_t> verifier;
-    std::string controllerId;
-};
 
 // What bounds one handshake as a whole: a peer that sends a byte now and then, each
 // within a per-read time-out, must not hold a handshake slot for long; and the
@@ -38,7 +30,6 @@ struct HandshakeBounds {
     const std::atomic<bool>* stop = nullptr;
 };
 
-constexpr int32_t kHandshakeMessageBound = 4096;
 constexpr uint32_t kHandshakeTimeoutMs = 15000;
 constexpr uint32_t kChannelSendTimeoutMs = 3000;
 

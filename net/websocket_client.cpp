@@ -15,9 +15,6 @@ namespace sv {
 
 namespace {
 
-// Payloads are read in steps of this size, so a peer that announces a large frame
-// and then stalls holds no more memory than it has actually sent.
-constexpr size_t kReadStep = 1 << 20;
 // The whole opening (TCP, TLS, upgrade reply) ends within this.
 constexpr auto kConnectBound = std::chrono::seconds(60);
 
@@ -114,80 +111,35 @@ uint8_t WebSocketClient::ReadFrame(std::vector<uint8_t>& payload, bool& fin) {
 }
 
 uint8_t WebSocketClient::ReadFrameWithin(std::vector<uint8_t>& payload, bool& fin, uint64_t continuationLimit) {
-    uint8_t head[14];
-    if (!stream_.ReadExact(head, 2)) return 255;
-    size_t headSize = WebSocketFrameHeadSize(head[0], head[1]);
-    if (headSize > 2 && !stream_.ReadExact(head + 2, headSize - 2)) return 255;
-    WebSocketFrameHead frame;
-    if (!DecodeWebSocketFrameHead(head, headSize, frame)) return 255;
-    uint64_t limit = frame.opcode == kWsContinuation ? std::min(continuationLimit, kMaxWebSocketPayload)
-                                                     : kMaxWebSocketPayload;
-    if (frame.length > limit) return 255;
-    size_t length = static_cast<size_t>(frame.length);
-    payload.clear();
-    size_t got = 0;
-    while (got < length) {
-        size_t step = std::min(kReadStep, length - got);
-        payload.resize(got + step);
-        if (!stream_.ReadExact(payload.data() + got, step)) return 255;
-        got += step;
-    }
-    if (frame.masked) ApplyWebSocketMask(payload.data(), payload.size(), frame.mask);
-    fin = frame.fin;
-    return frame.opcode;
+    return ReadWebSocketFrame([this](uint8_t* p, size_t n) { return stream_.ReadExact(p, n); }, payload, fin,
+                              continuationLimit);
 }
 
 int WebSocketClient::ReceiveMessage(WebSocketMessage& msg) {
-    std::vector<uint8_t> gathered;
-    uint8_t gatheringOpcode = 255;  // none: a lone final continuation comes back as 255
+    WebSocketMessageAssembler assembler;
     for (;;) {
         std::vector<uint8_t> payload;
         bool fin = false;
-        uint8_t opcode = ReadFrameWithin(payload, fin, kMaxWebSocketPayload - gathered.size());
-        switch (opcode) {
-            case kWsText:
-            case kWsBinary:
-                if (!fin) {
-                    gathered = std::move(payload);
-                    gatheringOpcode = opcode;
-                    continue;
-                }
-                gathered = std::move(payload);
-                gatheringOpcode = opcode;
-                break;
-            case kWsContinuation:
-                gathered.insert(gathered.end(), payload.begin(), payload.end());
-                if (!fin) continue;
-                break;
-            case kWsClose: {
-                msg.opcode = kWsClose;
-                msg.closed = 1;
-                msg.closeCode = payload.size() >= 2 ? static_cast<uint16_t>((payload[0] << 8) | payload[1]) : 0;
+        uint8_t opcode = ReadFrameWithin(payload, fin, assembler.ContinuationLimit());
+        switch (assembler.Add(opcode, fin, payload, msg)) {
+            case WebSocketMessageAssembler::Step::kMore:
+                continue;
+            case WebSocketMessageAssembler::Step::kMessage:
+                return 0;
+            case WebSocketMessageAssembler::Step::kClose: {
                 std::lock_guard<std::mutex> lock(sendMutex_);
                 if (open_.load()) WriteFrame(kWsClose, payload.data(), payload.size());
                 return 1;
             }
-            case kWsPing: {
+            case WebSocketMessageAssembler::Step::kPing: {
                 std::lock_guard<std::mutex> lock(sendMutex_);
                 if (open_.load()) WriteFrame(kWsPong, payload.data(), payload.size());
                 continue;
             }
-            case kWsPong:
-                continue;
-            default:
+            case WebSocketMessageAssembler::Step::kError:
                 return 2;
         }
-        msg.opcode = gatheringOpcode;
-        msg.closed = 0;
-        msg.closeCode = 0;
-        if (gatheringOpcode == kWsText) {
-            msg.text.assign(gathered.begin(), gathered.end());
-            msg.data.clear();
-        } else {
-            msg.data = std::move(gathered);
-            msg.text.clear();
-        }
-        return 0;
+        return 2;
     }
 }
 

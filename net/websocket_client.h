@@ -8,16 +8,9 @@
 #include <vector>
 
 #include "net/tls_stream.h"
+#include "net/websocket_message.h"
 
 namespace sv {
-
-struct WebSocketMessage {
-    uint8_t opcode = 1;  // 1 text, 2 binary, 8 close
-    std::string text;
-    std::vector<uint8_t> data;
-    uint16_t closeCode = 0;
-    uint8_t closed = 0;
-};
 
 class WebSocketClient {
 public:

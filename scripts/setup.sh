@@ -15,6 +15,7 @@ PKGS=(
   wine wine64 xvfb xauth xdotool
   python3-pytest python3-pytest-xdist python3-websockets python3-cryptography openssl
   ca-certificates dpkg-dev cmake make imagemagick
+  clang llvm libclang-rt-dev zlib1g-dev
 )
 
 missing=()

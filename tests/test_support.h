@@ -1,6 +1,18 @@
 #pragma once
 // Helpers shared by the unit tests: a scratch directory and file reading.
+// The pure units' tests also build natively (Linux, sanitizers): there the same
+// helpers sit on std::filesystem.
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+inline int gmtime_s(std::tm* out, const std::time_t* t) { return gmtime_r(t, out) ? 0 : 1; }
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
 #include "base/text_encoding.h"
+#endif
 
 namespace sv_test {
 
@@ -24,6 +38,8 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
     }
     return true;
 }
+
+#ifdef _WIN32
 
 // A fresh directory under the Windows temp folder, removed with its files at the end.
 // Process ids repeat between Wine runs, so the name also carries the time.
@@ -65,6 +81,28 @@ public:
 private:
     std::string path_;
 };
+#else
+class ScratchDir {
+public:
+    ScratchDir() {
+        static std::atomic<int> counter{0};
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("sv-test-" + std::to_string(getpid()) + "-" + std::to_string(now) + "-" + std::to_string(counter++)))
+                    .string();
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() { RemoveTree(path_); }
+    const std::string& Path() const { return path_; }
+    static void RemoveTree(const std::string& dir) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+private:
+    std::string path_;
+};
+#endif
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -75,6 +113,11 @@ inline std::string ReadFile(const std::string& path) {
 
 inline std::vector<std::string> ListFiles(const std::string& dir) {
     std::vector<std::string> out;
+#ifndef _WIN32
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) out.push_back(e.path().filename().string());
+    return out;
+#else
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return out;
@@ -84,6 +127,7 @@ inline std::vector<std::string> ListFiles(const std::string& dir) {
     } while (FindNextFileA(h, &fd));
     FindClose(h);
     return out;
+#endif
 }
 
 }  // namespace sv_test

@@ -78,7 +78,6 @@ std::string SafeUploadName(const std::string& name) {
     }
     StripTrailingDotsAndSpaces(s);
     if (s.empty() || s == "." || s == "..") return "file";
-    if (IsReservedDeviceName(s)) s = "_" + s;
     if (s.size() > kMaxNameBytes) {
         std::string stem;
         std::string ext;
@@ -90,6 +89,12 @@ std::string SafeUploadName(const std::string& name) {
         s = CutUtf8(stem, kMaxNameBytes - ext.size()) + ext;
         StripTrailingDotsAndSpaces(s);
         if (s.empty()) return "file";
+    }
+    // Checked on the final name: cutting an overlong one can leave a device name that
+    // the whole name hid ("COM" and a superscript one followed by stray bytes).
+    if (IsReservedDeviceName(s)) {
+        s = CutUtf8("_" + s, kMaxNameBytes);
+        StripTrailingDotsAndSpaces(s);
     }
     return s;
 }

@@ -68,6 +68,9 @@ TEST(UpdatePackage, EntryNamesThatCouldLeaveTheStagingFolderAreRefused) {
         {"con.txt", ""},
         {"dir/Com1.log", ""},
         {"lpt9", ""},
+        {"COM0", ""},
+        {"dir/lpt\xC2\xB3.txt", ""},
+        {"com10", "com10"},
     };
     for (const auto& c : cases) EXPECT_EQ(sv::SafePackageFileName(c.first), c.second) << c.first;
 }

@@ -70,26 +70,4 @@ TEST_F(AuditLogTest, MidnightSplitsIntoTwoFilesAndAppends) {
     EXPECT_EQ(sv_test::ReadFile(dir.Path() + "/audit-20270101.log"), "2027-01-01 00:00:00 | b | three\n");
 }
 
-// Data directories come from the wide command line and APPDATA as UTF-8; a user name
-// such as "José" must not send every audit line to a folder that does not exist.
-TEST_F(AuditLogTest, NonAsciiDirectoryReceivesTheLines) {
-    sv_test::ScratchDir dir;
-    const std::string sub = dir.Path() + "\\Jos\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC";
-    ASSERT_TRUE(CreateDirectoryW(sv::Utf8ToUtf16(sub).c_str(), nullptr));
-    std::tm day = MakeTm(2026, 5, 6, 7, 8, 9);
-    std::time_t when = std::mktime(&day);
-    sv::SetAuditDirectory(sub);
-    sv::SetAuditClock([&] { return when; });
-    sv::WriteAuditLine("relay", "registered", "");
-    const std::wstring file = sv::Utf8ToUtf16(sub) + L"\\audit-20260506.log";
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    char buffer[128] = {};
-    DWORD got = 0;
-    ReadFile(h, buffer, sizeof(buffer), &got, nullptr);
-    CloseHandle(h);
-    EXPECT_EQ(std::string(buffer, got), "2026-05-06 07:08:09 | relay | registered\n");
-    EXPECT_EQ(sv_test::ListFiles(dir.Path()).size(), 1u);  // nothing beside the folder itself
-}
-
 }  // namespace

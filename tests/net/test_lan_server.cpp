@@ -414,60 +414,6 @@ TEST_F(TicketServerTest, WrongSecretGetsAnEmptyM2) {
     EXPECT_EQ(inbox.Count(), 0u);
 }
 
-TEST(LanHandshakeMessage, LengthRules) {
-    sv_test::SocketPair pair;
-    sv_test::SetReceiveTimeout(pair.a, 5000);
-    Bytes out = {9};
-    ASSERT_TRUE(WriteHandshakeMessage(pair.b, {}));
-    ASSERT_TRUE(ReadHandshakeMessage(pair.a, out, 4096));
-    EXPECT_TRUE(out.empty());
-    ASSERT_TRUE(WriteHandshakeMessage(pair.b, Bytes(4096, 7)));
-    ASSERT_TRUE(ReadHandshakeMessage(pair.a, out, 4096));
-    EXPECT_EQ(out.size(), 4096u);
-    uint8_t negative[4] = {0x80, 0x00, 0x00, 0x01};
-    ASSERT_TRUE(SendAll(pair.b, negative, 4));
-    EXPECT_FALSE(ReadHandshakeMessage(pair.a, out, 4096));
-}
-
-TEST(LanHandshakeMessage, WireLayoutIsBigEndianLength) {
-    sv_test::SocketPair pair;
-    sv_test::SetReceiveTimeout(pair.a, 5000);
-    ASSERT_TRUE(WriteHandshakeMessage(pair.b, Bytes(258, 1)));
-    uint8_t header[4];
-    ASSERT_TRUE(RecvExact(pair.a, header, 4));
-    EXPECT_EQ(header[0], 0);
-    EXPECT_EQ(header[1], 0);
-    EXPECT_EQ(header[2], 1);
-    EXPECT_EQ(header[3], 2);
-}
-
-TEST(LanAddresses, PrivateRanges) {
-    EXPECT_TRUE(IsPrivateIPv4("10.1.2.3"));
-    EXPECT_TRUE(IsPrivateIPv4("172.16.0.1"));
-    EXPECT_TRUE(IsPrivateIPv4("172.31.255.255"));
-    EXPECT_FALSE(IsPrivateIPv4("172.32.0.5"));
-    EXPECT_FALSE(IsPrivateIPv4("172.15.0.5"));
-    EXPECT_TRUE(IsPrivateIPv4("192.168.1.9"));
-    EXPECT_FALSE(IsPrivateIPv4("192.169.1.9"));
-    EXPECT_TRUE(IsPrivateIPv4("169.254.3.4"));
-    EXPECT_FALSE(IsPrivateIPv4("127.0.0.1"));
-    EXPECT_FALSE(IsPrivateIPv4("8.8.8.8"));
-    EXPECT_FALSE(IsPrivateIPv4("10.1.2"));
-    EXPECT_FALSE(IsPrivateIPv4("10.1.2.3.4"));
-    EXPECT_FALSE(IsPrivateIPv4("10.1.2.256"));
-    EXPECT_FALSE(IsPrivateIPv4("10.1.2.3x"));
-    EXPECT_FALSE(IsPrivateIPv4(""));
-}
-
-TEST(LanAddresses, TicketModeListensOnPrivateAddressesAndLoopback) {
-    std::vector<std::string> machine = {"10.1.2.3", "172.32.0.5", "192.168.1.9", "10.1.2.3"};
-    EXPECT_EQ(TicketListenAddresses(machine), (std::vector<std::string>{"10.1.2.3", "192.168.1.9", "127.0.0.1"}));
-    EXPECT_EQ(SelectPrivateAddresses(machine), (std::vector<std::string>{"10.1.2.3", "192.168.1.9"}));
-    EXPECT_EQ(AppendLoopback(machine).back(), "127.0.0.1");
-    EXPECT_EQ(AppendLoopback(machine).size(), 5u);  // duplicates kept in the full list
-    EXPECT_EQ(AppendLoopback({}), (std::vector<std::string>{"127.0.0.1"}));
-}
-
 TEST(LanAddresses, LocalListAlwaysEndsWithLoopback) {
     sv_test::EnsureWinsock();
     std::vector<std::string> local = ListLocalAddresses();

@@ -63,13 +63,13 @@ TEST(SessionId, SafeNames) {
 TEST(TranscriptWriterTest, WritesCompactSortedLinesEndedByCrLf) {
     sv_test::ScratchDir dir;
     std::atomic<int64_t> now{1700000000000};
-    std::string tdir = dir.Path() + "\\training\\nested";
+    std::string tdir = dir.Path() + "/training/nested";
     TranscriptWriter w("20240305-070809-cdef12", tdir, [&] { return now.fetch_add(5); });
     ASSERT_FALSE(w.FilePath().empty());
     w.Append("start", json{{"title", "Sesi"}, {"mode", "demo"}});
     w.Append("end", nullptr);
     w.Append("chat", json{{"text", std::string("bad \xFF")}});
-    std::string text = sv_test::ReadFile(tdir + "\\20240305-070809-cdef12.jsonl");
+    std::string text = sv_test::ReadFile(tdir + "/20240305-070809-cdef12.jsonl");
     EXPECT_EQ(text,
               "{\"data\":{\"mode\":\"demo\",\"title\":\"Sesi\"},\"kind\":\"start\",\"ts\":1700000000000}\r\n"
               "{\"kind\":\"end\",\"ts\":1700000000005}\r\n"
@@ -91,7 +91,7 @@ TEST(TranscriptWriterTest, NoDirectoryMeansMemoryOnlyAndTheCopyIsBounded) {
 
 TEST(TranscriptWriterTest, DirectoryBlockedByAFileGivesNoFile) {
     sv_test::ScratchDir dir;
-    std::string blocker = dir.Path() + "\\training";
+    std::string blocker = dir.Path() + "/training";
     WriteFileBytes(blocker, "x");
     TranscriptWriter w("abc", blocker, [] { return int64_t(1); });
     EXPECT_TRUE(w.FilePath().empty());
@@ -107,7 +107,7 @@ TEST(TranscriptWriterTest, DeviceNamesNeverBecomeFiles) {
 
 TEST(TranscriptReading, SkipsBadLinesAndKeepsALastLineWithoutBreak) {
     sv_test::ScratchDir dir;
-    WriteFileBytes(dir.Path() + "\\s1.jsonl",
+    WriteFileBytes(dir.Path() + "/s1.jsonl",
                    "{\"kind\":\"start\",\"ts\":1}\r\n"
                    "not json\r\n"
                    "\r\n"
@@ -124,19 +124,19 @@ TEST(TranscriptReading, SkipsBadLinesAndKeepsALastLineWithoutBreak) {
 
 TEST(TranscriptReading, RefusesIdsOutsideTheDirectory) {
     sv_test::ScratchDir dir;
-    fs::create_directories(fs::u8path(dir.Path() + "\\training"));
-    WriteFileBytes(dir.Path() + "\\secret.jsonl", "{\"kind\":\"x\"}\r\n");
-    EXPECT_FALSE(ReadTranscript(dir.Path() + "\\training", "../secret"));
-    EXPECT_FALSE(ReadTranscript(dir.Path() + "\\training", "..\\secret"));
-    EXPECT_FALSE(ReadTranscript(dir.Path() + "\\training", "missing"));
-    EXPECT_FALSE(ReadTranscript(dir.Path() + "\\training", "nul"));
+    fs::create_directories(fs::u8path(dir.Path() + "/training"));
+    WriteFileBytes(dir.Path() + "/secret.jsonl", "{\"kind\":\"x\"}\r\n");
+    EXPECT_FALSE(ReadTranscript(dir.Path() + "/training", "../secret"));
+    EXPECT_FALSE(ReadTranscript(dir.Path() + "/training", "..\\secret"));
+    EXPECT_FALSE(ReadTranscript(dir.Path() + "/training", "missing"));
+    EXPECT_FALSE(ReadTranscript(dir.Path() + "/training", "nul"));
     EXPECT_FALSE(ReadTranscript("", "secret"));
     EXPECT_TRUE(ReadTranscript(dir.Path(), "secret"));
 }
 
 TEST(TranscriptReading, AFileWithoutValidLinesIsAnEmptyList) {
     sv_test::ScratchDir dir;
-    WriteFileBytes(dir.Path() + "\\e.jsonl", "garbage\r\n");
+    WriteFileBytes(dir.Path() + "/e.jsonl", "garbage\r\n");
     auto lines = ReadTranscript(dir.Path(), "e");
     ASSERT_TRUE(lines);
     EXPECT_TRUE(lines->empty());
@@ -148,14 +148,14 @@ TEST(TranscriptListing, NewestFirstAndBounded) {
     for (int i = 0; i < 25; ++i) {
         char name[32];
         std::snprintf(name, sizeof(name), "s%02d", i);
-        std::string path = dir.Path() + "\\" + name + ".jsonl";
+        std::string path = dir.Path() + "/" + name + ".jsonl";
         WriteFileBytes(path, std::string(static_cast<size_t>(i + 1), 'x'));
         // Written in one order, dated in another: s06 newest, then s05, ...
         fs::last_write_time(fs::u8path(path), base + std::chrono::minutes((i + 18) % 25));
     }
-    WriteFileBytes(dir.Path() + "\\notes.txt", "x");
-    WriteFileBytes(dir.Path() + "\\old.jsonl.bak", "x");
-    fs::create_directories(fs::u8path(dir.Path() + "\\sub.jsonl"));
+    WriteFileBytes(dir.Path() + "/notes.txt", "x");
+    WriteFileBytes(dir.Path() + "/old.jsonl.bak", "x");
+    fs::create_directories(fs::u8path(dir.Path() + "/sub.jsonl"));
     auto list = ListTranscripts(dir.Path(), 20);
     ASSERT_EQ(list.size(), 20u);
     EXPECT_EQ(list[0].sessionId, "s06");
@@ -165,13 +165,13 @@ TEST(TranscriptListing, NewestFirstAndBounded) {
     std::regex stamp("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$");
     EXPECT_TRUE(std::regex_match(list[0].updated, stamp)) << list[0].updated;
     EXPECT_EQ(ListTranscripts(dir.Path(), 1).size(), 1u);
-    EXPECT_TRUE(ListTranscripts(dir.Path() + "\\missing", 20).empty());
+    EXPECT_TRUE(ListTranscripts(dir.Path() + "/missing", 20).empty());
     EXPECT_TRUE(ListTranscripts("", 20).empty());
 }
 
 TEST(TranscriptListing, UpdatedIsTheWriteTimeInUtc) {
     sv_test::ScratchDir dir;
-    std::string path = dir.Path() + "\\t.jsonl";
+    std::string path = dir.Path() + "/t.jsonl";
     WriteFileBytes(path, "{}");
     auto list = ListTranscripts(dir.Path(), 20);
     ASSERT_EQ(list.size(), 1u);

@@ -390,7 +390,7 @@ public:
         };
         hooks.screenSize = [] { return std::make_pair(1920, 1080); };
         hooks.screenOrigin = [this] { return origin; };
-        hooks.transcriptDirectory = dir.Path() + "\\training";
+        hooks.transcriptDirectory = dir.Path() + "/training";
         hooks.clock = clock.Fn();
         hooks.quietMs = 2500;
         hooks.previewMs = 700;
@@ -402,7 +402,9 @@ public:
         agent.reset();
         sv::SetAuditDirectory("");
     }
+    // Tests call it from several threads at once: the agent is made exactly once.
     sv::training::TrainingAgent& Agent() {
+        std::lock_guard<std::mutex> lock(agentMutex);
         if (!agent) agent = std::make_unique<sv::training::TrainingAgent>(sink.Fn(), hooks);
         return *agent;
     }
@@ -428,6 +430,7 @@ public:
     std::pair<int, int> origin{0, 0};
     CapturingSink sink;
     sv::training::TrainingHostHooks hooks;
+    std::mutex agentMutex;
     std::unique_ptr<sv::training::TrainingAgent> agent;
 
 private:

@@ -82,6 +82,13 @@ TEST(UploadNames, ReservedDeviceNamesArePrefixed) {
     EXPECT_EQ(SafeUploadName("COM10"), "COM10");
     EXPECT_EQ(SafeUploadName("LPT"), "LPT");
     EXPECT_EQ(SafeUploadName("nullable.c"), "nullable.c");
+    // Shortening must not leave a device name behind: the cut backs over the stray
+    // continuation bytes to just before the "x", leaving "COM" and a superscript one.
+    EXPECT_EQ(SafeUploadName("COM\xC2\xB9x" + std::string(250, '\x86')), "_COM\xC2\xB9");
+    // A device name with an overlong extension stays prefixed and within the bound.
+    const std::string longExtension = SafeUploadName("CON." + std::string(300, 'x'));
+    EXPECT_EQ(longExtension.substr(0, 5), "_CON.");
+    EXPECT_LE(longExtension.size(), 200u);
 }
 
 TEST(UploadNames, OverlongNamesKeepTheirExtensionAndWholeCharacters) {

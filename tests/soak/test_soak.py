@@ -1,0 +1,263 @@
+"""Soak: the real host under Wine against a hostile relay and a hostile LAN peer for
+SOAK_SECONDS (bounded in cycles too). Every cycle the peers connect, stream, send every
+message type with random and malformed fields, trickle bytes and drop connections. The
+host's private bytes, handle count and thread count are read from its process every
+cycle; the host must never exit, and each figure must stay flat.
+
+"Flat": after a warm-up of WARMUP cycles, the median of the last quarter of the samples
+may exceed the median of the first quarter by at most 25 % + 16 MiB (private bytes),
+10 % + 20 (handles) and 2 (threads). A leak of a few objects per cycle over hundreds of
+cycles crosses these; the noise of allocator caches and pooled threads does not.
+"""
+import json
+import os
+import random
+import re
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import shutil
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+
+import lan_controller as lc  # noqa: E402
+from conftest import BIN, EXE, WINE_RUN, FakeRelay, WinProcess, wait_until, winpath  # noqa: E402
+
+SOAK_SECONDS = float(os.environ.get("SOAK_SECONDS", "600"))
+MAX_CYCLES = int(os.environ.get("SOAK_MAX_CYCLES", "2000"))
+WARMUP = 4  # the first sample and three cycles
+PASSWORD = "soak42"
+STATS = os.path.join(BIN, "proc_stats.exe")
+SEED = int(os.environ.get("SOAK_SEED", "22"))
+
+# Every type the host's message table knows. Relay refusals ("error",
+# "register-refused", "device-*") are left out of the random mix: each one sends the
+# host into its refusal back-off, which would stop the soak rather than test it.
+TYPES = ["registered", "controller-joined", "peer-left", "lan-ticket", "lan-revoke", "input", "key-input",
+         "input-block-request", "clipboard", "file-begin", "file-chunk", "file-end", "stream-control",
+         "stream-prefs", "frame-ack", "frame-request", "training-request", "exec-request", "fs-list", "log-tail",
+         "fs-read"]
+KEYS = ["id", "from", "controllerId", "ticketId", "secret", "kind", "x", "y", "button", "key", "modifiers", "text",
+        "data", "name", "size", "seq", "fps", "quality", "maxWidth", "tiles", "on", "blocked", "path", "lines",
+        "op", "args", "mediaToken", "reason"]
+OPS = ["hello", "status", "start", "end", "overlay", "clear", "banner", "say", "audio", "input", "ui-tree",
+       "element-at", "transcripts", "transcript", "nope"]
+
+
+def junk_string(rng):
+    choice = rng.randrange(8)
+    if choice == 0:
+        return ""
+    if choice == 1:
+        return "".join(chr(rng.randrange(1, 0x2FF)) for _ in range(rng.randrange(1, 40)))
+    if choice == 2:
+        return "x" * rng.choice([255, 4096, 65536])
+    if choice == 3:
+        return rng.choice(["..\\..\\boot.ini", "CON", "C:NUL.txt", "a/b\\c", "\ud7ff\ue000", "%s%n", "Z:\\tmp"])
+    if choice == 4:
+        return "aGVsbG8=" * rng.randrange(1, 200)  # base64
+    return rng.choice(["c0", "c1", "c2", "left", "enter", "ctrl", "move", "click", "start", "stop"])
+
+
+def junk_value(rng, depth=0):
+    choice = rng.randrange(10 if depth < 3 else 7)
+    if choice == 0:
+        return None
+    if choice == 1:
+        return rng.choice([True, False])
+    if choice == 2:
+        return rng.choice([0, -1, 1, 2**31, -2**31 - 1, 2**63, 2**64 + 5, 10**30])
+    if choice == 3:
+        return rng.choice([0.5, -0.0, 1e308, -1e308, 3.999999, 1e-320])
+    if choice in (4, 5, 6):
+        return junk_string(rng)
+    if choice == 7:
+        return [junk_value(rng, depth + 1) for _ in range(rng.randrange(4))]
+    return {rng.choice(KEYS): junk_value(rng, depth + 1) for _ in range(rng.randrange(4))}
+
+
+def random_message(rng):
+    t = rng.choice(TYPES)
+    msg = {"type": t}
+    for _ in range(rng.randrange(6)):
+        msg[rng.choice(KEYS)] = junk_value(rng)
+    if t == "exec-request":
+        # Never a command string from the junk pool: only one harmless command runs.
+        msg["command"] = "echo soak" if rng.random() < 0.2 else junk_value(rng) if rng.random() < 0.5 else 7
+        if isinstance(msg["command"], str) and msg["command"] != "echo soak":
+            msg["command"] = None
+    if t == "training-request":
+        msg["op"] = rng.choice(OPS)
+    if t in ("fs-read", "fs-list"):
+        msg["path"] = rng.choice(["C:\\windows\\win.ini", "C:\\", "..", "", "\\\\?\\", "nul", 5, None])
+    if t == "controller-joined" or t == "peer-left":
+        msg["controllerId" if t == "controller-joined" else "id"] = rng.choice(["c0", "c1", "c2", "", 5])
+    return msg
+
+
+def malformed_texts(rng):
+    return ["", "{", "[]", "null", '{"type":5}', '{"type":"input","x":' + "9" * 400 + "}",
+            "[" * 5000 + "]" * 5000, '{"type":"' + "\x00" * 3 + '"}', '{"type":"input"' + ",\"x\":1" * 2000 + "}",
+            json.dumps({"type": "input", "from": 5}), bytes(rng.randrange(256) for _ in range(64)).decode("latin-1")]
+
+
+class Sampler:
+    def __init__(self, env):
+        self.env = env
+        self.samples = []
+
+    def take(self):
+        r = subprocess.run(["bash", WINE_RUN, STATS, os.path.basename(EXE)], capture_output=True, text=True,
+                           timeout=60, env=self.env)
+        m = re.search(r"private=(\d+) handles=(\d+) threads=(\d+)", r.stdout)
+        assert m, "host not running: " + r.stdout + r.stderr
+        sample = tuple(int(v) for v in m.groups())
+        self.samples.append(sample)
+        return sample
+
+
+def flat(values, rel, absolute):
+    quarter = max(1, len(values) // 4)
+    start = statistics.median(values[:quarter])
+    end = statistics.median(values[-quarter:])
+    return end <= start * (1 + rel) + absolute, start, end
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def lan_round(rng, port):
+    """One LAN peer's visit: a dropped and a trickled handshake, then a channel that
+    streams, gets junk and is cut. Dropped handshakes count as failures, so each visit
+    ends with a successful proof that clears the count before the lock-out."""
+    # Drop in the middle of the handshake.
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    s.recv(4)
+    s.close()
+    # Trickle the length prefix of A, then give up.
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    try:
+        lc.recv_message(s)
+        lc.recv_message(s)
+        for b in struct.pack(">I", 384):
+            s.sendall(bytes([b]))
+            time.sleep(0.02)
+    except OSError:
+        pass
+    s.close()
+    try:
+        ch = lc.connect(port, PASSWORD, timeout=20)
+    except (lc.HandshakeRefused, OSError):
+        return False
+    try:
+        ch.sock.settimeout(10)
+        for _ in range(rng.randrange(2, 6)):
+            ch.recv()
+        for _ in range(rng.randrange(5, 20)):
+            ch.send(json.dumps(random_message(rng)).encode(), 0)
+        ch.send(rng.choice(malformed_texts(rng)).encode("utf-8", "replace"), 0)
+        ch.send(bytes(rng.randrange(256) for _ in range(rng.randrange(1, 300))), 1)
+        if rng.random() < 0.5:
+            ch.send_raw(struct.pack(">IB", 0x7fffffff, 0) + bytes(40))  # implausible length: the host drops us
+        else:
+            ch.send_raw(ch.seal(b'{"type":"input"', 0)[:20])  # half a frame, then gone
+    except OSError:
+        pass
+    finally:
+        ch.close()
+    return True
+
+
+def relay_round(rng, conn):
+    conn.send({"type": "controller-joined", "controllerId": "c1"})
+    conn.send({"type": "stream-control", "action": "start", "from": "c1", "fps": rng.choice([1, 5, 30, 0, -3])})
+    for seq in range(rng.randrange(1, 5)):
+        conn.send({"type": "frame-ack", "seq": seq, "from": "c1"})
+    for _ in range(rng.randrange(20, 60)):
+        conn.send(random_message(rng))
+    for text in rng.sample(malformed_texts(rng), 4):
+        conn.send(text)
+    conn.send(bytes(rng.randrange(256) for _ in range(rng.randrange(1, 2000))))
+    conn.send({"type": "stream-control", "action": "stop", "from": "c1"})
+    conn.send({"type": "peer-left", "id": "c1"})
+
+
+def registered_after(relay, first):
+    with relay.lock:
+        later = relay.connections[first:]
+    for conn in reversed(later):
+        if any(isinstance(m, dict) and m.get("type") == "host-register" for m in conn.messages()):
+            return conn
+    return None
+
+
+def test_soak():
+    rng = random.Random(SEED)
+    data_dir = tempfile.mkdtemp(prefix="sv-soak-")
+    env = dict(os.environ, SV_WINEPREFIX=os.environ.get("SV_WINEPREFIX", os.path.join(os.path.dirname(BIN),
+                                                                                       "wineprefix-soak")))
+    os.environ["SV_WINEPREFIX"] = env["SV_WINEPREFIX"]
+    port = free_port()
+    with open(os.path.join(data_dir, "host-ui.json"), "w") as f:
+        json.dump({"password": PASSWORD, "LanDirectEnabled": True, "LanPort": port}, f)
+    relay = FakeRelay()
+    host = WinProcess(EXE, ["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
+    sampler = Sampler(env)
+    cycles = drops = lan_visits = lan_refused = 0
+    try:
+        control = relay.wait_connection(0, timeout=90)
+        control.wait_type("host-register", timeout=90)
+        sampler.take()  # the figures of the freshly started host
+        deadline = time.monotonic() + SOAK_SECONDS
+        while cycles < MAX_CYCLES and time.monotonic() < deadline:
+            relay_round(rng, control)
+            if lan_round(rng, port):
+                lan_visits += 1
+            else:
+                lan_refused += 1
+            if cycles % 5 == 4:
+                # The relay drops the host; it must come back and register again. A
+                # "registered" with a media token also opens media connections, so the
+                # control connection is the newest one that registered.
+                seen = relay.connection_count()
+                control.close()
+                drops += 1
+                control = wait_until(lambda: registered_after(relay, seen), timeout=90, message="re-registration")
+            assert host.running(), "host exited: " + host.stderr()[-2000:]
+            cycles += 1
+            sampler.take()
+        assert host.running(), "host exited: " + host.stderr()[-2000:]
+    finally:
+        host.kill()
+        relay.close()
+        shutil.rmtree(data_dir, ignore_errors=True)
+
+    samples = sampler.samples[WARMUP:]
+    assert len(samples) >= 8, f"too few cycles for a verdict: {len(sampler.samples)}"
+    names = ["private bytes", "handles", "threads"]
+    limits = [(0.25, 16 << 20), (0.10, 20), (0.0, 2)]
+    report = [f"soak: {cycles} cycles, {drops} relay drops, {lan_visits} LAN channels ({lan_refused} refused), "
+              f"{len(sampler.samples)} samples"]
+    verdicts = []
+    for i, name in enumerate(names):
+        values = [s[i] for s in samples]
+        ok, start, end = flat(values, *limits[i])
+        report.append(f"soak: {name}: first {sampler.samples[0][i]}, start median {start:.0f}, "
+                      f"end median {end:.0f}, last {values[-1]}, peak {max(values)} -> {'flat' if ok else 'GROWS'}")
+        verdicts.append(ok)
+    step = max(1, len(sampler.samples) // 20)
+    report.append("soak: private MiB every %d cycles: %s" % (step, " ".join(
+        "%.0f" % (s[0] / 1048576) for s in sampler.samples[::step])))
+    print("\n" + "\n".join(report))
+    assert all(verdicts), "\n".join(report)
+    assert lan_visits > 0
