@@ -60,6 +60,8 @@ struct Rig {
         source.OnDialog = [this](const WindowInfo& w) { record->log.Add("dialog " + std::to_string(w.hwnd)); };
         worker.Start(nullptr, nullptr);
     }
+    // The worker's tasks read the maps below: it ends before they go.
+    ~Rig() { worker.Stop(); }
 
     void AddWindow(uint64_t hwnd, const std::string& title, const std::string& cls, int32_t w, int32_t h,
                    uint32_t pid = 7) {
