@@ -168,7 +168,7 @@ def test_unreachable_relay_backs_off_five_then_ten(processes, data_dir):
     server = HangUpServer()
     try:
         p = processes(["--relay", f"ws://127.0.0.1:{server.port}/", "--data-dir", winpath(data_dir), "--no-update"])
-        wait_until(lambda: len(server.times) >= 3, 30, message="three failed attempts")
+        wait_until(lambda: len(server.times) >= 3, 60, message="three failed attempts")
         t = list(server.times)
         assert_gap(t, 0, 5)
         assert_gap(t, 1, 10)
