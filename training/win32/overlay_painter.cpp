@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/text_encoding.h"
+#include "training/win32/gdiplus_handles.h"
 #include "base/ui_theme.h"
 #include "training/win32/overlay_color.h"
 
@@ -16,51 +17,13 @@ namespace training {
 namespace {
 
 namespace gp = Gdiplus::DllExports;
+using namespace gdiplus_handles;
 using Gdiplus::GpBrush;
 using Gdiplus::GpGraphics;
 using Gdiplus::GpPath;
 using Gdiplus::GpPen;
 
-// Small owners for the flat GDI+ handles, so an early return frees them.
-struct Path {
-    GpPath* p = nullptr;
-    Path() { gp::GdipCreatePath(Gdiplus::FillModeAlternate, &p); }
-    ~Path() {
-        if (p) gp::GdipDeletePath(p);
-    }
-};
-struct Pen {
-    GpPen* p = nullptr;
-    Pen(uint32_t argb, float width, bool roundCaps = false) {
-        gp::GdipCreatePen1(argb, width, Gdiplus::UnitPixel, &p);
-        if (p) {
-            gp::GdipSetPenLineJoin(p, Gdiplus::LineJoinRound);
-            if (roundCaps) {
-                gp::GdipSetPenStartCap(p, Gdiplus::LineCapRound);
-                gp::GdipSetPenEndCap(p, Gdiplus::LineCapRound);
-            }
-        }
-    }
-    ~Pen() {
-        if (p) gp::GdipDeletePen(p);
-    }
-};
-struct Brush {
-    Gdiplus::GpSolidFill* p = nullptr;
-    explicit Brush(uint32_t argb) { gp::GdipCreateSolidFill(argb, &p); }
-    ~Brush() {
-        if (p) gp::GdipDeleteBrush(p);
-    }
-};
-struct Format {
-    Gdiplus::GpStringFormat* p = nullptr;
-    Format() { gp::GdipCreateStringFormat(0, LANG_NEUTRAL, &p); }
-    ~Format() {
-        if (p) gp::GdipDeleteStringFormat(p);
-    }
-};
 
-uint32_t WithAlpha(uint32_t argb, uint32_t alpha) { return (alpha << 24) | (argb & 0x00FFFFFF); }
 
 void AddRoundRect(GpPath* path, const RectF& r, float radius) {
     float d = RoundRectDiameter(r.width, r.height, radius);
@@ -136,12 +99,12 @@ struct Painter {
         AddRoundRect(path.p, ring, 8);
         float sw = std::max(static_cast<float>(s.strokeWidth), 3.0f);
         for (float extra : {18.0f, 12.0f, 6.0f}) {
-            Pen glow(WithAlpha(color, 0x24), sw + extra);
+            Pen glow(WithAlpha(color, 0x24), sw + extra, false);
             if (glow.p) gp::GdipDrawPath(g, glow.p, path.p);
         }
         Brush fill(WithAlpha(color, 0x22));
         if (fill.p) gp::GdipFillPath(g, fill.p, path.p);
-        Pen outline(color, sw);
+        Pen outline(color, sw, false);
         if (outline.p) gp::GdipDrawPath(g, outline.p, path.p);
         Cover(ring);
         Label(s.label, RingLabelAnchor(ring), color, false);
@@ -170,8 +133,8 @@ struct Painter {
     void Arrow(const OverlayShape& s, uint32_t color) {
         auto a = LayoutArrow(s, canvas.monitor.monitor.left, canvas.monitor.monitor.top);
         if (!a) return;
-        Pen under(0xFFFFFFFF, 12);
-        Pen shaft(color, 7);
+        Pen under(0xFFFFFFFF, 12, false);
+        Pen shaft(color, 7, false);
         for (Pen* pen : {&under, &shaft}) {
             if (!pen->p) continue;
             gp::GdipSetPenStartCap(pen->p, Gdiplus::LineCapRound);
@@ -180,7 +143,7 @@ struct Painter {
         Gdiplus::PointF head[3] = {{a->tip.x, a->tip.y}, {a->headLeft.x, a->headLeft.y}, {a->headRight.x, a->headRight.y}};
         Brush fill(color);
         if (fill.p) gp::GdipFillPolygon(g, fill.p, head, 3, Gdiplus::FillModeAlternate);
-        Pen edge(0xFFFFFFFF, 2.5f);
+        Pen edge(0xFFFFFFFF, 2.5f, false);
         if (edge.p) gp::GdipDrawPolygon(g, edge.p, head, 3);
         Cover({std::min(a->tail.x, a->tip.x), std::min(a->tail.y, a->tip.y), std::abs(a->tip.x - a->tail.x),
                std::abs(a->tip.y - a->tail.y)});
@@ -198,7 +161,7 @@ struct Painter {
 
     void Ellipse(const OverlayShape& s, uint32_t color) {
         RectF e{X(s.x) - 4, Y(s.y) - 4, static_cast<float>(s.width) + 8, static_cast<float>(s.height) + 8};
-        Pen pen(color, static_cast<float>(s.strokeWidth));
+        Pen pen(color, static_cast<float>(s.strokeWidth), false);
         if (pen.p) gp::GdipDrawEllipse(g, pen.p, e.x, e.y, e.width, e.height);
         Cover(e);
         Label(s.label, RingLabelAnchor(e), color, false);
@@ -256,7 +219,7 @@ struct Painter {
         PointF p{X(s.x), Y(s.y)};
         Brush disc(0x332563EB);
         if (disc.p) gp::GdipFillEllipse(g, disc.p, p.x - 22, p.y - 22, 44, 44);
-        Pen ring(kOverlayBlue, 4);
+        Pen ring(kOverlayBlue, 4, false);
         if (ring.p) gp::GdipDrawEllipse(g, ring.p, p.x - 22, p.y - 22, 44, 44);
         Brush dot(kOverlayBlue);
         if (dot.p) gp::GdipFillEllipse(g, dot.p, p.x - 5, p.y - 5, 10, 10);

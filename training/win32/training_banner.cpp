@@ -11,12 +11,14 @@
 #include <utility>
 
 #include "base/text_encoding.h"
+#include "training/win32/gdiplus_handles.h"
 
 namespace sv {
 namespace training {
 namespace {
 
 namespace gp = Gdiplus::DllExports;
+using namespace gdiplus_handles;
 using Gdiplus::GpGraphics;
 
 constexpr UINT_PTR kRaiseTimer = 2;
@@ -26,41 +28,6 @@ constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPAREN
 constexpr DWORD kStyle = WS_POPUP | WS_CLIPCHILDREN;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW;
 
-struct Path {
-    Gdiplus::GpPath* p = nullptr;
-    Path() { gp::GdipCreatePath(Gdiplus::FillModeAlternate, &p); }
-    ~Path() {
-        if (p) gp::GdipDeletePath(p);
-    }
-};
-struct Pen {
-    Gdiplus::GpPen* p = nullptr;
-    Pen(uint32_t argb, float width) {
-        gp::GdipCreatePen1(argb, width, Gdiplus::UnitPixel, &p);
-        if (p) {
-            gp::GdipSetPenStartCap(p, Gdiplus::LineCapRound);
-            gp::GdipSetPenEndCap(p, Gdiplus::LineCapRound);
-            gp::GdipSetPenLineJoin(p, Gdiplus::LineJoinRound);
-        }
-    }
-    ~Pen() {
-        if (p) gp::GdipDeletePen(p);
-    }
-};
-struct Brush {
-    Gdiplus::GpSolidFill* p = nullptr;
-    explicit Brush(uint32_t argb) { gp::GdipCreateSolidFill(argb, &p); }
-    ~Brush() {
-        if (p) gp::GdipDeleteBrush(p);
-    }
-};
-struct Format {
-    Gdiplus::GpStringFormat* p = nullptr;
-    explicit Format(INT flags = 0) { gp::GdipCreateStringFormat(flags, LANG_NEUTRAL, &p); }
-    ~Format() {
-        if (p) gp::GdipDeleteStringFormat(p);
-    }
-};
 struct Graphics {
     GpGraphics* g = nullptr;
     explicit Graphics(HDC dc) {
@@ -77,7 +44,6 @@ struct Graphics {
 };
 
 COLORREF Rgb(uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
-uint32_t WithAlpha(uint32_t argb, uint32_t alpha) { return (alpha << 24) | (argb & 0x00FFFFFF); }
 uint32_t Darker(uint32_t argb) {
     auto part = [&](int shift) { return static_cast<uint32_t>(((argb >> shift) & 0xFF) * 85 / 100) << shift; };
     return (argb & 0xFF000000) | part(16) | part(8) | part(0);
@@ -106,7 +72,7 @@ void FillRound(GpGraphics* g, float x, float y, float w, float h, float radius, 
 
 void OutlineRound(GpGraphics* g, float x, float y, float w, float h, float radius, uint32_t argb, float width) {
     Path path;
-    Pen pen(argb, width);
+    Pen pen(argb, width, true);
     if (!path.p || !pen.p) return;
     AddRoundRect(path.p, x, y, w, h, radius);
     gp::GdipDrawPath(g, pen.p, path.p);
@@ -657,7 +623,7 @@ void TrainingBanner::Paint(HDC target) {
                 }
                 // Volume row: speaker, track, filled part and knob.
                 const Box& sp = layout_.speaker;
-                Pen speaker(c[5], std::max(1.0f, DpiScaleF(1.6)));
+                Pen speaker(c[5], std::max(1.0f, DpiScaleF(1.6)), true);
                 Brush speakerFill(c[5]);
                 if (speakerFill.p) {
                     const float cx = f(sp.x), cy = f(sp.y) + f(sp.height) / 2;
@@ -719,7 +685,7 @@ void TrainingBanner::DrawButton(const DRAWITEMSTRUCT& item) {
     }
     FillRound(g, x, y, w - 1, h - 1, s(8), pressed ? c[3] : c[1]);
     OutlineRound(g, x + 0.5f, y + 0.5f, w - 2, h - 2, s(8), c[2], 1);
-    Pen pen(c[4], std::max(1.0f, DpiScaleF(1.6)));
+    Pen pen(c[4], std::max(1.0f, DpiScaleF(1.6)), true);
     if (!pen.p) return;
     const float cx = x + w / 2, cy = y + h / 2;
     auto lineTo = [&](float x1, float y1, float x2, float y2) { gp::GdipDrawLine(g, pen.p, x1, y1, x2, y2); };
