@@ -1,4 +1,5 @@
 #include "training/activity_coalescer.h"
+#include "training/training_time.h"
 
 #include <cstdio>
 
@@ -6,13 +7,6 @@ namespace sv {
 namespace training {
 
 namespace {
-
-// now - then, saturated: the hook clock is not ours to trust.
-int64_t Elapsed(int64_t now, int64_t then) {
-    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
-    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
-    return now - then;
-}
 
 bool IsModifierOrLock(uint32_t vk) {
     switch (vk) {

@@ -3,18 +3,10 @@
 #include <utility>
 
 #include "training/training_mode.h"
+#include "training/training_time.h"
 
 namespace sv {
 namespace training {
-
-namespace {
-// now - then without signed overflow for any pair of clock values.
-int64_t Elapsed(int64_t now, int64_t then) {
-    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
-    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
-    return now - then;
-}
-}  // namespace
 
 TraineeActivityGate::TraineeActivityGate(std::function<int64_t()> clock, int64_t quietMs)
     : clock_(std::move(clock)), quietMs_(quietMs) {}

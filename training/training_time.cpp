@@ -1,5 +1,6 @@
 #include "training/training_time.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace sv {
@@ -54,6 +55,12 @@ std::tm LocalTimeOf(int64_t ms) {
     if (!localtime_r(&t, &out)) out = std::tm{};
 #endif
     return out;
+}
+
+int64_t Elapsed(int64_t now, int64_t then) {
+    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
+    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
+    return now - then;
 }
 
 }  // namespace training
