@@ -68,12 +68,6 @@ void PrintTo(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-// A one-shot whose part of the program is not in this build.
-int NotInThisBuild(const char* what) {
-    PrintTo(stderr, std::string(what) + ": not available in this build\n");
-    return 1;
-}
-
 void MakeProcessDpiAware() {
     // Looked up at run time: the import must not stop the program on a system without it.
     HMODULE user32 = GetModuleHandleW(L"user32.dll");

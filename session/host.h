@@ -28,6 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/wall_clock.h"
 #include "base/worker_group.h"
 #include "net/websocket_client.h"
 #include "session/controller_set.h"
@@ -55,9 +56,6 @@ struct LanTicket;
 namespace training {
 class TrainingAgent;
 }  // namespace training
-
-// Wall-clock milliseconds since 1970-01-01 UTC.
-int64_t NowMilliseconds();
 
 class Host {
 public:

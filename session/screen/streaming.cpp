@@ -31,16 +31,6 @@ bool FrameIsUsable(const ScreenFrame& frame) {
 
 }  // namespace
 
-int64_t NowMilliseconds() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    // 100-ns units since 1601, less the units between 1601 and 1970.
-    return (static_cast<int64_t>(t.QuadPart) - 116444736000000000LL) / 10000;
-}
-
 bool Host::StreamSleep(int64_t ns) { return stream_.Sleep(ns) && !stop_.load(); }
 
 void Host::StartStreaming() {

@@ -12,6 +12,7 @@
 
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
+#include "base/wall_clock.h"
 #include "training/activity_coalescer.h"
 #include "training/win32/window_info.h"
 
@@ -20,14 +21,6 @@ namespace training {
 
 namespace {
 
-int64_t NowMs() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER v;
-    v.LowPart = ft.dwLowDateTime;
-    v.HighPart = ft.dwHighDateTime;
-    return static_cast<int64_t>(v.QuadPart / 10000);
-}
 
 HWND ToHwnd(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
 
@@ -111,7 +104,7 @@ private:
     static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM record) {
         if (code >= 0 && t_monitor != nullptr) {
             const auto* r = reinterpret_cast<const MSLLHOOKSTRUCT*>(record);
-            t_monitor->core_.OnMouse(static_cast<uint32_t>(message), r->flags, r->pt.x, r->pt.y, NowMs());
+            t_monitor->core_.OnMouse(static_cast<uint32_t>(message), r->flags, r->pt.x, r->pt.y, NowMilliseconds());
         }
         return CallNextHookEx(nullptr, code, message, record);
     }
@@ -119,7 +112,7 @@ private:
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record) {
         if (code >= 0 && t_monitor != nullptr) {
             const auto* r = reinterpret_cast<const KBDLLHOOKSTRUCT*>(record);
-            t_monitor->core_.OnKeyboard(static_cast<uint32_t>(message), r->vkCode, r->flags, NowMs());
+            t_monitor->core_.OnKeyboard(static_cast<uint32_t>(message), r->vkCode, r->flags, NowMilliseconds());
         }
         return CallNextHookEx(nullptr, code, message, record);
     }
@@ -128,7 +121,7 @@ private:
                                       DWORD) {
         if (t_monitor == nullptr) return;
         t_monitor->core_.OnWinEvent(event, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)), objectId,
-                                    childId, NowMs());
+                                    childId, NowMilliseconds());
     }
 
     void HookThreadMain(std::shared_ptr<HookThreadSignal> signal) {
@@ -157,7 +150,7 @@ private:
         signal->Set(GetCurrentThreadId());
 
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (msg.message == WM_TIMER) core_.OnTimer(NowMs());
+            if (msg.message == WM_TIMER) core_.OnTimer(NowMilliseconds());
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

@@ -1,6 +1,7 @@
 #pragma once
-// Small owners for GDI+'s flat handles, so that an early return frees them; shared by
-// everything on the training side that draws.
+// Small owners for GDI+'s flat handles, so that an early return frees them, and the
+// bitmap header the training windows draw into; shared by everything on the training
+// side that draws.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -61,6 +62,19 @@ struct Format {
     Format(const Format&) = delete;
     Format& operator=(const Format&) = delete;
 };
+
+// The header of a top-down 32-bit bitmap of width x height, as the layered and
+// double-buffered windows draw into.
+inline BITMAPINFO TopDown32BitInfo(int32_t width, int32_t height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
 
 // `argb` with its alpha replaced.
 inline uint32_t WithAlpha(uint32_t argb, uint32_t alpha) { return (alpha << 24) | (argb & 0x00FFFFFF); }

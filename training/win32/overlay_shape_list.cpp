@@ -1,5 +1,7 @@
 #include "training/win32/overlay_shape_list.h"
 
+#include <utility>
+
 namespace sv {
 namespace training {
 
@@ -19,30 +21,12 @@ void OverlayShapeList::Upsert(const OverlayShape& shape, uint64_t nowMs) {
     }
 }
 
-void OverlayShapeList::Clear(const std::string& id) {
-    if (id.empty()) {
-        shapes_.clear();
-        deadlines_.clear();
-        return;
-    }
-    size_t kept = 0;
-    for (size_t i = 0; i < shapes_.size(); ++i) {
-        if (shapes_[i].id == id) continue;
-        if (kept != i) {
-            shapes_[kept] = std::move(shapes_[i]);
-            deadlines_[kept] = deadlines_[i];
-        }
-        ++kept;
-    }
-    shapes_.resize(kept);
-    deadlines_.resize(kept);
-}
-
-bool OverlayShapeList::Expire(uint64_t nowMs) {
+template <typename Gone>
+bool OverlayShapeList::RemoveWhere(Gone gone) {
     size_t kept = 0;
     const size_t before = shapes_.size();
     for (size_t i = 0; i < before; ++i) {
-        if (deadlines_[i] != 0 && deadlines_[i] <= nowMs) continue;
+        if (gone(i)) continue;
         if (kept != i) {
             shapes_[kept] = std::move(shapes_[i]);
             deadlines_[kept] = deadlines_[i];
@@ -52,6 +36,19 @@ bool OverlayShapeList::Expire(uint64_t nowMs) {
     shapes_.resize(kept);
     deadlines_.resize(kept);
     return kept != before;
+}
+
+void OverlayShapeList::Clear(const std::string& id) {
+    if (id.empty()) {
+        shapes_.clear();
+        deadlines_.clear();
+        return;
+    }
+    RemoveWhere([&](size_t i) { return shapes_[i].id == id; });
+}
+
+bool OverlayShapeList::Expire(uint64_t nowMs) {
+    return RemoveWhere([&](size_t i) { return deadlines_[i] != 0 && deadlines_[i] <= nowMs; });
 }
 
 }  // namespace training

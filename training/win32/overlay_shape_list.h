@@ -23,6 +23,11 @@ public:
     const std::vector<uint64_t>& Deadlines() const { return deadlines_; }
 
 private:
+    // Drops the shapes for which `gone(index)` holds, keeping the others' order; true
+    // when any went.
+    template <typename Gone>
+    bool RemoveWhere(Gone gone);
+
     std::vector<OverlayShape> shapes_;
     std::vector<uint64_t> deadlines_;
 };

@@ -496,13 +496,7 @@ void TrainingBanner::Paint(HDC target) {
     GetClientRect(window_, &client);
     const int width = client.right, height = client.bottom;
     if (width <= 0 || height <= 0) return;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = gdiplus_handles::TopDown32BitInfo(width, height);
     void* bits = nullptr;
     HDC memory = CreateCompatibleDC(target);
     HBITMAP section = CreateDIBSection(target, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -18,6 +18,7 @@
 #include "training/training_session.h"
 #include "training/win32/audio_devices.h"
 #include "training/win32/overlay_layout.h"
+#include "training/win32/gdiplus_handles.h"
 #include "training/win32/overlay_painter.h"
 #include "training/win32/overlay_shape_list.h"
 #include "training/win32/training_banner.h"
@@ -511,13 +512,7 @@ private:
                        const std::vector<const OverlayShape*>& shapes) {
         const int32_t width = w.area.monitor.Width();
         const int32_t height = w.area.monitor.Height();
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = gdiplus_handles::TopDown32BitInfo(width, height);
         HDC screen = GetDC(nullptr);
         HDC memory = CreateCompatibleDC(screen);
         void* bits = nullptr;
