@@ -111,6 +111,13 @@ std::string ReadText(const std::string& path) {
     return out;
 }
 
+// A plain loopback connection from `s` to `l`; the listener's end, or INVALID_SOCKET.
+SOCKET ConnectPlainPair(Listener& l, TlsStream& s) {
+    s.Reset();
+    if (!s.ConnectPlainLoopback("127.0.0.1", l.Port())) return INVALID_SOCKET;
+    return l.Accept();
+}
+
 }  // namespace
 
 TEST(TlsStream, ShippedCaBundleParsesCompletely) {
@@ -204,9 +211,7 @@ TEST(TlsStream, PlainToIpv6Loopback) {
 TEST(TlsStream, ReadWriteAndOrderlyClose) {
     Listener l;
     TlsStream s;
-    s.Reset();
-    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
-    SOCKET p = l.Accept();
+    SOCKET p = ConnectPlainPair(l, s);
     ASSERT_NE(p, INVALID_SOCKET);
     EXPECT_TRUE(s.WriteAll(reinterpret_cast<const unsigned char*>(""), 0));
     unsigned char none[1];
@@ -237,9 +242,7 @@ TEST(TlsStream, ReceiveTimeoutBoundsARead) {
     Listener l;
     TlsStream s;
     s.SetReceiveTimeout(100);  // not connected: ignored, nothing breaks
-    s.Reset();
-    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
-    SOCKET p = l.Accept();
+    SOCKET p = ConnectPlainPair(l, s);
     ASSERT_NE(p, INVALID_SOCKET);
     s.SetReceiveTimeout(300);
     unsigned char b[4];
@@ -254,9 +257,7 @@ TEST(TlsStream, ReceiveTimeoutBoundsARead) {
 TEST(TlsStream, NegativeTimeoutMeansNoTimeout) {
     Listener l;
     TlsStream s;
-    s.Reset();
-    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
-    SOCKET p = l.Accept();
+    SOCKET p = ConnectPlainPair(l, s);
     ASSERT_NE(p, INVALID_SOCKET);
     s.SetReceiveTimeout(-5);
     std::promise<int> result;
@@ -285,9 +286,7 @@ TEST(TlsStream, NegativeTimeoutMeansNoTimeout) {
 TEST(TlsStream, DeadlineEndsATricklingPeer) {
     Listener l;
     TlsStream s;
-    s.Reset();
-    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
-    SOCKET p = l.Accept();
+    SOCKET p = ConnectPlainPair(l, s);
     ASSERT_NE(p, INVALID_SOCKET);
     s.SetReceiveTimeout(2000);
     s.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
@@ -311,9 +310,7 @@ TEST(TlsStream, DeadlineEndsATricklingPeer) {
 TEST(TlsStream, WriteToAPeerThatNeverReadsEndsAtItsBound) {
     Listener l;
     TlsStream s;
-    s.Reset();
-    ASSERT_TRUE(s.ConnectPlainLoopback("127.0.0.1", l.Port()));
-    SOCKET p = l.Accept();
+    SOCKET p = ConnectPlainPair(l, s);
     ASSERT_NE(p, INVALID_SOCKET);
     s.SetWriteTimeout(300);
     std::vector<unsigned char> block(1 << 20, 0x5A);
