@@ -130,4 +130,13 @@ inline std::vector<std::string> ListFiles(const std::string& dir) {
 #endif
 }
 
+// Every audit line written under `dir`, all days together.
+inline std::string AuditText(const std::string& dir) {
+    std::string all;
+    for (const std::string& name : ListFiles(dir)) {
+        if (name.rfind("audit-", 0) == 0) all += ReadFile(dir + "/" + name);
+    }
+    return all;
+}
+
 }  // namespace sv_test

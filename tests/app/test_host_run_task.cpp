@@ -191,10 +191,7 @@ TEST(EnrollOnly, SuccessWritesRecordAndAuditLine) {
     EXPECT_EQ(ReadFile(h.DevicePath()), "{\"apiBase\":\"https://api.test\",\"deviceId\":77,\"deviceSecret\":\"zz\"}");
     EXPECT_EQ(h.Out(), "enrolled as device 77; the host runs enrolled from its next start\n");
     EXPECT_EQ(h.Err(), "");
-    std::string audit;
-    for (const std::string& f : sv_test::ListFiles(h.options.dataDir)) {
-        if (f.rfind("audit-", 0) == 0) audit += ReadFile(h.options.dataDir + "\\" + f);
-    }
+    std::string audit = sv_test::AuditText(h.options.dataDir);
     EXPECT_NE(audit.find("enroll"), std::string::npos);
     EXPECT_NE(audit.find("device 77 name=desk-1 (enrolled from the next start)"), std::string::npos);
 }

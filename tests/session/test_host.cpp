@@ -41,13 +41,7 @@ public:
     std::optional<sv::training::UiElement> ElementAt(int32_t, int32_t, uint32_t) override { return std::nullopt; }
 };
 
-std::string AuditText(const std::string& dir) {
-    std::string all;
-    for (const std::string& name : sv_test::ListFiles(dir)) {
-        if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir + "/" + name);
-    }
-    return all;
-}
+using sv_test::AuditText;
 
 size_t CountOf(const std::string& text, const std::string& needle) {
     size_t n = 0;

@@ -67,13 +67,7 @@ protected:
         }
         return json();
     }
-    std::string Audit() {
-        std::string all;
-        for (const std::string& name : sv_test::ListFiles(dir.Path())) {
-            if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir.Path() + "/" + name);
-        }
-        return all;
-    }
+    std::string Audit() { return sv_test::AuditText(dir.Path()); }
 
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::Host> host;

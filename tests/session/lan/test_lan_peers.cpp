@@ -59,13 +59,7 @@ protected:
     static void Send(sv::SecureChannel* client, const std::string& text) {
         ASSERT_TRUE(client->SendFrame(std::vector<uint8_t>(text.begin(), text.end()), 0));
     }
-    std::string Audit() {
-        std::string all;
-        for (const std::string& name : sv_test::ListFiles(dir.Path())) {
-            if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir.Path() + "/" + name);
-        }
-        return all;
-    }
+    std::string Audit() { return sv_test::AuditText(dir.Path()); }
 
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::Host> host;

@@ -23,6 +23,19 @@ struct Svt1Frame {
     std::vector<Svt1Record> records;
 };
 
+// A stand-in for the whole-frame JPEG encoder whose bytes name what it was given: 'J',
+// then width, height, quality and a hash of the pixels (each 32-bit little-endian), so
+// tests see which pixels went into a frame without GDI+.
+inline std::vector<uint8_t> FakeFrameJpeg(const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < static_cast<size_t>(w) * h * 4; ++i) hash = (hash ^ px[i]) * 16777619u;
+    std::vector<uint8_t> out = {'J'};
+    for (uint32_t v : {static_cast<uint32_t>(w), static_cast<uint32_t>(h), q, hash}) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    return out;
+}
+
 inline uint32_t ReadU16Le(const std::vector<uint8_t>& b, size_t o) { return b[o] | (b[o + 1] << 8); }
 inline uint32_t ReadU32Le(const std::vector<uint8_t>& b, size_t o) {
     return b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (static_cast<uint32_t>(b[o + 3]) << 24);

@@ -77,16 +77,7 @@ protected:
             --inCapture;
             return ok;
         };
-        p.encodeJpegFrame = [](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
-            std::vector<uint8_t> out = {'J'};
-            sv::AppendU32Le(out, static_cast<uint32_t>(w));
-            sv::AppendU32Le(out, static_cast<uint32_t>(h));
-            sv::AppendU32Le(out, q);
-            uint32_t hash = 2166136261u;
-            for (size_t i = 0; i < static_cast<size_t>(w) * h * 4; ++i) hash = (hash ^ px[i]) * 16777619u;
-            sv::AppendU32Le(out, hash);
-            return out;
-        };
+        p.encodeJpegFrame = sv_test::FakeFrameJpeg;
         p.encodeJpegRect = [](const uint8_t*, int32_t, int32_t, int32_t x, int32_t y, int32_t w, int32_t h,
                               uint32_t) {
             std::vector<uint8_t> out = {'R'};

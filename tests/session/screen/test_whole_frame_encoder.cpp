@@ -7,6 +7,7 @@
 #include "session/screen/stream_rules.h"
 #include "session/screen/svt1_writer.h"
 #include "session/screen/whole_frame_encoder.h"
+#include "session/screen/svt1_reader.h"
 
 namespace {
 
@@ -22,14 +23,7 @@ struct CountingCodec {
         return [this](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
             ++calls;
             if (fail) return std::vector<uint8_t>();
-            std::vector<uint8_t> out = {'J'};
-            sv::AppendU32Le(out, static_cast<uint32_t>(w));
-            sv::AppendU32Le(out, static_cast<uint32_t>(h));
-            sv::AppendU32Le(out, q);
-            uint32_t hash = 2166136261u;
-            for (size_t i = 0; i < static_cast<size_t>(w) * h * 4; ++i) hash = (hash ^ px[i]) * 16777619u;
-            sv::AppendU32Le(out, hash);
-            return out;
+            return sv_test::FakeFrameJpeg(px, w, h, q);
         };
     }
 };

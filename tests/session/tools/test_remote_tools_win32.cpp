@@ -42,13 +42,7 @@ protected:
             sent.push_back(json::parse(text));
         };
     }
-    std::string Audit() {
-        std::string all;
-        for (const auto& name : sv_test::ListFiles(dir.Path())) {
-            if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir.Path() + "\\" + name);
-        }
-        return all;
-    }
+    std::string Audit() { return sv_test::AuditText(dir.Path()); }
     void WriteBytes(const std::string& path, const std::string& bytes) {
         HANDLE h = CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -84,13 +84,7 @@ protected:
         std::lock_guard<std::mutex> lock(mutex_);
         return chat_;
     }
-    std::string Audit() {
-        std::string all;
-        for (const std::string& name : sv_test::ListFiles(dir_.Path())) {
-            if (name.rfind("audit-", 0) == 0) all += sv_test::ReadFile(dir_.Path() + "\\" + name);
-        }
-        return all;
-    }
+    std::string Audit() { return sv_test::AuditText(dir_.Path()); }
 
     sv_test::ScratchDir dir_;
     std::unique_ptr<ITrainingSurface> surface_;
