@@ -55,14 +55,19 @@ fi
 
 # Mbed TLS 3.6.6's TLS 1.2 client refuses a ServerKeyExchange signed with
 # rsa_pss_rsae, which OpenSSL servers with RSA keys choose; the patch lets it
-# through. Applied once per source tree; a freshly patched tree is rebuilt.
+# through. Applied once per source tree (a tree it reverses from cleanly has it);
+# a freshly patched tree is rebuilt. A tree it fits neither way would build a TLS
+# library that behaves differently: that stops the set-up.
 MBED_SRC=$(ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* | head -n1)
-if ! grep -q 'RSA-PSS (rsae) is also valid in a TLS 1.2' "$MBED_SRC/library/ssl_misc.h"; then
-  if patch -s -p1 --forward --no-backup-if-mismatch -r - -d "$MBED_SRC" < "$ROOT/net/mbedtls/tls12-rsa-pss-sigalgs.patch"; then
-    rm -f "$DEPS/mbedtls-install/.config-stamp"
-  else
-    echo "setup: warning: the TLS 1.2 RSA-PSS patch does not apply to $(basename "$MBED_SRC")" >&2
+MBED_PATCH="$ROOT/net/mbedtls/tls12-rsa-pss-sigalgs.patch"
+patch_mbed() { patch -s -p1 --no-backup-if-mismatch -r - -d "$MBED_SRC" "$@" < "$MBED_PATCH" >/dev/null 2>&1; }
+if ! patch_mbed -R --dry-run --force; then
+  if ! patch_mbed --forward --dry-run || ! patch_mbed --forward; then
+    echo "setup: error: $(basename "$MBED_PATCH") does not apply to $(basename "$MBED_SRC");" \
+         "remove $MBED_SRC_ROOT to fetch the source again, or update the patch" >&2
+    exit 1
   fi
+  rm -f "$DEPS/mbedtls-install/.config-stamp" "$DEPS/mbedtls-native/.config-stamp"
 fi
 
 # The three Poppins faces, from the npm registry.
