@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/json_text.h"
+
 namespace sv {
 namespace {
 
@@ -45,7 +47,7 @@ std::string BuildEnrollRequest(const std::string& token, const std::string& name
     body["os"] = "win";
     // Words come from the wide command line and are valid UTF-8; should one not be,
     // the request still goes out with the bad bytes replaced.
-    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return SerializeJson(body);
 }
 
 EnrollAnswer ReadEnrollAnswer(const std::string& body) {

@@ -22,6 +22,10 @@ std::optional<std::string> JsonString(const nlohmann::json& object, const char* 
     return v->get<std::string>();
 }
 
+std::string JsonStringOrEmpty(const nlohmann::json& object, const char* key) {
+    return JsonString(object, key).value_or(std::string());
+}
+
 std::optional<bool> JsonBool(const nlohmann::json& object, const char* key) {
     const nlohmann::json* v = JsonMember(object, key);
     if (v == nullptr || !v->is_boolean()) return std::nullopt;

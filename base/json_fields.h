@@ -19,6 +19,8 @@ const nlohmann::json* JsonMember(const nlohmann::json& object, const char* key);
 bool JsonMemberHasOtherKind(const nlohmann::json& object, const char* key, bool (*kindOk)(const nlohmann::json&));
 
 std::optional<std::string> JsonString(const nlohmann::json& object, const char* key);
+// For messages where an absent string and an empty one mean the same.
+std::string JsonStringOrEmpty(const nlohmann::json& object, const char* key);
 std::optional<bool> JsonBool(const nlohmann::json& object, const char* key);
 // Integers only (a float is another kind); values beyond int64 saturate.
 std::optional<int64_t> JsonInt64(const nlohmann::json& object, const char* key);

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/json_text.h"
 #include "base/sha256_hex.h"
 
 namespace sv {
@@ -68,20 +69,20 @@ std::string SettingsTextWithNewPassword(const std::string& existing, bool exists
     // merely lacks a usable password keeps all of them.
     if (exists && ParseObject(existing, settings)) {
         settings["password"] = password;
-        return settings.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return SerializeJson(settings);
     }
     settings = ordered_json::object();
     settings["relayUrl"] = relayUrl;
     settings["apiBase"] = apiBase;
     settings["password"] = password;
-    return settings.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return SerializeJson(settings);
 }
 
 std::string SettingsTextWithRotatedPassword(const std::string& existing, const std::string& password) {
     ordered_json settings;
     if (!ParseObject(existing, settings)) settings = ordered_json::object();
     settings["password"] = password;
-    return settings.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return SerializeJson(settings);
 }
 
 }  // namespace sv

@@ -1,7 +1,8 @@
 #include "training/activity_coalescer.h"
-#include "training/training_time.h"
 
 #include <cstdio>
+
+#include "base/elapsed_time.h"
 
 namespace sv {
 namespace training {

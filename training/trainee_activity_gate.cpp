@@ -2,8 +2,9 @@
 
 #include <utility>
 
+#include "base/elapsed_time.h"
+
 #include "training/training_mode.h"
-#include "training/training_time.h"
 
 namespace sv {
 namespace training {

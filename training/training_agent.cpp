@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/audit_log.h"
+#include "base/elapsed_time.h"
 #include "training/banner_placement.h"
 #include "training/overlay_request.h"
 #include "training/playback_request.h"
@@ -24,13 +25,6 @@ namespace {
 bool IsOrderedOp(const std::string& op) {
     static const std::set<std::string> kOrdered = {"overlay", "clear", "banner", "chat", "mode"};
     return kOrdered.count(op) != 0;
-}
-
-// now - then, saturated, so a clock that jumps cannot overflow the comparison.
-int64_t Since(int64_t now, int64_t then) {
-    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
-    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
-    return now - then;
 }
 
 constexpr const char* kNoSession = "no training session is active — call start first";
@@ -388,7 +382,7 @@ bool TrainingAgent::GateControllerInput(const std::string& controllerId, const s
     bool notify = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        notify = Since(now, refusalNoticeTime_) > 1000;
+        notify = Elapsed(now, refusalNoticeTime_) > 1000;
         if (notify) refusalNoticeTime_ = now;
     }
     if (notify) {
@@ -716,7 +710,7 @@ void TrainingAgent::OnFocus(const UiElement& element) {
             return;
         }
         lastFocus_ = element;
-        if (focusEventSent_ && Since(now, lastFocusEventTime_) < 150) return;
+        if (focusEventSent_ && Elapsed(now, lastFocusEventTime_) < 150) return;
         focusEventSent_ = true;
         lastFocusEventTime_ = now;
     }

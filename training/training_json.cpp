@@ -5,8 +5,6 @@ namespace training {
 
 using nlohmann::json;
 
-std::string SerializeJson(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
-
 json BoxJson(const Box& box, int32_t originX, int32_t originY) {
     return json::array({static_cast<int64_t>(box.x) - originX, static_cast<int64_t>(box.y) - originY, box.width,
                         box.height});

@@ -1,19 +1,16 @@
 #pragma once
-// Serialisation of everything the training agent writes (replies, events, transcript lines)
-// and the JSON forms of the shared records.
+// The JSON forms of the shared records. Everything the training agent writes (replies,
+// events, transcript lines) becomes text through SerializeJson, included here.
 #include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "base/json_text.h"
 #include "training/training_records.h"
 
 namespace sv {
 namespace training {
-
-// Compact, keys in ascending byte order, non-ASCII as UTF-8, invalid UTF-8 replaced by
-// U+FFFD instead of failing.
-std::string SerializeJson(const nlohmann::json& value);
 
 // A desktop rectangle as [x - originX, y - originY, width, height] (capture-screen pixels);
 // the subtraction is done in 64 bits.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/audit_log.h"
+#include "base/elapsed_time.h"
 #include "training/training_agent.h"
 #include "training/training_args.h"
 #include "training/training_json.h"
@@ -28,12 +29,6 @@ json VoiceList(ITrainingSurface* surface) {
     if (!surface) return voices;
     for (const VoiceInfo& v : surface->ListVoices(false)) voices.push_back(VoiceInfoJson(v));
     return voices;
-}
-
-int64_t Since(int64_t now, int64_t then) {
-    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
-    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
-    return now - then;
 }
 
 }  // namespace
@@ -96,7 +91,7 @@ TrainingOpResult TrainingAgent::Status() {
     data["seq"] = events_.LastSeq();
     if (session) data["sessionId"] = session->id;
     int64_t last = gate_.LastTraineeInput();
-    if (last != 0) data["msSinceLocalInput"] = Since(hooks_.clock(), last);
+    if (last != 0) data["msSinceLocalInput"] = Elapsed(hooks_.clock(), last);
     if (hooks_.foregroundWindow) {
         if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
             auto origin = Origin();
@@ -129,7 +124,7 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (traineeStopTime_ != 0) {
-            int64_t ago = Since(now, traineeStopTime_);
+            int64_t ago = Elapsed(now, traineeStopTime_);
             if (ago < hooks_.restartHoldOffMs) {
                 return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
                                               " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
@@ -268,7 +263,7 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
     EmitEvent("session-ended", json{{"sessionId", session->id}, {"reason", reason}});
 
     int64_t chatCount = session->ChatCount();
-    int64_t elapsed = Since(hooks_.clock(), session->startTime);
+    int64_t elapsed = Elapsed(hooks_.clock(), session->startTime);
     double minutes = std::round(static_cast<double>(elapsed) / 6000.0) / 10.0;
     json data = {{"ended", true}, {"sessionId", session->id}, {"chatMessages", chatCount}, {"minutes", minutes}};
     if (session->transcript && !session->transcript->FilePath().empty()) {

@@ -57,11 +57,5 @@ std::tm LocalTimeOf(int64_t ms) {
     return out;
 }
 
-int64_t Elapsed(int64_t now, int64_t then) {
-    if (then > 0 && now < INT64_MIN + then) return INT64_MIN;
-    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
-    return now - then;
-}
-
 }  // namespace training
 }  // namespace sv

@@ -13,9 +13,5 @@ std::string FormatUtcSeconds(int64_t secondsSince1970);
 // The local calendar time of a millisecond clock value.
 std::tm LocalTimeOf(int64_t msSince1970);
 
-// now - then, saturated: clocks that hooks and callers hand in are not ours to trust,
-// and no pair of values may overflow.
-int64_t Elapsed(int64_t now, int64_t then);
-
 }  // namespace training
 }  // namespace sv

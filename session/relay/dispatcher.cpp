@@ -17,8 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string Field(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
-
 }  // namespace
 
 // Compared in this order; a type that matches none is ignored.
@@ -81,7 +79,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
     }
     WriteAuditLine("relay", detail, "");
     if (deviceId_ != 0 && LanListening()) AdvertiseLan();
-    std::string token = Field(m.body, "mediaToken");
+    std::string token = JsonStringOrEmpty(m.body, "mediaToken");
     if (!token.empty()) {
         uint32_t generation = media_.NewGeneration();
         RunDetached([this, token, generation] { RunMediaChannel(token, generation); });
@@ -89,7 +87,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
 }
 
 void Host::OnRelayError(const IncomingMessage& m) {
-    std::string reason = Field(m.body, "reason");
+    std::string reason = JsonStringOrEmpty(m.body, "reason");
     if (reason == "device-auth-failed" || reason == "device-revoked") {
         deviceRejected_.store(true);
         WriteAuditLine("device-rejected", reason, "");
@@ -100,24 +98,24 @@ void Host::OnRelayError(const IncomingMessage& m) {
     }
 }
 
-void Host::OnJoinedMessage(const IncomingMessage& m) { OnControllerJoined(Field(m.body, "controllerId")); }
+void Host::OnJoinedMessage(const IncomingMessage& m) { OnControllerJoined(JsonStringOrEmpty(m.body, "controllerId")); }
 
 void Host::OnPeerLeftMessage(const IncomingMessage& m) {
     // Its LAN tickets and channels go first, so it cannot come back through them.
-    std::string id = Field(m.body, "id");
+    std::string id = JsonStringOrEmpty(m.body, "id");
     RevokeLanTickets(id);
     OnPeerLeft(id);
 }
 
 void Host::OnLanTicketMessage(const IncomingMessage& m) {
-    std::string ticketId = Field(m.body, "ticketId");
-    std::string secret = Field(m.body, "secret");
-    std::string controllerId = Field(m.body, "controllerId");
+    std::string ticketId = JsonStringOrEmpty(m.body, "ticketId");
+    std::string secret = JsonStringOrEmpty(m.body, "secret");
+    std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
     RunDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
 }
 
 void Host::OnLanRevokeMessage(const IncomingMessage& m) {
-    std::string controllerId = Field(m.body, "controllerId");
+    std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
     WriteAuditLine("lan-revoke", controllerId, "");
     RevokeLanTickets(controllerId);
 }
@@ -127,8 +125,8 @@ void Host::OnInput(const IncomingMessage& m) {
     if (agent_ && !agent_->GateControllerInput(m.from, "mouse")) return;
     double x = msg.value("x", 0.0);
     double y = msg.value("y", 0.0);
-    std::string kind = msg.contains("kind") ? Field(msg, "kind") : std::string("move");
-    std::string button = Field(msg, "button");
+    std::string kind = msg.contains("kind") ? JsonStringOrEmpty(msg, "kind") : std::string("move");
+    std::string button = JsonStringOrEmpty(msg, "button");
     platform_.injectPointer(kind, x, y, button);
     // "%f" of a huge coordinate runs to hundreds of digits: size the text to fit it.
     int width = std::snprintf(nullptr, 0, " x=%f y=%f", x, y);
@@ -144,15 +142,15 @@ void Host::OnKeyInput(const IncomingMessage& m) {
     const json& msg = m.body;
     const std::string& from = m.from;
     if (agent_ && !agent_->GateControllerInput(from, "keyboard")) return;
-    std::string kind = Field(msg, "kind");
+    std::string kind = JsonStringOrEmpty(msg, "kind");
     if (kind == "text") {
-        std::string text = Field(msg, "text");
+        std::string text = JsonStringOrEmpty(msg, "text");
         bool ok = platform_.injectText(text);
         WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " text len=" + std::to_string(text.size()),
                        from);
         return;
     }
-    std::string key = Field(msg, "key");
+    std::string key = JsonStringOrEmpty(msg, "key");
     std::vector<std::string> modifiers;
     auto it = msg.find("modifiers");
     if (it != msg.end() && !it->is_null()) modifiers = it->get<std::vector<std::string>>();
@@ -176,7 +174,7 @@ void Host::OnKeyInput(const IncomingMessage& m) {
 }
 
 void Host::OnInputBlockRequest(const IncomingMessage& m) {
-    std::string id = Field(m.body, "id");
+    std::string id = JsonStringOrEmpty(m.body, "id");
     bool wanted = m.body.value("blocked", false);
     bool ok = SetInputBlocked(wanted);
     bool applied = ok ? wanted : inputState_.IsBlocked();

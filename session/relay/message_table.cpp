@@ -19,7 +19,7 @@ std::optional<IncomingMessage> ParseIncoming(const std::string& text, MessageSou
             if (JsonMemberHasOtherKind(body, "from", [](const nlohmann::json& v) { return v.is_string(); })) {
                 return std::nullopt;
             }
-            msg.from = JsonString(body, "from").value_or("");
+            msg.from = JsonStringOrEmpty(body, "from");
             break;
         case MessageSource::kLanTicket:
             msg.from = channelController;

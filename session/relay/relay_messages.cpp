@@ -1,14 +1,11 @@
 #include "session/relay/relay_messages.h"
 
+#include "base/json_text.h"
 #include "session/tools/file_transfer.h"
 
 namespace sv {
 
 using nlohmann::ordered_json;
-
-std::string DumpReply(const ordered_json& reply) {
-    return reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 namespace {
 
@@ -28,7 +25,7 @@ std::string HostRegisterMessage(const std::string& hostId, const std::string& pa
     m["hostId"] = hostId;
     m["passwordHash"] = passwordHash;
     if (lan) m["lan"] = EndpointsJson(*lan);
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string DeviceRegisterMessage(int32_t deviceId, const std::string& deviceSecret,
@@ -38,21 +35,21 @@ std::string DeviceRegisterMessage(int32_t deviceId, const std::string& deviceSec
     m["deviceId"] = deviceId;
     m["deviceSecret"] = deviceSecret;
     if (lan) m["lan"] = EndpointsJson(*lan);
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string MediaAttachMessage(const std::string& token) {
     ordered_json m;
     m["type"] = "media-attach";
     m["token"] = token;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string UpdatePasswordMessage(const std::string& passwordHash) {
     ordered_json m;
     m["type"] = "update-password";
     m["passwordHash"] = passwordHash;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string InputBlockResultMessage(const std::string& id, bool blocked, const char* error) {
@@ -62,7 +59,7 @@ std::string InputBlockResultMessage(const std::string& id, bool blocked, const c
     m["blocked"] = blocked;
     m["error"] = nullptr;
     if (error) m["error"] = error;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FileErrorMessage(const std::string& id, const std::string& error) {
@@ -70,14 +67,14 @@ std::string FileErrorMessage(const std::string& id, const std::string& error) {
     m["type"] = "file-error";
     m["id"] = id;
     m["error"] = error;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string StreamModeMessage(bool tiles) {
     ordered_json m;
     m["type"] = "stream-mode";
     m["tiles"] = tiles;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string ResolutionMessage(int32_t width, int32_t height) {
@@ -85,24 +82,24 @@ std::string ResolutionMessage(int32_t width, int32_t height) {
     m["type"] = "resolution";
     m["width"] = width;
     m["height"] = height;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
-std::string LanEndpointsText(const LanEndpoints& endpoints) { return DumpReply(EndpointsJson(endpoints)); }
+std::string LanEndpointsText(const LanEndpoints& endpoints) { return SerializeJson(EndpointsJson(endpoints)); }
 
 std::string LanAdvertiseMessage(const LanEndpoints& endpoints) {
     ordered_json m;
     m["type"] = "lan-advertise";
     m["lan"] = nullptr;
     if (!endpoints.addrs.empty()) m["lan"] = EndpointsJson(endpoints);
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string LanTicketReadyMessage(const std::string& ticketId) {
     ordered_json m;
     m["type"] = "lan-ticket-ready";
     m["ticketId"] = ticketId;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string LanPathMessage(const std::string& controllerId, bool active, const std::string& peerAddress) {
@@ -111,7 +108,7 @@ std::string LanPathMessage(const std::string& controllerId, bool active, const s
     m["controllerId"] = controllerId;
     m["active"] = active;
     if (active) m["ip"] = peerAddress;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::string& out, const std::string& err) {
@@ -121,7 +118,7 @@ std::string ExecResultJson(const std::string& id, int32_t exitCode, const std::s
     m["exitCode"] = exitCode;
     m["stdout"] = out;
     m["stderr"] = err;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FsListResultJson(const std::string& id, const std::string& path, const nlohmann::json& entries) {
@@ -139,7 +136,7 @@ std::string FsListResultJson(const std::string& id, const std::string& path, con
         }
         m["entries"].push_back(std::move(entry));
     }
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FsListErrorJson(const std::string& id, const std::string& path, const std::string& error) {
@@ -149,7 +146,7 @@ std::string FsListErrorJson(const std::string& id, const std::string& path, cons
     m["path"] = path;
     m["entries"] = ordered_json::array();
     m["error"] = error;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string LogResultJson(const std::string& id, const std::string& text) {
@@ -157,7 +154,7 @@ std::string LogResultJson(const std::string& id, const std::string& text) {
     m["type"] = "log-result";
     m["id"] = id;
     m["text"] = text;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string LogErrorJson(const std::string& id, const std::string& error) {
@@ -166,7 +163,7 @@ std::string LogErrorJson(const std::string& id, const std::string& error) {
     m["id"] = id;
     m["text"] = "";
     m["error"] = error;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size) {
@@ -175,7 +172,7 @@ std::string FileBeginJson(const std::string& transferId, const std::string& name
     m["id"] = transferId;
     m["name"] = name;
     m["size"] = size;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length) {
@@ -184,14 +181,14 @@ std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uin
     m["id"] = transferId;
     m["seq"] = seq;
     m["data"] = EncodeBase64(data, length);
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string FileEndJson(const std::string& transferId) {
     ordered_json m;
     m["type"] = "file-end";
     m["id"] = transferId;
-    return DumpReply(m);
+    return SerializeJson(m);
 }
 
 std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,

@@ -12,9 +12,6 @@
 
 namespace sv {
 
-// Compact JSON of any value, invalid UTF-8 replaced.
-std::string DumpReply(const nlohmann::ordered_json& reply);
-
 // Registration and the media connection.
 struct LanEndpoints {
     int64_t port = 0;

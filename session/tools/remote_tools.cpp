@@ -7,6 +7,7 @@
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
 #include "base/json_fields.h"
+#include "base/json_text.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
 #include "session/tools/tool_slots.h"
@@ -22,11 +23,8 @@ std::atomic<uint64_t> g_downloadCounter{0};
 std::string LinesText(const json& lines) {
     if (lines.is_number_integer()) return lines.is_number_unsigned() ? std::to_string(lines.get<uint64_t>())
                                                                      : std::to_string(lines.get<int64_t>());
-    return lines.dump(-1, ' ', false, json::error_handler_t::replace);
+    return SerializeJson(lines);
 }
-
-// A string member; absent or of another kind reads as empty.
-std::string ToolString(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
 
 // Reads exactly `want` bytes unless the file ends or fails first.
 size_t ReadFully(HANDLE file, uint8_t* buffer, size_t want) {
@@ -213,14 +211,14 @@ void HandleLogTail(const ToolSend& send, const std::string& id, const std::strin
 }
 
 void Host::HandleRemoteTool(const std::string& type, const json& msg, const std::string& from) {
-    std::string id = ToolString(msg, "id");
-    std::string path = ToolString(msg, "path");
+    std::string id = JsonStringOrEmpty(msg, "id");
+    std::string path = JsonStringOrEmpty(msg, "path");
     ToolSend send = [this](const std::string& text) { SendText(text); };
     // Taken here, on the receiving thread, so a request over the cap is answered at once;
     // the worker holds the slot until it is done (or, if it never starts, until it is dropped).
     ToolSlots::Slot slot = toolSlots_.TryTake();
     if (!slot) {
-        std::string what = type == "exec-request" ? ToolString(msg, "command") : path;
+        std::string what = type == "exec-request" ? JsonStringOrEmpty(msg, "command") : path;
         WriteAuditLine("tool-refused", type + " " + kToolsBusyError + ": " + what, from);
         std::string reply = ToolRefusalJson(type, id, path, kToolsBusyError);
         if (!reply.empty()) send(reply);
@@ -243,7 +241,7 @@ void Host::HandleRemoteTool(const std::string& type, const json& msg, const std:
     };
     const std::atomic<bool>* cancel = &stop_;
     if (type == "exec-request") {
-        std::string command = ToolString(msg, "command");
+        std::string command = JsonStringOrEmpty(msg, "command");
         run(std::move(slot), [id, command, from, cancel](const ToolSend& s) { HandleExecRequest(s, id, command, from, cancel); });
     } else if (type == "fs-list") {
         run(std::move(slot), [id, path, from](const ToolSend& s) { HandleFsList(s, id, path, from); });

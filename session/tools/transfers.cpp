@@ -17,9 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-// A string member; absent or of another kind reads as empty.
-std::string TransferString(const json& msg, const char* key) { return JsonString(msg, key).value_or(""); }
-
 // The declared size; anything that is not a whole number in range reads as -1 (refused).
 int64_t DeclaredSize(const json& msg) {
     auto it = msg.find("size");
@@ -66,10 +63,10 @@ void Host::ReportTransferError(const std::string& from, const std::string& id, c
 }
 
 void Host::HandleFileBegin(const json& msg, const std::string& from) {
-    std::string id = TransferString(msg, "id");
+    std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
     int64_t size = DeclaredSize(msg);
-    std::string name = TransferString(msg, "name");
+    std::string name = JsonStringOrEmpty(msg, "name");
     TransferOutcome outcome;
     bool startSweeper = false;
     {
@@ -88,9 +85,9 @@ void Host::HandleFileBegin(const json& msg, const std::string& from) {
 }
 
 void Host::HandleFileChunk(const json& msg, const std::string& from) {
-    std::string id = TransferString(msg, "id");
+    std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
-    std::string data = TransferString(msg, "data");
+    std::string data = JsonStringOrEmpty(msg, "data");
     if (data.empty()) return;
     std::vector<uint8_t> bytes = DecodeBase64(data);
     if (bytes.empty()) {
@@ -108,7 +105,7 @@ void Host::HandleFileChunk(const json& msg, const std::string& from) {
 }
 
 void Host::HandleFileEnd(const json& msg, const std::string& from) {
-    std::string id = TransferString(msg, "id");
+    std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
     FileTransfer transfer;
     {

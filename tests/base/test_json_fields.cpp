@@ -24,6 +24,7 @@ TEST(JsonFields, EachReaderGivesAValueOnlyForItsOwnKind) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
         EXPECT_EQ(sv::JsonString(j, c.key).has_value(), c.str);
+        EXPECT_EQ(sv::JsonStringOrEmpty(j, c.key), c.str ? "x" : "");
         EXPECT_EQ(sv::JsonBool(j, c.key).has_value(), c.boolean);
         EXPECT_EQ(sv::JsonInt64(j, c.key).has_value(), c.integer);
         EXPECT_EQ(sv::JsonDouble(j, c.key).has_value(), c.number);

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/json_text.h"
 #include "base/text_encoding.h"
 
 namespace {
@@ -49,7 +50,7 @@ void WriteState() {
         {"keys", g_keys},
         {"clicks", g_clicks},
     };
-    std::string out = state.dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string out = sv::SerializeJson(state);
     if (out == g_lastWritten) return;
     std::wstring tmp = g_statePath + L".tmp";
     HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -11,6 +11,7 @@ namespace {
 
 using nlohmann::json;
 using namespace sv::training;
+using sv::SerializeJson;
 
 struct LogFixture : ::testing::Test {
     std::atomic<int64_t> now{1000};

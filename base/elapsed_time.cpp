@@ -1,0 +1,15 @@
+#include "base/elapsed_time.h"
+
+#include <limits>
+
+namespace sv {
+
+int64_t Elapsed(int64_t now, int64_t then) {
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    if (then > 0 && now < kMin + then) return kMin;
+    if (then < 0 && now > kMax + then) return kMax;
+    return now - then;
+}
+
+}  // namespace sv

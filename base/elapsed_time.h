@@ -1,0 +1,12 @@
+#pragma once
+// The time between two readings of a millisecond clock that callers hand in (the hooks'
+// clock, event stamps, throttles). Those readings are not ours to trust: a clock may jump
+// or a caller may pass any pair, so the difference saturates instead of overflowing.
+#include <cstdint>
+
+namespace sv {
+
+// now - then, saturated to the int64 range.
+int64_t Elapsed(int64_t now, int64_t then);
+
+}  // namespace sv
