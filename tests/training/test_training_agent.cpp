@@ -180,7 +180,7 @@ TEST(TrainingAgentQueue, TheOrderedQueueIsBounded) {
     EXPECT_TRUE(h.sink.WaitEvent("session-ended"));
 }
 
-TEST(TrainingAgentEvents, EventsOperationReadsArgumentsLikeThePartSays) {
+TEST(TrainingAgentEvents, EventsOperationRoundsMaxTruncatesSinceAndSkipsKindsThatAreNotText) {
     AgentHarness h;
     for (int i = 0; i < 10; ++i) h.Agent().EmitEvent(i % 2 ? "chat" : "mode", nullptr);
     json d = h.Call("events", {{"max", 2.5}, {"since", 3.9}})["data"];
