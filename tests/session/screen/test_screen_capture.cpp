@@ -201,7 +201,9 @@ TEST(CaptureSurfaceTest, KeptWhileTheSizeHoldsAndRenewedWhenItChanges) {
         const uint64_t now = sv::CaptureSurfaceSerial(frame);
         EXPECT_NE(now, 0u);
         EXPECT_EQ(now != serial, s.renewed);
-        if (!s.renewed) EXPECT_EQ(frame.pixels.data(), before);
+        if (!s.renewed) {
+            EXPECT_EQ(frame.pixels.data(), before);
+        }
         serial = now;
         EXPECT_EQ(frame.width, s.ok ? s.w : 48);
         EXPECT_EQ(frame.pixels.size(), static_cast<size_t>(frame.width) * frame.height * 4);
