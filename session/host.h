@@ -1,10 +1,30 @@
 #pragma once
 // The one object of a running host: identity, relay link, controllers, streaming,
 // input, transfers, LAN direct and the training hook-up. Each member group with state of
-// its own is a small class with its own lock (ControllerSet, LanChannelSet, MediaLink,
-// StreamThread, TransferTable, LanTicketTable, InputState); none of those calls back into
-// the Host, so their locks are leaves. Of the Host's own locks, the stream thread's
-// (inside StreamThread) is taken before the controller set's and never the other way.
+// its own is a class with its own lock (ControllerSet, StreamController, Transfers,
+// LanChannelSet, MediaLink, LanTicketTable, InputState) that sends through what the Host
+// hands it and never calls back into the Host otherwise.
+//
+// Locks. A leaf takes no other lock while held. "I/O": may be held across a network
+// send, or across the join of a thread that sends. A lock may be held while taking
+// those in its "then" column (and what they in turn may take), never the other way.
+//
+//   lock                                  leaf  I/O  then
+//   stream thread (StreamController's     no    yes  controller set
+//     StreamThread; held while starting,
+//     stopping and joining the thread)
+//   stream announcement                   no    yes  controller set, then the send
+//     (StreamController; decides tiles               path: relay connection's send
+//     mode and sends "stream-mode")                  lock, LAN channel set
+//   stream frame (around each capture)    yes   no   -
+//   stream sequence (last tile frame)     yes   no   -
+//   stream sleep (StreamThread's wake)    yes   no   -
+//   transfers (Transfers; also the idle   yes   no   -
+//     sweeper's wait)
+//   controller set (ControllerSet)        yes   no   -
+// The stream thread itself takes the frame, sequence, sleep and controller set locks
+// one at a time and sends with none of them held; so does a single-frame worker.
+//
 // windows.h is taken in first so that its DispatchMessage macro can be retired for good:
 // the member below keeps its own name in every translation unit.
 #include <winsock2.h>

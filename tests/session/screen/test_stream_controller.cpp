@@ -376,8 +376,9 @@ TEST_F(StreamFixture, OnOffStopsAndRestartsTheStreamThread) {
     EXPECT_FALSE(stream->Running());
     // Stopping joined the thread: nothing captures any more.
     const int stoppedAt = CaptureCount();
+    const size_t sentAt = BinaryCount();
     Send(R"({"type":"frame-request"})");  // a single frame still works while off
-    WaitBinary(1);
+    WaitBinary(sentAt);
     EXPECT_EQ(CaptureCount(), stoppedAt + 1);
     // {"h264":true} alone does nothing; with "on" false it counts as off.
     Send(R"({"type":"stream-control","h264":true,"from":"c1"})");
