@@ -185,6 +185,10 @@ protected:
             }
         }
     }
+    Clock::time_point LastSentAt() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return binaryTimes.empty() ? Clock::time_point() : binaryTimes.back();
+    }
     size_t CountTexts(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex);
         size_t n = 0;
@@ -447,18 +451,10 @@ TEST_F(StreamFixture, AcknowledgementsHoldAndReleaseTileFrames) {
     ASSERT_EQ(f.seq, key.seq + 1);
     // The controller acknowledges two frames behind: frames are held back up to 2 s.
     Send(R"({"type":"frame-ack","seq":)" + std::to_string(f.seq - 2) + R"(,"from":"c1"})");
-    Clock::time_point sentAt;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        sentAt = binaryTimes.back();
-    }
+    const Clock::time_point sentAt = LastSentAt();
     Paint(10, 200);
     WaitBinary(i + 2, 5);
-    double held = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        held = std::chrono::duration<double>(binaryTimes.back() - sentAt).count();
-    }
+    const double held = std::chrono::duration<double>(LastSentAt() - sentAt).count();
     EXPECT_GE(held, 1.9);
     EXPECT_LT(held, 3.0);
     // Catching up releases the stream at once.
@@ -467,12 +463,7 @@ TEST_F(StreamFixture, AcknowledgementsHoldAndReleaseTileFrames) {
     Clock::time_point before = Clock::now();
     Paint(300, 300);
     WaitBinary(i + 3, 5);
-    double quick = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        quick = std::chrono::duration<double>(binaryTimes.back() - before).count();
-    }
-    EXPECT_LT(quick, 1.0);
+    EXPECT_LT(std::chrono::duration<double>(LastSentAt() - before).count(), 1.0);
 }
 
 TEST_F(StreamFixture, FailedSendsKeepTilesAndTheKeyframeRequest) {
