@@ -185,6 +185,12 @@ protected:
             }
         }
     }
+    // Tiles mode is `tiles`, and "stream-mode" has said so `announced` times.
+    void ExpectMode(bool tiles, size_t announced) {
+        EXPECT_EQ(stream->TilesMode(), tiles);
+        EXPECT_EQ(CountTexts(tiles ? R"({"type":"stream-mode","tiles":true})" : R"({"type":"stream-mode","tiles":false})"),
+                  announced);
+    }
     Clock::time_point LastSentAt() {
         std::lock_guard<std::mutex> lock(mutex);
         return binaryTimes.empty() ? Clock::time_point() : binaryTimes.back();
@@ -400,21 +406,17 @@ TEST_F(StreamFixture, TilesNeedEveryWatchingController) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(R"({"type":"controller-joined","controllerId":"c2"})");
     Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
-    EXPECT_FALSE(stream->TilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    ExpectMode(false, 0);
     Send(R"({"type":"stream-prefs","tiles":true,"from":"c2"})");
-    EXPECT_TRUE(stream->TilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 1u);
+    ExpectMode(true, 1);
     sv_test::Svt1Frame f = sv_test::ParseSvt1(Binary(WaitSvt1(0)));
     EXPECT_EQ(f.flag, 1);
     // One controller switching tiles off ends tiles mode.
     Send(R"({"type":"stream-prefs","tiles":false,"from":"c2"})");
-    EXPECT_FALSE(stream->TilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":false})"), 1u);
+    ExpectMode(false, 1);
     // A controller that switched the stream off no longer counts as watching.
     Send(R"({"type":"stream-control","on":false,"from":"c2"})");
-    EXPECT_TRUE(stream->TilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 2u);
+    ExpectMode(true, 2);
 }
 
 TEST_F(StreamFixture, TileFramesCarryOnlyWhatChanged) {
