@@ -55,18 +55,39 @@ Host::Host(HostOptions options)
     };
     platform_.encodeJpegRect = [](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
                                   int32_t h, uint32_t q) { return EncodeJpegRect(p, fw, fh, x, y, w, h, q); };
-    // The tile encoder goes through the same seams as whole frames.
-    TileJpegCodec codec;
-    codec.frame = [this](const uint8_t* p, int32_t w, int32_t h, int32_t q) {
-        return platform_.encodeJpegFrame(p, w, h, static_cast<uint32_t>(q));
-    };
-    codec.rect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w, int32_t h,
-                        int32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, static_cast<uint32_t>(q)); };
-    tileEncoder_.SetCodec(std::move(codec));
-    platform_.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
 
     LoadUiFonts();
     InitTraining();
+}
+
+// Both read the platform seams at each call, so a test may replace them after construction.
+StreamController::Seams Host::StreamSeams() {
+    StreamController::Seams seams;
+    seams.sendText = [this](const std::string& text) { SendText(text); };
+    seams.sendBinary = [this](const uint8_t* p, size_t n) { return SendBinary(p, n); };
+    seams.captureScreen = [this](ScreenFrame& frame) { return platform_.captureScreen(frame); };
+    seams.screenSize = [this] { return platform_.screenSize(); };
+    seams.encodeJpegFrame = [this](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
+        return platform_.encodeJpegFrame(p, w, h, q);
+    };
+    seams.encodeJpegRect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
+                                  int32_t h, uint32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, q); };
+    seams.stopping = [this] { return stop_.load(); };
+    seams.runDetached = [this](std::function<void()> work) { RunDetached(std::move(work)); };
+    return seams;
+}
+
+Transfers::Seams Host::TransferSeams() {
+    Transfers::Seams seams;
+    seams.sendText = [this](const std::string& text) { SendText(text); };
+    seams.audit = [](const std::string& kind, const std::string& detail, const std::string& actor) {
+        WriteAuditLine(kind, detail, actor);
+    };
+    seams.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
+    seams.clock = [] { return static_cast<uint64_t>(GetTickCount64()); };
+    seams.stopping = [this] { return stop_.load(); };
+    seams.runDetached = [this](std::function<void()> work) { RunDetached(std::move(work)); };
+    return seams;
 }
 
 void Host::InitTraining() {
@@ -121,7 +142,7 @@ void Host::InitTraining() {
 
 void Host::Stop() {
     stop_.exchange(true);
-    stream_.ClearRunning();
+    stream_.RequestStop();
     relay_.AbortSocket();
     media_.Abort();
 }
@@ -150,10 +171,7 @@ Host::~Host() {
     // anything it uses goes: sockets are aborted, channels shut down, waits notified.
     stop_.store(true);
     workers_.Stop();
-    {
-        std::lock_guard<std::mutex> lock(transferMutex_);
-        transferWake_.notify_all();
-    }
+    transfers_.Shutdown();
     // The watcher restarts the listener on an address change: it ends before the listener.
     {
         std::lock_guard<std::mutex> lock(watchMutex_);
@@ -169,7 +187,7 @@ Host::~Host() {
     channels_.ShutdownAll();
     relay_.AbortSocket();
     media_.Abort();
-    StopStreaming();
+    stream_.Stop();
     workers_.Wait();
 
     std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);

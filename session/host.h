@@ -1,10 +1,30 @@
 #pragma once
 // The one object of a running host: identity, relay link, controllers, streaming,
 // input, transfers, LAN direct and the training hook-up. Each member group with state of
-// its own is a small class with its own lock (ControllerSet, LanChannelSet, MediaLink,
-// StreamThread, TransferTable, LanTicketTable, InputState); none of those calls back into
-// the Host, so their locks are leaves. Of the Host's own locks, the stream thread's
-// (inside StreamThread) is taken before the controller set's and never the other way.
+// its own is a class with its own lock (ControllerSet, StreamController, Transfers,
+// LanChannelSet, MediaLink, LanTicketTable, InputState) that sends through what the Host
+// hands it and never calls back into the Host otherwise.
+//
+// Locks. A leaf takes no other lock while held. "I/O": may be held across a network
+// send, or across the join of a thread that sends. A lock may be held while taking
+// those in its "then" column (and what they in turn may take), never the other way.
+//
+//   lock                                  leaf  I/O  then
+//   stream thread (StreamController's     no    yes  controller set
+//     StreamThread; held while starting,
+//     stopping and joining the thread)
+//   stream announcement                   no    yes  controller set, then the send
+//     (StreamController; decides tiles               path: relay connection's send
+//     mode and sends "stream-mode")                  lock, LAN channel set
+//   stream frame (around each capture)    yes   no   -
+//   stream sequence (last tile frame)     yes   no   -
+//   stream sleep (StreamThread's wake)    yes   no   -
+//   transfers (Transfers; also the idle   yes   no   -
+//     sweeper's wait)
+//   controller set (ControllerSet)        yes   no   -
+// The stream thread itself takes the frame, sequence, sleep and controller set locks
+// one at a time and sends with none of them held; so does a single-frame worker.
+//
 // windows.h is taken in first so that its DispatchMessage macro can be retired for good:
 // the member below keeps its own name in every translation unit.
 #include <winsock2.h>
@@ -39,10 +59,8 @@
 #include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
-#include "session/screen/stream_settings.h"
-#include "session/screen/stream_thread.h"
-#include "session/screen/tile_encoder.h"
-#include "session/tools/file_transfer.h"
+#include "session/screen/stream_controller.h"
+#include "session/tools/transfers.h"
 #include "session/tools/tool_slots.h"
 #include "training/training_records.h"
 
@@ -90,35 +108,6 @@ public:
     // Input.
     bool SetInputBlocked(bool on);
 
-    // Clipboard and uploads.
-    void HandleClipboard(const nlohmann::json& msg, const std::string& from);
-    bool ApplyClipboardText(const std::string& text);
-    void HandleFileBegin(const nlohmann::json& msg, const std::string& from);
-    void HandleFileChunk(const nlohmann::json& msg, const std::string& from);
-    void HandleFileEnd(const nlohmann::json& msg, const std::string& from);
-    // Drops transfers idle for the idle time, telling each sender; also runs on its own
-    // while transfers are in progress.
-    void DropIdleTransfers();
-    void SetTransferLimits(const TransferLimits& limits);
-    void SetTransferClock(std::function<uint64_t()> clock);  // milliseconds
-
-    // Streaming.
-    void StartStreaming();
-    void StopStreaming();
-    void RunStreamLoop();
-    void StreamTileFrame();
-    void SendSingleFrame();
-    void ApplyStreamControl(const nlohmann::json& msg);
-    void ApplyStreamSwitch(bool on);
-    // Starts or stops the stream thread to match who is watching now.
-    void ReconcileStream();
-    void ApplyStreamPrefs(const std::string& from, bool tiles);
-    void ApplyFrameAck(const std::string& from, const nlohmann::json& msg);
-    void RequestSingleFrame();
-    void AnnounceStreamMode();
-    void SendStreamMode();
-    void SendResolution();
-
     // LAN direct.
     int32_t ReadLanPort();
     void StartLanWithPassword(int32_t port, const std::string& password);
@@ -145,8 +134,6 @@ public:
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     bool IsStopping() const { return stop_.load(); }
-    bool IsStreaming() const { return stream_.Running(); }
-    bool InTilesMode() const { return tilesMode_.load(); }
 
     // Runs `work` on a detached thread that the destructor waits for; nothing runs once
     // the Host is being destroyed.
@@ -170,7 +157,6 @@ public:
         std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
                                            uint32_t)>
             encodeJpegRect;
-        std::function<bool(const std::string& text)> setClipboardText;
         // The private addresses LAN direct advertises and watches, and how often it looks.
         std::function<std::vector<std::string>()> privateAddresses;
         int32_t lanWatchPeriodSeconds = 15;
@@ -215,13 +201,11 @@ private:
     std::optional<struct LanEndpoints> ListeningEndpoints(bool allLocalAddresses);
 
     void InitTraining();
-    void ReportTransferError(const std::string& from, const std::string& id, const std::string& detail);
-    void RunTransferSweeper();
+    StreamController::Seams StreamSeams();
+    Transfers::Seams TransferSeams();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void TearDownRelayPass();
     bool WaitSecondsUnlessStopped(int32_t seconds);
-    // Sleeps up to `ns` unless the stream is stopped first; false when it was.
-    bool StreamSleep(int64_t ns);
     void InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode);
     bool LanListening();
     // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
@@ -257,25 +241,11 @@ private:
     // 3. Media connection
     MediaLink media_{[this] { return stop_.load(); }};
 
-    // 4. Controllers (own mutex); stream-mode announcements are decided and sent one at
-    // a time under announceMutex_, each from the set as it is then.
+    // 4. Controllers (own mutex)
     ControllerSet controllers_;
-    std::mutex announceMutex_;
 
-    // 5. Streaming
-    StreamSettings settings_;
-    std::atomic<bool> tilesMode_{false};
-    std::atomic<bool> keyframeRequest_{false};
-    std::mutex streamStateMutex_;  // the last tile frame's sequence and time
-    uint32_t lastFrameSeq_ = 0;
-    int64_t lastSendTimeNs_ = 0;
-    StreamThread stream_;
-    std::mutex frameMutex_;
-    TileEncoder tileEncoder_;
-    ScreenFrame streamFrame_;             // stream thread only: reused capture buffer
-    std::vector<uint8_t> tileFrameOut_;   // stream thread only: reused SVT1 buffer
-    std::atomic<bool> singleFrameBusy_{false};
-    std::atomic<bool> singleFramePending_{false};
+    // 5. Streaming (own locks; sends through this Host)
+    StreamController stream_{controllers_, StreamSeams()};
 
     // 6. Input
     InputState inputState_;
@@ -285,12 +255,8 @@ private:
     std::unique_ptr<training::IUiInspector> inspector_;
     std::unique_ptr<training::TrainingAgent> agent_;
 
-    // 8. File transfers (keyed by sender and id, bounded by TransferLimits)
-    std::mutex transferMutex_;
-    TransferTable transfers_;
-    std::function<uint64_t()> transferClock_ = [] { return static_cast<uint64_t>(GetTickCount64()); };
-    bool transferSweeperRunning_ = false;
-    std::condition_variable transferWake_;
+    // 8. Clipboard and file transfers (own lock; sends through this Host)
+    Transfers transfers_{dataDir_, TransferSeams()};
     ToolSlots toolSlots_;  // remote-tool requests running at once
 
     // 9. LAN direct

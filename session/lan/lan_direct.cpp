@@ -186,9 +186,9 @@ void Host::OnLanChannelOpened(std::unique_ptr<SecureChannel> owned) {
     // The peer counts in this relay pass only; its leave is matched against the same pass.
     const uint64_t pass = controllers_.JoinLanPeer();
     SecureChannel* channel = channels_.Add(std::move(owned), LanChannelSet::Binding{std::string(), pass});
-    keyframeRequest_.store(true);
+    stream_.RequestKeyframe();
     AfterMembershipChange();
-    SendResolution();
+    stream_.SendResolution();
     if (!workers_.Start([this, channel] { ReceiveLanFrames(channel); })) OnLanPeerClosed(channel);
 }
 
@@ -226,7 +226,7 @@ void Host::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const std::
     UpdateLanPathState();
     WriteAuditLine("lan-path", "on " + controllerId + " from " + peerAddress, "");
     SendLanPath(controllerId, true, peerAddress);
-    keyframeRequest_.store(true);
+    stream_.RequestKeyframe();
     const auto size = platform_.screenSize();
     const std::string text = ResolutionMessage(size.first, size.second);
     channels_.SendTo(channel, std::vector<uint8_t>(text.begin(), text.end()), 0);
@@ -259,7 +259,7 @@ void Host::OnLanPeerClosed(SecureChannel* channel) {
     WriteAuditLine("lan-path", "off " + binding.controllerId, "");
     UpdateLanPathState();
     SendLanPath(binding.controllerId, false, "");
-    keyframeRequest_.store(true);
+    stream_.RequestKeyframe();
 }
 
 void Host::UpdateLanPathState() { allOnLan_.exchange(controllers_.AllOnLan(channels_.BoundIds())); }

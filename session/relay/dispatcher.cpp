@@ -9,7 +9,6 @@
 #include "net/secure_channel.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
-#include "session/screen/stream_rules.h"
 #include "training/training_agent.h"
 
 namespace sv {
@@ -182,20 +181,14 @@ void Host::OnInputBlockRequest(const IncomingMessage& m) {
     SendText(InputBlockResultMessage(id, applied, applied != wanted ? "BlockInput was refused by Windows" : nullptr));
 }
 
-void Host::OnClipboard(const IncomingMessage& m) { HandleClipboard(m.body, m.from); }
-void Host::OnFileBegin(const IncomingMessage& m) { HandleFileBegin(m.body, m.from); }
-void Host::OnFileChunk(const IncomingMessage& m) { HandleFileChunk(m.body, m.from); }
-void Host::OnFileEnd(const IncomingMessage& m) { HandleFileEnd(m.body, m.from); }
-void Host::OnStreamControl(const IncomingMessage& m) { ApplyStreamControl(m.body); }
-
-void Host::OnStreamPrefs(const IncomingMessage& m) {
-    int32_t maxWidth = 0;
-    if (ReadPrefsMaxWidth(m.body, maxWidth)) settings_.SetMaxWidth(maxWidth);
-    ApplyStreamPrefs(m.from, m.body.value("tiles", false));
-}
-
-void Host::OnFrameAck(const IncomingMessage& m) { ApplyFrameAck(m.from, m.body); }
-void Host::OnFrameRequest(const IncomingMessage&) { RequestSingleFrame(); }
+void Host::OnClipboard(const IncomingMessage& m) { transfers_.OnClipboard(m.body, m.from); }
+void Host::OnFileBegin(const IncomingMessage& m) { transfers_.OnFileBegin(m.body, m.from); }
+void Host::OnFileChunk(const IncomingMessage& m) { transfers_.OnFileChunk(m.body, m.from); }
+void Host::OnFileEnd(const IncomingMessage& m) { transfers_.OnFileEnd(m.body, m.from); }
+void Host::OnStreamControl(const IncomingMessage& m) { stream_.ApplyControl(m.body); }
+void Host::OnStreamPrefs(const IncomingMessage& m) { stream_.ApplyPrefs(m.from, m.body); }
+void Host::OnFrameAck(const IncomingMessage& m) { stream_.ApplyFrameAck(m.from, m.body); }
+void Host::OnFrameRequest(const IncomingMessage&) { stream_.RequestSingleFrame(); }
 
 void Host::OnTrainingRequest(const IncomingMessage& m) {
     if (agent_) agent_->QueueTrainingRequest(m.body, m.from);

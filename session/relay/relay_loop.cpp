@@ -182,7 +182,7 @@ int Host::RunRelayLoop(bool enrolled) {
 }
 
 void Host::TearDownRelayPass() {
-    StopStreaming();
+    stream_.Stop();
     registered_.store(false);
     tickets_.Clear();
     allOnLan_.store(false);
@@ -194,7 +194,7 @@ void Host::TearDownRelayPass() {
     // A peer admitted while the channels went down was counted in the ended pass.
     channels_.ShutdownPeersOutside(controllers_.Pass());
     connectedControllers_.store(0);
-    ReconcileStream();  // a peer that joined during the tear-down no longer counts
+    stream_.Reconcile();  // a peer that joined during the tear-down no longer counts
     ReleaseInputBlock(inputState_);
     relay_.Disconnect();
     if (agent_) agent_->OnControllersGone(0);
@@ -215,9 +215,9 @@ void Host::OnControllerJoined(const std::string& controllerId) {
     } else if (!controllers_.Join(controllerId)) {
         return;  // a repeated join changes nothing
     }
-    keyframeRequest_.store(true);
+    stream_.RequestKeyframe();
     AfterMembershipChange();
-    SendResolution();
+    stream_.SendResolution();
 }
 
 void Host::OnPeerLeft(const std::string& controllerId) {
@@ -243,9 +243,9 @@ void Host::AfterMembershipChange() {
     // A session of help begins with the first controller and ends with the last one.
     if (usage_.trackAction && before == 0 && remaining > 0) usage_.trackAction("session_start");
     if (usage_.trackAction && before > 0 && remaining == 0) usage_.trackAction("session_end");
-    AnnounceStreamMode();
+    stream_.AnnounceMode();
     UpdateLanPathState();
-    ReconcileStream();
+    stream_.Reconcile();
     if (remaining == 0) ReleaseInputBlock(inputState_);
     if (agent_) agent_->OnControllersGone(remaining);
 }

@@ -4,9 +4,7 @@
 
 #include <cstring>
 
-#include "base/audit_log.h"
 #include "base/text_encoding.h"
-#include "session/host.h"
 
 namespace sv {
 namespace {
@@ -61,24 +59,6 @@ bool GetClipboardUtf8(std::string& text) {
     }
     CloseClipboard();
     return ok;
-}
-
-bool Host::ApplyClipboardText(const std::string& text) { return platform_.setClipboardText(text); }
-
-void Host::HandleClipboard(const nlohmann::json& msg, const std::string& from) {
-    auto it = msg.find("text");
-    // Only a text replaces the person's clipboard; a message without one is dropped whole
-    // rather than read as empty text, which would wipe it.
-    if (it == msg.end() || !it->is_string()) return;
-    const std::string& text = it->get_ref<const std::string&>();
-    std::string length = std::to_string(text.size());
-    if (text.size() > kClipboardCapBytes) {
-        WriteAuditLine("clipboard-skip", "len=" + length, from);
-        return;
-    }
-    bool ok = ApplyClipboardText(text);
-    WriteAuditLine("clipboard", "remote->host len=" + length, from);
-    if (!ok) WriteAuditLine("clipboard-error", "the clipboard could not be set", from);
 }
 
 }  // namespace sv

@@ -43,7 +43,7 @@ enum class TransferOutcome {
 std::string TransferOutcomeText(TransferOutcome outcome);
 
 // Transfers are keyed by sender and id so that one controller can never feed or finish
-// another controller's upload. Not thread-safe: the Host guards it with its transfer mutex.
+// another controller's upload. Not thread-safe: Transfers (transfers.h) guards it with its lock.
 class TransferTable {
 public:
     using Key = std::pair<std::string, std::string>;  // sender, transfer id

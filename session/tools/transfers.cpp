@@ -1,21 +1,24 @@
-// Uploads from controllers into the data directory's "received" folder.
+#include "session/tools/transfers.h"
+
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
+#include <utility>
 
-#include "base/audit_log.h"
-#include "base/text_encoding.h"
-#include "session/tools/file_transfer.h"
 #include "base/json_fields.h"
-#include "session/host.h"
-#include "session/tools/remote_tool_formats.h"
+#include "base/text_encoding.h"
+#include "session/relay/relay_messages.h"
+#include "session/tools/clipboard.h"
 #include "session/tools/upload_names.h"
 
 namespace sv {
 namespace {
 
 using nlohmann::json;
+
+// A string member; absent or of another kind reads as empty.
 
 // The declared size; anything that is not a whole number in range reads as -1 (refused).
 int64_t DeclaredSize(const json& msg) {
@@ -57,12 +60,30 @@ bool WriteAll(HANDLE file, const std::vector<uint8_t>& data) {
 
 }  // namespace
 
-void Host::ReportTransferError(const std::string& from, const std::string& id, const std::string& detail) {
-    WriteAuditLine("file-error", detail, from);
-    SendText(FileErrorMessage(id, detail));
+Transfers::Transfers(std::string dataDir, Seams seams) : dataDir_(std::move(dataDir)), seams_(std::move(seams)) {}
+
+void Transfers::OnClipboard(const json& msg, const std::string& from) {
+    auto it = msg.find("text");
+    // Only a text replaces the person's clipboard; a message without one is dropped whole
+    // rather than read as empty text, which would wipe it.
+    if (it == msg.end() || !it->is_string()) return;
+    const std::string& text = it->get_ref<const std::string&>();
+    std::string length = std::to_string(text.size());
+    if (text.size() > kClipboardCapBytes) {
+        seams_.audit("clipboard-skip", "len=" + length, from);
+        return;
+    }
+    bool ok = seams_.setClipboardText(text);
+    seams_.audit("clipboard", "remote->host len=" + length, from);
+    if (!ok) seams_.audit("clipboard-error", "the clipboard could not be set", from);
 }
 
-void Host::HandleFileBegin(const json& msg, const std::string& from) {
+void Transfers::ReportError(const std::string& from, const std::string& id, const std::string& detail) {
+    seams_.audit("file-error", detail, from);
+    seams_.sendText(FileErrorMessage(id, detail));
+}
+
+void Transfers::OnFileBegin(const json& msg, const std::string& from) {
     std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
     int64_t size = DeclaredSize(msg);
@@ -70,47 +91,47 @@ void Host::HandleFileBegin(const json& msg, const std::string& from) {
     TransferOutcome outcome;
     bool startSweeper = false;
     {
-        std::lock_guard<std::mutex> lock(transferMutex_);
-        outcome = transfers_.Begin(from, id, name, size, transferClock_());
-        if (outcome == TransferOutcome::Ok && !transferSweeperRunning_) {
-            transferSweeperRunning_ = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        outcome = table_.Begin(from, id, name, size, seams_.clock());
+        if (outcome == TransferOutcome::Ok && !sweeperRunning_) {
+            sweeperRunning_ = true;
             startSweeper = true;
         }
     }
     if (outcome != TransferOutcome::Ok) {
-        ReportTransferError(from, id, TransferOutcomeText(outcome));
+        ReportError(from, id, TransferOutcomeText(outcome));
         return;
     }
-    if (startSweeper) RunDetached([this] { RunTransferSweeper(); });
+    if (startSweeper) seams_.runDetached([this] { RunSweeper(); });
 }
 
-void Host::HandleFileChunk(const json& msg, const std::string& from) {
+void Transfers::OnFileChunk(const json& msg, const std::string& from) {
     std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
     std::string data = JsonStringOrEmpty(msg, "data");
     if (data.empty()) return;
     std::vector<uint8_t> bytes = DecodeBase64(data);
     if (bytes.empty()) {
-        ReportTransferError(from, id, "bad base64");
+        ReportError(from, id, "bad base64");
         return;
     }
     TransferOutcome outcome;
     {
-        std::lock_guard<std::mutex> lock(transferMutex_);
-        outcome = transfers_.Append(from, id, bytes.data(), bytes.size(), transferClock_());
+        std::lock_guard<std::mutex> lock(mutex_);
+        outcome = table_.Append(from, id, bytes.data(), bytes.size(), seams_.clock());
     }
     if (outcome != TransferOutcome::Ok && outcome != TransferOutcome::Ignored) {
-        ReportTransferError(from, id, TransferOutcomeText(outcome));
+        ReportError(from, id, TransferOutcomeText(outcome));
     }
 }
 
-void Host::HandleFileEnd(const json& msg, const std::string& from) {
+void Transfers::OnFileEnd(const json& msg, const std::string& from) {
     std::string id = JsonStringOrEmpty(msg, "id");
     if (id.empty()) return;
     FileTransfer transfer;
     {
-        std::lock_guard<std::mutex> lock(transferMutex_);
-        if (!transfers_.Finish(from, id, transfer)) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!table_.Finish(from, id, transfer)) return;
     }
     std::string name = SafeUploadName(transfer.name);
     std::wstring dir = Utf8ToUtf16(dataDir_) + L"\\received";
@@ -128,51 +149,53 @@ void Host::HandleFileEnd(const json& msg, const std::string& from) {
         if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) break;  // not taken: a real failure
     }
     if (file == INVALID_HANDLE_VALUE) {
-        ReportTransferError(from, id, "cannot write file: " + name);
+        ReportError(from, id, "cannot write file: " + name);
         return;
     }
     bool ok = WriteAll(file, transfer.data);
     if (!CloseHandle(file)) ok = false;
     if (!ok) {
         DeleteFileW(target.c_str());
-        ReportTransferError(from, id, "cannot write file: " + name);
+        ReportError(from, id, "cannot write file: " + name);
         return;
     }
-    WriteAuditLine("file-recv", name + " bytes=" + std::to_string(transfer.data.size()) + " -> " + Utf16ToUtf8(target),
-                   from);
+    seams_.audit("file-recv", name + " bytes=" + std::to_string(transfer.data.size()) + " -> " + Utf16ToUtf8(target),
+                 from);
 }
 
-void Host::DropIdleTransfers() {
+void Transfers::DropIdle() {
     std::vector<TransferTable::Key> dropped;
     {
-        std::lock_guard<std::mutex> lock(transferMutex_);
-        dropped = transfers_.DropIdle(transferClock_());
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropped = table_.DropIdle(seams_.clock());
     }
-    for (const auto& key : dropped) ReportTransferError(key.first, key.second, "idle timeout");
+    for (const auto& key : dropped) ReportError(key.first, key.second, "idle timeout");
 }
 
-void Host::RunTransferSweeper() {
-    std::unique_lock<std::mutex> lock(transferMutex_);
-    while (!stop_.load() && transfers_.Count() > 0) {
-        transferWake_.wait_for(lock, std::chrono::seconds(1));
-        if (stop_.load()) break;
-        std::vector<TransferTable::Key> dropped = transfers_.DropIdle(transferClock_());
+void Transfers::RunSweeper() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ending = [this] { return shutdown_ || seams_.stopping(); };
+    while (!ending() && table_.Count() > 0) {
+        wake_.wait_for(lock, std::chrono::seconds(1));
+        if (ending()) break;
+        std::vector<TransferTable::Key> dropped = table_.DropIdle(seams_.clock());
         if (dropped.empty()) continue;
         lock.unlock();
-        for (const auto& key : dropped) ReportTransferError(key.first, key.second, "idle timeout");
+        for (const auto& key : dropped) ReportError(key.first, key.second, "idle timeout");
         lock.lock();
     }
-    transferSweeperRunning_ = false;
+    sweeperRunning_ = false;
 }
 
-void Host::SetTransferLimits(const TransferLimits& limits) {
-    std::lock_guard<std::mutex> lock(transferMutex_);
-    transfers_.SetLimits(limits);
+void Transfers::SetLimits(const TransferLimits& limits) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    table_.SetLimits(limits);
 }
 
-void Host::SetTransferClock(std::function<uint64_t()> clock) {
-    std::lock_guard<std::mutex> lock(transferMutex_);
-    transferClock_ = std::move(clock);
+void Transfers::Shutdown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shutdown_ = true;
+    wake_.notify_all();
 }
 
 }  // namespace sv

@@ -122,54 +122,6 @@ TEST_F(ControllerFixture, JoinTellsTheResolution) {
     host->OnPeerLeft("c1");
 }
 
-TEST_F(ControllerFixture, IdlessLeaverGivesUpItsTilePreference) {
-    // A LAN peer without an id keeps its tile preference under "lan"; when it leaves,
-    // that entry must go, or the two remaining viewers would be counted as two tile
-    // acceptors while only one of them accepts tiles.
-    host->OnControllerJoined("");
-    host->OnControllerJoined("a");
-    host->OnControllerJoined("b");
-    host->ApplyStreamPrefs("", true);
-    host->ApplyStreamPrefs("a", true);
-    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
-    host->OnPeerLeft("");
-    EXPECT_EQ(host->ConnectedControllers(), 2u);
-    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
-    // b accepting tiles now makes every remaining viewer an acceptor.
-    host->ApplyStreamPrefs("b", true);
-    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 1);
-    host->OnPeerLeft("a");
-    host->OnPeerLeft("b");
-}
-
-TEST_F(ControllerFixture, ALeaversLatePreferenceCannotHoldTheNextViewerInTiles) {
-    host->OnControllerJoined("c1");
-    host->OnPeerLeft("c1");
-    host->ApplyStreamPrefs("c1", true);     // handled after its "peer-left"
-    host->ApplyStreamPrefs("ghost", true);  // never joined
-    host->OnControllerJoined("c2");
-    EXPECT_FALSE(host->InTilesMode());
-    EXPECT_EQ(CountSent(R"({"type":"stream-mode","tiles":true})"), 0);
-    host->ApplyStreamPrefs("c2", true);
-    EXPECT_TRUE(host->InTilesMode());
-}
-
-TEST_F(ControllerFixture, AJoinRacingALeaveLeavesTheStreamRunningForTheViewer) {
-    host->OnControllerJoined("a");
-    for (int round = 0; round < 50; ++round) {
-        std::thread join([this] { host->OnControllerJoined("b"); });
-        std::thread leave([this] { host->OnPeerLeft("a"); });
-        join.join();
-        leave.join();
-        ASSERT_TRUE(host->IsStreaming()) << "round " << round;
-        host->OnControllerJoined("a");
-        host->OnPeerLeft("b");
-        ASSERT_TRUE(host->IsStreaming());
-    }
-    host->OnPeerLeft("a");
-    EXPECT_FALSE(host->IsStreaming());
-}
-
 TEST_F(ControllerFixture, RelayLoopReturnsAtOnceWhenAlreadyStopped) {
     host->Stop();
     auto started = std::chrono::steady_clock::now();

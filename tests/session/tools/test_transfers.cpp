@@ -1,8 +1,12 @@
+#include "session/tools/transfers.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,12 +14,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base/audit_log.h"
 #include "base/text_encoding.h"
+#include "base/worker_group.h"
 #include "session/tools/clipboard.h"
 #include "session/tools/file_transfer.h"
-#include "session/host.h"
-#include "session/host_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -26,28 +28,48 @@ std::string B64(const std::string& s) {
     return sv::EncodeBase64(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
 
+// Transfers in a scratch data directory, with what it sends and audits recorded, a fake
+// clipboard and a clock the test moves.
 class TransferFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = sv_test::MakeTestHost(dir.Path());
-        auto& p = host->PlatformSeams();
-        p.sendRelayText = [this](const std::string& text) {
+        sv::Transfers::Seams seams;
+        seams.sendText = [this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
             sent.push_back(json::parse(text));
-            return true;
         };
-        p.setClipboardText = [this](const std::string& text) {
+        seams.audit = [this](const std::string& kind, const std::string& detail, const std::string& actor) {
+            std::lock_guard<std::mutex> lock(mutex);
+            audit.push_back({kind, kind + " | actor=" + actor + " | " + detail});
+        };
+        seams.setClipboardText = [this](const std::string& text) {
             clipboard.push_back(text);
             return clipboardOk;
         };
-        host->SetTransferClock([this] { return now.load(); });
+        seams.clock = [this] { return now.load(); };
+        seams.stopping = [] { return false; };
+        seams.runDetached = [this](std::function<void()> work) { workers.Start(std::move(work)); };
+        transfers = std::make_unique<sv::Transfers>(dir.Path(), std::move(seams));
     }
     void TearDown() override {
-        host.reset();
-        sv::SetAuditDirectory("");
+        transfers->Shutdown();
+        workers.Stop();
+        workers.Wait();
+        transfers.reset();
     }
 
-    void Send(const json& msg) { host->DispatchMessage(msg.dump()); }
+    // A message as the dispatcher hands it over; an unreadable member drops the message.
+    void Send(const json& msg) {
+        const std::string type = msg.value("type", "");
+        const std::string from = msg.value("from", "");
+        try {
+            if (type == "clipboard") transfers->OnClipboard(msg, from);
+            if (type == "file-begin") transfers->OnFileBegin(msg, from);
+            if (type == "file-chunk") transfers->OnFileChunk(msg, from);
+            if (type == "file-end") transfers->OnFileEnd(msg, from);
+        } catch (const std::exception&) {
+        }
+    }
     void Upload(const std::string& from, const std::string& id, const std::string& name, const std::string& data) {
         Send({{"type", "file-begin"}, {"from", from}, {"id", id}, {"name", name}, {"size", data.size()}});
         for (size_t off = 0; off < data.size(); off += 1000) {
@@ -80,20 +102,12 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    // Audit lines without their time stamps.
+    // The audit lines of one kind, as "kind | actor=... | detail".
     std::vector<std::string> Audit(const std::string& kind) {
+        std::lock_guard<std::mutex> lock(mutex);
         std::vector<std::string> out;
-        for (const auto& name : sv_test::ListFiles(dir.Path())) {
-            if (name.rfind("audit-", 0) != 0) continue;
-            std::string text = sv_test::ReadFile(dir.Path() + "\\" + name);
-            size_t start = 0;
-            while (start < text.size()) {
-                size_t end = text.find('\n', start);
-                if (end == std::string::npos) end = text.size();
-                std::string line = text.substr(start, end - start);
-                if (line.size() > 22 && line.compare(22, kind.size() + 3, kind + " | ") == 0) out.push_back(line.substr(22));
-                start = end + 1;
-            }
+        for (const auto& line : audit) {
+            if (line.first == kind) out.push_back(line.second);
         }
         return out;
     }
@@ -107,9 +121,11 @@ protected:
     }
 
     sv_test::ScratchDir dir;
-    std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv::Transfers> transfers;
+    sv::WorkerGroup workers;
     std::mutex mutex;
     std::vector<json> sent;
+    std::vector<std::pair<std::string, std::string>> audit;  // kind, line
     std::vector<std::string> clipboard;
     bool clipboardOk = true;
     std::atomic<uint64_t> now{1000};
@@ -180,9 +196,7 @@ TEST_F(TransferFixture, HostileNamesLandInsideReceived) {
     EXPECT_EQ(ReceivedNames(), expected);
     EXPECT_EQ(ReadReceived("Grüße 中文.txt"), "g");
     // Nothing was written next to the data directory.
-    for (const auto& name : sv_test::ListFiles(dir.Path())) {
-        EXPECT_TRUE(name == "received" || name.rfind("audit-", 0) == 0) << name;
-    }
+    EXPECT_EQ(sv_test::ListFiles(dir.Path()), std::vector<std::string>{"received"});
 }
 
 TEST_F(TransferFixture, SizeCapsAndBadBase64AreRefusedAndReported) {
@@ -210,7 +224,7 @@ TEST_F(TransferFixture, SizeCapsAndBadBase64AreRefusedAndReported) {
 TEST_F(TransferFixture, ChunksCrossingTheCapEraseTheTransfer) {
     sv::TransferLimits limits;
     limits.maxTransferBytes = 10;
-    host->SetTransferLimits(limits);
+    transfers->SetLimits(limits);
     Send({{"type", "file-begin"}, {"from", "c"}, {"id", "t"}, {"name", "x.bin"}, {"size", 10}});
     Send({{"type", "file-chunk"}, {"from", "c"}, {"id", "t"}, {"data", B64("123456")}});
     Send({{"type", "file-chunk"}, {"from", "c"}, {"id", "t"}, {"data", B64("78901")}});
@@ -224,7 +238,7 @@ TEST_F(TransferFixture, TooManyTransfersAndTotalMemoryAreCapped) {
     sv::TransferLimits limits;
     limits.maxTransfers = 2;
     limits.maxTotalBytes = 8;
-    host->SetTransferLimits(limits);
+    transfers->SetLimits(limits);
     Send({{"type", "file-begin"}, {"from", "a"}, {"id", "1"}, {"name", "one"}});
     Send({{"type", "file-begin"}, {"from", "b"}, {"id", "1"}, {"name", "two"}});
     Send({{"type", "file-begin"}, {"from", "b"}, {"id", "2"}, {"name", "three"}});
@@ -251,13 +265,13 @@ TEST_F(TransferFixture, OneControllerCannotFinishAnothersUpload) {
 TEST_F(TransferFixture, IdleTransfersAreDroppedWithAnErrorToTheSender) {
     sv::TransferLimits limits;
     limits.idleMs = 60000;
-    host->SetTransferLimits(limits);
+    transfers->SetLimits(limits);
     Send({{"type", "file-begin"}, {"from", "c"}, {"id", "slow"}, {"name", "s"}});
     Send({{"type", "file-begin"}, {"from", "c"}, {"id", "busy"}, {"name", "b"}});
     now += 40000;
     Send({{"type", "file-chunk"}, {"from", "c"}, {"id", "busy"}, {"data", B64("x")}});
     now += 30000;
-    host->DropIdleTransfers();
+    transfers->DropIdle();
     auto replies = Sent("file-error");
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], json({{"type", "file-error"}, {"id", "slow"}, {"error", "idle timeout"}}));

@@ -1,9 +1,11 @@
+#include "session/screen/stream_controller.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <ctime>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,9 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base/audit_log.h"
-#include "session/host.h"
-#include "session/host_test_support.h"
+#include "base/worker_group.h"
+#include "session/controller_set.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
 #include "svt1_reader.h"
@@ -29,61 +30,46 @@ using nlohmann::json;
 constexpr int kW = 1280;
 constexpr int kH = 720;
 
-// A Host whose screen, JPEG encoder and relay are fakes: the screen is a buffer the
-// test paints, a "JPEG" names its size, and everything sent is recorded.
+// A stream over a controller set, with a fake screen, JPEG encoder and send path: the
+// screen is a buffer the test paints, a "JPEG" names its size, and everything sent is
+// recorded. Send() plays the part of the Host: it hands each message to the stream the
+// way the dispatcher does, and changes the set the way a join or a leave does.
 class StreamFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         screen.assign(static_cast<size_t>(kW) * kH * 4, 0);
         for (size_t i = 0; i < screen.size(); ++i) screen[i] = static_cast<uint8_t>(i * 13 + (i >> 11));
-        sv::SetAuditDirectory(dir.Path());
-        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
-        options.relayUrl = "ws://127.0.0.1:1/";
-        host = std::make_unique<sv::Host>(options);
-        auto& p = host->PlatformSeams();
-        p.sendRelayText = [this](const std::string& text) {
+        capture = [this](sv::ScreenFrame& frame) { return FakeCapture(frame); };
+        encodeFrame = sv_test::FakeFrameJpeg;
+        sv::StreamController::Seams seams;
+        seams.sendText = [this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
             texts.push_back(text);
             changed.notify_all();
-            return true;
         };
-        p.sendRelayBinary = [this](const uint8_t* data, size_t n) {
+        seams.sendBinary = [this](const uint8_t* data, size_t n) {
             std::lock_guard<std::mutex> lock(mutex);
             ++binaryAttempts;
             changed.notify_all();
             if (!relayOk) return false;
             binaries.emplace_back(data, data + n);
             binaryTimes.push_back(Clock::now());
-            changed.notify_all();
             return true;
         };
-        p.sendMediaBinary = [](const uint8_t*, size_t) { return false; };
-        p.screenSize = [] { return std::make_pair(kW, kH); };
-        p.captureScreen = [this](sv::ScreenFrame& frame) {
-            int now = ++inCapture;
-            int seen = maxInCapture.load();
-            while (now > seen && !maxInCapture.compare_exchange_weak(seen, now)) {
-            }
-            std::unique_lock<std::mutex> lock(mutex);
-            ++captures;
-            changed.notify_all();
-            changed.wait(lock, [this] { return !holdCaptures; });
-            bool ok = !failCaptures;
-            if (ok) {
-                frame.width = kW;
-                frame.height = kH;
-                frame.pixels = screen;
-            }
-            --inCapture;
-            return ok;
+        seams.screenSize = [] { return std::make_pair(kW, kH); };
+        seams.captureScreen = [this](sv::ScreenFrame& frame) { return capture(frame); };
+        seams.encodeJpegFrame = [this](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
+            return encodeFrame(px, w, h, q);
         };
-        p.encodeJpegFrame = sv_test::FakeFrameJpeg;
-        p.encodeJpegRect = [](const uint8_t*, int32_t, int32_t, int32_t x, int32_t y, int32_t w, int32_t h,
-                              uint32_t) {
+        seams.encodeJpegRect = [](const uint8_t*, int32_t, int32_t, int32_t x, int32_t y, int32_t w, int32_t h,
+                                  uint32_t) {
             std::vector<uint8_t> out = {'R'};
             for (int32_t v : {x, y, w, h}) sv::AppendU32Le(out, static_cast<uint32_t>(v));
             return out;
         };
+        seams.stopping = [this] { return stopping.load(); };
+        seams.runDetached = [this](std::function<void()> work) { workers.Start(std::move(work)); };
+        stream = std::make_unique<sv::StreamController>(controllers, std::move(seams));
     }
     void TearDown() override {
         {
@@ -91,8 +77,79 @@ protected:
             holdCaptures = false;
             changed.notify_all();
         }
-        host.reset();
-        sv::SetAuditDirectory("");
+        // As the Host goes: frame requests end, then the stream, then the rest.
+        stopping.store(true);
+        workers.Stop();
+        stream->Stop();
+        workers.Wait();
+        stream.reset();
+    }
+
+    bool FakeCapture(sv::ScreenFrame& frame) {
+        int now = ++inCapture;
+        int seen = maxInCapture.load();
+        while (now > seen && !maxInCapture.compare_exchange_weak(seen, now)) {
+        }
+        std::function<void()> hook;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++captures;
+            changed.notify_all();
+            changed.wait(lock, [this] { return !holdCaptures; });
+            if (captures == hookAt) hook = std::move(duringCapture);
+        }
+        if (hook) hook();  // on the stream thread, inside its capture
+        bool ok;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ok = !failCaptures;
+            if (ok) {
+                frame.width = kW;
+                frame.height = kH;
+                frame.pixels = screen;
+            }
+        }
+        --inCapture;
+        return ok;
+    }
+    // Runs `hook` inside capture number `n` from now (1: the next one).
+    void DuringCapture(int n, std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(mutex);
+        hookAt = captures + n;
+        duringCapture = std::move(hook);
+    }
+
+    // What the Host does for a join and a leave: the set first, then the stream.
+    void Join(const std::string& id) {
+        if (id.empty()) {
+            controllers.JoinLanPeer();
+        } else if (!controllers.Join(id)) {
+            return;
+        }
+        stream->RequestKeyframe();
+        stream->AnnounceMode();
+        stream->Reconcile();
+        stream->SendResolution();
+    }
+    void Leave(const std::string& id) {
+        if (!(id.empty() ? controllers.LeaveLanPeer(controllers.Pass()) : controllers.Leave(id))) return;
+        stream->AnnounceMode();
+        stream->Reconcile();
+    }
+    // A message as the dispatcher hands it over; an unreadable member drops the message.
+    void Send(const std::string& text) {
+        const json m = json::parse(text);
+        const std::string type = m.value("type", "");
+        const std::string from = m.value("from", "");
+        try {
+            if (type == "controller-joined") Join(m.value("controllerId", ""));
+            if (type == "peer-left") Leave(m.value("id", ""));
+            if (type == "stream-control") stream->ApplyControl(m);
+            if (type == "stream-prefs") stream->ApplyPrefs(from, m);
+            if (type == "frame-ack") stream->ApplyFrameAck(from, m);
+            if (type == "frame-request") stream->RequestSingleFrame();
+        } catch (const std::exception&) {
+        }
     }
 
     bool WaitFor(const std::function<bool()>& pred, double seconds = 10) {
@@ -115,6 +172,28 @@ protected:
     std::vector<uint8_t> WaitBinary(size_t i, double seconds = 10) {
         EXPECT_TRUE(WaitFor([&] { return binaries.size() > i; }, seconds)) << "binary #" << i;
         return BinaryCount() > i ? Binary(i) : std::vector<uint8_t>();
+    }
+    // Waits for the first binary after number *i that is not a repeat of it (a still
+    // screen's frame goes out again after 3 s) and moves *i to it.
+    std::vector<uint8_t> WaitNewFrame(size_t* i) {
+        const std::vector<uint8_t> last = Binary(*i);
+        for (size_t next = *i + 1;; ++next) {
+            std::vector<uint8_t> b = WaitBinary(next);
+            if (b.empty() || b != last) {
+                *i = next;
+                return b;
+            }
+        }
+    }
+    // Tiles mode is `tiles`, and "stream-mode" has said so `announced` times.
+    void ExpectMode(bool tiles, size_t announced) {
+        EXPECT_EQ(stream->TilesMode(), tiles);
+        EXPECT_EQ(CountTexts(tiles ? R"({"type":"stream-mode","tiles":true})" : R"({"type":"stream-mode","tiles":false})"),
+                  announced);
+    }
+    Clock::time_point LastSentAt() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return binaryTimes.empty() ? Clock::time_point() : binaryTimes.back();
     }
     size_t CountTexts(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -140,33 +219,38 @@ protected:
         int target = CaptureCount() + n;
         ASSERT_TRUE(WaitFor([&] { return captures >= target; })) << "captures";
     }
-    void Send(const std::string& text) { host->DispatchMessage(text); }
 
     static bool IsJpeg(const std::vector<uint8_t>& b, int w, int h) {
         return b.size() == 17 && b[0] == 'J' && sv_test::ReadU32Le(b, 1) == static_cast<uint32_t>(w) &&
                sv_test::ReadU32Le(b, 5) == static_cast<uint32_t>(h);
     }
 
-    // Two controllers that both take tiles, stream running, first (whole) tile frame received.
+    // One controller that takes tiles, stream running at 60 fps, first (whole) tile
+    // frame received.
     sv_test::Svt1Frame EnterTilesMode(size_t* index) {
-        Send(R"({"type":"controller-joined","controllerId":"c1"})");
         Send(R"({"type":"stream-control","fps":60,"from":"c1"})");
+        Send(R"({"type":"controller-joined","controllerId":"c1"})");
         Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
         EXPECT_TRUE(WaitText(R"({"type":"stream-mode","tiles":true})"));
-        EXPECT_TRUE(host->InTilesMode());
-        // The first binary in tiles mode is SVT1 and whole.
-        size_t i = 0;
+        EXPECT_TRUE(stream->TilesMode());
+        *index = WaitSvt1(0);
+        return sv_test::ParseSvt1(Binary(*index));
+    }
+    // The index of the first SVT1 frame from binary number `from` on.
+    size_t WaitSvt1(size_t from) {
+        size_t i = from;
         for (;; ++i) {
             std::vector<uint8_t> b = WaitBinary(i);
-            if (b.empty()) break;
-            if (sv_test::IsSvt1(b)) break;
+            if (b.empty() || sv_test::IsSvt1(b)) return i;
         }
-        *index = i;
-        return sv_test::ParseSvt1(Binary(i));
     }
 
-    sv_test::ScratchDir dir;
-    std::unique_ptr<sv::Host> host;
+    sv::ControllerSet controllers;
+    std::unique_ptr<sv::StreamController> stream;
+    sv::WorkerGroup workers;
+    std::atomic<bool> stopping{false};
+    std::function<bool(sv::ScreenFrame&)> capture;
+    std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, uint32_t)> encodeFrame;
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<uint8_t> screen;
@@ -175,6 +259,8 @@ protected:
     std::vector<Clock::time_point> binaryTimes;
     int binaryAttempts = 0;
     int captures = 0;
+    int hookAt = 0;
+    std::function<void()> duringCapture;
     bool relayOk = true;
     bool holdCaptures = false;
     bool failCaptures = false;
@@ -189,7 +275,7 @@ TEST_F(StreamFixture, FrameRequestWithTheStreamOffSendsResolutionAndAFullSizeFra
     EXPECT_TRUE(IsJpeg(b, kW, kH));
     EXPECT_EQ(sv_test::ReadU32Le(b, 9), 60u);  // the stream quality
     EXPECT_EQ(CountTexts(R"({"type":"resolution","width":1280,"height":720})"), 1u);
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
 }
 
 TEST_F(StreamFixture, FrameRequestsKeepOneWorkerAndFoldTogether) {
@@ -219,9 +305,9 @@ TEST_F(StreamFixture, FrameRequestsKeepOneWorkerAndFoldTogether) {
 
 TEST_F(StreamFixture, WholeFramesAreScaledAndIdenticalOnesHeldBack) {
     Send(R"({"type":"stream-control","fps":60,"maxWidth":640})");  // no controller yet: no stream
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
-    EXPECT_TRUE(host->IsStreaming());
+    EXPECT_TRUE(stream->Running());
     ASSERT_TRUE(WaitText(R"({"type":"resolution","width":1280,"height":720})"));
     std::vector<uint8_t> first = WaitBinary(0);
     EXPECT_TRUE(IsJpeg(first, 640, 360));
@@ -229,18 +315,20 @@ TEST_F(StreamFixture, WholeFramesAreScaledAndIdenticalOnesHeldBack) {
     WaitCaptures(15);
     EXPECT_EQ(BinaryCount(), 1u);
     Paint(4, 4);  // a pixel the scaler keeps
-    std::vector<uint8_t> second = WaitBinary(1);
+    size_t i = 0;
+    std::vector<uint8_t> second = WaitNewFrame(&i);
     EXPECT_TRUE(IsJpeg(second, 640, 360));
-    EXPECT_NE(first, second);
-    // stream-prefs above 3840 is ignored; stream-control takes any width from 320.
-    Send(R"({"type":"stream-prefs","maxWidth":3841,"from":"c1"})");
+    // stream-control takes any width from 320; stream-prefs above 3840 is ignored, so
+    // the next change on the screen still comes at 400.
     Send(R"({"type":"stream-control","maxWidth":400,"from":"c1"})");
-    EXPECT_TRUE(IsJpeg(WaitBinary(2), 400, 225));
+    EXPECT_TRUE(IsJpeg(WaitNewFrame(&i), 400, 225));
     Send(R"({"type":"stream-prefs","maxWidth":3841,"from":"c1"})");
+    Paint(16, 16);  // a pixel the 400-wide frame keeps
+    EXPECT_TRUE(IsJpeg(WaitNewFrame(&i), 400, 225));
     Send(R"({"type":"stream-prefs","maxWidth":800,"from":"c1"})");
-    EXPECT_TRUE(IsJpeg(WaitBinary(3), 800, 450));
+    EXPECT_TRUE(IsJpeg(WaitNewFrame(&i), 800, 450));
     Send(R"({"type":"stream-control","maxWidth":5000,"quality":90,"from":"c1"})");
-    std::vector<uint8_t> full = WaitBinary(4);
+    std::vector<uint8_t> full = WaitNewFrame(&i);
     EXPECT_TRUE(IsJpeg(full, kW, kH));
     EXPECT_EQ(sv_test::ReadU32Le(full, 9), 90u);
 }
@@ -271,8 +359,8 @@ TEST_F(StreamFixture, ASecondViewerOfAStillScreenGetsTheNextCapture) {
 }
 
 TEST_F(StreamFixture, IdenticalWholeFrameGoesOutAgainAfterThreeSeconds) {
-    Send(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(R"({"type":"stream-control","fps":20,"from":"c1"})");
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
     WaitBinary(0);
     Clock::time_point t0;
     {
@@ -292,49 +380,43 @@ TEST_F(StreamFixture, IdenticalWholeFrameGoesOutAgainAfterThreeSeconds) {
 
 TEST_F(StreamFixture, OnOffStopsAndRestartsTheStreamThread) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
-    EXPECT_TRUE(host->IsStreaming());
+    EXPECT_TRUE(stream->Running());
     WaitBinary(0);
     Send(R"({"type":"stream-control","on":false,"from":"c1"})");
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
     // Stopping joined the thread: nothing captures any more.
     const int stoppedAt = CaptureCount();
+    const size_t sentAt = BinaryCount();
     Send(R"({"type":"frame-request"})");  // a single frame still works while off
-    WaitBinary(1);
+    WaitBinary(sentAt);
     EXPECT_EQ(CaptureCount(), stoppedAt + 1);
     // {"h264":true} alone does nothing; with "on" false it counts as off.
     Send(R"({"type":"stream-control","h264":true,"from":"c1"})");
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
     Send(R"({"type":"stream-control","on":true,"from":"c1"})");
-    EXPECT_TRUE(host->IsStreaming());
-    EXPECT_TRUE(WaitText(R"({"type":"resolution","width":1280,"height":720})", 3));
+    EXPECT_TRUE(stream->Running());
+    // Two for the join (the thread's and the join's own), one for the frame request,
+    // one from the restarted thread.
+    EXPECT_TRUE(WaitText(R"({"type":"resolution","width":1280,"height":720})", 4));
     Send(R"({"type":"stream-control","h264":true,"on":false,"from":"c1"})");
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
 }
 
 TEST_F(StreamFixture, TilesNeedEveryWatchingController) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(R"({"type":"controller-joined","controllerId":"c2"})");
     Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
-    EXPECT_FALSE(host->InTilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    ExpectMode(false, 0);
     Send(R"({"type":"stream-prefs","tiles":true,"from":"c2"})");
-    EXPECT_TRUE(host->InTilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 1u);
-    size_t i = 0;
-    for (;; ++i) {
-        std::vector<uint8_t> b = WaitBinary(i);
-        if (b.empty() || sv_test::IsSvt1(b)) break;
-    }
-    sv_test::Svt1Frame f = sv_test::ParseSvt1(Binary(i));
+    ExpectMode(true, 1);
+    sv_test::Svt1Frame f = sv_test::ParseSvt1(Binary(WaitSvt1(0)));
     EXPECT_EQ(f.flag, 1);
     // One controller switching tiles off ends tiles mode.
     Send(R"({"type":"stream-prefs","tiles":false,"from":"c2"})");
-    EXPECT_FALSE(host->InTilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":false})"), 1u);
+    ExpectMode(false, 1);
     // A controller that switched the stream off no longer counts as watching.
     Send(R"({"type":"stream-control","on":false,"from":"c2"})");
-    EXPECT_TRUE(host->InTilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 2u);
+    ExpectMode(true, 2);
 }
 
 TEST_F(StreamFixture, TileFramesCarryOnlyWhatChanged) {
@@ -371,18 +453,10 @@ TEST_F(StreamFixture, AcknowledgementsHoldAndReleaseTileFrames) {
     ASSERT_EQ(f.seq, key.seq + 1);
     // The controller acknowledges two frames behind: frames are held back up to 2 s.
     Send(R"({"type":"frame-ack","seq":)" + std::to_string(f.seq - 2) + R"(,"from":"c1"})");
-    Clock::time_point sentAt;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        sentAt = binaryTimes.back();
-    }
+    const Clock::time_point sentAt = LastSentAt();
     Paint(10, 200);
     WaitBinary(i + 2, 5);
-    double held = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        held = std::chrono::duration<double>(binaryTimes.back() - sentAt).count();
-    }
+    const double held = std::chrono::duration<double>(LastSentAt() - sentAt).count();
     EXPECT_GE(held, 1.9);
     EXPECT_LT(held, 3.0);
     // Catching up releases the stream at once.
@@ -391,12 +465,7 @@ TEST_F(StreamFixture, AcknowledgementsHoldAndReleaseTileFrames) {
     Clock::time_point before = Clock::now();
     Paint(300, 300);
     WaitBinary(i + 3, 5);
-    double quick = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        quick = std::chrono::duration<double>(binaryTimes.back() - before).count();
-    }
-    EXPECT_LT(quick, 1.0);
+    EXPECT_LT(std::chrono::duration<double>(LastSentAt() - before).count(), 1.0);
 }
 
 TEST_F(StreamFixture, FailedSendsKeepTilesAndTheKeyframeRequest) {
@@ -462,19 +531,19 @@ TEST_F(StreamFixture, ConcurrentStartsAndStopsNeverBreak) {
         threads.emplace_back([this, t] {
             for (int i = 0; i < 60; ++i) {
                 switch ((i + t) % 4) {
-                    case 0: host->StartStreaming(); break;
-                    case 1: host->StopStreaming(); break;
-                    case 2: host->DispatchMessage(R"({"type":"stream-control","on":false,"from":"c1"})"); break;
-                    default: host->DispatchMessage(R"({"type":"stream-control","on":true,"from":"c1"})"); break;
+                    case 0: stream->Start(); break;
+                    case 1: stream->Stop(); break;
+                    case 2: Send(R"({"type":"stream-control","on":false,"from":"c1"})"); break;
+                    default: Send(R"({"type":"stream-control","on":true,"from":"c1"})"); break;
                 }
             }
         });
     }
     for (auto& th : threads) th.join();
-    host->StopStreaming();
-    EXPECT_FALSE(host->IsStreaming());
-    host->StartStreaming();
-    EXPECT_TRUE(host->IsStreaming());
+    stream->Stop();
+    EXPECT_FALSE(stream->Running());
+    stream->Start();
+    EXPECT_TRUE(stream->Running());
     WaitCaptures(1);
 }
 
@@ -485,7 +554,7 @@ TEST_F(StreamFixture, UnreadableMembersDropOnlyThatMessage) {
                             R"({"type":"stream-prefs","maxWidth":{"a":1}})"}) {
         Send(bad);
     }
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
     Send(R"({"type":"frame-request"})");
     EXPECT_TRUE(IsJpeg(WaitBinary(0), kW, kH));
 }
@@ -494,9 +563,9 @@ TEST_F(StreamFixture, LastControllerLeavingStopsTheStream) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(R"({"type":"controller-joined","controllerId":"c2"})");
     Send(R"({"type":"peer-left","id":"c1"})");
-    EXPECT_TRUE(host->IsStreaming());
+    EXPECT_TRUE(stream->Running());
     Send(R"({"type":"peer-left","id":"c2"})");
-    EXPECT_FALSE(host->IsStreaming());
+    EXPECT_FALSE(stream->Running());
 }
 
 TEST_F(StreamFixture, LostWithAnUnreadableSeqStillAsksForAKeyframe) {
@@ -512,23 +581,19 @@ TEST_F(StreamFixture, LostWithAnUnreadableSeqStillAsksForAKeyframe) {
     EXPECT_EQ(whole.seq, key.seq + 1);
 }
 
-TEST(NowMillisecondsTest, IsTheWallClock) {
-    int64_t ms = sv::NowMilliseconds();
-    int64_t s = static_cast<int64_t>(std::time(nullptr));
-    EXPECT_LE(std::llabs(ms / 1000 - s), 2);
-}
-
 TEST_F(StreamFixture, AStillScreenIsEncodedOnceAndAChangeAgain) {
-    auto& p = host->PlatformSeams();
     std::atomic<int> encodes{0};
-    const auto encode = p.encodeJpegFrame;
-    p.encodeJpegFrame = [&encodes, encode](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
+    const auto encode = encodeFrame;
+    encodeFrame = [&encodes, encode](const uint8_t* px, int32_t w, int32_t h, uint32_t q) {
         ++encodes;
         return encode(px, w, h, q);
     };
-    Send(R"({"type":"controller-joined","controllerId":"c1"})");
+    // The width is set before anybody watches: a frame encoded at the full width before
+    // the setting arrived would count as an encode of its own.
     Send(R"({"type":"stream-control","fps":60,"maxWidth":640,"from":"c1"})");
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
     const std::vector<uint8_t> first = WaitBinary(0);
+    ASSERT_TRUE(IsJpeg(first, 640, 360));
     WaitCaptures(10);
     EXPECT_EQ(encodes.load(), 1);
     Paint(4, 4);  // even row and column: a pixel the 640-wide frame keeps
@@ -547,7 +612,7 @@ TEST_F(StreamFixture, TheCaptureSurfaceGoesWhenTheStreamStops) {
     if (sv::GetScreenSize().first < 64) GTEST_SKIP() << "no display";
     sv::ScreenFrame* streamFrame = nullptr;
     uint64_t serial = 0;
-    host->PlatformSeams().captureScreen = [&](sv::ScreenFrame& frame) {
+    capture = [&](sv::ScreenFrame& frame) {
         const bool ok = sv::CaptureScreenArea(frame, 0, 0, 64, 32);
         std::lock_guard<std::mutex> lock(mutex);
         streamFrame = &frame;
@@ -559,12 +624,108 @@ TEST_F(StreamFixture, TheCaptureSurfaceGoesWhenTheStreamStops) {
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     WaitCaptures(2);
     Send(R"({"type":"stream-control","on":false,"from":"c1"})");
-    ASSERT_FALSE(host->IsStreaming());
+    ASSERT_FALSE(stream->Running());
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_NE(streamFrame, nullptr);
     EXPECT_NE(serial, 0u);
     EXPECT_EQ(sv::CaptureSurfaceSerial(*streamFrame), 0u);
     EXPECT_TRUE(streamFrame->pixels.empty());
+}
+
+TEST_F(StreamFixture, IdlessLeaverGivesUpItsTilePreference) {
+    // A LAN peer without an id keeps its tile preference under "lan"; when it leaves,
+    // that entry must go, or the two remaining viewers would be counted as two tile
+    // acceptors while only one of them accepts tiles.
+    Join("");
+    Join("a");
+    Join("b");
+    Send(R"({"type":"stream-prefs","tiles":true,"from":""})");
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"a"})");
+    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    Leave("");
+    EXPECT_EQ(controllers.Count(), 2);
+    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    // b accepting tiles now makes every remaining viewer an acceptor.
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"b"})");
+    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 1u);
+    Leave("a");
+    Leave("b");
+}
+
+TEST_F(StreamFixture, ALeaversLatePreferenceCannotHoldTheNextViewerInTiles) {
+    Join("c1");
+    Leave("c1");
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");     // handled after its "peer-left"
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"ghost"})");  // never joined
+    Join("c2");
+    EXPECT_FALSE(stream->TilesMode());
+    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"c2"})");
+    EXPECT_TRUE(stream->TilesMode());
+}
+
+TEST_F(StreamFixture, AJoinRacingALeaveLeavesTheStreamRunningForTheViewer) {
+    Join("a");
+    for (int round = 0; round < 50; ++round) {
+        std::thread join([this] { Join("b"); });
+        std::thread leave([this] { Leave("a"); });
+        join.join();
+        leave.join();
+        ASSERT_TRUE(stream->Running()) << "round " << round;
+        Join("a");
+        Leave("b");
+        ASSERT_TRUE(stream->Running());
+    }
+    Leave("a");
+    EXPECT_FALSE(stream->Running());
+}
+
+// The keyframe that entering tiles mode asks for is owed to the first tile frame, even
+// when a whole frame already on its way takes the request first.
+TEST_F(StreamFixture, TilesModeEnteredDuringAWholeFrameStillStartsWithAWholeTileFrame) {
+    size_t i = 0;
+    EnterTilesMode(&i);
+    Send(R"({"type":"stream-prefs","tiles":false,"from":"c1"})");
+    ASSERT_FALSE(stream->TilesMode());
+    // The second capture from now belongs to a whole-frame iteration: tiles come back
+    // while it captures. The tile encoder still holds this very screen, so only a
+    // keyframe makes a tile frame at all.
+    DuringCapture(2, [this] { stream->ApplyPrefs("c1", json{{"tiles", true}}); });
+    const size_t first = BinaryCount();
+    ASSERT_TRUE(WaitText(R"({"type":"stream-mode","tiles":true})", 2));
+    const size_t at = WaitSvt1(first);
+    ASSERT_LT(at, BinaryCount());
+    EXPECT_EQ(sv_test::ParseSvt1(Binary(at)).flag, 1);
+}
+
+// A viewer who joins while a tile frame is on its way ends tiles mode; the keyframe it
+// asked for is owed to the next whole frame, not spent on that tile frame.
+TEST_F(StreamFixture, AViewerJoiningDuringATileFrameGetsTheNextWholeFrame) {
+    Send(R"({"type":"controller-joined","controllerId":"c1"})");
+    WaitBinary(0);  // a whole frame of this screen went out just now
+    Send(R"({"type":"stream-control","fps":60,"from":"c1"})");
+    Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
+    const size_t key = WaitSvt1(1);
+    int joinedAt = 0;
+    DuringCapture(2, [this, &joinedAt] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            joinedAt = captures;
+        }
+        Join("c2");
+    });
+    ASSERT_TRUE(WaitText(R"({"type":"stream-mode","tiles":false})"));
+    // The capture after the join's is a whole-frame one: its frame goes out at once,
+    // though the screen is the one sent as a whole frame before tiles began.
+    ASSERT_TRUE(WaitFor([&] {
+        for (size_t n = key + 1; n < binaries.size(); ++n) {
+            if (IsJpeg(binaries[n], kW, kH)) return true;
+        }
+        return joinedAt != 0 && captures >= joinedAt + 2;
+    }));
+    bool jpeg = false;
+    for (size_t n = key + 1; n < BinaryCount(); ++n) jpeg = jpeg || IsJpeg(Binary(n), kW, kH);
+    EXPECT_TRUE(jpeg);
 }
 
 }  // namespace
