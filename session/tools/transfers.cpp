@@ -18,8 +18,6 @@ namespace {
 
 using nlohmann::json;
 
-// A string member; absent or of another kind reads as empty.
-
 // The declared size; anything that is not a whole number in range reads as -1 (refused).
 int64_t DeclaredSize(const json& msg) {
     auto it = msg.find("size");
