@@ -33,7 +33,7 @@ struct WindowRun {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<sv::HostButton> buttons;
-    DWORD windowThread = 0;
+    bool painted = false;
     std::thread thread;
 
     WindowRun() {
@@ -48,10 +48,10 @@ struct WindowRun {
     }
 
     void Start(sv::HostWindowSeams seams) {
-        seams.painted = [this](const std::vector<sv::HostButton>& painted) {
+        seams.painted = [this](const std::vector<sv::HostButton>& laidOut) {
             std::lock_guard<std::mutex> lock(mutex);
-            buttons = painted;
-            windowThread = GetCurrentThreadId();
+            buttons = laidOut;
+            painted = true;
             changed.notify_all();
         };
         thread = std::thread([this, seams] { sv::RunHostWindow(*host, state, work, seams); });
@@ -60,22 +60,10 @@ struct WindowRun {
     // Waits (bounded) for a paint whose buttons satisfy `pred`.
     bool WaitPaint(const std::function<bool(const std::vector<sv::HostButton>&)>& pred) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return windowThread != 0 && pred(buttons); });
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return painted && pred(buttons); });
     }
 
-    HWND Window() {
-        DWORD id = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            id = windowThread;
-        }
-        HWND found = nullptr;
-        EnumThreadWindows(id, [](HWND w, LPARAM out) {
-            *reinterpret_cast<HWND*>(out) = w;
-            return FALSE;
-        }, reinterpret_cast<LPARAM>(&found));
-        return found;
-    }
+    HWND Window() { return FindWindowW(L"SorvaneHostWin7", nullptr); }
 
     LPARAM CentreOf(int id) {
         std::lock_guard<std::mutex> lock(mutex);
