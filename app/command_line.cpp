@@ -19,7 +19,7 @@ void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
         } else if (word == "--api") {
             value(i, line.options.apiBase);
         } else if (word == "--cacert") {
-            if (value(i, line.options.caBundlePath)) line.caBundleGiven = true;
+            value(i, line.options.caBundlePath);
         } else if (word == "--data-dir") {
             value(i, line.options.dataDir);
         } else if (word == "--lan") {

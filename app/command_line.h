@@ -11,7 +11,6 @@ namespace sv {
 
 struct CommandLine {
     HostOptions options;        // comes in holding the defaults; words overwrite them
-    bool caBundleGiven = false;  // "--cacert" was read (its value is still UTF-8)
     bool tray = false;
     bool service = false;
     bool installService = false;

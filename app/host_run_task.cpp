@@ -40,6 +40,30 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                          const HostOptions& options, Runner runner, EnrolmentIo io)
     : enroll_(enroll), token_(token), name_(name), options_(options), runner_(std::move(runner)), io_(std::move(io)) {}
 
+void HostRunState::Set(Phase phase, int32_t deviceId) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.phase = phase;
+        state_.deviceId = phase == Phase::Enrolled ? deviceId : 0;
+    }
+    changed_.notify_all();
+}
+
+HostRunState::Snapshot HostRunState::Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_;
+}
+
+HostRunState::Snapshot HostRunState::WaitDecided(std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, limit, [this] { return state_.phase != Phase::Starting; });
+    return state_;
+}
+
+void HostRunTask::Report(HostRunState::Phase phase, int32_t deviceId) const {
+    if (state_ != nullptr) state_->Set(phase, deviceId);
+}
+
 int HostRunTask::operator()() const {
     if (enroll_) return EnrolAndRun();
 
@@ -49,8 +73,10 @@ int HostRunTask::operator()() const {
     int32_t deviceId = 0;
     std::string deviceSecret;
     if (IsRegularFile(path) && ReadWholeFile(path, text) && ReadDeviceRecord(text, deviceId, deviceSecret)) {
+        Report(HostRunState::Phase::Enrolled, deviceId);
         return runner_.runEnrolled(deviceId, deviceSecret);
     }
+    Report(HostRunState::Phase::Classic);
     return runner_.runClassic();
 }
 
@@ -105,8 +131,13 @@ std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::str
 }  // namespace
 
 int HostRunTask::EnrolAndRun() const {
+    Report(HostRunState::Phase::Enrolling);
     std::optional<EnrollAnswer> enrolled = EnrolDevice(token_, name_, options_, io_, kEnrollTexts);
-    if (!enrolled) return 1;
+    if (!enrolled) {
+        Report(HostRunState::Phase::EnrolFailed);
+        return 1;
+    }
+    Report(HostRunState::Phase::Enrolled, enrolled->deviceId);
     std::fprintf(io_.out, "enrolled as device %ld\n", static_cast<long>(enrolled->deviceId));
     std::fflush(io_.out);
     return runner_.runEnrolled(enrolled->deviceId, enrolled->deviceSecret);

@@ -1,9 +1,12 @@
 #pragma once
 // What every run mode runs once the Host exists: choose the identity (enrol first when
 // asked) and run the host until it stops. Also the one-shot enrolment.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "session/host_options.h"
@@ -25,6 +28,34 @@ struct EnrolmentIo {
 // The real network: HttpPostJson and the process's standard streams.
 EnrolmentIo DefaultEnrolmentIo();
 
+// What the host-run task has settled on so far. The task (on its own thread in tray
+// mode) writes it; the host window reads it, so that it never guesses the identity from
+// a Host that has not been told yet.
+class HostRunState {
+public:
+    enum class Phase {
+        Starting,     // nothing decided yet
+        Classic,      // host id and password
+        Enrolling,    // asking the support API
+        Enrolled,     // a device number
+        EnrolFailed,  // the enrolment ended without a device; the host does not run
+    };
+    struct Snapshot {
+        Phase phase = Phase::Starting;
+        int32_t deviceId = 0;  // set with Enrolled
+    };
+
+    void Set(Phase phase, int32_t deviceId = 0);
+    Snapshot Get() const;
+    // Waits until the phase is no longer Starting, at most `limit`; the last snapshot.
+    Snapshot WaitDecided(std::chrono::milliseconds limit) const;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    Snapshot state_;
+};
+
 class HostRunTask {
 public:
     struct Runner {
@@ -41,7 +72,12 @@ public:
     // The run's exit code: the host's result, or 1 for a failed enrolment.
     int operator()() const;
 
+    // Where the task reports its phase (none by default); set before it runs.
+    void ReportTo(HostRunState* state) { state_ = state; }
+
 private:
+    void Report(HostRunState::Phase phase, int32_t deviceId = 0) const;
+
     int EnrolAndRun() const;
 
     const bool& enroll_;
@@ -50,6 +86,7 @@ private:
     const HostOptions& options_;
     Runner runner_;
     EnrolmentIo io_;
+    HostRunState* state_ = nullptr;
 };
 
 // "--enroll-only": enrols, writes device.json and an audit line, never runs the host.

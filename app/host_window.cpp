@@ -6,15 +6,19 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/host_run_task.h"
 #include "app/host_window_layout.h"
 #include "app/ux_telemetry.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
+#include "base/worker_group.h"
 #include "resources/version.h"
 #include "session/host.h"
 #include "session/tools/clipboard.h"
@@ -26,14 +30,29 @@ const wchar_t kWindowClass[] = L"SorvaneHostWin7";
 const wchar_t kShowMessageName[] = L"SorvaneHostWin7.Show";
 constexpr int kIconResource = SV_RES_APP_ICON;
 constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kRotationDone = WM_APP + 2;  // posted by the rotation's thread
 constexpr UINT kTrayId = 1;
 constexpr UINT_PTR kWatchTimer = 1;
+// A tray that is not there yet (Explorer starting at log-on, or restarting) is asked
+// again every two seconds for about a minute; "TaskbarCreated" starts a new round.
+constexpr UINT_PTR kTrayRetryTimer = 2;
+constexpr UINT kTrayRetryMs = 2000;
+constexpr int kTrayRetries = 30;
+// How long the first sizing waits for the host-run task to pick the identity.
+constexpr std::chrono::milliseconds kDecisionWait{2000};
 
 // Read by other threads (PostExitCommand); everything else is the window thread's own.
 std::atomic<HWND> g_window{nullptr};
 
 struct WindowState {
     Host* host = nullptr;
+    const HostRunState* run = nullptr;
+    WorkerGroup* work = nullptr;
+    HostWindowSeams seams;
+    HostCard card = HostCard::Classic;  // the card the window is sized for
+    bool rotating = false;               // a rotation runs on a thread of `work`
+    UINT taskbarCreated = 0;
+    int trayRetriesLeft = 0;
     float factor = 1.0f;
     HICON cardIcon = nullptr;
     HICON smallIcon = nullptr;
@@ -135,13 +154,31 @@ float MeasureHintHeight(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std
     return Measure(g, font, text, kHintWidth * g_state.factor).Height;
 }
 
+HostCard CardFor(const HostRunState::Snapshot& run) {
+    switch (run.phase) {
+    case HostRunState::Phase::Enrolling:
+        return HostCard::Enrolling;
+    case HostRunState::Phase::Enrolled:
+        return HostCard::Enrolled;
+    case HostRunState::Phase::EnrolFailed:
+        return HostCard::EnrolFailed;
+    case HostRunState::Phase::Starting:
+    case HostRunState::Phase::Classic:
+        break;
+    }
+    return HostCard::Classic;
+}
+
 HostViewState ReadHost() {
     HostViewState state;
     Host* host = g_state.host;
     if (host == nullptr) return state;
+    // The card the window is sized for; the timer moves both on together.
+    state.card = g_state.card;
+    state.rotating = g_state.rotating;
     state.registered = host->IsRegistered();
     state.controllers = host->ConnectedControllers();
-    state.deviceId = host->DeviceId();
+    state.deviceId = g_state.run->Get().deviceId;
     state.hostId = Utf8ToUtf16(host->HostId());
     state.password = Utf8ToUtf16(host->Password());
     return state;
@@ -193,8 +230,8 @@ HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostVi
     HostTextMeasure measure;
     measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
     measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
-    const std::wstring& hint = state.deviceId != 0 ? HostTexts().enrolledHint : HostTexts().classicHint;
-    return LayoutHostWindow(state, g_state.factor, MeasureHintHeight(g, fonts.hint.get(), hint), measure);
+    return LayoutHostWindow(state, g_state.factor, MeasureHintHeight(g, fonts.hint.get(), TextsForCard(state.card).hint),
+                            measure);
 }
 
 void PaintHostWindow(Gdiplus::GpGraphics* g, HDC dc) {
@@ -231,10 +268,11 @@ void PaintHostWindow(Gdiplus::GpGraphics* g, HDC dc) {
     }
     for (const HostButton& b : l.buttons) {
         FillRounded(g, b.rect, 8 * f, b.id == g_state.hovered ? kHoverFill : kCardFill, true);
-        DrawText(g, b.label, fonts.button.get(), b.rect, kPrimaryText, Gdiplus::StringAlignmentCenter,
-                 Gdiplus::StringAlignmentCenter, false);
+        DrawText(g, b.label, fonts.button.get(), b.rect, b.enabled ? kPrimaryText : kSecondaryText,
+                 Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
     }
     g_state.buttons = l.buttons;
+    if (g_state.seams.painted) g_state.seams.painted(l.buttons);
 
     // The icon keeps its alpha only through GDI.
     gp::GdipFlush(g, Gdiplus::FlushIntentionSync);
@@ -255,6 +293,25 @@ void CopyHostId() {
     if (g_state.host != nullptr) SetClipboardFromUtf8(g_state.host->HostId());
 }
 
+// Rotation restarts the LAN listener and sends through the relay's send lock, which a
+// frame may hold for the whole write time-out: it runs on a thread of its own, one at a
+// time, and the window only learns that it ended.
+void StartRotation(HWND hwnd) {
+    if (g_state.rotating || g_state.work == nullptr) return;
+    Host* host = g_state.host;
+    std::function<void()> rotate = g_state.seams.rotatePassword;
+    if (!rotate) rotate = [host] { host->RotatePassword(); };
+    g_state.rotating = g_state.work->Start([rotate, hwnd] {
+        try {
+            rotate();
+        } catch (...) {
+            // The old password stays; the button comes back all the same.
+        }
+        PostMessageW(hwnd, kRotationDone, 0, 0);
+    });
+    InvalidateRect(hwnd, nullptr, FALSE);
+}
+
 void OnHostButton(HWND hwnd, int id) {
     Host* host = g_state.host;
     if (host == nullptr) return;
@@ -265,8 +322,7 @@ void OnHostButton(HWND hwnd, int id) {
         break;
     case kButtonNewPassword:
         TrackUxAction("new_password");
-        host->RotatePassword();
-        InvalidateRect(hwnd, nullptr, FALSE);
+        StartRotation(hwnd);
         break;
     case kButtonCopyPassword:
         TrackUxAction("copy_password");
@@ -292,9 +348,70 @@ void ShowTrayMenu(HWND hwnd) {
     DestroyMenu(menu);
 }
 
+bool NotifyIcon(HostWindowSeams::TrayOp op) {
+    if (g_state.seams.notifyIcon) return g_state.seams.notifyIcon(op);
+    const DWORD message = op == HostWindowSeams::TrayOp::Add      ? NIM_ADD
+                          : op == HostWindowSeams::TrayOp::Modify ? NIM_MODIFY
+                                                                  : NIM_DELETE;
+    return Shell_NotifyIconW(message, &g_state.tray) != FALSE;
+}
+
+// Adds the icon; when the tray refuses, asks again on a timer, a bounded number of times.
+// An icon that is still there (a "TaskbarCreated" without a restart) takes the update.
+void AddTrayIcon(HWND hwnd, bool newRound) {
+    if (newRound) g_state.trayRetriesLeft = kTrayRetries;
+    if (NotifyIcon(HostWindowSeams::TrayOp::Add) || NotifyIcon(HostWindowSeams::TrayOp::Modify)) {
+        KillTimer(hwnd, kTrayRetryTimer);
+        return;
+    }
+    if (g_state.trayRetriesLeft > 0) {
+        --g_state.trayRetriesLeft;
+        SetTimer(hwnd, kTrayRetryTimer, kTrayRetryMs, nullptr);
+    } else {
+        KillTimer(hwnd, kTrayRetryTimer);
+    }
+}
+
+// The hint's height decides the window's; measured on a scratch graphics.
+int ClientHeight(HostCard card) {
+    HDC screen = GetDC(nullptr);
+    float hintHeight = 0.0f;
+    Gdiplus::GpGraphics* g = nullptr;
+    if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
+        UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * g_state.factor);
+        hintHeight = MeasureHintHeight(g, hint.get(), TextsForCard(card).hint);
+        gp::GdipDeleteGraphics(g);
+    }
+    ReleaseDC(nullptr, screen);
+    const float f = g_state.factor;
+    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card)) * f));
+}
+
+// Sizes the window for its card: centred on the primary screen the first time, around
+// its own centre after that.
+void FitWindow(HWND hwnd, DWORD style, bool first) {
+    RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * g_state.factor)), ClientHeight(g_state.card)};
+    AdjustWindowRectEx(&rect, style, FALSE, 0);
+    const int w = rect.right - rect.left;
+    const int h = rect.bottom - rect.top;
+    int cx = GetSystemMetrics(SM_CXSCREEN) / 2;
+    int cy = GetSystemMetrics(SM_CYSCREEN) / 2;
+    RECT now;
+    if (!first && GetWindowRect(hwnd, &now)) {
+        cx = (now.left + now.right) / 2;
+        cy = (now.top + now.bottom) / 2;
+    }
+    SetWindowPos(hwnd, nullptr, cx - w / 2, cy - h / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (g_state.showMessage != 0 && message == g_state.showMessage) {
         ShowHostWindow(hwnd);
+        return 0;
+    }
+    if (g_state.taskbarCreated != 0 && message == g_state.taskbarCreated) {
+        // Explorer (re)started: every icon it showed is gone.
+        AddTrayIcon(hwnd, true);
         return 0;
     }
     switch (message) {
@@ -303,7 +420,18 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         SetTimer(hwnd, kWatchTimer, 1000, nullptr);
         return 0;
     case WM_TIMER: {
+        if (wParam == kTrayRetryTimer) {
+            AddTrayIcon(hwnd, false);
+            return 0;
+        }
         Host* host = g_state.host;
+        const HostCard card = CardFor(g_state.run->Get());
+        if (card != g_state.card) {
+            g_state.card = card;
+            FitWindow(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
+            InvalidateRect(hwnd, nullptr, FALSE);
+            return 0;
+        }
         if (host != nullptr &&
             (host->IsRegistered() != g_state.paintedRegistered ||
              host->ConnectedControllers() != g_state.paintedControllers ||
@@ -375,9 +503,14 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         ShowWindow(hwnd, SW_HIDE);
         return 0;
     case WM_DESTROY:
-        Shell_NotifyIconW(NIM_DELETE, &g_state.tray);
+        NotifyIcon(HostWindowSeams::TrayOp::Delete);
         KillTimer(hwnd, kWatchTimer);
+        KillTimer(hwnd, kTrayRetryTimer);
         PostQuitMessage(0);
+        return 0;
+    case kRotationDone:
+        g_state.rotating = false;
+        InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -420,24 +553,10 @@ HICON LoadAppIcon(int size) {
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-// The hint's height decides the window's; measured once at start on a scratch graphics.
-int ClientHeight(bool enrolled) {
-    HDC screen = GetDC(nullptr);
-    float hintHeight = 0.0f;
-    Gdiplus::GpGraphics* g = nullptr;
-    if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
-        UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * g_state.factor);
-        hintHeight = MeasureHintHeight(g, hint.get(), enrolled ? HostTexts().enrolledHint : HostTexts().classicHint);
-        gp::GdipDeleteGraphics(g);
-    }
-    ReleaseDC(nullptr, screen);
-    const float f = g_state.factor;
-    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, !enrolled) * f));
-}
-
-// Lets the Show message through from a second instance at another integrity level
-// (looked up at run time: the call is Windows 7's own).
-void AllowShowMessage(HWND hwnd, UINT message) {
+// Lets a registered message through from a process at another integrity level: the
+// Show message of a second instance, Explorer's "TaskbarCreated" (looked up at run time:
+// the call is Windows 7's own).
+void AllowMessage(HWND hwnd, UINT message) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     if (user32 == nullptr) return;
     using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
@@ -447,8 +566,13 @@ void AllowShowMessage(HWND hwnd, UINT message) {
 
 }  // namespace
 
-int RunHostWindow(Host& host) {
+int RunHostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams) {
+    g_state = WindowState();
     g_state.host = &host;
+    g_state.run = &state;
+    g_state.work = &work;
+    g_state.seams = std::move(seams);
+    g_state.card = CardFor(state.WaitDecided(kDecisionWait));
     {
         HDC screen = GetDC(nullptr);
         const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
@@ -480,16 +604,13 @@ int RunHostWindow(Host& host) {
         g_state.host = nullptr;
         return 0;
     }
-    if (g_state.showMessage != 0) AllowShowMessage(hwnd, g_state.showMessage);
+    if (g_state.showMessage != 0) AllowMessage(hwnd, g_state.showMessage);
+    g_state.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    if (g_state.taskbarCreated != 0) AllowMessage(hwnd, g_state.taskbarCreated);
     if (g_state.smallIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_state.smallIcon));
     if (g_state.bigIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_state.bigIcon));
 
-    RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * g_state.factor)), ClientHeight(host.DeviceId() != 0)};
-    AdjustWindowRectEx(&rect, style, FALSE, 0);
-    const int w = rect.right - rect.left;
-    const int h = rect.bottom - rect.top;
-    SetWindowPos(hwnd, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    FitWindow(hwnd, style, true);
 
     g_state.tray = {};
     g_state.tray.cbSize = sizeof(g_state.tray);
@@ -499,7 +620,7 @@ int RunHostWindow(Host& host) {
     g_state.tray.uCallbackMessage = kTrayMessage;
     g_state.tray.hIcon = g_state.smallIcon != nullptr ? g_state.smallIcon : LoadIconW(nullptr, IDI_APPLICATION);
     lstrcpynW(g_state.tray.szTip, kTrayTip, 128);
-    Shell_NotifyIconW(NIM_ADD, &g_state.tray);
+    AddTrayIcon(hwnd, true);
 
     TrackUxScreen("window");
     ShowWindow(hwnd, SW_SHOW);
@@ -512,6 +633,9 @@ int RunHostWindow(Host& host) {
     }
     g_state.host = nullptr;
     g_window.store(nullptr);
+    for (HICON icon : {g_state.cardIcon, g_state.smallIcon, g_state.bigIcon}) {
+        if (icon != nullptr) DestroyIcon(icon);
+    }
     return 0;
 }
 

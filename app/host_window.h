@@ -2,12 +2,30 @@
 // Tray mode's window and notification-area icon: the Host ID, the password (or the
 // device number) and the connection state, with copy buttons and a new password. Closing
 // hides it to the tray; the tray menu's exit ends tray mode.
+#include <functional>
+#include <vector>
+
+#include "app/host_window_layout.h"
+
 namespace sv {
 
 class Host;
+class HostRunState;
+class WorkerGroup;
+
+// The ways out of the window that tests replace: a rotation they can hold, a tray that
+// refuses, and what each paint laid out.
+struct HostWindowSeams {
+    enum class TrayOp { Add, Modify, Delete };
+    std::function<void()> rotatePassword;     // default: Host::RotatePassword
+    std::function<bool(TrayOp)> notifyIcon;   // default: Shell_NotifyIconW with the window's icon
+    std::function<void(const std::vector<HostButton>& buttons)> painted;  // window thread, after each paint
+};
 
 // Runs the window's message loop on this thread until the window is destroyed; 0.
-int RunHostWindow(Host& host);
+// `state` decides the card. A new password is made on a thread of `work`, never on the
+// window's own: the caller stops the Host and then waits for `work`.
+int RunHostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams = {});
 
 // Asks the window to close for good (the tray menu's exit); nothing when there is none.
 // Any thread may call it.

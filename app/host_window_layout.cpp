@@ -37,6 +37,7 @@ constexpr float kValueToButtons = 12.0f;
 }  // namespace
 
 const wchar_t kDeviceLabel[] = L"PERANGKAT";
+const wchar_t kEnrolFailedStatus[] = L"Tidak terhubung";
 const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
 
 const HostUiTexts& HostTexts() {
@@ -60,6 +61,41 @@ const HostUiTexts& HostTexts() {
     return texts;
 }
 
+CardTexts TextsForCard(HostCard card) {
+    static const std::wstring enrollingHeading = L"Mendaftarkan perangkat";
+    static const std::wstring enrollingHint =
+        L"Komputer ini sedang didaftarkan di platform Sorvane. Mohon tunggu sebentar.";
+    static const std::wstring failedHeading = L"Pendaftaran gagal";
+    static const std::wstring failedHint =
+        L"Komputer ini tidak dapat didaftarkan di platform Sorvane. Tutup Sorvane lalu coba lagi, atau hubungi "
+        L"teknisi Anda.";
+    const HostUiTexts& texts = HostTexts();
+    switch (card) {
+    case HostCard::Enrolling:
+        return {enrollingHeading, enrollingHint};
+    case HostCard::Enrolled:
+        return {texts.enrolledHeading, texts.enrolledHint};
+    case HostCard::EnrolFailed:
+        return {failedHeading, failedHint};
+    case HostCard::Classic:
+        break;
+    }
+    return {texts.classicHeading, texts.classicHint};
+}
+
+int RowsForCard(HostCard card) {
+    switch (card) {
+    case HostCard::Classic:
+        return 2;
+    case HostCard::Enrolled:
+        return 1;
+    case HostCard::Enrolling:
+    case HostCard::EnrolFailed:
+        break;
+    }
+    return 0;
+}
+
 std::wstring FormatSessionStatus(int64_t controllers) {
     return L"Sesi bantuan aktif \u2014 " + std::to_wstring(controllers) + L" terhubung";
 }
@@ -70,10 +106,9 @@ std::wstring StatusText(bool registered, uint32_t controllers) {
     return FormatSessionStatus(controllers);
 }
 
-float HostClientHeight(float hintHeight, bool classic) {
-    float content = std::ceil(hintHeight) + kHeadingToHint + kHeadingHeight + kHintToPill + kPillHeight +
-                    kPillToFields + kLabelHeight + kLabelToRow + kRowHeight;
-    if (classic) content += kRowGap + kLabelHeight + kLabelToRow + kRowHeight;
+float HostClientHeight(float hintHeight, int rows) {
+    float content = std::ceil(hintHeight) + kHeadingToHint + kHeadingHeight + kHintToPill + kPillHeight;
+    if (rows > 0) content += kPillToFields + rows * (kLabelHeight + kLabelToRow + kRowHeight) + (rows - 1) * kRowGap;
     return kTopMargin + kIconSize + kHeaderGap + 2 * kCardPaddingY + kTopMargin + content;
 }
 
@@ -110,10 +145,9 @@ HostFieldRow LayoutHostCard(const std::wstring& label, const std::wstring& value
 HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hintHeight,
                                   const HostTextMeasure& measure) {
     const HostUiTexts& texts = HostTexts();
-    const bool classic = state.deviceId == 0;
     HostWindowLayout layout;
     layout.clientWidth = kClientWidth * f;
-    layout.clientHeight = std::ceil(HostClientHeight(hintHeight / f, classic) * f);
+    layout.clientHeight = std::ceil(HostClientHeight(hintHeight / f, RowsForCard(state.card)) * f);
 
     layout.icon = {kMargin * f, kTopMargin * f, kIconSize * f, kIconSize * f};
     const float textLeft = (kMargin + kIconSize + 12.0f) * f;
@@ -128,28 +162,33 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
     const float left = (kMargin + kCardPadding) * f;
     const float width = kHintWidth * f;
     float y = cardTop + kCardPaddingY * f;
-    layout.heading = classic ? texts.classicHeading : texts.enrolledHeading;
-    layout.hint = classic ? texts.classicHint : texts.enrolledHint;
+    const CardTexts card = TextsForCard(state.card);
+    layout.heading = card.heading;
+    layout.hint = card.hint;
     layout.headingRect = {left, y, width, kHeadingHeight * f};
     y += (kHeadingHeight + kHeadingToHint) * f;
     layout.hintRect = {left, y, width, std::ceil(hintHeight)};
     y += std::ceil(hintHeight) + kHintToPill * f;
 
-    layout.status = StatusText(state.registered, state.controllers);
+    layout.status = state.card == HostCard::EnrolFailed ? std::wstring(kEnrolFailedStatus)
+                                                         : StatusText(state.registered, state.controllers);
     const float statusWidth = measure.statusWidth ? measure.statusWidth(layout.status) : 0.0f;
     layout.pill = {left, y, statusWidth + (12 + 10 + 8 + 14) * f, kPillHeight * f};
     layout.dot = {left + 12 * f, y + (kPillHeight - 10) * f / 2, 10 * f, 10 * f};
     layout.pillTextX = left + 30 * f;
     y += (kPillHeight + kPillToFields) * f;
 
-    if (classic) {
+    if (state.card == HostCard::Classic) {
         layout.rows.push_back(LayoutHostCard(texts.hostIdLabel, state.hostId, {kButtonCopyHostId}, left, y, width, f,
                                              measure, layout.buttons));
         y += (kLabelHeight + kLabelToRow + kRowHeight + kRowGap) * f;
         layout.rows.push_back(LayoutHostCard(texts.passwordLabel, state.password,
                                              {kButtonNewPassword, kButtonCopyPassword}, left, y, width, f, measure,
                                              layout.buttons));
-    } else {
+        for (HostButton& b : layout.buttons) {
+            if (b.id == kButtonNewPassword) b.enabled = !state.rotating;
+        }
+    } else if (state.card == HostCard::Enrolled) {
         layout.rows.push_back(LayoutHostCard(kDeviceLabel, L"#" + std::to_wstring(state.deviceId), {}, left, y, width,
                                              f, measure, layout.buttons));
     }
@@ -158,7 +197,9 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
 
 int HitTestHostButton(const std::vector<HostButton>& buttons, float x, float y) {
     for (const HostButton& b : buttons) {
-        if (x >= b.rect.x && x < b.rect.x + b.rect.w && y >= b.rect.y && y < b.rect.y + b.rect.h) return b.id;
+        if (b.enabled && x >= b.rect.x && x < b.rect.x + b.rect.w && y >= b.rect.y && y < b.rect.y + b.rect.h) {
+            return b.id;
+        }
     }
     return 0;
 }

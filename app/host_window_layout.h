@@ -31,11 +31,31 @@ const HostUiTexts& HostTexts();
 extern const wchar_t kDeviceLabel[];  // "PERANGKAT"
 extern const wchar_t kTrayTip[];      // "Sorvane — Komputer Ini"
 
+// Which card the window shows: what the host-run task has settled on.
+enum class HostCard {
+    Classic,      // host id and password rows
+    Enrolling,    // waiting for the support API; no rows yet
+    Enrolled,     // the device number row
+    EnrolFailed,  // no device and no host: a failure the person can read
+};
+
+// The card's heading and hint.
+struct CardTexts {
+    const std::wstring& heading;
+    const std::wstring& hint;
+};
+CardTexts TextsForCard(HostCard card);
+
+// The field rows of a card (2, 1 or 0).
+int RowsForCard(HostCard card);
+
 // "Sesi bantuan aktif — <n> terhubung".
 std::wstring FormatSessionStatus(int64_t controllers);
 
 // The pill's text: connecting until registered, then waiting, then the session count.
 std::wstring StatusText(bool registered, uint32_t controllers);
+// The pill's text for a failed enrolment, which never connects.
+extern const wchar_t kEnrolFailedStatus[];
 
 // Button ids; the tray menu's commands.
 constexpr int kButtonCopyHostId = 1;
@@ -53,6 +73,7 @@ struct HostButton {
     int id = 0;
     std::wstring label;
     RectF rect;
+    bool enabled = true;  // a disabled button is drawn dimmed and never hit
 };
 
 struct HostFieldRow {
@@ -64,11 +85,13 @@ struct HostFieldRow {
 
 // What a paint shows, read from the Host once per paint.
 struct HostViewState {
+    HostCard card = HostCard::Classic;
     bool registered = false;
     uint32_t controllers = 0;
-    int32_t deviceId = 0;  // nonzero: an enrolled device
+    int32_t deviceId = 0;  // the enrolled card's number
     std::wstring hostId;
     std::wstring password;
+    bool rotating = false;  // a new password is being made: its button is disabled
 };
 
 // Text widths for the layout: the pill's text, and a button label (in their fonts, at
@@ -93,9 +116,9 @@ struct HostWindowLayout {
 // The hint's wrapping width, in device-independent pixels.
 constexpr float kHintWidth = 448.0f;
 
-// Client height in device-independent pixels (before the DPI factor): the hint height is
-// taken up to the next whole pixel; a classic host has the second field row.
-float HostClientHeight(float hintHeight, bool classic);
+// Client height in device-independent pixels (before the DPI factor) for a card with
+// `rows` field rows; the hint height is taken up to the next whole pixel.
+float HostClientHeight(float hintHeight, int rows);
 
 // Lays out one field row at `top` (its label above, buttons at the right end, the value
 // in what is left) and appends its buttons to `buttons`. Lengths already scaled.
@@ -109,7 +132,7 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float factor, floa
                                   const HostTextMeasure& measure);
 
 // The first button whose rectangle holds the point (left and top inclusive, right and
-// bottom exclusive), 0 for none.
+// bottom exclusive) and that is enabled, 0 for none.
 int HitTestHostButton(const std::vector<HostButton>& buttons, float x, float y);
 
 }  // namespace sv

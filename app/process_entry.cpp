@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/ux_telemetry.h"
 #include "app/windows_service.h"
+#include "base/worker_group.h"
 #include "app/update_installer.h"
 #include "app/update_package.h"
 #include "app/update_settings.h"
@@ -50,17 +51,6 @@ std::string EnvironmentUtf8(const wchar_t* name, bool& present) {
     value.resize(got);
     present = true;
     return Utf16ToUtf8(value);
-}
-
-// NUL-free UTF-8 in, the ANSI code page out (characters it lacks become '?').
-std::string Utf8ToAnsi(const std::string& text) {
-    std::wstring wide = Utf8ToUtf16(text);
-    if (wide.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
-    return out;
 }
 
 void PrintTo(std::FILE* stream, const std::string& text) {
@@ -227,17 +217,24 @@ struct UpdateHostRegistration {
 };
 
 // The window's message loop on this thread, the host on a second one.
-int RunTray(const CommandLine& line, const HostRunTask& task, Host& host) {
+int RunTray(const CommandLine& line, HostRunTask& task, Host& host) {
     StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
+    HostRunState runState;  // what the window shows follows what the task decides
+    task.ReportTo(&runState);
+    WorkerGroup windowWork;  // password rotations: the Host is stopped before they are waited for
     std::thread runner;
     try {
         runner = std::thread([&task] { task(); });
     } catch (const std::exception&) {
         return 1;
     }
-    RunHostWindow(host);
+    RunHostWindow(host, runState, windowWork);
     host.Stop();
+    windowWork.Stop();
+    windowWork.Wait();
     runner.join();
+    // The run's last records ("exit", the session's end) would otherwise die with the process.
+    FlushUxTelemetry();
     return 0;
 }
 
@@ -300,7 +297,9 @@ std::vector<std::string> CommandLineWords(int argc, char** argv) {
     std::vector<std::string> words;
     int wideCount = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    if (wide != nullptr && wideCount == argc) {
+    if (wide != nullptr && wideCount > 0) {
+        // The wide line decides even where the C runtime split it differently: its
+        // narrow words have already lost what the ANSI code page cannot hold.
         for (int i = 0; i < wideCount; ++i) words.push_back(Utf16ToUtf8(wide[i]));
     } else {
         for (int i = 0; i < argc; ++i) words.push_back(argv[i] ? argv[i] : "");
@@ -327,9 +326,9 @@ std::string FindCaBundle() {
         "third_party/cacert.pem",
     };
     for (const std::string& candidate : candidates) {
-        if (IsRegularFile(candidate)) return Utf8ToAnsi(candidate);
+        if (IsRegularFile(candidate)) return candidate;
     }
-    return Utf8ToAnsi(candidates[0]);
+    return candidates[0];
 }
 
 void PrintUsage() { PrintTo(stdout, UsageText()); }
@@ -383,7 +382,6 @@ int RunHostProcess(const std::vector<std::string>& args) {
         PrintUsage();
         return 0;
     }
-    if (line.caBundleGiven) line.options.caBundlePath = Utf8ToAnsi(line.options.caBundlePath);
 
     if (!line.tray && !line.service) AttachParentConsole();
 

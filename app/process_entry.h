@@ -17,7 +17,7 @@ std::string GetExecutableDirectory();
 
 // The CA bundle: "cacert.pem" beside the executable, else "..\third_party\cacert.pem"
 // from there, else "third_party/cacert.pem" from the working directory; the first
-// candidate when none is a file. In the process code page, as the TLS library opens it.
+// candidate when none is a file. UTF-8, as every path inside the host.
 std::string FindCaBundle();
 
 void PrintUsage();

@@ -1,5 +1,6 @@
 #include "app/ux_telemetry.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -176,18 +177,45 @@ bool UxTelemetry::Start(const std::string& apiBase, const std::string& caBundleP
 
 void UxTelemetry::WorkerLoop(std::string base, std::string caBundlePath, std::chrono::milliseconds period) {
     for (;;) {
+        uint32_t timeoutMs = kRequestTimeoutMs;
         {
             std::unique_lock<std::mutex> lock(workerMutex_);
-            if (workerWake_.wait_for(lock, period, [this] { return workerStop_; })) break;
+            workerWake_.wait_for(lock, period, [this] { return workerStop_ || flushRequested_; });
+            if (workerStop_) break;
+            if (flushRequested_) timeoutMs = flushTimeoutMs_;
+            flushRequested_ = false;
+            roundRunning_ = true;
         }
         try {
-            RunRound(base, caBundlePath);
+            RunRound(base, caBundlePath, timeoutMs);
         } catch (...) {
         }
+        std::lock_guard<std::mutex> lock(workerMutex_);
+        roundRunning_ = false;
+        ++roundsDone_;
+        workerWake_.notify_all();
     }
     std::lock_guard<std::mutex> lock(workerMutex_);
     workerRunning_ = false;
     workerWake_.notify_all();
+}
+
+bool UxTelemetry::Flush(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!started_ || gone_ || queue_.empty()) return true;
+    }
+    std::unique_lock<std::mutex> lock(workerMutex_);
+    if (!workerRunning_ || workerStop_) return false;
+    // An exchange already out may have drained before the last records came: the one
+    // asked for here follows it.
+    const uint64_t target = roundsDone_ + (roundRunning_ ? 2 : 1);
+    flushRequested_ = true;
+    flushTimeoutMs_ = static_cast<uint32_t>(std::min<int64_t>(limit.count(), kRequestTimeoutMs));
+    workerWake_.notify_all();
+    return workerWake_.wait_until(lock, deadline, [&] { return roundsDone_ >= target || !workerRunning_; }) &&
+           roundsDone_ >= target;
 }
 
 void UxTelemetry::StopWorker(std::chrono::milliseconds limit) {
@@ -222,15 +250,21 @@ void UxTelemetry::RemoveSentThrough(uint64_t lastSeq) {
     while (!queue_.empty() && queue_.front().seq <= lastSeq) queue_.pop_front();
 }
 
-void UxTelemetry::RunRound(const std::string& base, const std::string& caBundlePath) {
+void UxTelemetry::RunRound(const std::string& base, const std::string& caBundlePath, uint32_t timeoutMs) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_) return;
+    }
     std::string body;
     uint64_t lastSeq = 0;
     if (DrainEvents(body, lastSeq) == 0) return;
-    HttpResponse answer = io_.http("GET", base + "/config", std::string(), caBundlePath, kRequestTimeoutMs);
+    HttpResponse answer = io_.http("GET", base + "/config", std::string(), caBundlePath, timeoutMs);
     const UxConfig config = ParseUxConfig(answer.status, std::string(answer.body.begin(), answer.body.end()));
     if (config.gone) {
+        // The records recorded before stay, but nothing asks for them any more.
         std::lock_guard<std::mutex> lock(mutex_);
         started_ = false;
+        gone_ = true;
         return;
     }
     if (!config.ok) return;
@@ -240,7 +274,7 @@ void UxTelemetry::RunRound(const std::string& base, const std::string& caBundleP
         return;
     }
     while (DrainEvents(body, lastSeq) > 0) {
-        HttpResponse posted = io_.http("POST", base + "/events", body, caBundlePath, kRequestTimeoutMs);
+        HttpResponse posted = io_.http("POST", base + "/events", body, caBundlePath, timeoutMs);
         if (!IsAcceptedOrRefusedForGood(posted.status)) return;
         RemoveSentThrough(lastSeq);
     }
@@ -264,6 +298,8 @@ std::string UxTelemetry::SessionId() const {
 void StartUxTelemetry(const std::string& apiBase, const std::string& caBundlePath, const std::string& version) {
     UxTelemetry::Instance().Start(apiBase, caBundlePath, version, std::getenv("SORVANE_UX_URL"), UxTelemetry::kPeriod);
 }
+
+void FlushUxTelemetry() { UxTelemetry::Instance().Flush(UxTelemetry::kExitLimit); }
 
 void TrackUxAction(const char* name) { UxTelemetry::Instance().TrackAction(name); }
 void TrackUxScreen(const char* name) { UxTelemetry::Instance().TrackScreenView(name); }

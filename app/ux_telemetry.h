@@ -1,8 +1,9 @@
 #pragma once
 // Usage telemetry: small events (actions, screens) queued in memory and posted in
-// batches to "<api base>/api/ux" by a worker that wakes every 300 s. Only tray mode
-// starts it; until then every tracking call does nothing. SORVANE_UX_URL set to "off"
-// (any letter case) turns it off; its value is never used as a URL.
+// batches to "<api base>/api/ux" by a worker that wakes every 300 s, and once more at
+// exit. Only tray mode starts it; until then every tracking call does nothing.
+// SORVANE_UX_URL set to "off" (any letter case) turns it off; its value is never used
+// as a URL.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -60,6 +61,7 @@ public:
     static constexpr int64_t kSessionIdleNs = 1800LL * 1000000000LL;
     static constexpr std::chrono::milliseconds kPeriod{300000};
     static constexpr uint32_t kRequestTimeoutMs = 15000;
+    static constexpr std::chrono::milliseconds kExitLimit{2000};
 
     // The process-wide object (never destroyed: the detached worker may outlive main).
     static UxTelemetry& Instance();
@@ -77,8 +79,15 @@ public:
     bool Start(const std::string& apiBase, const std::string& caBundlePath, const std::string& version,
                const char* uxUrlSetting, std::chrono::milliseconds period);
 
-    // One exchange with the endpoint under `base` ("<api base>/api/ux").
-    void RunRound(const std::string& base, const std::string& caBundlePath);
+    // One exchange with the endpoint under `base` ("<api base>/api/ux"); nothing once
+    // the endpoint has answered that it is gone.
+    void RunRound(const std::string& base, const std::string& caBundlePath,
+                  uint32_t timeoutMs = kRequestTimeoutMs);
+
+    // At exit: when recording is on and records wait, the worker makes one exchange at
+    // once, and the caller waits for it at most `limit` in all (each request is given
+    // no longer). True when nothing needed sending or the exchange ended in time.
+    bool Flush(std::chrono::milliseconds limit);
 
     // Up to 200 of the oldest records as {"events":[...]}; their count, 0 when none
     // (the body is then untouched). `lastSeq` names the newest record in the batch.
@@ -111,17 +120,25 @@ private:
     int64_t lastEventAt_ = 0;
     std::deque<QueuedRecord> queue_;
     uint64_t nextSeq_ = 1;
+    bool gone_ = false;  // the endpoint answered 404/405: it is never asked again
 
-    // The worker: its stop request, whether it runs, and their signal.
+    // The worker: its stop and flush requests, whether it runs, its exchanges, and
+    // their signal.
     std::mutex workerMutex_;
     std::condition_variable workerWake_;
     bool workerStop_ = false;
     bool workerRunning_ = false;
+    bool flushRequested_ = false;
+    uint32_t flushTimeoutMs_ = kRequestTimeoutMs;
+    bool roundRunning_ = false;
+    uint64_t roundsDone_ = 0;
     std::thread worker_;
 };
 
 // Tray mode's start: SORVANE_UX_URL from the environment, a 300 s period.
 void StartUxTelemetry(const std::string& apiBase, const std::string& caBundlePath, const std::string& version);
+// Tray mode's exit: the last records, bounded by UxTelemetry::kExitLimit.
+void FlushUxTelemetry();
 void TrackUxAction(const char* name);
 void TrackUxScreen(const char* name);
 

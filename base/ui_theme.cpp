@@ -68,10 +68,11 @@ std::optional<std::string> ProgramResource(int id) {
     return std::string(static_cast<const char*>(data), size);
 }
 
-// The process-wide set: loaded on first use, released before GDI+ shuts down.
+// The process-wide set: loaded on first use, released for good before GDI+ shuts down.
 struct ProcessFonts {
     std::mutex mutex;
     bool loaded = false;
+    bool released = false;
     UiFontSet set;
 };
 
@@ -83,7 +84,7 @@ ProcessFonts& Fonts() {
 UiFontSet& LoadedFonts(std::unique_lock<std::mutex>& lock) {
     ProcessFonts& fonts = Fonts();
     lock = std::unique_lock<std::mutex>(fonts.mutex);
-    if (!fonts.loaded) {
+    if (!fonts.loaded && !fonts.released) {
         fonts.loaded = true;
         std::string line = fonts.set.Load(ProgramResource);
         std::fputs((line + "\n").c_str(), stdout);
@@ -189,14 +190,16 @@ std::wstring GetUiFontFaceName(UiFontWeight weight) {
 
 UiFont CreateUiFont(UiFontWeight weight, float sizePx) {
     std::unique_lock<std::mutex> lock;
-    return LoadedFonts(lock).Create(weight, sizePx);
+    UiFontSet& set = LoadedFonts(lock);
+    if (Fonts().released) return UiFont();  // even the fallback is a GDI+ call
+    return set.Create(weight, sizePx);
 }
 
 void ReleaseUiFonts() {
     ProcessFonts& fonts = Fonts();
     std::lock_guard<std::mutex> lock(fonts.mutex);
     fonts.set.Release();
-    fonts.loaded = false;
+    fonts.released = true;
 }
 
 bool IsDarkTheme(const std::string& dataDir) {

@@ -35,8 +35,9 @@ std::wstring GetUiFontFaceName(UiFontWeight weight);
 // A font of that weight and pixel size; null when not even the fallback can be made.
 UiFont CreateUiFont(UiFontWeight weight, float sizePx);
 
-// Frees the GDI+ objects behind the fonts; StopGdiplus calls it before GDI+ goes. A
-// later font call loads the faces again.
+// Frees the GDI+ objects behind the fonts; StopGdiplus calls it before GDI+ goes. The
+// fonts stay released: later calls never load again (GDI+ may be gone), the face names
+// are "Segoe UI" and CreateUiFont gives none.
 void ReleaseUiFonts();
 
 // Whether the training banner is dark, from host-ui.json in dataDir and, for the

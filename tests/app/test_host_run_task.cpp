@@ -55,7 +55,7 @@ struct Harness {
         return io;
     }
 
-    int RunTask() {
+    int RunTask(sv::HostRunState* state = nullptr) {
         sv::HostRunTask::Runner runner;
         runner.runClassic = [this] {
             runs.push_back("classic");
@@ -66,6 +66,7 @@ struct Harness {
             return 9;
         };
         sv::HostRunTask task(enroll, token, name, options, runner, Io());
+        task.ReportTo(state);
         return task();
     }
 
@@ -182,6 +183,50 @@ TEST(HostRunTask, EnrolWriteFailureStopsBeforeTheRun) {
     EXPECT_EQ(h.RunTask(), 1);
     EXPECT_EQ(h.Err(), "enroll failed: cannot write device.json\n");
     EXPECT_TRUE(h.runs.empty());
+}
+
+// The window follows what the task reports; the phase is set before the host runs.
+TEST(HostRunTask, ReportsItsPhase) {
+    using Phase = sv::HostRunState::Phase;
+    struct Case {
+        bool enroll;
+        const char* device;  // device.json, nullptr for none
+        const char* answer;
+        Phase phase;
+        int32_t deviceId;
+    } cases[] = {
+        {false, nullptr, "", Phase::Classic, 0},
+        {false, "{\"deviceId\":12,\"deviceSecret\":\"abc\"}", "", Phase::Enrolled, 12},
+        {true, nullptr, "{\"deviceId\":31,\"deviceSecret\":\"s\"}", Phase::Enrolled, 31},
+        {true, nullptr, "{\"error\":\"expired\"}", Phase::EnrolFailed, 0},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.enroll = c.enroll;
+        h.answer = c.answer;
+        if (c.device != nullptr) h.WriteDevice(c.device);
+        sv::HostRunState state;
+        EXPECT_EQ(state.Get().phase, Phase::Starting);
+        h.RunTask(&state);
+        EXPECT_EQ(state.Get().phase, c.phase) << c.answer;
+        EXPECT_EQ(state.Get().deviceId, c.deviceId) << c.answer;
+        EXPECT_EQ(state.WaitDecided(std::chrono::milliseconds(0)).phase, c.phase);
+    }
+    // While the support API is asked, the window shows the enrolment under way.
+    Harness h;
+    h.enroll = true;
+    sv::HostRunState state;
+    sv::EnrolmentIo io = h.Io();
+    sv::HostRunState::Phase asked = sv::HostRunState::Phase::Starting;
+    io.postJson = [&](const std::string&, const std::string&, const std::string&) {
+        asked = state.Get().phase;
+        return std::string();
+    };
+    sv::HostRunTask task(h.enroll, h.token, h.name, h.options, sv::HostRunTask::Runner{}, io);
+    task.ReportTo(&state);
+    EXPECT_EQ(task(), 1);
+    EXPECT_EQ(asked, sv::HostRunState::Phase::Enrolling);
+    EXPECT_EQ(state.Get().phase, sv::HostRunState::Phase::EnrolFailed);
 }
 
 TEST(EnrollOnly, SuccessWritesRecordAndAuditLine) {

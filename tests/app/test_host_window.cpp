@@ -5,12 +5,88 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
+#include "app/host_run_task.h"
 #include "app/process_entry.h"
+#include "base/worker_group.h"
 #include "session/host.h"
 #include "test_support.h"
+
+namespace {
+
+using TrayOp = sv::HostWindowSeams::TrayOp;
+
+// The window on a thread of its own, as tray mode runs it, with what each paint laid out.
+struct WindowRun {
+    sv_test::ScratchDir dir;
+    std::unique_ptr<sv::Host> host;
+    sv::HostRunState state;
+    sv::WorkerGroup work;  // after the Host: waited for before the Host goes
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<sv::HostButton> buttons;
+    bool painted = false;
+    std::thread thread;
+
+    WindowRun() {
+        sv::HostOptions options;
+        options.dataDir = dir.Path();
+        options.trainingEnabled = 0;
+        host = std::make_unique<sv::Host>(options);
+        state.Set(sv::HostRunState::Phase::Classic);
+    }
+    ~WindowRun() {
+        if (thread.joinable()) Finish();
+    }
+
+    void Start(sv::HostWindowSeams seams) {
+        seams.painted = [this](const std::vector<sv::HostButton>& laidOut) {
+            std::lock_guard<std::mutex> lock(mutex);
+            buttons = laidOut;
+            painted = true;
+            changed.notify_all();
+        };
+        thread = std::thread([this, seams] { sv::RunHostWindow(*host, state, work, seams); });
+    }
+
+    // Waits (bounded) for a paint whose buttons satisfy `pred`.
+    bool WaitPaint(const std::function<bool(const std::vector<sv::HostButton>&)>& pred) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return painted && pred(buttons); });
+    }
+
+    HWND Window() { return FindWindowW(L"SorvaneHostWin7", nullptr); }
+
+    LPARAM CentreOf(int id) {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const sv::HostButton& b : buttons) {
+            if (b.id == id) return MAKELPARAM(static_cast<int>(b.rect.x + b.rect.w / 2), static_cast<int>(b.rect.y + b.rect.h / 2));
+        }
+        return MAKELPARAM(-1, -1);
+    }
+
+    void Finish() {
+        sv::PostExitCommand();
+        thread.join();
+    }
+};
+
+bool Enabled(const std::vector<sv::HostButton>& buttons, int id) {
+    for (const sv::HostButton& b : buttons) {
+        if (b.id == id) return b.enabled;
+    }
+    return false;
+}
+
+}  // namespace
 
 TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
     sv_test::ScratchDir dir;
@@ -18,9 +94,12 @@ TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
     options.dataDir = dir.Path();
     options.trainingEnabled = 0;
     sv::Host host(options);
+    sv::HostRunState state;
+    state.Set(sv::HostRunState::Phase::Classic);
+    sv::WorkerGroup work;
     sv::PostExitCommand();  // no window yet: nothing to post to, nothing breaks
 
-    std::packaged_task<int()> loop([&host] { return sv::RunHostWindow(host); });
+    std::packaged_task<int()> loop([&] { return sv::RunHostWindow(host, state, work); });
     std::future<int> ended = loop.get_future();
     std::thread windowThread(std::move(loop));
     sv::SetUpdateHost(&host);
@@ -36,4 +115,64 @@ TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
     EXPECT_EQ(ended.get(), 0);
     EXPECT_TRUE(host.IsStopping());
     EXPECT_EQ(FindWindowW(L"SorvaneHostWin7", nullptr), nullptr);
+}
+
+TEST(HostWindow, ASlowRotationLeavesTheWindowAnswering) {
+    WindowRun run;
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> rotations{0};
+    sv::HostWindowSeams seams;
+    seams.rotatePassword = [&, released] {
+        if (rotations.fetch_add(1) == 0) entered.set_value();
+        released.wait();  // as a relay send held by a frame for its whole write time-out
+    };
+    run.Start(seams);
+    ASSERT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>& b) { return Enabled(b, 2); }));
+    HWND hwnd = run.Window();
+    ASSERT_NE(hwnd, nullptr);
+
+    SendMessageW(hwnd, WM_LBUTTONUP, 0, run.CentreOf(2));  // "Password baru"
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result), 0);
+    // The button is disabled while the rotation runs: a second press starts none.
+    ASSERT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>& b) { return !Enabled(b, 2); }));
+    SendMessageW(hwnd, WM_LBUTTONUP, 0, run.CentreOf(2));
+    EXPECT_EQ(rotations.load(), 1);
+
+    release.set_value();
+    EXPECT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>& b) { return Enabled(b, 2); }));
+    run.Finish();
+    run.work.Stop();
+    run.work.Wait();
+    EXPECT_EQ(rotations.load(), 1);
+}
+
+TEST(HostWindow, TrayIconIsAddedAgainWhenRefusedAndWhenTheTaskbarReturns) {
+    WindowRun run;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<TrayOp> ops;
+    sv::HostWindowSeams seams;
+    seams.notifyIcon = [&](TrayOp op) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ops.push_back(op);
+        changed.notify_all();
+        return ops.size() > 2;  // the tray is not there at first (Explorer still starting)
+    };
+    auto waitOps = [&](size_t n) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return ops.size() >= n; });
+    };
+    run.Start(seams);
+    ASSERT_TRUE(waitOps(3));  // add refused, no icon to update, the retry adds it
+    ASSERT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>&) { return true; }));
+    HWND hwnd = run.Window();
+    ASSERT_NE(hwnd, nullptr);
+    SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);  // Explorer restarted
+    run.Finish();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(ops, (std::vector<TrayOp>{TrayOp::Add, TrayOp::Modify, TrayOp::Add, TrayOp::Add, TrayOp::Delete}));
 }

@@ -41,10 +41,45 @@ TEST(HostWindowLayout, StatusTexts) {
     EXPECT_EQ(sv::HostTexts().subtitle, L"Bantuan jarak jauh  \u00B7  v1.1.6");
 }
 
-TEST(HostWindowLayout, ClientHeightGrowsWithTheHintAndTheSecondRow) {
-    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.2f, true), 441.0f);
-    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.0f, true), 440.0f);
-    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.2f, false), 359.0f);
+// The card and the window's height follow what the host-run task has settled on.
+TEST(HostWindowLayout, CardsAndHeightsFollowTheRunState) {
+    using sv::HostCard;
+    struct Case {
+        HostCard card;
+        const wchar_t* heading;
+        float height;
+        std::vector<std::wstring> rows;  // label, value, ...
+        size_t buttons;
+        const wchar_t* status;
+    } cases[] = {
+        {HostCard::Classic, L"Sesi bantuan jarak jauh", 441, {L"ID HOST", L"123456789", L"PASSWORD", L"ab12cd"}, 3,
+         L"Menghubungkan\u2026"},
+        {HostCard::Enrolling, L"Mendaftarkan perangkat", 275, {}, 0, L"Menghubungkan\u2026"},
+        {HostCard::Enrolled, L"Perangkat terdaftar", 359, {L"PERANGKAT", L"#12"}, 0, L"Menghubungkan\u2026"},
+        {HostCard::EnrolFailed, L"Pendaftaran gagal", 275, {}, 0, L"Tidak terhubung"},
+    };
+    for (const Case& c : cases) {
+        sv::HostViewState s = Classic();
+        s.registered = false;
+        s.card = c.card;
+        s.deviceId = 12;
+        sv::HostWindowLayout l = sv::LayoutHostWindow(s, 1.0f, 40.2f, Measure(1.0f));
+        const int i = static_cast<int>(c.card);
+        EXPECT_EQ(l.heading, c.heading) << i;
+        EXPECT_EQ(l.hint, sv::TextsForCard(c.card).hint) << i;
+        EXPECT_FLOAT_EQ(l.clientHeight, c.height) << i;
+        EXPECT_FLOAT_EQ(sv::HostClientHeight(40.2f, sv::RowsForCard(c.card)), c.height) << i;
+        EXPECT_FLOAT_EQ(l.card.y + l.card.h, c.height - 20) << i;  // the card ends 20 above the bottom
+        std::vector<std::wstring> rows;
+        for (const sv::HostFieldRow& r : l.rows) rows.insert(rows.end(), {r.label, r.value});
+        EXPECT_EQ(rows, c.rows) << i;
+        EXPECT_EQ(l.buttons.size(), c.buttons) << i;
+        EXPECT_EQ(l.status, c.status) << i;
+        if (c.card == HostCard::Enrolled) {
+            EXPECT_FLOAT_EQ(l.rows[0].valueRect.w, 448.0f - 12.0f);  // no buttons
+        }
+    }
+    EXPECT_FLOAT_EQ(sv::HostClientHeight(40.0f, 2), 440.0f);  // the hint is taken up to the next pixel
 }
 
 TEST(HostWindowLayout, ClassicRowsAndButtons) {
@@ -75,20 +110,6 @@ TEST(HostWindowLayout, ClassicRowsAndButtons) {
     EXPECT_FLOAT_EQ(l.rows[0].valueRect.w, 426.0f - 46.0f - 12.0f);
     EXPECT_FLOAT_EQ(l.rows[1].valueRect.w, 286.0f - 46.0f - 12.0f);
     EXPECT_FLOAT_EQ(l.card.y + l.card.h, 397.0f + 24.0f);
-}
-
-TEST(HostWindowLayout, EnrolledDeviceHasOneRowWithoutButtons) {
-    sv::HostViewState s;
-    s.deviceId = 12;
-    sv::HostWindowLayout l = sv::LayoutHostWindow(s, 1.0f, 40.2f, Measure(1.0f));
-    EXPECT_EQ(l.heading, sv::HostTexts().enrolledHeading);
-    EXPECT_FLOAT_EQ(l.clientHeight, 359.0f);
-    ASSERT_EQ(l.rows.size(), 1u);
-    EXPECT_EQ(l.rows[0].label, L"PERANGKAT");
-    EXPECT_EQ(l.rows[0].value, L"#12");
-    EXPECT_FLOAT_EQ(l.rows[0].valueRect.w, 448.0f - 12.0f);
-    EXPECT_TRUE(l.buttons.empty());
-    EXPECT_EQ(l.status, L"Menghubungkan\u2026");
 }
 
 TEST(HostWindowLayout, EverythingScalesWithTheDpiFactor) {
@@ -122,4 +143,10 @@ TEST(HostWindowLayout, HitTestingEdges) {
     };
     for (const Case& c : cases) EXPECT_EQ(sv::HitTestHostButton(l.buttons, c.x, c.y), c.id) << c.x << "," << c.y;
     EXPECT_EQ(sv::HitTestHostButton({}, 426, 271), 0);
+    // While a new password is being made its button is disabled; the others still work.
+    sv::HostViewState rotating = Classic();
+    rotating.rotating = true;
+    l = sv::LayoutHostWindow(rotating, 1.0f, 40.2f, Measure(1.0f));
+    EXPECT_EQ(sv::HitTestHostButton(l.buttons, 286, 353), 0);
+    EXPECT_EQ(sv::HitTestHostButton(l.buttons, 426, 353), 3);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,12 +25,13 @@ struct FakeUx {
     struct Request {
         std::string method, url;
         nlohmann::json body;
+        uint32_t timeoutMs;
     };
     std::mutex mutex;
     std::condition_variable changed;
     std::map<std::string, sv::HttpResponse> answers;
     std::vector<Request> requests;
-    std::function<void()> duringPost;  // runs while a batch is out
+    std::function<void(const std::string& method)> during;  // runs while a request is out
     int64_t steadyNs = 1000;
     int64_t systemMs = 951782400123;
     int ids = 0;
@@ -38,18 +40,18 @@ struct FakeUx {
         sv::UxIo io;
         io.http = [this](const std::string& method, const std::string& url, const std::string& body,
                          const std::string&, uint32_t timeoutMs) {
-            EXPECT_EQ(timeoutMs, 15000u);
-            std::function<void()> during;
+            std::function<void(const std::string&)> hook;
             sv::HttpResponse answer;
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                requests.push_back({method, url, body.empty() ? nlohmann::json() : nlohmann::json::parse(body)});
+                requests.push_back(
+                    {method, url, body.empty() ? nlohmann::json() : nlohmann::json::parse(body), timeoutMs});
                 const std::string path = url.substr(url.rfind('/'));
                 answer = answers.count(path) ? answers[path] : Answer(0);
-                if (method == "POST") during = duringPost;
+                hook = during;
                 changed.notify_all();
             }
-            if (during) during();
+            if (hook) hook(method);
             return answer;
         };
         io.steadyNs = [this] { return steadyNs; };
@@ -215,11 +217,12 @@ TEST(UxTelemetry, ExchangeOutcomes) {
             ASSERT_FALSE(fake.requests.empty()) << c.name;
             EXPECT_EQ(fake.requests[0].method, "GET");
             EXPECT_EQ(fake.requests[0].url, kBase + "/config");
+            EXPECT_EQ(fake.requests[0].timeoutMs, 15000u);
         }
     }
 }
 
-TEST(UxTelemetry, AfterGoneNothingMoreIsRecorded) {
+TEST(UxTelemetry, AfterGoneNothingMoreIsRecordedOrAsked) {
     FakeUx fake;
     fake.answers["/config"] = Answer(405);
     sv::UxTelemetry ux(fake.Io());
@@ -228,6 +231,55 @@ TEST(UxTelemetry, AfterGoneNothingMoreIsRecorded) {
     ux.RunRound(kBase, "ca.pem");
     Track(ux, 1, 3);
     EXPECT_EQ(ux.Queued(), 1u);
+    // The record left behind never sends the worker back to an endpoint that is gone.
+    ux.RunRound(kBase, "ca.pem");
+    EXPECT_TRUE(ux.Flush(std::chrono::seconds(20)));
+    EXPECT_EQ(fake.requests.size(), 1u);
+}
+
+TEST(UxTelemetry, ExitFlushSendsTheLastRecordsWithinItsBound) {
+    {
+        // Off: nothing recorded, nothing asked, nothing waited for.
+        FakeUx fake;
+        sv::UxTelemetry ux(fake.Io());
+        EXPECT_FALSE(ux.Start("https://api.test", "ca.pem", "1.1.6", "off", std::chrono::hours(1)));
+        ux.TrackAction("exit");
+        EXPECT_TRUE(ux.Flush(std::chrono::seconds(20)));
+        EXPECT_TRUE(fake.requests.empty());
+    }
+    {
+        // On, long before the first periodic exchange: the exit record goes out at once.
+        FakeUx fake;
+        fake.answers["/config"] = Answer(200, kEnabled);
+        fake.answers["/events"] = Answer(200);
+        sv::UxTelemetry ux(fake.Io());
+        StartQuiet(ux);
+        ux.TrackAction("exit");
+        EXPECT_TRUE(ux.Flush(std::chrono::seconds(20)));
+        EXPECT_EQ(fake.PostedSizes(), std::vector<size_t>{1});
+        EXPECT_EQ(fake.requests.back().body["events"][0]["meta"]["action"], "exit");
+        EXPECT_EQ(ux.Queued(), 0u);
+    }
+    {
+        // An endpoint that does not answer: the flush gives up at its bound, the request
+        // still out and given no longer than the bound itself.
+        FakeUx fake;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        fake.during = [released](const std::string&) { released.wait(); };
+        sv::UxTelemetry ux(fake.Io());
+        StartQuiet(ux);
+        ux.TrackAction("exit");
+        EXPECT_FALSE(ux.Flush(std::chrono::milliseconds(200)));
+        {
+            // Returned while the fake still holds it (it is released only below).
+            std::unique_lock<std::mutex> lock(fake.mutex);
+            ASSERT_TRUE(fake.changed.wait_for(lock, std::chrono::seconds(20), [&] { return !fake.requests.empty(); }));
+            EXPECT_EQ(fake.requests[0].timeoutMs, 200u);
+        }
+        release.set_value();
+        ux.StopWorker(std::chrono::seconds(20));
+    }
 }
 
 TEST(UxTelemetry, RecordsTrimmedWhileABatchIsOutAreNeitherLostNorSentTwice) {
@@ -239,9 +291,9 @@ TEST(UxTelemetry, RecordsTrimmedWhileABatchIsOutAreNeitherLostNorSentTwice) {
     Track(ux, 0, 200);
     bool once = true;
     // While the first batch is out, a burst pushes its records out of the full queue.
-    fake.duringPost = [&] {
-        if (once) Track(ux, 200, 1000);
-        once = false;
+    fake.during = [&](const std::string& method) {
+        if (once && method == "POST") Track(ux, 200, 1000);
+        once = once && method != "POST";
     };
     ux.RunRound(kBase, "ca.pem");
     std::vector<std::string> sent;

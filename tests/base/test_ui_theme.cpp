@@ -60,10 +60,7 @@ TEST(UiThemeRules, FontReportLine) {
 class UiFontTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sv::StartGdiplus()); }
-    void TearDown() override {
-        sv::SetAuditDirectory("");
-        sv::ReleaseUiFonts();
-    }
+    void TearDown() override { sv::SetAuditDirectory(""); }
     static std::optional<std::string> FaceFile(int id) {
         const char* names[] = {"Poppins_400Regular.ttf", "Poppins_500Medium.ttf", "Poppins_600SemiBold.ttf"};
         if (id < 201 || id > 203) return std::nullopt;
@@ -98,15 +95,20 @@ TEST_F(UiFontTest, EmbeddedFacesOrFallback) {
     }
 }
 
-TEST_F(UiFontTest, ProcessLoadReportsOnceToTheAuditLog) {
+// The process-wide fonts load once per process: this is the test program's only user.
+TEST_F(UiFontTest, ProcessLoadReportsOnceAndStaysReleased) {
     sv_test::ScratchDir dir;
     sv::SetAuditDirectory(dir.Path());
-    sv::ReleaseUiFonts();
     // This test program carries no font resources, so the load falls back.
     EXPECT_EQ(sv::LoadUiFonts(), 0);
     EXPECT_FALSE(sv::UiFontsAvailable());
     EXPECT_EQ(sv::GetUiFontCollection(), nullptr);
     EXPECT_EQ(sv::GetUiFontFaceName(sv::UiFontWeight::Regular), L"Segoe UI");
+    // After the release (GDI+ about to stop) nothing loads, reports or makes a font again.
+    sv::ReleaseUiFonts();
+    EXPECT_EQ(sv::CreateUiFont(sv::UiFontWeight::Regular, 12.0f), nullptr);
+    EXPECT_EQ(sv::LoadUiFonts(), 0);
+    EXPECT_EQ(sv::GetUiFontFaceName(sv::UiFontWeight::SemiBold), L"Segoe UI");
     std::string log;
     for (const std::string& name : sv_test::ListFiles(dir.Path())) {
         std::string text;

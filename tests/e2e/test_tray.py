@@ -1,9 +1,9 @@
-"""Tray mode under Xvfb: the host window, its buttons and commands, hiding to the tray,
-a second start raising it, and the exit command."""
+"""Tray mode under Xvfb: the host window, its buttons and commands, its card through an
+enrolment, hiding to the tray, a second start raising it, and the exit command."""
 import json
 import os
 
-from conftest import BIN, run_exe, wait_until, winpath
+from conftest import BIN, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "window_probe.exe")
 CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
@@ -85,3 +85,41 @@ def test_tray_window_shows_copies_hides_raises_and_exits(relay, processes, data_
     assert host.wait(timeout=60) == 0
     wait_until(lambda: conn.closed, 20, message="the relay connection closed")
     assert window() is None
+
+
+def test_the_window_follows_the_enrolment(https_server, pki, relay, processes, data_dir):
+    """The card (and so the height) is the one the host settles on: an enrolled device's
+    whether it enrolled now or before, and a refused enrolment's instead of the classic."""
+
+    def tray(*extra):
+        return processes(["--tray", "--relay", relay.url, "--api", https_server.url, "--cacert", winpath(pki.ca_pem),
+                          "--data-dir", winpath(data_dir), "--no-update"] + list(extra))
+
+    def height():
+        w = window()
+        return w[2] if w and w[0] else None
+
+    def close(host):
+        probe("post", WM_COMMAND, 1003, 0)
+        assert host.wait(timeout=60) == 0
+
+    with open(os.path.join(data_dir, "device.json"), "w") as f:
+        f.write('{"deviceId":31,"deviceSecret":"s"}')
+    host = tray()
+    relay.wait_connection(0, timeout=60).wait_type("device-register", timeout=60)
+    enrolled = wait_until(height, 30, message="the enrolled window")
+    close(host)
+
+    os.unlink(os.path.join(data_dir, "device.json"))
+    https_server.route("/api/devices/enroll", http_response(200, '{"deviceId":31,"deviceSecret":"s"}'))
+    host = tray("--enroll", "tok", "pc")
+    relay.wait_connection(1, timeout=60).wait_type("device-register", timeout=60)
+    wait_until(lambda: height() == enrolled, 30, message="the enrolled card after enrolling")
+    close(host)
+
+    https_server.route("/api/devices/enroll", http_response(403, '{"error":"expired"}'))
+    host = tray("--enroll", "spent", "pc")
+    # No field row: shorter than the enrolled card, where the classic one is taller.
+    wait_until(lambda: (height() or enrolled) < enrolled, 30, message="the failed enrolment's card")
+    assert host.running() and relay.connection_count() == 2
+    close(host)

@@ -3,7 +3,7 @@ probe program only)."""
 import json
 import os
 
-from conftest import BIN, http_response, run_exe, winpath
+from conftest import BIN, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "ux_probe.exe")
 
@@ -42,3 +42,18 @@ def test_off_in_any_case_turns_it_off(https_server, pki):
     https_server.route("/api/ux/config", http_response(200, '{"data":{"enabled":false}}'))
     assert probe(https_server, pki, 3, env={"SORVANE_UX_URL": "https://127.0.0.1:1"}) == "left 0 started 1"
     assert all(r.path == "/api/ux/config" for r in https_server.requests)
+
+
+def test_a_short_tray_run_delivers_its_records_at_exit(https_server, pki, relay, processes, data_dir):
+    https_server.route("/api/ux/config", http_response(200, '{"data":{"enabled":true}}'))
+    https_server.route("/api/ux/events", http_response(200, "{}"))
+    host = processes(["--tray", "--relay", relay.url, "--api", https_server.url, "--cacert", winpath(pki.ca_pem),
+                      "--data-dir", winpath(data_dir), "--no-update"])
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=60)
+    window = os.path.join(BIN, "window_probe.exe")
+    wait_until(lambda: run_exe(["find"], exe=window)[1].startswith("found 1"), 30, message="the host window")
+    run_exe(["post", "273", "1003", "0"], exe=window)  # WM_COMMAND: the tray menu's "Keluar"
+    assert host.wait(timeout=60) == 0
+    posts = [r for r in https_server.requests if r.method == "POST"]
+    actions = [e["meta"]["action"] for r in posts for e in r.json()["events"] if e["event"] == "action_done"]
+    assert actions[-1:] == ["exit"]
