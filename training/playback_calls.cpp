@@ -15,24 +15,21 @@ SpeechOutcome PlaybackCalls::Failed(const char* error) {
     return o;
 }
 
-std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
+std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done) {
     auto pending = std::make_shared<Pending>();
     std::shared_ptr<State> state = state_;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         pending->generation = state->generation;
-        if (state->closed) {
-            pending->outcome = Failed(kStopped);
-            return pending;
-        }
-        if (state->running >= maxRunning_) {
-            pending->outcome = Failed(kBusy);
+        if (state->closed || state->running >= maxRunning_) {
+            pending->outcome = Failed(state->closed ? kStopped : kBusy);
+            pending->refused = true;
             return pending;
         }
         ++state->running;
     }
     try {
-        std::thread([state, pending, job = std::move(job)] {
+        std::thread([state, pending, job = std::move(job), done = std::move(done)] {
             SpeechOutcome outcome;
             try {
                 outcome = job();
@@ -42,8 +39,19 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
             } catch (...) {
                 outcome = Failed("playback failed");
             }
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                if (!pending->outcome) pending->outcome = outcome;
+            }
+            state->changed.notify_all();
+            if (done) {
+                try {
+                    done(outcome);
+                } catch (...) {
+                    // The report is lost; the job is over all the same.
+                }
+            }
             std::lock_guard<std::mutex> lock(state->mutex);
-            if (!pending->outcome) pending->outcome = std::move(outcome);
             --state->running;
             state->changed.notify_all();
         }).detach();
@@ -54,6 +62,12 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
         throw;
     }
     return pending;
+}
+
+std::optional<SpeechOutcome> PlaybackCalls::Refusal(const std::shared_ptr<Pending>& pending) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!pending->refused) return std::nullopt;
+    return pending->outcome;
 }
 
 SpeechOutcome PlaybackCalls::Wait(const std::shared_ptr<Pending>& pending, std::chrono::milliseconds budget) {

@@ -106,7 +106,12 @@ TEST(TrainingInput, WhatHappensDuringThePreviewStopsTheClick) {
          },
          "trainee-active"},
         {"the mode turns to your_turn", [](InputHarness& t) { t.h.Agent().Gate().SetMode(2); }, "your_turn"},
-        {"the trainee ends the session", [](InputHarness& t) { t.h.Agent().EndSession("stopped by the trainee", ""); },
+        // The stop comes on a thread of its own and waits for the ghost; the click never lands.
+        {"the trainee ends the session",
+         [](InputHarness& t) {
+             t.surface.OnStopRequested();
+             WaitUntil([&] { return !t.h.Agent().HasSession(); });
+         },
          "no training session is active — call start first"},
     };
     for (const Case& c : cases) {
