@@ -7,7 +7,11 @@
 namespace sv {
 namespace training {
 
-PlaybackCalls::PlaybackCalls(int32_t maxRunning) : state_(std::make_shared<State>()), maxRunning_(maxRunning) {}
+PlaybackCalls::PlaybackCalls(int32_t maxRunning, ThreadStarter startThread)
+    : state_(std::make_shared<State>()),
+      maxRunning_(maxRunning),
+      startThread_(startThread ? std::move(startThread)
+                               : ThreadStarter([](std::function<void()> run) { std::thread(std::move(run)).detach(); })) {}
 
 SpeechOutcome PlaybackCalls::Failed(const char* error) {
     SpeechOutcome o;
@@ -29,7 +33,7 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
         ++state->running;
     }
     try {
-        std::thread([state, pending, job = std::move(job), done = std::move(done)] {
+        startThread_([state, pending, job = std::move(job), done = std::move(done)] {
             SpeechOutcome outcome;
             try {
                 outcome = job();
@@ -54,7 +58,7 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
             std::lock_guard<std::mutex> lock(state->mutex);
             --state->running;
             state->changed.notify_all();
-        }).detach();
+        });
     } catch (...) {
         std::lock_guard<std::mutex> lock(state->mutex);
         --state->running;

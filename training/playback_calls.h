@@ -35,7 +35,11 @@ public:
         bool refused = false;
     };
 
-    explicit PlaybackCalls(int32_t maxRunning = kMaxRunning);
+    // Starts one detached thread running its argument; throws when it cannot.
+    using ThreadStarter = std::function<void(std::function<void()>)>;
+
+    // startThread replaces the real thread start, so a failing start can be tested.
+    explicit PlaybackCalls(int32_t maxRunning = kMaxRunning, ThreadStarter startThread = nullptr);
     PlaybackCalls(const PlaybackCalls&) = delete;
     PlaybackCalls& operator=(const PlaybackCalls&) = delete;
 
@@ -75,6 +79,7 @@ private:
     // Shared with the job threads, which may outlive this object.
     std::shared_ptr<State> state_;
     const int32_t maxRunning_;
+    const ThreadStarter startThread_;
 };
 
 }  // namespace training
