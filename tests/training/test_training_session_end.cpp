@@ -30,15 +30,6 @@ struct EndHarness {
     AgentHarness h;
 };
 
-std::vector<std::string> EventKinds(AgentHarness& h) {
-    std::vector<std::string> kinds;
-    for (const std::string& text : h.sink.Texts()) {
-        json j = json::parse(text);
-        if (j["type"] == "training-event") kinds.push_back(j["kind"]);
-    }
-    return kinds;
-}
-
 // The trainee presses stop while a call that changes the screen is inside the surface:
 // the end waits for it and then removes everything, so nothing is left and nothing
 // arrives once the surface has ended the session.
@@ -242,7 +233,7 @@ TEST(SessionEnd, WaitingReportsDieWithTheirSessionAndDropsAreCounted) {
     h.inspector.Release();
     EXPECT_EQ(CountContaining(h.Audit(), "dropped 46 report(s) of the trainee's activity"), 1);
     ASSERT_EQ(h.Call("start")["ok"], true);  // the worker has gone through the old reports
-    std::vector<std::string> kinds = EventKinds(h);
+    std::vector<std::string> kinds = h.sink.EventKinds();
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "local-input"), 0);
 }
 

@@ -470,6 +470,15 @@ public:
         }
         return out;
     }
+    // The kinds of every event sent, in sending order.
+    std::vector<std::string> EventKinds() {
+        std::vector<std::string> kinds;
+        for (const auto& t : Texts()) {
+            json j = json::parse(t);
+            if (j.value("type", "") == "training-event") kinds.push_back(j.value("kind", ""));
+        }
+        return kinds;
+    }
     std::vector<std::string> ReplyIdsInOrder() {
         std::vector<std::string> out;
         for (const auto& t : Texts()) {
