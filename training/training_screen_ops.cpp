@@ -3,7 +3,6 @@
 #include <functional>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "base/audit_log.h"
 #include "training/remote_input.h"
@@ -74,9 +73,7 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
         double fx = PointerFraction(req.x, size.first);
         double fy = PointerFraction(req.y, size.second);
         if (!hooks_.pointerInput) return TrainingOpResult::Fail(PointerFailure(req));
-        const std::vector<PointerStep> steps = PointerSteps(req.kind);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            const PointerStep& step = steps[i];
+        for (const PointerStep& step : PointerSteps(req.kind)) {
             if (step.action == "up") continue;  // part of its press, below
             const bool press = step.action == "down";
             bool released = true;

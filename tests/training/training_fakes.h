@@ -210,7 +210,7 @@ public:
             timeouts.push_back(timeoutMs);
         }
         log.Add("speak " + r.text);
-        return Shown(r.session, Play(speakOutcome, "speak-done"));
+        return Play(speakOutcome, "speak-done", r.session);
     }
     sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest& r, uint32_t timeoutMs) override {
         if (!Enter("play", r.session)) return Stopped();
@@ -220,7 +220,7 @@ public:
             timeouts.push_back(timeoutMs);
         }
         log.Add("play " + r.extension + " " + std::to_string(r.bytes ? r.bytes->size() : 0));
-        return Shown(r.session, Play(audioOutcome, "play-done"));
+        return Play(audioOutcome, "play-done", r.session);
     }
     std::vector<sv::training::VoiceInfo> ListVoices(bool refresh) override {
         log.Add(std::string("voices ") + (refresh ? "refresh" : "cached"));
@@ -327,7 +327,9 @@ private:
     size_t onScreen_ = 0;
     std::vector<std::string> late_;
 
-    sv::training::SpeechOutcome Play(const sv::training::SpeechOutcome& scripted, const std::string& done) {
+    // The destructor waits for inPlayback to reach 0: nothing of this object is touched after.
+    sv::training::SpeechOutcome Play(const sv::training::SpeechOutcome& scripted, const std::string& done,
+                                     const std::string& session) {
         sv::training::SpeechOutcome out;
         {
             std::unique_lock<std::mutex> lock(playMutex);
@@ -336,6 +338,7 @@ private:
             if (blockPlayback) playCv.wait_for(lock, std::chrono::seconds(10), [this] { return playReleased; });
             out = scripted;
         }
+        out = Shown(session, out);
         log.Add(done);
         std::lock_guard<std::mutex> lock(playMutex);
         --inPlayback;
