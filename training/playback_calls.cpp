@@ -7,7 +7,11 @@
 namespace sv {
 namespace training {
 
-PlaybackCalls::PlaybackCalls(int32_t maxRunning) : state_(std::make_shared<State>()), maxRunning_(maxRunning) {}
+PlaybackCalls::PlaybackCalls(int32_t maxRunning, ThreadStarter startThread)
+    : state_(std::make_shared<State>()),
+      maxRunning_(maxRunning),
+      startThread_(startThread ? std::move(startThread)
+                               : ThreadStarter([](std::function<void()> run) { std::thread(std::move(run)).detach(); })) {}
 
 SpeechOutcome PlaybackCalls::Failed(const char* error) {
     SpeechOutcome o;
@@ -15,24 +19,21 @@ SpeechOutcome PlaybackCalls::Failed(const char* error) {
     return o;
 }
 
-std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
+std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done) {
     auto pending = std::make_shared<Pending>();
     std::shared_ptr<State> state = state_;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         pending->generation = state->generation;
-        if (state->closed) {
-            pending->outcome = Failed(kStopped);
-            return pending;
-        }
-        if (state->running >= maxRunning_) {
-            pending->outcome = Failed(kBusy);
+        if (state->closed || state->running >= maxRunning_) {
+            pending->outcome = Failed(state->closed ? kStopped : kBusy);
+            pending->refused = true;
             return pending;
         }
         ++state->running;
     }
     try {
-        std::thread([state, pending, job = std::move(job)] {
+        startThread_([state, pending, job = std::move(job), done = std::move(done)] {
             SpeechOutcome outcome;
             try {
                 outcome = job();
@@ -42,11 +43,22 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
             } catch (...) {
                 outcome = Failed("playback failed");
             }
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                if (!pending->outcome) pending->outcome = outcome;
+            }
+            state->changed.notify_all();
+            if (done) {
+                try {
+                    done(outcome);
+                } catch (...) {
+                    // The report is lost; the job is over all the same.
+                }
+            }
             std::lock_guard<std::mutex> lock(state->mutex);
-            if (!pending->outcome) pending->outcome = std::move(outcome);
             --state->running;
             state->changed.notify_all();
-        }).detach();
+        });
     } catch (...) {
         std::lock_guard<std::mutex> lock(state->mutex);
         --state->running;
@@ -54,6 +66,12 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job) {
         throw;
     }
     return pending;
+}
+
+std::optional<SpeechOutcome> PlaybackCalls::Refusal(const std::shared_ptr<Pending>& pending) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!pending->refused) return std::nullopt;
+    return pending->outcome;
 }
 
 SpeechOutcome PlaybackCalls::Wait(const std::shared_ptr<Pending>& pending, std::chrono::milliseconds budget) {

@@ -18,6 +18,8 @@ namespace training {
 class PlaybackCalls {
 public:
     using Job = std::function<SpeechOutcome()>;
+    // Runs on the job's own thread with its outcome, before the job counts as ended.
+    using Done = std::function<void(const SpeechOutcome&)>;
 
     // Errors of the outcomes made here rather than by the surface.
     static constexpr const char* kStopped = "stopped";
@@ -30,15 +32,23 @@ public:
     struct Pending {
         uint64_t generation = 0;
         std::optional<SpeechOutcome> outcome;
+        bool refused = false;
     };
 
-    explicit PlaybackCalls(int32_t maxRunning = kMaxRunning);
+    // Starts one detached thread running its argument; throws when it cannot.
+    using ThreadStarter = std::function<void(std::function<void()>)>;
+
+    // startThread replaces the real thread start, so a failing start can be tested.
+    explicit PlaybackCalls(int32_t maxRunning = kMaxRunning, ThreadStarter startThread = nullptr);
     PlaybackCalls(const PlaybackCalls&) = delete;
     PlaybackCalls& operator=(const PlaybackCalls&) = delete;
 
-    // Runs job on a thread of its own. A job that throws reports the exception's message as
-    // its error. Throws std::system_error when no thread can be made.
-    std::shared_ptr<Pending> Start(Job job);
+    // Runs job, then done, on a thread of its own. A job that throws reports the
+    // exception's message as its error. Throws std::system_error when no thread can be
+    // made; a job refused (busy, closed) runs neither.
+    std::shared_ptr<Pending> Start(Job job, Done done = nullptr);
+    // The outcome of a job that was refused at its start; nothing when it runs.
+    std::optional<SpeechOutcome> Refusal(const std::shared_ptr<Pending>& pending);
 
     // The job's outcome; kStopped when the calls were cancelled since it started, kTimedOut
     // when budget passes first. The job itself runs on regardless and its outcome is dropped.
@@ -56,6 +66,8 @@ public:
     // Waits up to budget for Running() to reach 0; false when it did not.
     bool WaitIdle(std::chrono::milliseconds budget);
 
+    static SpeechOutcome Failed(const char* error);
+
 private:
     struct State {
         std::mutex mutex;
@@ -64,11 +76,10 @@ private:
         bool closed = false;
         int32_t running = 0;
     };
-    static SpeechOutcome Failed(const char* error);
-
     // Shared with the job threads, which may outlive this object.
     std::shared_ptr<State> state_;
     const int32_t maxRunning_;
+    const ThreadStarter startThread_;
 };
 
 }  // namespace training

@@ -28,6 +28,16 @@ bool IsOrderedOp(const std::string& op) {
 }
 
 constexpr const char* kNoSession = "no training session is active — call start first";
+constexpr const char* kNoPlaybackThread = "the host could not start playing it (no thread free) — retry shortly";
+
+std::function<int64_t()> SteadyClockOf(const TrainingHostHooks& hooks) {
+    if (hooks.steadyClock) return hooks.steadyClock;
+    return [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+}
 
 }  // namespace
 
@@ -57,29 +67,9 @@ const TrainingAgent::OpEntry TrainingAgent::kOpTable[] = {
     {"speech-text", true, &TrainingAgent::OpSpeechText},
 };
 
-// ---- callback gate ----
-
-bool TrainingAgent::CallbackGate::Enter() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return false;
-    ++active_;
-    return true;
-}
-
-void TrainingAgent::CallbackGate::Leave() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (--active_ == 0) idle_.notify_all();
-}
-
-void TrainingAgent::CallbackGate::Close() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    open_ = false;
-    idle_.wait(lock, [this] { return active_ == 0; });
-}
-
 template <typename F>
 auto TrainingAgent::Forward(F f) {
-    std::shared_ptr<CallbackGate> gate = callbackGate_;
+    std::shared_ptr<EntryGate> gate = callbackGate_;
     return [gate, f](const auto&... args) {
         if (!gate->Enter()) return;
         try {
@@ -103,9 +93,10 @@ void TrainingAgent::WireActivitySource(IActivitySource& source) {
 TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const TrainingHostHooks& hooks)
     : sink_(std::move(sink)),
       hooks_(hooks),
-      gate_(hooks.clock, hooks.quietMs),
+      steady_(SteadyClockOf(hooks)),
+      gate_(steady_, hooks.quietMs),
       events_(hooks.clock),
-      callbackGate_(std::make_shared<CallbackGate>()) {
+      callbackGate_(std::make_shared<EntryGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { OnTraineeChat(text); });
         hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
@@ -123,6 +114,8 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
 }
 
 TrainingAgent::~TrainingAgent() { Shutdown(); }
+
+int64_t TrainingAgent::SteadyNow() const { return steady_(); }
 
 void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -175,11 +168,13 @@ bool TrainingAgent::Shutdown() {
                            "");
         }
         // The surface was told to stop playing when the session ended; a call that still
-        // does not return gets a short grace, not the teardown.
+        // does not return gets a short grace, and then the owner must keep the surface
+        // (and this agent, which the call reports to) alive rather than free it under it.
         if (!playbacks_.WaitIdle(std::chrono::milliseconds(1000))) {
             WriteAuditLine("training",
                            "shutdown leaves " + std::to_string(playbacks_.Running()) + " playback call(s) in the surface",
                            "");
+            allWorkEnded_ = false;
         }
     });
     std::unique_ptr<IActivitySource> source;
@@ -378,12 +373,15 @@ bool TrainingAgent::GateControllerInput(const std::string& controllerId, const s
     if (!HasSession()) return true;
     GateDecision d = gate_.CheckControllerInput();
     if (d.allowed) return true;
-    int64_t now = hooks_.clock();
+    int64_t now = SteadyNow();
     bool notify = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        notify = Elapsed(now, refusalNoticeTime_) > 1000;
-        if (notify) refusalNoticeTime_ = now;
+        notify = !refusalNoticeSent_ || Elapsed(now, refusalNoticeTime_) > 1000;
+        if (notify) {
+            refusalNoticeTime_ = now;
+            refusalNoticeSent_ = true;
+        }
     }
     if (notify) {
         json data = {{"reason", d.reason}, {"what", what}};
@@ -409,17 +407,23 @@ json TrainingAgent::ExplainRefusal(const std::string& what, const std::string& r
 }
 
 void TrainingAgent::OnTraineeActive() {
-    if (!HasSession()) return;
-    if (!gate_.NoteTraineeInput()) return;
-    EmitEvent("ai-paused", json{{"reason", "trainee-active"}});
-    if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), true);
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
+    WhileLive(session, [&] {
+        if (!gate_.NoteTraineeInput()) return;
+        EmitEvent("ai-paused", json{{"reason", "trainee-active"}});
+        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), true);
+    });
 }
 
 void TrainingAgent::CheckQuiet() {
-    if (!HasSession()) return;
-    if (!gate_.TryResume()) return;
-    EmitEvent("ai-resumed", json{{"quietMs", hooks_.quietMs}});
-    if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), false);
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
+    WhileLive(session, [&] {
+        if (!gate_.TryResume()) return;
+        EmitEvent("ai-resumed", json{{"quietMs", hooks_.quietMs}});
+        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), false);
+    });
 }
 
 void TrainingAgent::RunQuietWatch() {
@@ -472,20 +476,25 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
     if (!mode || *mode == kModeOff) {
         return TrainingOpResult::Fail("mode must be demo or your_turn (use end to stop the session)");
     }
-    {
-        // Only the session this request was checked against may change the gate: a mode left
-        // behind by an ended session would refuse input in the next one.
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (session_ != r.session) return TrainingOpResult::Fail(kNoSession);
-        gate_.SetMode(static_cast<int32_t>(*mode));
-    }
-    std::string name = TrainingModeName(*mode);
-    if (hooks_.surface) hooks_.surface->SetMode(*mode, false);
-    if (r.session->transcript) r.session->transcript->Append("mode", json{{"mode", name}});
-    WriteAuditLine("training", "mode " + name, r.controllerId);
-    json data = {{"mode", name}};
-    if (!r.controllerId.empty()) data["controller"] = r.controllerId;
-    EmitEvent("mode", std::move(data));
+    const std::string name = TrainingModeName(*mode);
+    bool changed = false;
+    // The whole change, event included, belongs to the session it was checked against: a
+    // mode left behind by an ended session would refuse input in the next one.
+    WhileLive(r.session, [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (session_ != r.session) return;
+            gate_.SetMode(static_cast<int32_t>(*mode));
+        }
+        changed = true;
+        if (hooks_.surface) hooks_.surface->SetMode(*mode, false);
+        if (r.session->transcript) r.session->transcript->Append("mode", json{{"mode", name}});
+        WriteAuditLine("training", "mode " + name, r.controllerId);
+        json data = {{"mode", name}};
+        if (!r.controllerId.empty()) data["controller"] = r.controllerId;
+        EmitEvent("mode", std::move(data));
+    });
+    if (!changed) return TrainingOpResult::Fail(kNoSession);
     return TrainingOpResult::Ok(json{{"mode", name}});
 }
 
@@ -498,10 +507,16 @@ TrainingOpResult TrainingAgent::OpOverlay(const OpRequest& r) {
     if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
     const OverlayShape& shape = req.shape;
     ITrainingSurface* surface = hooks_.surface;
-    if (req.isStep && surface) surface->SetStep(shape.index, shape.total, req.stepTitle);
-    if (r.session->transcript) r.session->transcript->Append(req.transcriptKind, req.transcript);
-    BannerState before = surface ? surface->GetBannerState() : BannerState();
-    if (surface) surface->ShowOverlay(shape);
+    BannerState before;
+    // The session may have ended since the dispatch: its end then waits for the shape, and
+    // removes it, or the shape never goes up.
+    const bool shown = WhileLive(r.session, [&] {
+        if (req.isStep && surface) surface->SetStep(shape.index, shape.total, req.stepTitle);
+        if (r.session->transcript) r.session->transcript->Append(req.transcriptKind, req.transcript);
+        before = surface ? surface->GetBannerState() : BannerState();
+        if (surface) surface->ShowOverlay(shape);
+    });
+    if (!shown) return TrainingOpResult::Fail(kNoSession);
     WriteAuditLine("training", "overlay " + shape.kind + " id=" + shape.id, r.controllerId);
     BannerState after = surface ? surface->GetBannerState() : BannerState();
     json data = {{"id", shape.id}, {"kind", shape.kind}, {"bannerMoved", BannerMoved(before, after)}};
@@ -511,7 +526,10 @@ TrainingOpResult TrainingAgent::OpOverlay(const OpRequest& r) {
 
 TrainingOpResult TrainingAgent::OpClear(const OpRequest& r) {
     std::optional<std::string> id = ArgString(r.args, "id");
-    if (hooks_.surface) hooks_.surface->ClearOverlays(id.value_or(""));
+    const bool cleared = WhileLive(r.session, [&] {
+        if (hooks_.surface) hooks_.surface->ClearOverlays(id.value_or(""));
+    });
+    if (!cleared) return TrainingOpResult::Fail(kNoSession);
     WriteAuditLine("training", "clear " + id.value_or("all"), r.controllerId);
     return TrainingOpResult::Ok(json{{"cleared", id.value_or("all")}});
 }
@@ -521,7 +539,10 @@ TrainingOpResult TrainingAgent::OpBanner(const OpRequest& r) {
     if (!position.error.empty()) return TrainingOpResult::Fail(position.error);
     std::optional<bool> compact = ArgBool(r.args, "compact");
     BannerPlacement placement;
-    if (hooks_.surface) placement = hooks_.surface->SetBannerPosition(position.position.value_or(""), compact);
+    const bool placed = WhileLive(r.session, [&] {
+        if (hooks_.surface) placement = hooks_.surface->SetBannerPosition(position.position.value_or(""), compact);
+    });
+    if (!placed) return TrainingOpResult::Fail(kNoSession);
     if (!placement.visible) return TrainingOpResult::Fail("the banner is not showing");
     WriteAuditLine("training", BannerAuditDetail(position.position, compact, placement), r.controllerId);
     json data = {{"banner", MapPoint(placement.rect)}, {"compact", placement.compact}};
@@ -534,22 +555,29 @@ TrainingOpResult TrainingAgent::OpBanner(const OpRequest& r) {
 TrainingOpResult TrainingAgent::OpSay(const OpRequest& r) {
     SayRequest req = ParseSayRequest(r.args, r.session->culture);
     if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    ITrainingSurface* surface = hooks_.surface;
+    SpeechRequest speech{req.text, req.voice, req.culture, r.session->id};
+    const uint32_t timeoutMs = SpeechTimeoutMs(req.text);
+    Playback playback = StartPlayback(
+        r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech");
+    // A job that never started leaves no line claiming it was spoken.
+    if (playback.refused) return *playback.refused;
     if (req.chat) AddChatMessage(r.session, "ai", r.session->trainer, req.text, true);
     json line = {{"text", req.text}};
     if (req.voiceArg) line["voice"] = *req.voiceArg;
     if (r.session->transcript) r.session->transcript->Append("say", line);
     WriteAuditLine("training", "say len=" + std::to_string(CountCodePoints(req.text)), r.controllerId);
-    ITrainingSurface* surface = hooks_.surface;
-    SpeechRequest speech{req.text, req.voice, req.culture};
-    uint32_t timeoutMs = SpeechTimeoutMs(req.text);
-    return QueuePlayback(
-        r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech",
-        timeoutMs);
+    return FinishPlayback(playback, req.wait, timeoutMs);
 }
 
 TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
     AudioRequest req = ParseAudioRequest(r.args);
     if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
+    ITrainingSurface* surface = hooks_.surface;
+    AudioClipRequest clip{req.bytes, req.ext, r.session->id};
+    Playback playback = StartPlayback(
+        r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio");
+    if (playback.refused) return *playback.refused;
     if (req.caption && !req.caption->empty()) {
         AddChatMessage(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, 2000), true);
     }
@@ -558,54 +586,70 @@ TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
     if (req.caption) line["caption"] = *req.caption;
     if (r.session->transcript) r.session->transcript->Append("audio", line);
     WriteAuditLine("training", "audio " + req.ext + " bytes=" + std::to_string(size), r.controllerId);
-    ITrainingSurface* surface = hooks_.surface;
-    AudioClipRequest clip{req.bytes, req.ext};
-    return QueuePlayback(
-        r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio",
-        kAudioTimeoutMs);
+    return FinishPlayback(playback, req.wait, kAudioTimeoutMs);
 }
 
-TrainingOpResult TrainingAgent::QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job,
-                                              bool wait, const std::string& opName, uint32_t timeoutMs) {
-    std::shared_ptr<PlaybackCalls::Pending> pending = playbacks_.Start(std::move(job));
-    // The session may have ended between the session check and the start: its end has
-    // already cancelled everything that was waiting then.
-    if (CurrentSession() != session) playbacks_.Stop(pending);
-    const std::chrono::milliseconds budget(static_cast<int64_t>(timeoutMs) + kPlaybackWaitSlackMs);
-    if (wait) {
-        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
-        json data = SpeechOutcomeJson(outcome);
-        if (outcome.error.empty()) return TrainingOpResult::Ok(std::move(data));
-        return TrainingOpResult::Fail(outcome.error, std::move(data));
+TrainingAgent::Playback TrainingAgent::StartPlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job,
+                                                     bool wait, const std::string& opName) {
+    // The surface is asked only while the session is live; one that ended meanwhile hears
+    // nothing (the surface itself also refuses a session it no longer shows).
+    PlaybackCalls::Job guarded = [session, job = std::move(job)] {
+        if (!session->live.IsOpen()) return PlaybackCalls::Failed(PlaybackCalls::kStopped);
+        return job();
+    };
+    // Without a waiter the job's own thread reports the outcome, so no second thread has
+    // to start for the promised event.
+    PlaybackCalls::Done done;
+    if (!wait) done = [this, opName](const SpeechOutcome& o) { EmitEvent(opName + "-done", SpeechOutcomeJson(o)); };
+    Playback playback;
+    try {
+        playback.pending = playbacks_.Start(std::move(guarded), std::move(done));
+    } catch (const std::system_error&) {
+        playback.refused = TrainingOpResult::Fail(kNoPlaybackThread, json{{"queued", false}});
+        return playback;
     }
-    RunDetached([this, pending, opName, budget] {
-        SpeechOutcome outcome = playbacks_.Wait(pending, budget);
-        EmitEvent(opName + "-done", SpeechOutcomeJson(outcome));
-    });
-    return TrainingOpResult::Ok(json{{"queued", true}});
+    if (std::optional<SpeechOutcome> refused = playbacks_.Refusal(playback.pending)) {
+        playback.refused = TrainingOpResult::Fail(refused->error, SpeechOutcomeJson(*refused));
+    }
+    return playback;
+}
+
+TrainingOpResult TrainingAgent::FinishPlayback(const Playback& playback, bool wait, uint32_t timeoutMs) {
+    if (!wait) return TrainingOpResult::Ok(json{{"queued", true}});
+    const std::chrono::milliseconds budget(static_cast<int64_t>(timeoutMs) + kPlaybackWaitSlackMs);
+    SpeechOutcome outcome = playbacks_.Wait(playback.pending, budget);
+    json data = SpeechOutcomeJson(outcome);
+    if (outcome.error.empty()) return TrainingOpResult::Ok(std::move(data));
+    return TrainingOpResult::Fail(outcome.error, std::move(data));
 }
 
 // ---- chat ----
 
-ChatMessage TrainingAgent::AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
-                                          const std::string& name, const std::string& text, bool spoken) {
-    json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
-    TrainingEventRecord record = events_.Append("chat", data);
-    ChatMessage message;
-    message.seq = record.seq;
-    message.ts = record.ts;
-    message.from = from;
-    message.name = name;
-    message.text = text;
-    message.spoken = spoken;
-    session->AddChat(message);
-    if (session->transcript) session->transcript->Append("chat", data);
-    try {
-        if (sink_) sink_(SerializeJson(MakeTrainingEvent(record)));
-    } catch (...) {
-    }
-    if (hooks_.surface) hooks_.surface->AppendChat(message);
-    return message;
+std::optional<ChatMessage> TrainingAgent::AddChatMessage(const std::shared_ptr<Session>& session,
+                                                         const std::string& from, const std::string& name,
+                                                         const std::string& text, bool spoken) {
+    std::optional<ChatMessage> added;
+    // A line of an ended session would reach the next session's banner.
+    WhileLive(session, [&] {
+        json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
+        TrainingEventRecord record = events_.Append("chat", data);
+        ChatMessage message;
+        message.seq = record.seq;
+        message.ts = record.ts;
+        message.from = from;
+        message.name = name;
+        message.text = text;
+        message.spoken = spoken;
+        session->AddChat(message);
+        if (session->transcript) session->transcript->Append("chat", data);
+        try {
+            if (sink_) sink_(SerializeJson(MakeTrainingEvent(record)));
+        } catch (...) {
+        }
+        if (hooks_.surface) hooks_.surface->AppendChat(message);
+        added = message;
+    });
+    return added;
 }
 
 TrainingOpResult TrainingAgent::OpChat(const OpRequest& r) {
@@ -615,9 +659,10 @@ TrainingOpResult TrainingAgent::OpChat(const OpRequest& r) {
     std::string from = (as && *as == "operator") ? "operator" : "ai";
     std::optional<std::string> nameArg = ArgString(r.args, "name");
     std::string name = nameArg ? CutToCodePoints(*nameArg, 60) : (from == "ai" ? r.session->trainer : "Staf");
-    ChatMessage m = AddChatMessage(r.session, from, name, *text, false);
+    std::optional<ChatMessage> m = AddChatMessage(r.session, from, name, *text, false);
+    if (!m) return TrainingOpResult::Fail(kNoSession);
     WriteAuditLine("training", "chat " + from + " len=" + std::to_string(CountCodePoints(*text)), r.controllerId);
-    return TrainingOpResult::Ok(json{{"seq", m.seq}});
+    return TrainingOpResult::Ok(json{{"seq", m->seq}});
 }
 
 TrainingOpResult TrainingAgent::OpChatRead(const OpRequest& r) {
@@ -641,7 +686,7 @@ void TrainingAgent::OnTraineeChat(const std::string& text) {
         std::string t = TrimWhitespace(text);
         if (t.empty()) return;
         t = CutToCodePoints(t, 2000);
-        AddChatMessage(session, "trainee", "Peserta", t, false);
+        if (!AddChatMessage(session, "trainee", "Peserta", t, false)) return;
         WriteAuditLine("training", "chat trainee len=" + std::to_string(CountCodePoints(t)), "");
     } catch (const std::exception& e) {
         WriteAuditLine("training-error", std::string("chat: ") + e.what(), "");
@@ -655,7 +700,21 @@ void TrainingAgent::OnTraineeChat(const std::string& text) {
 // to one worker of their own, so they still leave in the order they happened.
 void TrainingAgent::ReportLater(std::shared_ptr<Session> session, std::function<void()> report) {
     if (!session) return;
-    activityWorker_.Post(std::move(report));  // a full queue drops the report, never blocks the trainee
+    // A full queue drops the report, never blocks the trainee; the drops are counted.
+    if (!activityWorker_.Post(std::move(report))) {
+        droppedReports_.fetch_add(1);
+    } else if (droppedReports_.load() > 0 && activityWorker_.Backlog() < kMaxPendingReports / 2) {
+        NoteDroppedReports();
+    }
+}
+
+void TrainingAgent::NoteDroppedReports() {
+    const int64_t dropped = droppedReports_.exchange(0);
+    if (dropped <= 0) return;
+    WriteAuditLine("training",
+                   "dropped " + std::to_string(dropped) + " report(s) of the trainee's activity: " +
+                       std::to_string(kMaxPendingReports) + " were already waiting",
+                   "");
 }
 
 void TrainingAgent::OnActivity(const Activity& activity) {
@@ -679,7 +738,6 @@ void TrainingAgent::ReportActivity(const std::shared_ptr<Session>& session, cons
     bool lookup = activity.x && activity.y && activity.action != "wheel" && hooks_.inspector &&
                   activityWorker_.Backlog() < kLookupBacklog;
     if (lookup) element = hooks_.inspector->ElementAt(*activity.x, *activity.y, kActivityLookupMs);
-    if (CurrentSession() != session) return;
     auto origin = Origin();
     json data = {{"device", activity.device}, {"action", activity.action}};
     if (activity.x) data["x"] = static_cast<int64_t>(*activity.x) - origin.first;
@@ -687,22 +745,26 @@ void TrainingAgent::ReportActivity(const std::shared_ptr<Session>& session, cons
     if (!activity.key.empty()) data["key"] = activity.key;
     if (activity.count) data["count"] = *activity.count;
     if (element) data["element"] = UiElementJson(*element, origin.first, origin.second);
-    EmitEvent("local-input", data);
-    if (session->transcript) session->transcript->Append("trainee-input", data);
+    // Never after "session-ended": the end waits for a report that is on its way out.
+    WhileLive(session, [&] {
+        EmitEvent("local-input", data);
+        if (session->transcript) session->transcript->Append("trainee-input", data);
+    });
 }
 
 void TrainingAgent::ReportWindow(const std::shared_ptr<Session>& session, const std::string& kind,
                                  const WindowInfo& window) {
-    if (CurrentSession() != session) return;
     auto origin = Origin();
     json data = WindowInfoJson(window, origin.first, origin.second);
-    EmitEvent(kind, data);
-    if (session->transcript) session->transcript->Append(kind, data);
+    WhileLive(session, [&] {
+        EmitEvent(kind, data);
+        if (session->transcript) session->transcript->Append(kind, data);
+    });
 }
 
 void TrainingAgent::OnFocus(const UiElement& element) {
     if (!HasSession()) return;
-    int64_t now = hooks_.clock();
+    int64_t now = SteadyNow();
     {
         std::lock_guard<std::mutex> lock(focusMutex_);
         if (lastFocus_ && lastFocus_->name == element.name && lastFocus_->controlType == element.controlType &&

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/worker_group.h"
+#include "training/entry_gate.h"
 #include "training/playback_calls.h"
 #include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
@@ -101,15 +102,21 @@ public:
     TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult ElementAt(const nlohmann::json& args);
 
-    // Chat.
-    ChatMessage AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
+    // Chat. Nothing when the session has ended.
+    std::optional<ChatMessage> AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
                                const std::string& name, const std::string& text, bool spoken);
 
-    // Speech and audio: runs job in the surface and either waits for its outcome (an op
-    // error when it carries one) or answers {"queued": true} and reports it later as the
-    // event opName + "-done".
-    TrainingOpResult QueuePlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job, bool wait,
-                                   const std::string& opName, uint32_t timeoutMs);
+    // Speech and audio: starts job in the surface. A job that cannot start (too many
+    // playing, no thread, the session ended) is refused at once: refused holds the reply.
+    // Otherwise Finish waits for the outcome (an op error when it carries one) or answers
+    // {"queued": true}, the outcome following as the event opName + "-done".
+    struct Playback {
+        std::shared_ptr<PlaybackCalls::Pending> pending;
+        std::optional<TrainingOpResult> refused;
+    };
+    Playback StartPlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job, bool wait,
+                           const std::string& opName);
+    TrainingOpResult FinishPlayback(const Playback& playback, bool wait, uint32_t timeoutMs);
 
     // Geometry.
     nlohmann::json ScreenGeometry();
@@ -129,24 +136,20 @@ public:
     using OpHandler = TrainingOpResult (TrainingAgent::*)(const OpRequest&);
 
 private:
-    // Callbacks from the Windows side reach the agent through this; Close() waits for the
-    // callbacks already inside and turns every later one away.
-    class CallbackGate {
-    public:
-        bool Enter();
-        void Leave();
-        void Close();
-
-    private:
-        std::mutex mutex_;
-        std::condition_variable idle_;
-        bool open_ = true;
-        int32_t active_ = 0;
-    };
-
     // Wraps a member call so it runs only while the callback gate is open.
     template <typename F>
     auto Forward(F f);
+    // Runs act only while session is the live one; its end waits until act has returned.
+    // False (act not run) once the session has ended. Never call the end from inside.
+    template <typename F>
+    bool WhileLive(const std::shared_ptr<Session>& session, F&& act) {
+        EntryGate::Pass pass(session->live);
+        if (!pass.Entered() || CurrentSession() != session) return false;
+        act();
+        return true;
+    }
+    // Intervals (throttles, hold-offs, durations): the steady clock, never the wall clock.
+    int64_t SteadyNow() const;
 
     void RunWorker();
     void WireActivitySource(IActivitySource& source);
@@ -200,6 +203,7 @@ private:
     std::function<void()> endLocallyHook_;  // guarded by mutex_
     const std::function<void(const std::string&)> sink_;
     const TrainingHostHooks hooks_;
+    const std::function<int64_t()> steady_;
     TraineeActivityGate gate_;
     TrainingEventLog events_;
 
@@ -207,8 +211,10 @@ private:
     std::mutex mutex_;
     std::shared_ptr<Session> session_;
     std::unique_ptr<IActivitySource> activitySource_;
-    int64_t traineeStopTime_ = 0;
-    int64_t refusalNoticeTime_ = 0;
+    int64_t traineeStopTime_ = 0;      // wall clock, for "stoppedByTraineeAt"
+    int64_t traineeStopSteady_ = 0;    // steady clock, for the restart hold-off
+    int64_t refusalNoticeTime_ = 0;    // steady clock
+    bool refusalNoticeSent_ = false;
 
     // Start, end, trainee stop, all-gone and shutdown run one at a time under this, so the
     // hooks, focus tracking and quiet watch always match the session. Taken before mutex_.
@@ -217,7 +223,7 @@ private:
 
     std::mutex focusMutex_;
     std::optional<UiElement> lastFocus_;
-    int64_t lastFocusEventTime_ = 0;
+    int64_t lastFocusEventTime_ = 0;  // steady clock
     bool focusEventSent_ = false;
 
     // Quiet watch; the thread object is touched only under lifecycleMutex_.
@@ -231,7 +237,7 @@ private:
     // Speech and audio jobs; cancelled when a session ends, closed by the teardown.
     PlaybackCalls playbacks_;
 
-    std::shared_ptr<CallbackGate> callbackGate_;
+    std::shared_ptr<EntryGate> callbackGate_;
     WorkerGroup workers_;  // detached requests and lifecycle work; joined by Shutdown
     std::atomic<int32_t> requestThreads_{0};
     std::atomic<bool> closing_{false};
@@ -241,6 +247,9 @@ private:
 
     // Reports of the trainee's activity, off the activity source's callback thread.
     SerialWorker activityWorker_{kMaxPendingReports};
+    // Reports turned away at the cap since the last audit line about them.
+    std::atomic<int64_t> droppedReports_{0};
+    void NoteDroppedReports();
 
     std::thread worker_;
     std::mutex queueMutex_;

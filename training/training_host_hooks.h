@@ -28,7 +28,11 @@ struct TrainingHostHooks {
     std::function<std::pair<int, int>()> screenOrigin;
     std::function<std::optional<WindowInfo>()> foregroundWindow;
     std::string transcriptDirectory;
+    // Milliseconds since 1970: only for the times that are reported or stored.
     std::function<int64_t()> clock;
+    // Milliseconds of a clock that never steps, for every interval; empty: the process's
+    // steady clock.
+    std::function<int64_t()> steadyClock;
     int64_t quietMs = 2500;
     int32_t previewMs = 700;
     int64_t restartHoldOffMs = 600000;

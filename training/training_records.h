@@ -122,12 +122,16 @@ struct SpeechRequest {
     std::string text;
     std::string voice;
     std::string culture;
+    // The session that asks: the surface plays nothing for a session it no longer shows.
+    // Empty: not tied to a session.
+    std::string session;
 };
 
 // What the play job hands to the surface; the bytes are shared so a detached job keeps them.
 struct AudioClipRequest {
     std::shared_ptr<const std::vector<uint8_t>> bytes;
     std::string extension;
+    std::string session;  // as SpeechRequest::session
 };
 
 // A window-tree query for the inspector.

@@ -1,5 +1,7 @@
 // The operations through which the trainer acts on the trainee's screen and reads it.
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "base/audit_log.h"
@@ -33,41 +35,85 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
     if (pointer && (size.first < 1 || size.second < 1)) return TrainingOpResult::Fail("screen size unknown");
 
     if (IsPreviewedKind(req.kind) && req.preview && hooks_.previewMs > 0) {
-        int64_t t0 = hooks_.clock();
+        int64_t t0 = SteadyNow();
         auto origin = Origin();
-        if (hooks_.surface) hooks_.surface->ShowOverlay(GhostShape(req, origin.first, origin.second, hooks_.previewMs));
+        const bool shown = WhileLive(session, [&] {
+            if (hooks_.surface) hooks_.surface->ShowOverlay(GhostShape(req, origin.first, origin.second, hooks_.previewMs));
+        });
+        if (!shown) return TrainingOpResult::Fail(kSessionGone);
         std::this_thread::sleep_for(std::chrono::milliseconds(hooks_.previewMs));
         if (gate_.InputSince(t0)) return TrainingOpResult::Ok(ExplainRefusal(req.kind, "trainee-active", controllerId));
-        // A session the trainee ended during the preview leaves the gate open (mode off):
-        // the click must not land on a desktop that is no longer being trained.
-        if (CurrentSession() != session) return TrainingOpResult::Fail(kSessionGone);
-        d = gate_.CheckControllerInput();
-        if (!d.allowed) return TrainingOpResult::Ok(ExplainRefusal(req.kind, d.reason, controllerId));
     }
 
+    // Every injection is decided immediately before it, inside the session: the trainee's
+    // stop (which opens the gate) waits for an injection under way and lets none start.
+    std::optional<GateDecision> refusal;
+    bool ended = false;
+    auto inject = [&](const std::function<bool()>& step) {
+        bool ok = false;
+        const bool live = WhileLive(session, [&] {
+            GateDecision now = gate_.CheckControllerInput();
+            if (!now.allowed) {
+                refusal = now;
+                return;
+            }
+            ok = step();
+        });
+        if (!live) ended = true;
+        return live && !refusal && ok;
+    };
+    auto stopped = [&]() -> std::optional<TrainingOpResult> {
+        if (ended) return TrainingOpResult::Fail(kSessionGone);
+        if (refusal) return TrainingOpResult::Ok(ExplainRefusal(req.kind, refusal->reason, controllerId));
+        return std::nullopt;
+    };
+
+    std::string detail = InputDetail(req);
     if (pointer) {
         double fx = PointerFraction(req.x, size.first);
         double fy = PointerFraction(req.y, size.second);
         if (!hooks_.pointerInput) return TrainingOpResult::Fail(PointerFailure(req));
         for (const PointerStep& step : PointerSteps(req.kind)) {
-            if (!hooks_.pointerInput(step.action, fx, fy, step.button)) return TrainingOpResult::Fail(PointerFailure(req));
+            if (step.action == "up") continue;  // part of its press, below
+            const bool press = step.action == "down";
+            bool released = true;
+            const bool ok = inject([&] {
+                if (!hooks_.pointerInput(step.action, fx, fy, step.button)) return false;
+                if (!press) return true;
+                // A pressed button is always let go, whatever comes: a second try when the
+                // first release fails.
+                released = hooks_.pointerInput("up", fx, fy, step.button) ||
+                           hooks_.pointerInput("up", fx, fy, step.button);
+                return released;
+            });
+            if (auto r = stopped()) return *r;
+            if (!ok && press && !released) {
+                // The press reached the desktop: that is what happened, and it is recorded.
+                std::string error = "the host pressed the " + step.button + " button at " + std::to_string(req.x) +
+                                    "," + std::to_string(req.y) + " but could not release it";
+                json data = InputTranscriptData(req, detail);
+                data["error"] = error;
+                if (session->transcript) session->transcript->Append("ai-input", data);
+                WriteAuditLine("training-input", detail + " (button not released)", controllerId);
+                return TrainingOpResult::Fail(error);
+            }
+            if (!ok) return TrainingOpResult::Fail(PointerFailure(req));
         }
     } else if (req.kind == "text") {
         if (!req.text || req.text->empty()) return TrainingOpResult::Fail("text input needs text");
-        if (!hooks_.typeText || !hooks_.typeText(*req.text)) {
-            return TrainingOpResult::Fail("the host could not type that text");
-        }
+        const bool ok = inject([&] { return hooks_.typeText && hooks_.typeText(*req.text); });
+        if (auto r = stopped()) return *r;
+        if (!ok) return TrainingOpResult::Fail("the host could not type that text");
     } else if (req.kind == "key") {
         if (!req.key || req.key->empty()) return TrainingOpResult::Fail("key input needs a key");
-        if (!hooks_.pressKey || !hooks_.pressKey(*req.key, req.modifiers)) {
-            return TrainingOpResult::Fail("the host could not press '" + *req.key + "'");
-        }
+        const bool ok = inject([&] { return hooks_.pressKey && hooks_.pressKey(*req.key, req.modifiers); });
+        if (auto r = stopped()) return *r;
+        if (!ok) return TrainingOpResult::Fail("the host could not press '" + *req.key + "'");
     } else {
         return TrainingOpResult::Fail("input kind must be click, double-click, right-click, move, text or key");
     }
 
-    std::string detail = InputDetail(req);
-    if (session && session->transcript) session->transcript->Append("ai-input", InputTranscriptData(req, detail));
+    if (session->transcript) session->transcript->Append("ai-input", InputTranscriptData(req, detail));
     WriteAuditLine("training-input", detail, controllerId);
     return TrainingOpResult::Ok(json{{"done", true}, {"refused", false}});
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "training/entry_gate.h"
 #include "training/training_records.h"
 #include "training/transcript_writer.h"
 
@@ -24,8 +25,13 @@ struct TrainingSession {
     std::string culture;
     int32_t mode = 1;
     std::unique_ptr<TranscriptWriter> transcript;
-    int64_t startTime = 0;
+    int64_t startTime = 0;    // wall clock
+    int64_t startSteady = 0;  // steady clock, for the session's length
     std::string controller;
+    // What reaches the trainee in this session's name (a shape, the banner, a chat line, a
+    // sound, injected input, an event about the trainee) passes through here while it
+    // acts; the end closes it and waits, so nothing of the session outlives its end.
+    EntryGate live;
 
     void AddChat(const ChatMessage& message) {
         std::lock_guard<std::mutex> lock(chatMutex_);

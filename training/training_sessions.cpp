@@ -91,7 +91,7 @@ TrainingOpResult TrainingAgent::Status() {
     data["seq"] = events_.LastSeq();
     if (session) data["sessionId"] = session->id;
     int64_t last = gate_.LastTraineeInput();
-    if (last != 0) data["msSinceLocalInput"] = Elapsed(hooks_.clock(), last);
+    if (last != 0) data["msSinceLocalInput"] = Elapsed(SteadyNow(), last);
     if (hooks_.foregroundWindow) {
         if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
             auto origin = Origin();
@@ -124,7 +124,8 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (traineeStopTime_ != 0) {
-            int64_t ago = Elapsed(now, traineeStopTime_);
+            // Measured on the steady clock: a time sync must neither lengthen nor lift it.
+            int64_t ago = Elapsed(SteadyNow(), traineeStopSteady_);
             if (ago < hooks_.restartHoldOffMs) {
                 return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
                                               " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
@@ -168,6 +169,7 @@ std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& ar
     session->culture = ArgString(args, "language").value_or("id-ID");
     session->mode = static_cast<int32_t>(mode);
     session->startTime = now;
+    session->startSteady = SteadyNow();
     session->controller = controllerId;
     session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
     return session;
@@ -244,7 +246,11 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
         gate_.SetMode(static_cast<int32_t>(kModeOff));
     }
     if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
+    // What is on its way to the trainee in this session's name finishes first, and nothing
+    // more gets through, so the surface's end below removes everything of the session.
+    session->live.Close();
     playbacks_.CancelAll();
+    NoteDroppedReports();
 
     StopQuietWatch();
     if (source) {
@@ -263,7 +269,7 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
     EmitEvent("session-ended", json{{"sessionId", session->id}, {"reason", reason}});
 
     int64_t chatCount = session->ChatCount();
-    int64_t elapsed = Elapsed(hooks_.clock(), session->startTime);
+    int64_t elapsed = Elapsed(SteadyNow(), session->startSteady);
     double minutes = std::round(static_cast<double>(elapsed) / 6000.0) / 10.0;
     json data = {{"ended", true}, {"sessionId", session->id}, {"chatMessages", chatCount}, {"minutes", minutes}};
     if (session->transcript && !session->transcript->FilePath().empty()) {
@@ -280,6 +286,7 @@ void TrainingAgent::OnStopRequested() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             traineeStopTime_ = hooks_.clock();
+            traineeStopSteady_ = SteadyNow();
         }
         EmitEvent("stopped", json{{"by", "trainee"}});
         WriteAuditLine("training", "stopped by the trainee (banner stop button)", "");

@@ -186,3 +186,32 @@ def test_the_trainee_chats_and_ends_the_session_from_the_banner(host):
     stopped = host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "stopped", 30)
     assert stopped["data"] == {"by": "trainee"}
     assert c.request("hello", {})["data"]["active"] is False
+
+
+def test_overlays_sent_while_the_trainee_ends_the_session_leave_nothing_on_screen(host):
+    from test_training_live import screen_colour, xdotool  # the X screen and pointer
+
+    c = Controller(host)
+    start = c.request("start", {"title": "Ramai"})["data"]
+    x, y, w, h = start["banner"]
+    ox, oy = start["screen"]["originX"], start["screen"]["originY"]
+    # A spotlight dims every monitor around its hole; this corner is far from hole and banner.
+    corner = (20, 20)
+    before = screen_colour(*corner)
+
+    burst = 40
+    for i in range(burst):
+        kind = "spotlight" if i % 2 == 0 else "highlight"
+        host.send({"type": "training-request", "id": f"burst-{i}", "op": "overlay", "from": "ctl-1",
+                   "args": {"kind": kind, "id": f"b{i}", "x": 400 + i, "y": 300, "width": 120, "height": 80}})
+    host.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == "burst-0", 30)
+    # The trainee's own click (the X pointer) on the end button, whose row ends 14 above the
+    # banner's bottom, right-aligned 16 in from the edge.
+    xdotool("mousemove", str(ox + x + w - 40), str(oy + y + h - 34), "click", "1")
+    # "session-ended" leaves once the surface has taken everything of the session down.
+    host.wait_message(lambda m: m.get("type") == "training-event" and m.get("kind") == "session-ended", 30)
+    for i in range(burst):
+        r = host.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == f"burst-{i}", 60)
+        assert r["ok"] is True or r["error"] == NO_SESSION, r
+    # The stop also ended the remote session (the relay connection): only the screen is left.
+    assert screen_colour(*corner) == before

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 
 #include "training/playback_calls.h"
 
@@ -81,6 +83,39 @@ TEST(PlaybackCalls, ABusyOrClosedSetRefusesNewJobsWithoutRunningThem) {
     calls.Close();
     EXPECT_EQ(calls.Wait(calls.Start(job), milliseconds(5000)).error, PlaybackCalls::kStopped);
     EXPECT_FALSE(ran);
+}
+
+TEST(PlaybackCalls, TheJobsOwnThreadReportsItAndAFailedStartRunsNothing) {
+    PlaybackCalls calls;
+    std::mutex m;
+    std::condition_variable cv;
+    std::optional<SpeechOutcome> reported;
+    auto pending = calls.Start(
+        [] {
+            SpeechOutcome o;
+            o.durationMs = 7;
+            return o;
+        },
+        [&](const SpeechOutcome& o) {
+            std::lock_guard<std::mutex> lock(m);
+            reported = o;
+            cv.notify_all();
+        });
+    EXPECT_FALSE(calls.Refusal(pending));
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return reported.has_value(); }));
+    }
+    EXPECT_EQ(reported->durationMs, 7);
+    EXPECT_TRUE(calls.WaitIdle(milliseconds(5000)));
+
+    PlaybackCalls noThread(PlaybackCalls::kMaxRunning,
+                           [](std::function<void()>) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
+    bool ran = false;
+    EXPECT_THROW(noThread.Start([&] { ran = true; return SpeechOutcome(); }, [&](const SpeechOutcome&) { ran = true; }),
+                 std::system_error);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(noThread.Running(), 0);
 }
 
 }  // namespace

@@ -143,12 +143,12 @@ TEST(PlaybackWaits, EndingTheSessionReleasesWaitingRequestsAndReports) {
     auto waiting = h.sink.WaitReply("waiting");
     ASSERT_TRUE(waiting);
     EXPECT_EQ((*waiting)["error"], PlaybackCalls::kStopped);
+
+    // The surface calls finish (cut off by the end); the report tells what the surface said.
+    h.surface.ReleasePlayback();
     auto done = h.sink.WaitEvent("audio-done");
     ASSERT_TRUE(done);
     EXPECT_EQ((*done)["data"]["error"], PlaybackCalls::kStopped);
-
-    // The surface calls finish on their own; the next session plays again.
-    h.surface.ReleasePlayback();
     ASSERT_TRUE(h.surface.log.WaitFor("speak-done"));
     ASSERT_TRUE(h.surface.log.WaitFor("play-done"));
     h.surface.speakOutcome = Outcome(true, "", 1);
@@ -162,7 +162,8 @@ TEST(PlaybackWaits, ShutdownIsNotHeldByASurfaceThatNeverReturns) {
     h.surface.blockPlayback = true;
     h.Send("waiting", "say", {{"text", "satu"}});
     ASSERT_TRUE(h.surface.WaitInPlayback(1));
-    h.Agent().Shutdown();
+    // The call is still inside the surface: the owner must keep the surface alive.
+    EXPECT_FALSE(h.Agent().Shutdown());
     auto waiting = h.sink.WaitReply("waiting", 0);
     ASSERT_TRUE(waiting);
     EXPECT_EQ((*waiting)["error"], PlaybackCalls::kStopped);

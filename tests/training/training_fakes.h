@@ -22,12 +22,49 @@ namespace sv_test {
 
 using nlohmann::json;
 
+// The wall clock and the steady clock move together, unless the wall clock is stepped
+// back or forth (a time sync), which the steady one never is.
 struct FakeClock {
     std::atomic<int64_t> now{1700000000000};  // 2023-11-14T22:13:20Z
-    void Advance(int64_t ms) { now.fetch_add(ms); }
+    std::atomic<int64_t> steady{5000};
+    void Advance(int64_t ms) {
+        now.fetch_add(ms);
+        steady.fetch_add(ms);
+    }
+    void StepWall(int64_t ms) { now.fetch_add(ms); }
     std::function<int64_t()> Fn() {
         return [this] { return now.load(); };
     }
+    std::function<int64_t()> SteadyFn() {
+        return [this] { return steady.load(); };
+    }
+};
+
+// A door one thread waits at until another opens it.
+class Latch {
+public:
+    // Blocks the caller until Open (or 10 s); tells WaitHeld that someone is there.
+    void Hold() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++held_;
+        cv_.notify_all();
+        cv_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+    }
+    bool WaitHeld(int n = 1) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return held_ >= n; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int held_ = 0;
+    bool open_ = false;
 };
 
 // Records every call the agent makes into it.
@@ -81,16 +118,67 @@ public:
     std::atomic<bool> inChat{false};
     bool throwInVoices = false;
 
-    void BeginSession(const sv::training::TrainingSession& s) override { log.Add("begin " + s.id); }
-    void EndSession(const std::string& reason) override { log.Add("end " + reason); }
+    // --- what the trainee would see: calls that change the screen or sound while no
+    // session is shown are "late" (the surface must never get one), and a call can be held
+    // inside while another thread ends the session.
+
+    // The next call of this name (overlay, clear, step, mode, chat, banner, speak, play)
+    // stays inside until the surface's end arrives, which a sound agent does not let
+    // happen for a screen call, or 300 ms pass.
+    void HoldNext(const std::string& call) {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        holdCall_ = call;
+    }
+    bool WaitHeld() {
+        std::unique_lock<std::mutex> lock(sessionMutex_);
+        return sessionCv_.wait_for(lock, std::chrono::seconds(5), [this] { return holding_; });
+    }
+    bool EndArrivedWhileHeld() {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        return endWhileHeld_;
+    }
+    std::vector<std::string> Late() {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        return late_;
+    }
+    // The shapes a surface would still show.
+    size_t OnScreen() {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        return onScreen_;
+    }
+
+    void BeginSession(const sv::training::TrainingSession& s) override {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            shown_ = s.id;
+        }
+        log.Add("begin " + s.id);
+    }
+    void EndSession(const std::string& reason) override {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            if (holding_) endWhileHeld_ = true;
+            shown_.clear();
+            onScreen_ = 0;
+            ended_ = true;
+        }
+        sessionCv_.notify_all();
+        log.Add("end " + reason);
+    }
     void SetMode(uint32_t mode, bool paused) override {
+        Enter("mode");
         log.Add("mode " + std::to_string(mode) + (paused ? " paused" : " running"));
     }
     void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
+        Enter("step");
         auto n = [](std::optional<int32_t> v) { return v ? std::to_string(*v) : std::string("-"); };
         log.Add("step " + n(index) + " " + n(total) + " " + text);
     }
     void ShowOverlay(const sv::training::OverlayShape& s) override {
+        if (Enter("overlay")) {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            ++onScreen_;
+        }
         {
             std::lock_guard<std::mutex> lock(playMutex);
             shapes.push_back(s);
@@ -98,8 +186,15 @@ public:
         }
         log.Add("overlay " + s.id);
     }
-    void ClearOverlays(const std::string& id) override { log.Add("clear " + id); }
+    void ClearOverlays(const std::string& id) override {
+        if (Enter("clear") && id.empty()) {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            onScreen_ = 0;
+        }
+        log.Add("clear " + id);
+    }
     void AppendChat(const sv::training::ChatMessage& m) override {
+        Enter("chat");
         log.Add("chat " + m.from + " " + m.text);
         if (blockChat) {
             inChat.store(true);
@@ -108,22 +203,24 @@ public:
         }
     }
     sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest& r, uint32_t timeoutMs) override {
+        if (!Enter("speak", r.session)) return Stopped();
         {
             std::lock_guard<std::mutex> lock(playMutex);
             speeches.push_back(r);
             timeouts.push_back(timeoutMs);
         }
         log.Add("speak " + r.text);
-        return Play(speakOutcome, "speak-done");
+        return Play(speakOutcome, "speak-done", r.session);
     }
     sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest& r, uint32_t timeoutMs) override {
+        if (!Enter("play", r.session)) return Stopped();
         {
             std::lock_guard<std::mutex> lock(playMutex);
             clips.push_back(r);
             timeouts.push_back(timeoutMs);
         }
         log.Add("play " + r.extension + " " + std::to_string(r.bytes ? r.bytes->size() : 0));
-        return Play(audioOutcome, "play-done");
+        return Play(audioOutcome, "play-done", r.session);
     }
     std::vector<sv::training::VoiceInfo> ListVoices(bool refresh) override {
         log.Add(std::string("voices ") + (refresh ? "refresh" : "cached"));
@@ -137,6 +234,7 @@ public:
     }
     sv::training::BannerState GetBannerState() override { return banner; }
     sv::training::BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) override {
+        Enter("banner");
         log.Add("banner " + position + " " + (compact ? (*compact ? "compact" : "full") : "-"));
         return placement;
     }
@@ -191,7 +289,47 @@ public:
     }
 
 private:
-    sv::training::SpeechOutcome Play(const sv::training::SpeechOutcome& scripted, const std::string& done) {
+    static sv::training::SpeechOutcome Stopped() {
+        sv::training::SpeechOutcome o;
+        o.error = "stopped";
+        return o;
+    }
+    // A sound whose session ended while it played was cut off, as the real surface does.
+    sv::training::SpeechOutcome Shown(const std::string& session, const sv::training::SpeechOutcome& outcome) {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        return session == shown_ ? outcome : Stopped();
+    }
+    // Holds the call when asked to; then whether it acts in the session shown (as the
+    // real surface, a sound of another session is refused and "stopped"). A call made
+    // while no session is shown is recorded as late.
+    bool Enter(const std::string& call, const std::optional<std::string>& session = std::nullopt) {
+        std::unique_lock<std::mutex> lock(sessionMutex_);
+        if (holdCall_ == call) {
+            holdCall_.clear();
+            holding_ = true;
+            ended_ = false;
+            sessionCv_.notify_all();
+            sessionCv_.wait_for(lock, std::chrono::milliseconds(300), [this] { return ended_; });
+            holding_ = false;
+        }
+        if (session) return *session == shown_ && !shown_.empty();
+        if (shown_.empty()) late_.push_back(call);
+        return !shown_.empty();
+    }
+
+    std::mutex sessionMutex_;
+    std::condition_variable sessionCv_;
+    std::string shown_;
+    std::string holdCall_;
+    bool holding_ = false;
+    bool ended_ = false;
+    bool endWhileHeld_ = false;
+    size_t onScreen_ = 0;
+    std::vector<std::string> late_;
+
+    // The destructor waits for inPlayback to reach 0: nothing of this object is touched after.
+    sv::training::SpeechOutcome Play(const sv::training::SpeechOutcome& scripted, const std::string& done,
+                                     const std::string& session) {
         sv::training::SpeechOutcome out;
         {
             std::unique_lock<std::mutex> lock(playMutex);
@@ -200,6 +338,7 @@ private:
             if (blockPlayback) playCv.wait_for(lock, std::chrono::seconds(10), [this] { return playReleased; });
             out = scripted;
         }
+        out = Shown(session, out);
         log.Add(done);
         std::lock_guard<std::mutex> lock(playMutex);
         --inPlayback;
@@ -334,6 +473,15 @@ public:
         }
         return out;
     }
+    // The kinds of every event sent, in sending order.
+    std::vector<std::string> EventKinds() {
+        std::vector<std::string> kinds;
+        for (const auto& t : Texts()) {
+            json j = json::parse(t);
+            if (j.value("type", "") == "training-event") kinds.push_back(j.value("kind", ""));
+        }
+        return kinds;
+    }
     std::vector<std::string> ReplyIdsInOrder() {
         std::vector<std::string> out;
         for (const auto& t : Texts()) {
@@ -392,6 +540,7 @@ public:
         hooks.screenOrigin = [this] { return origin; };
         hooks.transcriptDirectory = dir.Path() + "/training";
         hooks.clock = clock.Fn();
+        hooks.steadyClock = clock.SteadyFn();
         hooks.quietMs = 2500;
         hooks.previewMs = 700;
         hooks.restartHoldOffMs = 600000;

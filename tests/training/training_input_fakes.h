@@ -14,14 +14,18 @@ namespace sv_test {
 class FakeInjector {
 public:
     int failPointerAt = -1;  // the pointer call (0-based) that fails; -1 = none
+    int failPointerFrom = -1;  // every pointer call from this one on fails; -1 = none
     bool typeOk = true;
+    // Holds the first injection (of any kind) inside until opened.
+    Latch* holdFirst = nullptr;
 
     void Wire(sv::training::TrainingHostHooks& hooks) {
         hooks.pointerInput = [this](const std::string& action, double x, double y, const std::string& button) {
             char buf[96];
             std::snprintf(buf, sizeof buf, "%s %.4f,%.4f %s", action.c_str(), x, y, button.c_str());
             Add(buf);
-            return pointerCalls_++ != failPointerAt;
+            const int n = pointerCalls_++;
+            return n != failPointerAt && (failPointerFrom < 0 || n < failPointerFrom);
         };
         hooks.typeText = [this](const std::string& text) {
             Add("type " + text);
@@ -42,9 +46,17 @@ public:
 
 private:
     void Add(const std::string& call) {
+        Latch* hold = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!held_) hold = holdFirst;
+            held_ = true;
+        }
+        if (hold) hold->Hold();
         std::lock_guard<std::mutex> lock(mutex_);
         calls_ += call + "|";
     }
+    bool held_ = false;
     std::mutex mutex_;
     std::string calls_;
     int pointerCalls_ = 0;

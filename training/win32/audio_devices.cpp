@@ -125,7 +125,11 @@ std::unique_ptr<SpeechVoice> MakeSapiVoice() {
     v->speak = [voice](const std::wstring& text) {
         return static_cast<int32_t>(voice->Speak(text.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr));
     };
-    v->waitUntilDone = [voice](uint32_t ms) { return voice->WaitUntilDone(ms) == S_OK; };
+    v->waitUntilDone = [voice](uint32_t ms) -> int32_t {
+        HRESULT hr = voice->WaitUntilDone(ms);
+        if (hr == S_OK) return 0;
+        return FAILED(hr) ? static_cast<int32_t>(hr) : 1;
+    };
     v->purge = [voice] { voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr); };
     return v;
 }

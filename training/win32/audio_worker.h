@@ -1,13 +1,16 @@
 #pragma once
 // The one thread on which speech and clips play, one job at a time. Every job watches a
-// cancellation counter: muting, the end of a session, teardown and a time-out move it,
-// which stops the job that plays and turns every queued one into "stopped".
+// cancellation counter of its own: muting, the end of a session and teardown move every
+// job's counter, which stops the job that plays and turns every queued one into
+// "stopped"; a waiter that gives up moves only its own job's.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "training/training_records.h"
@@ -28,25 +31,38 @@ public:
     AudioWorker(const AudioWorker&) = delete;
     AudioWorker& operator=(const AudioWorker&) = delete;
 
-    // Queues the job and waits for its outcome; "timed out" (and everything playing or
-    // queued cancelled) when it does not come within the time-out plus the slack.
-    SpeechOutcome Run(Job job, uint32_t timeoutMs);
+    // Queues the job and waits for its outcome; "timed out" (and this job abandoned) when
+    // it does not come within the time-out plus the slack. A job of a session other than
+    // the one shown (see BeginSession) is "stopped" without being queued; an empty session
+    // is not tied to one.
+    SpeechOutcome Run(Job job, uint32_t timeoutMs, const std::string& session = std::string());
+    // The session whose jobs may play from now on.
+    void BeginSession(const std::string& session);
+    // No session's jobs play any more; what plays stops and what waits is dropped.
+    void EndSession();
     // Stops the job that plays and every queued one.
     void Cancel();
     // Cancels, lets the queued jobs end as "stopped" and joins the thread.
     void Stop();
 
 private:
+    using Token = std::shared_ptr<std::atomic<int32_t>>;
+    struct Entry {
+        Token token;
+        std::function<void()> run;
+    };
     void Main();
+    void CancelLocked();
 
     std::function<void()> threadStart_;
     std::function<void()> threadEnd_;
     const uint32_t slackMs_;
     std::mutex mutex_;
     std::condition_variable signal_;
-    std::deque<std::function<void()>> queue_;
+    std::deque<Entry> queue_;
+    Token playing_;  // the token of the job in hand
     bool stop_ = false;
-    std::atomic<int32_t> counter_{0};
+    std::string session_;  // the session shown; guarded by mutex_ with the tokens
     std::thread thread_;
 };
 

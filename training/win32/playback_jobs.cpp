@@ -92,7 +92,9 @@ SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& te
         return outcome;
     }
     bool stopped = false;
-    while (!voice->waitUntilDone(kSpeechPollMs)) {
+    int32_t waited = 0;
+    // Only "still speaking" keeps the wait going: an engine that fails ends it at once.
+    while ((waited = voice->waitUntilDone(kSpeechPollMs)) == 1) {
         clock.pump(0);
         if (counter.load() != generation) {
             stopped = true;
@@ -108,9 +110,11 @@ SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& te
             break;
         }
     }
-    if (stopped) voice->purge();
-    outcome.played = !stopped;
+    const bool failed = !stopped && waited < 0;
+    if (stopped || failed) voice->purge();
+    outcome.played = !stopped && !failed;
     if (stopped) outcome.error = "stopped";
+    if (failed) outcome.error = "SAPI failed while speaking (hr=" + std::to_string(waited) + ")";
     outcome.durationMs = Elapsed(clock, start);
     return outcome;
 }

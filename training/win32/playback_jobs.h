@@ -42,8 +42,9 @@ struct SpeechVoice {
     std::function<void(int32_t volume)> setVolume;  // 0..100
     // Starts speaking asynchronously; a failed HRESULT when the text is refused.
     std::function<int32_t(const std::wstring& text)> speak;
-    // Waits up to ms for the speech to end; true when it has.
-    std::function<bool(uint32_t ms)> waitUntilDone;
+    // Waits up to ms for the speech to end: 0 when it has, 1 while it goes on, a failed
+    // HRESULT (below 0) when the engine cannot tell.
+    std::function<int32_t(uint32_t ms)> waitUntilDone;
     // Cuts the speech off.
     std::function<void()> purge;
 };

@@ -50,6 +50,8 @@ SurfaceAudio::SurfaceAudio(AudioDevices devices, std::string settingsPath, uint3
 SurfaceAudio::~SurfaceAudio() { Stop(); }
 
 void SurfaceAudio::Cancel() { worker_.Cancel(); }
+void SurfaceAudio::BeginSession(const std::string& session) { worker_.BeginSession(session); }
+void SurfaceAudio::EndSession() { worker_.EndSession(); }
 void SurfaceAudio::Stop() { worker_.Stop(); }
 
 std::vector<VoiceInfo> SurfaceAudio::ListVoices(bool refresh) {
@@ -87,7 +89,7 @@ SpeechOutcome SurfaceAudio::Speak(const SpeechRequest& request, uint32_t timeout
             return SpeakWithVoice(voice, text, live_, counter, generation, timeoutMs, devices_.makeVoice,
                                   devices_.clock);
         },
-        timeoutMs);
+        timeoutMs, request.session);
 }
 
 SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) {
@@ -115,7 +117,7 @@ SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t 
             _wremove(widePath.c_str());
             return played;
         },
-        timeoutMs);
+        timeoutMs, request.session);
     _wremove(widePath.c_str());
     return outcome;
 }

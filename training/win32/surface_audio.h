@@ -43,6 +43,10 @@ public:
 
     // The banner's volume control; persist writes the settings file and the audit line.
     void OnTraineeVolume(double volume, bool muted, bool persist);
+    // Jobs of this session may play; those of any other are refused.
+    void BeginSession(const std::string& session);
+    // No session's jobs play any more; what plays stops and what waits is dropped.
+    void EndSession();
     // Stops what plays and drops what waits.
     void Cancel();
     // Stops the worker for good (teardown).

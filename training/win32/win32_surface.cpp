@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -42,7 +43,12 @@ constexpr DWORD kOverlayExStyle = WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOL
 void FlushDwm() {
     using DwmFlushFn = HRESULT(WINAPI*)();
     static const DwmFlushFn flush = [] {
-        HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+        // By its full system path: a bare name is looked up in the application's folder
+        // and the current directory first, where anyone could have put a dwmapi.dll.
+        wchar_t system[MAX_PATH] = {0};
+        UINT n = GetSystemDirectoryW(system, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH - 12) return static_cast<DwmFlushFn>(nullptr);
+        HMODULE dwm = LoadLibraryW((std::wstring(system, n) + L"\\dwmapi.dll").c_str());
         return dwm ? reinterpret_cast<DwmFlushFn>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmFlush")))
                    : nullptr;
     }();
@@ -104,12 +110,19 @@ public:
     }
 
     void BeginSession(const TrainingSession& session) override {
-        RunOnUiThread([&] { OpenBanner(session); });
+        audio_.BeginSession(session.id);
+        RunOnUiThread([&] {
+            sessionOpen_ = true;
+            OpenBanner(session);
+        });
     }
 
     void EndSession(const std::string&) override {
-        audio_.Cancel();
+        audio_.EndSession();
         RunOnUiThread([this] {
+            // From here until the next session no shape, step, chat line or banner move
+            // is taken, whoever still sends one.
+            sessionOpen_ = false;
             shapes_.Clear("");
             RefreshOverlays();
             banner_.reset();
@@ -120,13 +133,13 @@ public:
 
     void SetMode(uint32_t mode, bool aiPaused) override {
         RunOnUiThread([&] {
-            if (banner_) banner_->SetMode(mode, aiPaused);
+            if (sessionOpen_ && banner_) banner_->SetMode(mode, aiPaused);
         });
     }
 
     void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
         RunOnUiThread([&] {
-            if (banner_) banner_->SetStepText(StepCaption(index, total, Utf8ToUtf16(text)));
+            if (sessionOpen_ && banner_) banner_->SetStepText(StepCaption(index, total, Utf8ToUtf16(text)));
         });
     }
 
@@ -144,7 +157,7 @@ public:
 
     void AppendChat(const ChatMessage& message) override {
         RunOnUiThread([&] {
-            if (!banner_) return;
+            if (!sessionOpen_ || !banner_) return;
             banner_->AppendChat(message);
             if (message.from != "trainee") RaiseBanner();
         });
@@ -241,6 +254,9 @@ private:
         windows_.clear();
         banner_.reset();
         if (SUCCEEDED(com)) CoUninitialize();
+        // The system may give this id to another thread, which must not take itself for
+        // the UI thread and run window work inline.
+        uiThreadId_.store(0);
     }
 
     static LRESULT CALLBACK MessageWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -300,6 +316,7 @@ private:
     // --- UI thread only below ---
 
     void UpsertShape(const OverlayShape& shape) {
+        if (!sessionOpen_) return;  // a shape with no session would stay until exit
         shapes_.Upsert(shape, GetTickCount64());
         RefreshOverlays();
         // The trainer's pointer never moves the banner; anything else it covers does.
@@ -318,6 +335,9 @@ private:
             }
             windows_.clear();
             for (const MonitorArea& m : monitors) windows_.push_back({m, nullptr});
+        } else {
+            // Same monitors; their work areas may have moved with the taskbar.
+            for (size_t i = 0; i < monitors.size(); ++i) windows_[i].area = monitors[i];
         }
         occupied_.clear();
         const std::vector<OverlayShape>& shapes = shapes_.Shapes();
@@ -476,7 +496,7 @@ private:
     }
 
     void ApplyBannerPosition(const std::string& position, std::optional<bool> compact, BannerPlacement& result) {
-        if (!banner_) return;
+        if (!sessionOpen_ || !banner_) return;
         if (compact) banner_->SetCompact(*compact);
         if (position == "auto") {
             // A copy: placing may repaint nothing today, but the list is the overlays' own.
@@ -552,6 +572,7 @@ private:
     bool bannerVisible_ = false;
 
     // Owned by the UI thread.
+    bool sessionOpen_ = false;  // between BeginSession and EndSession
     const BannerPalette* palette_ = nullptr;
     std::unique_ptr<TrainingBanner> banner_;
     std::string corner_ = "bottom-right";

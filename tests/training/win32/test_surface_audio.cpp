@@ -101,6 +101,7 @@ struct FakeVoice {
     FakeClock* clock = nullptr;
     int64_t doneAt = 0;
     int32_t speakResult = 0;
+    int32_t waitError = 0;  // a failed HRESULT from the wait; 0 = none
     bool available = true;
 
     void Add(const std::string& c) {
@@ -117,9 +118,10 @@ struct FakeVoice {
                 Add("speak " + std::to_string(t.size()));
                 return speakResult;
             };
-            v->waitUntilDone = [this](uint32_t ms) {
+            v->waitUntilDone = [this](uint32_t ms) -> int32_t {
+                if (waitError != 0) return waitError;
                 clock->now.fetch_add(ms);
-                return clock->now.load() >= doneAt;
+                return clock->now.load() >= doneAt ? 0 : 1;
             };
             v->purge = [this] { Add("purge"); };
             return v;
@@ -330,6 +332,12 @@ TEST(SpeechJob, FailuresAndCancel) {
     EXPECT_EQ(SpeakWithVoice("", "x", live, counter, 0, 1000, voice.Factory(), clock.Clock()).error,
               "SAPI could not speak (hr=-2147024809)");
     voice.speakResult = 0;
+    voice.waitError = static_cast<int32_t>(0x80004005);  // the engine fails: no wait until the time-out
+    SpeechOutcome failed = SpeakWithVoice("", "x", live, counter, 0, 100000, voice.Factory(), clock.Clock());
+    EXPECT_EQ(failed.error, "SAPI failed while speaking (hr=-2147467259)");
+    EXPECT_FALSE(failed.played);
+    EXPECT_EQ(clock.now.load(), 0);
+    voice.waitError = 0;
     voice.doneAt = INT64_MAX;
     clock.counter = &counter;
     clock.cancelAt = 0;  // the first poll sees the move
@@ -348,25 +356,74 @@ AudioWorker::Job UntilCancelled(std::atomic<int>& started) {
     };
 }
 
-TEST(AudioWorkerQueue, TimeOutCancelsThePlayingAndTheQueuedJobs) {
-    AudioWorker worker(nullptr, nullptr, 0);
+// A job that plays until the test lets it finish (played) or its counter moves (stopped).
+struct HeldJob {
+    std::atomic<bool> finish{false};
     std::atomic<int> started{0};
-    std::atomic<int> ranQueued{0};
-    SpeechOutcome queued;
-    std::thread first([&] { EXPECT_EQ(worker.Run(UntilCancelled(started), 1000).error, "timed out"); });
-    while (started.load() == 0) std::this_thread::yield();
-    std::thread second([&] {
-        queued = worker.Run(
-            [&](const std::atomic<int32_t>&, int32_t) {
-                ranQueued.fetch_add(1);
-                return SpeechOutcome{};
-            },
-            600000);
-    });
+    AudioWorker::Job Job() {
+        return [this](const std::atomic<int32_t>& counter, int32_t generation) {
+            started.fetch_add(1);
+            while (counter.load() == generation && !finish.load()) std::this_thread::yield();
+            SpeechOutcome o = counter.load() == generation ? SpeechOutcome{} : StoppedOutcome();
+            o.played = counter.load() == generation;
+            return o;
+        };
+    }
+};
+
+TEST(AudioWorkerQueue, AWaiterThatGivesUpAbandonsOnlyItsOwnJob) {
+    AudioWorker worker(nullptr, nullptr, 0);
+    HeldJob longJob;
+    std::atomic<int> ranShort{0};
+    SpeechOutcome longOutcome;
+    std::thread first([&] { longOutcome = worker.Run(longJob.Job(), 600000); });
+    while (longJob.started.load() == 0) std::this_thread::yield();
+    SpeechOutcome shortOutcome = worker.Run(
+        [&](const std::atomic<int32_t>&, int32_t) {
+            ranShort.fetch_add(1);
+            return SpeechOutcome{};
+        },
+        0);
+    EXPECT_EQ(shortOutcome.error, "timed out");
+    longJob.finish = true;
     first.join();
-    second.join();
+    EXPECT_TRUE(longOutcome.played) << "the long one plays to its end";
+    SpeechOutcome after = worker.Run([](const std::atomic<int32_t>&, int32_t) { return SpeechOutcome{}; }, 1000);
+    EXPECT_TRUE(after.error.empty()) << "the worker has moved on";
+    EXPECT_EQ(ranShort.load(), 0) << "the abandoned job never plays";
+}
+
+TEST(AudioWorkerQueue, TheEndOfASessionStopsAllOfItAndAdmitsNoMore) {
+    AudioWorker worker(nullptr, nullptr, 0);
+    worker.BeginSession("s1");
+    HeldJob playing;
+    std::atomic<int> ranQueued{0};
+    auto count = [&](const std::atomic<int32_t>&, int32_t) {
+        ranQueued.fetch_add(1);
+        return SpeechOutcome{};
+    };
+    SpeechOutcome first, queued;
+    std::thread a([&] { first = worker.Run(playing.Job(), 600000, "s1"); });
+    while (playing.started.load() == 0) std::this_thread::yield();
+    std::thread b([&] { queued = worker.Run(count, 600000, "s1"); });
+    // Queued behind the playing one, or turned away if the end comes first: never played.
+    worker.EndSession();
+    a.join();
+    b.join();
+    EXPECT_EQ(first.error, "stopped");
     EXPECT_EQ(queued.error, "stopped");
-    EXPECT_EQ(ranQueued.load(), 0);
+    struct Case {
+        const char* begun;  // nullptr: none since the end
+        const char* asks;
+        bool plays;
+    } cases[] = {{nullptr, "s1", false}, {"s2", "s1", false}, {"s2", "s2", true}, {"s2", "", true}};
+    for (const Case& c : cases) {
+        if (c.begun) worker.BeginSession(c.begun);
+        const int before = ranQueued.load();
+        SpeechOutcome o = worker.Run(count, 1000, c.asks);
+        EXPECT_EQ(ranQueued.load() - before, c.plays ? 1 : 0) << c.asks;
+        EXPECT_EQ(o.error, c.plays ? "" : "stopped") << c.asks;
+    }
 }
 
 TEST(AudioWorkerQueue, ThrowsBecomeErrorsAndAStoppedWorkerRunsNothing) {

@@ -11,6 +11,7 @@
 #include "session/screen/screen_capture.h"
 #include "test_support.h"
 #include "training/training_records.h"
+#include "training/training_session.h"
 #include "training/win32/win32_surface.h"
 
 namespace {
@@ -70,6 +71,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(sv::StartGdiplus());
         surface_ = sv::training::MakeWin32Surface(dir_.Path());
+        session_.id = "s1";
+        session_.title = "Uji";
+        surface_->BeginSession(session_);
     }
     void TearDown() override { surface_.reset(); }
 
@@ -87,6 +91,7 @@ protected:
     }
 
     sv_test::ScratchDir dir_;
+    sv::training::TrainingSession session_;
     std::unique_ptr<sv::training::ITrainingSurface> surface_;
 };
 
@@ -137,7 +142,7 @@ TEST_F(Win32SurfaceTest, HighlightIsOnScreenWhereTheShapeSays) {
         {505, 200, true},  // right edge
         {350, 144, true},  // top edge
         {350, 255, true},  // bottom edge
-        {900, 600, false}, // far away
+        {800, 60, false},  // far away (the banner sits bottom-right)
         {100, 100, false},
     };
     for (const Pixel& p : pixels) {
@@ -157,6 +162,10 @@ TEST_F(Win32SurfaceTest, HighlightIsOnScreenWhereTheShapeSays) {
     surface_->EndSession("done");
     Shot cleared = TakeShot();
     EXPECT_EQ(cleared.At(194, 200), before.At(194, 200));
+    // A shape that comes after the end, from whoever, is not taken.
+    surface_->ShowOverlay(Highlight());
+    EXPECT_FALSE(IsWindowVisible(OverlayWindow()));
+    EXPECT_EQ(TakeShot().At(194, 200), before.At(194, 200));
 }
 
 TEST_F(Win32SurfaceTest, ShapesExpireOnTheirOwn) {
