@@ -347,15 +347,6 @@ TEST(SpeechJob, FailuresAndCancel) {
     EXPECT_EQ(voice.Calls().back(), "purge");
 }
 
-// A job that holds the worker until its generation moves on.
-AudioWorker::Job UntilCancelled(std::atomic<int>& started) {
-    return [&started](const std::atomic<int32_t>& counter, int32_t generation) {
-        started.fetch_add(1);
-        while (counter.load() == generation) std::this_thread::yield();
-        return StoppedOutcome();
-    };
-}
-
 // A job that plays until the test lets it finish (played) or its counter moves (stopped).
 struct HeldJob {
     std::atomic<bool> finish{false};
