@@ -1,15 +1,36 @@
 #pragma once
 // The one object of a running host: identity, relay link, controllers, streaming,
 // input, transfers, LAN direct and the training hook-up. Each member group with state of
-// its own is a small class with its own lock (ControllerSet, LanChannelSet, MediaLink,
-// StreamThread, TransferTable, LanTicketTable, InputState); none of those calls back into
-// the Host, so their locks are leaves. Of the Host's own locks, the stream thread's
-// (inside StreamThread) is taken before the controller set's and never the other way.
-// windows.h is taken in first so that its DispatchMessage macro can be retired for good:
-// the member below keeps its own name in every translation unit.
-#include <winsock2.h>
-#include <windows.h>
-#undef DispatchMessage
+// its own is a class with its own lock (ControllerSet, LanDirect, MediaLink, StreamThread,
+// InputState, ToolSlots); the Host keeps the entry points and hands each group what it
+// sends through. The training agent is seen through TrainingAgentLink only.
+//
+// Locks. A lock is only ever taken while holding locks above it in this table, never
+// one below it; a leaf takes no other lock while it is held. "I/O": held while bytes
+// go out on a network connection.
+//
+//   lock                                 kind            held while / across
+//   LanDirect's listener lock            first           a listener starts, stops or restarts; stopping
+//                                                        waits for its connection threads, whose callbacks
+//                                                        take the locks below, never this one
+//   LanServer's own lock                 under the above its sockets and accept threads
+//   settings-file lock (base)            alone           reading and writing host-ui.json
+//   StreamThread's lock                  ordered         a start, stop or join of the stream thread, which
+//                                                        takes the frame, stream-state, controller set,
+//                                                        relay send and LAN channel locks
+//   announceMutex_                       ordered, I/O    deciding the stream mode from the controller set
+//                                                        and sending "stream-mode"
+//   ControllerSet's lock                 leaf
+//   relay WebSocketClient's send lock    leaf, I/O       one relay send
+//   LanChannelSet's lock                 leaf, I/O       a text or frame going out on every LAN channel
+//   passwordMutex_, frameMutex_,         leaf            frameMutex_: one screen capture
+//   streamStateMutex_, transferMutex_,
+//   LanTicketTable's, LanDirect's watch
+//   lock, MediaLink's, InputState's,
+//   ToolSlots', the WorkerGroup's
+//
+// Nothing holds a Host lock while calling the training agent's link, and the agent
+// holds none of its own while it sends (SendText) or calls the Host's hooks.
 
 #include <atomic>
 #include <chrono>
@@ -34,8 +55,7 @@
 #include "session/controller_set.h"
 #include "session/host_options.h"
 #include "session/input/input_injection.h"
-#include "session/lan/lan_channels.h"
-#include "session/lan/lan_tickets.h"
+#include "session/lan/lan_direct.h"
 #include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
@@ -44,18 +64,10 @@
 #include "session/screen/tile_encoder.h"
 #include "session/tools/file_transfer.h"
 #include "session/tools/tool_slots.h"
+#include "session/training_agent_link.h"
 #include "training/training_records.h"
 
 namespace sv {
-
-class LanLockout;
-class LanServer;
-class SecureChannel;
-struct LanTicket;
-
-namespace training {
-class TrainingAgent;
-}  // namespace training
 
 class Host {
 public:
@@ -65,7 +77,6 @@ public:
     Host& operator=(const Host&) = delete;
 
     void Stop();
-    void EndSessionLocally();
 
     // Identity and the relay loop.
     std::string LoadPassword(const std::string& dataDir);
@@ -79,16 +90,11 @@ public:
     void OnControllerJoined(const std::string& controllerId);
     void OnPeerLeft(const std::string& controllerId);
 
-    // Dispatch and the two ways out. Relay text enters through RouteIncomingText (or
-    // DispatchMessage, the same table); a LAN channel's text through DispatchLanText.
+    // Dispatch and the two ways out. Relay text enters here; a LAN channel's text comes
+    // in through LanDirect, into the same table.
     void RouteIncomingText(const std::string& text);
-    void DispatchMessage(const std::string& text);
-    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
     void SendText(const std::string& text);
     bool SendBinary(const uint8_t* data, size_t length);
-
-    // Input.
-    bool SetInputBlocked(bool on);
 
     // Clipboard and uploads.
     void HandleClipboard(const nlohmann::json& msg, const std::string& from);
@@ -119,25 +125,6 @@ public:
     void SendStreamMode();
     void SendResolution();
 
-    // LAN direct.
-    int32_t ReadLanPort();
-    void StartLanWithPassword(int32_t port, const std::string& password);
-    void StartLanWithTickets(int32_t port);
-    void WatchLanAddresses();
-    std::string BuildLanEndpoints();
-    void AdvertiseLan();
-    void PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId);
-    bool FindLanTicket(const std::string& ticketId, LanTicket& out);
-    void RevokeLanTickets(const std::string& controllerId);
-    void OnLanChannelOpened(std::unique_ptr<SecureChannel> channel);
-    void OnLanChannelMessage(std::unique_ptr<SecureChannel> channel, const std::string& controllerId,
-                             const std::string& peerAddress);
-    void ReceiveLanFrames(SecureChannel* channel);
-    void ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId);
-    void UpdateLanPathState();
-    void SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress);
-    void OnLanPeerClosed(SecureChannel* channel);
-
     // Read by the host window.
     std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
@@ -151,7 +138,6 @@ public:
     // Runs `work` on a detached thread that the destructor waits for; nothing runs once
     // the Host is being destroyed.
     void RunDetached(std::function<void()> work);
-    size_t LanChannelCount() const { return channels_.Size(); }
 
     // The seams the dispatcher acts through; tests replace them.
     struct Platform {
@@ -171,12 +157,9 @@ public:
                                            uint32_t)>
             encodeJpegRect;
         std::function<bool(const std::string& text)> setClipboardText;
-        // The private addresses LAN direct advertises and watches, and how often it looks.
-        std::function<std::vector<std::string>()> privateAddresses;
-        int32_t lanWatchPeriodSeconds = 15;
     };
     Platform& PlatformSeams() { return platform_; }
-    training::TrainingAgent* Agent() { return agent_.get(); }
+    LanDirect& Lan() { return lan_; }
     training::ITrainingSurface* Surface() { return surface_.get(); }
     training::IUiInspector* Inspector() { return inspector_.get(); }
 
@@ -189,6 +172,7 @@ private:
         Handler handler;
     };
     static const Route kRoutes[];
+    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
     void Dispatch(const IncomingMessage& msg);
     void OnRegistered(const IncomingMessage& m);
     void OnRelayError(const IncomingMessage& m);
@@ -212,9 +196,11 @@ private:
     void AfterMembershipChange();
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);
-    std::optional<struct LanEndpoints> ListeningEndpoints(bool allLocalAddresses);
+    LanDirect::Links LanLinks(const HostOptions& options);
+    bool SetInputBlocked(bool on);
 
     void InitTraining();
+    void EndSessionLocally();
     void ReportTransferError(const std::string& from, const std::string& id, const std::string& detail);
     void RunTransferSweeper();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
@@ -222,10 +208,6 @@ private:
     bool WaitSecondsUnlessStopped(int32_t seconds);
     // Sleeps up to `ns` unless the stream is stopped first; false when it was.
     bool StreamSleep(int64_t ns);
-    void InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode);
-    bool LanListening();
-    // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
-    void AuditLanStart(int32_t port, const char* mode);
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -237,8 +219,6 @@ private:
     bool serviceMode_ = false;
     TrainingFactories trainingFactories_;
     UsageHooks usage_;
-    HiddenCommandRunner commandRunner_;
-    std::shared_ptr<LanLockout> lanLockout_;
     std::string hostId_;
     std::string password_;
     std::mutex passwordMutex_;
@@ -283,27 +263,18 @@ private:
     // 7. Training
     std::unique_ptr<training::ITrainingSurface> surface_;
     std::unique_ptr<training::IUiInspector> inspector_;
-    std::unique_ptr<training::TrainingAgent> agent_;
+    TrainingAgentLink agent_;
 
     // 8. File transfers (keyed by sender and id, bounded by TransferLimits)
     std::mutex transferMutex_;
     TransferTable transfers_;
-    std::function<uint64_t()> transferClock_ = [] { return static_cast<uint64_t>(GetTickCount64()); };
+    std::function<uint64_t()> transferClock_;  // milliseconds on the tick clock unless a test sets one
     bool transferSweeperRunning_ = false;
     std::condition_variable transferWake_;
     ToolSlots toolSlots_;  // remote-tool requests running at once
 
-    // 9. LAN direct
-    std::unique_ptr<LanServer> lanServer_;
-    std::mutex lanServerMutex_;  // guards the listener pointer that password rotation replaces
-    bool lanPasswordMode_ = false;  // under lanServerMutex_: the listener admits by password
-    std::atomic<int32_t> lanListenPort_{0};
-    LanChannelSet channels_;
-    LanTicketTable tickets_;  // guarded by its own mutex
-    std::atomic<bool> allOnLan_{false};
-    std::thread addressWatcher_;
-    std::mutex watchMutex_;  // with watchWake_: the destructor ends the watcher's wait at once
-    std::condition_variable watchWake_;
+    // 9. LAN direct: listener, tickets, channels, the LAN path and the address watcher
+    LanDirect lan_;
 
     // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
     WorkerGroup workers_;

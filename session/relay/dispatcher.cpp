@@ -5,12 +5,9 @@
 #include "base/audit_log.h"
 #include "base/case_fold.h"
 #include "base/json_fields.h"
-#include "net/lan_server.h"
-#include "net/secure_channel.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
 #include "session/screen/stream_rules.h"
-#include "training/training_agent.h"
 
 namespace sv {
 namespace {
@@ -47,9 +44,7 @@ const Host::Route Host::kRoutes[] = {
     {"fs-read", false, &Host::OnRemoteTool},
 };
 
-void Host::RouteIncomingText(const std::string& text) { DispatchMessage(text); }
-
-void Host::DispatchMessage(const std::string& text) {
+void Host::RouteIncomingText(const std::string& text) {
     if (std::optional<IncomingMessage> msg = ParseIncoming(text, MessageSource::kRelay)) Dispatch(*msg);
 }
 
@@ -80,7 +75,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
         detail += "hostId=" + hostId_;
     }
     WriteAuditLine("relay", detail, "");
-    if (deviceId_ != 0 && LanListening()) AdvertiseLan();
+    if (deviceId_ != 0 && lan_.Listening()) lan_.AdvertiseLan();
     std::string token = Field(m.body, "mediaToken");
     if (!token.empty()) {
         uint32_t generation = media_.NewGeneration();
@@ -105,7 +100,7 @@ void Host::OnJoinedMessage(const IncomingMessage& m) { OnControllerJoined(Field(
 void Host::OnPeerLeftMessage(const IncomingMessage& m) {
     // Its LAN tickets and channels go first, so it cannot come back through them.
     std::string id = Field(m.body, "id");
-    RevokeLanTickets(id);
+    lan_.RevokeLanTickets(id);
     OnPeerLeft(id);
 }
 
@@ -113,18 +108,18 @@ void Host::OnLanTicketMessage(const IncomingMessage& m) {
     std::string ticketId = Field(m.body, "ticketId");
     std::string secret = Field(m.body, "secret");
     std::string controllerId = Field(m.body, "controllerId");
-    RunDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
+    RunDetached([this, ticketId, secret, controllerId] { lan_.PrepareLanTicket(ticketId, secret, controllerId); });
 }
 
 void Host::OnLanRevokeMessage(const IncomingMessage& m) {
     std::string controllerId = Field(m.body, "controllerId");
     WriteAuditLine("lan-revoke", controllerId, "");
-    RevokeLanTickets(controllerId);
+    lan_.RevokeLanTickets(controllerId);
 }
 
 void Host::OnInput(const IncomingMessage& m) {
     const json& msg = m.body;
-    if (agent_ && !agent_->GateControllerInput(m.from, "mouse")) return;
+    if (agent_.gateInput && !agent_.gateInput(m.from, "mouse")) return;
     double x = msg.value("x", 0.0);
     double y = msg.value("y", 0.0);
     std::string kind = msg.contains("kind") ? Field(msg, "kind") : std::string("move");
@@ -143,7 +138,7 @@ void Host::OnInput(const IncomingMessage& m) {
 void Host::OnKeyInput(const IncomingMessage& m) {
     const json& msg = m.body;
     const std::string& from = m.from;
-    if (agent_ && !agent_->GateControllerInput(from, "keyboard")) return;
+    if (agent_.gateInput && !agent_.gateInput(from, "keyboard")) return;
     std::string kind = Field(msg, "kind");
     if (kind == "text") {
         std::string text = Field(msg, "text");
@@ -200,7 +195,7 @@ void Host::OnFrameAck(const IncomingMessage& m) { ApplyFrameAck(m.from, m.body);
 void Host::OnFrameRequest(const IncomingMessage&) { RequestSingleFrame(); }
 
 void Host::OnTrainingRequest(const IncomingMessage& m) {
-    if (agent_) agent_->QueueTrainingRequest(m.body, m.from);
+    if (agent_.queueRequest) agent_.queueRequest(m.body, m.from);
 }
 
 void Host::OnRemoteTool(const IncomingMessage& m) { HandleRemoteTool(m.type, m.body, m.from); }
@@ -209,24 +204,25 @@ bool Host::SetInputBlocked(bool on) { return platform_.setInputBlocked(on); }
 
 void Host::SendText(const std::string& text) {
     platform_.sendRelayText(text);
-    if (channels_.Size() == 0) return;
-    channels_.SendToAll(std::vector<uint8_t>(text.begin(), text.end()), 0);
+    if (lan_.ChannelCount() == 0) return;
+    lan_.SendToChannels(std::vector<uint8_t>(text.begin(), text.end()), 0);
 }
 
 bool Host::SendBinary(const uint8_t* data, size_t length) {
     // The result is the path the relay's controllers depend on: a frame they did not get
     // must leave its tiles dirty. LAN decides only when nobody is left on the relay path.
-    const bool relayPath = !allOnLan_.load() && (controllers_.HasRelayControllers() || channels_.Size() == 0);
+    const bool allOnLan = lan_.AllOnLan();
+    const bool relayPath = !allOnLan && (controllers_.HasRelayControllers() || lan_.ChannelCount() == 0);
     bool sent = false;
-    if (!allOnLan_.load()) {
+    if (!allOnLan) {
         if (media_.Attached()) {
             sent = platform_.sendMediaBinary(data, length) || platform_.sendRelayBinary(data, length);
         } else {
             sent = platform_.sendRelayBinary(data, length);
         }
     }
-    if (channels_.Size() == 0) return sent;
-    const bool lanSent = channels_.SendToAll(std::vector<uint8_t>(data, data + length), 1);
+    if (lan_.ChannelCount() == 0) return sent;
+    const bool lanSent = lan_.SendToChannels(std::vector<uint8_t>(data, data + length), 1);
     return relayPath ? sent : lanSent;
 }
 

@@ -2,19 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "base/audit_log.h"
 #include "net/lan_server.h"
-#include "session/host.h"
-#include "session/host_test_support.h"
 #include "session/lan/lan_direct.h"
 #include "test_support.h"
 
@@ -22,78 +17,90 @@ namespace {
 
 using nlohmann::json;
 
-// A Host in ticket mode whose private addresses and relay sends are fakes.
+// LAN direct on its own, in ticket mode, with fake addresses, relay sends and audit.
 class LanWatch : public ::testing::Test {
 protected:
     void SetUp() override {
         WSADATA wsa;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
-        host = sv_test::MakeTestHost(dir.Path());
-        auto& p = host->PlatformSeams();
-        p.privateAddresses = [this] {
+    }
+    void TearDown() override {
+        lan.reset();
+        WSACleanup();
+    }
+    void MakeLan(int32_t watchPeriodSeconds) {
+        sv::LanDirect::Links links;
+        links.privateAddresses = [this] {
             std::lock_guard<std::mutex> lock(mutex);
             ++addressReads;
             return addresses;
         };
-        p.lanWatchPeriodSeconds = 1;
-        p.sendRelayText = [this](const std::string& text) {
+        links.sendRelayText = [this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
             sent.push_back(json::parse(text));
             raw.push_back(text);
             return true;
         };
-    }
-    void TearDown() override {
-        host.reset();
-        sv::SetAuditDirectory("");
-        WSACleanup();
+        links.audit = [this](const std::string& kind, const std::string& detail) {
+            std::lock_guard<std::mutex> lock(mutex);
+            audit.push_back(kind + " | " + detail);
+        };
+        links.commandRunner = [](const std::wstring&) { return 0u; };
+        links.watchPeriodSeconds = watchPeriodSeconds;
+        lan = std::make_unique<sv::LanDirect>(std::move(links));
     }
     void SetAddresses(std::vector<std::string> a) {
         std::lock_guard<std::mutex> lock(mutex);
         addresses = std::move(a);
     }
-    // Waits (bounded) for the n-th "lan-advertise" the host sends.
+    // Waits (bounded) for the n-th "lan-advertise" sent.
     json WaitAdvertise(size_t n) {
-        for (int i = 0; i < 100; ++i) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                std::vector<json> ads;
-                for (const json& m : sent) {
-                    if (m.value("type", "") == "lan-advertise") ads.push_back(m);
-                }
-                if (ads.size() >= n) return ads[n - 1];
+        json found;
+        sv_test::WaitUntil([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            size_t seen = 0;
+            for (const json& m : sent) {
+                if (m.value("type", "") == "lan-advertise" && ++seen == n) found = m;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return json();
+            return seen >= n;
+        });
+        return found;
     }
-    std::string Audit() { return sv_test::AuditText(dir.Path()); }
+    std::vector<std::string> Audit() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return audit;
+    }
+    bool Audited(const std::string& line) {
+        for (const std::string& a : Audit()) {
+            if (a == line) return true;
+        }
+        return false;
+    }
 
-    sv_test::ScratchDir dir;
-    std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv::LanDirect> lan;
     std::mutex mutex;
     std::vector<std::string> addresses{"192.168.1.5"};
     std::vector<json> sent;
     std::vector<std::string> raw;
+    std::vector<std::string> audit;
     int addressReads = 0;
 };
 
 TEST_F(LanWatch, ChangedOrReorderedAddressesRestartAndAdvertise) {
-    host->StartLanWithTickets(0);
-    EXPECT_NE(Audit().find(" | lan | "), std::string::npos);
+    MakeLan(1);
+    lan->StartLanWithTickets(0);
+    ASSERT_EQ(Audit().size(), 1u);
+    EXPECT_EQ(Audit()[0].rfind("lan | ", 0), 0u);
     // The watcher's first look is its baseline: change the addresses only after it.
-    for (int i = 0; i < 100; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (addressReads > 0) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    ASSERT_TRUE(sv_test::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return addressReads > 0;
+    }));
     SetAddresses({"192.168.1.5", "10.0.0.2"});
     json first = WaitAdvertise(1);
     ASSERT_TRUE(first.is_object());
     EXPECT_EQ(first["lan"]["addrs"], json::array({"192.168.1.5", "10.0.0.2"}));
-    EXPECT_NE(Audit().find(" | lan | addresses changed, 2 private\n"), std::string::npos);
+    EXPECT_TRUE(Audited("lan | addresses changed, 2 private"));
 
     SetAddresses({"10.0.0.2", "192.168.1.5"});
     json second = WaitAdvertise(2);
@@ -104,23 +111,24 @@ TEST_F(LanWatch, ChangedOrReorderedAddressesRestartAndAdvertise) {
     json third = WaitAdvertise(3);
     ASSERT_TRUE(third.is_object());
     EXPECT_TRUE(third["lan"].is_null());
-    EXPECT_NE(Audit().find(" | lan | addresses changed, 0 private\n"), std::string::npos);
+    EXPECT_TRUE(Audited("lan | addresses changed, 0 private"));
 }
 
 TEST_F(LanWatch, TicketsNeedAListenerAndAllThreeMembers) {
-    host->PrepareLanTicket("t", "s", "c");  // no listener yet
-    host->StartLanWithTickets(0);
-    host->PrepareLanTicket("", "s", "c");
-    host->PrepareLanTicket("t", "", "c");
-    host->PrepareLanTicket("t", "s", "");
-    host->PrepareLanTicket("t1", "s", "c");
+    MakeLan(3600);
+    lan->PrepareLanTicket("t", "s", "c");  // no listener yet
+    lan->StartLanWithTickets(0);
+    lan->PrepareLanTicket("", "s", "c");
+    lan->PrepareLanTicket("t", "", "c");
+    lan->PrepareLanTicket("t", "s", "");
+    lan->PrepareLanTicket("t1", "s", "c");
     sv::LanTicket ticket;
-    EXPECT_TRUE(host->FindLanTicket("t1", ticket));
+    EXPECT_TRUE(lan->FindLanTicket("t1", ticket));
     EXPECT_EQ(ticket.controllerId, "c");
     EXPECT_EQ(ticket.salt.size(), 32u);
     EXPECT_EQ(ticket.verifier.size(), 384u);
-    EXPECT_FALSE(host->FindLanTicket("t1", ticket));
-    EXPECT_FALSE(host->FindLanTicket("t", ticket));
+    EXPECT_FALSE(lan->FindLanTicket("t1", ticket));
+    EXPECT_FALSE(lan->FindLanTicket("t", ticket));
     std::lock_guard<std::mutex> lock(mutex);
     size_t ready = 0;
     for (const json& m : sent) ready += m.value("type", "") == "lan-ticket-ready";
@@ -128,41 +136,39 @@ TEST_F(LanWatch, TicketsNeedAListenerAndAllThreeMembers) {
 }
 
 TEST_F(LanWatch, RevokeDropsTheControllersUnusedTickets) {
-    host->StartLanWithTickets(0);
-    host->PrepareLanTicket("a", "s", "c1");
-    host->PrepareLanTicket("b", "s", "c2");
-    host->RevokeLanTickets("c1");
+    MakeLan(3600);
+    lan->StartLanWithTickets(0);
+    lan->PrepareLanTicket("a", "s", "c1");
+    lan->PrepareLanTicket("b", "s", "c2");
+    lan->RevokeLanTickets("c1");
     sv::LanTicket ticket;
-    EXPECT_FALSE(host->FindLanTicket("a", ticket));
-    EXPECT_TRUE(host->FindLanTicket("b", ticket));
+    EXPECT_FALSE(lan->FindLanTicket("a", ticket));
+    EXPECT_TRUE(lan->FindLanTicket("b", ticket));
 }
 
 TEST_F(LanWatch, PasswordRotationLeavesATicketListenerAlone) {
     // An enrolled host's listener admits by tickets only; a rotated password must not turn
     // it into one that admits whoever reads the password off the screen.
-    host->PlatformSeams().lanWatchPeriodSeconds = 3600;
-    host->StartLanWithTickets(0);
-    host->RotatePassword();
-    std::string audit = Audit();
-    size_t lanLines = 0;
-    for (size_t pos = audit.find(" | lan | "); pos != std::string::npos; pos = audit.find(" | lan | ", pos + 1)) ++lanLines;
-    EXPECT_EQ(lanLines, 1u);
-    EXPECT_NE(audit.find(" (tickets), firewall rule "), std::string::npos);
-    host->PrepareLanTicket("t1", "s", "c");
+    MakeLan(3600);
+    lan->StartLanWithTickets(0);
+    lan->RenewPassword("newpw2");
+    ASSERT_EQ(Audit().size(), 1u);
+    EXPECT_NE(Audit()[0].find(" (tickets), firewall rule "), std::string::npos);
+    lan->PrepareLanTicket("t1", "s", "c");
     sv::LanTicket ticket;
-    EXPECT_TRUE(host->FindLanTicket("t1", ticket));
+    EXPECT_TRUE(lan->FindLanTicket("t1", ticket));
 }
 
 TEST_F(LanWatch, RelayMessagesKeepTheirKeyOrder) {
-    host->PlatformSeams().lanWatchPeriodSeconds = 3600;  // only the advertisements asked for below
-    host->StartLanWithTickets(0);
-    host->PrepareLanTicket("t1", "s", "c1");
-    host->AdvertiseLan();
+    MakeLan(3600);  // only the advertisements asked for below
+    lan->StartLanWithTickets(0);
+    lan->PrepareLanTicket("t1", "s", "c1");
+    lan->AdvertiseLan();
     SetAddresses({});
-    host->AdvertiseLan();
-    host->SendLanPath("c1", true, "192.168.1.9");
-    host->SendLanPath("c1", false, "");
-    std::string endpoints = host->BuildLanEndpoints();
+    lan->AdvertiseLan();
+    lan->SendLanPath("c1", true, "192.168.1.9");
+    lan->SendLanPath("c1", false, "");
+    std::string endpoints = lan->BuildLanEndpoints();
     EXPECT_EQ(endpoints.rfind(R"({"port":)", 0), 0u) << endpoints;
     EXPECT_NE(endpoints.find(R"(,"addrs":[]})"), std::string::npos) << endpoints;
     std::lock_guard<std::mutex> lock(mutex);

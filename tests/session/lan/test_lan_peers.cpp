@@ -43,7 +43,7 @@ protected:
         const std::vector<uint8_t> key(32, 0x42);
         sv_test::SocketPair pair;
         clients.push_back(std::make_unique<sv::SecureChannel>(pair.ReleaseB(), key, sv::kRoleClient));
-        host->OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        host->Lan().OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
         sv::SecureChannel* client = clients.back().get();
         drains.emplace_back([client] {
             std::vector<uint8_t> payload;
@@ -106,10 +106,10 @@ TEST_F(LanPeers, AClosedPeerIsRemovedAndFreedOnceAndCountsDownOnce) {
     OpenPeer();
     ASSERT_EQ(host->ConnectedControllers(), 2u);
     a->Shutdown();
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 1; }));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->Lan().ChannelCount() == 1; }));
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->EndSessionLocally();  // shuts the rest down; each loop removes its own channel
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 0; }));
+    host->Lan().ShutdownChannels();  // each loop removes its own channel
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->Lan().ChannelCount() == 0; }));
     EXPECT_EQ(host->ConnectedControllers(), 0u);
 }
 

@@ -140,7 +140,7 @@ protected:
         int target = CaptureCount() + n;
         ASSERT_TRUE(WaitFor([&] { return captures >= target; })) << "captures";
     }
-    void Send(const std::string& text) { host->DispatchMessage(text); }
+    void Send(const std::string& text) { host->RouteIncomingText(text); }
 
     static bool IsJpeg(const std::vector<uint8_t>& b, int w, int h) {
         return b.size() == 17 && b[0] == 'J' && sv_test::ReadU32Le(b, 1) == static_cast<uint32_t>(w) &&
@@ -464,8 +464,8 @@ TEST_F(StreamFixture, ConcurrentStartsAndStopsNeverBreak) {
                 switch ((i + t) % 4) {
                     case 0: host->StartStreaming(); break;
                     case 1: host->StopStreaming(); break;
-                    case 2: host->DispatchMessage(R"({"type":"stream-control","on":false,"from":"c1"})"); break;
-                    default: host->DispatchMessage(R"({"type":"stream-control","on":true,"from":"c1"})"); break;
+                    case 2: host->RouteIncomingText(R"({"type":"stream-control","on":false,"from":"c1"})"); break;
+                    default: host->RouteIncomingText(R"({"type":"stream-control","on":true,"from":"c1"})"); break;
                 }
             }
         });

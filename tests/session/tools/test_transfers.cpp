@@ -47,7 +47,7 @@ protected:
         sv::SetAuditDirectory("");
     }
 
-    void Send(const json& msg) { host->DispatchMessage(msg.dump()); }
+    void Send(const json& msg) { host->RouteIncomingText(msg.dump()); }
     void Upload(const std::string& from, const std::string& id, const std::string& name, const std::string& data) {
         Send({{"type", "file-begin"}, {"from", from}, {"id", id}, {"name", name}, {"size", data.size()}});
         for (size_t off = 0; off < data.size(); off += 1000) {
