@@ -84,11 +84,6 @@ public:
     int RunClassic();
     int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
     int RunRelayLoop(bool enrolled);
-    bool RegisterHost();
-    bool RegisterDevice();
-    void RunMediaChannel(const std::string& token, uint32_t generation);
-    void OnControllerJoined(const std::string& controllerId);
-    void OnPeerLeft(const std::string& controllerId);
 
     // Dispatch and the two ways out. Relay text enters here; a LAN channel's text comes
     // in through LanDirect, into the same table.
@@ -193,6 +188,11 @@ private:
     void OnFrameRequest(const IncomingMessage& m);
     void OnTrainingRequest(const IncomingMessage& m);
     void OnRemoteTool(const IncomingMessage& m);
+    bool RegisterHost();
+    bool RegisterDevice();
+    void RunMediaChannel(const std::string& token, uint32_t generation);
+    void OnControllerJoined(const std::string& controllerId);
+    void OnPeerLeft(const std::string& controllerId);
     void AfterMembershipChange();
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);

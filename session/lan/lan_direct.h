@@ -16,7 +16,7 @@
 // - the watch lock only pairs with the watcher's wake-up; nothing is called under it.
 // - the channel set and the ticket table have locks of their own, leaves both; a text
 //   goes out on the channels under the channel set's lock.
-// No link is called with a LanDirect lock held.
+// No link but `stopping` (a flag read) is called with a LanDirect lock held.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>

@@ -72,7 +72,7 @@ protected:
 TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
     sv::SecureChannel* peer = OpenPeer();
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->OnControllerJoined("c1");
+    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(peer, R"({"type":"controller-joined","controllerId":"x","from":"c1"})");
     Send(peer, R"({"type":"peer-left","id":"c1"})");
     Send(peer, R"({"type":"error","reason":"device-revoked"})");
@@ -89,14 +89,14 @@ TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
 TEST_F(LanPeers, BinaryReportsThePathRelayControllersDependOn) {
     uint8_t frame[4] = {1, 2, 3, 4};
     OpenPeer();
-    host->OnControllerJoined("c1");
+    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
     // c1 watches through the relay: a frame the relay dropped is not sent, LAN or not.
     relayOk = false;
     EXPECT_FALSE(host->SendBinary(frame, sizeof frame));
     relayOk = true;
     EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
     // With only the LAN peer left, the LAN decides.
-    host->OnPeerLeft("c1");
+    host->RouteIncomingText(R"({"type":"peer-left","id":"c1"})");
     relayOk = false;
     EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
 }
