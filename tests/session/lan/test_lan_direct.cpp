@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,7 +11,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/worker_group.h"
 #include "net/lan_server.h"
+#include "net/lan_test_support.h"
+#include "net/secure_channel.h"
 #include "session/lan/lan_direct.h"
 #include "test_support.h"
 
@@ -17,14 +22,18 @@ namespace {
 
 using nlohmann::json;
 
-// LAN direct on its own, in ticket mode, with fake addresses, relay sends and audit.
-class LanWatch : public ::testing::Test {
+// LAN direct on its own, with fake addresses, relay sends, audit, controllers and dispatcher.
+class LanDirectFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         WSADATA wsa;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
     }
     void TearDown() override {
+        // The receive loops run on the owner's workers: shut down, wait, then free.
+        if (lan) lan->Shutdown();
+        workers.Stop();
+        workers.Wait();
         lan.reset();
         WSACleanup();
     }
@@ -46,6 +55,15 @@ protected:
             audit.push_back(kind + " | " + detail);
         };
         links.commandRunner = [](const std::wstring&) { return 0u; };
+        links.isRelayController = [](const std::string& id) { return id == "c1"; };
+        links.allControllersOnLan = [](const std::vector<std::string>& ids) { return ids.size() == 1; };
+        links.requestKeyframe = [this] { ++keyframes; };
+        links.screenSize = [] { return std::make_pair(800, 600); };
+        links.dispatch = [this](const std::string& text, sv::MessageSource source, const std::string& id) {
+            std::lock_guard<std::mutex> lock(mutex);
+            dispatched.push_back(text + " " + (source == sv::MessageSource::kLanTicket ? "ticket " : "other ") + id);
+        };
+        links.runDetached = [this](std::function<void()> work) { return workers.Start(std::move(work)); };
         links.watchPeriodSeconds = watchPeriodSeconds;
         lan = std::make_unique<sv::LanDirect>(std::move(links));
     }
@@ -84,9 +102,12 @@ protected:
     std::vector<std::string> raw;
     std::vector<std::string> audit;
     int addressReads = 0;
+    std::vector<std::string> dispatched;
+    std::atomic<int> keyframes{0};
+    sv::WorkerGroup workers;
 };
 
-TEST_F(LanWatch, ChangedOrReorderedAddressesRestartAndAdvertise) {
+TEST_F(LanDirectFixture, ChangedOrReorderedAddressesRestartAndAdvertise) {
     MakeLan(1);
     lan->StartLanWithTickets(0);
     ASSERT_EQ(Audit().size(), 1u);
@@ -114,7 +135,7 @@ TEST_F(LanWatch, ChangedOrReorderedAddressesRestartAndAdvertise) {
     EXPECT_TRUE(Audited("lan | addresses changed, 0 private"));
 }
 
-TEST_F(LanWatch, TicketsNeedAListenerAndAllThreeMembers) {
+TEST_F(LanDirectFixture, TicketsNeedAListenerAndAllThreeMembers) {
     MakeLan(3600);
     lan->PrepareLanTicket("t", "s", "c");  // no listener yet
     lan->StartLanWithTickets(0);
@@ -135,7 +156,7 @@ TEST_F(LanWatch, TicketsNeedAListenerAndAllThreeMembers) {
     EXPECT_EQ(ready, 1u);
 }
 
-TEST_F(LanWatch, RevokeDropsTheControllersUnusedTickets) {
+TEST_F(LanDirectFixture, RevokeDropsTheControllersUnusedTickets) {
     MakeLan(3600);
     lan->StartLanWithTickets(0);
     lan->PrepareLanTicket("a", "s", "c1");
@@ -146,7 +167,7 @@ TEST_F(LanWatch, RevokeDropsTheControllersUnusedTickets) {
     EXPECT_TRUE(lan->FindLanTicket("b", ticket));
 }
 
-TEST_F(LanWatch, PasswordRotationLeavesATicketListenerAlone) {
+TEST_F(LanDirectFixture, PasswordRotationLeavesATicketListenerAlone) {
     // An enrolled host's listener admits by tickets only; a rotated password must not turn
     // it into one that admits whoever reads the password off the screen.
     MakeLan(3600);
@@ -159,7 +180,7 @@ TEST_F(LanWatch, PasswordRotationLeavesATicketListenerAlone) {
     EXPECT_TRUE(lan->FindLanTicket("t1", ticket));
 }
 
-TEST_F(LanWatch, RelayMessagesKeepTheirKeyOrder) {
+TEST_F(LanDirectFixture, RelayMessagesKeepTheirKeyOrder) {
     MakeLan(3600);  // only the advertisements asked for below
     lan->StartLanWithTickets(0);
     lan->PrepareLanTicket("t1", "s", "c1");
@@ -179,6 +200,49 @@ TEST_F(LanWatch, RelayMessagesKeepTheirKeyOrder) {
     EXPECT_EQ(raw[2], R"({"type":"lan-advertise","lan":null})");
     EXPECT_EQ(raw[3], R"({"type":"lan-path","controllerId":"c1","active":true,"ip":"192.168.1.9"})");
     EXPECT_EQ(raw[4], R"({"type":"lan-path","controllerId":"c1","active":false})");
+}
+
+TEST_F(LanDirectFixture, ATicketPeerSpeaksAsItsControllerUntilItsChannelCloses) {
+    MakeLan(3600);
+    const std::vector<uint8_t> key(32, 0x42);
+    sv_test::SocketPair orphanPair;
+    lan->OnLanChannelMessage(std::make_unique<sv::SecureChannel>(orphanPair.ReleaseA(), key, sv::kRoleHost), "c2",
+                             "10.0.0.7");
+    EXPECT_EQ(lan->ChannelCount(), 0u);
+    EXPECT_TRUE(Audited("lan-ticket-orphan | c2 from 10.0.0.7"));
+
+    sv_test::SocketPair pair;
+    sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);
+    lan->OnLanChannelMessage(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost), "c1",
+                             "192.168.1.9");
+    EXPECT_TRUE(lan->AllOnLan());
+    EXPECT_TRUE(Audited("lan-path | on c1 from 192.168.1.9"));
+    std::vector<uint8_t> payload;
+    bool binary = true;
+    ASSERT_TRUE(client.ReceiveFrame(payload, binary));
+    EXPECT_FALSE(binary);
+    EXPECT_EQ(std::string(payload.begin(), payload.end()), R"({"type":"resolution","width":800,"height":600})");
+
+    // Whatever the peer writes as its sender, the dispatcher hears its controller; binary
+    // frames are not for the host.
+    const std::string text = R"({"type":"input","from":"someone-else"})";
+    ASSERT_TRUE(client.SendFrame({1, 2, 3}, 1));
+    ASSERT_TRUE(client.SendFrame(std::vector<uint8_t>(text.begin(), text.end()), 0));
+    ASSERT_TRUE(sv_test::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !dispatched.empty();
+    }));
+
+    lan->RevokeLanTickets("c1");  // its channel is shut down; the loop cleans up
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return lan->ChannelCount() == 0; }));
+    EXPECT_FALSE(lan->AllOnLan());
+    EXPECT_TRUE(Audited("lan-path | off c1"));
+    EXPECT_EQ(keyframes.load(), 2);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(dispatched, std::vector<std::string>{text + " ticket c1"});
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0], R"({"type":"lan-path","controllerId":"c1","active":true,"ip":"192.168.1.9"})");
+    EXPECT_EQ(raw[1], R"({"type":"lan-path","controllerId":"c1","active":false})");
 }
 
 }  // namespace
