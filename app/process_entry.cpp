@@ -15,6 +15,7 @@
 #include "app/host_window.h"
 #include "app/lan_self_test.h"
 #include "app/single_instance.h"
+#include "app/training_agent_link.h"
 #include "app/ux_telemetry.h"
 #include "app/windows_service.h"
 #include "base/worker_group.h"
@@ -263,6 +264,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     factories.makeInspector = [] { return training::MakeUiaInspector(); };
     factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
     factories.foregroundWindow = training::ForegroundWindowInfo;
+    factories.makeAgent = MakeTrainingAgentLink;
     // The session and the training agent report usage here; outside tray mode telemetry
     // is never started and records nothing.
     line.options.usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };

@@ -127,13 +127,6 @@ bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, cons
                             key);
 }
 
-std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<uint8_t>& salt,
-                                               const std::vector<uint8_t>& verifier) {
-    std::vector<uint8_t> key;
-    if (!RunLanHandshakeForKey(socket, salt, verifier, key)) return nullptr;
-    return std::make_unique<SecureChannel>(socket, key, kRoleHost);
-}
-
 LanServer::LanServer(std::shared_ptr<LanLockout> lockout)
     : lockout_(lockout ? std::move(lockout) : std::make_shared<LanLockout>(TickNow)),
       addressSource_(ListPrivateAddresses),

@@ -96,11 +96,8 @@ private:
     WorkerGroup workers_;  // connection threads; Stop waits for every one
 };
 
-// Host side of the proof on an accepted socket; the channel owns the socket on
-// success. Nothing on any failure (the caller closes the socket).
-std::unique_ptr<SecureChannel> RunLanHandshake(SOCKET socket, const std::vector<uint8_t>& salt,
-                                               const std::vector<uint8_t>& verifier);
-// The same, giving the 32-byte session key instead of a channel.
+// Host side of the proof on an accepted socket, giving the 32-byte session key; false
+// on any failure (the caller closes the socket).
 bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& verifier,
                            std::vector<uint8_t>& key, const HandshakeBounds& bounds = HandshakeBounds());
 // Reads one message; refuses a negative length or one above `bound` before

@@ -9,13 +9,10 @@
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
 #include "net/lan_server.h"
-#include "net/secure_channel.h"
 #include "resources/version.h"
-#include "net/lan_lockout.h"
-#include "session/lan/lan_direct.h"
 #include "session/tools/clipboard.h"
 #include "session/screen/screen_capture.h"
-#include "training/training_agent.h"
+#include "training/training_host_hooks.h"
 #include "training/training_interfaces.h"
 
 namespace sv {
@@ -30,9 +27,8 @@ Host::Host(HostOptions options)
       serviceMode_(options.serviceMode),
       trainingFactories_(std::move(options.trainingFactories)),
       usage_(std::move(options.usage)),
-      commandRunner_(options.commandRunner ? std::move(options.commandRunner) : HiddenCommandRunner(RunHiddenCommand)),
-      lanLockout_(options.lanLockout ? std::move(options.lanLockout)
-                                     : std::make_shared<LanLockout>([] { return GetTickCount64(); })) {
+      transferClock_([] { return static_cast<uint64_t>(GetTickCount64()); }),
+      lan_(LanLinks(options)) {
     inputState_.SetServiceMode(serviceMode_);
     platform_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
         auto size = GetScreenSize();
@@ -47,7 +43,6 @@ Host::Host(HostOptions options)
     platform_.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
     platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
     platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
-    platform_.privateAddresses = [] { return ListPrivateAddresses(); };
     platform_.captureScreen = [this](ScreenFrame& frame) { return CaptureScreen(frame, serviceMode_); };
     platform_.screenSize = [] { return GetScreenSize(); };
     platform_.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
@@ -88,6 +83,33 @@ Transfers::Seams Host::TransferSeams() {
     seams.stopping = [this] { return stop_.load(); };
     seams.runDetached = [this](std::function<void()> work) { RunDetached(std::move(work)); };
     return seams;
+}
+
+LanDirect::Links Host::LanLinks(const HostOptions& options) {
+    LanDirect::Links links;
+    links.sendRelayText = [this](const std::string& text) { return platform_.sendRelayText(text); };
+    links.audit = [](const std::string& kind, const std::string& detail) { WriteAuditLine(kind, detail, ""); };
+    links.dispatch = [this](const std::string& text, MessageSource source, const std::string& controllerId) {
+        DispatchLanText(text, source, controllerId);
+    };
+    links.joinPasswordPeer = [this] { return controllers_.JoinLanPeer(); };
+    links.passwordPeerJoined = [this] {
+        stream_.RequestKeyframe();
+        AfterMembershipChange();
+        stream_.SendResolution();
+    };
+    links.passwordPeerLeft = [this](uint64_t pass) { OnLanPeerLeft(pass); };
+    links.isRelayController = [this](const std::string& id) { return controllers_.HasRelayController(id); };
+    links.allControllersOnLan = [this](const std::vector<std::string>& ids) { return controllers_.AllOnLan(ids); };
+    links.requestKeyframe = [this] { stream_.RequestKeyframe(); };
+    links.screenSize = [this] { return platform_.screenSize(); };
+    links.privateAddresses = [] { return ListPrivateAddresses(); };
+    links.localAddresses = [] { return ListLocalAddresses(); };
+    links.runDetached = [this](std::function<void()> work) { return workers_.Start(std::move(work)); };
+    links.stopping = [this] { return stop_.load(); };
+    links.commandRunner = options.commandRunner;
+    links.lockout = options.lanLockout;
+    return links;
 }
 
 void Host::InitTraining() {
@@ -132,12 +154,12 @@ void Host::InitTraining() {
     hooks.hostVersion = SV_VERSION_STRING;
     hooks.quietWatch = true;
 
-    if (agent_) {
-        agent_->Shutdown();
-        agent_.reset();
+    if (agent_.shutdown) agent_.shutdown();
+    agent_ = TrainingAgentLink();
+    if (factories.makeAgent) {
+        agent_ = factories.makeAgent([this](const std::string& text) { SendText(text); }, hooks,
+                                     [this] { EndSessionLocally(); });
     }
-    agent_ = std::make_unique<training::TrainingAgent>([this](const std::string& text) { SendText(text); }, hooks);
-    agent_->SetEndLocallyHook([this] { EndSessionLocally(); });
 }
 
 void Host::Stop() {
@@ -150,7 +172,7 @@ void Host::Stop() {
 void Host::EndSessionLocally() {
     WriteAuditLine("session-ended-locally", "the person at the machine ended the session", "");
     // Shut down only: each channel's receive loop removes and frees its own channel.
-    channels_.ShutdownAll();
+    lan_.ShutdownChannels();
     relay_.AbortSocket();
 }
 
@@ -172,34 +194,22 @@ Host::~Host() {
     stop_.store(true);
     workers_.Stop();
     transfers_.Shutdown();
-    // The watcher restarts the listener on an address change: it ends before the listener.
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        watchWake_.notify_all();
-    }
-    if (addressWatcher_.joinable()) addressWatcher_.join();
-    std::unique_ptr<LanServer> server;
-    {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        server = std::move(lanServer_);
-    }
-    if (server) server->Stop();  // its callbacks hand channels to this Host: none after this
-    channels_.ShutdownAll();
+    lan_.Shutdown();  // the listener's callbacks hand channels to this Host: none after this
     relay_.AbortSocket();
     media_.Abort();
     stream_.Stop();
     workers_.Wait();
 
-    std::unique_ptr<training::TrainingAgent> agent = std::move(agent_);
-    if (agent && !agent->Shutdown()) {
+    TrainingAgentLink agent = std::move(agent_);
+    if (agent.shutdown && !agent.shutdown()) {
         // A training thread outlived the final bound: it may still use the agent, the
         // surface or the inspector, so they stay for the rest of the process.
         WriteAuditLine("training", "agent kept for threads still running at exit", "");
-        agent.release();
+        agent.owner.release();
         surface_.release();
         inspector_.release();
     }
-    agent.reset();
+    agent.owner.reset();
     ReleaseInputBlock(inputState_);
     // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
     // they go while GDI+ still runs (the entry's GDI+ owner outlives the Host).

@@ -2,34 +2,40 @@
 // The one object of a running host: identity, relay link, controllers, streaming,
 // input, transfers, LAN direct and the training hook-up. Each member group with state of
 // its own is a class with its own lock (ControllerSet, StreamController, Transfers,
-// LanChannelSet, MediaLink, LanTicketTable, InputState) that sends through what the Host
-// hands it and never calls back into the Host otherwise.
+// LanDirect, MediaLink, InputState, ToolSlots); the Host keeps the entry points and hands
+// each group what it sends through, and no group calls back into the Host otherwise.
+// The training agent is seen through TrainingAgentLink only.
 //
-// Locks. A leaf takes no other lock while held. "I/O": may be held across a network
-// send, or across the join of a thread that sends. A lock may be held while taking
-// those in its "then" column (and what they in turn may take), never the other way.
+// Locks. A lock is only ever taken while holding locks above it in this table, never
+// one below it; a leaf takes no other lock while it is held. "I/O": may be held while
+// bytes go out on a network connection, or across the join of a thread that sends.
 //
-//   lock                                  leaf  I/O  then
-//   stream thread (StreamController's     no    yes  controller set
-//     StreamThread; held while starting,
-//     stopping and joining the thread)
-//   stream announcement                   no    yes  controller set, then the send
-//     (StreamController; decides tiles               path: relay connection's send
-//     mode and sends "stream-mode")                  lock, LAN channel set
-//   stream frame (around each capture)    yes   no   -
-//   stream sequence (last tile frame)     yes   no   -
-//   stream sleep (StreamThread's wake)    yes   no   -
-//   transfers (Transfers; also the idle   yes   no   -
-//     sweeper's wait)
-//   controller set (ControllerSet)        yes   no   -
-// The stream thread itself takes the frame, sequence, sleep and controller set locks
-// one at a time and sends with none of them held; so does a single-frame worker.
+//   lock                                 kind            held while / across
+//   LanDirect's listener lock            first           a listener starts, stops or restarts (rotation
+//                                                        and address watch alike); stopping waits for its
+//                                                        connection threads, whose callbacks take the
+//                                                        locks below, never this one
+//   LanServer's own lock                 under the above its sockets and accept threads
+//   settings-file lock (base)            alone           reading and writing host-ui.json
+//   StreamController's stream-thread     ordered, I/O    a start, stop or join of the stream thread, which
+//     lock (inside StreamThread)                         takes the frame, sequence, sleep and controller
+//                                                        set locks one at a time and sends with none held
+//   StreamController's announcement      ordered, I/O    deciding tiles mode from the controller set, then
+//     lock                                               sending "stream-mode" (relay send lock, LAN
+//                                                        channel set), so announcements go out in order
+//   ControllerSet's lock                 leaf
+//   relay WebSocketClient's send lock    leaf, I/O       one relay send
+//   LanChannelSet's lock                 leaf, I/O       a text or frame going out on every LAN channel
+//   passwordMutex_; StreamController's   leaf            the frame lock: one screen capture; the
+//   frame, sequence and sleep locks;                     transfers lock: also the idle sweeper's wait
+//   Transfers' lock; LanTicketTable's,
+//   LanDirect's watch lock, MediaLink's,
+//   InputState's, ToolSlots', the
+//   WorkerGroup's
 //
-// windows.h is taken in first so that its DispatchMessage macro can be retired for good:
-// the member below keeps its own name in every translation unit.
-#include <winsock2.h>
-#include <windows.h>
-#undef DispatchMessage
+// A single-frame worker takes the same locks as the stream thread, one at a time.
+// Nothing holds a Host lock while calling the training agent's link, and the agent
+// holds none of its own while it sends (SendText) or calls the Host's hooks.
 
 #include <atomic>
 #include <chrono>
@@ -54,26 +60,17 @@
 #include "session/controller_set.h"
 #include "session/host_options.h"
 #include "session/input/input_injection.h"
-#include "session/lan/lan_channels.h"
-#include "session/lan/lan_tickets.h"
+#include "session/lan/lan_direct.h"
 #include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/stream_controller.h"
 #include "session/tools/transfers.h"
 #include "session/tools/tool_slots.h"
+#include "session/training_agent_link.h"
 #include "training/training_records.h"
 
 namespace sv {
-
-class LanLockout;
-class LanServer;
-class SecureChannel;
-struct LanTicket;
-
-namespace training {
-class TrainingAgent;
-}  // namespace training
 
 class Host {
 public:
@@ -83,7 +80,6 @@ public:
     Host& operator=(const Host&) = delete;
 
     void Stop();
-    void EndSessionLocally();
 
     // Identity and the relay loop.
     std::string LoadPassword(const std::string& dataDir);
@@ -91,41 +87,13 @@ public:
     int RunClassic();
     int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
     int RunRelayLoop(bool enrolled);
-    bool RegisterHost();
-    bool RegisterDevice();
-    void RunMediaChannel(const std::string& token, uint32_t generation);
-    void OnControllerJoined(const std::string& controllerId);
-    void OnPeerLeft(const std::string& controllerId);
 
-    // Dispatch and the two ways out. Relay text enters through RouteIncomingText (or
-    // DispatchMessage, the same table); a LAN channel's text through DispatchLanText.
+    // Dispatch and the two ways out. Relay text enters here; a LAN channel's text comes
+    // in through LanDirect, into the same table.
     void RouteIncomingText(const std::string& text);
-    void DispatchMessage(const std::string& text);
-    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
     void SendText(const std::string& text);
     bool SendBinary(const uint8_t* data, size_t length);
 
-    // Input.
-    bool SetInputBlocked(bool on);
-
-    // LAN direct.
-    int32_t ReadLanPort();
-    void StartLanWithPassword(int32_t port, const std::string& password);
-    void StartLanWithTickets(int32_t port);
-    void WatchLanAddresses();
-    std::string BuildLanEndpoints();
-    void AdvertiseLan();
-    void PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId);
-    bool FindLanTicket(const std::string& ticketId, LanTicket& out);
-    void RevokeLanTickets(const std::string& controllerId);
-    void OnLanChannelOpened(std::unique_ptr<SecureChannel> channel);
-    void OnLanChannelMessage(std::unique_ptr<SecureChannel> channel, const std::string& controllerId,
-                             const std::string& peerAddress);
-    void ReceiveLanFrames(SecureChannel* channel);
-    void ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId);
-    void UpdateLanPathState();
-    void SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress);
-    void OnLanPeerClosed(SecureChannel* channel);
 
     // Read by the host window.
     std::string HostId();  // copied under the password mutex: the run thread sets it
@@ -138,7 +106,6 @@ public:
     // Runs `work` on a detached thread that the destructor waits for; nothing runs once
     // the Host is being destroyed.
     void RunDetached(std::function<void()> work);
-    size_t LanChannelCount() const { return channels_.Size(); }
 
     // The seams the dispatcher acts through; tests replace them.
     struct Platform {
@@ -157,12 +124,9 @@ public:
         std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
                                            uint32_t)>
             encodeJpegRect;
-        // The private addresses LAN direct advertises and watches, and how often it looks.
-        std::function<std::vector<std::string>()> privateAddresses;
-        int32_t lanWatchPeriodSeconds = 15;
     };
     Platform& PlatformSeams() { return platform_; }
-    training::TrainingAgent* Agent() { return agent_.get(); }
+    LanDirect& Lan() { return lan_; }
     training::ITrainingSurface* Surface() { return surface_.get(); }
     training::IUiInspector* Inspector() { return inspector_.get(); }
 
@@ -175,6 +139,7 @@ private:
         Handler handler;
     };
     static const Route kRoutes[];
+    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
     void Dispatch(const IncomingMessage& msg);
     void OnRegistered(const IncomingMessage& m);
     void OnRelayError(const IncomingMessage& m);
@@ -195,21 +160,24 @@ private:
     void OnFrameRequest(const IncomingMessage& m);
     void OnTrainingRequest(const IncomingMessage& m);
     void OnRemoteTool(const IncomingMessage& m);
+    bool RegisterHost();
+    bool RegisterDevice();
+    void RunMediaChannel(const std::string& token, uint32_t generation);
+    void OnControllerJoined(const std::string& controllerId);
+    void OnPeerLeft(const std::string& controllerId);
     void AfterMembershipChange();
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);
-    std::optional<struct LanEndpoints> ListeningEndpoints(bool allLocalAddresses);
+    LanDirect::Links LanLinks(const HostOptions& options);
+    bool SetInputBlocked(bool on);
 
     void InitTraining();
     StreamController::Seams StreamSeams();
     Transfers::Seams TransferSeams();
+    void EndSessionLocally();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void TearDownRelayPass();
     bool WaitSecondsUnlessStopped(int32_t seconds);
-    void InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode);
-    bool LanListening();
-    // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
-    void AuditLanStart(int32_t port, const char* mode);
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -221,8 +189,6 @@ private:
     bool serviceMode_ = false;
     TrainingFactories trainingFactories_;
     UsageHooks usage_;
-    HiddenCommandRunner commandRunner_;
-    std::shared_ptr<LanLockout> lanLockout_;
     std::string hostId_;
     std::string password_;
     std::mutex passwordMutex_;
@@ -253,23 +219,14 @@ private:
     // 7. Training
     std::unique_ptr<training::ITrainingSurface> surface_;
     std::unique_ptr<training::IUiInspector> inspector_;
-    std::unique_ptr<training::TrainingAgent> agent_;
+    TrainingAgentLink agent_;
 
     // 8. Clipboard and file transfers (own lock; sends through this Host)
     Transfers transfers_{dataDir_, TransferSeams()};
     ToolSlots toolSlots_;  // remote-tool requests running at once
 
-    // 9. LAN direct
-    std::unique_ptr<LanServer> lanServer_;
-    std::mutex lanServerMutex_;  // guards the listener pointer that password rotation replaces
-    bool lanPasswordMode_ = false;  // under lanServerMutex_: the listener admits by password
-    std::atomic<int32_t> lanListenPort_{0};
-    LanChannelSet channels_;
-    LanTicketTable tickets_;  // guarded by its own mutex
-    std::atomic<bool> allOnLan_{false};
-    std::thread addressWatcher_;
-    std::mutex watchMutex_;  // with watchWake_: the destructor ends the watcher's wait at once
-    std::condition_variable watchWake_;
+    // 9. LAN direct: listener, tickets, channels, the LAN path and the address watcher
+    LanDirect lan_;
 
     // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
     WorkerGroup workers_;

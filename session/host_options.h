@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "session/training_agent_link.h"
 #include "training/training_records.h"
 
 namespace sv {
@@ -25,6 +26,8 @@ struct TrainingFactories {
     std::function<std::unique_ptr<training::IActivitySource>()> makeActivitySource;
     // The current foreground window, for the agent's "status" and "start" replies.
     std::function<std::optional<training::WindowInfo>()> foregroundWindow;
+    // The agent itself, made whether or not training is enabled; empty: no agent.
+    TrainingAgentMaker makeAgent;
 };
 
 // Usage telemetry, wired in by the entry; empty hooks record nothing.

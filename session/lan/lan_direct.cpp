@@ -1,162 +1,167 @@
-// The Host's side of LAN direct: listener modes, tickets, channels and the LAN path.
 #include "session/lan/lan_direct.h"
 
 #include <windows.h>
 
 #include <chrono>
-#include <thread>
-#include <vector>
+#include <exception>
 
-#include "base/audit_log.h"
-#include "base/text_encoding.h"
+#include "net/lan_lockout.h"
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "net/srp.h"
-#include "session/host.h"
 #include "session/identity_files.h"
-#include "session/relay/relay_messages.h"
+#include "session/lan/lan_firewall.h"
 #include "session/lan/lan_settings.h"
-#include "session/screen/screen_capture.h"
-#include "session/tools/system_programs.h"
-#include "session/screen/stream_rules.h"
 
 namespace sv {
-namespace {
 
-std::wstring OwnProgramPath() {
-    wchar_t buf[520];
-    DWORD n = GetModuleFileNameW(nullptr, buf, 520);
-    if (n == 0 || n >= 520) return std::wstring();
-    return std::wstring(buf, n);
-}
-
-}  // namespace
-
-uint32_t RunHiddenCommand(const std::wstring& commandLine) {
-    // netsh is taken from the system directory, never from the search path, so a planted
-    // netsh.exe beside the host or in the working directory is never run.
-    std::wstring program;
-    if (commandLine.compare(0, 6, L"netsh ") == 0) program = SystemProgramPath(L"netsh.exe");
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
-        return 0xFFFFFFFFu;
-    }
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 0;
-    if (!GetExitCodeProcess(pi.hProcess, &code)) code = 0xFFFFFFFFu;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
-bool EnsureFirewallRule(int32_t port, const HiddenCommandRunner& run) {
-    FirewallCommands c = BuildFirewallCommands(port, OwnProgramPath());
-    run(c.deleteRule);
-    if (run(c.addRule) == 0) return true;
-    return run(c.showRule) == 0;
-}
-
-int32_t Host::ReadLanPort() {
+int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir) {
     std::optional<std::string> text;
-    if (lanPort_ == 0) {
+    if (optionPort == 0) {
         // A link or junction in the data directory must not open a port.
-        HostUiFile file = ReadHostUiFile(dataDir_);
+        HostUiFile file = ReadHostUiFile(dataDir);
         if (file.plain && file.readable) text = std::move(file.text);
     }
-    return ChooseLanPort(lanPort_, text);
+    return ChooseLanPort(optionPort, text);
 }
 
-void Host::InstallLanServer(std::unique_ptr<LanServer> server, bool passwordMode) {
-    std::unique_ptr<LanServer> old;
+LanDirect::LanDirect(Links links) : links_(std::move(links)) {
+    if (!links_.commandRunner) links_.commandRunner = RunHiddenCommand;
+    if (!links_.lockout) links_.lockout = std::make_shared<LanLockout>([] { return GetTickCount64(); });
+    if (!links_.stopping) links_.stopping = [] { return false; };
+    if (links_.watchPeriodSeconds <= 0) links_.watchPeriodSeconds = 15;
+}
+
+LanDirect::~LanDirect() { Shutdown(); }
+
+void LanDirect::Shutdown() {
+    // The watcher restarts the listener on an address change: it ends before the listener.
+    std::thread watcher;
     {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        if (stop_.load()) return;  // the Host is going: no listener that would call into it
-        old = std::move(lanServer_);
-        // The old listener must let go of the port before the new one binds it.
-        if (old) old->Stop();
-        lanServer_ = std::move(server);
-        lanPasswordMode_ = passwordMode;
-        lanServer_->Start();
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        closing_.store(true);
+        watchWake_.notify_all();
+        watcher = std::move(addressWatcher_);
     }
+    if (watcher.joinable()) watcher.join();
+    {
+        // Its callbacks hand channels over: none after this.
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        if (listener_) listener_->Stop();
+        listener_.reset();
+    }
+    channels_.ShutdownAll();
 }
 
-bool Host::LanListening() {
-    std::lock_guard<std::mutex> lock(lanServerMutex_);
-    return lanServer_ && lanServer_->IsListening();
+void LanDirect::InstallListener(std::unique_ptr<LanServer> server, bool passwordMode) {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    if (closing_.load() || links_.stopping()) return;  // no listener that would call into a host going away
+    // The old listener lets go of the port before the new one binds it.
+    if (listener_) listener_->Stop();
+    listener_ = std::move(server);
+    passwordMode_ = passwordMode;
+    listener_->Start();
 }
 
-void Host::AuditLanStart(int32_t port, const char* mode) {
-    bool ok = EnsureFirewallRule(port, commandRunner_);
-    WriteAuditLine("lan",
-                   std::string(LanListening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
-                       mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"),
-                   "");
+bool LanDirect::Listening() {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    return listener_ && listener_->IsListening();
 }
 
-void Host::StartLanWithPassword(int32_t port, const std::string& password) {
-    lanListenPort_.store(port);
+void LanDirect::AuditStart(int32_t port, const char* mode) {
+    bool ok = EnsureFirewallRule(port, links_.commandRunner);
+    links_.audit("lan", std::string(Listening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
+                            mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"));
+}
+
+void LanDirect::StartLanWithPassword(int32_t port, const std::string& password) {
+    listenPort_.store(port);
     std::vector<uint8_t> salt = RandomBytes32();
     std::vector<uint8_t> verifier = SrpMakeVerifier(SrpSalt(salt), SrpPassword(password));
-    auto server = std::make_unique<LanServer>(lanLockout_);
+    auto server = std::make_unique<LanServer>(links_.lockout);
     server->InitForPassword(static_cast<uint32_t>(port), std::move(salt), std::move(verifier),
                             [this](std::unique_ptr<SecureChannel> channel) { OnLanChannelOpened(std::move(channel)); });
-    InstallLanServer(std::move(server), true);
-    AuditLanStart(port, "");
+    InstallListener(std::move(server), true);
+    AuditStart(port, "");
 }
 
-void Host::StartLanWithTickets(int32_t port) {
-    lanListenPort_.store(port);
-    auto server = std::make_unique<LanServer>(lanLockout_);
+void LanDirect::StartLanWithTickets(int32_t port) {
+    listenPort_.store(port);
+    auto server = std::make_unique<LanServer>(links_.lockout);
     server->InitForTickets(
         static_cast<uint32_t>(port), [this](const std::string& id, LanTicket& out) { return FindLanTicket(id, out); },
         [this](std::unique_ptr<SecureChannel> channel, const std::string& controllerId, const std::string& peer) {
             OnLanChannelMessage(std::move(channel), controllerId, peer);
         });
-    InstallLanServer(std::move(server), false);
-    AuditLanStart(port, " (tickets)");
+    InstallListener(std::move(server), false);
+    AuditStart(port, " (tickets)");
     std::lock_guard<std::mutex> lock(watchMutex_);
-    if (!addressWatcher_.joinable() && !stop_.load()) addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
+    if (!addressWatcher_.joinable() && !closing_.load() && !links_.stopping()) {
+        addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
+    }
 }
 
-void Host::WatchLanAddresses() {
-    std::vector<std::string> known = platform_.privateAddresses();
-    const int period = platform_.lanWatchPeriodSeconds > 0 ? platform_.lanWatchPeriodSeconds : 15;
+void LanDirect::RenewPassword(const std::string& password) {
+    // Only a listener that admits by the password is renewed: a ticket listener must not
+    // turn into one that admits whoever reads the password off the screen.
+    int32_t port = 0;
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        if (!passwordMode_ || !listener_) return;
+        port = listenPort_.load();
+        if (port <= 0) port = static_cast<int32_t>(listener_->Port());
+    }
+    StartLanWithPassword(port, password);
+}
+
+void LanDirect::WatchLanAddresses() {
+    std::vector<std::string> known = links_.privateAddresses();
     int seconds = 0;
     for (;;) {
         {
-            // One-second steps; the destructor ends the wait at once.
+            // One-second steps; Shutdown ends the wait at once.
             std::unique_lock<std::mutex> lock(watchMutex_);
-            if (watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_.load(); })) break;
+            if (watchWake_.wait_for(lock, std::chrono::seconds(1),
+                                    [this] { return closing_.load() || links_.stopping(); })) {
+                break;
+            }
         }
-        if (++seconds % period != 0) continue;
-        std::vector<std::string> current = platform_.privateAddresses();
+        if (++seconds % links_.watchPeriodSeconds != 0) continue;
+        std::vector<std::string> current = links_.privateAddresses();
         if (current == known) continue;
         known = current;
         {
-            std::lock_guard<std::mutex> lock(lanServerMutex_);
-            if (lanServer_) lanServer_->Restart();
+            std::lock_guard<std::mutex> lock(listenerMutex_);
+            if (listener_) listener_->Restart();
         }
-        WriteAuditLine("lan", "addresses changed, " + std::to_string(current.size()) + " private", "");
+        links_.audit("lan", "addresses changed, " + std::to_string(current.size()) + " private");
         AdvertiseLan();
     }
 }
 
-std::string Host::BuildLanEndpoints() {
-    return LanEndpointsText(LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()});
+std::optional<LanEndpoints> LanDirect::ListeningEndpoints(bool allLocalAddresses) {
+    uint32_t port = 0;
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        if (!listener_ || !listener_->IsListening()) return std::nullopt;
+        port = listener_->Port();
+    }
+    if (allLocalAddresses) return LanEndpoints{static_cast<int64_t>(port), links_.localAddresses()};
+    return LanEndpoints{listenPort_.load(), links_.privateAddresses()};
 }
 
-void Host::AdvertiseLan() {
-    platform_.sendRelayText(LanAdvertiseMessage(LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()}));
+std::string LanDirect::BuildLanEndpoints() {
+    return LanEndpointsText(LanEndpoints{listenPort_.load(), links_.privateAddresses()});
 }
 
-void Host::PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId) {
+void LanDirect::AdvertiseLan() {
+    links_.sendRelayText(LanAdvertiseMessage(LanEndpoints{listenPort_.load(), links_.privateAddresses()}));
+}
+
+void LanDirect::PrepareLanTicket(const std::string& ticketId, const std::string& secret,
+                                 const std::string& controllerId) {
     if (ticketId.empty() || secret.empty() || controllerId.empty()) return;
-    if (!LanListening()) return;
+    if (!Listening()) return;
     LanTicketRecord record;
     record.salt = RandomBytes32();
     if (record.salt.empty()) return;
@@ -164,10 +169,10 @@ void Host::PrepareLanTicket(const std::string& ticketId, const std::string& secr
     if (record.verifier.empty()) return;
     record.controllerId = controllerId;
     if (!tickets_.Store(ticketId, std::move(record), GetTickCount64())) return;
-    platform_.sendRelayText(LanTicketReadyMessage(ticketId));
+    links_.sendRelayText(LanTicketReadyMessage(ticketId));
 }
 
-bool Host::FindLanTicket(const std::string& ticketId, LanTicket& out) {
+bool LanDirect::FindLanTicket(const std::string& ticketId, LanTicket& out) {
     LanTicketRecord record;
     if (!tickets_.Take(ticketId, GetTickCount64(), record)) return false;
     out.salt = std::move(record.salt);
@@ -176,96 +181,103 @@ bool Host::FindLanTicket(const std::string& ticketId, LanTicket& out) {
     return true;
 }
 
-void Host::RevokeLanTickets(const std::string& controllerId) {
+void LanDirect::RevokeLanTickets(const std::string& controllerId) {
     // A revoked controller must not come back through a ticket it has not used yet.
     tickets_.RemoveController(controllerId);
     channels_.ShutdownBoundTo(controllerId);
 }
 
-void Host::OnLanChannelOpened(std::unique_ptr<SecureChannel> owned) {
+void LanDirect::OnLanChannelOpened(std::unique_ptr<SecureChannel> owned) {
     // The peer counts in this relay pass only; its leave is matched against the same pass.
-    const uint64_t pass = controllers_.JoinLanPeer();
+    const uint64_t pass = links_.joinPasswordPeer();
     SecureChannel* channel = channels_.Add(std::move(owned), LanChannelSet::Binding{std::string(), pass});
-    stream_.RequestKeyframe();
-    AfterMembershipChange();
-    stream_.SendResolution();
-    if (!workers_.Start([this, channel] { ReceiveLanFrames(channel); })) OnLanPeerClosed(channel);
+    links_.passwordPeerJoined();
+    // A password-mode peer is not the relay and is no relay controller: the table drops
+    // what only the relay may send, and its sender is always "lan".
+    StartReceiving(channel, MessageSource::kLanPassword, std::string());
 }
 
-void Host::ReceiveLanFrames(SecureChannel* channel) {
-    try {
-        std::vector<uint8_t> payload;
-        bool binary = false;
-        while (channel->ReceiveFrame(payload, binary)) {
-            if (binary) continue;
-            // A password-mode peer is not the relay and is no relay controller: the table
-            // drops what only the relay may send, and its sender is always "lan".
-            DispatchLanText(std::string(payload.begin(), payload.end()), MessageSource::kLanPassword, "");
-        }
-    } catch (const std::exception&) {
-    }
-    OnLanPeerClosed(channel);
-}
-
-void Host::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const std::string& controllerId,
-                               const std::string& peerAddress) {
-    if (!controllers_.HasRelayController(controllerId)) {
-        WriteAuditLine("lan-ticket-orphan", controllerId + " from " + peerAddress, "");
+void LanDirect::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const std::string& controllerId,
+                                    const std::string& peerAddress) {
+    if (!links_.isRelayController(controllerId)) {
+        links_.audit("lan-ticket-orphan", controllerId + " from " + peerAddress);
         owned->Close();
         return;
     }
     SecureChannel* channel = channels_.Add(std::move(owned), LanChannelSet::Binding{controllerId, 0});
     // The controller may have left between the check and the registration above; its
     // "peer-left" then found no channel to shut down: this channel goes unannounced.
-    if (!controllers_.HasRelayController(controllerId)) {
+    if (!links_.isRelayController(controllerId)) {
         LanChannelSet::Binding binding;
         channels_.Remove(channel, binding);
-        WriteAuditLine("lan-ticket-orphan", controllerId + " from " + peerAddress, "");
+        links_.audit("lan-ticket-orphan", controllerId + " from " + peerAddress);
         return;
     }
     UpdateLanPathState();
-    WriteAuditLine("lan-path", "on " + controllerId + " from " + peerAddress, "");
+    links_.audit("lan-path", "on " + controllerId + " from " + peerAddress);
     SendLanPath(controllerId, true, peerAddress);
-    stream_.RequestKeyframe();
-    const auto size = platform_.screenSize();
+    links_.requestKeyframe();
+    const auto size = links_.screenSize();
     const std::string text = ResolutionMessage(size.first, size.second);
     channels_.SendTo(channel, std::vector<uint8_t>(text.begin(), text.end()), 0);
-    if (!workers_.Start([this, channel, controllerId] { ReceiveLanMessages(channel, controllerId); })) {
+    StartReceiving(channel, MessageSource::kLanTicket, controllerId);
+}
+
+void LanDirect::StartReceiving(SecureChannel* channel, MessageSource source, const std::string& controllerId) {
+    if (!links_.runDetached([this, channel, source, controllerId] { ReceiveLanFrames(channel, source, controllerId); })) {
         OnLanPeerClosed(channel);
     }
 }
 
-void Host::ReceiveLanMessages(SecureChannel* channel, const std::string& controllerId) {
+void LanDirect::ReceiveLanFrames(SecureChannel* channel, MessageSource source, const std::string& controllerId) {
     try {
         std::vector<uint8_t> payload;
         bool binary = false;
         while (channel->ReceiveFrame(payload, binary)) {
             if (binary) continue;
-            DispatchLanText(std::string(payload.begin(), payload.end()), MessageSource::kLanTicket, controllerId);
+            links_.dispatch(std::string(payload.begin(), payload.end()), source, controllerId);
         }
     } catch (const std::exception&) {
+        // A corrupt or replayed frame ends the channel like a closed one.
     }
     OnLanPeerClosed(channel);
 }
 
-void Host::OnLanPeerClosed(SecureChannel* channel) {
+void LanDirect::OnLanPeerClosed(SecureChannel* channel) {
     LanChannelSet::Binding binding;
     // Removal closes and frees the channel; a second call finds nothing.
     if (!channels_.Remove(channel, binding)) return;
     if (binding.controllerId.empty()) {
-        OnLanPeerLeft(binding.pass);
+        links_.passwordPeerLeft(binding.pass);
         return;
     }
-    WriteAuditLine("lan-path", "off " + binding.controllerId, "");
+    links_.audit("lan-path", "off " + binding.controllerId);
     UpdateLanPathState();
     SendLanPath(binding.controllerId, false, "");
-    stream_.RequestKeyframe();
+    links_.requestKeyframe();
 }
 
-void Host::UpdateLanPathState() { allOnLan_.exchange(controllers_.AllOnLan(channels_.BoundIds())); }
+void LanDirect::UpdateLanPathState() { allOnLan_.exchange(links_.allControllersOnLan(channels_.BoundIds())); }
 
-void Host::SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress) {
-    platform_.sendRelayText(LanPathMessage(controllerId, active, peerAddress));
+bool LanDirect::SendToChannels(const std::vector<uint8_t>& bytes, uint8_t frameType) {
+    return channels_.SendToAll(bytes, frameType);
+}
+
+void LanDirect::ShutdownChannels() { channels_.ShutdownAll(); }
+
+void LanDirect::EndRelayPass() {
+    tickets_.Clear();
+    allOnLan_.store(false);
+    // Every LAN channel goes, password-mode peers included: the controllers are cleared
+    // next, and a channel left open would be a peer that still sees the screen but no
+    // longer counts. Their late leaves belong to the ended pass and count in no other.
+    channels_.ShutdownAll();
+}
+
+void LanDirect::ShutdownPeersOutside(uint64_t pass) { channels_.ShutdownPeersOutside(pass); }
+
+void LanDirect::SendLanPath(const std::string& controllerId, bool active, const std::string& peerAddress) {
+    links_.sendRelayText(LanPathMessage(controllerId, active, peerAddress));
 }
 
 }  // namespace sv

@@ -5,11 +5,8 @@
 #include "base/audit_log.h"
 #include "base/case_fold.h"
 #include "base/json_fields.h"
-#include "net/lan_server.h"
-#include "net/secure_channel.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
-#include "training/training_agent.h"
 
 namespace sv {
 namespace {
@@ -44,9 +41,7 @@ const Host::Route Host::kRoutes[] = {
     {"fs-read", false, &Host::OnRemoteTool},
 };
 
-void Host::RouteIncomingText(const std::string& text) { DispatchMessage(text); }
-
-void Host::DispatchMessage(const std::string& text) {
+void Host::RouteIncomingText(const std::string& text) {
     if (std::optional<IncomingMessage> msg = ParseIncoming(text, MessageSource::kRelay)) Dispatch(*msg);
 }
 
@@ -77,7 +72,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
         detail += "hostId=" + hostId_;
     }
     WriteAuditLine("relay", detail, "");
-    if (deviceId_ != 0 && LanListening()) AdvertiseLan();
+    if (deviceId_ != 0 && lan_.Listening()) lan_.AdvertiseLan();
     std::string token = JsonStringOrEmpty(m.body, "mediaToken");
     if (!token.empty()) {
         uint32_t generation = media_.NewGeneration();
@@ -102,7 +97,7 @@ void Host::OnJoinedMessage(const IncomingMessage& m) { OnControllerJoined(JsonSt
 void Host::OnPeerLeftMessage(const IncomingMessage& m) {
     // Its LAN tickets and channels go first, so it cannot come back through them.
     std::string id = JsonStringOrEmpty(m.body, "id");
-    RevokeLanTickets(id);
+    lan_.RevokeLanTickets(id);
     OnPeerLeft(id);
 }
 
@@ -110,18 +105,18 @@ void Host::OnLanTicketMessage(const IncomingMessage& m) {
     std::string ticketId = JsonStringOrEmpty(m.body, "ticketId");
     std::string secret = JsonStringOrEmpty(m.body, "secret");
     std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
-    RunDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
+    RunDetached([this, ticketId, secret, controllerId] { lan_.PrepareLanTicket(ticketId, secret, controllerId); });
 }
 
 void Host::OnLanRevokeMessage(const IncomingMessage& m) {
     std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
     WriteAuditLine("lan-revoke", controllerId, "");
-    RevokeLanTickets(controllerId);
+    lan_.RevokeLanTickets(controllerId);
 }
 
 void Host::OnInput(const IncomingMessage& m) {
     const json& msg = m.body;
-    if (agent_ && !agent_->GateControllerInput(m.from, "mouse")) return;
+    if (agent_.gateInput && !agent_.gateInput(m.from, "mouse")) return;
     double x = msg.value("x", 0.0);
     double y = msg.value("y", 0.0);
     std::string kind = msg.contains("kind") ? JsonStringOrEmpty(msg, "kind") : std::string("move");
@@ -140,7 +135,7 @@ void Host::OnInput(const IncomingMessage& m) {
 void Host::OnKeyInput(const IncomingMessage& m) {
     const json& msg = m.body;
     const std::string& from = m.from;
-    if (agent_ && !agent_->GateControllerInput(from, "keyboard")) return;
+    if (agent_.gateInput && !agent_.gateInput(from, "keyboard")) return;
     std::string kind = JsonStringOrEmpty(msg, "kind");
     if (kind == "text") {
         std::string text = JsonStringOrEmpty(msg, "text");
@@ -191,7 +186,7 @@ void Host::OnFrameAck(const IncomingMessage& m) { stream_.ApplyFrameAck(m.from, 
 void Host::OnFrameRequest(const IncomingMessage&) { stream_.RequestSingleFrame(); }
 
 void Host::OnTrainingRequest(const IncomingMessage& m) {
-    if (agent_) agent_->QueueTrainingRequest(m.body, m.from);
+    if (agent_.queueRequest) agent_.queueRequest(m.body, m.from);
 }
 
 void Host::OnRemoteTool(const IncomingMessage& m) { HandleRemoteTool(m.type, m.body, m.from); }
@@ -200,24 +195,25 @@ bool Host::SetInputBlocked(bool on) { return platform_.setInputBlocked(on); }
 
 void Host::SendText(const std::string& text) {
     platform_.sendRelayText(text);
-    if (channels_.Size() == 0) return;
-    channels_.SendToAll(std::vector<uint8_t>(text.begin(), text.end()), 0);
+    if (lan_.ChannelCount() == 0) return;
+    lan_.SendToChannels(std::vector<uint8_t>(text.begin(), text.end()), 0);
 }
 
 bool Host::SendBinary(const uint8_t* data, size_t length) {
     // The result is the path the relay's controllers depend on: a frame they did not get
     // must leave its tiles dirty. LAN decides only when nobody is left on the relay path.
-    const bool relayPath = !allOnLan_.load() && (controllers_.HasRelayControllers() || channels_.Size() == 0);
+    const bool allOnLan = lan_.AllOnLan();
+    const bool relayPath = !allOnLan && (controllers_.HasRelayControllers() || lan_.ChannelCount() == 0);
     bool sent = false;
-    if (!allOnLan_.load()) {
+    if (!allOnLan) {
         if (media_.Attached()) {
             sent = platform_.sendMediaBinary(data, length) || platform_.sendRelayBinary(data, length);
         } else {
             sent = platform_.sendRelayBinary(data, length);
         }
     }
-    if (channels_.Size() == 0) return sent;
-    const bool lanSent = channels_.SendToAll(std::vector<uint8_t>(data, data + length), 1);
+    if (lan_.ChannelCount() == 0) return sent;
+    const bool lanSent = lan_.SendToChannels(std::vector<uint8_t>(data, data + length), 1);
     return relayPath ? sent : lanSent;
 }
 

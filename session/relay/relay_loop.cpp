@@ -9,15 +9,12 @@
 #include <nlohmann/json.hpp>
 
 #include "base/audit_log.h"
-#include "net/lan_server.h"
-#include "net/secure_channel.h"
 #include "session/host.h"
 #include "session/host_identity.h"
 #include "base/file_io.h"
 #include "session/identity_files.h"
 #include "session/relay/reconnect_policy.h"
 #include "session/relay/relay_messages.h"
-#include "training/training_agent.h"
 
 namespace sv {
 namespace {
@@ -69,24 +66,7 @@ void Host::RotatePassword() {
         password_ = fresh;
     }
 
-    // The relay thread reads the listener while registering; it is taken out under
-    // its mutex and stopped outside it, so a registration never sees a dying one. Only a
-    // listener that admits by the password is renewed: a ticket listener stays as it is.
-    std::unique_ptr<LanServer> old;
-    int32_t port = 0;
-    {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        if (lanPasswordMode_) {
-            old = std::move(lanServer_);
-            port = lanListenPort_;
-            if (old && port <= 0) port = static_cast<int32_t>(old->Port());
-        }
-    }
-    if (old) {
-        old->Stop();
-        old.reset();
-        StartLanWithPassword(port, fresh);
-    }
+    lan_.RenewPassword(fresh);
 
     if (registered_.load()) platform_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
     WriteAuditLine("password", "rotated", "");
@@ -100,8 +80,8 @@ int Host::RunClassic() {
         hostId_ = hostId;
         password_ = password;
     }
-    int32_t port = ReadLanPort();
-    if (port > 0) StartLanWithPassword(port, password);
+    int32_t port = ReadLanPort(lanPort_, dataDir_);
+    if (port > 0) lan_.StartLanWithPassword(port, password);
     std::printf("Sorvane host (Win7)\n  Host ID : %s\n  Password: %s\n", hostId_.c_str(), password.c_str());
     std::fflush(stdout);
     return RunRelayLoop(false);
@@ -110,27 +90,16 @@ int Host::RunClassic() {
 int Host::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) {
     deviceId_ = deviceId;
     deviceSecret_ = deviceSecret;
-    int32_t port = ReadLanPort();
-    if (port > 0) StartLanWithTickets(port);
+    int32_t port = ReadLanPort(lanPort_, dataDir_);
+    if (port > 0) lan_.StartLanWithTickets(port);
     return RunRelayLoop(true);
 }
 
 // ---------------------------------------------------------------- registration
 
-std::optional<LanEndpoints> Host::ListeningEndpoints(bool allLocalAddresses) {
-    uint32_t port = 0;
-    {
-        std::lock_guard<std::mutex> lock(lanServerMutex_);
-        if (!lanServer_ || !lanServer_->IsListening()) return std::nullopt;
-        port = lanServer_->Port();
-    }
-    if (allLocalAddresses) return LanEndpoints{static_cast<int64_t>(port), ListLocalAddresses()};
-    return LanEndpoints{lanListenPort_.load(), platform_.privateAddresses()};
-}
-
 bool Host::RegisterHost() {
     if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
-    if (!relay_.SendText(HostRegisterMessage(hostId_, HashPassword(Password()), ListeningEndpoints(true)))) {
+    if (!relay_.SendText(HostRegisterMessage(hostId_, HashPassword(Password()), lan_.ListeningEndpoints(true)))) {
         relay_.Disconnect();
         return false;
     }
@@ -139,7 +108,7 @@ bool Host::RegisterHost() {
 
 bool Host::RegisterDevice() {
     if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
-    if (!relay_.SendText(DeviceRegisterMessage(deviceId_, deviceSecret_, ListeningEndpoints(false)))) {
+    if (!relay_.SendText(DeviceRegisterMessage(deviceId_, deviceSecret_, lan_.ListeningEndpoints(false)))) {
         relay_.Disconnect();
         return false;
     }
@@ -184,20 +153,15 @@ int Host::RunRelayLoop(bool enrolled) {
 void Host::TearDownRelayPass() {
     stream_.Stop();
     registered_.store(false);
-    tickets_.Clear();
-    allOnLan_.store(false);
-    // Every LAN channel goes, password-mode peers included: the controllers are cleared
-    // below, and a channel left open would be a peer that still sees the screen but no
-    // longer counts. Their late leaves belong to this pass and count in no other.
-    channels_.ShutdownAll();
+    lan_.EndRelayPass();
     controllers_.Clear();
     // A peer admitted while the channels went down was counted in the ended pass.
-    channels_.ShutdownPeersOutside(controllers_.Pass());
+    lan_.ShutdownPeersOutside(controllers_.Pass());
     connectedControllers_.store(0);
     stream_.Reconcile();  // a peer that joined during the tear-down no longer counts
     ReleaseInputBlock(inputState_);
     relay_.Disconnect();
-    if (agent_) agent_->OnControllersGone(0);
+    if (agent_.controllersGone) agent_.controllersGone(0);
 }
 
 // ---------------------------------------------------------------- media connection
@@ -244,10 +208,10 @@ void Host::AfterMembershipChange() {
     if (usage_.trackAction && before == 0 && remaining > 0) usage_.trackAction("session_start");
     if (usage_.trackAction && before > 0 && remaining == 0) usage_.trackAction("session_end");
     stream_.AnnounceMode();
-    UpdateLanPathState();
+    lan_.UpdateLanPathState();
     stream_.Reconcile();
     if (remaining == 0) ReleaseInputBlock(inputState_);
-    if (agent_) agent_->OnControllersGone(remaining);
+    if (agent_.controllersGone) agent_.controllersGone(remaining);
 }
 
 }  // namespace sv

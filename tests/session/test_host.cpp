@@ -9,6 +9,7 @@
 
 #include "base/audit_log.h"
 #include "session/host.h"
+#include "session/host_test_support.h"
 #include "test_support.h"
 #include "training/training_interfaces.h"
 
@@ -60,9 +61,11 @@ protected:
         o.dataDir = dir.Path();
         o.trainingEnabled = training;
         o.trainingFactories = std::move(factories);
+        o.trainingFactories.makeAgent = agent.Maker();
         return o;
     }
     sv_test::ScratchDir dir;
+    sv_test::FakeAgent agent;
 };
 
 TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
@@ -79,7 +82,8 @@ TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
     EXPECT_EQ(made, 0);
     EXPECT_EQ(host.Surface(), nullptr);
     EXPECT_EQ(host.Inspector(), nullptr);
-    EXPECT_NE(host.Agent(), nullptr);
+    EXPECT_EQ(agent.made.load(), 1);
+    EXPECT_EQ(agent.surfaceSeen, nullptr);
 }
 
 TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
@@ -92,6 +96,7 @@ TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
                               nullptr}));
     EXPECT_NE(host.Surface(), nullptr);
     EXPECT_NE(host.Inspector(), nullptr);
+    EXPECT_EQ(agent.surfaceSeen, host.Surface());
     EXPECT_EQ(seenDir, dir.Path());
 }
 
@@ -103,7 +108,7 @@ TEST_F(HostTest, ThrowingSurfaceFactoryLeavesHostWithoutSurfaceAndOneAuditLine) 
                               nullptr}));
     EXPECT_EQ(host.Surface(), nullptr);
     EXPECT_EQ(host.Inspector(), nullptr);
-    EXPECT_NE(host.Agent(), nullptr);
+    EXPECT_EQ(agent.made.load(), 1);
     std::string audit = AuditText(dir.Path());
     EXPECT_EQ(CountOf(audit, " | training | surface unavailable: no display\n"), 1u);
     EXPECT_EQ(CountOf(audit, "\n"), 1u);
@@ -116,7 +121,8 @@ TEST_F(HostTest, EndSessionLocallyWithoutChannelsOnlyAudits) {
         ++sends;
         return true;
     };
-    host.EndSessionLocally();
+    ASSERT_TRUE(agent.endLocally);
+    agent.endLocally();  // the person at the machine ends the session
     EXPECT_EQ(sends.load(), 0);
     std::string audit = AuditText(dir.Path());
     EXPECT_EQ(CountOf(audit, " | session-ended-locally | the person at the machine ended the session\n"), 1u);
@@ -171,7 +177,7 @@ TEST(HostShutdown, LanPeerTalkingDuringDestructionIsSafe) {
         p.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
         sv_test::SocketPair pair;
         sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);
-        host->OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        host->Lan().OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
 
         std::atomic<bool> done{false};
         std::atomic<int> sent{0};

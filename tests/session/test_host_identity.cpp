@@ -346,7 +346,7 @@ TEST_F(PasswordFixture, RotationWhileNotRegisteredChangesFileAndHostOnly) {
 }
 
 TEST_F(PasswordFixture, RotationWhileRegisteredSendsTheNewHash) {
-    host->DispatchMessage(R"({"type":"registered"})");
+    host->RouteIncomingText(R"({"type":"registered"})");
     ASSERT_TRUE(host->IsRegistered());
     host->RotatePassword();
     ASSERT_EQ(sent.size(), 1u);
@@ -365,21 +365,16 @@ TEST_F(PasswordFixture, RotationOfNonObjectFileWritesPasswordOnly) {
 
 TEST_F(PasswordFixture, LanSettingsAreReadFromTheSameFileAsThePassword) {
     WriteText(SettingsPath(), R"({"LanDirectEnabled":true,"LanPort":47001,"password":"zz9922"})");
-    EXPECT_EQ(host->ReadLanPort(), 47001);
+    EXPECT_EQ(sv::ReadLanPort(0, dir.Path()), 47001);
     EXPECT_EQ(host->LoadPassword(dir.Path()), "zz9922");
     // A command-line port beyond TCP's range turns LAN direct off rather than binding its
     // low 16 bits while the relay is told the whole number.
-    for (int32_t port : {65536, 70000}) {
-        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
-        options.lanPort = port;
-        sv::Host forced(options);
-        EXPECT_EQ(forced.ReadLanPort(), 0) << port;
-    }
+    for (int32_t port : {65536, 70000}) EXPECT_EQ(sv::ReadLanPort(port, dir.Path()), 0) << port;
 }
 
 TEST_F(PasswordFixture, ASettingsDirectoryOpensNoPort) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
-    EXPECT_EQ(host->ReadLanPort(), 0);
+    EXPECT_EQ(sv::ReadLanPort(0, dir.Path()), 0);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "session/lan/lan_direct.h"
+#include "session/lan/lan_firewall.h"
 
 namespace {
 

@@ -43,7 +43,7 @@ protected:
         const std::vector<uint8_t> key(32, 0x42);
         sv_test::SocketPair pair;
         clients.push_back(std::make_unique<sv::SecureChannel>(pair.ReleaseB(), key, sv::kRoleClient));
-        host->OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        host->Lan().OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
         sv::SecureChannel* client = clients.back().get();
         drains.emplace_back([client] {
             std::vector<uint8_t> payload;
@@ -72,7 +72,7 @@ protected:
 TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
     sv::SecureChannel* peer = OpenPeer();
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->OnControllerJoined("c1");
+    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
     Send(peer, R"({"type":"controller-joined","controllerId":"x","from":"c1"})");
     Send(peer, R"({"type":"peer-left","id":"c1"})");
     Send(peer, R"({"type":"error","reason":"device-revoked"})");
@@ -89,14 +89,14 @@ TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
 TEST_F(LanPeers, BinaryReportsThePathRelayControllersDependOn) {
     uint8_t frame[4] = {1, 2, 3, 4};
     OpenPeer();
-    host->OnControllerJoined("c1");
+    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
     // c1 watches through the relay: a frame the relay dropped is not sent, LAN or not.
     relayOk = false;
     EXPECT_FALSE(host->SendBinary(frame, sizeof frame));
     relayOk = true;
     EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
     // With only the LAN peer left, the LAN decides.
-    host->OnPeerLeft("c1");
+    host->RouteIncomingText(R"({"type":"peer-left","id":"c1"})");
     relayOk = false;
     EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
 }
@@ -106,10 +106,10 @@ TEST_F(LanPeers, AClosedPeerIsRemovedAndFreedOnceAndCountsDownOnce) {
     OpenPeer();
     ASSERT_EQ(host->ConnectedControllers(), 2u);
     a->Shutdown();
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 1; }));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->Lan().ChannelCount() == 1; }));
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->EndSessionLocally();  // shuts the rest down; each loop removes its own channel
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->LanChannelCount() == 0; }));
+    host->Lan().ShutdownChannels();  // each loop removes its own channel
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->Lan().ChannelCount() == 0; }));
     EXPECT_EQ(host->ConnectedControllers(), 0u);
 }
 

@@ -96,11 +96,11 @@ protected:
 };
 
 TEST_F(DispatchFixture, RegisteredOnClassicHostAuditsAndResetsRefusals) {
-    host->DispatchMessage(R"({"type":"error","reason":"hostId-in-use"})");
-    host->DispatchMessage(R"({"type":"error","reason":"hostId-in-use"})");
-    host->DispatchMessage(R"({"type":"registered","mediaToken":""})");
+    host->RouteIncomingText(R"({"type":"error","reason":"hostId-in-use"})");
+    host->RouteIncomingText(R"({"type":"error","reason":"hostId-in-use"})");
+    host->RouteIncomingText(R"({"type":"registered","mediaToken":""})");
     EXPECT_TRUE(host->IsRegistered());
-    host->DispatchMessage(R"({"type":"error","reason":"device-in-use"})");
+    host->RouteIncomingText(R"({"type":"error","reason":"device-in-use"})");
     std::vector<std::string> expected = {
         "register-refused | hostId-in-use (x1)",
         "register-refused | hostId-in-use (x2)",
@@ -112,15 +112,15 @@ TEST_F(DispatchFixture, RegisteredOnClassicHostAuditsAndResetsRefusals) {
 }
 
 TEST_F(DispatchFixture, OtherErrorsChangeNothingAndRejectionIsAudited) {
-    host->DispatchMessage(R"({"type":"error","reason":"something-else"})");
+    host->RouteIncomingText(R"({"type":"error","reason":"something-else"})");
     EXPECT_TRUE(AuditLines().empty());
-    host->DispatchMessage(R"({"type":"error","reason":"device-revoked"})");
+    host->RouteIncomingText(R"({"type":"error","reason":"device-revoked"})");
     EXPECT_EQ(AuditLines(), std::vector<std::string>{"device-rejected | device-revoked"});
 }
 
 TEST_F(DispatchFixture, PointerInputIsInjectedAndAudited) {
-    host->DispatchMessage(R"({"type":"input","x":0.25,"y":0.5,"kind":"down","button":"left","from":"c1"})");
-    host->DispatchMessage(R"({"type":"input","from":"c2"})");
+    host->RouteIncomingText(R"({"type":"input","x":0.25,"y":0.5,"kind":"down","button":"left","from":"c1"})");
+    host->RouteIncomingText(R"({"type":"input","from":"c2"})");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "pointer down 0.250000 0.500000 left");
     EXPECT_EQ(calls[1], "pointer move 0.000000 0.000000 ");
@@ -132,7 +132,7 @@ TEST_F(DispatchFixture, PointerInputIsInjectedAndAudited) {
 }
 
 TEST_F(DispatchFixture, HugeCoordinatesAreAuditedInFull) {
-    host->DispatchMessage(R"({"type":"input","x":1e300,"y":-2.5,"from":"c"})");
+    host->RouteIncomingText(R"({"type":"input","x":1e300,"y":-2.5,"from":"c"})");
     ASSERT_EQ(calls.size(), 1u);
     std::vector<std::string> lines = AuditLines();
     ASSERT_EQ(lines.size(), 1u);
@@ -144,7 +144,7 @@ TEST_F(DispatchFixture, HugeCoordinatesAreAuditedInFull) {
 
 TEST_F(DispatchFixture, KeyInputTextIgnoresKeyAndModifiers) {
     injectOk = false;
-    host->DispatchMessage(
+    host->RouteIncomingText(
         R"({"type":"key-input","kind":"text","text":"h\u00e9","key":"a","modifiers":["ctrl"],"from":"c"})");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], "text h\xC3\xA9");
@@ -153,10 +153,10 @@ TEST_F(DispatchFixture, KeyInputTextIgnoresKeyAndModifiers) {
 
 TEST_F(DispatchFixture, CtrlAltDeleteIsSecureAttentionOnlyInServiceMode) {
     const char* msg = R"({"type":"key-input","key":"Delete","modifiers":["Ctrl","Alt"],"from":"c"})";
-    host->DispatchMessage(msg);
+    host->RouteIncomingText(msg);
     MakeHost(true);
-    host->DispatchMessage(msg);
-    host->DispatchMessage(R"({"type":"key-input","key":"del","modifiers":["control"],"from":"c"})");
+    host->RouteIncomingText(msg);
+    host->RouteIncomingText(R"({"type":"key-input","key":"del","modifiers":["control"],"from":"c"})");
     std::vector<std::string> expectedCalls = {"key Delete Ctrl Alt", "sas", "key del control"};
     EXPECT_EQ(calls, expectedCalls);
     std::vector<std::string> expected = {
@@ -169,9 +169,9 @@ TEST_F(DispatchFixture, CtrlAltDeleteIsSecureAttentionOnlyInServiceMode) {
 
 TEST_F(DispatchFixture, InputBlockReplyTellsTheStateThatHolds) {
     blockOk = false;
-    host->DispatchMessage(R"({"type":"input-block-request","id":"r1","blocked":true,"from":"c"})");
+    host->RouteIncomingText(R"({"type":"input-block-request","id":"r1","blocked":true,"from":"c"})");
     blockOk = true;
-    host->DispatchMessage(R"({"type":"input-block-request","id":"r2","from":"c"})");
+    host->RouteIncomingText(R"({"type":"input-block-request","id":"r2","from":"c"})");
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(json::parse(sent[0]),
               json::parse(R"({"type":"input-block-result","id":"r1","blocked":false,
@@ -185,8 +185,8 @@ TEST_F(DispatchFixture, InputBlockReplyTellsTheStateThatHolds) {
 
 TEST_F(DispatchFixture, InputBlockReplyKeepsItsKeyOrder) {
     blockOk = false;
-    host->DispatchMessage(R"({"type":"input-block-request","id":"r1","blocked":true,"from":"c"})");
-    host->DispatchMessage(R"({"type":"input-block-request","id":"r2","blocked":false,"from":"c"})");
+    host->RouteIncomingText(R"({"type":"input-block-request","id":"r1","blocked":true,"from":"c"})");
+    host->RouteIncomingText(R"({"type":"input-block-request","id":"r2","blocked":false,"from":"c"})");
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0],
               R"({"type":"input-block-result","id":"r1","blocked":false,"error":"BlockInput was refused by Windows"})");
@@ -205,10 +205,7 @@ TEST_F(DispatchFixture, MalformedMessagesAreDroppedWithoutEffect) {
         R"({"type":"unknown-type"})",
         "",
     };
-    for (const char* text : bad) {
-        host->RouteIncomingText(text);
-        host->DispatchMessage(text);
-    }
+    for (const char* text : bad) host->RouteIncomingText(text);
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(sent.empty());
 }

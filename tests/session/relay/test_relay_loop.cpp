@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/audit_log.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
@@ -37,6 +39,13 @@ protected:
         // No screen: the stream thread that a join starts idles on failed captures.
         seams.captureScreen = [](sv::ScreenFrame&) { return false; };
         seams.screenSize = [] { return std::make_pair(800, 600); };
+    }
+    // Controllers join and leave as the relay tells it.
+    void Join(const std::string& id) {
+        host->RouteIncomingText(nlohmann::json{{"type", "controller-joined"}, {"controllerId", id}}.dump());
+    }
+    void Leave(const std::string& id) {
+        host->RouteIncomingText(nlohmann::json{{"type", "peer-left"}, {"id", id}}.dump());
     }
     std::vector<std::string> Sent() {
         std::lock_guard<std::mutex> lock(sentMutex);
@@ -75,51 +84,51 @@ protected:
 };
 
 TEST_F(ControllerFixture, RepeatedJoinCountsOnce) {
-    host->OnControllerJoined("c1");
-    host->OnControllerJoined("c1");
+    Join("c1");
+    Join("c1");
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->OnControllerJoined("c2");
+    Join("c2");
     EXPECT_EQ(host->ConnectedControllers(), 2u);
 }
 
 TEST_F(ControllerFixture, UnknownLeaverOnlyAudited) {
-    host->OnControllerJoined("c1");
-    host->OnPeerLeft("ghost");
+    Join("c1");
+    Leave("ghost");
     EXPECT_EQ(host->ConnectedControllers(), 1u);
     EXPECT_EQ(AuditLines("peer-left-unknown"), std::vector<std::string>{"ghost"});
-    host->OnPeerLeft("c1");
+    Leave("c1");
     EXPECT_EQ(host->ConnectedControllers(), 0u);
-    host->OnPeerLeft("c1");  // gone already: unknown now
+    Leave("c1");  // gone already: unknown now
     EXPECT_EQ(AuditLines("peer-left-unknown").size(), 2u);
 }
 
 TEST_F(ControllerFixture, LeavingInAnyOrderReachesZero) {
-    host->OnControllerJoined("a");
-    host->OnControllerJoined("b");
-    host->OnControllerJoined("c");
-    host->OnPeerLeft("b");
+    Join("a");
+    Join("b");
+    Join("c");
+    Leave("b");
     EXPECT_EQ(host->ConnectedControllers(), 2u);
-    host->OnPeerLeft("a");
-    host->OnPeerLeft("c");
+    Leave("a");
+    Leave("c");
     EXPECT_EQ(host->ConnectedControllers(), 0u);
 }
 
 TEST_F(ControllerFixture, IdlessPeersCountWithoutEnteringTheSet) {
-    host->OnControllerJoined("");
-    host->OnControllerJoined("");
+    Join("");
+    Join("");
     EXPECT_EQ(host->ConnectedControllers(), 2u);
-    host->OnPeerLeft("");
+    Leave("");
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->OnPeerLeft("");
-    host->OnPeerLeft("");  // nobody left to count: no underflow
+    Leave("");
+    Leave("");  // nobody left to count: no underflow
     EXPECT_EQ(host->ConnectedControllers(), 0u);
     EXPECT_TRUE(AuditLines("peer-left-unknown").empty());
 }
 
 TEST_F(ControllerFixture, JoinTellsTheResolution) {
-    host->OnControllerJoined("c1");
+    Join("c1");
     EXPECT_GE(CountSent(R"({"type":"resolution","width":800,"height":600})"), 1);
-    host->OnPeerLeft("c1");
+    Leave("c1");
 }
 
 TEST_F(ControllerFixture, RelayLoopReturnsAtOnceWhenAlreadyStopped) {
@@ -141,32 +150,18 @@ TEST_F(ControllerFixture, StopEndsTheBackoffWaitWithinASecond) {
     EXPECT_FALSE(host->IsRegistered());
 }
 
-TEST_F(ControllerFixture, StoppedMediaThreadDoesNothing) {
-    host->Stop();
-    auto started = std::chrono::steady_clock::now();
-    host->RunMediaChannel("token", 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
-}
-
-TEST_F(ControllerFixture, SupersededMediaThreadLeavesAtOnce) {
-    // Generation 0 is current; a thread for generation 7 is stale from the start.
-    auto started = std::chrono::steady_clock::now();
-    host->RunMediaChannel("token", 7);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
-}
-
 }  // namespace
 
 TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
-    host->OnControllerJoined("a");
-    host->OnControllerJoined("a");  // a repeated join is no new session
-    host->OnControllerJoined("b");
-    host->OnPeerLeft("a");
-    host->OnPeerLeft("ghost");
-    host->OnPeerLeft("b");
-    host->OnPeerLeft("b");
-    host->OnControllerJoined("");  // a password-mode LAN peer opens a session too
-    host->OnPeerLeft("");
+    Join("a");
+    Join("a");  // a repeated join is no new session
+    Join("b");
+    Leave("a");
+    Leave("ghost");
+    Leave("b");
+    Leave("b");
+    Join("");  // a password-mode LAN peer opens a session too
+    Leave("");
     std::lock_guard<std::mutex> lock(sentMutex);
     EXPECT_EQ(usageActions, (std::vector<std::string>{"session_start", "session_end", "session_start", "session_end"}));
 }

@@ -334,7 +334,7 @@ TEST(RemoteToolCap, RequestsOverTheCapAreRefusedAtOnceAndTheSlotsComeBack) {
     };
     auto request = [&](const std::string& type, const std::string& id, const std::string& arg) {
         json msg = {{"type", type}, {"from", "ctl-1"}, {"id", id}, {"command", arg}, {"path", arg}};
-        host->DispatchMessage(msg.dump());
+        host->RouteIncomingText(msg.dump());
     };
     // The running commands wait for an event that the test sets.
     std::string eventName = "sv-tool-cap-" + std::to_string(GetCurrentProcessId());
