@@ -27,7 +27,6 @@ Host::Host(HostOptions options)
       serviceMode_(options.serviceMode),
       trainingFactories_(std::move(options.trainingFactories)),
       usage_(std::move(options.usage)),
-      transferClock_([] { return static_cast<uint64_t>(GetTickCount64()); }),
       lan_(LanLinks(options)) {
     inputState_.SetServiceMode(serviceMode_);
     platform_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
