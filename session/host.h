@@ -98,7 +98,6 @@ public:
     // Read by the host window.
     std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
-    int32_t DeviceId() const { return deviceId_; }
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     bool IsStopping() const { return stop_.load(); }
