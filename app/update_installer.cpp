@@ -83,7 +83,7 @@ std::string FileNameOf(const std::string& path) {
 }
 
 void TidyFolder(const std::wstring& dir, int depth) {
-    if (depth > 16) return;
+    if (depth > 8) return;
     const size_t suffixLength = sizeof(kOldSuffix) / sizeof(wchar_t) - 1;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);

@@ -18,6 +18,7 @@ namespace {
 struct FakeSystem {
     std::vector<uint32_t> parents;
     int pauses = 0;
+    std::function<void(int pause)> onPause;
     int serviceStarts = 0;
     std::vector<std::pair<std::wstring, std::string>> programs;
     std::vector<std::string> lines;
@@ -26,7 +27,10 @@ struct FakeSystem {
     sv::InstallerSystem Make() {
         sv::InstallerSystem s;
         s.waitForParent = [this](uint32_t pid) { parents.push_back(pid); };
-        s.pause = [this](uint32_t) { ++pauses; };
+        s.pause = [this](uint32_t) {
+            ++pauses;
+            if (onPause) onPause(pauses);
+        };
         s.startService = [this] {
             ++serviceStarts;
             return restartWorks;
@@ -155,6 +159,32 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
             EXPECT_EQ(sv_test::ReadFile(inst.target), "new program") << c.name;
         }
     }
+}
+
+HANDLE HoldWithoutSharing(const std::string& path) {
+    return CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// A file put back during the roll-back may be busy for a moment too: it is retried like
+// the copy, so the installation ends whole and old rather than half new.
+TEST(UpdateInstaller, ARestoreThatFailsAtFirstIsRetried) {
+    Installation inst;
+    FakeSystem fake;
+    HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
+    ASSERT_NE(data, INVALID_HANDLE_VALUE);
+    HANDLE program = INVALID_HANDLE_VALUE;
+    fake.onPause = [&](int pause) {
+        // The last wait for lib\data.bin: the new host.exe, already in place, turns busy
+        // just as it is to be put back, and is free again after one more wait.
+        if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
+        if (pause == sv::kInstallAttempts + 1) CloseHandle(program);
+    };
+    EXPECT_EQ(inst.Apply(fake), sv::kApplyIncomplete);
+    CloseHandle(data);
+    EXPECT_NE(program, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
+    EXPECT_TRUE(inst.Unchanged());
 }
 
 TEST(UpdateInstaller, MissingArgumentsOrStagingDoNothing) {
