@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <memory>
+#include <vector>
 
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
@@ -25,20 +26,39 @@ LocalDescriptor Descriptor(const wchar_t* sddl) {
 }
 
 // SYSTEM may lack the right to write a list or owner onto what a user made and denied
-// to everyone else; taking ownership and restoring (as backups do) need no list.
-void EnableTakeOverPrivileges() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-    for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME}) {
-        TOKEN_PRIVILEGES privileges = {};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
-            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+// to everyone else; taking ownership and restoring (as backups do) need no list. They
+// are held only while the folder is taken over.
+class TakeOverPrivileges {
+public:
+    TakeOverPrivileges() {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token_)) {
+            token_ = nullptr;
+            return;
+        }
+        for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME}) {
+            TOKEN_PRIVILEGES wanted = {};
+            wanted.PrivilegeCount = 1;
+            wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            TOKEN_PRIVILEGES before = {};
+            DWORD size = sizeof(before);
+            if (LookupPrivilegeValueW(nullptr, name, &wanted.Privileges[0].Luid) &&
+                AdjustTokenPrivileges(token_, FALSE, &wanted, sizeof(before), &before, &size) &&
+                GetLastError() == ERROR_SUCCESS) {
+                previous_.push_back(before);
+            }
         }
     }
-    CloseHandle(token);
-}
+    ~TakeOverPrivileges() {
+        for (TOKEN_PRIVILEGES& before : previous_) AdjustTokenPrivileges(token_, FALSE, &before, 0, nullptr, nullptr);
+        if (token_ != nullptr) CloseHandle(token_);
+    }
+    TakeOverPrivileges(const TakeOverPrivileges&) = delete;
+    TakeOverPrivileges& operator=(const TakeOverPrivileges&) = delete;
+
+private:
+    HANDLE token_ = nullptr;
+    std::vector<TOKEN_PRIVILEGES> previous_;  // each as it was before (none for one not held)
+};
 
 bool IsPlainFolder(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -131,7 +151,7 @@ std::string SecureServiceDataDir(const std::string& dir) {
             problem = "cannot create " + dir + ": error " + std::to_string(GetLastError());
         } else {
             // Made by us or by anyone before: taken over whole either way.
-            EnableTakeOverPrivileges();
+            TakeOverPrivileges privileges;
             problem = TakeOverFolder(dir, RealFolderOps());
         }
     }
