@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/training_agent_link.h"
 #include "app/ux_telemetry.h"
+#include "app/service_data_folder.h"
 #include "app/windows_service.h"
 #include "base/worker_group.h"
 #include "app/update_installer.h"
@@ -192,17 +193,21 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     return -1;
 }
 
-// An "update-staging" folder left by an earlier run; never the folder this program
-// runs from (the installer's second process starts there).
+// The "update-staging" and "update-runner" folders left by an earlier run; never the
+// folder this program runs from (the installer's second process starts there), and
+// what an interrupted installation left beside the program.
 void RemoveStaleStaging(const std::string& dataDir) {
-    const std::string staging = JoinDataPath(dataDir, "update-staging");
-    if (!IsDirectory(staging) || SameDirectory(staging, GetExecutableDirectory())) return;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        if (!PathExists(staging)) return;
-        RemoveDirectoryTree(staging);
-        if (!PathExists(staging)) return;
-        Sleep(500);
+    for (const char* name : {kStagingFolderName, kRunnerFolderName}) {
+        const std::string staging = JoinDataPath(dataDir, name);
+        if (!IsDirectory(staging) || SameDirectory(staging, GetExecutableDirectory())) continue;
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            if (!PathExists(staging)) break;
+            RemoveDirectoryTree(staging);
+            if (!PathExists(staging)) break;
+            Sleep(500);
+        }
     }
+    TidyInterruptedInstall(GetExecutableDirectory());
 }
 
 // Clears the update thread's Host pointer before the Host goes.

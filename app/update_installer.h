@@ -1,7 +1,9 @@
 #pragma once
-// The second process of an update: the new program, started from the staging folder,
-// waits for the running host to end, puts the staged files over the installation and
-// starts the host again, as the service or as a program with its own arguments.
+// The second process of an update: the new program, started from a folder that holds
+// nothing but itself, waits for the running host to end, puts the files the signed
+// manifest names over the installation and starts the host again, as the service or
+// as a program with its own arguments.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -9,10 +11,24 @@
 
 namespace sv {
 
-// Starts "<staging>\<name of exePath>" --apply-update ... (app/update_command_line.h)
-// detached and without a window; true when the process was created.
+// Copies the staged executable named like `exePath`, checked against the staged
+// manifest (verified under `keyBase64`), alone into a fresh "update-runner" folder
+// beside the staging folder, and starts it there with "--apply-update ..."
+// (app/update_command_line.h), detached and without a window. Neither the staging
+// folder nor anything else that could hold unverified files is ever a folder the
+// installer runs or loads code from. True when the process was created.
 bool LaunchUpdaterHelper(const std::string& stagingDir, const std::string& exePath,
-                         const std::vector<std::string>& hostArgs);
+                         const std::vector<std::string>& hostArgs, const std::string& keyBase64);
+
+// Whether a file can be created in, and removed from, `dir`: the installer could not
+// replace the program otherwise, and the host is not stopped for an update that
+// cannot be installed.
+bool FolderAcceptsNewFiles(const std::string& dir);
+
+// What an interrupted installation left under `installDir`: a file moved aside goes
+// back when nothing took its place and is removed otherwise; a half-placed new one is
+// removed. Links are not followed.
+void TidyInterruptedInstall(const std::string& installDir);
 
 // What the installer does to the system, replaceable in tests.
 struct InstallerSystem {
@@ -21,19 +37,36 @@ struct InstallerSystem {
     std::function<bool()> startService;               // the "SorvaneHost" service
     // Creates the process of `commandLine` with `workingDir` as its working directory.
     std::function<bool(const std::wstring& commandLine, const std::string& workingDir)> startProgram;
+    std::function<void(const std::string& line)> log;  // the installer's outcome
 };
 InstallerSystem RealInstallerSystem();
 
-// The files are put in place all or none: each is first copied beside its destination
-// under a temporary name, then the old files are moved aside and the new ones moved in;
-// a file that stays busy through every attempt puts everything back as it was.
-// Returns false when the installation was left (or put back) as it was.
-bool InstallStagedFiles(const std::string& stagingDir, const std::string& installDir, const InstallerSystem& system);
+enum class InstallResult {
+    Installed,   // every listed file is in place
+    Refused,     // the staged manifest or a staged file did not verify: nothing touched
+    RolledBack,  // a file could not be placed: everything put back as it was
+};
+struct InstallOutcome {
+    InstallResult result = InstallResult::Refused;
+    std::string detail;  // why, when not installed
+    size_t files = 0;    // how many were placed
+};
+
+// Installs exactly the files the staged manifest names, each read once and checked
+// against its digest, from those very bytes; anything else in the staging folder is
+// ignored. All or none: each file is first written beside its destination under a
+// temporary name, then the old files are moved aside and the new ones moved in; a
+// file that stays busy through every attempt puts everything back as it was.
+InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::string& installDir,
+                                  const std::string& keyBase64, const InstallerSystem& system);
 
 // "--apply-update" and everything after it removed: the process exit code
-// (app/update_command_line.h).
+// (app/update_command_line.h). The first form loads system DLLs from the system folder
+// only, trusts the built-in signing key and writes its outcome to the audit log of the
+// data folder that holds the staging folder.
 int ApplyStagedUpdate(const std::vector<std::string>& words);
-int ApplyStagedUpdate(const std::vector<std::string>& words, const InstallerSystem& system);
+int ApplyStagedUpdate(const std::vector<std::string>& words, const InstallerSystem& system,
+                      const std::string& keyBase64);
 
 constexpr int kInstallAttempts = 10;
 constexpr uint32_t kInstallRetryPauseMs = 1000;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/zip_reader.h"
+#include "base/case_fold.h"
 #include "base/sha256_hex.h"
 #include "mbedtls/ctr_drbg.h"
 #include "mbedtls/ecdsa.h"
@@ -22,16 +23,9 @@ bool Fail(std::string& error, const std::string& why) {
     return false;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string FoldCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), FoldAscii);
-    return text;
-}
-
 // Windows opens these names as devices in any folder and with any extension.
 bool IsDeviceName(const std::string& step) {
-    std::string base = FoldCase(step.substr(0, step.find('.')));
+    std::string base = AsciiLower(step.substr(0, step.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : kDevices) {
@@ -60,12 +54,26 @@ bool VerifyUpdateSignature(const std::string& keyBase64, const uint8_t* digest,
     return valid;
 }
 
+namespace {
+
+// A step Windows would open as some other step's file, or never as written.
+bool IsAliasingStep(const std::string& step) {
+    if (step.empty() || step == ".") return true;
+    if (step.back() == '.' || step.back() == ' ') return true;
+    for (size_t i = 0; i + 1 < step.size(); ++i) {
+        if (step[i] == '~' && step[i + 1] >= '0' && step[i + 1] <= '9') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string SafePackageFileName(const std::string& entryName) {
     std::string name = entryName;
     std::replace(name.begin(), name.end(), '\\', '/');
     if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) return std::string();
     for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F || std::string(":*?\"<>|").find(static_cast<char>(c)) != std::string::npos) {
+        if (c < 0x20 || c >= 0x7F || std::string(":*?\"<>|").find(static_cast<char>(c)) != std::string::npos) {
             return std::string();
         }
     }
@@ -73,73 +81,99 @@ std::string SafePackageFileName(const std::string& entryName) {
     while (start <= name.size()) {
         size_t slash = name.find('/', start);
         if (slash == std::string::npos) slash = name.size();
-        if (IsDeviceName(name.substr(start, slash - start))) return std::string();
+        const std::string step = name.substr(start, slash - start);
+        if (IsDeviceName(step) || IsAliasingStep(step)) return std::string();
         start = slash + 1;
     }
     return name;
 }
 
+bool ReadSignedManifest(const std::string& manifest, const std::string& signatureBase64,
+                        const std::string& keyBase64, UpdateManifest& listed, std::string& error) {
+    listed.clear();
+    if (manifest.empty() || signatureBase64.empty()) return Fail(error, "manifest or signature missing");
+    const std::vector<uint8_t> signature = DecodeBase64(signatureBase64);
+    uint8_t digest[32];
+    mbedtls_sha256(reinterpret_cast<const uint8_t*>(manifest.data()), manifest.size(), digest, 0);
+    if (!VerifyUpdateSignature(keyBase64, digest, signature)) return Fail(error, "bad signature");
+
+    nlohmann::json object = nlohmann::json::parse(manifest, nullptr, false);
+    if (object.is_discarded() || !object.is_object()) return Fail(error, "manifest is not a JSON object");
+    if (object.contains(kManifestName) || object.contains(kSignatureName)) {
+        return Fail(error, "manifest lists itself or the signature");
+    }
+    std::set<std::string> folded;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (SafePackageFileName(it.key()) != it.key()) return Fail(error, "unsafe entry name");
+        // Windows names ignore case: two such names would land on one file.
+        if (!folded.insert(AsciiLower(it.key())).second) return Fail(error, "one file named twice: " + it.key());
+        if (!it->is_string()) return Fail(error, "no digest for " + it.key());
+        listed[it.key()] = it->get<std::string>();
+    }
+    return true;
+}
+
 namespace {
 
-bool ReadPackage(const std::vector<uint8_t>& package, const std::string& keyBase64, std::vector<PackageFile>& files,
+bool ReadPackage(const std::vector<uint8_t>& package, const std::string& keyBase64, VerifiedPackage& out,
                  std::string& error) {
     ZipReader zip(package.data(), package.size(), kMaxUnpackedUpdateBytes);
     if (!zip.Open(error)) return false;
     if (zip.Entries().empty()) return Fail(error, "empty archive");
 
-    std::vector<uint8_t> manifest, signatureText;
+    bool seenManifest = false, seenSignature = false;
     for (const ZipEntry& entry : zip.Entries()) {
-        std::vector<uint8_t>* target = entry.name == kManifestName    ? &manifest
-                                       : entry.name == kSignatureName ? &signatureText
-                                                                      : nullptr;
-        if (target == nullptr) continue;
-        // A second copy could be the one another reader picks.
-        if (!target->empty()) return Fail(error, "manifest or signature twice");
-        if (!zip.Extract(entry, *target, error)) return false;
+        const bool isManifest = entry.name == kManifestName;
+        if (!isManifest && entry.name != kSignatureName) continue;
+        bool& seen = isManifest ? seenManifest : seenSignature;
+        // A second copy could be the one another reader picks, an empty first one too.
+        if (seen) return Fail(error, "manifest or signature twice");
+        seen = true;
+        if (entry.uncompressedSize > kMaxManifestBytes) return Fail(error, "manifest or signature too large");
+        std::vector<uint8_t> bytes;
+        if (!zip.Extract(entry, bytes, error)) return false;
+        (isManifest ? out.manifest : out.signature).assign(bytes.begin(), bytes.end());
     }
-    if (manifest.empty() || signatureText.empty()) return Fail(error, "manifest or signature missing");
-    std::vector<uint8_t> signature = DecodeBase64(std::string(signatureText.begin(), signatureText.end()));
-    uint8_t digest[32];
-    mbedtls_sha256(manifest.data(), manifest.size(), digest, 0);
-    if (!VerifyUpdateSignature(keyBase64, digest, signature)) return Fail(error, "bad signature");
+    UpdateManifest listed;
+    if (!ReadSignedManifest(out.manifest, out.signature, keyBase64, listed, error)) return false;
 
-    nlohmann::json listed = nlohmann::json::parse(manifest.begin(), manifest.end(), nullptr, false);
-    if (listed.is_discarded() || !listed.is_object()) return Fail(error, "manifest is not a JSON object");
-    if (listed.contains(kManifestName) || listed.contains(kSignatureName)) {
-        return Fail(error, "manifest lists itself or the signature");
-    }
-
-    std::set<std::string> written, foldedNames;
+    std::set<std::string> written;
     for (const ZipEntry& entry : zip.Entries()) {
         if (entry.isDirectory || entry.name == kManifestName || entry.name == kSignatureName) continue;
         PackageFile file;
         file.name = SafePackageFileName(entry.name);
         if (file.name.empty()) return Fail(error, "unsafe entry name");
-        // Windows names ignore case: two such entries would land on one file.
-        if (!foldedNames.insert(FoldCase(file.name)).second) return Fail(error, "entry twice: " + file.name);
+        if (!written.insert(file.name).second) return Fail(error, "entry twice: " + file.name);
         auto it = listed.find(file.name);
-        if (it == listed.end() || !it->is_string()) return Fail(error, "entry not in the manifest: " + file.name);
+        if (it == listed.end()) return Fail(error, "entry not in the manifest: " + file.name);
         if (!zip.Extract(entry, file.data, error)) return false;
-        if (Sha256Hex(file.data.data(), file.data.size()) != it->get<std::string>()) {
+        if (Sha256Hex(file.data.data(), file.data.size()) != it->second) {
             return Fail(error, "digest mismatch: " + file.name);
         }
-        written.insert(file.name);
-        files.push_back(std::move(file));
+        out.files.push_back(std::move(file));
     }
-    for (auto it = listed.begin(); it != listed.end(); ++it) {
-        if (written.count(it.key()) == 0) return Fail(error, "listed file missing: " + it.key());
+    for (const auto& item : listed) {
+        if (written.count(item.first) == 0) return Fail(error, "listed file missing: " + item.first);
     }
     return true;
 }
 
 }  // namespace
 
+bool ReadVerifiedPackage(const std::vector<uint8_t>& package, const std::string& keyBase64, VerifiedPackage& out,
+                         std::string& error) {
+    out = VerifiedPackage();
+    if (ReadPackage(package, keyBase64, out, error)) return true;
+    out = VerifiedPackage();
+    return false;
+}
+
 bool ReadVerifiedPackage(const std::vector<uint8_t>& package, const std::string& keyBase64,
                          std::vector<PackageFile>& files, std::string& error) {
-    files.clear();
-    if (ReadPackage(package, keyBase64, files, error)) return true;
-    files.clear();
-    return false;
+    VerifiedPackage verified;
+    const bool ok = ReadVerifiedPackage(package, keyBase64, verified, error);
+    files = std::move(verified.files);
+    return ok;
 }
 
 bool UpdateSelfTest() {

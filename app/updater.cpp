@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <new>
+
+#include "app/update_command_line.h"
 #include "app/update_installer.h"
 #include "app/update_staging.h"
 #include "base/file_io.h"
@@ -41,19 +44,28 @@ std::string UpdateDownloadUrl(const std::string& base, const std::string& downlo
 
 bool CheckForUpdate(const std::string& base, const std::string& product, const std::string& version,
                     const std::string& os, const std::string& caBundlePath, UpdateInfo& info) {
-    HttpResponse response = HttpGet(UpdateCheckUrl(base, product, version, os), caBundlePath.c_str(), 5);
-    if (response.status != 200) return false;
-    return ParseUpdateCheckAnswer(std::string(response.body.begin(), response.body.end()), info);
+    try {
+        HttpResponse response = HttpGet(UpdateCheckUrl(base, product, version, os), caBundlePath.c_str(), 5);
+        if (response.status != 200) return false;
+        return ParseUpdateCheckAnswer(std::string(response.body.begin(), response.body.end()), info);
+    } catch (const std::bad_alloc&) {
+        info = UpdateInfo();
+        return false;
+    }
 }
 
 bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::string& caBundlePath,
                     std::vector<uint8_t>& package) {
     package.clear();
-    HttpResponse response = HttpGet(UpdateDownloadUrl(base, info.downloadUrl), caBundlePath.c_str(), 5);
-    if (response.status != 200 || response.body.empty()) return false;
-    if (Sha256Hex(response.body.data(), response.body.size()) != info.checksum) return false;
-    package = std::move(response.body);
-    return true;
+    try {
+        HttpResponse response = HttpGet(UpdateDownloadUrl(base, info.downloadUrl), caBundlePath.c_str(), 5);
+        if (response.status != 200 || response.body.empty()) return false;
+        if (Sha256Hex(response.body.data(), response.body.size()) != info.checksum) return false;
+        package = std::move(response.body);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 int RunUpdateRound(const UpdateConfig& config) {
@@ -66,18 +78,24 @@ int RunUpdateRound(const UpdateConfig& config) {
         config.log(std::string("[update] up to date (") + kUpdateVersion + ")");
         return 0;
     }
+    const std::string exePath = GetOwnExePath();
+    const std::string installDir = InstallDirectoryOf(exePath);
+    if (!FolderAcceptsNewFiles(installDir)) {
+        config.log("[update] " + info.version + " available, but " + installDir + " cannot be written: not installed");
+        return 0;
+    }
     config.log("[update] " + info.version + " available, downloading");
     std::vector<uint8_t> package;
     if (!DownloadUpdate(config.apiBase, info, config.caBundlePath, package)) {
         config.log("[update] download/checksum failed for " + info.version);
         return 0;
     }
-    const std::string staging = JoinDataPath(config.dataDir, "update-staging");
+    const std::string staging = JoinDataPath(config.dataDir, kStagingFolderName);
     if (!UnpackVerifiedUpdate(package, staging, config.signingKey)) {
         config.log("[update] signature/manifest verify failed for " + info.version);
         return 0;
     }
-    if (!LaunchUpdaterHelper(staging, GetOwnExePath(), config.args)) {
+    if (!LaunchUpdaterHelper(staging, exePath, config.args, config.signingKey)) {
         config.log("[update] could not start the updater helper for " + info.version);
         return 0;
     }

@@ -12,10 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "resources/version.h"
+
 namespace sv {
 
 constexpr char kUpdateProduct[] = "sorvane-host-win7";
-constexpr char kUpdateVersion[] = "1.1.6";
+constexpr char kUpdateVersion[] = SV_VERSION_STRING;
 constexpr char kUpdateOs[] = "win";
 
 struct UpdateInfo {
@@ -36,7 +38,8 @@ bool ParseUpdateCheckAnswer(const std::string& body, UpdateInfo& info);
 // An "https://" download URL as it is; anything else is a path under the base.
 std::string UpdateDownloadUrl(const std::string& base, const std::string& downloadUrl);
 
-// True when an answer was read, whether or not it offers an update.
+// True when an answer was read, whether or not it offers an update. An answer too large
+// for the memory left is no answer.
 bool CheckForUpdate(const std::string& base, const std::string& product, const std::string& version,
                     const std::string& os, const std::string& caBundlePath, UpdateInfo& info);
 // True when the package was fetched and its SHA-256 equals the offered checksum.
@@ -54,7 +57,8 @@ struct UpdateConfig {
 };
 
 // One round; 1 when an update is staged and the installer runs, else 0. Each step
-// logs one line through config.log.
+// logs one line through config.log. An update offered while the program's folder
+// cannot be written is not downloaded: the host would be stopped for nothing.
 int RunUpdateRound(const UpdateConfig& config);
 
 // The update thread. A round at once, then one every `period`; a round that staged an

@@ -1,8 +1,6 @@
 #include "app/windows_service.h"
 
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <memory>
 #include <mutex>
@@ -17,10 +15,6 @@ namespace {
 
 const wchar_t kServiceName[] = L"SorvaneHost";
 const wchar_t kServiceDisplayName[] = L"Sorvane Host";
-
-// Full control for SYSTEM and Administrators, read and run for Users, inherited by files
-// and folders inside; the parent's entries (which let users create files) are cut off.
-const wchar_t kServiceDataSddl[] = L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 struct ServiceState {
     std::mutex mutex;  // guards hostMain and host; the status has its own lock
@@ -125,53 +119,6 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
         state.host = nullptr;
     }
     return ran ? 0 : 1;
-}
-
-std::string SecureServiceDataDir(const std::string& dir) {
-    const std::wstring path = Utf8ToUtf16(dir);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceDataSddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        return "security descriptor: error " + std::to_string(GetLastError());
-    }
-    std::unique_ptr<void, HLOCAL (*)(HLOCAL)> owned(descriptor, LocalFree);
-
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A junction or link in the folder's place would send the service's writes
-        // elsewhere: remove the link itself (never what it points to).
-        if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) {
-            return "cannot remove the link at " + dir + ": error " + std::to_string(GetLastError());
-        }
-        attributes = INVALID_FILE_ATTRIBUTES;
-    }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor, FALSE};
-        if (CreateDirectoryW(path.c_str(), &sa)) return std::string();
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return "cannot create " + dir + ": error " + std::to_string(GetLastError());
-        }
-        attributes = GetFileAttributesW(path.c_str());
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return dir + " is not a plain folder";
-    }
-
-    // The folder was there before (made by anyone): take it over, owner included, so
-    // its maker can no longer change the access list back.
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    PSID owner = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    std::wstring mutablePath = path;
-    DWORD result = SetNamedSecurityInfoW(&mutablePath[0], SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                             PROTECTED_DACL_SECURITY_INFORMATION,
-                                         owner, nullptr, dacl, nullptr);
-    if (result != ERROR_SUCCESS) return "cannot set the access list of " + dir + ": error " + std::to_string(result);
-    return std::string();
 }
 
 }  // namespace sv

@@ -1,6 +1,6 @@
 #pragma once
 // The Windows service "SorvaneHost": installing, removing and running under the
-// service control manager, and the service's own data folder.
+// service control manager (its data folder: app/service_data_folder.h).
 #include <functional>
 #include <string>
 
@@ -20,11 +20,5 @@ int UninstallService();
 // thread and `host` is stopped on a stop or shutdown request. 0 when the dispatcher ran,
 // 1 when it refused (the process was not started by the service control manager).
 int RunAsService(std::function<int()> hostMain, Host* host);
-
-// Makes `dir` a folder that only SYSTEM and Administrators may write to (owned by
-// Administrators, inherited by everything made inside it), replacing a link planted in
-// its place. The LocalSystem service follows, deletes and runs what it finds there.
-// Empty on success, else what failed.
-std::string SecureServiceDataDir(const std::string& dir);
 
 }  // namespace sv

@@ -21,7 +21,9 @@ bool IsRegularFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out) { return ReadWholeFile(path, out, 16u << 20); }
+
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
     out.clear();
     HANDLE file = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -35,12 +37,12 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
             break;
         }
         if (got == 0) break;
-        out.append(buffer, got);
-        // Settings and ids are tiny; a huge file is not ours and is not read on.
-        if (out.size() > (16u << 20)) {
+        // A file larger than its reader expects is not read on.
+        if (got > maxBytes - out.size()) {
             ok = false;
             break;
         }
+        out.append(buffer, got);
     }
     CloseHandle(file);
     return ok;

@@ -13,8 +13,10 @@ std::string JoinDataPath(const std::string& dir, const std::string& name);
 // Whether `path` names an existing file (not a directory).
 bool IsRegularFile(const std::string& path);
 
-// The whole content of `path`; false when it cannot be opened or read.
+// The whole content of `path`; false when it cannot be opened or read, or holds more
+// than `maxBytes` (16 MiB unless given: settings and ids are tiny).
 bool ReadWholeFile(const std::string& path, std::string& out);
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes);
 
 // Writes `bytes` to a temporary file beside `path` and moves it over `path` in one
 // step; false (and no temporary left behind) when any step fails.

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "app/update_command_line.h"
+#include "app/update_test_support.h"
 #include "base/file_io.h"
 #include "base/text_encoding.h"
 #include "test_support.h"
@@ -15,14 +18,19 @@ namespace {
 struct FakeSystem {
     std::vector<uint32_t> parents;
     int pauses = 0;
+    std::function<void(int pause)> onPause;
     int serviceStarts = 0;
     std::vector<std::pair<std::wstring, std::string>> programs;
+    std::vector<std::string> lines;
     bool restartWorks = true;
 
     sv::InstallerSystem Make() {
         sv::InstallerSystem s;
         s.waitForParent = [this](uint32_t pid) { parents.push_back(pid); };
-        s.pause = [this](uint32_t) { ++pauses; };
+        s.pause = [this](uint32_t) {
+            ++pauses;
+            if (onPause) onPause(pauses);
+        };
         s.startService = [this] {
             ++serviceStarts;
             return restartWorks;
@@ -31,31 +39,52 @@ struct FakeSystem {
             programs.push_back({line, dir});
             return restartWorks;
         };
+        s.log = [this](const std::string& line) { lines.push_back(line); };
         return s;
     }
 };
 
 void Put(const std::string& path, const std::string& text) { ASSERT_TRUE(sv::WriteTextFile(path, text)); }
 
+sv_test::TestSigner& Signer() {
+    static sv_test::TestSigner signer;
+    return signer;
+}
+
+// Stages `files` as the staging step leaves them: each file, the manifest listing them
+// all and its signature.
+void Stage(const std::string& staging, const std::vector<std::pair<std::string, std::string>>& files) {
+    nlohmann::json manifest = nlohmann::json::object();
+    for (const auto& f : files) {
+        Put(staging + "\\" + f.first, f.second);
+        std::string name = f.first;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        manifest[name] = sv::Sha256Hex(f.second);
+    }
+    Put(staging + "\\_manifest.json", manifest.dump());
+    Put(staging + "\\_manifest.sig", Signer().SignBase64(manifest.dump()));
+}
+
 struct Installation {
     sv_test::ScratchDir dir;
     std::string staging = dir.Path() + "\\staging";
     std::string install = dir.Path() + "\\app";
     std::string target = install + "\\host.exe";
+    std::string key = Signer().PublicKeyBase64();
 
     Installation() {
         Put(target, "old program");
         Put(install + "\\keep.txt", "not in the package");
         Put(install + "\\lib\\data.bin", "old data");
-        Put(staging + "\\host.exe", "new program");
-        Put(staging + "\\lib\\data.bin", "new data");
-        Put(staging + "\\fresh\\added.txt", "added");
-        Put(staging + "\\_manifest.json", "{}");
+        Stage(staging, {{"host.exe", "new program"}, {"lib\\data.bin", "new data"}, {"fresh\\added.txt", "added"}});
     }
     std::vector<std::string> Words(std::vector<std::string> hostArgs) const {
         std::vector<std::string> words = {"321", staging, target};
         words.insert(words.end(), hostArgs.begin(), hostArgs.end());
         return words;
+    }
+    int Apply(FakeSystem& fake, std::vector<std::string> hostArgs = {}) const {
+        return sv::ApplyStagedUpdate(Words(hostArgs), fake.Make(), key);
     }
     bool Unchanged() const {
         for (const std::string& folder : {install, install + "\\lib"}) {
@@ -71,8 +100,7 @@ struct Installation {
 TEST(UpdateInstaller, StagedFilesReplaceTheInstallationAndTheProgramRestarts) {
     Installation inst;
     FakeSystem fake;
-    EXPECT_EQ(sv::ApplyStagedUpdate(inst.Words({"--tray", "--enroll", "tok", "pc", "--data-dir", "D:\\a b"}), fake.Make()),
-              sv::kApplyOk);
+    EXPECT_EQ(inst.Apply(fake, {"--tray", "--enroll", "tok", "pc", "--data-dir", "D:\\a b"}), sv::kApplyOk);
     EXPECT_EQ(fake.parents, std::vector<uint32_t>{321});
     EXPECT_EQ(sv_test::ReadFile(inst.target), "new program");
     EXPECT_EQ(sv_test::ReadFile(inst.install + "\\lib\\data.bin"), "new data");
@@ -86,6 +114,8 @@ TEST(UpdateInstaller, StagedFilesReplaceTheInstallationAndTheProgramRestarts) {
     EXPECT_EQ(fake.programs[0].first, sv::BuildRestartCommandLine(inst.target, {"--tray", "--data-dir", "D:\\a b"}));
     EXPECT_EQ(fake.programs[0].second, inst.install);
     EXPECT_EQ(fake.serviceStarts, 0);
+    EXPECT_EQ(fake.lines, (std::vector<std::string>{"[update] installer copied 3 files into " + inst.install,
+                                                    "[update] installer exit code 0"}));
 }
 
 TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
@@ -114,7 +144,7 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             ASSERT_NE(lock, INVALID_HANDLE_VALUE);
         }
-        EXPECT_EQ(sv::ApplyStagedUpdate(inst.Words(c.args), fake.Make()), c.code) << c.name;
+        EXPECT_EQ(inst.Apply(fake, c.args), c.code) << c.name;
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
         const bool service = sv::RestartsAsService(c.args);
         EXPECT_EQ(fake.serviceStarts, service ? 1 : 0) << c.name;
@@ -123,23 +153,121 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
             // All or nothing: the files moved before the busy one are put back.
             EXPECT_TRUE(inst.Unchanged()) << c.name;
             EXPECT_EQ(fake.pauses, sv::kInstallAttempts - 1) << c.name;
+            EXPECT_EQ(fake.lines.at(0), "[update] installer rolled back: " + inst.install + "\\lib\\data.bin stayed locked")
+                << c.name;
         } else {
             EXPECT_EQ(sv_test::ReadFile(inst.target), "new program") << c.name;
         }
     }
 }
 
+HANDLE HoldWithoutSharing(const std::string& path) {
+    return CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// A file put back during the roll-back may be busy for a moment too: it is retried like
+// the copy, so the installation ends whole and old rather than half new.
+TEST(UpdateInstaller, ARestoreThatFailsAtFirstIsRetried) {
+    Installation inst;
+    FakeSystem fake;
+    HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
+    ASSERT_NE(data, INVALID_HANDLE_VALUE);
+    HANDLE program = INVALID_HANDLE_VALUE;
+    fake.onPause = [&](int pause) {
+        // The last wait for lib\data.bin: the new host.exe, already in place, turns busy
+        // just as it is to be put back, and is free again after one more wait.
+        if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
+        if (pause == sv::kInstallAttempts + 1) CloseHandle(program);
+    };
+    EXPECT_EQ(inst.Apply(fake), sv::kApplyIncomplete);
+    CloseHandle(data);
+    EXPECT_NE(program, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
+    EXPECT_TRUE(inst.Unchanged());
+}
+
 TEST(UpdateInstaller, MissingArgumentsOrStagingDoNothing) {
     FakeSystem fake;
-    EXPECT_EQ(sv::ApplyStagedUpdate({"1", "x"}, fake.Make()), sv::kApplyMissingArguments);
+    EXPECT_EQ(sv::ApplyStagedUpdate({"1", "x"}, fake.Make(), ""), sv::kApplyMissingArguments);
     EXPECT_TRUE(fake.parents.empty());
     EXPECT_TRUE(fake.programs.empty());
 
     Installation inst;
     sv_test::ScratchDir::RemoveTree(inst.staging);
-    EXPECT_EQ(sv::ApplyStagedUpdate(inst.Words({}), fake.Make()), sv::kApplyIncomplete);
+    EXPECT_EQ(inst.Apply(fake), sv::kApplyIncomplete);
     EXPECT_TRUE(inst.Unchanged());
     EXPECT_EQ(fake.programs.size(), 1u);
+    EXPECT_EQ(fake.lines, (std::vector<std::string>{"[update] installer copied nothing: no staged manifest",
+                                                    "[update] installer exit code 4"}));
+}
+
+// Only what the signed manifest names, as it was signed, is installed; a staging folder
+// changed after its check installs nothing at all.
+TEST(UpdateInstaller, TheCopySetIsTheSignedManifest) {
+    struct Case {
+        const char* name;
+        std::function<void(const Installation&)> change;
+        const char* refusal;  // nullptr: installed
+    };
+    const Case cases[] = {
+        {"a file added after the check is left out",
+         [](const Installation& i) { Put(i.staging + "\\version.dll", "planted"); }, nullptr},
+        {"a listed file changed", [](const Installation& i) { Put(i.staging + "\\lib\\data.bin", "changed"); },
+         "staged file changed: lib/data.bin"},
+        {"a listed file gone", [](const Installation& i) { DeleteFileW(sv::Utf8ToUtf16(i.staging + "\\host.exe").c_str()); },
+         "cannot read staged host.exe"},
+        {"the manifest changed", [](const Installation& i) { Put(i.staging + "\\_manifest.json", "{}"); }, "bad signature"},
+        {"restaged under another key",
+         [](const Installation& i) {
+             sv_test::TestSigner other;
+             nlohmann::json m = {{"host.exe", sv::Sha256Hex("planted")}};
+             Put(i.staging + "\\host.exe", "planted");
+             Put(i.staging + "\\_manifest.json", m.dump());
+             Put(i.staging + "\\_manifest.sig", other.SignBase64(m.dump()));
+         },
+         "bad signature"},
+    };
+    for (const Case& c : cases) {
+        Installation inst;
+        c.change(inst);
+        FakeSystem fake;
+        const int code = inst.Apply(fake);
+        EXPECT_FALSE(sv::PathExists(inst.install + "\\version.dll")) << c.name;
+        EXPECT_FALSE(sv::PathExists(inst.install + "\\_manifest.json")) << c.name;
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(code, sv::kApplyOk) << c.name;
+            EXPECT_EQ(sv_test::ReadFile(inst.target), "new program") << c.name;
+        } else {
+            EXPECT_EQ(code, sv::kApplyIncomplete) << c.name;
+            EXPECT_TRUE(inst.Unchanged()) << c.name;
+            EXPECT_EQ(fake.lines.at(0), std::string("[update] installer copied nothing: ") + c.refusal) << c.name;
+        }
+    }
+}
+
+TEST(UpdateInstaller, AFolderIsWritableOnlyWhenAFileCanBeMadeAndRemovedThere) {
+    sv_test::ScratchDir dir;
+    EXPECT_TRUE(sv::FolderAcceptsNewFiles(dir.Path()));
+    EXPECT_TRUE(sv_test::ListFiles(dir.Path()).empty());  // the probe is gone again
+    Put(dir.Path() + "\\file", "x");
+    EXPECT_FALSE(sv::FolderAcceptsNewFiles(dir.Path() + "\\missing"));
+    EXPECT_FALSE(sv::FolderAcceptsNewFiles(dir.Path() + "\\file"));
+}
+
+TEST(UpdateInstaller, WhatAnInterruptedInstallLeftIsPutRightAtTheNextStart) {
+    sv_test::ScratchDir dir;
+    const std::string d = dir.Path();
+    Put(d + "\\host.exe", "new");
+    Put(d + "\\host.exe.sv-update-old", "old");              // swapped: the old copy goes
+    Put(d + "\\lib\\a.dll.sv-update-old", "old a");         // moved aside only: it comes back
+    Put(d + "\\lib\\b.dll.sv-update-new", "half placed");   // never moved in: it goes
+    Put(d + "\\notes.txt", "untouched");
+    sv::TidyInterruptedInstall(d);
+    EXPECT_EQ(sv_test::ListFiles(d).size(), 3u);  // host.exe, lib, notes.txt
+    EXPECT_EQ(sv_test::ReadFile(d + "\\host.exe"), "new");
+    EXPECT_EQ(sv_test::ListFiles(d + "\\lib"), std::vector<std::string>{"a.dll"});
+    EXPECT_EQ(sv_test::ReadFile(d + "\\lib\\a.dll"), "old a");
 }
 
 }  // namespace

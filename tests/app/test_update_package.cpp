@@ -51,7 +51,7 @@ TEST(UpdatePackage, EntryNamesThatCouldLeaveTheStagingFolderAreRefused) {
     const std::pair<const char*, const char*> cases[] = {
         {"a.txt", "a.txt"},
         {"sub\\dir\\b.bin", "sub/dir/b.bin"},
-        {"sub/./c", "sub/./c"},
+        {"sub/./c", ""},
         {"console.txt", "console.txt"},
         {"", ""},
         {"/etc/x", ""},
@@ -71,6 +71,18 @@ TEST(UpdatePackage, EntryNamesThatCouldLeaveTheStagingFolderAreRefused) {
         {"COM0", ""},
         {"dir/lpt\xC2\xB3.txt", ""},
         {"com10", "com10"},
+        // Names Windows opens as another name's file.
+        {"host.exe.", ""},
+        {"host.exe ", ""},
+        {"sub./a.txt", ""},
+        {"./a.txt", ""},
+        {"a//b", ""},
+        {"PROGRA~1/host.exe", ""},
+        {"HOST~12.EXE", ""},
+        {"caf\xC3\xA9.txt", ""},
+        {"\xC3\x84.txt", ""},
+        {"a~b.txt", "a~b.txt"},
+        {".config", ".config"},
     };
     for (const auto& c : cases) EXPECT_EQ(sv::SafePackageFileName(c.first), c.second) << c.first;
 }
@@ -81,6 +93,7 @@ struct PackageSpec {
     std::function<void(std::string& manifest)> editManifest;
     std::function<void(std::string& signedManifest)> editAfterSigning;
     std::function<void(ZipBuilder&)> extraEntries;
+    std::function<void(ZipBuilder&)> leadingEntries;
     bool sign = true;
 };
 
@@ -97,6 +110,7 @@ std::vector<uint8_t> MakePackage(TestSigner& signer, const PackageSpec& spec) {
     std::string signature = signer.SignBase64(manifest);
     if (spec.editAfterSigning) spec.editAfterSigning(manifest);
     ZipBuilder zip;
+    if (spec.leadingEntries) spec.leadingEntries(zip);
     zip.Add("_manifest.json", manifest, true);
     if (spec.sign) zip.Add("_manifest.sig", signature);
     for (const auto& f : spec.files) zip.Add(f.first, f.second, true);
@@ -157,7 +171,7 @@ TEST(UpdatePackage, ManifestRulesRefuseTheWholePackage) {
                  m = j.dump();
              };
          },
-         "entry not in the manifest: host.exe"},
+         "no digest for host.exe"},
         {"manifest is an array", [](PackageSpec& s) { s.editManifest = [](std::string& m) { m = "[1]"; }; },
          "manifest is not a JSON object"},
         {"manifest lists the signature",
@@ -174,7 +188,18 @@ TEST(UpdatePackage, ManifestRulesRefuseTheWholePackage) {
         {"drive entry listed and signed", [](PackageSpec& s) { s.files.push_back({"C:evil.exe", "x"}); },
          "unsafe entry name"},
         {"one file twice in different case",
-         [](PackageSpec& s) { s.files.push_back({"HOST.EXE", "MZ new program"}); }, "entry twice: HOST.EXE"},
+         [](PackageSpec& s) { s.files.push_back({"HOST.EXE", "MZ new program"}); }, "one file named twice: host.exe"},
+        {"one file twice behind a trailing dot",
+         [](PackageSpec& s) { s.files.push_back({"host.exe.", "MZ other program"}); }, "unsafe entry name"},
+        {"one entry twice under one name",
+         [](PackageSpec& s) { s.extraEntries = [](ZipBuilder& z) { z.Add("data/info.txt", "hello"); }; },
+         "entry twice: data/info.txt"},
+        {"empty manifest ahead of the signed one",
+         [](PackageSpec& s) { s.leadingEntries = [](ZipBuilder& z) { z.Add("_manifest.json", ""); }; },
+         "manifest or signature twice"},
+        {"manifest beyond its cap, signed",
+         [](PackageSpec& s) { s.editManifest = [](std::string& m) { m += std::string(sv::kMaxManifestBytes, ' '); }; },
+         "manifest or signature too large"},
         {"second signature entry",
          [](PackageSpec& s) { s.extraEntries = [](ZipBuilder& z) { z.Add("_manifest.sig", "AAAA"); }; },
          "manifest or signature twice"},
@@ -204,8 +229,12 @@ TEST(UpdateStaging, AVerifiedPackageReplacesTheStagingFolder) {
     EXPECT_EQ(sv_test::ReadFile(staging + "\\data\\info.txt"), "hello");
     EXPECT_EQ(sv_test::ReadFile(staging + "\\sub\\deep\\c.bin"), std::string("\0\1\2", 3));
     EXPECT_FALSE(sv::PathExists(staging + "\\left-over.txt"));
-    EXPECT_FALSE(sv::PathExists(staging + "\\_manifest.json"));
-    EXPECT_FALSE(sv::PathExists(staging + "\\_manifest.sig"));
+    // The manifest and its signature stay with the files: the installer verifies them again.
+    sv::UpdateManifest listed;
+    std::string error;
+    ASSERT_TRUE(sv::ReadStagedManifest(staging, signer.PublicKeyBase64(), listed, error)) << error;
+    EXPECT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed["host.exe"], Digest("MZ new program"));
 
     // A refused package does not touch what is staged.
     PackageSpec bad;

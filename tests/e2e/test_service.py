@@ -110,10 +110,22 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
         keeper.kill()
 
 
-def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir):
+def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, tmp_path):
+    # Anyone may make the service's folder first and plant a second name of some file in it.
+    home = program_data_dirs()[0]
+    os.makedirs(home, exist_ok=True)
+    elsewhere = tmp_path / "elsewhere.txt"
+    elsewhere.write_bytes(b"not the service's")
+    planted = os.path.join(home, "planted.txt")
+    if os.path.lexists(planted):
+        os.remove(planted)
+    os.link(elsewhere, planted)
     rc, _, _ = run_exe(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
     assert rc == 1
     assert relay.connection_count() == 0
     # The Host was built on the service's own folder, not on the one given.
     assert not os.listdir(data_dir)
-    assert os.path.isdir(program_data_dirs()[0])
+    assert os.path.isdir(home)
+    # Taken over before use: the planted name is gone, the file it named untouched.
+    assert not os.path.lexists(planted)
+    assert elsewhere.read_bytes() == b"not the service's"

@@ -151,7 +151,8 @@ def test_check_update_stages_a_signed_package(api, data_dir):
     assert read(os.path.join(staging, "sorvane-host-win7.exe")) == b"MZ new host"
     assert read(os.path.join(staging, "lib", "data.txt")) == b"data v2"
     assert read(os.path.join(staging, "notes", "readme.txt")) == b""
-    assert sorted(os.listdir(staging)) == ["lib", "notes", "sorvane-host-win7.exe"]
+    # The manifest and its signature stay with the files: the installer checks them again.
+    assert sorted(os.listdir(staging)) == ["_manifest.json", "_manifest.sig", "lib", "notes", "sorvane-host-win7.exe"]
 
 
 def test_check_update_follows_an_absolute_download_url(api, data_dir):
@@ -211,21 +212,27 @@ def test_self_test_update_passes(data_dir):
 
 # ---------------------------------------------------------------- --apply-update
 
+def stage(api, staging, files):
+    """A staging folder as the host leaves it: the files, the manifest and its signature."""
+    package = zipfile.ZipFile(io.BytesIO(api.package(files)))
+    for name in package.namelist():
+        path = staging / name.replace("\\", "/")
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(package.read(name))
+
+
 @pytest.fixture
-def installation(tmp_path):
-    """An installed "program" (the recorder) and a staged update for it."""
+def installation(tmp_path, update_api):
+    """An installed "program" (the recorder) and a staged update for it, signed with the
+    key the update-test build trusts."""
     install = tmp_path / "Program Files" / "Sorvane"
     staging = tmp_path / "data" / "update-staging"
     install.mkdir(parents=True)
-    (staging / "lib").mkdir(parents=True)
     target = install / "host.exe"
-    stripped_recorder(str(target))
+    recorder = stripped_recorder(str(target))
     (install / "lib").mkdir()
     (install / "lib" / "data.txt").write_bytes(b"data v1")
-    shutil.copyfile(target, staging / "host.exe")
-    (staging / "lib" / "data.txt").write_bytes(b"data v2")
-    (staging / "new.txt").write_bytes(b"added")
-    (staging / "_manifest.json").write_bytes(b"{}")
+    stage(update_api, staging, [("host.exe", recorder), ("lib/data.txt", b"data v2"), ("new.txt", b"added")])
     return install, staging, target
 
 
@@ -234,16 +241,25 @@ HOST_ARGS = ["--tray", "--data-dir", "C:\\Users\\A B\\Sorvane", 'say "hi"', "", 
 
 
 def apply_update(staging, target, args, parent="0"):
-    return run_exe(["--apply-update", parent, winpath(staging), winpath(target)] + args, timeout=120)
+    return run_exe(["--apply-update", parent, winpath(staging), winpath(target)] + args, exe=UPDATE_EXE, timeout=120)
+
+
+def installer_lines(staging):
+    return [detail for _, _, detail in audit_entries(str(staging.parent), "update")]
 
 
 def test_apply_update_copies_and_restarts_with_the_same_arguments(installation):
     install, staging, target = installation
+    # Placed after the check: the installer takes only what the signed manifest names.
+    (staging / "version.dll").write_bytes(b"MZ planted")
     rc, _, _ = apply_update(staging, target, HOST_ARGS)
     assert rc == 0
     assert read(install / "lib" / "data.txt") == b"data v2"
     assert read(install / "new.txt") == b"added"
+    assert not (install / "version.dll").exists()
     assert not (install / "_manifest.json").exists()
+    assert installer_lines(staging) == ["[update] installer copied 3 files into " + winpath(install),
+                                        "[update] installer exit code 0"]
     [record] = recorded(str(install))
     # The enrolment already happened; its spent token is not handed on.
     assert record["args"] == HOST_ARGS[:-3]
@@ -262,6 +278,19 @@ def test_apply_update_with_a_locked_file_leaves_the_installation_whole(installat
     assert not [n for n in os.listdir(install) if ".sv-update" in n]
     # The program still runs again, as it was.
     assert recorded(str(install))[0]["args"] == ["--tray"]
+    assert installer_lines(staging) == [
+        "[update] installer rolled back: " + winpath(install / "lib" / "data.txt") + " stayed locked",
+        "[update] installer exit code 4"]
+
+
+def test_apply_update_refuses_a_changed_staged_file(installation):
+    install, staging, target = installation
+    (staging / "lib" / "data.txt").write_bytes(b"data v2, changed after the check")
+    rc, _, _ = apply_update(staging, target, ["--tray"])
+    assert rc == 4
+    assert read(install / "lib" / "data.txt") == b"data v1"
+    assert not (install / "new.txt").exists()
+    assert installer_lines(staging)[0] == "[update] installer copied nothing: staged file changed: lib/data.txt"
 
 
 def test_apply_update_as_service_restarts_through_the_service_manager(installation):
@@ -275,7 +304,7 @@ def test_apply_update_as_service_restarts_through_the_service_manager(installati
 
 def test_apply_update_needs_three_words(installation):
     install, staging, _ = installation
-    rc, _, _ = run_exe(["--apply-update", "0", winpath(staging)], timeout=60)
+    rc, _, _ = run_exe(["--apply-update", "0", winpath(staging)], exe=UPDATE_EXE, timeout=60)
     assert rc == 3
     assert read(install / "lib" / "data.txt") == b"data v1"
 
@@ -326,7 +355,11 @@ def test_update_thread_stages_starts_the_installer_and_stops_the_host(api, proce
     wait_update_line(host, data_dir, "[update] 1.2.0 available, downloading")
     wait_update_line(host, data_dir, "[update] 1.2.0 staged and verified, applying")
     staging = os.path.join(data_dir, "update-staging")
-    [record] = recorded(staging)
+    # The installer runs from a folder of its own that holds nothing but itself.
+    runner = os.path.join(data_dir, "update-runner")
+    [record] = recorded(runner)
+    assert sorted(os.listdir(runner)) == ["recorder.log", "sorvane-host-win7.exe"]
+    assert record["cwd"].lower() == winpath(runner).lower()
     args = record["args"]
     assert args[0] == "--apply-update"
     assert re.fullmatch(r"[0-9]+", args[1])
@@ -339,10 +372,33 @@ def test_update_thread_stages_starts_the_installer_and_stops_the_host(api, proce
 
 
 def test_stale_update_staging_is_removed(api, processes, data_dir):
-    staging = os.path.join(data_dir, "update-staging", "sub")
-    os.makedirs(staging)
-    with open(os.path.join(staging, "old.exe"), "wb") as f:
-        f.write(b"MZ")
+    for folder in ("update-staging", "update-runner"):
+        os.makedirs(os.path.join(data_dir, folder, "sub"))
+        with open(os.path.join(data_dir, folder, "sub", "old.exe"), "wb") as f:
+            f.write(b"MZ")
     host = start_host(processes, api, data_dir)
-    wait_until(lambda: not os.path.exists(os.path.join(data_dir, "update-staging")), 30, message="staging removal")
+    wait_until(lambda: not {"update-staging", "update-runner"} & set(os.listdir(data_dir)), 30,
+               message="staging removal")
     wait_update_line(host, data_dir, "[update] check failed (1.1.6)")
+
+
+def test_update_thread_leaves_the_host_running_when_its_folder_cannot_be_written(api, processes, data_dir, tmp_path):
+    """A host whose folder it may not write (a tray host under Program Files): the
+    update is neither downloaded nor applied, and the host stays up."""
+    folder = tmp_path / "Program Files"
+    folder.mkdir()
+    exe = folder / "sorvane-host-win7.exe"
+    shutil.copyfile(UPDATE_EXE, exe)
+    # The tests run as root, whom file modes do not stop: the folder is made immutable.
+    if subprocess.run(["chattr", "+i", str(folder)], stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("chattr +i is not available here")
+    try:
+        api.offer(api.package(FILES))
+        host = start_host(processes, api, data_dir, exe=str(exe))
+        wait_update_line(host, data_dir,
+                         "[update] 1.2.0 available, but " + winpath(folder) + " cannot be written: not installed")
+        assert host.running()
+        assert [r.path.split("?")[0] for r in api.server.requests] == [CHECK]
+        assert not os.path.exists(os.path.join(data_dir, "update-staging"))
+    finally:
+        subprocess.run(["chattr", "-i", str(folder)])
