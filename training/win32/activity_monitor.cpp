@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "base/audit_log.h"
-#include "training/activity_coalescer.h"
 #include "training/win32/window_info.h"
 
 namespace sv {
@@ -171,22 +170,6 @@ private:
 thread_local ActivityMonitor* ActivityMonitor::t_monitor = nullptr;
 
 }  // namespace
-
-ActivityInterpreter DefaultActivityInterpreter() {
-    // Hook observations become typing runs, wheel runs, clicks and named keys through one
-    // coalescer, driven from the hook thread only.
-    auto coalescer = std::make_shared<ActivityCoalescer>();
-    ActivityInterpreter in;
-    in.flush = [coalescer](int64_t now) { return coalescer->Flush(now); };
-    in.keyDown = [coalescer](uint32_t vk, bool control, bool alt, bool win, int64_t now) {
-        return DescribeKeyChord(*coalescer, vk, control, alt, win, now);
-    };
-    in.buttonDown = [coalescer](const std::string& button, int32_t x, int32_t y, int64_t now) {
-        return DescribeMouseAction(*coalescer, button, x, y, now);
-    };
-    in.wheel = [coalescer](int32_t x, int32_t y, int64_t now) { return coalescer->NoteWheel(x, y, now); };
-    return in;
-}
 
 std::unique_ptr<IActivitySource> MakeActivityMonitor(ActivityInterpreter interpreter) {
     return std::make_unique<ActivityMonitor>(std::move(interpreter));

@@ -1,7 +1,9 @@
 #include "training/win32/activity_monitor_core.h"
 
+#include <memory>
 #include <utility>
 
+#include "training/activity_coalescer.h"
 #include "training/training_time.h"
 
 namespace sv {
@@ -25,6 +27,22 @@ bool IsReportableDialog(const WindowInfo& window, uint32_t ownProcessId) {
     if (IsNeverADialogClass(window.className)) return false;
     if (window.title.empty() && window.className != "#32770") return false;
     return window.rect.width >= 40 && window.rect.height >= 30;
+}
+
+ActivityInterpreter DefaultActivityInterpreter() {
+    // Hook observations become typing runs, wheel runs, clicks and named keys through one
+    // coalescer, driven from the hook thread only.
+    auto coalescer = std::make_shared<ActivityCoalescer>();
+    ActivityInterpreter in;
+    in.flush = [coalescer](int64_t now) { return coalescer->Flush(now); };
+    in.keyDown = [coalescer](uint32_t vk, bool control, bool alt, bool win, int64_t now) {
+        return DescribeKeyChord(*coalescer, vk, control, alt, win, now);
+    };
+    in.buttonDown = [coalescer](const std::string& button, int32_t x, int32_t y, int64_t now) {
+        return DescribeMouseAction(*coalescer, button, x, y, now);
+    };
+    in.wheel = [coalescer](int32_t x, int32_t y, int64_t now) { return coalescer->NoteWheel(x, y, now); };
+    return in;
 }
 
 ActivityMonitorCore::ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker,

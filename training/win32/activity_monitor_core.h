@@ -49,6 +49,10 @@ struct ActivityInterpreter {
     std::function<std::vector<Activity>(int32_t x, int32_t y, int64_t now)> wheel;
 };
 
+// The interpreter each new monitor gets by default: one coalescer behind all four entry
+// points.
+ActivityInterpreter DefaultActivityInterpreter();
+
 // What the monitor asks of the window system.
 struct WindowQueries {
     std::function<bool(uint64_t hwnd)> isVisibleRoot;  // its own root window, and visible

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "training/training_fakes.h"
-#include "training/win32/activity_monitor.h"
 #include "training/win32/activity_monitor_core.h"
 
 namespace {
