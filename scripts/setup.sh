@@ -12,7 +12,7 @@ SUDO=""
 PKGS=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev nlohmann-json3-dev googletest
-  wine wine64 xvfb xauth xdotool
+  wine wine64 libwine-dev xvfb xauth xdotool
   python3-pytest python3-pytest-xdist python3-websockets python3-cryptography openssl
   ca-certificates dpkg-dev cmake make imagemagick
   clang llvm libclang-rt-dev zlib1g-dev

@@ -11,9 +11,6 @@
 #include <thread>
 
 #include "base/audit_log.h"
-#include "base/text_encoding.h"
-#include "base/wall_clock.h"
-#include "training/activity_coalescer.h"
 #include "training/win32/window_info.h"
 
 namespace sv {
@@ -21,8 +18,11 @@ namespace training {
 
 namespace {
 
-
-HWND ToHwnd(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
+// Intervals only: the wall clock steps when the time is synchronised.
+int64_t SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 WindowQueries SystemWindowQueries() {
     WindowQueries q;
@@ -31,11 +31,7 @@ WindowQueries SystemWindowQueries() {
         return GetAncestor(hwnd, GA_ROOT) == hwnd && IsWindowVisible(hwnd) != FALSE;
     };
     q.hasOwner = [](uint64_t value) { return GetWindow(ToHwnd(value), GW_OWNER) != nullptr; };
-    q.className = [](uint64_t value) {
-        wchar_t buffer[256];
-        int n = GetClassNameW(ToHwnd(value), buffer, 256);
-        return n <= 0 ? std::string() : Utf16ToUtf8(std::wstring(buffer, static_cast<size_t>(n)));
-    };
+    q.className = GetWindowClassName;
     q.describe = [](uint64_t value) { return DescribeWindow(value); };
     q.ownProcessId = GetCurrentProcessId();
     return q;
@@ -62,7 +58,8 @@ struct HookThreadSignal {
 class ActivityMonitor : public IActivitySource {
 public:
     explicit ActivityMonitor(ActivityInterpreter interpreter)
-        : worker_(kMaxWaitingCallbacks), core_(*this, worker_, std::move(interpreter), SystemWindowQueries()) {}
+        : worker_(kMaxWaitingCallbacks),
+          core_(*this, worker_, std::move(interpreter), SystemWindowQueries(), SteadyMilliseconds) {}
 
     ~ActivityMonitor() override {
         Stop();
@@ -104,7 +101,7 @@ private:
     static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM record) {
         if (code >= 0 && t_monitor != nullptr) {
             const auto* r = reinterpret_cast<const MSLLHOOKSTRUCT*>(record);
-            t_monitor->core_.OnMouse(static_cast<uint32_t>(message), r->flags, r->pt.x, r->pt.y, NowMilliseconds());
+            t_monitor->core_.OnMouse(static_cast<uint32_t>(message), r->flags, r->pt.x, r->pt.y);
         }
         return CallNextHookEx(nullptr, code, message, record);
     }
@@ -112,7 +109,7 @@ private:
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record) {
         if (code >= 0 && t_monitor != nullptr) {
             const auto* r = reinterpret_cast<const KBDLLHOOKSTRUCT*>(record);
-            t_monitor->core_.OnKeyboard(static_cast<uint32_t>(message), r->vkCode, r->flags, NowMilliseconds());
+            t_monitor->core_.OnKeyboard(static_cast<uint32_t>(message), r->vkCode, r->flags);
         }
         return CallNextHookEx(nullptr, code, message, record);
     }
@@ -120,8 +117,7 @@ private:
     static void CALLBACK WinEventProc(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG objectId, LONG childId, DWORD,
                                       DWORD) {
         if (t_monitor == nullptr) return;
-        t_monitor->core_.OnWinEvent(event, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)), objectId,
-                                    childId, NowMilliseconds());
+        t_monitor->core_.OnWinEvent(event, FromHwnd(hwnd), objectId, childId);
     }
 
     void HookThreadMain(std::shared_ptr<HookThreadSignal> signal) {
@@ -150,7 +146,7 @@ private:
         signal->Set(GetCurrentThreadId());
 
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (msg.message == WM_TIMER) core_.OnTimer(NowMilliseconds());
+            if (msg.message == WM_TIMER) core_.OnTimer();
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -174,22 +170,6 @@ private:
 thread_local ActivityMonitor* ActivityMonitor::t_monitor = nullptr;
 
 }  // namespace
-
-ActivityInterpreter DefaultActivityInterpreter() {
-    // Hook observations become typing runs, wheel runs, clicks and named keys through one
-    // coalescer, driven from the hook thread only.
-    auto coalescer = std::make_shared<ActivityCoalescer>();
-    ActivityInterpreter in;
-    in.flush = [coalescer](int64_t now) { return coalescer->Flush(now); };
-    in.keyDown = [coalescer](uint32_t vk, bool control, bool alt, bool win, int64_t now) {
-        return DescribeKeyChord(*coalescer, vk, control, alt, win, now);
-    };
-    in.buttonDown = [coalescer](const std::string& button, int32_t x, int32_t y, int64_t now) {
-        return DescribeMouseAction(*coalescer, button, x, y, now);
-    };
-    in.wheel = [coalescer](int32_t x, int32_t y, int64_t now) { return coalescer->NoteWheel(x, y, now); };
-    return in;
-}
 
 std::unique_ptr<IActivitySource> MakeActivityMonitor(ActivityInterpreter interpreter) {
     return std::make_unique<ActivityMonitor>(std::move(interpreter));

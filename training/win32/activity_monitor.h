@@ -13,8 +13,6 @@ namespace training {
 std::unique_ptr<IActivitySource> MakeActivityMonitor(ActivityInterpreter interpreter);
 // The same with a fresh interpreter from DefaultActivityInterpreter.
 std::unique_ptr<IActivitySource> MakeActivityMonitor();
-// The interpreter each new monitor gets by default.
-ActivityInterpreter DefaultActivityInterpreter();
 
 }  // namespace training
 }  // namespace sv

@@ -1,6 +1,10 @@
 #include "training/win32/activity_monitor_core.h"
 
+#include <memory>
 #include <utility>
+
+#include "training/activity_coalescer.h"
+#include "training/training_time.h"
 
 namespace sv {
 namespace training {
@@ -25,12 +29,46 @@ bool IsReportableDialog(const WindowInfo& window, uint32_t ownProcessId) {
     return window.rect.width >= 40 && window.rect.height >= 30;
 }
 
-ActivityMonitorCore::ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker,
-                                         ActivityInterpreter interpreter, WindowQueries windows)
-    : source_(source), worker_(worker), interpreter_(std::move(interpreter)), windows_(std::move(windows)) {}
+ActivityInterpreter DefaultActivityInterpreter() {
+    // Hook observations become typing runs, wheel runs, clicks and named keys through one
+    // coalescer, driven from the hook thread only.
+    auto coalescer = std::make_shared<ActivityCoalescer>();
+    ActivityInterpreter in;
+    in.flush = [coalescer](int64_t now) { return coalescer->Flush(now); };
+    in.keyDown = [coalescer](uint32_t vk, bool control, bool alt, bool win, int64_t now) {
+        return DescribeKeyChord(*coalescer, vk, control, alt, win, now);
+    };
+    in.buttonDown = [coalescer](const std::string& button, int32_t x, int32_t y, int64_t now) {
+        return DescribeMouseAction(*coalescer, button, x, y, now);
+    };
+    in.wheel = [coalescer](int32_t x, int32_t y, int64_t now) { return coalescer->NoteWheel(x, y, now); };
+    return in;
+}
 
-void ActivityMonitorCore::OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y, int64_t now) {
+ActivityMonitorCore::ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker,
+                                         ActivityInterpreter interpreter, WindowQueries windows,
+                                         std::function<int64_t()> clock)
+    : source_(source),
+      worker_(worker),
+      interpreter_(std::move(interpreter)),
+      windows_(std::move(windows)),
+      clock_(std::move(clock)) {}
+
+// A clock that steps back would hold every throttle, idle run and dialog repeat until it
+// caught up again: the step is taken up into the skew and time here stands still once.
+int64_t ActivityMonitorCore::Now() {
+    int64_t now = Elapsed(clock_ ? clock_() : 0, -skew_);
+    if (lastNow_ && now < *lastNow_) {
+        skew_ = Elapsed(skew_, Elapsed(now, *lastNow_));
+        now = *lastNow_;
+    }
+    lastNow_ = now;
+    return now;
+}
+
+void ActivityMonitorCore::OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y) {
     if ((flags & kMouseInjectedBits) != 0) return;
+    const int64_t now = Now();
     NotifyTraineeActive(now);
     const char* button = nullptr;
     switch (message) {
@@ -52,7 +90,7 @@ void ActivityMonitorCore::OnMouse(uint32_t message, uint32_t flags, int32_t x, i
     if (interpreter_.buttonDown) PostActivities(interpreter_.buttonDown(button, x, y, now));
 }
 
-void ActivityMonitorCore::OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags, int64_t now) {
+void ActivityMonitorCore::OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags) {
     const bool down = message == kMsgKeyDown || message == kMsgSysKeyDown;
     // Modifiers follow every key, injected ones too: a chord the trainee finishes after the
     // host injected its modifier must still read as that chord.
@@ -60,20 +98,21 @@ void ActivityMonitorCore::OnKeyboard(uint32_t message, uint32_t vk, uint32_t fla
     if (vk == 18 || vk == 164 || vk == 165) modifiers_.alt = down;
     if (vk == 91 || vk == 92) modifiers_.win = down;
     if ((flags & kKeyInjectedBits) != 0) return;
+    const int64_t now = Now();
     NotifyTraineeActive(now);
     if (down && interpreter_.keyDown) {
         PostActivities(interpreter_.keyDown(vk, modifiers_.control, modifiers_.alt, modifiers_.win, now));
     }
 }
 
-void ActivityMonitorCore::OnTimer(int64_t now) {
+void ActivityMonitorCore::OnTimer() {
+    const int64_t now = Now();
     if (interpreter_.flush) PostActivities(interpreter_.flush(now));
 }
 
 // Each task calls a copy of its callback: a callback may end the session and with it the
 // monitor, whose members it must not be running from.
-void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId,
-                                     int64_t now) {
+void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId) {
     if (hwnd == 0 || objectId != 0 || childId != 0) return;
     IActivitySource& source = source_;
     auto describe = windows_.describe;
@@ -93,7 +132,7 @@ void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t obje
         const bool owned = windows_.hasOwner && windows_.hasOwner(hwnd);
         if (!owned && (!windows_.className || windows_.className(hwnd) != "#32770")) return;
     }
-    if (!RememberDialog(hwnd, now)) return;
+    if (!RememberDialog(hwnd, Now())) return;
     worker_.Post([&source, describe, ownPid, hwnd] {
         std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
         auto onDialog = source.OnDialog;
@@ -102,7 +141,7 @@ void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t obje
 }
 
 void ActivityMonitorCore::NotifyTraineeActive(int64_t now) {
-    if (now - lastActiveNotice_ < kTraineeActiveEveryMs) return;
+    if (lastActiveNotice_ && Elapsed(now, *lastActiveNotice_) < kTraineeActiveEveryMs) return;
     lastActiveNotice_ = now;
     IActivitySource& source = source_;
     worker_.Post([&source] {
@@ -123,11 +162,11 @@ void ActivityMonitorCore::PostActivities(const std::vector<Activity>& activities
 
 bool ActivityMonitorCore::RememberDialog(uint64_t hwnd, int64_t now) {
     auto found = recentDialogs_.find(hwnd);
-    if (found != recentDialogs_.end() && now - found->second < kDialogRepeatMs) return false;
+    if (found != recentDialogs_.end() && Elapsed(now, found->second) < kDialogRepeatMs) return false;
     recentDialogs_[hwnd] = now;
     if (recentDialogs_.size() > kDialogMemoryPruneAbove) {
         for (auto it = recentDialogs_.begin(); it != recentDialogs_.end();) {
-            if (now - it->second > kDialogMemoryMaxAgeMs) {
+            if (Elapsed(now, it->second) > kDialogMemoryMaxAgeMs) {
                 it = recentDialogs_.erase(it);
             } else {
                 ++it;

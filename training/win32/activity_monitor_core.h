@@ -3,6 +3,8 @@
 // injected input, modifier state, the trainee-active throttle, the dialog filter and its
 // de-duplication. Everything here runs on the monitor's hook thread except the posted
 // tasks, which run on its callback worker; Windows is reached only through `WindowQueries`.
+// Intervals are measured on the clock the core is given (a steady one): no time is reported
+// from here, the agent stamps its events itself.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,6 +49,10 @@ struct ActivityInterpreter {
     std::function<std::vector<Activity>(int32_t x, int32_t y, int64_t now)> wheel;
 };
 
+// The interpreter each new monitor gets by default: one coalescer behind all four entry
+// points.
+ActivityInterpreter DefaultActivityInterpreter();
+
 // What the monitor asks of the window system.
 struct WindowQueries {
     std::function<bool(uint64_t hwnd)> isVisibleRoot;  // its own root window, and visible
@@ -69,18 +75,20 @@ bool IsReportableDialog(const WindowInfo& window, uint32_t ownProcessId);
 
 class ActivityMonitorCore {
 public:
+    // `clock` gives milliseconds; read on the hook thread only.
     ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker, ActivityInterpreter interpreter,
-                        WindowQueries windows);
+                        WindowQueries windows, std::function<int64_t()> clock);
 
-    void OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y, int64_t now);
-    void OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags, int64_t now);
-    void OnTimer(int64_t now);
-    void OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId, int64_t now);
+    void OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y);
+    void OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags);
+    void OnTimer();
+    void OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId);
 
     ModifierState Modifiers() const { return modifiers_; }
     size_t RememberedDialogs() const { return recentDialogs_.size(); }
 
 private:
+    int64_t Now();
     void NotifyTraineeActive(int64_t now);
     void PostActivities(const std::vector<Activity>& activities);
     bool RememberDialog(uint64_t hwnd, int64_t now);
@@ -89,8 +97,11 @@ private:
     CallbackWorker& worker_;
     ActivityInterpreter interpreter_;
     WindowQueries windows_;
+    std::function<int64_t()> clock_;
+    int64_t skew_ = 0;  // added to the clock so that time here never runs backwards
+    std::optional<int64_t> lastNow_;
     ModifierState modifiers_;
-    int64_t lastActiveNotice_ = 0;
+    std::optional<int64_t> lastActiveNotice_;
     std::map<uint64_t, int64_t> recentDialogs_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "training/banner_placement.h"
 
@@ -205,6 +206,41 @@ double BannerVolumeAt(const Box& slider, uint32_t dpi, int32_t x) {
 float ChatTextWidth(const Box& area, uint32_t dpi) {
     auto s = [&](double n) { return static_cast<float>(BannerScale(n, dpi)); };
     return std::max(static_cast<float>(area.width) - s(16) - s(8) - s(40) - s(20), 1.0f);
+}
+
+void AppendBannerLine(std::vector<BannerChatLine>& lines, BannerChatLine line) {
+    lines.push_back(std::move(line));
+    if (lines.size() > kBannerMaxChatLines) lines.erase(lines.begin(), lines.end() - kBannerMaxChatLines);
+}
+
+std::wstring ChatDisplayName(const BannerChatLine& line) {
+    return line.from == "ai" ? AiDisplayName(line.name) : line.name;
+}
+
+std::vector<ChatBubbleSize> MeasureChatLines(std::vector<BannerChatLine>& lines, float textWidth,
+                                             float& measuredWidth, uint32_t dpi, const BannerMeasure& measure) {
+    const bool widthChanged = textWidth != measuredWidth;
+    measuredWidth = textWidth;
+    std::vector<ChatBubbleSize> sizes;
+    sizes.reserve(lines.size());
+    for (BannerChatLine& line : lines) {
+        if (!line.size || widthChanged) {
+            ChatBubbleSize b;
+            b.trainee = line.from == "trainee";
+            if (!b.trainee) {
+                const std::wstring name = ChatDisplayName(line);
+                const TextSize n = measure(name.empty() ? L" " : name, BannerFont::Name, 0);
+                b.nameWidth = n.width + (line.spoken ? static_cast<float>(BannerScale(18, dpi)) : 0);
+                b.nameHeight = n.height;
+            }
+            const TextSize t = measure(line.text.empty() ? L" " : line.text, BannerFont::Body, textWidth);
+            b.textWidth = t.width;
+            b.textHeight = t.height;
+            line.size = b;
+        }
+        sizes.push_back(*line.size);
+    }
+    return sizes;
 }
 
 ChatLayout LayoutChat(const std::vector<ChatBubbleSize>& lines, const Box& area, uint32_t dpi, float scroll,

@@ -3,6 +3,7 @@
 // goes for a set of measured texts, which points drag the window, the volume a slider
 // position means, and where the chat bubbles sit. No window calls, so the arithmetic is
 // checked with a fake text measurer.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,10 +15,31 @@
 namespace sv {
 namespace training {
 
-// Sixteen ARGB colours; the comments of the light table give each entry's role.
+// The palette's sixteen colour slots, by role.
+enum class BannerColor : uint8_t {
+    ChatBackground,   // chat area
+    Surface,          // window, step card, others' bubbles, button backgrounds
+    Border,           // borders, icon-button outline, slider track
+    InputBackground,  // chat input, pressed icon button
+    Text,
+    SecondaryText,    // subtitle, placeholder, speaker icon
+    Accent,           // window outline, send button, trainee bubbles, step line, slider fill, focus frame
+    AccentPressed,
+    OnAccent,         // text on accent and on danger
+    PillDemo,
+    Faint,            // in the tables, drawn by nothing
+    Subtle,           // in the tables, drawn by nothing
+    DotYourTurn,
+    PillYourTurn,
+    Danger,           // end buttons, the status dot outside your_turn
+    PillPaused,       // status pill while the AI is paused
+};
+
+// Sixteen ARGB colours in slot order.
 struct BannerPalette {
     uint32_t colors[16];
     bool dark;
+    uint32_t operator[](BannerColor slot) const { return colors[static_cast<size_t>(slot)]; }
 };
 extern const BannerPalette kLightBannerPalette;
 extern const BannerPalette kDarkBannerPalette;
@@ -117,6 +139,24 @@ struct ChatLayout {
 };
 // The width in which a line's text is measured.
 float ChatTextWidth(const Box& area, uint32_t dpi);
+
+// One line of the banner's chat, with its bubble's size once measured.
+struct BannerChatLine {
+    std::string from;
+    std::wstring name;
+    std::wstring text;
+    bool spoken = false;
+    std::optional<ChatBubbleSize> size;  // measured at the chat's current text width
+};
+// Appends a line, dropping the oldest beyond the banner's limit.
+void AppendBannerLine(std::vector<BannerChatLine>& lines, BannerChatLine line);
+// The name shown on a line: the AI's marked as the AI's.
+std::wstring ChatDisplayName(const BannerChatLine& line);
+// The bubble sizes of the lines with their text wrapped at textWidth. Only lines without a
+// size are measured, all of them when textWidth differs from measuredWidth (which then
+// takes its value): a repaint with nothing new measures nothing.
+std::vector<ChatBubbleSize> MeasureChatLines(std::vector<BannerChatLine>& lines, float textWidth,
+                                             float& measuredWidth, uint32_t dpi, const BannerMeasure& measure);
 ChatLayout LayoutChat(const std::vector<ChatBubbleSize>& lines, const Box& area, uint32_t dpi, float scroll,
                       bool pinned);
 // The scroll after a wheel turn of delta (120 per notch); pinned again at the bottom.

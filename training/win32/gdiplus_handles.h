@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "training/win32/overlay_layout.h"
+
 namespace sv {
 namespace training {
 namespace gdiplus_handles {
@@ -74,6 +76,21 @@ inline BITMAPINFO TopDown32BitInfo(int32_t width, int32_t height) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     return info;
+}
+
+// A rounded rectangle as a closed figure of `path`; a plain rectangle when the corners
+// would be a pixel or less.
+inline void AddRoundRect(Gdiplus::GpPath* path, float x, float y, float width, float height, float radius) {
+    const float d = RoundRectDiameter(width, height, radius);
+    if (d <= 1) {
+        gp::GdipAddPathRectangle(path, x, y, width, height);
+        return;
+    }
+    gp::GdipAddPathArc(path, x, y, d, d, 180, 90);
+    gp::GdipAddPathArc(path, x + width - d, y, d, d, 270, 90);
+    gp::GdipAddPathArc(path, x + width - d, y + height - d, d, d, 0, 90);
+    gp::GdipAddPathArc(path, x, y + height - d, d, d, 90, 90);
+    gp::GdipClosePathFigure(path);
 }
 
 // `argb` with its alpha replaced.

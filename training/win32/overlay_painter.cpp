@@ -23,19 +23,8 @@ using Gdiplus::GpGraphics;
 using Gdiplus::GpPath;
 using Gdiplus::GpPen;
 
-
-
 void AddRoundRect(GpPath* path, const RectF& r, float radius) {
-    float d = RoundRectDiameter(r.width, r.height, radius);
-    if (d <= 1) {
-        gp::GdipAddPathRectangle(path, r.x, r.y, r.width, r.height);
-        return;
-    }
-    gp::GdipAddPathArc(path, r.x, r.y, d, d, 180, 90);
-    gp::GdipAddPathArc(path, r.x + r.width - d, r.y, d, d, 270, 90);
-    gp::GdipAddPathArc(path, r.x + r.width - d, r.y + r.height - d, d, d, 0, 90);
-    gp::GdipAddPathArc(path, r.x, r.y + r.height - d, d, d, 90, 90);
-    gp::GdipClosePathFigure(path);
+    gdiplus_handles::AddRoundRect(path, r.x, r.y, r.width, r.height, radius);
 }
 
 void FillRoundRect(GpGraphics* g, const RectF& r, float radius, uint32_t argb) {

@@ -49,19 +49,6 @@ uint32_t Darker(uint32_t argb) {
     return (argb & 0xFF000000) | part(16) | part(8) | part(0);
 }
 
-void AddRoundRect(Gdiplus::GpPath* path, float x, float y, float w, float h, float radius) {
-    float d = std::min({radius * 2, w, h});
-    if (d <= 1) {
-        gp::GdipAddPathRectangle(path, x, y, w, h);
-        return;
-    }
-    gp::GdipAddPathArc(path, x, y, d, d, 180, 90);
-    gp::GdipAddPathArc(path, x + w - d, y, d, d, 270, 90);
-    gp::GdipAddPathArc(path, x + w - d, y + h - d, d, d, 0, 90);
-    gp::GdipAddPathArc(path, x, y + h - d, d, d, 90, 90);
-    gp::GdipClosePathFigure(path);
-}
-
 void FillRound(GpGraphics* g, float x, float y, float w, float h, float radius, uint32_t argb) {
     Path path;
     Brush brush(argb);
@@ -112,11 +99,6 @@ UiFontWeight WeightOf(BannerFont font) {
 
 }  // namespace
 
-void AppendBannerLine(std::vector<BannerChatLine>& lines, BannerChatLine line) {
-    lines.push_back(std::move(line));
-    if (lines.size() > kBannerMaxChatLines) lines.erase(lines.begin(), lines.end() - kBannerMaxChatLines);
-}
-
 TrainingBanner::TrainingBanner(BannerCallbacks callbacks, const BannerPalette* palette, uint32_t dpi, double volume,
                                bool muted)
     : callbacks_(std::move(callbacks)), palette_(palette), dpi_(dpi), muted_(muted), volume_(volume) {
@@ -133,7 +115,7 @@ TrainingBanner::TrainingBanner(BannerCallbacks callbacks, const BannerPalette* p
         cls.lpszClassName = kBannerClass;
         RegisterClassExW(&cls);
     }
-    inputBrush_ = CreateSolidBrush(Rgb(palette_->colors[3]));
+    inputBrush_ = CreateSolidBrush(Rgb(Color(BannerColor::InputBackground)));
     LOGFONTW lf{};
     lf.lfHeight = -S(15);
     lf.lfWeight = FW_NORMAL;
@@ -213,7 +195,7 @@ LRESULT CALLBACK TrainingBanner::EditSubclassProc(HWND hwnd, UINT msg, WPARAM wP
         HDC dc = GetDC(hwnd);
         if (dc) {
             HGDIOBJ old = SelectObject(dc, self->inputFont_);
-            SetTextColor(dc, Rgb(self->palette_->colors[5]));
+            SetTextColor(dc, Rgb(self->Color(BannerColor::SecondaryText)));
             SetBkMode(dc, TRANSPARENT);
             RECT rc;
             GetClientRect(hwnd, &rc);
@@ -239,7 +221,7 @@ LRESULT TrainingBanner::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(hwnd, &ps);
-            if (dc) Paint(dc);
+            if (dc) Paint(dc, ps.rcPaint);
             EndPaint(hwnd, &ps);
             return 0;
         }
@@ -276,8 +258,8 @@ LRESULT TrainingBanner::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             }
             return 0;
         case WM_CTLCOLOREDIT:
-            SetBkColor(reinterpret_cast<HDC>(wParam), Rgb(palette_->colors[3]));
-            SetTextColor(reinterpret_cast<HDC>(wParam), Rgb(palette_->colors[4]));
+            SetBkColor(reinterpret_cast<HDC>(wParam), Rgb(Color(BannerColor::InputBackground)));
+            SetTextColor(reinterpret_cast<HDC>(wParam), Rgb(Color(BannerColor::Text)));
             return reinterpret_cast<LRESULT>(inputBrush_);
         case WM_DRAWITEM:
             if (lParam) DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -410,7 +392,8 @@ void TrainingBanner::SetMaxHeight(uint32_t pixels) {
 }
 
 void TrainingBanner::AppendChat(const ChatMessage& message) {
-    AppendBannerLine(lines_, {message.from, Utf8ToUtf16(message.name), Utf8ToUtf16(message.text), message.spoken});
+    AppendBannerLine(lines_,
+                     {message.from, Utf8ToUtf16(message.name), Utf8ToUtf16(message.text), message.spoken, {}});
     pinned_ = true;
     if (window_) {
         RECT chat = ToRect(layout_.chat);
@@ -491,11 +474,21 @@ void TrainingBanner::Layout() {
     }
 }
 
-void TrainingBanner::Paint(HDC target) {
+// Whether a part meets the rectangle being painted; parts draw their text and outlines up
+// to two pixels beyond their boxes.
+bool TrainingBanner::Dirty(const Box& part) const {
+    if (part.width <= 0 || part.height <= 0) return false;
+    const Box p{part.x - 2, part.y - 2, part.width + 4, part.height + 4};
+    return p.x < dirty_.x + dirty_.width && dirty_.x < p.x + p.width && p.y < dirty_.y + dirty_.height &&
+           dirty_.y < p.y + p.height;
+}
+
+void TrainingBanner::Paint(HDC target, const RECT& dirty) {
     RECT client;
     GetClientRect(window_, &client);
-    const int width = client.right, height = client.bottom;
-    if (width <= 0 || height <= 0) return;
+    RECT area;
+    if (!IntersectRect(&area, &dirty, &client)) return;
+    const int width = area.right - area.left, height = area.bottom - area.top;
     BITMAPINFO info = gdiplus_handles::TopDown32BitInfo(width, height);
     void* bits = nullptr;
     HDC memory = CreateCompatibleDC(target);
@@ -506,154 +499,189 @@ void TrainingBanner::Paint(HDC target) {
         return;
     }
     HGDIOBJ old = SelectObject(memory, section);
-    const uint32_t* c = palette_->colors;
-    auto s = [&](double n) { return static_cast<float>(S(n)); };
-    auto f = [](int32_t v) { return static_cast<float>(v); };
     {
         Graphics graphics(memory);
         GpGraphics* g = graphics.g;
         if (g) {
-            Brush fill(c[1]);
-            if (fill.p) gp::GdipFillRectangleI(g, fill.p, 0, 0, width, height);
-            OutlineRound(g, s(1), s(1), f(width) - 2 * s(1) - 1, f(height) - 2 * s(1) - 1, s(16) - s(1), c[6], 1);
-
-            const double phase = static_cast<double>(pulse_ % 20) / 20.0;
-            const double a = std::sin(2 * 3.14159265358979 * phase);
-            const uint32_t alpha = static_cast<uint32_t>(((a * 0.5 + 0.5) * 0.65 + 0.35) * 255);
-            const Box& d = layout_.dot;
-            Brush dot(WithAlpha(mode_ == 2 ? c[12] : c[14], alpha));
-            if (dot.p) gp::GdipFillEllipse(g, dot.p, f(d.x), f(d.y), f(d.width), f(d.height));
-
-            // Whole lines only: a title cut at two lines must not spill into the subtitle.
-            Format wrap(Gdiplus::StringFormatFlagsLineLimit);
-            Format line(Gdiplus::StringFormatFlagsNoWrap);
-            if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
-            if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
-            const std::wstring status = BannerStatusText(mode_, aiPaused_);
-            if (compact_) {
-                const Box& t = layout_.compactText;
-                DrawText(g, title_, Font(BannerFont::CompactTitle), f(t.x), f(t.y), f(t.width), f(height) / 2 - s(2),
-                         c[4], line.p);
-                DrawText(g, step_.empty() ? status : step_, Font(BannerFont::CompactLine), f(t.x), f(height) / 2 + s(1),
-                         f(t.width), f(height) / 2 - s(1), aiPaused_ ? c[14] : c[5], line.p);
-            } else {
-                const Box& t = layout_.title;
-                DrawText(g, title_, Font(BannerFont::Title), f(t.x), f(t.y), f(t.width) + 2, f(t.height) + 1, c[4],
-                         wrap.p);
-                const Box& st = layout_.subtitle;
-                DrawText(g, subtitle_, Font(BannerFont::Subtitle), f(st.x), f(st.y), f(st.width) + 2,
-                         f(st.height) + 1, c[5], wrap.p);
-                const Box& p = layout_.pill;
-                FillRound(g, f(p.x), f(p.y), f(p.width), f(p.height), s(10),
-                          mode_ == 2 ? c[13] : (aiPaused_ ? c[15] : c[9]));
-                const Box& pt = layout_.pillText;
-                DrawText(g, status, Font(BannerFont::Status), f(pt.x), f(pt.y), f(pt.width) + 2, f(pt.height) + 1,
-                         c[4], wrap.p);
-                if (!step_.empty()) {
-                    const Box& sp = layout_.step;
-                    DrawText(g, step_, Font(BannerFont::Step), f(sp.x), f(sp.y), f(sp.width) + 2, f(sp.height) + 1,
-                             c[6], wrap.p);
-                }
+            // Client coordinates throughout; the bitmap holds only the dirty part.
+            gp::GdipTranslateWorldTransform(g, static_cast<float>(-area.left), static_cast<float>(-area.top),
+                                            Gdiplus::MatrixOrderPrepend);
+            dirty_ = Box{area.left, area.top, width, height};
+            gp::GdipSetClipRectI(g, area.left, area.top, width, height, Gdiplus::CombineModeReplace);
+            auto s = [&](double n) { return static_cast<float>(S(n)); };
+            const float w = static_cast<float>(client.right), h = static_cast<float>(client.bottom);
+            Brush fill(Color(BannerColor::Surface));
+            if (fill.p) gp::GdipFillRectangleI(g, fill.p, area.left, area.top, width, height);
+            OutlineRound(g, s(1), s(1), w - 2 * s(1) - 1, h - 2 * s(1) - 1, s(16) - s(1), Color(BannerColor::Accent),
+                         1);
+            PaintHeader(g);
+            if (!compact_) {
                 if (!chatHidden_) {
-                    const Box& a = layout_.chat;
-                    FillRound(g, f(a.x), f(a.y), f(a.width), f(a.height), s(10), c[0]);
-                    Path clip;
-                    if (clip.p) {
-                        AddRoundRect(clip.p, f(a.x), f(a.y), f(a.width), f(a.height), s(10));
-                        gp::GdipSetClipPath(g, clip.p, Gdiplus::CombineModeReplace);
-                    }
-                    std::vector<ChatBubbleSize> sizes;
-                    std::vector<std::wstring> names;
-                    const float textWidth = ChatTextWidth(a, dpi_);
-                    for (const BannerChatLine& l : lines_) {
-                        ChatBubbleSize b;
-                        b.trainee = l.from == "trainee";
-                        std::wstring name = l.from == "ai" ? AiDisplayName(l.name) : l.name;
-                        if (!b.trainee) {
-                            TextSize n = Measure(g, name.empty() ? L" " : name, BannerFont::Name, 0);
-                            b.nameWidth = n.width + (l.spoken ? s(18) : 0);
-                            b.nameHeight = n.height;
-                        }
-                        TextSize t = Measure(g, l.text.empty() ? L" " : l.text, BannerFont::Body, textWidth);
-                        b.textWidth = t.width;
-                        b.textHeight = t.height;
-                        sizes.push_back(b);
-                        names.push_back(std::move(name));
-                    }
-                    ChatLayout chat = LayoutChat(sizes, a, dpi_, scroll_, pinned_);
-                    contentHeight_ = chat.contentHeight;
-                    scroll_ = chat.scroll;
-                    for (size_t i = 0; i < chat.bubbles.size(); ++i) {
-                        const ChatBubblePlace& b = chat.bubbles[i];
-                        if (b.y + b.height < f(a.y) || b.y > f(a.y + a.height)) continue;
-                        const bool trainee = sizes[i].trainee;
-                        FillRound(g, b.x, b.y, b.width, b.height, s(12), trainee ? c[6] : c[1]);
-                        float ty = b.y + s(6);
-                        if (!trainee) {
-                            DrawText(g, names[i], Font(BannerFont::Name), b.x + s(10), ty, sizes[i].nameWidth + 4,
-                                     sizes[i].nameHeight + 1, c[6], line.p);
-                            if (lines_[i].spoken) {
-                                // The spoken mark: a small speaker after the name.
-                                const float mx = b.x + s(10) + sizes[i].nameWidth - s(14);
-                                const float my = ty + sizes[i].nameHeight / 2;
-                                Gdiplus::PointF cone[4] = {{mx, my - s(2)}, {mx + s(4), my - s(2)},
-                                                           {mx + s(8), my - s(5)}, {mx + s(8), my + s(5)}};
-                                Brush mark(c[6]);
-                                if (mark.p) {
-                                    gp::GdipFillPolygon(g, mark.p, cone, 4, Gdiplus::FillModeAlternate);
-                                    gp::GdipFillRectangle(g, mark.p, mx, my - s(2), s(4), s(4));
-                                }
-                            }
-                            ty += sizes[i].nameHeight;
-                        }
-                        DrawText(g, lines_[i].text, Font(BannerFont::Body), b.x + s(10), ty, textWidth + 2,
-                                 sizes[i].textHeight + 1, trainee ? c[8] : c[4], wrap.p);
-                    }
-                    gp::GdipResetClip(g);
-                    const Box& frame = layout_.inputFrame;
-                    FillRound(g, f(frame.x), f(frame.y), f(frame.width), f(frame.height), s(10), c[3]);
-                    OutlineRound(g, f(frame.x), f(frame.y), f(frame.width) - 1, f(frame.height) - 1, s(10),
-                                 inputFocused_ ? c[6] : c[2], inputFocused_ ? DpiScaleF(1.5) : 1.0f);
+                    PaintChat(g);
+                    PaintInput(g);
                 }
-                // Volume row: speaker, track, filled part and knob.
-                const Box& sp = layout_.speaker;
-                Pen speaker(c[5], std::max(1.0f, DpiScaleF(1.6)), true);
-                Brush speakerFill(c[5]);
-                if (speakerFill.p) {
-                    const float cx = f(sp.x), cy = f(sp.y) + f(sp.height) / 2;
-                    Gdiplus::PointF cone[4] = {{cx, cy - s(3)}, {cx + s(4), cy - s(3)}, {cx + s(9), cy - s(7)},
-                                               {cx + s(9), cy + s(7)}};
-                    Gdiplus::PointF rest[2] = {{cx + s(4), cy + s(3)}, {cx, cy + s(3)}};
-                    Gdiplus::PointF poly[6] = {cone[0], cone[1], cone[2], cone[3], rest[0], rest[1]};
-                    gp::GdipFillPolygon(g, speakerFill.p, poly, 6, Gdiplus::FillModeAlternate);
-                    if (!muted_ && speaker.p) {
-                        gp::GdipDrawArc(g, speaker.p, cx + s(4), cy - s(6), s(12), s(12), -55, 110);
-                    } else if (speaker.p) {
-                        gp::GdipDrawLine(g, speaker.p, cx + s(11), cy - s(4), cx + s(16), cy + s(4));
-                        gp::GdipDrawLine(g, speaker.p, cx + s(16), cy - s(4), cx + s(11), cy + s(4));
-                    }
-                }
-                const Box& sl = layout_.slider;
-                const float knob = s(16);
-                const float left = f(sl.x) + knob / 2, right = f(sl.x + sl.width) - knob / 2;
-                const float cy = f(sl.y) + f(sl.height) / 2;
-                FillRound(g, f(sl.x), cy - s(2), f(sl.width), s(4), s(2), c[2]);
-                const float shown = muted_ ? 0.0f : static_cast<float>(volume_);
-                const float kx = left + (right - left) * shown;
-                FillRound(g, f(sl.x), cy - s(2), kx - f(sl.x), s(4), s(2), c[6]);
-                Brush knobFill(c[6]);
-                if (knobFill.p) gp::GdipFillEllipse(g, knobFill.p, kx - knob / 2, cy - knob / 2, knob, knob);
+                PaintVolume(g);
             }
         }
     }
-    BitBlt(target, 0, 0, width, height, memory, 0, 0, SRCCOPY);
+    BitBlt(target, area.left, area.top, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     DeleteObject(section);
     DeleteDC(memory);
 }
 
+// The status dot, the title and what goes with it: subtitle, status pill and step line, or
+// in the compact strip one line below the title.
+void TrainingBanner::PaintHeader(GpGraphics* g) {
+    auto s = [&](double n) { return static_cast<float>(S(n)); };
+    auto f = [](int32_t v) { return static_cast<float>(v); };
+    const Box& d = layout_.dot;
+    if (Dirty(d)) {
+        const double phase = static_cast<double>(pulse_ % 20) / 20.0;
+        const double a = std::sin(2 * 3.14159265358979 * phase);
+        const uint32_t alpha = static_cast<uint32_t>(((a * 0.5 + 0.5) * 0.65 + 0.35) * 255);
+        Brush dot(WithAlpha(Color(mode_ == 2 ? BannerColor::DotYourTurn : BannerColor::Danger), alpha));
+        if (dot.p) gp::GdipFillEllipse(g, dot.p, f(d.x), f(d.y), f(d.width), f(d.height));
+    }
+    const std::wstring status = BannerStatusText(mode_, aiPaused_);
+    if (compact_) {
+        const Box& t = layout_.compactText;
+        if (!Dirty({t.x, 0, t.width, layout_.height})) return;
+        Format line(Gdiplus::StringFormatFlagsNoWrap);
+        if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
+        const float half = f(layout_.height) / 2;
+        DrawText(g, title_, Font(BannerFont::CompactTitle), f(t.x), f(t.y), f(t.width), half - s(2),
+                 Color(BannerColor::Text), line.p);
+        DrawText(g, step_.empty() ? status : step_, Font(BannerFont::CompactLine), f(t.x), half + s(1), f(t.width),
+                 half - s(1), Color(aiPaused_ ? BannerColor::Danger : BannerColor::SecondaryText), line.p);
+        return;
+    }
+    // Whole lines only: a title cut at two lines must not spill into the subtitle.
+    Format wrap(Gdiplus::StringFormatFlagsLineLimit);
+    if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
+    auto text = [&](const std::wstring& value, BannerFont font, const Box& box, BannerColor color) {
+        if (Dirty(box)) {
+            DrawText(g, value, Font(font), f(box.x), f(box.y), f(box.width) + 2, f(box.height) + 1, Color(color),
+                     wrap.p);
+        }
+    };
+    text(title_, BannerFont::Title, layout_.title, BannerColor::Text);
+    text(subtitle_, BannerFont::Subtitle, layout_.subtitle, BannerColor::SecondaryText);
+    const Box& p = layout_.pill;
+    if (Dirty(p)) {
+        FillRound(g, f(p.x), f(p.y), f(p.width), f(p.height), s(10),
+                  Color(mode_ == 2 ? BannerColor::PillYourTurn
+                                   : (aiPaused_ ? BannerColor::PillPaused : BannerColor::PillDemo)));
+    }
+    text(status, BannerFont::Status, layout_.pillText, BannerColor::Text);
+    if (!step_.empty()) text(step_, BannerFont::Step, layout_.step, BannerColor::Accent);
+}
+
+// The chat bubbles, clipped to the chat area. Lines are measured once per change of their
+// text or of the area's width; only bubbles in view are drawn.
+void TrainingBanner::PaintChat(GpGraphics* g) {
+    const Box& a = layout_.chat;
+    if (!Dirty(a)) return;
+    auto s = [&](double n) { return static_cast<float>(S(n)); };
+    auto f = [](int32_t v) { return static_cast<float>(v); };
+    FillRound(g, f(a.x), f(a.y), f(a.width), f(a.height), s(10), Color(BannerColor::ChatBackground));
+    Path clip;
+    if (clip.p) {
+        AddRoundRect(clip.p, f(a.x), f(a.y), f(a.width), f(a.height), s(10));
+        gp::GdipSetClipPath(g, clip.p, Gdiplus::CombineModeIntersect);
+    }
+    const float textWidth = ChatTextWidth(a, dpi_);
+    const std::vector<ChatBubbleSize> sizes =
+        MeasureChatLines(lines_, textWidth, measuredChatWidth_, dpi_,
+                         [&](const std::wstring& text, BannerFont font, float maxWidth) {
+                             return Measure(g, text, font, maxWidth);
+                         });
+    const ChatLayout chat = LayoutChat(sizes, a, dpi_, scroll_, pinned_);
+    contentHeight_ = chat.contentHeight;
+    scroll_ = chat.scroll;
+    Format wrap(Gdiplus::StringFormatFlagsLineLimit);
+    if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
+    Format line(Gdiplus::StringFormatFlagsNoWrap);
+    if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
+    const uint32_t accent = Color(BannerColor::Accent);
+    for (size_t i = 0; i < chat.bubbles.size(); ++i) {
+        const ChatBubblePlace& b = chat.bubbles[i];
+        if (b.y + b.height < f(a.y) || b.y > f(a.y + a.height)) continue;
+        const ChatBubbleSize& size = sizes[i];
+        FillRound(g, b.x, b.y, b.width, b.height, s(12), size.trainee ? accent : Color(BannerColor::Surface));
+        float ty = b.y + s(6);
+        if (!size.trainee) {
+            DrawText(g, ChatDisplayName(lines_[i]), Font(BannerFont::Name), b.x + s(10), ty, size.nameWidth + 4,
+                     size.nameHeight + 1, accent, line.p);
+            if (lines_[i].spoken) {
+                // The spoken mark: a small speaker after the name.
+                const float mx = b.x + s(10) + size.nameWidth - s(14);
+                const float my = ty + size.nameHeight / 2;
+                Gdiplus::PointF cone[4] = {
+                    {mx, my - s(2)}, {mx + s(4), my - s(2)}, {mx + s(8), my - s(5)}, {mx + s(8), my + s(5)}};
+                Brush mark(accent);
+                if (mark.p) {
+                    gp::GdipFillPolygon(g, mark.p, cone, 4, Gdiplus::FillModeAlternate);
+                    gp::GdipFillRectangle(g, mark.p, mx, my - s(2), s(4), s(4));
+                }
+            }
+            ty += size.nameHeight;
+        }
+        DrawText(g, lines_[i].text, Font(BannerFont::Body), b.x + s(10), ty, textWidth + 2, size.textHeight + 1,
+                 Color(size.trainee ? BannerColor::OnAccent : BannerColor::Text), wrap.p);
+    }
+    gp::GdipSetClipRectI(g, dirty_.x, dirty_.y, dirty_.width, dirty_.height, Gdiplus::CombineModeReplace);
+}
+
+// The frame around the chat input, accented while the input has the focus.
+void TrainingBanner::PaintInput(GpGraphics* g) {
+    const Box& frame = layout_.inputFrame;
+    if (!Dirty(frame)) return;
+    auto f = [](int32_t v) { return static_cast<float>(v); };
+    const float r = static_cast<float>(S(10));
+    FillRound(g, f(frame.x), f(frame.y), f(frame.width), f(frame.height), r, Color(BannerColor::InputBackground));
+    OutlineRound(g, f(frame.x), f(frame.y), f(frame.width) - 1, f(frame.height) - 1, r,
+                 Color(inputFocused_ ? BannerColor::Accent : BannerColor::Border),
+                 inputFocused_ ? DpiScaleF(1.5) : 1.0f);
+}
+
+// The volume row: speaker, track, filled part and knob.
+void TrainingBanner::PaintVolume(GpGraphics* g) {
+    auto s = [&](double n) { return static_cast<float>(S(n)); };
+    auto f = [](int32_t v) { return static_cast<float>(v); };
+    const Box& sp = layout_.speaker;
+    const Box& sl = layout_.slider;
+    if (Dirty({sp.x, sl.y, sl.x - sp.x, sl.height})) {
+        const uint32_t secondary = Color(BannerColor::SecondaryText);
+        Pen speaker(secondary, std::max(1.0f, DpiScaleF(1.6)), true);
+        Brush speakerFill(secondary);
+        if (speakerFill.p) {
+            const float cx = f(sp.x), cy = f(sp.y) + f(sp.height) / 2;
+            Gdiplus::PointF poly[6] = {{cx, cy - s(3)},      {cx + s(4), cy - s(3)}, {cx + s(9), cy - s(7)},
+                                       {cx + s(9), cy + s(7)}, {cx + s(4), cy + s(3)}, {cx, cy + s(3)}};
+            gp::GdipFillPolygon(g, speakerFill.p, poly, 6, Gdiplus::FillModeAlternate);
+            if (!muted_ && speaker.p) {
+                gp::GdipDrawArc(g, speaker.p, cx + s(4), cy - s(6), s(12), s(12), -55, 110);
+            } else if (speaker.p) {
+                gp::GdipDrawLine(g, speaker.p, cx + s(11), cy - s(4), cx + s(16), cy + s(4));
+                gp::GdipDrawLine(g, speaker.p, cx + s(16), cy - s(4), cx + s(11), cy + s(4));
+            }
+        }
+    }
+    if (!Dirty(sl)) return;
+    const float knob = s(16);
+    const float left = f(sl.x) + knob / 2, right = f(sl.x + sl.width) - knob / 2;
+    const float cy = f(sl.y) + f(sl.height) / 2;
+    const uint32_t accent = Color(BannerColor::Accent);
+    FillRound(g, f(sl.x), cy - s(2), f(sl.width), s(4), s(2), Color(BannerColor::Border));
+    const float shown = muted_ ? 0.0f : static_cast<float>(volume_);
+    const float kx = left + (right - left) * shown;
+    FillRound(g, f(sl.x), cy - s(2), kx - f(sl.x), s(4), s(2), accent);
+    Brush knobFill(accent);
+    if (knobFill.p) gp::GdipFillEllipse(g, knobFill.p, kx - knob / 2, cy - knob / 2, knob, knob);
+}
+
 void TrainingBanner::DrawButton(const DRAWITEMSTRUCT& item) {
-    const uint32_t* c = palette_->colors;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     const RECT& r = item.rcItem;
     const float x = static_cast<float>(r.left), y = static_cast<float>(r.top);
@@ -661,25 +689,28 @@ void TrainingBanner::DrawButton(const DRAWITEMSTRUCT& item) {
     Graphics graphics(item.hDC);
     GpGraphics* g = graphics.g;
     if (g == nullptr) return;
-    Brush background(c[1]);
+    Brush background(Color(BannerColor::Surface));
     if (background.p) gp::GdipFillRectangle(g, background.p, x, y, w, h);
     const int id = static_cast<int>(item.CtlID);
     auto s = [&](double n) { return static_cast<float>(S(n)); };
     if (id == kBannerSendId || id == kBannerEndId || id == kBannerCompactEndId) {
-        uint32_t colour = id == kBannerSendId ? (pressed ? c[7] : c[6]) : (pressed ? Darker(c[14]) : c[14]);
+        const uint32_t danger = Color(BannerColor::Danger);
+        const uint32_t colour = id == kBannerSendId ? Color(pressed ? BannerColor::AccentPressed : BannerColor::Accent)
+                                                    : (pressed ? Darker(danger) : danger);
         FillRound(g, x, y, w - 1, h - 1, s(8), colour);
         Format centred;
         if (centred.p) {
             gp::GdipSetStringFormatAlign(centred.p, Gdiplus::StringAlignmentCenter);
             gp::GdipSetStringFormatLineAlign(centred.p, Gdiplus::StringAlignmentCenter);
         }
-        DrawText(g, id == kBannerSendId ? kBannerSendText : kBannerEndText, Font(BannerFont::Button), x, y, w, h, c[8],
+        DrawText(g, id == kBannerSendId ? kBannerSendText : kBannerEndText, Font(BannerFont::Button), x, y, w, h,
+                 Color(BannerColor::OnAccent),
                  centred.p);
         return;
     }
-    FillRound(g, x, y, w - 1, h - 1, s(8), pressed ? c[3] : c[1]);
-    OutlineRound(g, x + 0.5f, y + 0.5f, w - 2, h - 2, s(8), c[2], 1);
-    Pen pen(c[4], std::max(1.0f, DpiScaleF(1.6)), true);
+    FillRound(g, x, y, w - 1, h - 1, s(8), Color(pressed ? BannerColor::InputBackground : BannerColor::Surface));
+    OutlineRound(g, x + 0.5f, y + 0.5f, w - 2, h - 2, s(8), Color(BannerColor::Border), 1);
+    Pen pen(Color(BannerColor::Text), std::max(1.0f, DpiScaleF(1.6)), true);
     if (!pen.p) return;
     const float cx = x + w / 2, cy = y + h / 2;
     auto lineTo = [&](float x1, float y1, float x2, float y2) { gp::GdipDrawLine(g, pen.p, x1, y1, x2, y2); };

@@ -30,16 +30,6 @@ struct BannerCallbacks {
     std::function<void()> resized;  // a relayout changed the banner's size
 };
 
-struct BannerChatLine {
-    std::string from;
-    std::wstring name;
-    std::wstring text;
-    bool spoken = false;
-};
-
-// Appends a line, dropping the oldest beyond the banner's limit.
-void AppendBannerLine(std::vector<BannerChatLine>& lines, BannerChatLine line);
-
 class TrainingBanner {
 public:
     TrainingBanner(BannerCallbacks callbacks, const BannerPalette* palette, uint32_t dpi, double volume, bool muted);
@@ -67,7 +57,15 @@ private:
                                              DWORD_PTR data);
     LRESULT WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void Layout();
-    void Paint(HDC dc);
+    // Draws the part of the client area in `dirty` only: the pulse repaints the status dot
+    // alone, whatever the chat holds.
+    void Paint(HDC dc, const RECT& dirty);
+    void PaintHeader(Gdiplus::GpGraphics* g);
+    void PaintChat(Gdiplus::GpGraphics* g);
+    void PaintInput(Gdiplus::GpGraphics* g);
+    void PaintVolume(Gdiplus::GpGraphics* g);
+    bool Dirty(const Box& part) const;
+    uint32_t Color(BannerColor slot) const { return (*palette_)[slot]; }
     void DrawButton(const DRAWITEMSTRUCT& item);
     void SetVolumeFromX(int32_t x, bool persist);
     void OnCommand(int id);
@@ -92,12 +90,14 @@ private:
     bool compact_ = false, chatHidden_ = false, muted_ = false;
     double volume_ = 1.0;
     std::vector<BannerChatLine> lines_;
+    float measuredChatWidth_ = 0;  // the text width the lines' sizes were measured at
     float scroll_ = 0;
     float contentHeight_ = 0;
     bool pinned_ = true, inputFocused_ = false, draggingVolume_ = false;
     uint32_t pulse_ = 0;
     uint32_t maxHeight_ = 0;
     BannerLayout layout_;
+    Box dirty_;  // while painting: the client rectangle being drawn
     std::map<BannerFont, UiFont> fonts_;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // The few UI Automation client interfaces the inspector calls. The MinGW headers of this
 // tool chain declare the library but not its interfaces, so they are declared here with
-// every slot in order; slots never called keep their place under a placeholder name.
+// every slot in order; slots never called keep their place under a placeholder name. The
+// tests call each slot used through Wine's own declaration of these interfaces.
 #include <windows.h>
 #include <oleauto.h>
 

@@ -346,7 +346,7 @@ std::pair<json, std::string> DumpWindowTreeJson(const WindowTreeQuery& query) {
     }
     if (opened) {
         opened = SUCCEEDED(automation->ElementFromHandleBuildCache(
-                     reinterpret_cast<void*>(static_cast<uintptr_t>(window->hwnd)), cache.get(), &root)) &&
+                     ToHwnd(window->hwnd), cache.get(), &root)) &&
                  root != nullptr;
     }
     if (!opened) {

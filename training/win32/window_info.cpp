@@ -10,9 +10,6 @@ namespace training {
 
 namespace {
 
-HWND ToHwnd(uint64_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
-uint64_t FromHwnd(HWND hwnd) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hwnd)); }
-
 // The stored caption, read without sending a message: a window of this process whose
 // thread is busy (or is the caller, waiting on a query) would otherwise hold the reader.
 std::wstring WindowTextOf(HWND hwnd) {
@@ -20,13 +17,6 @@ std::wstring WindowTextOf(HWND hwnd) {
     int n = InternalGetWindowText(hwnd, buffer, 512);
     if (n <= 0) return std::wstring();
     return std::wstring(buffer, static_cast<size_t>(n));
-}
-
-std::string ClassNameOf(HWND hwnd) {
-    wchar_t buffer[256];
-    int n = GetClassNameW(hwnd, buffer, 256);
-    if (n <= 0) return std::string();
-    return Utf16ToUtf8(std::wstring(buffer, static_cast<size_t>(n)));
 }
 
 std::wstring LowerCase(std::wstring text) {
@@ -61,7 +51,7 @@ std::optional<WindowInfo> DescribeWindow(uint64_t value) {
     GetWindowThreadProcessId(hwnd, &pid);
     info.processId = pid;
     info.process = GetProcessImageName(pid);
-    info.className = ClassNameOf(hwnd);
+    info.className = GetWindowClassName(value);
     RECT r{};
     if (GetWindowRect(hwnd, &r)) {
         info.rect = Box{r.left, r.top, r.right - r.left, r.bottom - r.top};
@@ -77,6 +67,13 @@ std::vector<WindowInfo> FindWindowByTitle(const std::string& text) {
     search.needle = LowerCase(Utf8ToUtf16(text));
     EnumWindows(MatchWindowTitle, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+std::string GetWindowClassName(uint64_t hwnd) {
+    wchar_t buffer[256];
+    int n = GetClassNameW(ToHwnd(hwnd), buffer, 256);
+    if (n <= 0) return std::string();
+    return Utf16ToUtf8(std::wstring(buffer, static_cast<size_t>(n)));
 }
 
 std::string GetProcessImageName(uint32_t processId) {

@@ -15,7 +15,25 @@ using sv_test::FakeActivitySource;
 
 constexpr uint32_t kOwnPid = 4242;
 
-// A core over a real callback worker, a recording interpreter and a scripted window system.
+// A recording interpreter: each entry point reports itself at once.
+ActivityInterpreter RecordingInterpreter() {
+    ActivityInterpreter in;
+    in.keyDown = [](uint32_t vk, bool c, bool a, bool w, int64_t) {
+        std::string mods = std::string(c ? "ctrl+" : "") + (a ? "alt+" : "") + (w ? "win+" : "");
+        return std::vector<Activity>{{"keyboard", "key", {}, {}, mods + std::to_string(vk), {}}};
+    };
+    in.buttonDown = [](const std::string& b, int32_t x, int32_t y, int64_t) {
+        return std::vector<Activity>{{"mouse", b, x, y, "", {}}};
+    };
+    in.wheel = [](int32_t x, int32_t y, int64_t) { return std::vector<Activity>{{"mouse", "wheel", x, y, "", {}}}; };
+    in.flush = [](int64_t) {
+        return std::vector<Activity>{{"keyboard", "typing", {}, {}, "", 3}, {"mouse", "wheel", 1, 2, "", 1}};
+    };
+    return in;
+}
+
+// A core over a real callback worker, an interpreter, a scripted window system and a
+// clock the test sets.
 struct Rig {
     std::shared_ptr<ActivityRecord> record = std::make_shared<ActivityRecord>();
     FakeActivitySource source{record};
@@ -24,22 +42,9 @@ struct Rig {
     std::set<uint64_t> roots;                // visible root windows
     std::set<uint64_t> owned;
     std::unique_ptr<ActivityMonitorCore> core;
+    int64_t clockMs = 1000;
 
-    Rig() {
-        ActivityInterpreter in;
-        in.keyDown = [](uint32_t vk, bool c, bool a, bool w, int64_t) {
-            std::string mods = std::string(c ? "ctrl+" : "") + (a ? "alt+" : "") + (w ? "win+" : "");
-            return std::vector<Activity>{{"keyboard", "key", {}, {}, mods + std::to_string(vk), {}}};
-        };
-        in.buttonDown = [](const std::string& b, int32_t x, int32_t y, int64_t) {
-            return std::vector<Activity>{{"mouse", b, x, y, "", {}}};
-        };
-        in.wheel = [](int32_t x, int32_t y, int64_t) {
-            return std::vector<Activity>{{"mouse", "wheel", x, y, "", {}}};
-        };
-        in.flush = [](int64_t) {
-            return std::vector<Activity>{{"keyboard", "typing", {}, {}, "", 3}, {"mouse", "wheel", 1, 2, "", 1}};
-        };
+    explicit Rig(ActivityInterpreter in = RecordingInterpreter()) {
         WindowQueries q;
         q.isVisibleRoot = [this](uint64_t h) { return roots.count(h) > 0; };
         q.hasOwner = [this](uint64_t h) { return owned.count(h) > 0; };
@@ -50,7 +55,7 @@ struct Rig {
             return it->second;
         };
         q.ownProcessId = kOwnPid;
-        core = std::make_unique<ActivityMonitorCore>(source, worker, in, q);
+        core = std::make_unique<ActivityMonitorCore>(source, worker, in, q, [this] { return clockMs; });
         source.OnTraineeActive = [this] { record->log.Add("active"); };
         source.OnActivity = [this](const Activity& a) {
             std::string where = a.x ? "@" + std::to_string(*a.x) + "," + std::to_string(*a.y) : "";
@@ -133,10 +138,11 @@ TEST(ActivityMonitorCore, InputRules) {
     for (const InputCase& c : cases) {
         Rig rig;
         for (const InputEvent& e : c.events) {
+            rig.clockMs = e.at;
             if (e.keyboard) {
-                rig.core->OnKeyboard(e.message, e.code, e.flags, e.at);
+                rig.core->OnKeyboard(e.message, e.code, e.flags);
             } else {
-                rig.core->OnMouse(e.message, e.flags, 10, 20, e.at);
+                rig.core->OnMouse(e.message, e.flags, 10, 20);
             }
         }
         EXPECT_EQ(rig.Seen(), c.seen) << c.name;
@@ -145,7 +151,7 @@ TEST(ActivityMonitorCore, InputRules) {
 
 TEST(ActivityMonitorCore, TimerFlushPostsEachActivityInOrder) {
     Rig rig;
-    rig.core->OnTimer(5000);
+    rig.core->OnTimer();
     EXPECT_EQ(rig.Seen(), (std::vector<std::string>{"typing", "wheel@1,2"}));
 }
 
@@ -190,7 +196,7 @@ TEST(ActivityMonitorCore, WindowEventFilter) {
         rig.AddWindow(77, c.title, c.className, c.width, c.height, c.pid);
         if (!c.root) rig.roots.erase(77);
         if (c.owner) rig.owned.insert(77);
-        rig.core->OnWinEvent(c.event, 77, c.objectId, c.childId, 1000);
+        rig.core->OnWinEvent(c.event, 77, c.objectId, c.childId);
         std::vector<std::string> expected;
         if (c.reported) expected.push_back(std::string(c.event == kFg ? "foreground" : "dialog") + " 77");
         EXPECT_EQ(rig.Seen(), expected) << c.name;
@@ -201,9 +207,9 @@ TEST(ActivityMonitorCore, WindowGoneOrNullIsNotReported) {
     Rig rig;
     rig.AddWindow(77, "Simpan", "#32770", 100, 100);
     rig.windows.erase(77);  // closed before the task ran
-    rig.core->OnWinEvent(kEventDialogStart, 77, 0, 0, 1000);
-    rig.core->OnWinEvent(kEventForeground, 77, 0, 0, 1000);
-    rig.core->OnWinEvent(kEventForeground, 0, 0, 0, 1000);
+    rig.core->OnWinEvent(kEventDialogStart, 77, 0, 0);
+    rig.core->OnWinEvent(kEventForeground, 77, 0, 0);
+    rig.core->OnWinEvent(kEventForeground, 0, 0, 0);
     EXPECT_TRUE(rig.Seen().empty());
 }
 
@@ -215,8 +221,9 @@ TEST(ActivityMonitorCore, DialogRepeatsWithinTwoSecondsAreDropped) {
     for (const auto& c : cases) {
         Rig rig;
         rig.AddWindow(77, "Simpan", "#32770", 100, 100);
-        rig.core->OnWinEvent(kEventDialogStart, 77, 0, 0, 1000);
-        rig.core->OnWinEvent(kEventObjectShow, 77, 0, 0, 1000 + c.gap);
+        rig.core->OnWinEvent(kEventDialogStart, 77, 0, 0);
+        rig.clockMs += c.gap;
+        rig.core->OnWinEvent(kEventObjectShow, 77, 0, 0);
         EXPECT_EQ(rig.Seen().size(), c.reports) << c.gap;
     }
 }
@@ -225,14 +232,51 @@ TEST(ActivityMonitorCore, DialogMemoryIsPrunedPastSixtyFour) {
     const struct {
         int64_t lastAt;
         size_t remembered;
-    } cases[] = {{10000, 65}, {10001, 1}};
+    } cases[] = {{10000, 65}, {10001, 1}};  // after the first 64
     for (const auto& c : cases) {
         Rig rig;
         for (uint64_t h = 1; h <= 65; ++h) rig.AddWindow(h, "Simpan", "#32770", 100, 100);
-        for (uint64_t h = 1; h <= 64; ++h) rig.core->OnWinEvent(kEventDialogStart, h, 0, 0, 0);
+        for (uint64_t h = 1; h <= 64; ++h) rig.core->OnWinEvent(kEventDialogStart, h, 0, 0);
         EXPECT_EQ(rig.core->RememberedDialogs(), 64u);
-        rig.core->OnWinEvent(kEventDialogStart, 65, 0, 0, c.lastAt);
+        rig.clockMs += c.lastAt;
+        rig.core->OnWinEvent(kEventDialogStart, 65, 0, 0);
         EXPECT_EQ(rig.core->RememberedDialogs(), c.remembered) << c.lastAt;
+    }
+}
+
+// A clock that steps back (as the wall clock does when the time is synchronised) costs at
+// most one interval: the trainee's next input is noticed, an idle typing run still ends and a
+// dialog shown again is reported, instead of all three waiting out the step.
+TEST(ActivityMonitorCore, AClockThatStepsBackSilencesNothing) {
+    enum Kind { Move, Key, Tick, Dialog };
+    struct Step {
+        Kind kind;
+        int64_t at;
+    };
+    constexpr int64_t kT = 5000000, kBack = kT - 3600000;  // an hour back
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"trainee-active notice", {{Move, kT}, {Move, kBack}, {Move, kBack + 150}}, {"active", "active"}},
+        {"typing run flushed", {{Key, kT}, {Tick, kBack}, {Tick, kBack + 900}}, {"active", "typing"}},
+        {"dialog repeat", {{Dialog, kT}, {Dialog, kBack}, {Dialog, kBack + 2000}}, {"dialog 77", "dialog 77"}},
+    };
+    const uint32_t kMove = 512;
+    for (const auto& c : cases) {
+        Rig rig(DefaultActivityInterpreter());
+        rig.AddWindow(77, "Simpan", "#32770", 100, 100);
+        for (const Step& s : c.steps) {
+            rig.clockMs = s.at;
+            switch (s.kind) {
+                case Move: rig.core->OnMouse(kMove, 0, 10, 20); break;
+                case Key: rig.core->OnKeyboard(kMsgKeyDown, 'A', 0); break;
+                case Tick: rig.core->OnTimer(); break;
+                case Dialog: rig.core->OnWinEvent(kEventDialogStart, 77, 0, 0); break;
+            }
+        }
+        EXPECT_EQ(rig.Seen(), c.seen) << c.name;
     }
 }
 

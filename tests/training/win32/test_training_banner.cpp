@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -370,6 +371,61 @@ TEST(BannerRules, ChatKeepsTheNewest120Lines) {
     ASSERT_EQ(lines.size(), 120u);
     EXPECT_EQ(lines.front().text, L"1");
     EXPECT_EQ(lines.back().text, L"120");
+}
+
+// A pulse or any repaint with nothing new measures nothing; a new line measures itself; a
+// new width measures every line; and the sizes always match a fresh measurement.
+TEST(BannerRules, ChatLinesAreMeasuredOncePerChange) {
+    int calls = 0;
+    const BannerMeasure counting = [&calls](const std::wstring& text, BannerFont font, float maxWidth) {
+        ++calls;
+        return FakeMeasure(text, font, maxWidth);
+    };
+    std::vector<BannerChatLine> lines;
+    auto add = [&lines](const char* from, int count) {
+        for (int i = 0; i < count; ++i) {
+            AppendBannerLine(lines, {from, L"Sari", std::wstring(static_cast<size_t>(i % 50 + 1), L'x'), i % 2 == 0});
+        }
+    };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        float width;
+        int measured;  // a name and a text for each line not from the trainee
+    } steps[] = {
+        {"first lines",
+         [&] {
+             add("ai", 1);
+             add("operator", 1);
+             add("trainee", 1);
+         },
+         300, 5},
+        {"nothing new", [] {}, 300, 0},
+        {"one line more", [&] { add("ai", 1); }, 300, 2},
+        {"the 121st line drops the first", [&] { add("trainee", 117); }, 300, 117},
+        {"a new width", [] {}, 280, 120 + 2},
+    };
+    float measuredAt = 0;
+    for (const auto& step : steps) {
+        calls = 0;
+        step.change();
+        const std::vector<ChatBubbleSize> sizes = MeasureChatLines(lines, step.width, measuredAt, 96, counting);
+        EXPECT_EQ(calls, step.measured) << step.what;
+        std::vector<BannerChatLine> fresh = lines;
+        for (BannerChatLine& line : fresh) line.size.reset();
+        float freshAt = 0;
+        const std::vector<ChatBubbleSize> expected = MeasureChatLines(fresh, step.width, freshAt, 96, FakeMeasure);
+        ASSERT_EQ(sizes.size(), expected.size()) << step.what;
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            EXPECT_EQ(std::tie(sizes[i].trainee, sizes[i].nameWidth, sizes[i].textWidth, sizes[i].textHeight),
+                      std::tie(expected[i].trainee, expected[i].nameWidth, expected[i].textWidth,
+                               expected[i].textHeight))
+                << step.what << " line " << i;
+        }
+    }
+    EXPECT_EQ(lines.size(), 120u);
+    const ChatBubbleSize first = *lines.front().size;  // the operator's line, spoken
+    EXPECT_EQ(first.nameWidth, 8 * 4 + 18) << "the spoken mark widens the name line";
 }
 
 }  // namespace
