@@ -18,7 +18,7 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
-from conftest import (BIN, BUILD, EXE, FakeHttpsServer, audit_entries, http_response, run_exe, wait_until,
+from conftest import (BIN, BUILD, FakeHttpsServer, audit_entries, http_response, run_exe, wait_until,
                       winpath)
 
 UPDATE_EXE = os.path.join(BIN, "update-test", "sorvane-host-win7.exe")
@@ -265,6 +265,24 @@ def test_apply_update_copies_and_restarts_with_the_same_arguments(installation):
     assert record["args"] == HOST_ARGS[:-3]
     assert record["cwd"].lower() == winpath(install).lower()
     assert not [n for n in os.listdir(install) if ".sv-update" in n]
+
+
+def test_apply_update_between_folders_named_outside_the_code_page(tmp_path, update_api):
+    # Greek and Japanese: outside the ANSI code page (1252 here) in every path it is given.
+    install = tmp_path / "Σορβάνε データ" / "Program"
+    data = tmp_path / "Σορβάνε データ" / "data"
+    staging = data / "update-staging"
+    install.mkdir(parents=True)
+    staging.mkdir(parents=True)
+    target = install / "host.exe"
+    stage(update_api, staging, [("host.exe", stripped_recorder(str(target))), ("new.txt", b"added")])
+    rc, _, _ = apply_update(staging, target, ["--tray", "--data-dir", winpath(data)])
+    assert rc == 0
+    assert read(install / "new.txt") == b"added"
+    # The restarted program got its words and its folder whole.
+    [record] = recorded(str(install))
+    assert record["args"] == ["--tray", "--data-dir", winpath(data)]
+    assert record["cwd"].lower() == winpath(install).lower()
 
 
 def test_apply_update_with_a_locked_file_leaves_the_installation_whole(installation, processes):
