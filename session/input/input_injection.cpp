@@ -1,5 +1,6 @@
 #include "session/input/input_injection.h"
 
+#include "base/system_library.h"
 #include "base/text_encoding.h"
 #include "session/input/input_records.h"
 
@@ -189,7 +190,9 @@ bool SendSecureAttentionWith(const wchar_t* library, const SendSasCaller& call) 
 }
 
 bool SendSecureAttention() {
-    return SendSecureAttentionWith(L"sas.dll", [](FARPROC entry, bool asUser) {
+    const std::wstring path = SystemLibraryPath(L"sas.dll");
+    if (path.empty()) return false;
+    return SendSecureAttentionWith(path.c_str(), [](FARPROC entry, bool asUser) {
         using SendSasFn = VOID(WINAPI*)(BOOL);
         reinterpret_cast<SendSasFn>(reinterpret_cast<void*>(entry))(asUser ? TRUE : FALSE);
     });

@@ -13,6 +13,7 @@
 
 #include "base/audit_log.h"
 #include "base/file_io.h"
+#include "base/system_library.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
 #include "training/banner_placement.h"
@@ -43,12 +44,9 @@ constexpr DWORD kOverlayExStyle = WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOL
 void FlushDwm() {
     using DwmFlushFn = HRESULT(WINAPI*)();
     static const DwmFlushFn flush = [] {
-        // By its full system path: a bare name is looked up in the application's folder
-        // and the current directory first, where anyone could have put a dwmapi.dll.
-        wchar_t system[MAX_PATH] = {0};
-        UINT n = GetSystemDirectoryW(system, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH - 12) return static_cast<DwmFlushFn>(nullptr);
-        HMODULE dwm = LoadLibraryW((std::wstring(system, n) + L"\\dwmapi.dll").c_str());
+        std::wstring path = sv::SystemLibraryPath(L"dwmapi.dll");
+        if (path.empty()) return static_cast<DwmFlushFn>(nullptr);
+        HMODULE dwm = LoadLibraryW(path.c_str());
         return dwm ? reinterpret_cast<DwmFlushFn>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmFlush")))
                    : nullptr;
     }();

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/system_library.h"
 #include "session/host.h"
 #include "session/input/input_records.h"
 
@@ -311,7 +312,7 @@ TEST(SecureAttentionTest, FoundEntryPointIsCalledAsAService) {
     int calls = 0;
     bool asUser = true;
     FARPROC seen = nullptr;
-    EXPECT_TRUE(sv::SendSecureAttentionWith(L"sas.dll", [&](FARPROC entry, bool user) {
+    EXPECT_TRUE(sv::SendSecureAttentionWith(sv::SystemLibraryPath(L"sas.dll").c_str(), [&](FARPROC entry, bool user) {
         ++calls;
         asUser = user;
         seen = entry;
