@@ -1,6 +1,7 @@
 #pragma once
-// The wall clock in milliseconds since 1970, for events, transcripts and the hooks'
-// throttles.
+// The wall clock in milliseconds since 1970, for the times that are reported or stored
+// (events, transcripts); intervals are measured on a steady clock, which a time sync
+// cannot move.
 #include <cstdint>
 
 namespace sv {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "training/activity_coalescer.h"
-#include "training/training_time.h"
+#include "base/elapsed_time.h"
 
 namespace sv {
 namespace training {

@@ -344,10 +344,10 @@ private:
         MonitorArea bannerMonitor = NearestMonitor(monitors, bannerPoint.x, bannerPoint.y).value_or(MonitorArea{});
         const BannerPalette& palette = palette_ ? *palette_ : kLightBannerPalette;
         StepCardColors colors;
-        colors.surface = palette.colors[1];
-        colors.text = palette.colors[4];
-        colors.secondary = palette.colors[5];
-        colors.accent = palette.colors[6];
+        colors.surface = palette[BannerColor::Surface];
+        colors.text = palette[BannerColor::Text];
+        colors.secondary = palette[BannerColor::SecondaryText];
+        colors.accent = palette[BannerColor::Accent];
         for (OverlayWindow& w : windows_) {
             std::vector<const OverlayShape*> selected;
             for (size_t i : order) {
