@@ -49,6 +49,14 @@ void HostRunState::Set(Phase phase, int32_t deviceId) {
     changed_.notify_all();
 }
 
+void HostRunState::MarkEnded() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.ended = true;
+    }
+    changed_.notify_all();
+}
+
 HostRunState::Snapshot HostRunState::Get() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_;
@@ -65,6 +73,12 @@ void HostRunTask::Report(HostRunState::Phase phase, int32_t deviceId) const {
 }
 
 int HostRunTask::operator()() const {
+    const int rc = Run();
+    if (state_ != nullptr) state_->MarkEnded();
+    return rc;
+}
+
+int HostRunTask::Run() const {
     if (enroll_) return EnrolAndRun();
 
     // A missing, unreadable or malformed record is no error: the host runs classic.

@@ -43,9 +43,13 @@ public:
     struct Snapshot {
         Phase phase = Phase::Starting;
         int32_t deviceId = 0;  // set with Enrolled
+        // The run returned while the window may still be up (a device the relay rejected
+        // for good): the host no longer connects and must not say it is connecting.
+        bool ended = false;
     };
 
     void Set(Phase phase, int32_t deviceId = 0);
+    void MarkEnded();
     Snapshot Get() const;
     // Waits until the phase is no longer Starting, at most `limit`; the last snapshot.
     Snapshot WaitDecided(std::chrono::milliseconds limit) const;
@@ -78,6 +82,7 @@ public:
 private:
     void Report(HostRunState::Phase phase, int32_t deviceId = 0) const;
 
+    int Run() const;
     int EnrolAndRun() const;
 
     const bool& enroll_;

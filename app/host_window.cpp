@@ -64,6 +64,7 @@ struct WindowState {
     bool tracking = false;
     bool paintedRegistered = false;
     uint32_t paintedControllers = 0;
+    bool paintedEnded = false;
     std::string paintedPassword;
 };
 WindowState g_state;
@@ -178,7 +179,9 @@ HostViewState ReadHost() {
     state.rotating = g_state.rotating;
     state.registered = host->IsRegistered();
     state.controllers = host->ConnectedControllers();
-    state.deviceId = g_state.run->Get().deviceId;
+    const HostRunState::Snapshot run = g_state.run->Get();
+    state.deviceId = run.deviceId;
+    state.ended = run.ended;
     state.hostId = Utf8ToUtf16(host->HostId());
     state.password = Utf8ToUtf16(host->Password());
     return state;
@@ -244,6 +247,7 @@ void PaintHostWindow(Gdiplus::GpGraphics* g, HDC dc) {
     const HostViewState state = ReadHost();
     g_state.paintedRegistered = state.registered;
     g_state.paintedControllers = state.controllers;
+    g_state.paintedEnded = state.ended;
     g_state.paintedPassword = Utf16ToUtf8(state.password);
 
     Fonts fonts;
@@ -425,7 +429,8 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         }
         Host* host = g_state.host;
-        const HostCard card = CardFor(g_state.run->Get());
+        const HostRunState::Snapshot run = g_state.run->Get();
+        const HostCard card = CardFor(run);
         if (card != g_state.card) {
             g_state.card = card;
             FitWindow(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
@@ -433,7 +438,7 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         }
         if (host != nullptr &&
-            (host->IsRegistered() != g_state.paintedRegistered ||
+            (run.ended != g_state.paintedEnded || host->IsRegistered() != g_state.paintedRegistered ||
              host->ConnectedControllers() != g_state.paintedControllers ||
              host->Password() != g_state.paintedPassword)) {
             InvalidateRect(hwnd, nullptr, FALSE);

@@ -37,7 +37,7 @@ constexpr float kValueToButtons = 12.0f;
 }  // namespace
 
 const wchar_t kDeviceLabel[] = L"PERANGKAT";
-const wchar_t kEnrolFailedStatus[] = L"Tidak terhubung";
+const wchar_t kNotConnectedStatus[] = L"Tidak terhubung";
 const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
 
 const HostUiTexts& HostTexts() {
@@ -170,8 +170,9 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
     layout.hintRect = {left, y, width, std::ceil(hintHeight)};
     y += std::ceil(hintHeight) + kHintToPill * f;
 
-    layout.status = state.card == HostCard::EnrolFailed ? std::wstring(kEnrolFailedStatus)
-                                                         : StatusText(state.registered, state.controllers);
+    layout.status = state.card == HostCard::EnrolFailed || state.ended
+                        ? std::wstring(kNotConnectedStatus)
+                        : StatusText(state.registered, state.controllers);
     const float statusWidth = measure.statusWidth ? measure.statusWidth(layout.status) : 0.0f;
     layout.pill = {left, y, statusWidth + (12 + 10 + 8 + 14) * f, kPillHeight * f};
     layout.dot = {left + 12 * f, y + (kPillHeight - 10) * f / 2, 10 * f, 10 * f};

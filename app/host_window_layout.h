@@ -54,8 +54,9 @@ std::wstring FormatSessionStatus(int64_t controllers);
 
 // The pill's text: connecting until registered, then waiting, then the session count.
 std::wstring StatusText(bool registered, uint32_t controllers);
-// The pill's text for a failed enrolment, which never connects.
-extern const wchar_t kEnrolFailedStatus[];
+// The pill's text once the host cannot connect any more: a failed enrolment, or a run
+// that ended while the window is still up (a device the relay rejected).
+extern const wchar_t kNotConnectedStatus[];
 
 // Button ids; the tray menu's commands.
 constexpr int kButtonCopyHostId = 1;
@@ -92,6 +93,7 @@ struct HostViewState {
     std::wstring hostId;
     std::wstring password;
     bool rotating = false;  // a new password is being made: its button is disabled
+    bool ended = false;     // the run is over: the host no longer connects
 };
 
 // Text widths for the layout: the pill's text, and a button label (in their fonts, at

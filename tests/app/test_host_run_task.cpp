@@ -207,7 +207,9 @@ TEST(HostRunTask, ReportsItsPhase) {
         if (c.device != nullptr) h.WriteDevice(c.device);
         sv::HostRunState state;
         EXPECT_EQ(state.Get().phase, Phase::Starting);
+        EXPECT_FALSE(state.Get().ended);
         h.RunTask(&state);
+        EXPECT_TRUE(state.Get().ended);  // the runner returned
         EXPECT_EQ(state.Get().phase, c.phase) << c.answer;
         EXPECT_EQ(state.Get().deviceId, c.deviceId) << c.answer;
         EXPECT_EQ(state.WaitDecided(std::chrono::milliseconds(0)).phase, c.phase);

@@ -51,18 +51,21 @@ TEST(HostWindowLayout, CardsAndHeightsFollowTheRunState) {
         std::vector<std::wstring> rows;  // label, value, ...
         size_t buttons;
         const wchar_t* status;
+        bool ended = false;  // the run returned (a device the relay rejected)
     } cases[] = {
         {HostCard::Classic, L"Sesi bantuan jarak jauh", 441, {L"ID HOST", L"123456789", L"PASSWORD", L"ab12cd"}, 3,
          L"Menghubungkan\u2026"},
         {HostCard::Enrolling, L"Mendaftarkan perangkat", 275, {}, 0, L"Menghubungkan\u2026"},
         {HostCard::Enrolled, L"Perangkat terdaftar", 359, {L"PERANGKAT", L"#12"}, 0, L"Menghubungkan\u2026"},
         {HostCard::EnrolFailed, L"Pendaftaran gagal", 275, {}, 0, L"Tidak terhubung"},
+        {HostCard::Enrolled, L"Perangkat terdaftar", 359, {L"PERANGKAT", L"#12"}, 0, L"Tidak terhubung", true},
     };
     for (const Case& c : cases) {
         sv::HostViewState s = Classic();
         s.registered = false;
         s.card = c.card;
         s.deviceId = 12;
+        s.ended = c.ended;
         sv::HostWindowLayout l = sv::LayoutHostWindow(s, 1.0f, 40.2f, Measure(1.0f));
         const int i = static_cast<int>(c.card);
         EXPECT_EQ(l.heading, c.heading) << i;
