@@ -4,6 +4,7 @@
 // every entry inside it, walked through handles that the caller's operations open
 // without following links. Plain decisions and the walk; the Windows calls are the
 // caller's (app/service_data_folder.h), so both are tested apart.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,16 +21,22 @@ enum class EntryKind {
 struct EntryFacts {
     EntryKind kind = EntryKind::File;
     uint32_t names = 1;  // hard links of a file
+    // Owned by an account the service writes as (SYSTEM, Administrators, the account the
+    // process runs as), read before the walk resets the owner. Anyone else's entry was
+    // not written by the service.
+    bool trustedOwner = false;
 };
 
 enum class TakeOverAction {
     Secure,           // owner and access list become the folder's own, inherited
     SecureAndEnter,   // the same for a folder, then everything inside it
     RemoveName,       // removed as itself (never what it points to)
+    RemoveTree,       // a folder removed with everything inside it, whoever owns that
 };
 
 // A link would lead the service's writes elsewhere; a file with a second name elsewhere
-// would have that other file's access list rewritten. Both lose their name here.
+// would have that other file's access list rewritten. Both lose their name here. What
+// another account wrote (a password it knows, a device identity it chose) is never kept.
 TakeOverAction DecideTakeOver(const EntryFacts& facts);
 
 // The security descriptors, in SDDL: the folder itself is owned by Administrators with
@@ -42,7 +49,7 @@ const wchar_t* FolderEntrySddl(EntryKind kind);
 struct FolderOps {
     using Handle = uintptr_t;
     // Opens `path` without following a link at its last step (the steps before it are
-    // folders this walk holds open); fills what it is.
+    // folders this walk holds open); fills what it is and who owns it, or fails.
     std::function<Handle(const std::string& path, EntryFacts& facts)> open;
     // The names inside an open folder, without "." and "..".
     std::function<bool(Handle folder, std::vector<std::string>& names)> list;
@@ -56,8 +63,13 @@ struct FolderOps {
 // How far the walk goes down; deeper trees are refused rather than half secured.
 constexpr int kMaxTakeOverDepth = 32;
 
-// Secures `root` and everything inside it. Empty on success, else what failed; a root
-// that is a link or not a folder is refused untouched.
-std::string TakeOverFolder(const std::string& root, const FolderOps& ops);
+struct TakeOverResult {
+    std::string problem;  // empty on success, else what failed
+    size_t removed = 0;   // names removed, those inside removed folders included
+};
+
+// Secures `root` and everything inside it; the root's own owner does not matter (it is
+// the folder being taken over). A root that is a link or not a folder is refused untouched.
+TakeOverResult TakeOverFolder(const std::string& root, const FolderOps& ops);
 
 }  // namespace sv

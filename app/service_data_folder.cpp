@@ -60,6 +60,41 @@ private:
     std::vector<TOKEN_PRIVILEGES> previous_;  // each as it was before (none for one not held)
 };
 
+// The account this process runs as: LocalSystem for the service (whose files are owned
+// by SYSTEM or Administrators anyway); under Wine, which keeps no owners, the one account
+// every file is reported as owned by.
+std::vector<unsigned char> ProcessUserSid() {
+    std::vector<unsigned char> sid;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        const PSID user = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+        const auto* bytes = static_cast<const unsigned char*>(user);
+        sid.assign(bytes, bytes + GetLengthSid(user));
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+// Whether the entry's owner, read through its handle, is an account the service writes
+// as; false when the owner cannot be read at all.
+bool ReadOwnerTrust(HANDLE h, std::vector<unsigned char> self, bool& trusted) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    trusted = owner != nullptr &&
+              (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+               (!self.empty() && EqualSid(owner, self.data())));
+    LocalFree(descriptor);
+    return owner != nullptr;
+}
+
 bool IsPlainFolder(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -75,7 +110,7 @@ bool IsPlainFolder(const std::wstring& path) {
 
 FolderOps RealFolderOps() {
     FolderOps ops;
-    ops.open = [](const std::string& path, EntryFacts& facts) -> FolderOps::Handle {
+    ops.open = [self = ProcessUserSid()](const std::string& path, EntryFacts& facts) -> FolderOps::Handle {
         const std::wstring wide = Utf8ToUtf16(path);
         // No delete sharing: a folder held here cannot be renamed or replaced meanwhile.
         HANDLE h = CreateFileW(wide.c_str(),
@@ -92,6 +127,11 @@ FolderOps RealFolderOps() {
                      : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Directory
                                                                               : EntryKind::File;
         facts.names = info.nNumberOfLinks;
+        // An owner that cannot be read stops the walk: neither kept unread nor removed.
+        if (!ReadOwnerTrust(h, self, facts.trustedOwner)) {
+            CloseHandle(h);
+            return 0;
+        }
         return reinterpret_cast<FolderOps::Handle>(h);
     };
     ops.list = [](FolderOps::Handle folder, std::vector<std::string>& names) {
@@ -152,7 +192,13 @@ std::string SecureServiceDataDir(const std::string& dir) {
         } else {
             // Made by us or by anyone before: taken over whole either way.
             TakeOverPrivileges privileges;
-            problem = TakeOverFolder(dir, RealFolderOps());
+            const TakeOverResult result = TakeOverFolder(dir, RealFolderOps());
+            problem = result.problem;
+            if (result.removed != 0) {
+                SetAuditDirectory(dir);
+                WriteAuditLine("service", "service data folder: " + std::to_string(result.removed) +
+                                              " entries not written by the service removed", "");
+            }
         }
     }
     if (!problem.empty() && IsPlainFolder(path)) {

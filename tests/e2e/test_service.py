@@ -2,9 +2,10 @@
 queried in the registry, started, stopped and removed for real."""
 import os
 import re
+import shutil
 import subprocess
 
-from conftest import BIN, EXE, WinProcess, run_exe, wait_until, wine_prefix, winpath
+from conftest import BIN, EXE, WinProcess, audit_entries, run_exe, wait_until, wine_prefix, winpath
 
 KEY = r"HKLM\System\CurrentControlSet\Services\SorvaneHost"
 
@@ -111,21 +112,38 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
 
 
 def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, tmp_path):
-    # Anyone may make the service's folder first and plant a second name of some file in it.
+    # Anyone may make the service's folder first and plant in it: a second name of some
+    # file, and files of their own. Wine reports a file of another Unix user as owned by
+    # Anonymous Logon, and every file of this one as the account the host runs as.
     home = program_data_dirs()[0]
-    os.makedirs(home, exist_ok=True)
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(os.path.join(home, "received"))
     elsewhere = tmp_path / "elsewhere.txt"
     elsewhere.write_bytes(b"not the service's")
     planted = os.path.join(home, "planted.txt")
-    if os.path.lexists(planted):
-        os.remove(planted)
     os.link(elsewhere, planted)
+    foreign = [os.path.join(home, "host-ui.json"), os.path.join(home, "received", "x.txt"),
+               os.path.join(home, "received")]
+    for path in foreign:
+        if not os.path.isdir(path):
+            with open(path, "w") as f:
+                f.write('{"password":"known"}')
+        os.chown(path, 65534, 65534)
+    kept = os.path.join(home, "device.json")
+    with open(kept, "w") as f:
+        f.write("{}")
     rc, _, _ = run_exe(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--service"])
     assert rc == 1
     assert relay.connection_count() == 0
     # The Host was built on the service's own folder, not on the one given.
     assert not os.listdir(data_dir)
     assert os.path.isdir(home)
-    # Taken over before use: the planted name is gone, the file it named untouched.
+    # Taken over before use: the planted name is gone, the file it named untouched;
+    # what another account wrote is gone, what ours wrote is kept.
     assert not os.path.lexists(planted)
     assert elsewhere.read_bytes() == b"not the service's"
+    assert not any(os.path.lexists(path) for path in foreign)
+    with open(kept) as f:
+        assert f.read() == "{}"
+    assert audit_entries(home, "service") == [
+        ("service", "", "service data folder: 4 entries not written by the service removed")]
