@@ -104,13 +104,6 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
     if (hooks_.inspector) {
         hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { OnFocus(e); });
     }
-    try {
-        worker_ = std::thread([this] { RunWorker(); });
-    } catch (...) {
-        // The callbacks above point at an agent that will never exist: turn them away.
-        callbackGate_->Close();
-        throw;
-    }
 }
 
 TrainingAgent::~TrainingAgent() { Shutdown(); }
@@ -142,12 +135,8 @@ bool TrainingAgent::Shutdown() {
         }
         // Reports still waiting belong to the session that just ended.
         activityWorker_.Stop();
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            stop_ = true;
-        }
-        queueCv_.notify_all();
-        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+        // Ordered requests still waiting are answered (the session is gone) before the join.
+        orderedWorker_.Finish();
 
         // Detached work uses this object until it ends; every op is bounded in time, so wait
         // for all of it rather than free the agent under a running thread.
@@ -195,9 +184,15 @@ void TrainingAgent::SendReply(const json& reply) {
     }
 }
 
-void TrainingAgent::AnswerAtOnce(const std::string& id, const std::string& error) {
-    json reply = {{"type", "training-result"}, {"id", id}, {"ok", false}, {"error", error}};
+void TrainingAgent::SendResult(const std::string& id, const TrainingOpResult& result) {
+    json reply = {{"type", "training-result"}, {"id", id}, {"ok", !result.failed}};
+    if (result.failed) reply["error"] = result.error;
+    if (!result.data.is_null()) reply["data"] = result.data;
     SendReply(reply);
+}
+
+void TrainingAgent::AnswerAtOnce(const std::string& id, const std::string& error) {
+    SendResult(id, TrainingOpResult::Fail(error));
 }
 
 void TrainingAgent::QueueTrainingRequest(const json& message, const std::string& controllerId) {
@@ -218,15 +213,7 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
     }
     auto task = [this, id, op, args, controllerId] { RunTrainingRequest(id, op, args, controllerId); };
     if (IsOrderedOp(op)) {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            if (queue_.size() < kMaxQueuedRequests && !stop_) {
-                queue_.push_back(task);
-                queueCv_.notify_one();
-                return;
-            }
-        }
-        AnswerAtOnce(id, kBusyMessage);
+        if (!orderedWorker_.Post(task)) AnswerAtOnce(id, kBusyMessage);
         return;
     }
     if (requestThreads_.fetch_add(1) >= kMaxRequestThreads) {
@@ -247,32 +234,12 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
     }
 }
 
-void TrainingAgent::RunWorker() {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex_);
-            queueCv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            task = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        try {
-            task();
-        } catch (...) {
-        }
-    }
-}
-
 bool TrainingAgent::RunDetached(std::function<void()> task) { return workers_.Start(std::move(task)); }
 
 int32_t TrainingAgent::InFlight() const { return workers_.Running(); }
 
 void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string& op, const json& args,
                                        const std::string& controllerId) {
-    json reply = json::object();
-    reply["type"] = "training-result";
-    reply["id"] = id;
     TrainingOpResult result;
     try {
         result = DispatchOp(op, args, controllerId);
@@ -280,10 +247,7 @@ void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string&
         result = TrainingOpResult::Fail(e.what());
         WriteAuditLine("training-error", op + ": " + e.what(), controllerId);
     }
-    reply["ok"] = !result.failed;
-    if (result.failed) reply["error"] = result.error;
-    if (!result.data.is_null()) reply["data"] = result.data;
-    SendReply(reply);
+    SendResult(id, result);
 }
 
 TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& args, const std::string& controllerId) {
@@ -412,7 +376,7 @@ void TrainingAgent::OnTraineeActive() {
     WhileLive(session, [&] {
         if (!gate_.NoteTraineeInput()) return;
         EmitEvent("ai-paused", json{{"reason", "trainee-active"}});
-        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), true);
+        if (hooks_.surface) hooks_.surface->SetMode(gate_.Mode(), true);
     });
 }
 
@@ -422,7 +386,7 @@ void TrainingAgent::CheckQuiet() {
     WhileLive(session, [&] {
         if (!gate_.TryResume()) return;
         EmitEvent("ai-resumed", json{{"quietMs", hooks_.quietMs}});
-        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), false);
+        if (hooks_.surface) hooks_.surface->SetMode(gate_.Mode(), false);
     });
 }
 
@@ -472,8 +436,8 @@ void TrainingAgent::StopQuietWatch() {
 // ---- the "mode" op ----
 
 TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
-    std::optional<uint32_t> mode = ParseTrainingMode(ArgString(r.args, "mode").value_or(""));
-    if (!mode || *mode == kModeOff) {
+    std::optional<TrainingMode> mode = ParseTrainingMode(ArgString(r.args, "mode").value_or(""));
+    if (!mode || *mode == TrainingMode::kOff) {
         return TrainingOpResult::Fail("mode must be demo or your_turn (use end to stop the session)");
     }
     const std::string name = TrainingModeName(*mode);
@@ -484,7 +448,7 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (session_ != r.session) return;
-            gate_.SetMode(static_cast<int32_t>(*mode));
+            gate_.SetMode(*mode);
         }
         changed = true;
         if (hooks_.surface) hooks_.surface->SetMode(*mode, false);

@@ -151,7 +151,6 @@ private:
     // Intervals (throttles, hold-offs, durations): the steady clock, never the wall clock.
     int64_t SteadyNow() const;
 
-    void RunWorker();
     void WireActivitySource(IActivitySource& source);
     // Hands one report of the trainee's activity to the activity worker, in arrival order.
     void ReportLater(std::shared_ptr<Session> session, std::function<void()> report);
@@ -163,10 +162,12 @@ private:
     TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
     // The three steps of a start: the record, what it sets going, and the answer.
     std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
-                                        uint32_t mode);
+                                        TrainingMode mode);
     void SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
     nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
+    // The one "training-result" of a request.
+    void SendResult(const std::string& id, const TrainingOpResult& result);
     void AnswerAtOnce(const std::string& id, const std::string& error);
     std::pair<int32_t, int32_t> Origin();
 
@@ -251,11 +252,8 @@ private:
     std::atomic<int64_t> droppedReports_{0};
     void NoteDroppedReports();
 
-    std::thread worker_;
-    std::mutex queueMutex_;
-    std::condition_variable queueCv_;
-    std::deque<std::function<void()>> queue_;
-    bool stop_ = false;
+    // The ordered ops ("overlay", "clear", "banner", "chat", "mode"), one at a time in arrival order.
+    SerialWorker orderedWorker_{kMaxQueuedRequests};
 };
 
 }  // namespace training

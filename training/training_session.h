@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "training/entry_gate.h"
+#include "training/training_mode.h"
 #include "training/training_records.h"
 #include "training/transcript_writer.h"
 
@@ -23,7 +24,7 @@ struct TrainingSession {
     std::string title;
     std::string trainer;
     std::string culture;
-    int32_t mode = 1;
+    TrainingMode mode = TrainingMode::kDemo;
     std::unique_ptr<TranscriptWriter> transcript;
     int64_t startTime = 0;    // wall clock
     int64_t startSteady = 0;  // steady clock, for the session's length

@@ -105,7 +105,7 @@ TEST(TrainingInput, WhatHappensDuringThePreviewStopsTheClick) {
              t.h.activity->current->OnTraineeActive();
          },
          "trainee-active"},
-        {"the mode turns to your_turn", [](InputHarness& t) { t.h.Agent().Gate().SetMode(2); }, "your_turn"},
+        {"the mode turns to your_turn", [](InputHarness& t) { t.h.Agent().Gate().SetMode(sv::training::TrainingMode::kYourTurn); }, "your_turn"},
         // The stop comes on a thread of its own and waits for the ghost; the click never lands.
         {"the trainee ends the session",
          [](InputHarness& t) {

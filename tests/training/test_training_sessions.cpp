@@ -95,7 +95,7 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     json r = h.Call("start", {{"title", title}, {"trainer", "Budi"}, {"language", "en-US"}, {"mode", "Your_Turn"}}, "");
     ASSERT_EQ(r["ok"], true);
     EXPECT_EQ(r["data"]["mode"], "your_turn");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 2);
+    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
     auto session = h.Agent().CurrentSession();
     ASSERT_TRUE(session);
     EXPECT_EQ(session->title.size(), 240u);
@@ -105,7 +105,7 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     // No controller: no "controller" key in the transcript's first line.
     EXPECT_FALSE(session->transcript->Entries()[0]["data"].contains("controller"));
     h.Call("end");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 0);
+    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.Call("start", {{"mode", "off"}})["data"]["mode"], "demo");
     h.Call("end");
     EXPECT_EQ(h.Call("start", {{"mode", "later"}})["data"]["mode"], "demo");
@@ -302,7 +302,7 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
     EXPECT_EQ(h.activity->log.Count("stop"), made);
     EXPECT_EQ(h.activity->log.Count("destroyed"), made);
     EXPECT_EQ(h.inspector.log.Count("focus-on"), h.inspector.log.Count("focus-off"));
-    EXPECT_EQ(h.Agent().Gate().Mode(), 0);
+    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.sink.Events("session-started").size(), h.sink.Events("session-ended").size());
 }
 
@@ -355,7 +355,7 @@ TEST(TrainingTranscripts, NoDirectory) {
 
 TEST(TrainingGate, NoSessionAllowsAll) {
     AgentHarness h;
-    h.Agent().Gate().SetMode(2);
+    h.Agent().Gate().SetMode(sv::training::TrainingMode::kYourTurn);
     EXPECT_TRUE(h.Agent().GateControllerInput("c", "mouse"));
 }
 
@@ -428,7 +428,7 @@ TEST(TrainingGate, ModeChangeClearsPauseWithoutResumeEvent) {
                   "mode must be demo or your_turn (use end to stop the session)");
     }
     EXPECT_EQ(h.Call("mode")["error"], "mode must be demo or your_turn (use end to stop the session)");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 2);
+    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
 }
 
 TEST(TrainingGate, ExplainRefusalTexts) {

@@ -165,9 +165,9 @@ public:
         sessionCv_.notify_all();
         log.Add("end " + reason);
     }
-    void SetMode(uint32_t mode, bool paused) override {
+    void SetMode(sv::training::TrainingMode mode, bool paused) override {
         Enter("mode");
-        log.Add("mode " + std::to_string(mode) + (paused ? " paused" : " running"));
+        log.Add("mode " + std::to_string(static_cast<uint32_t>(mode)) + (paused ? " paused" : " running"));
     }
     void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
         Enter("step");
