@@ -2,6 +2,7 @@
 // One training session: made by "start", shared by every operation that runs during it.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,9 @@
 
 namespace sv {
 namespace training {
+
+// The answer of an op whose session is gone, or was never started.
+constexpr const char* kNoSessionMessage = "no training session is active — call start first";
 
 struct TrainingSession {
     // The chat keeps the newest lines only, so a long session cannot grow without bound;
@@ -60,6 +64,20 @@ private:
     std::deque<ChatMessage> chat_;
     int64_t chatCount_ = 0;
 };
+
+// The session that is live now (empty when none).
+using CurrentSessionFn = std::function<std::shared_ptr<TrainingSession>()>;
+
+// Runs act only while session is the live one; its end waits until act has returned.
+// False (act not run) once the session has ended. Never end a session from inside act:
+// the end would wait for itself.
+template <typename F>
+bool WhileLive(const std::shared_ptr<TrainingSession>& session, const CurrentSessionFn& current, F&& act) {
+    EntryGate::Pass pass(session->live);
+    if (!pass.Entered() || current() != session) return false;
+    act();
+    return true;
+}
 
 }  // namespace training
 }  // namespace sv

@@ -250,7 +250,7 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
     // more gets through, so the surface's end below removes everything of the session.
     session->live.Close();
     playbacks_.CancelAll();
-    NoteDroppedReports();
+    reports_.NoteDropped();
 
     StopQuietWatch();
     if (source) {

@@ -95,8 +95,8 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     json r = h.Call("start", {{"title", title}, {"trainer", "Budi"}, {"language", "en-US"}, {"mode", "Your_Turn"}}, "");
     ASSERT_EQ(r["ok"], true);
     EXPECT_EQ(r["data"]["mode"], "your_turn");
-    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
-    auto session = h.Agent().CurrentSession();
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
+    auto session = h.Inside().CurrentSession();
     ASSERT_TRUE(session);
     EXPECT_EQ(session->title.size(), 240u);
     EXPECT_EQ(session->trainer, "Budi");
@@ -105,7 +105,7 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     // No controller: no "controller" key in the transcript's first line.
     EXPECT_FALSE(session->transcript->Entries()[0]["data"].contains("controller"));
     h.Call("end");
-    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kOff);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.Call("start", {{"mode", "off"}})["data"]["mode"], "demo");
     h.Call("end");
     EXPECT_EQ(h.Call("start", {{"mode", "later"}})["data"]["mode"], "demo");
@@ -188,7 +188,7 @@ TEST(TrainingSessions, StopWithoutSessionDoesNothing) {
     AgentHarness h;
     std::atomic<int> endedLocally{0};
     h.Agent().SetEndLocallyHook([&] { endedLocally.fetch_add(1); });
-    h.Agent().OnStopRequested();
+    h.Inside().OnStopRequested();
     EXPECT_EQ(endedLocally.load(), 0);
     EXPECT_TRUE(h.sink.Texts().empty());
     EXPECT_EQ(h.Call("start")["ok"], true);
@@ -220,13 +220,13 @@ TEST(TrainingSessions, LastControllerLeavingEndsTheSession) {
     AgentHarness h;
     h.Call("start");
     h.Agent().OnControllersGone(1);
-    EXPECT_TRUE(h.Agent().HasSession());
+    EXPECT_TRUE(h.Inside().HasSession());
     h.Agent().OnControllersGone(0);
     auto ev = h.sink.WaitEvent("session-ended");
     ASSERT_TRUE(ev);
     EXPECT_EQ((*ev)["data"]["reason"], "all controllers disconnected");
-    EXPECT_FALSE(h.Agent().HasSession());
-    EXPECT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
+    EXPECT_FALSE(h.Inside().HasSession());
+    EXPECT_TRUE(sv_test::WaitUntil([&] { return h.Inside().InFlight() == 0; }));
 }
 
 TEST(TrainingSessions, LeaveOfAllEndsOnlyTheSessionThatWasLiveThen) {
@@ -234,17 +234,17 @@ TEST(TrainingSessions, LeaveOfAllEndsOnlyTheSessionThatWasLiveThen) {
     // joined controller started in the meantime must survive it.
     AgentHarness h;
     h.Call("start");
-    auto old = h.Agent().CurrentSession();
+    auto old = h.Inside().CurrentSession();
     ASSERT_TRUE(old);
-    h.Agent().EndSession("x", "");
+    h.Inside().EndSession("x", "");
     h.Call("start");
-    auto fresh = h.Agent().CurrentSession();
+    auto fresh = h.Inside().CurrentSession();
     ASSERT_TRUE(fresh);
     ASSERT_NE(fresh, old);
-    h.Agent().EndForAllGone(old);
-    EXPECT_EQ(h.Agent().CurrentSession(), fresh);
-    h.Agent().EndForAllGone(fresh);
-    EXPECT_FALSE(h.Agent().HasSession());
+    h.Inside().EndForAllGone(old);
+    EXPECT_EQ(h.Inside().CurrentSession(), fresh);
+    h.Inside().EndForAllGone(fresh);
+    EXPECT_FALSE(h.Inside().HasSession());
 }
 
 TEST(TrainingSessions, RacingStartsMakeOneSessionAndRacingEndsEndItOnce) {
@@ -264,7 +264,7 @@ TEST(TrainingSessions, RacingStartsMakeOneSessionAndRacingEndsEndItOnce) {
     std::atomic<int> ended{0};
     for (int i = 0; i < n; ++i) {
         enders.emplace_back([&] {
-            auto r = h.Agent().EndSession("race", "");
+            auto r = h.Inside().EndSession("race", "");
             if (r.data["ended"] == true) ended.fetch_add(1);
         });
     }
@@ -280,17 +280,17 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i) {
                 switch ((i + t) % 4) {
-                    case 0: h.Agent().StartSession(json::object(), "c"); break;
-                    case 1: h.Agent().EndSession("x", ""); break;
+                    case 0: h.Inside().StartSession(json::object(), "c"); break;
+                    case 1: h.Inside().EndSession("x", ""); break;
                     case 2: h.Agent().OnControllersGone(0); break;
-                    default: h.Agent().StartSession(json{{"mode", "your_turn"}}, "c"); break;
+                    default: h.Inside().StartSession(json{{"mode", "your_turn"}}, "c"); break;
                 }
             }
         });
     }
     for (auto& t : threads) t.join();
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
-    h.Agent().EndSession("final", "");
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Inside().InFlight() == 0; }));
+    h.Inside().EndSession("final", "");
     // Every source made was stopped and destroyed; the gate is off; focus tracking balanced.
     int made = 0;
     {
@@ -302,7 +302,7 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
     EXPECT_EQ(h.activity->log.Count("stop"), made);
     EXPECT_EQ(h.activity->log.Count("destroyed"), made);
     EXPECT_EQ(h.inspector.log.Count("focus-on"), h.inspector.log.Count("focus-off"));
-    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kOff);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.sink.Events("session-started").size(), h.sink.Events("session-ended").size());
 }
 
@@ -355,7 +355,7 @@ TEST(TrainingTranscripts, NoDirectory) {
 
 TEST(TrainingGate, NoSessionAllowsAll) {
     AgentHarness h;
-    h.Agent().Gate().SetMode(sv::training::TrainingMode::kYourTurn);
+    h.Inside().Gate().SetMode(sv::training::TrainingMode::kYourTurn);
     EXPECT_TRUE(h.Agent().GateControllerInput("c", "mouse"));
 }
 
@@ -390,11 +390,11 @@ TEST(TrainingGate, DemoPausesOnTraineeInputAndResumesAfterQuiet) {
     EXPECT_EQ(h.surface.log.Count("mode 1 paused"), 1);
     h.clock.Advance(2499);
     EXPECT_FALSE(h.Agent().GateControllerInput("c", "mouse"));
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     EXPECT_TRUE(h.sink.Events("ai-resumed").empty());
     h.clock.Advance(1);
     EXPECT_TRUE(h.Agent().GateControllerInput("c", "mouse"));
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     auto resumed = h.sink.Events("ai-resumed");
     ASSERT_EQ(resumed.size(), 1u);
     EXPECT_EQ(resumed[0]["data"], json({{"quietMs", 2500}}));
@@ -416,31 +416,31 @@ TEST(TrainingGate, ModeChangeClearsPauseWithoutResumeEvent) {
     h.activity->current->OnTraineeActive();
     json r = h.Call("mode", {{"mode", " Your-Turn "}}, "ctl");
     EXPECT_EQ(r["data"], json({{"mode", "your_turn"}}));
-    EXPECT_FALSE(h.Agent().Gate().Paused());
+    EXPECT_FALSE(h.Inside().Gate().Paused());
     h.clock.Advance(5000);
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     EXPECT_TRUE(h.sink.Events("ai-resumed").empty());
     EXPECT_EQ(h.sink.Events("mode").at(0)["data"], json({{"mode", "your_turn"}, {"controller", "ctl"}}));
     EXPECT_EQ(CountContaining(h.Audit(), "training | actor=ctl | mode your_turn"), 1);
-    EXPECT_EQ(h.Agent().CurrentSession()->transcript->Entries().back()["data"], json({{"mode", "your_turn"}}));
+    EXPECT_EQ(h.Inside().CurrentSession()->transcript->Entries().back()["data"], json({{"mode", "your_turn"}}));
     for (const char* bad : {"off", "", "show"}) {
         EXPECT_EQ(h.Call("mode", {{"mode", bad}})["error"],
                   "mode must be demo or your_turn (use end to stop the session)");
     }
     EXPECT_EQ(h.Call("mode")["error"], "mode must be demo or your_turn (use end to stop the session)");
-    EXPECT_EQ(h.Agent().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
 }
 
 TEST(TrainingGate, ExplainRefusalTexts) {
     AgentHarness h;
-    json a = h.Agent().ExplainRefusal("click", "your_turn", "c");
+    json a = h.Inside().ExplainRefusal("click", "your_turn", "c");
     EXPECT_EQ(a, json({{"done", false},
                        {"refused", true},
                        {"reason", "your_turn"},
                        {"explain",
                         "It is the trainee's turn: the host refuses remote input. Switch to demo mode first if you must "
                         "drive."}}));
-    json b = h.Agent().ExplainRefusal("click", "trainee-active", "");
+    json b = h.Inside().ExplainRefusal("click", "trainee-active", "");
     EXPECT_EQ(b["explain"],
               "The trainee is using the mouse or keyboard right now. Wait for them (wait_for_event) and try again once "
               "they stop.");
@@ -482,7 +482,7 @@ TEST(TrainingChat, PostReadAndTraineeLines) {
 TEST(TrainingChat, TheChatListIsBoundedButCounted) {
     AgentHarness h;
     h.Call("start");
-    auto session = h.Agent().CurrentSession();
+    auto session = h.Inside().CurrentSession();
     const int n = static_cast<int>(sv::training::TrainingSession::kMaxChatMessages) + 100;
     for (int i = 0; i < n; ++i) {
         sv::training::ChatMessage m;
@@ -538,7 +538,7 @@ TEST(TrainingActivity, WindowsActivityAndFocusBecomeEvents) {
     ASSERT_EQ(focus.size(), 2u);
     EXPECT_EQ(focus[0]["data"]["name"], "OK");
     EXPECT_EQ(focus[1]["data"]["name"], "OK");
-    auto session = h.Agent().CurrentSession();
+    auto session = h.Inside().CurrentSession();
     ASSERT_TRUE(sv_test::WaitUntil([&] { return session->transcript->Entries().size() == 4; }));
     auto kinds = session->transcript->Entries();
     std::vector<std::string> k;
