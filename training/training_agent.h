@@ -1,10 +1,12 @@
 #pragma once
 // The platform-free heart of training mode: requests, sessions, events and the input gate.
+// Ordered requests run on one SerialWorker, the others on counted detached threads; the
+// chat is a TrainingChat and the trainee's activity an ActivityReports, both of which act
+// only while their session is live (the session's entry gate, see WhileLive).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
