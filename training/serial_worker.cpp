@@ -29,13 +29,17 @@ size_t SerialWorker::Backlog() {
     return queue_.size();
 }
 
-void SerialWorker::Stop() {
+void SerialWorker::Stop() { Close(false); }
+
+void SerialWorker::Finish() { Close(true); }
+
+void SerialWorker::Close(bool runWaiting) {
     std::lock_guard<std::mutex> once(stopMutex_);
     std::thread thread;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
-        queue_.clear();
+        if (!runWaiting) queue_.clear();
         thread = std::move(thread_);
     }
     wake_.notify_all();
@@ -54,7 +58,7 @@ void SerialWorker::Run() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopped_ || !queue_.empty(); });
-            if (stopped_) return;
+            if (queue_.empty()) return;  // stopped, and nothing left to run
             task = std::move(queue_.front());
             queue_.pop_front();
         }

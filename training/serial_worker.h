@@ -1,7 +1,8 @@
 #pragma once
 // One thread of its own that runs posted tasks one at a time in the order posted, with a
 // bounded queue. The thread starts with the first task; Stop (and the destructor) drops
-// what is still waiting, waits for the task in hand and joins.
+// what is still waiting, waits for the task in hand and joins; Finish takes no more but
+// runs what is waiting before it joins.
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -25,9 +26,11 @@ public:
     // Tasks waiting behind the one in hand.
     size_t Backlog();
     void Stop();
+    void Finish();
 
 private:
     void Run();
+    void Close(bool runWaiting);
 
     const size_t capacity_;
     std::mutex mutex_;

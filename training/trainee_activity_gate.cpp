@@ -15,8 +15,8 @@ TraineeActivityGate::TraineeActivityGate(std::function<int64_t()> clock, int64_t
 GateDecision TraineeActivityGate::CheckControllerInput() {
     std::lock_guard<std::mutex> lock(mutex_);
     int64_t now = clock_();
-    if (mode_ == static_cast<int32_t>(kModeOff)) return {true, ""};
-    if (mode_ == static_cast<int32_t>(kModeYourTurn)) return {false, "your_turn"};
+    if (mode_ == TrainingMode::kOff) return {true, ""};
+    if (mode_ == TrainingMode::kYourTurn) return {false, "your_turn"};
     if (lastTraineeInput_ != 0 && Elapsed(now, lastTraineeInput_) < quietMs_) return {false, "trainee-active"};
     return {true, ""};
 }
@@ -24,7 +24,7 @@ GateDecision TraineeActivityGate::CheckControllerInput() {
 bool TraineeActivityGate::NoteTraineeInput() {
     std::lock_guard<std::mutex> lock(mutex_);
     lastTraineeInput_ = clock_();
-    if (mode_ == static_cast<int32_t>(kModeDemo) && !paused_) {
+    if (mode_ == TrainingMode::kDemo && !paused_) {
         paused_ = true;
         return true;
     }
@@ -34,7 +34,7 @@ bool TraineeActivityGate::NoteTraineeInput() {
 bool TraineeActivityGate::IsTraineeActive() {
     std::lock_guard<std::mutex> lock(mutex_);
     int64_t now = clock_();
-    return mode_ == static_cast<int32_t>(kModeDemo) && lastTraineeInput_ != 0 &&
+    return mode_ == TrainingMode::kDemo && lastTraineeInput_ != 0 &&
            Elapsed(now, lastTraineeInput_) < quietMs_;
 }
 
@@ -42,9 +42,9 @@ bool TraineeActivityGate::TryResume() {
     std::lock_guard<std::mutex> lock(mutex_);
     int64_t now = clock_();
     if (!paused_) return false;
-    if (mode_ != static_cast<int32_t>(kModeDemo) || lastTraineeInput_ == 0) {
+    if (mode_ != TrainingMode::kDemo || lastTraineeInput_ == 0) {
         paused_ = false;
-        return mode_ == static_cast<int32_t>(kModeDemo);
+        return mode_ == TrainingMode::kDemo;
     }
     if (Elapsed(now, lastTraineeInput_) >= quietMs_) {
         paused_ = false;
@@ -53,13 +53,13 @@ bool TraineeActivityGate::TryResume() {
     return false;
 }
 
-void TraineeActivityGate::SetMode(int32_t mode) {
+void TraineeActivityGate::SetMode(TrainingMode mode) {
     std::lock_guard<std::mutex> lock(mutex_);
     mode_ = mode;
     paused_ = false;
 }
 
-int32_t TraineeActivityGate::Mode() {
+TrainingMode TraineeActivityGate::Mode() {
     std::lock_guard<std::mutex> lock(mutex_);
     return mode_;
 }

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "training/training_mode.h"
+
 namespace sv {
 namespace training {
 
@@ -26,8 +28,8 @@ public:
     // True when the AI trainer may go on after a pause.
     bool TryResume();
     // Sets the mode and clears the pause.
-    void SetMode(int32_t mode);
-    int32_t Mode();
+    void SetMode(TrainingMode mode);
+    TrainingMode Mode();
     // True when the trainee's last input is strictly later than t.
     bool InputSince(int64_t t);
     // Clock time of the trainee's last input, 0 = none yet.
@@ -38,7 +40,7 @@ private:
     std::function<int64_t()> clock_;
     int64_t quietMs_;
     std::mutex mutex_;
-    int32_t mode_ = 0;
+    TrainingMode mode_ = TrainingMode::kOff;
     int64_t lastTraineeInput_ = 0;
     bool paused_ = false;
 };

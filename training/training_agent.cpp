@@ -27,7 +27,6 @@ bool IsOrderedOp(const std::string& op) {
     return kOrdered.count(op) != 0;
 }
 
-constexpr const char* kNoSession = "no training session is active — call start first";
 constexpr const char* kNoPlaybackThread = "the host could not start playing it (no thread free) — retry shortly";
 
 std::function<int64_t()> SteadyClockOf(const TrainingHostHooks& hooks) {
@@ -83,9 +82,9 @@ auto TrainingAgent::Forward(F f) {
 
 void TrainingAgent::WireActivitySource(IActivitySource& source) {
     source.OnTraineeActive = Forward([this] { OnTraineeActive(); });
-    source.OnActivity = Forward([this](const Activity& a) { OnActivity(a); });
-    source.OnForeground = Forward([this](const WindowInfo& w) { OnForeground(w); });
-    source.OnDialog = Forward([this](const WindowInfo& w) { OnDialog(w); });
+    source.OnActivity = Forward([this](const Activity& a) { reports_.OnActivity(a); });
+    source.OnForeground = Forward([this](const WindowInfo& w) { reports_.OnForeground(w); });
+    source.OnDialog = Forward([this](const WindowInfo& w) { reports_.OnDialog(w); });
 }
 
 // ---- construction and teardown ----
@@ -96,20 +95,17 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
       steady_(SteadyClockOf(hooks)),
       gate_(steady_, hooks.quietMs),
       events_(hooks.clock),
+      chat_(events_, sink_, hooks.surface, [this] { return CurrentSession(); }),
+      reports_(ActivityReports::Links{[this] { return CurrentSession(); },
+                                      [this](const std::string& kind, const json& data) { EmitEvent(kind, data); },
+                                      hooks.inspector, [this] { return Origin(); }, steady_}),
       callbackGate_(std::make_shared<EntryGate>()) {
     if (hooks_.surface) {
-        hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { OnTraineeChat(text); });
+        hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { chat_.OnTraineeLine(text); });
         hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
     }
     if (hooks_.inspector) {
-        hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { OnFocus(e); });
-    }
-    try {
-        worker_ = std::thread([this] { RunWorker(); });
-    } catch (...) {
-        // The callbacks above point at an agent that will never exist: turn them away.
-        callbackGate_->Close();
-        throw;
+        hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { reports_.OnFocus(e); });
     }
 }
 
@@ -141,13 +137,9 @@ bool TrainingAgent::Shutdown() {
             StopQuietWatch();
         }
         // Reports still waiting belong to the session that just ended.
-        activityWorker_.Stop();
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            stop_ = true;
-        }
-        queueCv_.notify_all();
-        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+        reports_.Stop();
+        // Ordered requests still waiting are answered (the session is gone) before the join.
+        orderedWorker_.Finish();
 
         // Detached work uses this object until it ends; every op is bounded in time, so wait
         // for all of it rather than free the agent under a running thread.
@@ -195,9 +187,15 @@ void TrainingAgent::SendReply(const json& reply) {
     }
 }
 
-void TrainingAgent::AnswerAtOnce(const std::string& id, const std::string& error) {
-    json reply = {{"type", "training-result"}, {"id", id}, {"ok", false}, {"error", error}};
+void TrainingAgent::SendResult(const std::string& id, const TrainingOpResult& result) {
+    json reply = {{"type", "training-result"}, {"id", id}, {"ok", !result.failed}};
+    if (result.failed) reply["error"] = result.error;
+    if (!result.data.is_null()) reply["data"] = result.data;
     SendReply(reply);
+}
+
+void TrainingAgent::AnswerAtOnce(const std::string& id, const std::string& error) {
+    SendResult(id, TrainingOpResult::Fail(error));
 }
 
 void TrainingAgent::QueueTrainingRequest(const json& message, const std::string& controllerId) {
@@ -218,15 +216,7 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
     }
     auto task = [this, id, op, args, controllerId] { RunTrainingRequest(id, op, args, controllerId); };
     if (IsOrderedOp(op)) {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            if (queue_.size() < kMaxQueuedRequests && !stop_) {
-                queue_.push_back(task);
-                queueCv_.notify_one();
-                return;
-            }
-        }
-        AnswerAtOnce(id, kBusyMessage);
+        if (!orderedWorker_.Post(task)) AnswerAtOnce(id, kBusyMessage);
         return;
     }
     if (requestThreads_.fetch_add(1) >= kMaxRequestThreads) {
@@ -247,32 +237,12 @@ void TrainingAgent::QueueTrainingRequest(const json& message, const std::string&
     }
 }
 
-void TrainingAgent::RunWorker() {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex_);
-            queueCv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            task = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        try {
-            task();
-        } catch (...) {
-        }
-    }
-}
-
 bool TrainingAgent::RunDetached(std::function<void()> task) { return workers_.Start(std::move(task)); }
 
 int32_t TrainingAgent::InFlight() const { return workers_.Running(); }
 
 void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string& op, const json& args,
                                        const std::string& controllerId) {
-    json reply = json::object();
-    reply["type"] = "training-result";
-    reply["id"] = id;
     TrainingOpResult result;
     try {
         result = DispatchOp(op, args, controllerId);
@@ -280,10 +250,7 @@ void TrainingAgent::RunTrainingRequest(const std::string& id, const std::string&
         result = TrainingOpResult::Fail(e.what());
         WriteAuditLine("training-error", op + ": " + e.what(), controllerId);
     }
-    reply["ok"] = !result.failed;
-    if (result.failed) reply["error"] = result.error;
-    if (!result.data.is_null()) reply["data"] = result.data;
-    SendReply(reply);
+    SendResult(id, result);
 }
 
 TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& args, const std::string& controllerId) {
@@ -292,7 +259,7 @@ TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& ar
     for (const OpEntry& entry : kOpTable) {
         if (entry.needsSession && !checked) {
             session = CurrentSession();
-            if (!session) return TrainingOpResult::Fail(kNoSession);
+            if (!session) return TrainingOpResult::Fail(kNoSessionMessage);
             checked = true;
         }
         if (op == entry.op) {
@@ -300,7 +267,7 @@ TrainingOpResult TrainingAgent::DispatchOp(const std::string& op, const json& ar
             return (this->*entry.handler)(request);
         }
     }
-    if (!checked && !CurrentSession()) return TrainingOpResult::Fail(kNoSession);
+    if (!checked && !CurrentSession()) return TrainingOpResult::Fail(kNoSessionMessage);
     return TrainingOpResult::Fail("unknown training op '" + op + "'");
 }
 
@@ -315,6 +282,10 @@ TrainingOpResult TrainingAgent::OpInput(const OpRequest& r) { return PerformInpu
 TrainingOpResult TrainingAgent::OpUiTree(const OpRequest& r) { return UiTree(r.args, r.controllerId); }
 
 TrainingOpResult TrainingAgent::OpElementAt(const OpRequest& r) { return ElementAt(r.args); }
+
+TrainingOpResult TrainingAgent::OpChat(const OpRequest& r) { return chat_.Post(r.session, r.args, r.controllerId); }
+
+TrainingOpResult TrainingAgent::OpChatRead(const OpRequest& r) { return chat_.Read(*r.session, r.args); }
 
 TrainingOpResult TrainingAgent::OpVoices(const OpRequest& r) {
     json voices = json::array();
@@ -412,7 +383,7 @@ void TrainingAgent::OnTraineeActive() {
     WhileLive(session, [&] {
         if (!gate_.NoteTraineeInput()) return;
         EmitEvent("ai-paused", json{{"reason", "trainee-active"}});
-        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), true);
+        if (hooks_.surface) hooks_.surface->SetMode(gate_.Mode(), true);
     });
 }
 
@@ -422,7 +393,7 @@ void TrainingAgent::CheckQuiet() {
     WhileLive(session, [&] {
         if (!gate_.TryResume()) return;
         EmitEvent("ai-resumed", json{{"quietMs", hooks_.quietMs}});
-        if (hooks_.surface) hooks_.surface->SetMode(static_cast<uint32_t>(gate_.Mode()), false);
+        if (hooks_.surface) hooks_.surface->SetMode(gate_.Mode(), false);
     });
 }
 
@@ -472,8 +443,8 @@ void TrainingAgent::StopQuietWatch() {
 // ---- the "mode" op ----
 
 TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
-    std::optional<uint32_t> mode = ParseTrainingMode(ArgString(r.args, "mode").value_or(""));
-    if (!mode || *mode == kModeOff) {
+    std::optional<TrainingMode> mode = ParseTrainingMode(ArgString(r.args, "mode").value_or(""));
+    if (!mode || *mode == TrainingMode::kOff) {
         return TrainingOpResult::Fail("mode must be demo or your_turn (use end to stop the session)");
     }
     const std::string name = TrainingModeName(*mode);
@@ -484,7 +455,7 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (session_ != r.session) return;
-            gate_.SetMode(static_cast<int32_t>(*mode));
+            gate_.SetMode(*mode);
         }
         changed = true;
         if (hooks_.surface) hooks_.surface->SetMode(*mode, false);
@@ -494,7 +465,7 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
         if (!r.controllerId.empty()) data["controller"] = r.controllerId;
         EmitEvent("mode", std::move(data));
     });
-    if (!changed) return TrainingOpResult::Fail(kNoSession);
+    if (!changed) return TrainingOpResult::Fail(kNoSessionMessage);
     return TrainingOpResult::Ok(json{{"mode", name}});
 }
 
@@ -516,7 +487,7 @@ TrainingOpResult TrainingAgent::OpOverlay(const OpRequest& r) {
         before = surface ? surface->GetBannerState() : BannerState();
         if (surface) surface->ShowOverlay(shape);
     });
-    if (!shown) return TrainingOpResult::Fail(kNoSession);
+    if (!shown) return TrainingOpResult::Fail(kNoSessionMessage);
     WriteAuditLine("training", "overlay " + shape.kind + " id=" + shape.id, r.controllerId);
     BannerState after = surface ? surface->GetBannerState() : BannerState();
     json data = {{"id", shape.id}, {"kind", shape.kind}, {"bannerMoved", BannerMoved(before, after)}};
@@ -529,7 +500,7 @@ TrainingOpResult TrainingAgent::OpClear(const OpRequest& r) {
     const bool cleared = WhileLive(r.session, [&] {
         if (hooks_.surface) hooks_.surface->ClearOverlays(id.value_or(""));
     });
-    if (!cleared) return TrainingOpResult::Fail(kNoSession);
+    if (!cleared) return TrainingOpResult::Fail(kNoSessionMessage);
     WriteAuditLine("training", "clear " + id.value_or("all"), r.controllerId);
     return TrainingOpResult::Ok(json{{"cleared", id.value_or("all")}});
 }
@@ -542,7 +513,7 @@ TrainingOpResult TrainingAgent::OpBanner(const OpRequest& r) {
     const bool placed = WhileLive(r.session, [&] {
         if (hooks_.surface) placement = hooks_.surface->SetBannerPosition(position.position.value_or(""), compact);
     });
-    if (!placed) return TrainingOpResult::Fail(kNoSession);
+    if (!placed) return TrainingOpResult::Fail(kNoSessionMessage);
     if (!placement.visible) return TrainingOpResult::Fail("the banner is not showing");
     WriteAuditLine("training", BannerAuditDetail(position.position, compact, placement), r.controllerId);
     json data = {{"banner", MapPoint(placement.rect)}, {"compact", placement.compact}};
@@ -562,7 +533,7 @@ TrainingOpResult TrainingAgent::OpSay(const OpRequest& r) {
         r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech");
     // A job that never started leaves no line claiming it was spoken.
     if (playback.refused) return *playback.refused;
-    if (req.chat) AddChatMessage(r.session, "ai", r.session->trainer, req.text, true);
+    if (req.chat) chat_.Add(r.session, "ai", r.session->trainer, req.text, true);
     json line = {{"text", req.text}};
     if (req.voiceArg) line["voice"] = *req.voiceArg;
     if (r.session->transcript) r.session->transcript->Append("say", line);
@@ -579,7 +550,7 @@ TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
         r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio");
     if (playback.refused) return *playback.refused;
     if (req.caption && !req.caption->empty()) {
-        AddChatMessage(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, 2000), true);
+        chat_.Add(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, TrainingChat::kMaxTextCodePoints), true);
     }
     const size_t size = req.bytes->size();
     json line = {{"bytes", size}, {"ext", req.ext}};
@@ -621,163 +592,6 @@ TrainingOpResult TrainingAgent::FinishPlayback(const Playback& playback, bool wa
     json data = SpeechOutcomeJson(outcome);
     if (outcome.error.empty()) return TrainingOpResult::Ok(std::move(data));
     return TrainingOpResult::Fail(outcome.error, std::move(data));
-}
-
-// ---- chat ----
-
-std::optional<ChatMessage> TrainingAgent::AddChatMessage(const std::shared_ptr<Session>& session,
-                                                         const std::string& from, const std::string& name,
-                                                         const std::string& text, bool spoken) {
-    std::optional<ChatMessage> added;
-    // A line of an ended session would reach the next session's banner.
-    WhileLive(session, [&] {
-        json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
-        TrainingEventRecord record = events_.Append("chat", data);
-        ChatMessage message;
-        message.seq = record.seq;
-        message.ts = record.ts;
-        message.from = from;
-        message.name = name;
-        message.text = text;
-        message.spoken = spoken;
-        session->AddChat(message);
-        if (session->transcript) session->transcript->Append("chat", data);
-        try {
-            if (sink_) sink_(SerializeJson(MakeTrainingEvent(record)));
-        } catch (...) {
-        }
-        if (hooks_.surface) hooks_.surface->AppendChat(message);
-        added = message;
-    });
-    return added;
-}
-
-TrainingOpResult TrainingAgent::OpChat(const OpRequest& r) {
-    std::optional<std::string> text = CutToCodePoints(ArgString(r.args, "text"), 2000);
-    if (IsBlank(text)) return TrainingOpResult::Fail("chat needs text");
-    std::optional<std::string> as = ArgString(r.args, "as");
-    std::string from = (as && *as == "operator") ? "operator" : "ai";
-    std::optional<std::string> nameArg = ArgString(r.args, "name");
-    std::string name = nameArg ? CutToCodePoints(*nameArg, 60) : (from == "ai" ? r.session->trainer : "Staf");
-    std::optional<ChatMessage> m = AddChatMessage(r.session, from, name, *text, false);
-    if (!m) return TrainingOpResult::Fail(kNoSession);
-    WriteAuditLine("training", "chat " + from + " len=" + std::to_string(CountCodePoints(*text)), r.controllerId);
-    return TrainingOpResult::Ok(json{{"seq", m->seq}});
-}
-
-TrainingOpResult TrainingAgent::OpChatRead(const OpRequest& r) {
-    int64_t since = ArgInt64(r.args, "since").value_or(0);
-    json messages = json::array();
-    for (const ChatMessage& m : r.session->ChatSince(since)) {
-        messages.push_back(json{{"seq", m.seq},
-                                {"ts", m.ts},
-                                {"from", m.from},
-                                {"name", m.name},
-                                {"text", m.text},
-                                {"spoken", m.spoken}});
-    }
-    return TrainingOpResult::Ok(json{{"messages", messages}, {"seq", events_.LastSeq()}});
-}
-
-void TrainingAgent::OnTraineeChat(const std::string& text) {
-    try {
-        std::shared_ptr<Session> session = CurrentSession();
-        if (!session) return;
-        std::string t = TrimWhitespace(text);
-        if (t.empty()) return;
-        t = CutToCodePoints(t, 2000);
-        if (!AddChatMessage(session, "trainee", "Peserta", t, false)) return;
-        WriteAuditLine("training", "chat trainee len=" + std::to_string(CountCodePoints(t)), "");
-    } catch (const std::exception& e) {
-        WriteAuditLine("training-error", std::string("chat: ") + e.what(), "");
-    }
-}
-
-// ---- the trainee's own activity ----
-
-// The activity source has one callback thread, and the trainee's notices to the gate come
-// on it too: nothing that can take long (the element lookup) may run there. The reports go
-// to one worker of their own, so they still leave in the order they happened.
-void TrainingAgent::ReportLater(std::shared_ptr<Session> session, std::function<void()> report) {
-    if (!session) return;
-    // A full queue drops the report, never blocks the trainee; the drops are counted.
-    if (!activityWorker_.Post(std::move(report))) {
-        droppedReports_.fetch_add(1);
-    } else if (droppedReports_.load() > 0 && activityWorker_.Backlog() < kMaxPendingReports / 2) {
-        NoteDroppedReports();
-    }
-}
-
-void TrainingAgent::NoteDroppedReports() {
-    const int64_t dropped = droppedReports_.exchange(0);
-    if (dropped <= 0) return;
-    WriteAuditLine("training",
-                   "dropped " + std::to_string(dropped) + " report(s) of the trainee's activity: " +
-                       std::to_string(kMaxPendingReports) + " were already waiting",
-                   "");
-}
-
-void TrainingAgent::OnActivity(const Activity& activity) {
-    std::shared_ptr<Session> session = CurrentSession();
-    ReportLater(session, [this, session, activity] { ReportActivity(session, activity); });
-}
-
-void TrainingAgent::OnForeground(const WindowInfo& window) {
-    std::shared_ptr<Session> session = CurrentSession();
-    ReportLater(session, [this, session, window] { ReportWindow(session, "foreground", window); });
-}
-
-void TrainingAgent::OnDialog(const WindowInfo& window) {
-    std::shared_ptr<Session> session = CurrentSession();
-    ReportLater(session, [this, session, window] { ReportWindow(session, "dialog", window); });
-}
-
-void TrainingAgent::ReportActivity(const std::shared_ptr<Session>& session, const Activity& activity) {
-    if (CurrentSession() != session) return;  // the session ended while this waited
-    std::optional<UiElement> element;
-    bool lookup = activity.x && activity.y && activity.action != "wheel" && hooks_.inspector &&
-                  activityWorker_.Backlog() < kLookupBacklog;
-    if (lookup) element = hooks_.inspector->ElementAt(*activity.x, *activity.y, kActivityLookupMs);
-    auto origin = Origin();
-    json data = {{"device", activity.device}, {"action", activity.action}};
-    if (activity.x) data["x"] = static_cast<int64_t>(*activity.x) - origin.first;
-    if (activity.y) data["y"] = static_cast<int64_t>(*activity.y) - origin.second;
-    if (!activity.key.empty()) data["key"] = activity.key;
-    if (activity.count) data["count"] = *activity.count;
-    if (element) data["element"] = UiElementJson(*element, origin.first, origin.second);
-    // Never after "session-ended": the end waits for a report that is on its way out.
-    WhileLive(session, [&] {
-        EmitEvent("local-input", data);
-        if (session->transcript) session->transcript->Append("trainee-input", data);
-    });
-}
-
-void TrainingAgent::ReportWindow(const std::shared_ptr<Session>& session, const std::string& kind,
-                                 const WindowInfo& window) {
-    auto origin = Origin();
-    json data = WindowInfoJson(window, origin.first, origin.second);
-    WhileLive(session, [&] {
-        EmitEvent(kind, data);
-        if (session->transcript) session->transcript->Append(kind, data);
-    });
-}
-
-void TrainingAgent::OnFocus(const UiElement& element) {
-    if (!HasSession()) return;
-    int64_t now = SteadyNow();
-    {
-        std::lock_guard<std::mutex> lock(focusMutex_);
-        if (lastFocus_ && lastFocus_->name == element.name && lastFocus_->controlType == element.controlType &&
-            lastFocus_->rect.x == element.rect.x && lastFocus_->rect.y == element.rect.y) {
-            return;
-        }
-        lastFocus_ = element;
-        if (focusEventSent_ && Elapsed(now, lastFocusEventTime_) < 150) return;
-        focusEventSent_ = true;
-        lastFocusEventTime_ = now;
-    }
-    auto origin = Origin();
-    EmitEvent("focus", UiElementJson(element, origin.first, origin.second));
 }
 
 }  // namespace training

@@ -1,10 +1,12 @@
 #pragma once
 // The platform-free heart of training mode: requests, sessions, events and the input gate.
+// Ordered requests run on one SerialWorker, the others on counted detached threads; the
+// chat is a TrainingChat and the trainee's activity an ActivityReports, both of which act
+// only while their session is live (the session's entry gate, see WhileLive).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,10 +17,12 @@
 #include <nlohmann/json.hpp>
 
 #include "base/worker_group.h"
+#include "training/activity_reports.h"
 #include "training/entry_gate.h"
 #include "training/playback_calls.h"
 #include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
+#include "training/training_chat.h"
 #include "training/training_event_log.h"
 #include "training/training_host_hooks.h"
 #include "training/training_interfaces.h"
@@ -39,13 +43,6 @@ public:
     static constexpr const char* kBusyMessage =
         "the host is busy with earlier training requests — retry shortly";
     static constexpr const char* kShuttingDownMessage = "the host is shutting down — retry once it is back";
-    // The trainee's activity waits here for its element lookup and its event; beyond this
-    // many waiting reports new ones are dropped.
-    static constexpr size_t kMaxPendingReports = 256;
-    // With this many reports waiting the lookup is skipped, so a hung application delays
-    // the reports by a few lookups at most.
-    static constexpr size_t kLookupBacklog = 4;
-    static constexpr uint32_t kActivityLookupMs = 2000;
     static constexpr uint32_t kTreeTimeoutMs = 15000;
     static constexpr uint32_t kElementTimeoutMs = 5000;
 
@@ -63,6 +60,10 @@ public:
     // running at the final bound: the owner must then keep the agent (and what it points
     // at) alive rather than free it under them.
     bool Shutdown();
+
+private:
+    // The unit tests drive the inner steps below through this (it lives beside the fakes).
+    friend class TrainingAgentProbe;
 
     // Request running. False when the task could not start (shutting down, no thread).
     bool RunDetached(std::function<void()> task);
@@ -90,21 +91,12 @@ public:
     nlohmann::json ExplainRefusal(const std::string& what, const std::string& reason, const std::string& controllerId);
     void OnTraineeActive();
     void CheckQuiet();
-    void OnTraineeChat(const std::string& text);
-    void OnActivity(const Activity& activity);
-    void OnForeground(const WindowInfo& window);
-    void OnDialog(const WindowInfo& window);
-    void OnFocus(const UiElement& element);
 
     // Remote input and reading the screen.
     TrainingOpResult PerformInput(const std::shared_ptr<Session>& session, const nlohmann::json& args,
                                   const std::string& controllerId);
     TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult ElementAt(const nlohmann::json& args);
-
-    // Chat. Nothing when the session has ended.
-    std::optional<ChatMessage> AddChatMessage(const std::shared_ptr<Session>& session, const std::string& from,
-                               const std::string& name, const std::string& text, bool spoken);
 
     // Speech and audio: starts job in the surface. A job that cannot start (too many
     // playing, no thread, the session ended) is refused at once: refused holds the reply.
@@ -135,7 +127,6 @@ public:
     };
     using OpHandler = TrainingOpResult (TrainingAgent::*)(const OpRequest&);
 
-private:
     // Wraps a member call so it runs only while the callback gate is open.
     template <typename F>
     auto Forward(F f);
@@ -143,30 +134,24 @@ private:
     // False (act not run) once the session has ended. Never call the end from inside.
     template <typename F>
     bool WhileLive(const std::shared_ptr<Session>& session, F&& act) {
-        EntryGate::Pass pass(session->live);
-        if (!pass.Entered() || CurrentSession() != session) return false;
-        act();
-        return true;
+        return training::WhileLive(session, [this] { return CurrentSession(); }, std::forward<F>(act));
     }
     // Intervals (throttles, hold-offs, durations): the steady clock, never the wall clock.
     int64_t SteadyNow() const;
 
-    void RunWorker();
     void WireActivitySource(IActivitySource& source);
-    // Hands one report of the trainee's activity to the activity worker, in arrival order.
-    void ReportLater(std::shared_ptr<Session> session, std::function<void()> report);
-    void ReportActivity(const std::shared_ptr<Session>& session, const Activity& activity);
-    void ReportWindow(const std::shared_ptr<Session>& session, const std::string& kind, const WindowInfo& window);
     void RunQuietWatch();
     void StartQuietWatch();
     void StopQuietWatch();
     TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
     // The three steps of a start: the record, what it sets going, and the answer.
     std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
-                                        uint32_t mode);
+                                        TrainingMode mode);
     void SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
     nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
+    // The one "training-result" of a request.
+    void SendResult(const std::string& id, const TrainingOpResult& result);
     void AnswerAtOnce(const std::string& id, const std::string& error);
     std::pair<int32_t, int32_t> Origin();
 
@@ -206,6 +191,8 @@ private:
     const std::function<int64_t()> steady_;
     TraineeActivityGate gate_;
     TrainingEventLog events_;
+    TrainingChat chat_;
+    ActivityReports reports_;  // its worker is stopped by Shutdown
 
     // Main mutex: session, activity source, trainee-stop and refusal-notice times.
     std::mutex mutex_;
@@ -220,11 +207,6 @@ private:
     // hooks, focus tracking and quiet watch always match the session. Taken before mutex_.
     std::mutex lifecycleMutex_;
     bool lifecycleClosed_ = false;
-
-    std::mutex focusMutex_;
-    std::optional<UiElement> lastFocus_;
-    int64_t lastFocusEventTime_ = 0;  // steady clock
-    bool focusEventSent_ = false;
 
     // Quiet watch; the thread object is touched only under lifecycleMutex_.
     std::thread quietThread_;
@@ -245,17 +227,8 @@ private:
     bool allWorkEnded_ = true;  // written once by Shutdown
     static constexpr std::chrono::seconds kShutdownFinalBound{60};
 
-    // Reports of the trainee's activity, off the activity source's callback thread.
-    SerialWorker activityWorker_{kMaxPendingReports};
-    // Reports turned away at the cap since the last audit line about them.
-    std::atomic<int64_t> droppedReports_{0};
-    void NoteDroppedReports();
-
-    std::thread worker_;
-    std::mutex queueMutex_;
-    std::condition_variable queueCv_;
-    std::deque<std::function<void()>> queue_;
-    bool stop_ = false;
+    // The ordered ops ("overlay", "clear", "banner", "chat", "mode"), one at a time in arrival order.
+    SerialWorker orderedWorker_{kMaxQueuedRequests};
 };
 
 }  // namespace training

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "training/training_mode.h"
 #include "training/training_records.h"
 
 namespace sv {
@@ -23,7 +24,7 @@ public:
     virtual void BeginSession(const TrainingSession& session) = 0;
     virtual void EndSession(const std::string& reason) = 0;
     // mode: 0 off, 1 demo, 2 your_turn
-    virtual void SetMode(uint32_t mode, bool aiPaused) = 0;
+    virtual void SetMode(TrainingMode mode, bool aiPaused) = 0;
     // index and total are absent when the step card did not give them.
     virtual void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) = 0;
     virtual void ShowOverlay(const OverlayShape& shape) = 0;

@@ -6,17 +6,17 @@
 namespace sv {
 namespace training {
 
-std::string TrainingModeName(int64_t mode) {
-    if (mode == kModeDemo) return "demo";
-    if (mode == kModeYourTurn) return "your_turn";
+std::string TrainingModeName(TrainingMode mode) {
+    if (mode == TrainingMode::kDemo) return "demo";
+    if (mode == TrainingMode::kYourTurn) return "your_turn";
     return "off";
 }
 
-std::optional<uint32_t> ParseTrainingMode(const std::string& text) {
+std::optional<TrainingMode> ParseTrainingMode(const std::string& text) {
     std::string t = AsciiLower(TrimWhitespace(text));
-    if (t == "demo") return kModeDemo;
-    if (t == "your_turn" || t == "yourturn" || t == "your-turn" || t == "trainee") return kModeYourTurn;
-    if (t == "off") return kModeOff;
+    if (t == "demo") return TrainingMode::kDemo;
+    if (t == "your_turn" || t == "yourturn" || t == "your-turn" || t == "trainee") return TrainingMode::kYourTurn;
+    if (t == "off") return TrainingMode::kOff;
     return std::nullopt;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The training modes and their names: 0 off, 1 demo, 2 your_turn.
+// The training modes and their names.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -7,16 +7,16 @@
 namespace sv {
 namespace training {
 
-constexpr uint32_t kModeOff = 0;
-constexpr uint32_t kModeDemo = 1;
-constexpr uint32_t kModeYourTurn = 2;
+// Off: no session; demo: the trainer drives and the trainee's own input pauses it;
+// your_turn: the trainee drives and remote input is refused.
+enum class TrainingMode : uint32_t { kOff = 0, kDemo = 1, kYourTurn = 2 };
 
 // "off", "demo" or "your_turn"; any other value is "off".
-std::string TrainingModeName(int64_t mode);
+std::string TrainingModeName(TrainingMode mode);
 
-// Trimmed of space, tab, CR and LF and lower-cased: "demo" 1; "your_turn", "yourturn",
-// "your-turn", "trainee" 2; "off" 0; anything else nothing.
-std::optional<uint32_t> ParseTrainingMode(const std::string& text);
+// Trimmed of space, tab, CR and LF and lower-cased: "demo"; "your_turn", "yourturn",
+// "your-turn", "trainee" your_turn; "off"; anything else nothing.
+std::optional<TrainingMode> ParseTrainingMode(const std::string& text);
 
 }  // namespace training
 }  // namespace sv

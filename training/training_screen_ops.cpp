@@ -18,7 +18,6 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kNoInspector = "UI Automation is not available on this host";
-constexpr const char* kSessionGone = "no training session is active — call start first";
 
 }  // namespace
 
@@ -40,7 +39,7 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
         const bool shown = WhileLive(session, [&] {
             if (hooks_.surface) hooks_.surface->ShowOverlay(GhostShape(req, origin.first, origin.second, hooks_.previewMs));
         });
-        if (!shown) return TrainingOpResult::Fail(kSessionGone);
+        if (!shown) return TrainingOpResult::Fail(kNoSessionMessage);
         std::this_thread::sleep_for(std::chrono::milliseconds(hooks_.previewMs));
         if (gate_.InputSince(t0)) return TrainingOpResult::Ok(ExplainRefusal(req.kind, "trainee-active", controllerId));
     }
@@ -63,7 +62,7 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
         return live && !refusal && ok;
     };
     auto stopped = [&]() -> std::optional<TrainingOpResult> {
-        if (ended) return TrainingOpResult::Fail(kSessionGone);
+        if (ended) return TrainingOpResult::Fail(kNoSessionMessage);
         if (refusal) return TrainingOpResult::Ok(ExplainRefusal(req.kind, refusal->reason, controllerId));
         return std::nullopt;
     };

@@ -2,17 +2,22 @@
 // One training session: made by "start", shared by every operation that runs during it.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "training/entry_gate.h"
+#include "training/training_mode.h"
 #include "training/training_records.h"
 #include "training/transcript_writer.h"
 
 namespace sv {
 namespace training {
+
+// The answer of an op whose session is gone, or was never started.
+constexpr const char* kNoSessionMessage = "no training session is active — call start first";
 
 struct TrainingSession {
     // The chat keeps the newest lines only, so a long session cannot grow without bound;
@@ -23,7 +28,7 @@ struct TrainingSession {
     std::string title;
     std::string trainer;
     std::string culture;
-    int32_t mode = 1;
+    TrainingMode mode = TrainingMode::kDemo;
     std::unique_ptr<TranscriptWriter> transcript;
     int64_t startTime = 0;    // wall clock
     int64_t startSteady = 0;  // steady clock, for the session's length
@@ -59,6 +64,20 @@ private:
     std::deque<ChatMessage> chat_;
     int64_t chatCount_ = 0;
 };
+
+// The session that is live now (empty when none).
+using CurrentSessionFn = std::function<std::shared_ptr<TrainingSession>()>;
+
+// Runs act only while session is the live one; its end waits until act has returned.
+// False (act not run) once the session has ended. Never end a session from inside act:
+// the end would wait for itself.
+template <typename F>
+bool WhileLive(const std::shared_ptr<TrainingSession>& session, const CurrentSessionFn& current, F&& act) {
+    EntryGate::Pass pass(session->live);
+    if (!pass.Entered() || current() != session) return false;
+    act();
+    return true;
+}
 
 }  // namespace training
 }  // namespace sv

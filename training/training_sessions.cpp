@@ -134,8 +134,8 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
         }
     }
 
-    std::optional<uint32_t> parsed = ParseTrainingMode(ArgString(args, "mode").value_or(""));
-    uint32_t mode = (!parsed || *parsed == kModeOff) ? kModeDemo : *parsed;
+    std::optional<TrainingMode> parsed = ParseTrainingMode(ArgString(args, "mode").value_or(""));
+    TrainingMode mode = (!parsed || *parsed == TrainingMode::kOff) ? TrainingMode::kDemo : *parsed;
 
     std::shared_ptr<Session> live;
     std::shared_ptr<Session> session;
@@ -145,7 +145,7 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
         if (!live) {
             session = NewSession(args, controllerId, now, mode);
             session_ = session;
-            gate_.SetMode(static_cast<int32_t>(mode));
+            gate_.SetMode(mode);
         }
     }
     if (live) {
@@ -161,13 +161,13 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
 }
 
 std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& args, const std::string& controllerId,
-                                                                  int64_t now, uint32_t mode) {
+                                                                  int64_t now, TrainingMode mode) {
     auto session = std::make_shared<Session>();
     session->id = NewSessionId(now);
     session->title = CutToCodePoints(ArgString(args, "title"), 120).value_or("Sesi pelatihan");
     session->trainer = CutToCodePoints(ArgString(args, "trainer"), 80).value_or("Asisten AI");
     session->culture = ArgString(args, "language").value_or("id-ID");
-    session->mode = static_cast<int32_t>(mode);
+    session->mode = mode;
     session->startTime = now;
     session->startSteady = SteadyNow();
     session->controller = controllerId;
@@ -176,7 +176,7 @@ std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& ar
 }
 
 void TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId) {
-    const uint32_t mode = static_cast<uint32_t>(session->mode);
+    const TrainingMode mode = session->mode;
     const std::string modeName = TrainingModeName(mode);
     json startData = {{"title", session->title},
                       {"trainer", session->trainer},
@@ -243,14 +243,14 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
         session = std::move(session_);
         session_.reset();
         source = std::move(activitySource_);
-        gate_.SetMode(static_cast<int32_t>(kModeOff));
+        gate_.SetMode(TrainingMode::kOff);
     }
     if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
     // What is on its way to the trainee in this session's name finishes first, and nothing
     // more gets through, so the surface's end below removes everything of the session.
     session->live.Close();
     playbacks_.CancelAll();
-    NoteDroppedReports();
+    reports_.NoteDropped();
 
     StopQuietWatch();
     if (source) {

@@ -19,7 +19,7 @@ class FakeSurface : public sv::training::ITrainingSurface {
 public:
     void BeginSession(const sv::training::TrainingSession&) override {}
     void EndSession(const std::string&) override {}
-    void SetMode(uint32_t, bool) override {}
+    void SetMode(sv::training::TrainingMode, bool) override {}
     void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
     void ShowOverlay(const sv::training::OverlayShape&) override {}
     void ClearOverlays(const std::string&) override {}

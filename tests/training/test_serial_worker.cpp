@@ -55,4 +55,19 @@ TEST(SerialWorker, InOrderBoundedAndStoppedWithoutTheRest) {
     EXPECT_FALSE(w.Post([] {}));
 }
 
+TEST(SerialWorker, FinishRunsWhatIsWaitingAndThenTakesNoMore) {
+    Latch first;
+    sv_test::CallLog ran;
+    sv::training::SerialWorker w(100000);  // never full here: a refusal means finished
+    ASSERT_TRUE(w.Post([&] { first.Hold(); ran.Add("a"); }));
+    first.WaitEntered();
+    ASSERT_TRUE(w.Post([&] { ran.Add("b"); }));
+    std::thread finisher([&] { w.Finish(); });
+    // Empty tasks posted before the finish began run too and leave no mark.
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return !w.Post([] {}); }));
+    first.Open();
+    finisher.join();
+    EXPECT_EQ(ran.Calls(), (std::vector<std::string>{"a", "b"}));
+}
+
 }  // namespace

@@ -21,7 +21,7 @@ TEST_F(GateFixture, OffAllowsEverything) {
 }
 
 TEST_F(GateFixture, YourTurnRefusesEverything) {
-    gate.SetMode(2);
+    gate.SetMode(sv::training::TrainingMode::kYourTurn);
     auto d = gate.CheckControllerInput();
     EXPECT_FALSE(d.allowed);
     EXPECT_EQ(d.reason, "your_turn");
@@ -30,7 +30,7 @@ TEST_F(GateFixture, YourTurnRefusesEverything) {
 }
 
 TEST_F(GateFixture, DemoRefusesWithinQuietMsOfTraineeInput) {
-    gate.SetMode(1);
+    gate.SetMode(sv::training::TrainingMode::kDemo);
     EXPECT_TRUE(gate.CheckControllerInput().allowed);  // no input yet
     gate.NoteTraineeInput();
     now += 2499;
@@ -44,7 +44,7 @@ TEST_F(GateFixture, DemoRefusesWithinQuietMsOfTraineeInput) {
 }
 
 TEST_F(GateFixture, FirstInputPausesOnceAndQuietResumes) {
-    gate.SetMode(1);
+    gate.SetMode(sv::training::TrainingMode::kDemo);
     EXPECT_TRUE(gate.NoteTraineeInput());
     EXPECT_FALSE(gate.NoteTraineeInput());
     EXPECT_TRUE(gate.Paused());
@@ -57,17 +57,17 @@ TEST_F(GateFixture, FirstInputPausesOnceAndQuietResumes) {
 }
 
 TEST_F(GateFixture, SettingTheModeClearsThePause) {
-    gate.SetMode(1);
+    gate.SetMode(sv::training::TrainingMode::kDemo);
     gate.NoteTraineeInput();
-    gate.SetMode(1);
+    gate.SetMode(sv::training::TrainingMode::kDemo);
     EXPECT_FALSE(gate.Paused());
     EXPECT_FALSE(gate.TryResume());
 }
 
 TEST_F(GateFixture, InputInOtherModesNeverPauses) {
-    gate.SetMode(2);
+    gate.SetMode(sv::training::TrainingMode::kYourTurn);
     EXPECT_FALSE(gate.NoteTraineeInput());
-    gate.SetMode(0);
+    gate.SetMode(sv::training::TrainingMode::kOff);
     EXPECT_FALSE(gate.NoteTraineeInput());
     EXPECT_FALSE(gate.IsTraineeActive());
 }
@@ -86,7 +86,7 @@ TEST_F(GateFixture, InputSinceIsStrict) {
 TEST(TraineeGateClock, ExtremeClockValuesDoNotOverflow) {
     std::atomic<int64_t> now{INT64_MIN + 5};
     TraineeActivityGate gate([&] { return now.load(); }, 2500);
-    gate.SetMode(1);
+    gate.SetMode(sv::training::TrainingMode::kDemo);
     now = INT64_MAX;
     gate.NoteTraineeInput();
     now = INT64_MIN + 5;

@@ -151,7 +151,7 @@ TEST(TrainingAgentQueue, TooManyRunningRequestsAreRefusedWithARetrySentence) {
     h.surface.Release();
     for (int i = 0; i < n; ++i) ASSERT_TRUE(h.sink.WaitReply("v" + std::to_string(i))) << i;
     // Capacity comes back once the threads end.
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Inside().InFlight() == 0; }));
     EXPECT_EQ(h.Call("voices")["ok"], true);
 }
 
@@ -182,7 +182,7 @@ TEST(TrainingAgentQueue, TheOrderedQueueIsBounded) {
 
 TEST(TrainingAgentEvents, EventsOperationRoundsMaxTruncatesSinceAndSkipsKindsThatAreNotText) {
     AgentHarness h;
-    for (int i = 0; i < 10; ++i) h.Agent().EmitEvent(i % 2 ? "chat" : "mode", nullptr);
+    for (int i = 0; i < 10; ++i) h.Inside().EmitEvent(i % 2 ? "chat" : "mode", nullptr);
     json d = h.Call("events", {{"max", 2.5}, {"since", 3.9}})["data"];
     ASSERT_EQ(d["events"].size(), 3u);
     EXPECT_EQ(d["events"][0]["seq"], 4);
@@ -200,9 +200,9 @@ TEST(TrainingAgentEvents, EventsOperationRoundsMaxTruncatesSinceAndSkipsKindsTha
 TEST(TrainingAgentEvents, ASinkThatThrowsLosesTheMessageButNotTheRecord) {
     AgentHarness h;
     sv::training::TrainingAgent agent([](const std::string&) { throw std::runtime_error("down"); }, h.hooks);
-    agent.EmitEvent("x", json{{"a", 1}});
-    EXPECT_EQ(agent.Events().LastSeq(), 1);
-    agent.RunTrainingRequest("id", "hello", nullptr, "");  // must not throw
+    sv::training::TrainingAgentProbe(agent).EmitEvent("x", json{{"a", 1}});
+    EXPECT_EQ(sv::training::TrainingAgentProbe(agent).Events().LastSeq(), 1);
+    sv::training::TrainingAgentProbe(agent).RunTrainingRequest("id", "hello", nullptr, "");  // must not throw
 }
 
 TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {
@@ -223,7 +223,7 @@ TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {
     stopper.join();
     EXPECT_TRUE(done.load());
     EXPECT_TRUE(h.sink.WaitReply("slow", 0));
-    EXPECT_EQ(h.Agent().InFlight(), 0);
+    EXPECT_EQ(h.Inside().InFlight(), 0);
     // New requests after teardown are answered at once.
     h.Send("late", "hello");
     auto late = h.sink.WaitReply("late", 0);
@@ -241,7 +241,7 @@ TEST(TrainingAgentShutdown, CallbacksAfterTeardownDoNothing) {
     chat("hello?");
     stop();
     EXPECT_EQ(h.sink.Texts().size(), before);
-    EXPECT_EQ(h.Agent().InFlight(), 0);
+    EXPECT_EQ(h.Inside().InFlight(), 0);
 }
 
 }  // namespace

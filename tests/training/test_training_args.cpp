@@ -144,15 +144,16 @@ TEST(TrainingJson, RecordsMapToCaptureScreenPixels) {
 }
 
 TEST(TrainingMode, NamesAndParsing) {
-    EXPECT_EQ(TrainingModeName(0), "off");
-    EXPECT_EQ(TrainingModeName(1), "demo");
-    EXPECT_EQ(TrainingModeName(2), "your_turn");
-    EXPECT_EQ(TrainingModeName(3), "off");
-    EXPECT_EQ(ParseTrainingMode(" Your-Turn \n"), 2u);
-    EXPECT_EQ(ParseTrainingMode("yourturn"), 2u);
-    EXPECT_EQ(ParseTrainingMode("TRAINEE"), 2u);
-    EXPECT_EQ(ParseTrainingMode("demo"), 1u);
-    EXPECT_EQ(ParseTrainingMode("off"), 0u);
+    using sv::training::TrainingMode;
+    EXPECT_EQ(TrainingModeName(TrainingMode::kOff), "off");
+    EXPECT_EQ(TrainingModeName(TrainingMode::kDemo), "demo");
+    EXPECT_EQ(TrainingModeName(TrainingMode::kYourTurn), "your_turn");
+    EXPECT_EQ(TrainingModeName(static_cast<TrainingMode>(3)), "off");
+    EXPECT_EQ(ParseTrainingMode(" Your-Turn \n"), TrainingMode::kYourTurn);
+    EXPECT_EQ(ParseTrainingMode("yourturn"), TrainingMode::kYourTurn);
+    EXPECT_EQ(ParseTrainingMode("TRAINEE"), TrainingMode::kYourTurn);
+    EXPECT_EQ(ParseTrainingMode("demo"), TrainingMode::kDemo);
+    EXPECT_EQ(ParseTrainingMode("off"), TrainingMode::kOff);
     EXPECT_FALSE(ParseTrainingMode("show"));
     EXPECT_FALSE(ParseTrainingMode(""));
 }

@@ -21,7 +21,7 @@ struct InputHarness {
         inject.Wire(h.hooks);
     }
     std::vector<std::string> TranscriptKinds(size_t wait = 0) {
-        auto session = h.Agent().CurrentSession();
+        auto session = h.Inside().CurrentSession();
         WaitUntil([&] { return session->transcript->Entries().size() >= wait; });
         std::vector<std::string> kinds;
         for (const json& e : session->transcript->Entries()) kinds.push_back(e["kind"]);
@@ -60,7 +60,7 @@ TEST(TrainingInput, AClickShowsTheGhostWhereItWillLand) {
               std::make_tuple(std::string("ghost"), -960, 262, 401));
     EXPECT_EQ(shapes[0].label, std::string(59, 'a') + "é");
     EXPECT_EQ(t.inject.Calls(), kMoveDownUp);
-    auto entries = t.h.Agent().CurrentSession()->transcript->Entries();
+    auto entries = t.h.Inside().CurrentSession()->transcript->Entries();
     EXPECT_EQ(entries.back()["data"],
               json({{"kind", "click"}, {"detail", "click 960,270"}, {"x", 960}, {"y", 270}, {"label", label}}));
     EXPECT_EQ(CountContaining(t.h.Audit(), "training-input | actor=c1 | click 960,270"), 1);
@@ -105,12 +105,12 @@ TEST(TrainingInput, WhatHappensDuringThePreviewStopsTheClick) {
              t.h.activity->current->OnTraineeActive();
          },
          "trainee-active"},
-        {"the mode turns to your_turn", [](InputHarness& t) { t.h.Agent().Gate().SetMode(2); }, "your_turn"},
+        {"the mode turns to your_turn", [](InputHarness& t) { t.h.Inside().Gate().SetMode(sv::training::TrainingMode::kYourTurn); }, "your_turn"},
         // The stop comes on a thread of its own and waits for the ghost; the click never lands.
         {"the trainee ends the session",
          [](InputHarness& t) {
              t.surface.OnStopRequested();
-             WaitUntil([&] { return !t.h.Agent().HasSession(); });
+             WaitUntil([&] { return !t.h.Inside().HasSession(); });
          },
          "no training session is active — call start first"},
     };

@@ -105,7 +105,7 @@ TEST(SessionEnd, AnOpWhoseSessionEndedBeforeItActedSaysSo) {
         armed = true;
         h.Send("op", c.op, c.args);
         ASSERT_TRUE(latch.WaitHeld()) << c.args;
-        EXPECT_EQ(h.Agent().EndSession("stopped by the trainee", "").data["ended"], true);
+        EXPECT_EQ(h.Inside().EndSession("stopped by the trainee", "").data["ended"], true);
         latch.Open();
         auto reply = h.sink.WaitReply("op");
         ASSERT_TRUE(reply);
@@ -125,7 +125,7 @@ TEST(SessionEnd, InputStopsBetweenStepsAndNeverLeavesAButtonHeld) {
         t.h.Send("click", "input", {{"kind", "click"}, {"x", 960}, {"y", 270}, {"preview", false}});
         ASSERT_TRUE(latch.WaitHeld());
         t.h.surface.OnStopRequested();
-        ASSERT_TRUE(WaitUntil([&] { return !t.h.Agent().HasSession(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !t.h.Inside().HasSession(); }));
         latch.Open();
         auto reply = t.h.sink.WaitReply("click");
         ASSERT_TRUE(reply);
@@ -150,7 +150,7 @@ TEST(SessionEnd, InputStopsBetweenStepsAndNeverLeavesAButtonHeld) {
         ASSERT_EQ(t.h.Call("start")["ok"], true);
         json r = t.h.Call("input", {{"kind", "click"}, {"x", 960}, {"y", 270}, {"preview", false}});
         EXPECT_EQ(t.inject.Calls(), c.calls);
-        auto entries = t.h.Agent().CurrentSession()->transcript->Entries();
+        auto entries = t.h.Inside().CurrentSession()->transcript->Entries();
         EXPECT_EQ(entries.back()["kind"], "ai-input");
         if (c.error.empty()) {
             EXPECT_EQ(r["data"]["done"], true);
@@ -179,17 +179,17 @@ TEST(SessionEnd, SoundOfAnEndedSessionIsNeverHeardAndTheReplySaysSo) {
     {  // a job handed over after the end never reaches the surface
         AgentHarness h;
         ASSERT_EQ(h.Call("start")["ok"], true);
-        auto session = h.Agent().CurrentSession();
-        h.Agent().EndSession("ended by controller", "c1");
+        auto session = h.Inside().CurrentSession();
+        h.Inside().EndSession("ended by controller", "c1");
         bool ran = false;
-        auto playback = h.Agent().StartPlayback(
+        auto playback = h.Inside().StartPlayback(
             session,
             [&] {
                 ran = true;
                 return sv::training::SpeechOutcome();
             },
             true, "speech");
-        EXPECT_EQ(h.Agent().FinishPlayback(playback, true, 1000).error, PlaybackCalls::kStopped);
+        EXPECT_EQ(h.Inside().FinishPlayback(playback, true, 1000).error, PlaybackCalls::kStopped);
         EXPECT_FALSE(ran);
     }
     {  // a "say" refused at the cap is not claimed as spoken anywhere
@@ -204,7 +204,7 @@ TEST(SessionEnd, SoundOfAnEndedSessionIsNeverHeardAndTheReplySaysSo) {
         EXPECT_EQ(refused["error"], PlaybackCalls::kBusy);
         EXPECT_EQ(h.sink.Events("chat").size(), static_cast<size_t>(PlaybackCalls::kMaxRunning));
         EXPECT_EQ(CountContaining(h.Audit(), "say len=3"), 0);
-        for (const json& e : h.Agent().CurrentSession()->transcript->Entries()) EXPECT_NE(e["data"].value("text", ""), "dua");
+        for (const json& e : h.Inside().CurrentSession()->transcript->Entries()) EXPECT_NE(e["data"].value("text", ""), "dua");
         h.surface.ReleasePlayback();
         ASSERT_TRUE(WaitUntil([&] { return h.sink.Events("speech-done").size() == 8; }));
     }

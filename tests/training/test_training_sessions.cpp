@@ -95,8 +95,8 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     json r = h.Call("start", {{"title", title}, {"trainer", "Budi"}, {"language", "en-US"}, {"mode", "Your_Turn"}}, "");
     ASSERT_EQ(r["ok"], true);
     EXPECT_EQ(r["data"]["mode"], "your_turn");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 2);
-    auto session = h.Agent().CurrentSession();
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
+    auto session = h.Inside().CurrentSession();
     ASSERT_TRUE(session);
     EXPECT_EQ(session->title.size(), 240u);
     EXPECT_EQ(session->trainer, "Budi");
@@ -105,7 +105,7 @@ TEST(TrainingSessions, StartArgumentsAreCutAndModesParsed) {
     // No controller: no "controller" key in the transcript's first line.
     EXPECT_FALSE(session->transcript->Entries()[0]["data"].contains("controller"));
     h.Call("end");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 0);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.Call("start", {{"mode", "off"}})["data"]["mode"], "demo");
     h.Call("end");
     EXPECT_EQ(h.Call("start", {{"mode", "later"}})["data"]["mode"], "demo");
@@ -188,7 +188,7 @@ TEST(TrainingSessions, StopWithoutSessionDoesNothing) {
     AgentHarness h;
     std::atomic<int> endedLocally{0};
     h.Agent().SetEndLocallyHook([&] { endedLocally.fetch_add(1); });
-    h.Agent().OnStopRequested();
+    h.Inside().OnStopRequested();
     EXPECT_EQ(endedLocally.load(), 0);
     EXPECT_TRUE(h.sink.Texts().empty());
     EXPECT_EQ(h.Call("start")["ok"], true);
@@ -220,13 +220,13 @@ TEST(TrainingSessions, LastControllerLeavingEndsTheSession) {
     AgentHarness h;
     h.Call("start");
     h.Agent().OnControllersGone(1);
-    EXPECT_TRUE(h.Agent().HasSession());
+    EXPECT_TRUE(h.Inside().HasSession());
     h.Agent().OnControllersGone(0);
     auto ev = h.sink.WaitEvent("session-ended");
     ASSERT_TRUE(ev);
     EXPECT_EQ((*ev)["data"]["reason"], "all controllers disconnected");
-    EXPECT_FALSE(h.Agent().HasSession());
-    EXPECT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
+    EXPECT_FALSE(h.Inside().HasSession());
+    EXPECT_TRUE(sv_test::WaitUntil([&] { return h.Inside().InFlight() == 0; }));
 }
 
 TEST(TrainingSessions, LeaveOfAllEndsOnlyTheSessionThatWasLiveThen) {
@@ -234,17 +234,17 @@ TEST(TrainingSessions, LeaveOfAllEndsOnlyTheSessionThatWasLiveThen) {
     // joined controller started in the meantime must survive it.
     AgentHarness h;
     h.Call("start");
-    auto old = h.Agent().CurrentSession();
+    auto old = h.Inside().CurrentSession();
     ASSERT_TRUE(old);
-    h.Agent().EndSession("x", "");
+    h.Inside().EndSession("x", "");
     h.Call("start");
-    auto fresh = h.Agent().CurrentSession();
+    auto fresh = h.Inside().CurrentSession();
     ASSERT_TRUE(fresh);
     ASSERT_NE(fresh, old);
-    h.Agent().EndForAllGone(old);
-    EXPECT_EQ(h.Agent().CurrentSession(), fresh);
-    h.Agent().EndForAllGone(fresh);
-    EXPECT_FALSE(h.Agent().HasSession());
+    h.Inside().EndForAllGone(old);
+    EXPECT_EQ(h.Inside().CurrentSession(), fresh);
+    h.Inside().EndForAllGone(fresh);
+    EXPECT_FALSE(h.Inside().HasSession());
 }
 
 TEST(TrainingSessions, RacingStartsMakeOneSessionAndRacingEndsEndItOnce) {
@@ -264,7 +264,7 @@ TEST(TrainingSessions, RacingStartsMakeOneSessionAndRacingEndsEndItOnce) {
     std::atomic<int> ended{0};
     for (int i = 0; i < n; ++i) {
         enders.emplace_back([&] {
-            auto r = h.Agent().EndSession("race", "");
+            auto r = h.Inside().EndSession("race", "");
             if (r.data["ended"] == true) ended.fetch_add(1);
         });
     }
@@ -280,17 +280,17 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i) {
                 switch ((i + t) % 4) {
-                    case 0: h.Agent().StartSession(json::object(), "c"); break;
-                    case 1: h.Agent().EndSession("x", ""); break;
+                    case 0: h.Inside().StartSession(json::object(), "c"); break;
+                    case 1: h.Inside().EndSession("x", ""); break;
                     case 2: h.Agent().OnControllersGone(0); break;
-                    default: h.Agent().StartSession(json{{"mode", "your_turn"}}, "c"); break;
+                    default: h.Inside().StartSession(json{{"mode", "your_turn"}}, "c"); break;
                 }
             }
         });
     }
     for (auto& t : threads) t.join();
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Agent().InFlight() == 0; }));
-    h.Agent().EndSession("final", "");
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return h.Inside().InFlight() == 0; }));
+    h.Inside().EndSession("final", "");
     // Every source made was stopped and destroyed; the gate is off; focus tracking balanced.
     int made = 0;
     {
@@ -302,7 +302,7 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
     EXPECT_EQ(h.activity->log.Count("stop"), made);
     EXPECT_EQ(h.activity->log.Count("destroyed"), made);
     EXPECT_EQ(h.inspector.log.Count("focus-on"), h.inspector.log.Count("focus-off"));
-    EXPECT_EQ(h.Agent().Gate().Mode(), 0);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kOff);
     EXPECT_EQ(h.sink.Events("session-started").size(), h.sink.Events("session-ended").size());
 }
 
@@ -355,7 +355,7 @@ TEST(TrainingTranscripts, NoDirectory) {
 
 TEST(TrainingGate, NoSessionAllowsAll) {
     AgentHarness h;
-    h.Agent().Gate().SetMode(2);
+    h.Inside().Gate().SetMode(sv::training::TrainingMode::kYourTurn);
     EXPECT_TRUE(h.Agent().GateControllerInput("c", "mouse"));
 }
 
@@ -390,11 +390,11 @@ TEST(TrainingGate, DemoPausesOnTraineeInputAndResumesAfterQuiet) {
     EXPECT_EQ(h.surface.log.Count("mode 1 paused"), 1);
     h.clock.Advance(2499);
     EXPECT_FALSE(h.Agent().GateControllerInput("c", "mouse"));
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     EXPECT_TRUE(h.sink.Events("ai-resumed").empty());
     h.clock.Advance(1);
     EXPECT_TRUE(h.Agent().GateControllerInput("c", "mouse"));
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     auto resumed = h.sink.Events("ai-resumed");
     ASSERT_EQ(resumed.size(), 1u);
     EXPECT_EQ(resumed[0]["data"], json({{"quietMs", 2500}}));
@@ -406,7 +406,7 @@ TEST(TrainingGate, TheQuietWatchResumesOnItsOwn) {
     h.activity->current->OnTraineeActive();
     ASSERT_TRUE(h.sink.WaitEvent("ai-paused"));
     h.clock.Advance(2500);
-    EXPECT_TRUE(h.sink.WaitEvent("ai-resumed", 2000));
+    EXPECT_TRUE(h.sink.WaitEvent("ai-resumed"));
     h.Call("end");
 }
 
@@ -416,73 +416,41 @@ TEST(TrainingGate, ModeChangeClearsPauseWithoutResumeEvent) {
     h.activity->current->OnTraineeActive();
     json r = h.Call("mode", {{"mode", " Your-Turn "}}, "ctl");
     EXPECT_EQ(r["data"], json({{"mode", "your_turn"}}));
-    EXPECT_FALSE(h.Agent().Gate().Paused());
+    EXPECT_FALSE(h.Inside().Gate().Paused());
     h.clock.Advance(5000);
-    h.Agent().CheckQuiet();
+    h.Inside().CheckQuiet();
     EXPECT_TRUE(h.sink.Events("ai-resumed").empty());
     EXPECT_EQ(h.sink.Events("mode").at(0)["data"], json({{"mode", "your_turn"}, {"controller", "ctl"}}));
     EXPECT_EQ(CountContaining(h.Audit(), "training | actor=ctl | mode your_turn"), 1);
-    EXPECT_EQ(h.Agent().CurrentSession()->transcript->Entries().back()["data"], json({{"mode", "your_turn"}}));
+    EXPECT_EQ(h.Inside().CurrentSession()->transcript->Entries().back()["data"], json({{"mode", "your_turn"}}));
     for (const char* bad : {"off", "", "show"}) {
         EXPECT_EQ(h.Call("mode", {{"mode", bad}})["error"],
                   "mode must be demo or your_turn (use end to stop the session)");
     }
     EXPECT_EQ(h.Call("mode")["error"], "mode must be demo or your_turn (use end to stop the session)");
-    EXPECT_EQ(h.Agent().Gate().Mode(), 2);
+    EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kYourTurn);
 }
 
 TEST(TrainingGate, ExplainRefusalTexts) {
     AgentHarness h;
-    json a = h.Agent().ExplainRefusal("click", "your_turn", "c");
+    json a = h.Inside().ExplainRefusal("click", "your_turn", "c");
     EXPECT_EQ(a, json({{"done", false},
                        {"refused", true},
                        {"reason", "your_turn"},
                        {"explain",
                         "It is the trainee's turn: the host refuses remote input. Switch to demo mode first if you must "
                         "drive."}}));
-    json b = h.Agent().ExplainRefusal("click", "trainee-active", "");
+    json b = h.Inside().ExplainRefusal("click", "trainee-active", "");
     EXPECT_EQ(b["explain"],
               "The trainee is using the mouse or keyboard right now. Wait for them (wait_for_event) and try again once "
               "they stop.");
     EXPECT_EQ(h.sink.Events("input-refused").size(), 2u);  // no throttle here
 }
 
-TEST(TrainingChat, PostReadAndTraineeLines) {
-    AgentHarness h;
-    h.Call("start", {{"trainer", "Bu Sari"}}, "ctl");
-    json r = h.Call("chat", {{"text", "  hello  "}}, "ctl");
-    ASSERT_EQ(r["ok"], true);
-    auto ev = h.sink.Events("chat");
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(r["data"]["seq"], ev[0]["seq"]);
-    EXPECT_EQ(ev[0]["data"], json({{"from", "ai"}, {"name", "Bu Sari"}, {"text", "  hello  "}, {"spoken", false}}));
-    EXPECT_EQ(CountContaining(h.Audit(), "training | actor=ctl | chat ai len=9"), 1);
-    EXPECT_EQ(h.Call("chat", {{"text", " \r\n"}})["error"], "chat needs text");
-    EXPECT_EQ(h.Call("chat")["error"], "chat needs text");
-    h.Call("chat", {{"text", "x"}, {"as", "operator"}});
-    h.Call("chat", {{"text", "y"}, {"as", "AI"}, {"name", ""}});
-    h.surface.OnTraineeChat("  tolong \n");
-    h.surface.OnTraineeChat(" \t ");
-    json all = h.Call("chat-read")["data"];
-    ASSERT_EQ(all["messages"].size(), 4u);
-    EXPECT_EQ(all["messages"][1]["name"], "Staf");
-    EXPECT_EQ(all["messages"][1]["from"], "operator");
-    EXPECT_EQ(all["messages"][2]["from"], "ai");
-    EXPECT_EQ(all["messages"][2]["name"], "");
-    EXPECT_EQ(all["messages"][3]["from"], "trainee");
-    EXPECT_EQ(all["messages"][3]["name"], "Peserta");
-    EXPECT_EQ(all["messages"][3]["text"], "tolong");
-    int64_t second = all["messages"][1]["seq"];
-    json later = h.Call("chat-read", {{"since", second}})["data"];
-    ASSERT_EQ(later["messages"].size(), 2u);
-    EXPECT_EQ(later["messages"][0]["text"], "y");
-    EXPECT_EQ(h.surface.log.Count("chat trainee tolong"), 1);
-}
-
 TEST(TrainingChat, TheChatListIsBoundedButCounted) {
     AgentHarness h;
     h.Call("start");
-    auto session = h.Agent().CurrentSession();
+    auto session = h.Inside().CurrentSession();
     const int n = static_cast<int>(sv::training::TrainingSession::kMaxChatMessages) + 100;
     for (int i = 0; i < n; ++i) {
         sv::training::ChatMessage m;
@@ -492,61 +460,6 @@ TEST(TrainingChat, TheChatListIsBoundedButCounted) {
     EXPECT_EQ(session->ChatSince(0).size(), sv::training::TrainingSession::kMaxChatMessages);
     EXPECT_EQ(session->ChatSince(0).front().seq, 101);
     EXPECT_EQ(h.Call("end")["data"]["chatMessages"], n);
-}
-
-TEST(TrainingActivity, WindowsActivityAndFocusBecomeEvents) {
-    AgentHarness h;
-    h.origin = {-1920, 0};
-    sv::training::UiElement button;
-    button.name = "OK";
-    button.controlType = "Button";
-    button.rect = {-1900, 300, 80, 24};
-    h.inspector.element = button;
-    h.Call("start");
-    sv::training::Activity click;
-    click.device = "mouse";
-    click.action = "click";
-    click.x = -1900;
-    click.y = 300;
-    h.activity->current->OnActivity(click);
-    ASSERT_TRUE(h.sink.WaitEvent("local-input"));
-    auto local = h.sink.Events("local-input");
-    ASSERT_EQ(local.size(), 1u);
-    EXPECT_EQ(local[0]["data"]["x"], 20);
-    EXPECT_EQ(local[0]["data"]["y"], 300);
-    EXPECT_EQ(local[0]["data"]["element"]["rect"], json({20, 300, 80, 24}));
-    EXPECT_EQ(h.inspector.log.Count("element-at -1900,300"), 1);
-
-    sv::training::WindowInfo w;
-    w.title = "Save As";
-    h.activity->current->OnDialog(w);
-    h.activity->current->OnForeground(w);
-    ASSERT_TRUE(h.sink.WaitEvent("foreground"));
-    EXPECT_EQ(h.sink.Events("dialog").size(), 1u);
-    EXPECT_EQ(h.sink.Events("foreground").size(), 1u);
-
-    h.inspector.OnFocus(button);
-    h.inspector.OnFocus(button);  // same element: ignored
-    sv::training::UiElement other = button;
-    other.name = "Cancel";
-    h.clock.Advance(100);
-    h.inspector.OnFocus(other);  // too soon: remembered only
-    h.inspector.OnFocus(other);  // same as remembered: ignored
-    h.clock.Advance(100);
-    h.inspector.OnFocus(button);
-    auto focus = h.sink.Events("focus");
-    ASSERT_EQ(focus.size(), 2u);
-    EXPECT_EQ(focus[0]["data"]["name"], "OK");
-    EXPECT_EQ(focus[1]["data"]["name"], "OK");
-    auto session = h.Agent().CurrentSession();
-    ASSERT_TRUE(sv_test::WaitUntil([&] { return session->transcript->Entries().size() == 4; }));
-    auto kinds = session->transcript->Entries();
-    std::vector<std::string> k;
-    for (auto& e : kinds) k.push_back(e["kind"]);
-    EXPECT_EQ(k, (std::vector<std::string>{"start", "trainee-input", "dialog", "foreground"}));
-    h.Call("end");
-    h.inspector.OnFocus(other);
-    EXPECT_EQ(h.sink.Events("focus").size(), 2u);
 }
 
 }  // namespace

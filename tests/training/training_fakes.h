@@ -18,6 +18,50 @@
 #include "training/training_agent.h"
 #include "training/training_interfaces.h"
 
+namespace sv {
+namespace training {
+
+// The agent's inner steps, for the tests that force an interleaving the wire cannot.
+class TrainingAgentProbe {
+public:
+    explicit TrainingAgentProbe(TrainingAgent& agent) : agent_(agent) {}
+    std::shared_ptr<TrainingSession> CurrentSession() { return agent_.CurrentSession(); }
+    bool HasSession() { return agent_.HasSession(); }
+    TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId) {
+        return agent_.StartSession(args, controllerId);
+    }
+    TrainingOpResult EndSession(const std::string& reason, const std::string& actor) {
+        return agent_.EndSession(reason, actor);
+    }
+    void EndForAllGone(const std::shared_ptr<TrainingSession>& session) { agent_.EndForAllGone(session); }
+    void OnStopRequested() { agent_.OnStopRequested(); }
+    void CheckQuiet() { agent_.CheckQuiet(); }
+    nlohmann::json ExplainRefusal(const std::string& what, const std::string& reason, const std::string& controllerId) {
+        return agent_.ExplainRefusal(what, reason, controllerId);
+    }
+    TrainingAgent::Playback StartPlayback(const std::shared_ptr<TrainingSession>& session, PlaybackCalls::Job job,
+                                          bool wait, const std::string& opName) {
+        return agent_.StartPlayback(session, std::move(job), wait, opName);
+    }
+    TrainingOpResult FinishPlayback(const TrainingAgent::Playback& playback, bool wait, uint32_t timeoutMs) {
+        return agent_.FinishPlayback(playback, wait, timeoutMs);
+    }
+    void EmitEvent(const std::string& kind, nlohmann::json data) { agent_.EmitEvent(kind, std::move(data)); }
+    void RunTrainingRequest(const std::string& id, const std::string& op, const nlohmann::json& args,
+                            const std::string& controllerId) {
+        agent_.RunTrainingRequest(id, op, args, controllerId);
+    }
+    TraineeActivityGate& Gate() { return agent_.gate_; }
+    TrainingEventLog& Events() { return agent_.events_; }
+    int32_t InFlight() { return agent_.InFlight(); }
+
+private:
+    TrainingAgent& agent_;
+};
+
+}  // namespace training
+}  // namespace sv
+
 namespace sv_test {
 
 using nlohmann::json;
@@ -165,9 +209,9 @@ public:
         sessionCv_.notify_all();
         log.Add("end " + reason);
     }
-    void SetMode(uint32_t mode, bool paused) override {
+    void SetMode(sv::training::TrainingMode mode, bool paused) override {
         Enter("mode");
-        log.Add("mode " + std::to_string(mode) + (paused ? " paused" : " running"));
+        log.Add("mode " + std::to_string(static_cast<uint32_t>(mode)) + (paused ? " paused" : " running"));
     }
     void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
         Enter("step");
@@ -557,6 +601,7 @@ public:
         if (!agent) agent = std::make_unique<sv::training::TrainingAgent>(sink.Fn(), hooks);
         return *agent;
     }
+    sv::training::TrainingAgentProbe Inside() { return sv::training::TrainingAgentProbe(Agent()); }
     void Send(const std::string& id, const std::string& op, const json& args = json::object(),
               const std::string& controller = "c1") {
         Agent().QueueTrainingRequest(json{{"type", "training-request"}, {"id", id}, {"op", op}, {"args", args}},

@@ -129,9 +129,9 @@ public:
         bannerVisible_ = false;
     }
 
-    void SetMode(uint32_t mode, bool aiPaused) override {
+    void SetMode(TrainingMode mode, bool aiPaused) override {
         RunOnUiThread([&] {
-            if (sessionOpen_ && banner_) banner_->SetMode(mode, aiPaused);
+            if (sessionOpen_ && banner_) banner_->SetMode(static_cast<uint32_t>(mode), aiPaused);
         });
     }
 
