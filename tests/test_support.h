@@ -29,8 +29,13 @@ inline int gmtime_s(std::tm* out, const std::time_t* t) { return gmtime_r(t, out
 
 namespace sv_test {
 
+// How long a test waits for what another thread brings about before calling it lost.
+// Generous: a wait ends as soon as the thing happens, and a loaded machine under Wine
+// can take seconds to start a thread.
+constexpr int kPatienceMs = 20000;
+
 // Waits for a condition that another thread brings about; false when it did not come.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatienceMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;

@@ -96,7 +96,7 @@ public:
     }
     bool WaitHeld(int n = 1) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return held_ >= n; });
+        return cv_.wait_for(lock, std::chrono::milliseconds(sv_test::kPatienceMs), [&] { return held_ >= n; });
     }
     void Open() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -123,7 +123,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return calls_;
     }
-    bool WaitFor(const std::string& call, int timeoutMs = 5000) {
+    bool WaitFor(const std::string& call, int timeoutMs = sv_test::kPatienceMs) {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
             for (auto& c : calls_)
@@ -175,7 +175,7 @@ public:
     }
     bool WaitHeld() {
         std::unique_lock<std::mutex> lock(sessionMutex_);
-        return sessionCv_.wait_for(lock, std::chrono::seconds(5), [this] { return holding_; });
+        return sessionCv_.wait_for(lock, std::chrono::milliseconds(sv_test::kPatienceMs), [this] { return holding_; });
     }
     bool EndArrivedWhileHeld() {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -317,7 +317,7 @@ public:
     }
     bool WaitInPlayback(int n) {
         std::unique_lock<std::mutex> lock(playMutex);
-        return playCv.wait_for(lock, std::chrono::seconds(5), [&] { return inPlayback >= n; });
+        return playCv.wait_for(lock, std::chrono::milliseconds(sv_test::kPatienceMs), [&] { return inPlayback >= n; });
     }
     std::vector<uint32_t> Timeouts() {
         std::lock_guard<std::mutex> lock(playMutex);
@@ -481,7 +481,7 @@ public:
         return texts_;
     }
     // The first message (as text) satisfying pred; empty when none came in time.
-    std::optional<std::string> WaitText(const std::function<bool(const json&)>& pred, int timeoutMs = 5000) {
+    std::optional<std::string> WaitText(const std::function<bool(const json&)>& pred, int timeoutMs = sv_test::kPatienceMs) {
         std::unique_lock<std::mutex> lock(mutex_);
         std::optional<std::string> found;
         cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
@@ -496,13 +496,13 @@ public:
         });
         return found;
     }
-    std::optional<json> WaitReply(const std::string& id, int timeoutMs = 5000) {
+    std::optional<json> WaitReply(const std::string& id, int timeoutMs = sv_test::kPatienceMs) {
         auto t = WaitText([&](const json& j) { return j.value("type", "") == "training-result" && j.value("id", "") == id; },
                           timeoutMs);
         if (!t) return std::nullopt;
         return json::parse(*t);
     }
-    std::optional<json> WaitEvent(const std::string& kind, int timeoutMs = 5000) {
+    std::optional<json> WaitEvent(const std::string& kind, int timeoutMs = sv_test::kPatienceMs) {
         auto t = WaitText(
             [&](const json& j) { return j.value("type", "") == "training-event" && j.value("kind", "") == kind; },
             timeoutMs);
