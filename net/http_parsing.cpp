@@ -239,7 +239,10 @@ HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
         HttpResponse response = fetch(current);
         if (response.status < 300 || response.status > 399 || response.location.empty()) return response;
         current = ResolveLocation(current, response.location);
-        if (current.empty()) return HttpResponse();
+        // A location that resolves to no https URL we could ask for (a downgrade, a space
+        // or control byte that would end up in the request line) ends the chase here.
+        HttpsUrl next;
+        if (current.empty() || !SplitHttpsUrl(current, next)) return HttpResponse();
         if (++redirects > maxRedirects) return HttpResponse();
     }
 }

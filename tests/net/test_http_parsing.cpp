@@ -348,6 +348,21 @@ TEST(HttpRedirect, StopsOnDowngradeOrWithoutLocation) {
     EXPECT_TRUE(r.body.empty());
     EXPECT_EQ(calls, 1);
 
+    // Nor is a location that would put a space or a control byte into the next request.
+    for (const char* location : {"/a b", "x\x01y", "https://o0: :x"}) {
+        calls = 0;
+        auto unfetchable = [&](const std::string&) {
+            ++calls;
+            HttpResponse moved;
+            moved.status = 301;
+            moved.location = location;
+            return moved;
+        };
+        r = sv::FollowRedirects("https://h/", 5, unfetchable);
+        EXPECT_EQ(r.status, 0) << location;
+        EXPECT_EQ(calls, 1) << location;
+    }
+
     auto noLocation = [](const std::string&) {
         HttpResponse r;
         r.status = 304;
