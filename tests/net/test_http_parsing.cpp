@@ -333,7 +333,7 @@ TEST(HttpRedirect, TheFifthRedirectIsStillFollowed) {
     EXPECT_EQ(calls, 6);
 }
 
-TEST(HttpRedirect, StopsOnDowngradeOrWithoutLocation) {
+TEST(HttpRedirect, StopsOnDowngradeUnfetchableLocationOrWithoutLocation) {
     int calls = 0;
     auto downgrade = [&](const std::string&) {
         ++calls;

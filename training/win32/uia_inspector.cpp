@@ -278,8 +278,9 @@ public:
 
     std::pair<json, std::string> QueryTree(const WindowTreeQuery& query, uint32_t timeoutMs) override {
         using Answer = std::pair<json, std::string>;
+        // The tree dump enters COM itself, once it knows there is a window to read.
         return RunDetachedQuery<Answer>([query] { return DumpWindowTreeJson(query); }, timeoutMs,
-                                        Answer(nullptr, kNoAnswer), queries_, BeginComThread, EndComThread);
+                                        Answer(nullptr, kNoAnswer), queries_, nullptr, nullptr);
     }
 
     std::optional<UiElement> ElementAt(int32_t x, int32_t y, uint32_t timeoutMs) override {
@@ -329,6 +330,14 @@ private:
 std::pair<json, std::string> DumpWindowTreeJson(const WindowTreeQuery& query) {
     std::optional<WindowInfo> window = ResolveWindow(query.window);
     if (!window) return {nullptr, NoWindowMatches(query.window)};
+    // Finding the window needs no apartment; entering one only to say that no window
+    // matches would make that answer wait on COM. Left after every COM object below.
+    struct ComScope {
+        const bool owed = BeginComThread();
+        ~ComScope() {
+            if (owed) EndComThread();
+        }
+    } com;
     Com<uia::IAutomation> automation = CreateUiAutomation();
     if (!automation) return {nullptr, "UI Automation is not available on this host"};
 
