@@ -1,5 +1,6 @@
 #include "base/elapsed_time.h"
 
+#include <chrono>
 #include <limits>
 
 namespace sv {
@@ -10,6 +11,11 @@ int64_t Elapsed(int64_t now, int64_t then) {
     if (then > 0 && now < kMin + then) return kMin;
     if (then < 0 && now > kMax + then) return kMax;
     return now - then;
+}
+
+int64_t SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace sv

@@ -9,4 +9,8 @@ namespace sv {
 // now - then, saturated to the int64 range.
 int64_t Elapsed(int64_t now, int64_t then);
 
+// Milliseconds on the steady clock, for intervals: the wall clock steps when the time
+// is synchronised.
+int64_t SteadyMilliseconds();
+
 }  // namespace sv

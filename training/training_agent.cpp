@@ -31,11 +31,7 @@ constexpr const char* kNoPlaybackThread = "the host could not start playing it (
 
 std::function<int64_t()> SteadyClockOf(const TrainingHostHooks& hooks) {
     if (hooks.steadyClock) return hooks.steadyClock;
-    return [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    };
+    return SteadyMilliseconds;
 }
 
 }  // namespace

@@ -11,18 +11,13 @@
 #include <thread>
 
 #include "base/audit_log.h"
+#include "base/elapsed_time.h"
 #include "training/win32/window_info.h"
 
 namespace sv {
 namespace training {
 
 namespace {
-
-// Intervals only: the wall clock steps when the time is synchronised.
-int64_t SteadyMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 WindowQueries SystemWindowQueries() {
     WindowQueries q;

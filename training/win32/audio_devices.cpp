@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 
+#include "base/elapsed_time.h"
 #include "base/text_encoding.h"
 #include "training/win32/audio_rules.h"
 
@@ -143,11 +144,6 @@ void PumpThreadMessages(uint32_t ms) {
     if (ms > 0) Sleep(ms);
 }
 
-int64_t SteadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 std::string TempDirectory() {
     wchar_t buffer[260] = {0};
     DWORD n = GetTempPathW(260, buffer);
@@ -163,7 +159,7 @@ AudioDevices MakeSystemAudioDevices() {
     d.mci.errorText = MciErrorText;
     d.makeVoice = MakeSapiVoice;
     d.enumerateVoices = EnumerateVoices;
-    d.clock.nowMs = SteadyMs;
+    d.clock.nowMs = SteadyMilliseconds;
     d.clock.pump = PumpThreadMessages;
     auto comStarted = std::make_shared<bool>(false);
     d.threadStart = [comStarted] { *comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); };
