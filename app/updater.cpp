@@ -113,7 +113,7 @@ struct UpdateThread::Shared {
 UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::milliseconds period)
     : shared_(std::make_shared<Shared>()) {
     // The thread keeps its own reference: it may outlive this object (see the header).
-    thread_ = std::thread([shared = shared_, config = std::move(config), round = std::move(round), period] {
+    thread_ = DetachableThread([shared = shared_, config = std::move(config), round = std::move(round), period] {
         for (;;) {
             int staged = 0;
             try {
@@ -143,9 +143,9 @@ UpdateThread::~UpdateThread() {
     const bool ended = shared_->wake.wait_for(lock, kUpdateStopWait, [&] { return shared_->finished; });
     lock.unlock();
     if (ended) {
-        thread_.join();
+        thread_.Join();
     } else {
-        thread_.detach();
+        thread_.LetGo();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/detachable_thread.h"
 #include "resources/version.h"
 
 namespace sv {
@@ -79,7 +80,7 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
-    std::thread thread_;
+    DetachableThread thread_;
 };
 
 constexpr std::chrono::milliseconds kUpdatePeriod{21600000};

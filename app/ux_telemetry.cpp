@@ -167,7 +167,9 @@ bool UxTelemetry::Start(const std::string& apiBase, const std::string& caBundleP
     std::lock_guard<std::mutex> lock(workerMutex_);
     if (workerRunning_ || workerStop_) return true;
     try {
-        worker_ = std::thread(&UxTelemetry::WorkerLoop, this, UxBaseUrl(apiBase), caBundlePath, period);
+        worker_ = DetachableThread([this, base = UxBaseUrl(apiBase), caBundlePath, period] {
+            WorkerLoop(base, caBundlePath, period);
+        });
         workerRunning_ = true;
     } catch (const std::exception&) {
         // No worker: records stay bounded in the queue and are never sent.
@@ -224,11 +226,11 @@ void UxTelemetry::StopWorker(std::chrono::milliseconds limit) {
     workerWake_.notify_all();
     const bool ended = workerWake_.wait_for(lock, limit, [this] { return !workerRunning_; });
     lock.unlock();
-    if (!worker_.joinable()) return;
+    if (!worker_.Joinable()) return;
     if (ended) {
-        worker_.join();
+        worker_.Join();
     } else {
-        worker_.detach();
+        worker_.LetGo();
     }
 }
 

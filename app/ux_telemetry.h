@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/detachable_thread.h"
 #include "net/http_parsing.h"
 
 namespace sv {
@@ -132,7 +133,7 @@ private:
     uint32_t flushTimeoutMs_ = kRequestTimeoutMs;
     bool roundRunning_ = false;
     uint64_t roundsDone_ = 0;
-    std::thread worker_;
+    DetachableThread worker_;
 };
 
 // Tray mode's start: SORVANE_UX_URL from the environment, a 300 s period.

@@ -1,6 +1,6 @@
 #include "base/worker_group.h"
 
-#include <thread>
+#include "base/detachable_thread.h"
 
 namespace sv {
 
@@ -33,7 +33,7 @@ bool WorkerGroup::Start(std::function<void()> work) {
         if (starter_) {
             starter_(std::move(body));
         } else {
-            std::thread(std::move(body)).detach();
+            StartDetachedThread(std::move(body));
         }
     } catch (...) {
         // No thread (a connection flood, say): the piece is undone, never a crash.

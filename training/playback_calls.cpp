@@ -1,8 +1,9 @@
 #include "training/playback_calls.h"
 
 #include <exception>
-#include <thread>
 #include <utility>
+
+#include "base/detachable_thread.h"
 
 namespace sv {
 namespace training {
@@ -11,7 +12,7 @@ PlaybackCalls::PlaybackCalls(int32_t maxRunning, ThreadStarter startThread)
     : state_(std::make_shared<State>()),
       maxRunning_(maxRunning),
       startThread_(startThread ? std::move(startThread)
-                               : ThreadStarter([](std::function<void()> run) { std::thread(std::move(run)).detach(); })) {}
+                               : ThreadStarter(StartDetachedThread)) {}
 
 SpeechOutcome PlaybackCalls::Failed(const char* error) {
     SpeechOutcome o;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "base/detachable_thread.h"
+
 namespace sv {
 namespace training {
 
@@ -56,7 +58,7 @@ T RunDetachedQuery(std::function<T()> query, uint32_t timeoutMs, T fallback,
     std::future<T> future = promise->get_future();
     count->Enter();
     try {
-        std::thread([query = std::move(query), promise, count, threadBegin = std::move(threadBegin),
+        StartDetachedThread([query = std::move(query), promise, count, threadBegin = std::move(threadBegin),
                      threadEnd = std::move(threadEnd)] {
             const bool owesEnd = threadBegin ? threadBegin() : false;
             try {
@@ -69,7 +71,7 @@ T RunDetachedQuery(std::function<T()> query, uint32_t timeoutMs, T fallback,
             }
             if (owesEnd && threadEnd) threadEnd();
             count->Leave();
-        }).detach();
+        });
     } catch (...) {
         count->Leave();
         return fallback;

@@ -1,0 +1,55 @@
+#include "base/detachable_thread.h"
+
+#include <utility>
+
+namespace sv {
+
+void DetachableThread::Release::Set() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    decided.notify_all();
+}
+
+void DetachableThread::Release::Wait() {
+    std::unique_lock<std::mutex> lock(mutex);
+    decided.wait(lock, [this] { return done; });
+}
+
+DetachableThread::DetachableThread(std::function<void()> body) : release_(std::make_shared<Release>()) {
+    thread_ = std::thread([body = std::move(body), release = release_]() mutable {
+        // The body's captures go before the wait, as they would with std::thread.
+        std::function<void()> run = std::move(body);
+        run();
+        run = nullptr;
+        release->Wait();
+    });
+}
+
+DetachableThread& DetachableThread::operator=(DetachableThread&& other) noexcept {
+    if (this != &other) {
+        if (thread_.joinable()) LetGo();
+        release_ = std::move(other.release_);
+        thread_ = std::move(other.thread_);
+    }
+    return *this;
+}
+
+DetachableThread::~DetachableThread() {
+    if (thread_.joinable()) LetGo();
+}
+
+void DetachableThread::Join() {
+    release_->Set();
+    thread_.join();
+}
+
+void DetachableThread::LetGo() {
+    thread_.detach();
+    release_->Set();
+}
+
+void StartDetachedThread(std::function<void()> body) { DetachableThread(std::move(body)).LetGo(); }
+
+}  // namespace sv

@@ -1,0 +1,55 @@
+#include "base/detachable_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "test_support.h"
+
+namespace {
+
+// Under MinGW, a std::thread detached just after its body returned handed its record to the
+// next thread while still tearing it down: that next thread, detached at once, lost its body
+// (and the process later faulted). Each round here sets up that order.
+TEST(DetachableThread, EveryBodyRunsHoweverItsNeighboursAreLetGo) {
+    constexpr int kRounds = 200;
+    std::atomic<int> ran{0};
+    int lost = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        std::atomic<bool> returned{false};
+        sv::DetachableThread quick([&] { returned = true; });
+        ASSERT_TRUE(sv_test::WaitUntil([&] { return returned.load(); }));
+        for (volatile int k = 0, m = (i * 7919) % 50000; k < m; ++k) {
+        }
+        quick.LetGo();
+        const int before = ran.load();
+        sv::StartDetachedThread([&] { ++ran; });
+        if (!sv_test::WaitUntil([&] { return ran.load() > before; })) ++lost;
+        if (lost > 0) break;
+    }
+    EXPECT_EQ(lost, 0);
+}
+
+TEST(DetachableThread, JoinWaitsForTheBodyAndAThreadMayLetItselfGo) {
+    auto captured = std::make_shared<int>(1);
+    std::atomic<bool> done{false};
+    sv::DetachableThread joined([&done, captured] { done = true; });
+    joined.Join();
+    EXPECT_TRUE(done.load());
+    EXPECT_FALSE(joined.Joinable());
+    EXPECT_EQ(captured.use_count(), 1);  // the body's captures are gone once joined
+
+    std::atomic<bool> after{false};
+    auto self = std::make_shared<sv::DetachableThread>();
+    std::atomic<bool> ready{false};
+    *self = sv::DetachableThread([&, self] {
+        while (!ready.load()) std::this_thread::yield();
+        self->LetGo();
+        after = true;
+    });
+    ready = true;
+    EXPECT_TRUE(sv_test::WaitUntil([&] { return after.load(); }));
+}
+
+}  // namespace
