@@ -13,7 +13,7 @@
 namespace sv {
 namespace {
 
-int64_t SteadyNowNs() {
+int64_t ProcessSteadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -58,11 +58,13 @@ void StreamController::Reconcile() {
     stream_.Reconcile([this] { return !seams_.stopping() && controllers_.Watching() > 0; }, [this] { RunLoop(); });
 }
 
+int64_t StreamController::NowNs() const { return seams_.steadyNowNs ? seams_.steadyNowNs() : ProcessSteadyNowNs(); }
+
 void StreamController::RunLoop() {
     SendResolution();
     WholeFrameEncoder wholeFrame;
     std::vector<uint8_t> lastSent;
-    int64_t lastSentNs = SteadyNowNs() - 10000 * kNsPerMs;
+    int64_t lastSentNs = NowNs() - 10000 * kNsPerMs;
     // The capture surface and the encoder's buffers live as long as the stream.
     struct Release {
         ScreenFrame& frame;
@@ -75,7 +77,7 @@ void StreamController::RunLoop() {
     if (!stream_.Running()) return;
     for (;;) {
         if (seams_.stopping()) break;
-        const int64_t t0 = SteadyNowNs();
+        const int64_t t0 = NowNs();
         bool pace = true;
         if (tilesMode_.load()) {
             StreamTileFrame();
@@ -95,7 +97,7 @@ void StreamController::RunLoop() {
                 Sleep(kRetryWaitNs);
                 pace = false;
             } else {
-                const int64_t now = SteadyNowNs();
+                const int64_t now = NowNs();
                 // Taken, not read: a request made while this frame is on its way is kept.
                 const bool keyframe = TakeKeyframeRequest(false);
                 if (ShouldSendWholeFrame(jpeg, lastSent, now, lastSentNs, keyframe)) {
@@ -105,7 +107,7 @@ void StreamController::RunLoop() {
                 }
             }
         }
-        if (pace) Sleep(PacingSleepNs(settings_.Fps(), SteadyNowNs() - t0));
+        if (pace) Sleep(PacingSleepNs(settings_.Fps(), NowNs() - t0));
         if (!stream_.Running()) break;
     }
 }
@@ -123,7 +125,7 @@ void StreamController::StreamTileFrame() {
     {
         const std::map<std::string, uint32_t> acks = controllers_.Acks();
         std::lock_guard<std::mutex> lock(sequenceMutex_);
-        if (HoldTileFrame(acks, lastFrameSeq_, SteadyNowNs(), lastSendTimeNs_)) return;
+        if (HoldTileFrame(acks, lastFrameSeq_, NowNs(), lastSendTimeNs_)) return;
     }
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
@@ -146,7 +148,7 @@ void StreamController::StreamTileFrame() {
     tileEncoder_.Commit();
     std::lock_guard<std::mutex> lock(sequenceMutex_);
     lastFrameSeq_ = seq;
-    lastSendTimeNs_ = SteadyNowNs();
+    lastSendTimeNs_ = NowNs();
 }
 
 void StreamController::SendSingleFrame() {

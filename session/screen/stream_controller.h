@@ -62,6 +62,9 @@ public:
         std::function<bool()> stopping;
         // Runs work on a detached thread that the owner waits for before it goes.
         std::function<void(std::function<void()> work)> runDetached;
+        // The steady clock in nanoseconds for the repeat, hold and pacing times; the
+        // process's own when empty.
+        std::function<int64_t()> steadyNowNs;
     };
 
     StreamController(ControllerSet& controllers, Seams seams);
@@ -94,6 +97,7 @@ public:
     bool TilesMode() const { return tilesMode_.load(); }
 
 private:
+    int64_t NowNs() const;
     void RunLoop();
     void StreamTileFrame();
     void SendSingleFrame();

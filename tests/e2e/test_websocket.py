@@ -133,7 +133,7 @@ def test_abort_ends_a_blocked_read_quickly(processes, relay, tls_relay, pki, tls
     line = wait_line(p, lambda l: l.startswith("receive-ended "), timeout=30, what="receive-ended")
     _, result, elapsed = line.split()
     assert result == "2"
-    assert int(elapsed) < 2000
+    assert int(elapsed) < 10000  # the read alone would wait its 60 s
     assert p.wait(15) == 0
 
 

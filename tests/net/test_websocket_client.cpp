@@ -450,7 +450,7 @@ TEST(WsClient, SendBinaryIsDroppedWhileATextSendHoldsTheConnection) {
         bool ok = c.SendBinary(frame, sizeof(frame));
         if (!ok) {
             dropped = true;
-            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

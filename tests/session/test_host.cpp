@@ -134,7 +134,7 @@ TEST_F(HostTest, StopBeforeAnyConnectionReturnsAtOnce) {
     host.Stop();
     host.Stop();
     EXPECT_TRUE(host.IsStopping());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(HostTest, DestructorWaitsForDetachedWork) {

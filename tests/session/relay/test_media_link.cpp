@@ -17,7 +17,7 @@ TEST(MediaLink, AStoppedOrSupersededThreadLeavesAtOnce) {
         sv::MediaLink link([&c] { return c.stopping; });
         auto started = std::chrono::steady_clock::now();
         link.Run("ws://127.0.0.1:1/", "", "token", c.generation, 60000);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500)) << c.generation;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.generation;
         EXPECT_FALSE(link.Attached());
     }
 }
