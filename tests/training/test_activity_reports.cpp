@@ -12,14 +12,6 @@ using sv::training::TrainingSession;
 // The reports wired to a session of their own, an inspector, a screen whose origin is
 // left of the primary one, and a steady clock the test moves.
 struct Rig {
-    Rig() {
-        session->transcript = std::make_unique<sv::training::TranscriptWriter>(session->id, "", [] { return 0; });
-    }
-    void End() {
-        session->live.Close();
-        std::lock_guard<std::mutex> lock(mutex);
-        current.reset();
-    }
     std::vector<std::string> Kinds() {
         std::lock_guard<std::mutex> lock(mutex);
         std::vector<std::string> out;
@@ -35,15 +27,12 @@ struct Rig {
     }
 
     sv_test::FakeInspector inspector;
-    std::shared_ptr<TrainingSession> session = std::make_shared<TrainingSession>();
+    sv_test::LiveSession live;
+    std::shared_ptr<TrainingSession> session = live.session;
     std::mutex mutex;
-    std::shared_ptr<TrainingSession> current = session;
     std::vector<std::pair<std::string, json>> emitted;
     std::atomic<int64_t> steady{5000};
-    ActivityReports reports{ActivityReports::Links{[this] {
-                                                       std::lock_guard<std::mutex> lock(mutex);
-                                                       return current;
-                                                   },
+    ActivityReports reports{ActivityReports::Links{live.Fn(),
                                                    [this](const std::string& kind, const json& data) {
                                                        std::lock_guard<std::mutex> lock(mutex);
                                                        emitted.emplace_back(kind, data);
@@ -93,7 +82,7 @@ TEST(ActivityReports, WindowsActivityAndFocusBecomeEvents) {
     ASSERT_EQ(focus.size(), 2u);
     EXPECT_EQ(focus[0]["name"], "OK");
     EXPECT_EQ(focus[1]["name"], "OK");
-    rig.End();
+    rig.live.End();
     rig.reports.OnFocus(other);
     rig.reports.OnActivity(click);
     rig.reports.Stop();

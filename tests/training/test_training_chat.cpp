@@ -13,28 +13,18 @@ struct ChatRig {
     ChatRig() {
         sv::SetAuditDirectory(dir.Path());
         session->trainer = "Bu Sari";
-        session->transcript = std::make_unique<sv::training::TranscriptWriter>(session->id, "", [] { return 0; });
         surface.BeginSession(*session);
     }
     ~ChatRig() { sv::SetAuditDirectory(""); }
-    void End() {
-        session->live.Close();
-        std::lock_guard<std::mutex> lock(mutex);
-        current.reset();
-    }
 
     sv_test::ScratchDir dir;
     sv_test::FakeClock clock;
     sv_test::FakeSurface surface;
     sv_test::CapturingSink sink;
     sv::training::TrainingEventLog events{clock.Fn()};
-    std::shared_ptr<TrainingSession> session = std::make_shared<TrainingSession>();
-    std::mutex mutex;
-    std::shared_ptr<TrainingSession> current = session;
-    TrainingChat chat{events, sink.Fn(), &surface, [this] {
-                          std::lock_guard<std::mutex> lock(mutex);
-                          return current;
-                      }};
+    sv_test::LiveSession live;
+    std::shared_ptr<TrainingSession> session = live.session;
+    TrainingChat chat{events, sink.Fn(), &surface, live.Fn()};
 };
 
 TEST(TrainingChat, PostReadAndTraineeLines) {
@@ -70,7 +60,7 @@ TEST(TrainingChat, PostReadAndTraineeLines) {
     EXPECT_EQ(rig.session->transcript->Entries().size(), 4u);
 
     // A line of an ended session reaches nobody: not the log, the banner nor the history.
-    rig.End();
+    rig.live.End();
     const int64_t seq = rig.events.LastSeq();
     EXPECT_FALSE(rig.chat.Add(rig.session, "ai", "x", "late", false));
     EXPECT_EQ(rig.chat.Post(rig.session, {{"text", "late"}}, "").error, sv::training::kNoSessionMessage);

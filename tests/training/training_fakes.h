@@ -111,6 +111,29 @@ private:
     bool open_ = false;
 };
 
+// A session of its own for a unit that asks which session is live, with a transcript
+// kept in memory; End() ends it as the agent does (closed first, then no longer live).
+struct LiveSession {
+    LiveSession() {
+        session->transcript = std::make_unique<sv::training::TranscriptWriter>(session->id, "", [] { return 0; });
+    }
+    void End() {
+        session->live.Close();
+        std::lock_guard<std::mutex> lock(mutex);
+        current.reset();
+    }
+    sv::training::CurrentSessionFn Fn() {
+        return [this] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return current;
+        };
+    }
+
+    std::shared_ptr<sv::training::TrainingSession> session = std::make_shared<sv::training::TrainingSession>();
+    std::mutex mutex;
+    std::shared_ptr<sv::training::TrainingSession> current = session;
+};
+
 // Records every call the agent makes into it.
 class CallLog {
 public:
