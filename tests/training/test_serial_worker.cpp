@@ -8,28 +8,7 @@
 
 namespace {
 
-// Holds the worker inside a task until the test opens it.
-struct Latch {
-    std::mutex m;
-    std::condition_variable cv;
-    bool entered = false;
-    bool open = false;
-    void Hold() {
-        std::unique_lock<std::mutex> lock(m);
-        entered = true;
-        cv.notify_all();
-        cv.wait(lock, [this] { return open; });
-    }
-    void WaitEntered() {
-        std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [this] { return entered; });
-    }
-    void Open() {
-        std::lock_guard<std::mutex> lock(m);
-        open = true;
-        cv.notify_all();
-    }
-};
+using sv_test::Latch;
 
 TEST(SerialWorker, InOrderBoundedAndStoppedWithoutTheRest) {
     Latch first;
@@ -37,7 +16,7 @@ TEST(SerialWorker, InOrderBoundedAndStoppedWithoutTheRest) {
     sv_test::CallLog ran;
     sv::training::SerialWorker w(2);
     ASSERT_TRUE(w.Post([&] { first.Hold(); ran.Add("a"); }));
-    first.WaitEntered();
+    ASSERT_TRUE(first.WaitHeld());
     EXPECT_TRUE(w.Post([] { throw std::runtime_error("one bad task"); }));
     EXPECT_TRUE(w.Post([&] { ran.Add("b"); }));
     EXPECT_FALSE(w.Post([&] { ran.Add("over"); }));  // full: dropped, never blocks the caller
@@ -45,7 +24,7 @@ TEST(SerialWorker, InOrderBoundedAndStoppedWithoutTheRest) {
     ASSERT_TRUE(ran.WaitFor("b"));
 
     ASSERT_TRUE(w.Post([&] { second.Hold(); ran.Add("c"); }));
-    second.WaitEntered();
+    ASSERT_TRUE(second.WaitHeld());
     ASSERT_TRUE(w.Post([&] { ran.Add("dropped"); }));
     std::thread stopper([&] { w.Stop(); });
     ASSERT_TRUE(sv_test::WaitUntil([&] { return w.Backlog() == 0; }));  // only Stop empties it now
@@ -60,7 +39,7 @@ TEST(SerialWorker, FinishRunsWhatIsWaitingAndThenTakesNoMore) {
     sv_test::CallLog ran;
     sv::training::SerialWorker w(100000);  // never full here: a refusal means finished
     ASSERT_TRUE(w.Post([&] { first.Hold(); ran.Add("a"); }));
-    first.WaitEntered();
+    ASSERT_TRUE(first.WaitHeld());
     ASSERT_TRUE(w.Post([&] { ran.Add("b"); }));
     std::thread finisher([&] { w.Finish(); });
     // Empty tasks posted before the finish began run too and leave no mark.
