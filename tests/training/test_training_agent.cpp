@@ -200,9 +200,10 @@ TEST(TrainingAgentEvents, EventsOperationRoundsMaxTruncatesSinceAndSkipsKindsTha
 TEST(TrainingAgentEvents, ASinkThatThrowsLosesTheMessageButNotTheRecord) {
     AgentHarness h;
     sv::training::TrainingAgent agent([](const std::string&) { throw std::runtime_error("down"); }, h.hooks);
-    sv::training::TrainingAgentProbe(agent).EmitEvent("x", json{{"a", 1}});
-    EXPECT_EQ(sv::training::TrainingAgentProbe(agent).Events().LastSeq(), 1);
-    sv::training::TrainingAgentProbe(agent).RunTrainingRequest("id", "hello", nullptr, "");  // must not throw
+    sv::training::TrainingAgentProbe inside(agent);
+    inside.EmitEvent("x", json{{"a", 1}});
+    EXPECT_EQ(inside.Events().LastSeq(), 1);
+    inside.RunTrainingRequest("id", "hello", nullptr, "");  // must not throw
 }
 
 TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {

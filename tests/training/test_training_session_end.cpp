@@ -206,7 +206,7 @@ TEST(SessionEnd, SoundOfAnEndedSessionIsNeverHeardAndTheReplySaysSo) {
         EXPECT_EQ(CountContaining(h.Audit(), "say len=3"), 0);
         for (const json& e : h.Inside().CurrentSession()->transcript->Entries()) EXPECT_NE(e["data"].value("text", ""), "dua");
         h.surface.ReleasePlayback();
-        ASSERT_TRUE(WaitUntil([&] { return h.sink.Events("speech-done").size() == 8; }));
+        ASSERT_TRUE(WaitUntil([&] { return h.sink.Events("speech-done").size() == static_cast<size_t>(PlaybackCalls::kMaxRunning); }));
     }
 }
 
