@@ -58,6 +58,9 @@ struct Brush {
 struct Format {
     Gdiplus::GpStringFormat* p = nullptr;
     explicit Format(INT flags = 0) { gp::GdipCreateStringFormat(flags, LANG_NEUTRAL, &p); }
+    Format(INT flags, Gdiplus::StringTrimming trimming) : Format(flags) {
+        if (p) gp::GdipSetStringFormatTrimming(p, trimming);
+    }
     ~Format() {
         if (p) gp::GdipDeleteStringFormat(p);
     }

@@ -547,8 +547,7 @@ void TrainingBanner::PaintHeader(GpGraphics* g) {
     if (compact_) {
         const Box& t = layout_.compactText;
         if (!Dirty({t.x, 0, t.width, layout_.height})) return;
-        Format line(Gdiplus::StringFormatFlagsNoWrap);
-        if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
+        Format line(Gdiplus::StringFormatFlagsNoWrap, Gdiplus::StringTrimmingEllipsisCharacter);
         const float half = f(layout_.height) / 2;
         DrawText(g, title_, Font(BannerFont::CompactTitle), f(t.x), f(t.y), f(t.width), half - s(2),
                  Color(BannerColor::Text), line.p);
@@ -557,8 +556,7 @@ void TrainingBanner::PaintHeader(GpGraphics* g) {
         return;
     }
     // Whole lines only: a title cut at two lines must not spill into the subtitle.
-    Format wrap(Gdiplus::StringFormatFlagsLineLimit);
-    if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
+    Format wrap(Gdiplus::StringFormatFlagsLineLimit, Gdiplus::StringTrimmingEllipsisWord);
     auto text = [&](const std::wstring& value, BannerFont font, const Box& box, BannerColor color) {
         if (Dirty(box)) {
             DrawText(g, value, Font(font), f(box.x), f(box.y), f(box.width) + 2, f(box.height) + 1, Color(color),
@@ -599,10 +597,8 @@ void TrainingBanner::PaintChat(GpGraphics* g) {
     const ChatLayout chat = LayoutChat(sizes, a, dpi_, scroll_, pinned_);
     contentHeight_ = chat.contentHeight;
     scroll_ = chat.scroll;
-    Format wrap(Gdiplus::StringFormatFlagsLineLimit);
-    if (wrap.p) gp::GdipSetStringFormatTrimming(wrap.p, Gdiplus::StringTrimmingEllipsisWord);
-    Format line(Gdiplus::StringFormatFlagsNoWrap);
-    if (line.p) gp::GdipSetStringFormatTrimming(line.p, Gdiplus::StringTrimmingEllipsisCharacter);
+    Format wrap(Gdiplus::StringFormatFlagsLineLimit, Gdiplus::StringTrimmingEllipsisWord);
+    Format line(Gdiplus::StringFormatFlagsNoWrap, Gdiplus::StringTrimmingEllipsisCharacter);
     const uint32_t accent = Color(BannerColor::Accent);
     for (size_t i = 0; i < chat.bubbles.size(); ++i) {
         const ChatBubblePlace& b = chat.bubbles[i];

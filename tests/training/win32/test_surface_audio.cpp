@@ -355,12 +355,21 @@ struct HeldJob {
         return [this](const std::atomic<int32_t>& counter, int32_t generation) {
             started.fetch_add(1);
             while (counter.load() == generation && !finish.load()) std::this_thread::yield();
-            SpeechOutcome o = counter.load() == generation ? SpeechOutcome{} : StoppedOutcome();
-            o.played = counter.load() == generation;
+            const bool played = counter.load() == generation;
+            SpeechOutcome o = played ? SpeechOutcome{} : StoppedOutcome();
+            o.played = played;
             return o;
         };
     }
 };
+
+// A job that only counts its runs.
+AudioWorker::Job Counting(std::atomic<int>& runs) {
+    return [&runs](const std::atomic<int32_t>&, int32_t) {
+        runs.fetch_add(1);
+        return SpeechOutcome{};
+    };
+}
 
 TEST(AudioWorkerQueue, AWaiterThatGivesUpAbandonsOnlyItsOwnJob) {
     AudioWorker worker(nullptr, nullptr, 0);
@@ -369,12 +378,7 @@ TEST(AudioWorkerQueue, AWaiterThatGivesUpAbandonsOnlyItsOwnJob) {
     SpeechOutcome longOutcome;
     std::thread first([&] { longOutcome = worker.Run(longJob.Job(), 600000); });
     while (longJob.started.load() == 0) std::this_thread::yield();
-    SpeechOutcome shortOutcome = worker.Run(
-        [&](const std::atomic<int32_t>&, int32_t) {
-            ranShort.fetch_add(1);
-            return SpeechOutcome{};
-        },
-        0);
+    SpeechOutcome shortOutcome = worker.Run(Counting(ranShort), 0);
     EXPECT_EQ(shortOutcome.error, "timed out");
     longJob.finish = true;
     first.join();
@@ -389,10 +393,7 @@ TEST(AudioWorkerQueue, TheEndOfASessionStopsAllOfItAndAdmitsNoMore) {
     worker.BeginSession("s1");
     HeldJob playing;
     std::atomic<int> ranQueued{0};
-    auto count = [&](const std::atomic<int32_t>&, int32_t) {
-        ranQueued.fetch_add(1);
-        return SpeechOutcome{};
-    };
+    const AudioWorker::Job count = Counting(ranQueued);
     SpeechOutcome first, queued;
     std::thread a([&] { first = worker.Run(playing.Job(), 600000, "s1"); });
     while (playing.started.load() == 0) std::this_thread::yield();

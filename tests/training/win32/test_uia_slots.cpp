@@ -46,6 +46,21 @@ struct Recorder : Interface {
         *out = value;                                       \
         return Note(#method);                               \
     }
+// The Current and the Cached getter of one property.
+#define SV_GET_BOTH(property, type, value) \
+    SV_GET(get_Current##property, type, value) SV_GET(get_Cached##property, type, value)
+#define SV_PROPERTY_VALUE(method) \
+    HRESULT STDMETHODCALLTYPE method(int id, VARIANT* out) override { \
+        VariantInit(out);                                            \
+        return Note(#method " " + std::to_string(id));               \
+    }
+// A walker step that finds nothing; `...` holds the parameters between the element and the
+// result, each followed by a comma.
+#define SV_STEP(method, ...) \
+    HRESULT STDMETHODCALLTYPE method(uia::IElement*, __VA_ARGS__ uia::IElement** out) override { \
+        *out = nullptr;                                                                        \
+        return Note(#method);                                                                  \
+    }
 
 struct Element : Recorder<uia::IElement> {
     Element() : Recorder("Element") {}
@@ -56,30 +71,17 @@ struct Element : Recorder<uia::IElement> {
     SV_UNUSED(43) SV_UNUSED(44) SV_UNUSED(45) SV_UNUSED(46) SV_UNUSED(47) SV_UNUSED(48) SV_UNUSED(49) SV_UNUSED(51)
     SV_UNUSED(53) SV_UNUSED(54) SV_UNUSED(55) SV_UNUSED(56) SV_UNUSED(59) SV_UNUSED(60) SV_UNUSED(61) SV_UNUSED(62)
     SV_UNUSED(63) SV_UNUSED(65) SV_UNUSED(66) SV_UNUSED(68) SV_UNUSED(69) SV_UNUSED(70) SV_UNUSED(71)
-    HRESULT STDMETHODCALLTYPE GetCurrentPropertyValue(int id, VARIANT* out) override {
-        VariantInit(out);
-        return Note("GetCurrentPropertyValue " + std::to_string(id));
-    }
-    HRESULT STDMETHODCALLTYPE GetCachedPropertyValue(int id, VARIANT* out) override {
-        VariantInit(out);
-        return Note("GetCachedPropertyValue " + std::to_string(id));
-    }
+    SV_PROPERTY_VALUE(GetCurrentPropertyValue)
+    SV_PROPERTY_VALUE(GetCachedPropertyValue)
     SV_GET(get_CurrentProcessId, int, 0)
-    SV_GET(get_CurrentControlType, int, 0)
-    SV_GET(get_CurrentName, BSTR, nullptr)
-    SV_GET(get_CurrentIsEnabled, BOOL, FALSE)
-    SV_GET(get_CurrentAutomationId, BSTR, nullptr)
     SV_GET(get_CurrentClassName, BSTR, nullptr)
-    SV_GET(get_CurrentIsPassword, BOOL, FALSE)
-    SV_GET(get_CurrentIsOffscreen, BOOL, FALSE)
-    SV_GET(get_CurrentBoundingRectangle, RECT, RECT{})
-    SV_GET(get_CachedControlType, int, 0)
-    SV_GET(get_CachedName, BSTR, nullptr)
-    SV_GET(get_CachedIsEnabled, BOOL, FALSE)
-    SV_GET(get_CachedAutomationId, BSTR, nullptr)
-    SV_GET(get_CachedIsPassword, BOOL, FALSE)
-    SV_GET(get_CachedIsOffscreen, BOOL, FALSE)
-    SV_GET(get_CachedBoundingRectangle, RECT, RECT{})
+    SV_GET_BOTH(ControlType, int, 0)
+    SV_GET_BOTH(Name, BSTR, nullptr)
+    SV_GET_BOTH(IsEnabled, BOOL, FALSE)
+    SV_GET_BOTH(AutomationId, BSTR, nullptr)
+    SV_GET_BOTH(IsPassword, BOOL, FALSE)
+    SV_GET_BOTH(IsOffscreen, BOOL, FALSE)
+    SV_GET_BOTH(BoundingRectangle, RECT, RECT{})
 };
 
 struct CacheRequest : Recorder<uia::ICacheRequest> {
@@ -90,28 +92,11 @@ struct CacheRequest : Recorder<uia::ICacheRequest> {
 struct Walker : Recorder<uia::ITreeWalker> {
     Walker() : Recorder("Walker") {}
     SV_UNUSED(2) SV_UNUSED(4) SV_UNUSED(5) SV_UNUSED(6) SV_UNUSED(8)
-    HRESULT STDMETHODCALLTYPE GetParentElement(uia::IElement*, uia::IElement** out) override {
-        *out = nullptr;
-        return Note("GetParentElement");
-    }
-    HRESULT STDMETHODCALLTYPE GetFirstChildElement(uia::IElement*, uia::IElement** out) override {
-        *out = nullptr;
-        return Note("GetFirstChildElement");
-    }
-    HRESULT STDMETHODCALLTYPE GetNextSiblingElement(uia::IElement*, uia::IElement** out) override {
-        *out = nullptr;
-        return Note("GetNextSiblingElement");
-    }
-    HRESULT STDMETHODCALLTYPE GetFirstChildElementBuildCache(uia::IElement*, uia::ICacheRequest*,
-                                                             uia::IElement** out) override {
-        *out = nullptr;
-        return Note("GetFirstChildElementBuildCache");
-    }
-    HRESULT STDMETHODCALLTYPE GetNextSiblingElementBuildCache(uia::IElement*, uia::ICacheRequest*,
-                                                              uia::IElement** out) override {
-        *out = nullptr;
-        return Note("GetNextSiblingElementBuildCache");
-    }
+    SV_STEP(GetParentElement, )
+    SV_STEP(GetFirstChildElement, )
+    SV_STEP(GetNextSiblingElement, )
+    SV_STEP(GetFirstChildElementBuildCache, uia::ICacheRequest*, )
+    SV_STEP(GetNextSiblingElementBuildCache, uia::ICacheRequest*, )
 };
 
 struct FocusHandler : Recorder<uia::IFocusChangedEventHandler> {
@@ -140,14 +125,8 @@ struct Automation : Recorder<uia::IAutomation> {
         *out = nullptr;
         return Note("ElementFromHandleBuildCache " + std::to_string(reinterpret_cast<uintptr_t>(hwnd)));
     }
-    HRESULT STDMETHODCALLTYPE get_ControlViewWalker(uia::ITreeWalker** out) override {
-        *out = nullptr;
-        return Note("get_ControlViewWalker");
-    }
-    HRESULT STDMETHODCALLTYPE CreateCacheRequest(uia::ICacheRequest** out) override {
-        *out = nullptr;
-        return Note("CreateCacheRequest");
-    }
+    SV_GET(get_ControlViewWalker, uia::ITreeWalker*, nullptr)
+    SV_GET(CreateCacheRequest, uia::ICacheRequest*, nullptr)
     HRESULT STDMETHODCALLTYPE AddFocusChangedEventHandler(uia::ICacheRequest*,
                                                           uia::IFocusChangedEventHandler*) override {
         return Note("AddFocusChangedEventHandler");
@@ -157,6 +136,9 @@ struct Automation : Recorder<uia::IAutomation> {
     }
 };
 
+#undef SV_STEP
+#undef SV_PROPERTY_VALUE
+#undef SV_GET_BOTH
 #undef SV_GET
 #undef SV_UNUSED
 

@@ -6,16 +6,8 @@
 extern "C" {
 #endif
 
-/* Calls, in this order: the element's GetCurrentPropertyValue and GetCachedPropertyValue
- * (the Value property), its Current ProcessId, ControlType, Name, IsEnabled, AutomationId,
- * ClassName, IsPassword, IsOffscreen, BoundingRectangle and its Cached ControlType, Name,
- * IsEnabled, AutomationId, IsPassword, IsOffscreen, BoundingRectangle; the cache request's
- * AddProperty (Name); the walker's GetParentElement, GetFirstChildElement,
- * GetNextSiblingElement, GetFirstChildElementBuildCache, GetNextSiblingElementBuildCache;
- * the automation object's ElementFromHandle (0x5678), ElementFromPoint (12, 34),
- * ElementFromHandleBuildCache, get_ControlViewWalker, CreateCacheRequest,
- * AddFocusChangedEventHandler, RemoveFocusChangedEventHandler; the handler's
- * HandleFocusChangedEvent. */
+/* Calls each slot the inspector uses once, element first, then the cache request, the
+ * walker, the automation object and the handler (the test's expected log lists them). */
 void WineUiaCallEverySlot(void* automation, void* element, void* cache, void* walker, void* handler);
 void WineUiaIds(GUID* clsidAutomation, GUID* iidAutomation, GUID* iidFocusHandler);
 /* The property ids BoundingRectangle, ControlType, Name, IsEnabled, AutomationId,
