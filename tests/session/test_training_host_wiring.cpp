@@ -41,9 +41,8 @@ protected:
             sv::MakeTrainingAgentLink};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
-        p.injectPointer = [this](const std::string& kind, double, double, const std::string&) {
+        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
             pointer.fetch_add(1);
-            (void)kind;
             return true;
         };
         p.injectKey = [this](const std::string&, const std::vector<std::string>&) {
