@@ -92,11 +92,7 @@ LanDirect::Links Host::LanLinks(const HostOptions& options) {
         DispatchLanText(text, source, controllerId);
     };
     links.joinPasswordPeer = [this] { return controllers_.JoinLanPeer(); };
-    links.passwordPeerJoined = [this] {
-        stream_.RequestKeyframe();
-        AfterMembershipChange();
-        stream_.SendResolution();
-    };
+    links.passwordPeerJoined = [this] { AfterJoin(); };
     links.passwordPeerLeft = [this](uint64_t pass) { OnLanPeerLeft(pass); };
     links.isRelayController = [this](const std::string& id) { return controllers_.HasRelayController(id); };
     links.allControllersOnLan = [this](const std::vector<std::string>& ids) { return controllers_.AllOnLan(ids); };

@@ -165,6 +165,8 @@ private:
     void OnControllerJoined(const std::string& controllerId);
     void OnPeerLeft(const std::string& controllerId);
     void AfterMembershipChange();
+    // A controller joined (through the relay or as a password-mode LAN peer).
+    void AfterJoin();
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);
     LanDirect::Links LanLinks(const HostOptions& options);

@@ -147,16 +147,14 @@ std::optional<LanEndpoints> LanDirect::ListeningEndpoints(bool allLocalAddresses
         port = listener_->Port();
     }
     if (allLocalAddresses) return LanEndpoints{static_cast<int64_t>(port), links_.localAddresses()};
-    return LanEndpoints{listenPort_.load(), links_.privateAddresses()};
+    return PrivateEndpoints();
 }
 
-std::string LanDirect::BuildLanEndpoints() {
-    return LanEndpointsText(LanEndpoints{listenPort_.load(), links_.privateAddresses()});
-}
+LanEndpoints LanDirect::PrivateEndpoints() { return LanEndpoints{listenPort_.load(), links_.privateAddresses()}; }
 
-void LanDirect::AdvertiseLan() {
-    links_.sendRelayText(LanAdvertiseMessage(LanEndpoints{listenPort_.load(), links_.privateAddresses()}));
-}
+std::string LanDirect::BuildLanEndpoints() { return LanEndpointsText(PrivateEndpoints()); }
+
+void LanDirect::AdvertiseLan() { links_.sendRelayText(LanAdvertiseMessage(PrivateEndpoints())); }
 
 void LanDirect::PrepareLanTicket(const std::string& ticketId, const std::string& secret,
                                  const std::string& controllerId) {
@@ -199,8 +197,9 @@ void LanDirect::OnLanChannelOpened(std::unique_ptr<SecureChannel> owned) {
 
 void LanDirect::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const std::string& controllerId,
                                     const std::string& peerAddress) {
+    const auto orphan = [&] { links_.audit("lan-ticket-orphan", controllerId + " from " + peerAddress); };
     if (!links_.isRelayController(controllerId)) {
-        links_.audit("lan-ticket-orphan", controllerId + " from " + peerAddress);
+        orphan();
         owned->Close();
         return;
     }
@@ -210,7 +209,7 @@ void LanDirect::OnLanChannelMessage(std::unique_ptr<SecureChannel> owned, const 
     if (!links_.isRelayController(controllerId)) {
         LanChannelSet::Binding binding;
         channels_.Remove(channel, binding);
-        links_.audit("lan-ticket-orphan", controllerId + " from " + peerAddress);
+        orphan();
         return;
     }
     UpdateLanPathState();

@@ -127,6 +127,8 @@ public:
 
 private:
     void InstallListener(std::unique_ptr<LanServer> server, bool passwordMode);
+    // The listening port with the private addresses, as an enrolled device advertises them.
+    LanEndpoints PrivateEndpoints();
     // Makes sure of the firewall rule and writes the "lan" line for a listener just started.
     void AuditStart(int32_t port, const char* mode);
     void WatchLanAddresses();

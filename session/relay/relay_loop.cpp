@@ -179,6 +179,11 @@ void Host::OnControllerJoined(const std::string& controllerId) {
     } else if (!controllers_.Join(controllerId)) {
         return;  // a repeated join changes nothing
     }
+    AfterJoin();
+}
+
+void Host::AfterJoin() {
+    // The new viewer starts on a whole frame and learns the screen size.
     stream_.RequestKeyframe();
     AfterMembershipChange();
     stream_.SendResolution();

@@ -176,10 +176,8 @@ void Transfers::RunSweeper() {
     while (!ending() && table_.Count() > 0) {
         wake_.wait_for(lock, std::chrono::seconds(1));
         if (ending()) break;
-        std::vector<TransferTable::Key> dropped = table_.DropIdle(seams_.clock());
-        if (dropped.empty()) continue;
         lock.unlock();
-        for (const auto& key : dropped) ReportError(key.first, key.second, "idle timeout");
+        DropIdle();
         lock.lock();
     }
     sweeperRunning_ = false;

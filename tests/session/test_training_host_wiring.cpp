@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -40,9 +41,8 @@ protected:
             sv::MakeTrainingAgentLink};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
-        p.injectPointer = [this](const std::string& kind, double, double, const std::string&) {
+        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
             pointer.fetch_add(1);
-            (void)kind;
             return true;
         };
         p.injectKey = [this](const std::string&, const std::vector<std::string>&) {
@@ -129,20 +129,17 @@ TEST_F(HostWiring, DestroyingTheHostEndsTheSession) {
     EXPECT_EQ((*ev)["data"]["reason"], "host shutting down");
 }
 
-}  // namespace
-
-namespace {
-
-// Windows, fonts and GDI+ objects of the training side must go while GDI+ still runs.
-class GdiplusWitnessSurface : public sv_test::FakeSurface {
+// A surface that notes, as it goes, what held at that moment.
+class WitnessSurface : public sv_test::FakeSurface {
 public:
-    explicit GdiplusWitnessSurface(std::atomic<int>* seen) : seen_(seen) {}
-    ~GdiplusWitnessSurface() override { seen_->store(sv::HaveJpegEncoder() ? 1 : 0); }
+    explicit WitnessSurface(std::function<void()> onGone) : onGone_(std::move(onGone)) {}
+    ~WitnessSurface() override { onGone_(); }
 
 private:
-    std::atomic<int>* seen_;
+    std::function<void()> onGone_;
 };
 
+// Windows, fonts and GDI+ objects of the training side must go while GDI+ still runs.
 TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
     ASSERT_TRUE(sv::StartGdiplus());
     ASSERT_TRUE(sv::HaveJpegEncoder());
@@ -152,7 +149,8 @@ TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
     options.dataDir = dir.Path();
     options.trainingEnabled = 1;
     options.trainingFactories.makeSurface = [&](const std::string&) {
-        return std::unique_ptr<sv::training::ITrainingSurface>(new GdiplusWitnessSurface(&seen));
+        return std::unique_ptr<sv::training::ITrainingSurface>(
+            new WitnessSurface([&seen] { seen.store(sv::HaveJpegEncoder() ? 1 : 0); }));
     };
     options.trainingFactories.makeAgent = sv::MakeTrainingAgentLink;
     auto host = std::make_unique<sv::Host>(options);
@@ -161,21 +159,6 @@ TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
     sv::SetAuditDirectory("");
     EXPECT_EQ(seen.load(), 1);
 }
-
-}  // namespace
-
-namespace {
-
-// Notes whether the agent was already freed when the surface went.
-class OrderWitnessSurface : public sv_test::FakeSurface {
-public:
-    OrderWitnessSurface(std::atomic<int>* agentFreed, std::atomic<int>* seen) : agentFreed_(agentFreed), seen_(seen) {}
-    ~OrderWitnessSurface() override { seen_->store(agentFreed_->load()); }
-
-private:
-    std::atomic<int>* agentFreed_;
-    std::atomic<int>* seen_;
-};
 
 class HostAgent : public ::testing::Test {
 protected:
@@ -266,7 +249,9 @@ TEST_F(HostAgent, ShutdownFreesTheAgentBeforeTheSurfaceOrKeepsBothWhileWorkRemai
         o.trainingEnabled = 1;
         o.trainingFactories.makeAgent = fake.Maker();
         o.trainingFactories.makeSurface = [&](const std::string&) {
-            return std::unique_ptr<sv::training::ITrainingSurface>(new OrderWitnessSurface(&fake.freed, &seen));
+            // Notes whether the agent was already freed when the surface went.
+            return std::unique_ptr<sv::training::ITrainingSurface>(
+                new WitnessSurface([&] { seen.store(fake.freed.load()); }));
         };
         auto h = std::make_unique<sv::Host>(o);
         ASSERT_NE(h->Surface(), nullptr);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -89,10 +90,8 @@ protected:
         return audit;
     }
     bool Audited(const std::string& line) {
-        for (const std::string& a : Audit()) {
-            if (a == line) return true;
-        }
-        return false;
+        const std::vector<std::string> lines = Audit();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
     std::unique_ptr<sv::LanDirect> lan;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
-#include <mutex>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,31 +49,20 @@ protected:
     void Leave(const std::string& id) {
         host->RouteIncomingText(nlohmann::json{{"type", "peer-left"}, {"id", id}}.dump());
     }
-    std::vector<std::string> Sent() {
+    size_t CountSent(const std::string& text) {
         std::lock_guard<std::mutex> lock(sentMutex);
-        return sent;
-    }
-    int CountSent(const std::string& text) {
-        int n = 0;
-        for (const std::string& s : Sent()) n += s == text ? 1 : 0;
-        return n;
+        return static_cast<size_t>(std::count(sent.begin(), sent.end(), text));
     }
     void TearDown() override {
         host.reset();
         sv::SetAuditDirectory("");
     }
+    // The details of the audit lines of one kind.
     std::vector<std::string> AuditLines(const std::string& kind) {
         std::vector<std::string> out;
-        for (const std::string& name : sv_test::ListFiles(dir.Path())) {
-            if (name.rfind("audit-", 0) != 0) continue;
-            std::string text = sv_test::ReadFile(dir.Path() + "\\" + name);
-            size_t start = 0;
-            while (start < text.size()) {
-                size_t end = text.find('\n', start);
-                std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-                if (line.find(" | " + kind + " | ") != std::string::npos) out.push_back(line.substr(line.rfind(" | ") + 3));
-                start = end == std::string::npos ? text.size() : end + 1;
-            }
+        std::istringstream lines(sv_test::AuditText(dir.Path()));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(" | " + kind + " | ") != std::string::npos) out.push_back(line.substr(line.rfind(" | ") + 3));
         }
         return out;
     }
@@ -127,7 +118,7 @@ TEST_F(ControllerFixture, IdlessPeersCountWithoutEnteringTheSet) {
 
 TEST_F(ControllerFixture, JoinTellsTheResolution) {
     Join("c1");
-    EXPECT_GE(CountSent(R"({"type":"resolution","width":800,"height":600})"), 1);
+    EXPECT_GE(CountSent(R"({"type":"resolution","width":800,"height":600})"), 1u);
     Leave("c1");
 }
 
@@ -150,8 +141,6 @@ TEST_F(ControllerFixture, StopEndsTheBackoffWaitWithinASecond) {
     EXPECT_FALSE(host->IsRegistered());
 }
 
-}  // namespace
-
 TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
     Join("a");
     Join("a");  // a repeated join is no new session
@@ -165,3 +154,5 @@ TEST_F(ControllerFixture, UsageMarksTheFirstJoinAndTheLastLeave) {
     std::lock_guard<std::mutex> lock(sentMutex);
     EXPECT_EQ(usageActions, (std::vector<std::string>{"session_start", "session_end", "session_start", "session_end"}));
 }
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,8 @@ using nlohmann::json;
 
 constexpr int kW = 1280;
 constexpr int kH = 720;
+const char* const kTilesOn = R"({"type":"stream-mode","tiles":true})";
+const char* const kTilesOff = R"({"type":"stream-mode","tiles":false})";
 
 // A stream over a controller set, with a fake screen, JPEG encoder and send path: the
 // screen is a buffer the test paints, a "JPEG" names its size, and everything sent is
@@ -78,11 +81,7 @@ protected:
         stream = std::make_unique<sv::StreamController>(controllers, std::move(seams));
     }
     void TearDown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            holdCaptures = false;
-            changed.notify_all();
-        }
+        SetFlag(holdCaptures, false);
         // As the Host goes: frame requests end, then the stream, then the rest.
         stopping.store(true);
         workers.Stop();
@@ -117,6 +116,12 @@ protected:
         }
         --inCapture;
         return ok;
+    }
+    // Sets a flag the fakes read and wakes whoever waits on one.
+    void SetFlag(bool& flag, bool value) {
+        std::lock_guard<std::mutex> lock(mutex);
+        flag = value;
+        changed.notify_all();
     }
     // Runs `hook` inside capture number `n` from now (1: the next one).
     void DuringCapture(int n, std::function<void()> hook) {
@@ -158,9 +163,9 @@ protected:
         }
     }
 
-    bool WaitFor(const std::function<bool()>& pred, double seconds = 10) {
+    bool WaitFor(const std::function<bool()>& pred) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::duration<double>(seconds), pred);
+        return changed.wait_for(lock, std::chrono::seconds(10), pred);
     }
     size_t BinaryCount() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -175,8 +180,8 @@ protected:
         return binaries.at(i);
     }
     // Waits for binary number i (0-based) and returns it.
-    std::vector<uint8_t> WaitBinary(size_t i, double seconds = 10) {
-        EXPECT_TRUE(WaitFor([&] { return binaries.size() > i; }, seconds)) << "binary #" << i;
+    std::vector<uint8_t> WaitBinary(size_t i) {
+        EXPECT_TRUE(WaitFor([&] { return binaries.size() > i; })) << "binary #" << i;
         return BinaryCount() > i ? Binary(i) : std::vector<uint8_t>();
     }
     // Waits for the first binary after number *i that is not a repeat of it (a still
@@ -194,23 +199,14 @@ protected:
     // Tiles mode is `tiles`, and "stream-mode" has said so `announced` times.
     void ExpectMode(bool tiles, size_t announced) {
         EXPECT_EQ(stream->TilesMode(), tiles);
-        EXPECT_EQ(CountTexts(tiles ? R"({"type":"stream-mode","tiles":true})" : R"({"type":"stream-mode","tiles":false})"),
-                  announced);
+        EXPECT_EQ(CountTexts(tiles ? kTilesOn : kTilesOff), announced);
     }
     size_t CountTexts(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex);
-        size_t n = 0;
-        for (const auto& t : texts) n += t == text ? 1 : 0;
-        return n;
+        return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
     }
-    bool WaitText(const std::string& text, size_t count = 1, double seconds = 10) {
-        return WaitFor(
-            [&] {
-                size_t n = 0;
-                for (const auto& t : texts) n += t == text ? 1 : 0;
-                return n >= count;
-            },
-            seconds);
+    bool WaitText(const std::string& text, size_t count = 1) {
+        return WaitFor([&] { return static_cast<size_t>(std::count(texts.begin(), texts.end(), text)) >= count; });
     }
     void Paint(int x, int y) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -226,6 +222,13 @@ protected:
     void WaitLoopTurns(int n) {
         const int target = loopTurns.load() + n;
         ASSERT_TRUE(sv_test::WaitUntil([&] { return loopTurns.load() >= target; })) << "loop turns";
+    }
+    // Waits until `n` more binary sends have been tried.
+    void WaitSendAttempts(int n) {
+        std::unique_lock<std::mutex> lock(mutex);
+        const int target = binaryAttempts + n;
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return binaryAttempts >= target; }))
+            << "send attempts";
     }
     // Waits until the stream thread has captured `n` more frames.
     void WaitCaptures(int n) {
@@ -244,7 +247,7 @@ protected:
         Send(R"({"type":"stream-control","fps":60,"from":"c1"})");
         Send(R"({"type":"controller-joined","controllerId":"c1"})");
         Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
-        EXPECT_TRUE(WaitText(R"({"type":"stream-mode","tiles":true})"));
+        EXPECT_TRUE(WaitText(kTilesOn));
         EXPECT_TRUE(stream->TilesMode());
         *index = WaitSvt1(0);
         return sv_test::ParseSvt1(Binary(*index));
@@ -293,18 +296,11 @@ TEST_F(StreamFixture, FrameRequestWithTheStreamOffSendsResolutionAndAFullSizeFra
 }
 
 TEST_F(StreamFixture, FrameRequestsKeepOneWorkerAndFoldTogether) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        holdCaptures = true;
-    }
+    SetFlag(holdCaptures, true);
     Send(R"({"type":"frame-request"})");
     ASSERT_TRUE(WaitFor([&] { return captures >= 1; }));
     for (int i = 0; i < 50; ++i) Send(R"({"type":"frame-request"})");
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        holdCaptures = false;
-        changed.notify_all();
-    }
+    SetFlag(holdCaptures, false);
     // The one in flight, then one more for all that came meanwhile.
     WaitBinary(1);
     Send(R"({"type":"frame-request"})");
@@ -360,11 +356,7 @@ TEST_F(StreamFixture, ASecondViewerOfAStillScreenGetsTheNextCapture) {
         held = captures;
     }
     Send(R"({"type":"controller-joined","controllerId":"c2"})");
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        holdCaptures = false;
-        changed.notify_all();
-    }
+    SetFlag(holdCaptures, false);
     // The held capture carries the keyframe c2 asked for: it goes out before the stream
     // takes its second capture after it, though nothing on the screen changed.
     ASSERT_TRUE(WaitFor([&] { return binaries.size() > 1 || captures >= held + 2; }));
@@ -476,20 +468,10 @@ TEST_F(StreamFixture, AcknowledgementsHoldAndReleaseTileFrames) {
 TEST_F(StreamFixture, FailedSendsKeepTilesAndTheKeyframeRequest) {
     size_t i = 0;
     sv_test::Svt1Frame key = EnterTilesMode(&i);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        relayOk = false;
-    }
+    SetFlag(relayOk, false);
     Paint(10, 10);
-    const int attempts = [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return binaryAttempts;
-    }();
-    ASSERT_TRUE(WaitFor([&] { return binaryAttempts >= attempts + 3; }));
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        relayOk = true;
-    }
+    WaitSendAttempts(3);
+    SetFlag(relayOk, true);
     // The unsent tile arrives, under the next unused sequence number.
     sv_test::Svt1Frame f = sv_test::ParseSvt1(WaitBinary(i + 1));
     EXPECT_EQ(f.seq, key.seq + 1);
@@ -497,35 +479,22 @@ TEST_F(StreamFixture, FailedSendsKeepTilesAndTheKeyframeRequest) {
     EXPECT_EQ(f.records[0].x, 0);
     EXPECT_EQ(f.records[0].y, 0);
     // A keyframe asked for while sends fail is still owed when they work again.
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        relayOk = false;
-    }
+    SetFlag(relayOk, false);
     // (Acknowledging the last frame, so the flow control does not hold the stream.)
     Send(R"({"type":"frame-ack","lost":true,"seq":)" + std::to_string(f.seq) + R"(,"from":"c1"})");
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        int now = binaryAttempts;
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return binaryAttempts >= now + 2; }));
-        relayOk = true;
-    }
+    WaitSendAttempts(2);
+    SetFlag(relayOk, true);
     sv_test::Svt1Frame k = sv_test::ParseSvt1(WaitBinary(i + 2));
     EXPECT_EQ(k.flag, 1);
     EXPECT_EQ(k.seq, f.seq + 1);
 }
 
 TEST_F(StreamFixture, CaptureFailuresAreRetried) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        failCaptures = true;
-    }
+    SetFlag(failCaptures, true);
     Send(R"({"type":"controller-joined","controllerId":"c1"})");
     WaitCaptures(3);
     EXPECT_EQ(BinaryCount(), 0u);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        failCaptures = false;
-    }
+    SetFlag(failCaptures, false);
     EXPECT_TRUE(IsJpeg(WaitBinary(0), kW, kH));
 }
 
@@ -602,13 +571,8 @@ TEST_F(StreamFixture, AStillScreenIsEncodedOnceAndAChangeAgain) {
     WaitCaptures(10);
     EXPECT_EQ(encodes.load(), 1);
     Paint(4, 4);  // even row and column: a pixel the 640-wide frame keeps
-    // The next frame that differs (an unchanged one may be repeated after 3 s).
-    EXPECT_TRUE(WaitFor([&] {
-        for (const auto& b : binaries) {
-            if (b != first) return true;
-        }
-        return false;
-    }));
+    size_t i = 0;
+    WaitNewFrame(&i);  // an unchanged frame may be repeated first, after 3 s
     WaitCaptures(10);
     EXPECT_EQ(encodes.load(), 2);
 }
@@ -646,13 +610,13 @@ TEST_F(StreamFixture, IdlessLeaverGivesUpItsTilePreference) {
     Join("b");
     Send(R"({"type":"stream-prefs","tiles":true,"from":""})");
     Send(R"({"type":"stream-prefs","tiles":true,"from":"a"})");
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    EXPECT_EQ(CountTexts(kTilesOn), 0u);
     Leave("");
     EXPECT_EQ(controllers.Count(), 2);
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    EXPECT_EQ(CountTexts(kTilesOn), 0u);
     // b accepting tiles now makes every remaining viewer an acceptor.
     Send(R"({"type":"stream-prefs","tiles":true,"from":"b"})");
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 1u);
+    EXPECT_EQ(CountTexts(kTilesOn), 1u);
     Leave("a");
     Leave("b");
 }
@@ -664,7 +628,7 @@ TEST_F(StreamFixture, ALeaversLatePreferenceCannotHoldTheNextViewerInTiles) {
     Send(R"({"type":"stream-prefs","tiles":true,"from":"ghost"})");  // never joined
     Join("c2");
     EXPECT_FALSE(stream->TilesMode());
-    EXPECT_EQ(CountTexts(R"({"type":"stream-mode","tiles":true})"), 0u);
+    EXPECT_EQ(CountTexts(kTilesOn), 0u);
     Send(R"({"type":"stream-prefs","tiles":true,"from":"c2"})");
     EXPECT_TRUE(stream->TilesMode());
 }
@@ -697,7 +661,7 @@ TEST_F(StreamFixture, TilesModeEnteredDuringAWholeFrameStillStartsWithAWholeTile
     // keyframe makes a tile frame at all.
     DuringCapture(2, [this] { stream->ApplyPrefs("c1", json{{"tiles", true}}); });
     const size_t first = BinaryCount();
-    ASSERT_TRUE(WaitText(R"({"type":"stream-mode","tiles":true})", 2));
+    ASSERT_TRUE(WaitText(kTilesOn, 2));
     const size_t at = WaitSvt1(first);
     ASSERT_LT(at, BinaryCount());
     EXPECT_EQ(sv_test::ParseSvt1(Binary(at)).flag, 1);
@@ -719,7 +683,7 @@ TEST_F(StreamFixture, AViewerJoiningDuringATileFrameGetsTheNextWholeFrame) {
         }
         Join("c2");
     });
-    ASSERT_TRUE(WaitText(R"({"type":"stream-mode","tiles":false})"));
+    ASSERT_TRUE(WaitText(kTilesOff));
     // The capture after the join's is a whole-frame one: its frame goes out at once,
     // though the screen is the one sent as a whole frame before tiles began.
     ASSERT_TRUE(WaitFor([&] {
