@@ -90,7 +90,7 @@ bool ReadOwnerTrust(HANDLE h, const std::vector<unsigned char>& self, bool& trus
     }
     trusted = owner != nullptr &&
               (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-               (!self.empty() && EqualSid(owner, self.data())));
+               (!self.empty() && EqualSid(owner, const_cast<unsigned char*>(self.data()))));
     LocalFree(descriptor);
     return owner != nullptr;
 }
