@@ -144,7 +144,7 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
         FakeSystem fake;
         fake.restartWorks = c.restartWorks;
         const HANDLE lock = c.lockFile ? HoldWithoutSharing(inst.install + "\\lib\\data.bin") : INVALID_HANDLE_VALUE;
-        if (c.lockFile) ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(lock != INVALID_HANDLE_VALUE, c.lockFile) << c.name;
         EXPECT_EQ(inst.Apply(fake, c.args), c.code) << c.name;
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
         const bool service = sv::RestartsAsService(c.args);
