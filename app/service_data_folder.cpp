@@ -81,7 +81,7 @@ std::vector<unsigned char> ProcessUserSid() {
 
 // Whether the entry's owner, read through its handle, is an account the service writes
 // as; false when the owner cannot be read at all.
-bool ReadOwnerTrust(HANDLE h, std::vector<unsigned char> self, bool& trusted) {
+bool ReadOwnerTrust(HANDLE h, const std::vector<unsigned char>& self, bool& trusted) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
@@ -90,7 +90,7 @@ bool ReadOwnerTrust(HANDLE h, std::vector<unsigned char> self, bool& trusted) {
     }
     trusted = owner != nullptr &&
               (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-               (!self.empty() && EqualSid(owner, self.data())));
+               (!self.empty() && EqualSid(owner, const_cast<unsigned char*>(self.data()))));
     LocalFree(descriptor);
     return owner != nullptr;
 }

@@ -32,11 +32,6 @@ bool Attempt(const InstallerSystem& system, const std::function<bool()>& step) {
     return false;
 }
 
-void EnsureParentOf(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 0) EnsureDirectory(Utf16ToUtf8(path.substr(0, slash)));
-}
-
 struct Swapped {
     const PlannedFile* file;
     bool hadOld;
@@ -54,14 +49,6 @@ void PutBack(const std::vector<Swapped>& swapped, const InstallerSystem& system)
             Attempt(system, [&] { return DeleteFileW(dest.c_str()) != 0 || !Exists(dest); });
         }
     }
-}
-
-InstallOutcome Outcome(InstallResult result, const std::string& detail, size_t files = 0) {
-    InstallOutcome outcome;
-    outcome.result = result;
-    outcome.detail = detail;
-    outcome.files = files;
-    return outcome;
 }
 
 // Only DLLs of the system folder: the current folder leaves the search, and where the
@@ -119,7 +106,7 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
                                   const std::string& keyBase64, const InstallerSystem& system) {
     UpdateManifest listed;
     std::string error;
-    if (!ReadStagedManifest(stagingDir, keyBase64, listed, error)) return Outcome(InstallResult::Refused, error);
+    if (!ReadStagedManifest(stagingDir, keyBase64, listed, error)) return {InstallResult::Refused, error};
     std::vector<PlannedFile> files;
     for (const auto& item : listed) {
         files.push_back({item.first, item.second, Utf8ToUtf16(StagedPath(installDir, item.first))});
@@ -136,13 +123,13 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
         std::string bytes;
         if (!ReadStagedFile(stagingDir, file.name, file.digest, bytes, error)) {
             dropTemps();
-            return Outcome(InstallResult::Refused, error);
+            return {InstallResult::Refused, error};
         }
-        EnsureParentOf(file.destination);
+        // WriteTextFile makes the missing folders and writes through a temporary of its own.
         const std::string temp = Utf16ToUtf8(file.destination + kNewSuffix);
-        if (!Attempt(system, [&] { return WriteFileAtomically(temp, bytes); })) {
+        if (!Attempt(system, [&] { return WriteTextFile(temp, bytes); })) {
             dropTemps();
-            return Outcome(InstallResult::RolledBack, "cannot write " + temp);
+            return {InstallResult::RolledBack, "cannot write " + temp};
         }
     }
 
@@ -174,12 +161,12 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
     if (!busy.empty()) {
         PutBack(swapped, system);
         dropTemps();
-        return Outcome(InstallResult::RolledBack, busy + " stayed locked");
+        return {InstallResult::RolledBack, busy + " stayed locked"};
     }
     for (const Swapped& s : swapped) {
         if (s.hadOld) DeleteFileW((s.file->destination + kOldSuffix).c_str());
     }
-    return Outcome(InstallResult::Installed, std::string(), files.size());
+    return {InstallResult::Installed, std::string(), files.size()};
 }
 
 void TidyInterruptedInstall(const std::string& installDir) { TidyFolder(Utf8ToUtf16(installDir), 0); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct Harness {
     std::string answer;
     std::vector<std::string> posts;  // "url|body|ca"
     std::vector<std::string> runs;   // "classic" or "enrolled <id> <secret>"
+    std::function<void()> duringPost;  // runs while the support API is asked
     std::string outPath, errPath;
     std::FILE* out = nullptr;
     std::FILE* err = nullptr;
@@ -48,6 +50,7 @@ struct Harness {
         sv::EnrolmentIo io;
         io.postJson = [this](const std::string& url, const std::string& body, const std::string& ca) {
             posts.push_back(url + "|" + body + "|" + ca);
+            if (duringPost) duringPost();
             return answer;
         };
         io.out = out;
@@ -185,7 +188,8 @@ TEST(HostRunTask, EnrolWriteFailureStopsBeforeTheRun) {
     EXPECT_TRUE(h.runs.empty());
 }
 
-// The window follows what the task reports; the phase is set before the host runs.
+// The window follows what the task reports; the phase is set before the host runs, and
+// while the support API is asked the window shows the enrolment under way.
 TEST(HostRunTask, ReportsItsPhase) {
     using Phase = sv::HostRunState::Phase;
     struct Case {
@@ -194,11 +198,13 @@ TEST(HostRunTask, ReportsItsPhase) {
         const char* answer;
         Phase phase;
         int32_t deviceId;
+        int rc;
     } cases[] = {
-        {false, nullptr, "", Phase::Classic, 0},
-        {false, "{\"deviceId\":12,\"deviceSecret\":\"abc\"}", "", Phase::Enrolled, 12},
-        {true, nullptr, "{\"deviceId\":31,\"deviceSecret\":\"s\"}", Phase::Enrolled, 31},
-        {true, nullptr, "{\"error\":\"expired\"}", Phase::EnrolFailed, 0},
+        {false, nullptr, "", Phase::Classic, 0, 7},
+        {false, "{\"deviceId\":12,\"deviceSecret\":\"abc\"}", "", Phase::Enrolled, 12, 9},
+        {true, nullptr, "{\"deviceId\":31,\"deviceSecret\":\"s\"}", Phase::Enrolled, 31, 9},
+        {true, nullptr, "{\"error\":\"expired\"}", Phase::EnrolFailed, 0, 1},
+        {true, nullptr, "", Phase::EnrolFailed, 0, 1},
     };
     for (const Case& c : cases) {
         Harness h;
@@ -206,29 +212,16 @@ TEST(HostRunTask, ReportsItsPhase) {
         h.answer = c.answer;
         if (c.device != nullptr) h.WriteDevice(c.device);
         sv::HostRunState state;
-        EXPECT_EQ(state.Get().phase, Phase::Starting);
+        Phase asked = Phase::Starting;
+        h.duringPost = [&] { asked = state.Get().phase; };
         EXPECT_FALSE(state.Get().ended);
-        h.RunTask(&state);
+        EXPECT_EQ(h.RunTask(&state), c.rc) << c.answer;
         EXPECT_TRUE(state.Get().ended);  // the runner returned
+        EXPECT_EQ(asked, c.enroll ? Phase::Enrolling : Phase::Starting) << c.answer;
         EXPECT_EQ(state.Get().phase, c.phase) << c.answer;
         EXPECT_EQ(state.Get().deviceId, c.deviceId) << c.answer;
         EXPECT_EQ(state.WaitDecided(std::chrono::milliseconds(0)).phase, c.phase);
     }
-    // While the support API is asked, the window shows the enrolment under way.
-    Harness h;
-    h.enroll = true;
-    sv::HostRunState state;
-    sv::EnrolmentIo io = h.Io();
-    sv::HostRunState::Phase asked = sv::HostRunState::Phase::Starting;
-    io.postJson = [&](const std::string&, const std::string&, const std::string&) {
-        asked = state.Get().phase;
-        return std::string();
-    };
-    sv::HostRunTask task(h.enroll, h.token, h.name, h.options, sv::HostRunTask::Runner{}, io);
-    task.ReportTo(&state);
-    EXPECT_EQ(task(), 1);
-    EXPECT_EQ(asked, sv::HostRunState::Phase::Enrolling);
-    EXPECT_EQ(state.Get().phase, sv::HostRunState::Phase::EnrolFailed);
 }
 
 TEST(EnrollOnly, SuccessWritesRecordAndAuditLine) {

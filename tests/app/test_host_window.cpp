@@ -34,6 +34,7 @@ struct WindowRun {
     std::condition_variable changed;
     std::vector<sv::HostButton> buttons;
     bool painted = false;
+    std::future<int> ended;  // what RunHostWindow returned
     std::thread thread;
 
     WindowRun() {
@@ -54,7 +55,9 @@ struct WindowRun {
             painted = true;
             changed.notify_all();
         };
-        thread = std::thread([this, seams] { sv::RunHostWindow(*host, state, work, seams); });
+        std::packaged_task<int()> loop([this, seams] { return sv::RunHostWindow(*host, state, work, seams); });
+        ended = loop.get_future();
+        thread = std::thread(std::move(loop));
     }
 
     // Waits (bounded) for a paint whose buttons satisfy `pred`.
@@ -89,32 +92,21 @@ bool Enabled(const std::vector<sv::HostButton>& buttons, int id) {
 }  // namespace
 
 TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
-    sv_test::ScratchDir dir;
-    sv::HostOptions options;
-    options.dataDir = dir.Path();
-    options.trainingEnabled = 0;
-    sv::Host host(options);
-    sv::HostRunState state;
-    state.Set(sv::HostRunState::Phase::Classic);
-    sv::WorkerGroup work;
+    WindowRun run;
     sv::PostExitCommand();  // no window yet: nothing to post to, nothing breaks
 
-    std::packaged_task<int()> loop([&] { return sv::RunHostWindow(host, state, work); });
-    std::future<int> ended = loop.get_future();
-    std::thread windowThread(std::move(loop));
-    sv::SetUpdateHost(&host);
-    // The exit is posted to a window that exists: repeated until the window has been made.
-    bool done = false;
-    for (int i = 0; i < 400 && !done; ++i) {
-        sv::ShutdownForUpdate();
-        done = ended.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready;
-    }
+    run.Start({});
+    // The exit is posted to a window that exists: one that has painted.
+    ASSERT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>&) { return true; }));
+    sv::SetUpdateHost(run.host.get());
+    sv::ShutdownForUpdate();
+    const bool done = run.ended.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     sv::SetUpdateHost(nullptr);
-    windowThread.join();
     ASSERT_TRUE(done);
-    EXPECT_EQ(ended.get(), 0);
-    EXPECT_TRUE(host.IsStopping());
-    EXPECT_EQ(FindWindowW(L"SorvaneHostWin7", nullptr), nullptr);
+    run.thread.join();
+    EXPECT_EQ(run.ended.get(), 0);
+    EXPECT_TRUE(run.host->IsStopping());
+    EXPECT_EQ(run.Window(), nullptr);
 }
 
 TEST(HostWindow, ASlowRotationLeavesTheWindowAnswering) {

@@ -118,6 +118,12 @@ TEST(UpdateInstaller, StagedFilesReplaceTheInstallationAndTheProgramRestarts) {
                                                     "[update] installer exit code 0"}));
 }
 
+// Held without sharing, as a program still running from it would.
+HANDLE HoldWithoutSharing(const std::string& path) {
+    return CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
 TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
     struct Case {
         const char* name;
@@ -137,13 +143,8 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
         Installation inst;
         FakeSystem fake;
         fake.restartWorks = c.restartWorks;
-        HANDLE lock = INVALID_HANDLE_VALUE;
-        if (c.lockFile) {
-            // Held without sharing, as a program still running from it would.
-            lock = CreateFileW(sv::Utf8ToUtf16(inst.install + "\\lib\\data.bin").c_str(), GENERIC_READ, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-        }
+        const HANDLE lock = c.lockFile ? HoldWithoutSharing(inst.install + "\\lib\\data.bin") : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(lock != INVALID_HANDLE_VALUE, c.lockFile) << c.name;
         EXPECT_EQ(inst.Apply(fake, c.args), c.code) << c.name;
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
         const bool service = sv::RestartsAsService(c.args);
@@ -159,11 +160,6 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
             EXPECT_EQ(sv_test::ReadFile(inst.target), "new program") << c.name;
         }
     }
-}
-
-HANDLE HoldWithoutSharing(const std::string& path) {
-    return CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
 }
 
 // A file put back during the roll-back may be busy for a moment too: it is retried like
