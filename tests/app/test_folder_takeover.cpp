@@ -130,7 +130,9 @@ struct FakeTree {
         ops.open = [this](sv::FolderOps::Handle parent, const std::wstring& name,
                           sv::EntryFacts& facts) -> sv::FolderOps::Handle {
             // Opened inside a folder this walk holds, which has to be one.
-            if (parent != 0) EXPECT_EQ(entries.at(open.at(parent)).kind, EntryKind::Directory);
+            if (parent != 0) {
+                EXPECT_EQ(entries.at(open.at(parent)).kind, EntryKind::Directory);
+            }
             auto it = entries.find(Path(parent, name));
             if (it == entries.end()) return 0;
             facts = it->second;
