@@ -139,6 +139,8 @@ struct RelativeName {
         text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
         InitializeObjectAttributes(&attributes, &text, 0, parent, descriptor);
     }
+    RelativeName(const RelativeName&) = delete;  // the attributes point at `text`
+    RelativeName& operator=(const RelativeName&) = delete;
 };
 
 constexpr ACCESS_MASK kEntryAccess =
