@@ -1,6 +1,7 @@
 #include "base/detachable_thread.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <functional>
@@ -10,15 +11,18 @@
 
 namespace {
 
-// Set when the thread that holds it leaves: thread_local objects go only after the whole
-// thread function, the wait for the owner included, has returned.
-struct LeaveMark {
-    std::atomic<bool>* left = nullptr;
-    ~LeaveMark() {
-        if (left) left->store(true);
-    }
-};
-thread_local LeaveMark t_leaveMark;
+// Marks the flag a thread registered when that thread leaves: thread-specific values are
+// cleaned up only after the whole thread function, the wait for the owner included, has
+// returned. (MinGW's thread_local destructors do not run at a thread's end here.)
+void MarkLeft(void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }
+pthread_key_t LeaveKey() {
+    static pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, MarkLeft);
+        return k;
+    }();
+    return key;
+}
 
 // The order the class exists for, shown without depending on timing: the thread of a body
 // that returned stays until its owner has joined it or let it go, and leaves then.
@@ -31,7 +35,7 @@ TEST(DetachableThread, AThreadLeavesOnlyAfterItsOwnerDecided) {
         std::atomic<bool> returned{false};
         std::atomic<bool> left{false};
         sv::DetachableThread thread([&] {
-            t_leaveMark.left = &left;
+            pthread_setspecific(LeaveKey(), &left);
             returned = true;
         });
         ASSERT_TRUE(sv_test::WaitUntil([&] { return returned.load(); }));
