@@ -156,7 +156,8 @@ def test_implausible_frame_length_kills_the_channel(processes):
 
 
 def test_silent_controller_is_dropped_after_the_handshake_time_out(processes):
-    _, port = start_probe(processes, "--handshake-timeout", "500")
+    # Short, but long enough for the next controller's whole proof on a loaded machine.
+    _, port = start_probe(processes, "--handshake-timeout", "2000")
     sock = socket.create_connection(("127.0.0.1", port), timeout=10)
     try:
         assert lc.recv_message(sock)  # salt
