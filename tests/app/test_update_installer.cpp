@@ -163,45 +163,43 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
     }
 }
 
-// A file put back during the roll-back may be busy for a moment too: it is retried like
-// the copy, so the installation ends whole and old rather than half new.
-TEST(UpdateInstaller, ARestoreThatFailsAtFirstIsRetried) {
-    Installation inst;
-    FakeSystem fake;
-    HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
-    ASSERT_NE(data, INVALID_HANDLE_VALUE);
-    HANDLE program = INVALID_HANDLE_VALUE;
-    fake.onPause = [&](int pause) {
-        // The last wait for lib\data.bin: the new host.exe, already in place, turns busy
-        // just as it is to be put back, and is free again after one more wait.
-        if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
-        if (pause == sv::kInstallAttempts + 1) CloseHandle(program);
-    };
-    EXPECT_EQ(inst.Apply(fake), sv::kApplyIncomplete);
-    CloseHandle(data);
-    EXPECT_NE(program, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
-    EXPECT_TRUE(inst.Unchanged());
+void RestoredAtTheNextStart(const Installation& inst, HANDLE program);
+
+// The new host.exe turns busy at the last wait for the busy lib\data.bin, just as it is
+// to be put back. Free again after one more wait, it is put back and the installation
+// ends whole and old; held through every attempt, the installation is new and old at
+// once, and says so.
+TEST(UpdateInstaller, APutBackIsRetriedAndOneThatStaysBusyIsReportedAsMixed) {
+    for (const bool staysBusy : {false, true}) {
+        Installation inst;
+        FakeSystem fake;
+        HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
+        ASSERT_NE(data, INVALID_HANDLE_VALUE);
+        HANDLE program = INVALID_HANDLE_VALUE;
+        fake.onPause = [&](int pause) {
+            if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
+            if (pause == sv::kInstallAttempts + 1 && !staysBusy) CloseHandle(program);
+        };
+        const int code = inst.Apply(fake);
+        CloseHandle(data);
+        ASSERT_NE(program, INVALID_HANDLE_VALUE);
+        if (!staysBusy) {
+            EXPECT_EQ(code, sv::kApplyIncomplete);
+            EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
+            EXPECT_TRUE(inst.Unchanged());
+            continue;
+        }
+        EXPECT_EQ(code, sv::kApplyLeftMixed);
+        EXPECT_EQ(fake.lines.at(0), "[update] installer left mixed: " + inst.target + " (" + inst.install +
+                                        "\\lib\\data.bin stayed locked)");
+        EXPECT_EQ(fake.lines.at(1), "[update] installer exit code 5");
+        EXPECT_EQ(fake.programs.size(), 1u);  // the restart is what brings the restore
+        RestoredAtTheNextStart(inst, program);
+    }
 }
 
-// The new host.exe is held from the last wait for the busy lib\data.bin on, through
-// every attempt to put it back: the installation is new and old at once, and says so.
-TEST(UpdateInstaller, APutBackThatStaysBusyIsReportedAsMixedAndTheNextStartRestoresIt) {
-    Installation inst;
-    FakeSystem fake;
-    HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
-    ASSERT_NE(data, INVALID_HANDLE_VALUE);
-    HANDLE program = INVALID_HANDLE_VALUE;
-    fake.onPause = [&](int pause) {
-        if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
-    };
-    EXPECT_EQ(inst.Apply(fake), sv::kApplyLeftMixed);
-    CloseHandle(data);
-    ASSERT_NE(program, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(fake.lines.at(0), "[update] installer left mixed: " + inst.target + " (" + inst.install +
-                                    "\\lib\\data.bin stayed locked)");
-    EXPECT_EQ(fake.lines.at(1), "[update] installer exit code 5");
-    EXPECT_EQ(fake.programs.size(), 1u);  // the restart is what brings the restore
+// What follows a mixed installation whose new host.exe is still held by `program`.
+void RestoredAtTheNextStart(const Installation& inst, HANDLE program) {
     const std::string journal = inst.install + "\\" + sv::kUpdateJournalName;
     EXPECT_EQ(sv_test::ReadFile(inst.target + ".sv-update-old"), "old program");
     EXPECT_EQ(sv_test::ReadFile(inst.install + "\\lib\\data.bin"), "old data");
