@@ -1,12 +1,17 @@
 #include "app/service_data_folder.h"
 
 #include <windows.h>
+#include <winternl.h>
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "app/windows_service.h"
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
 
@@ -95,29 +100,93 @@ bool ReadOwnerTrust(HANDLE h, const std::vector<unsigned char>& self, bool& trus
     return owner != nullptr;
 }
 
-bool IsPlainFolder(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool plain = GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    CloseHandle(h);
-    return plain;
+// The calls that open and make names inside a folder's handle, which Win32 paths cannot:
+// they would drop a trailing dot or space, take "NUL" for the device and fold "...".
+struct NtFileCalls {
+    using OpenFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
+    using CreateFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                                      ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+    using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+    OpenFn open = nullptr;
+    CreateFn create = nullptr;
+    SetInformationFn setInformation = nullptr;
+
+    static const NtFileCalls& Get() {
+        static const NtFileCalls calls = [] {
+            NtFileCalls found;
+            // ntdll is in every process already; nothing is loaded by name here.
+            HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+            if (ntdll == nullptr) return found;
+            found.open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+            found.create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+            found.setInformation = reinterpret_cast<SetInformationFn>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+            return found;
+        }();
+        return calls;
+    }
+};
+
+constexpr ULONG kOpenForBackup = 0x4000;  // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kNameCollision = 0xC0000035;  // STATUS_OBJECT_NAME_COLLISION
+
+// A name inside the folder `parent`, as the system listed it.
+struct RelativeName {
+    UNICODE_STRING text{};
+    OBJECT_ATTRIBUTES attributes{};
+    RelativeName(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR descriptor) {
+        text.Buffer = const_cast<wchar_t*>(name.data());
+        text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+        InitializeObjectAttributes(&attributes, &text, 0, parent, descriptor);
+    }
+    RelativeName(const RelativeName&) = delete;  // the attributes point at `text`
+    RelativeName& operator=(const RelativeName&) = delete;
+};
+
+constexpr ACCESS_MASK kEntryAccess =
+    READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
+
+// No delete sharing: a folder held here cannot be renamed or replaced meanwhile.
+HANDLE OpenEntry(FolderOps::Handle parent, const std::wstring& name) {
+    if (parent == 0) {
+        HANDLE h = CreateFileW(name.c_str(), kEntryAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return h == INVALID_HANDLE_VALUE ? nullptr : h;
+    }
+    const NtFileCalls& nt = NtFileCalls::Get();
+    if (nt.open == nullptr || name.size() > 32767) return nullptr;
+    RelativeName relative(Win32Handle(parent), name, nullptr);
+    IO_STATUS_BLOCK status{};
+    HANDLE h = nullptr;
+    if (nt.open(&h, kEntryAccess, &relative.attributes, &status, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                FILE_OPEN_REPARSE_POINT | kOpenForBackup | FILE_SYNCHRONOUS_IO_NONALERT) != 0) {
+        return nullptr;
+    }
+    return h;
+}
+
+// `path` in the form that no later step rewrites: full, "\\?\" in front.
+std::wstring ExtendedPath(const std::wstring& path) {
+    if (path.empty()) return std::wstring();
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return std::wstring();
+    std::wstring full(size, L'\0');
+    size = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (size == 0 || size >= full.size()) return std::wstring();
+    full.resize(size);
+    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 }  // namespace
 
 FolderOps RealFolderOps() {
     FolderOps ops;
-    ops.open = [self = ProcessUserSid()](const std::string& path, EntryFacts& facts) -> FolderOps::Handle {
-        const std::wstring wide = Utf8ToUtf16(path);
-        // No delete sharing: a folder held here cannot be renamed or replaced meanwhile.
-        HANDLE h = CreateFileW(wide.c_str(),
-                               READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return 0;
+    ops.open = [self = ProcessUserSid()](FolderOps::Handle parent, const std::wstring& name,
+                                         EntryFacts& facts) -> FolderOps::Handle {
+        HANDLE h = OpenEntry(parent, name);
+        if (h == nullptr) return 0;
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(h, &info)) {
             CloseHandle(h);
@@ -134,7 +203,7 @@ FolderOps RealFolderOps() {
         }
         return reinterpret_cast<FolderOps::Handle>(h);
     };
-    ops.list = [](FolderOps::Handle folder, std::vector<std::string>& names) {
+    ops.list = [](FolderOps::Handle folder, std::vector<FolderName>& names) {
         // Read through the handle itself, which was checked to be this very folder.
         HANDLE h = Win32Handle(folder);
         alignas(8) unsigned char buffer[16384];
@@ -146,26 +215,32 @@ FolderOps RealFolderOps() {
             what = FileIdBothDirectoryInfo;
             for (size_t offset = 0;;) {
                 const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
-                const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-                if (name != L"." && name != L"..") names.push_back(Utf16ToUtf8(name));
+                std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+                if (name != L"." && name != L"..") {
+                    std::string text = Utf16ToUtf8(name);
+                    names.push_back(FolderName{std::move(name), std::move(text)});
+                }
                 if (info->NextEntryOffset == 0) break;
                 offset += info->NextEntryOffset;
             }
         }
     };
-    ops.secure = [](FolderOps::Handle handle, EntryKind kind, bool top) {
-        LocalDescriptor descriptor = Descriptor(top ? FolderTopSddl() : FolderEntrySddl(kind));
+    ops.secure = [](FolderOps::Handle handle, const wchar_t* sddl) {
+        LocalDescriptor descriptor = Descriptor(sddl);
         if (!descriptor) return false;
         BOOL present = FALSE, defaulted = FALSE;
         PACL dacl = nullptr;
         PSID owner = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
         if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present ||
-            !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted)) {
+            !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) ||
+            !GetSecurityDescriptorControl(descriptor.get(), &control, &revision)) {
             return false;
         }
         const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                          (top ? PROTECTED_DACL_SECURITY_INFORMATION
-                                               : UNPROTECTED_DACL_SECURITY_INFORMATION);
+                                          ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
         return SetSecurityInfo(Win32Handle(handle), SE_FILE_OBJECT, what, owner,
                                nullptr, dacl, nullptr) == ERROR_SUCCESS;
     };
@@ -175,38 +250,88 @@ FolderOps RealFolderOps() {
         return SetFileInformationByHandle(Win32Handle(handle), FileDispositionInfo,
                                           &disposition, sizeof(disposition)) != 0;
     };
+    ops.create = [](FolderOps::Handle parent, const std::wstring& name, const wchar_t* sddl, bool& existed) {
+        // The list is there from the first moment: nobody else can ever open the folder.
+        existed = false;
+        LocalDescriptor descriptor = Descriptor(sddl);
+        if (!descriptor) return false;
+        if (parent == 0) {
+            SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.get(), FALSE};
+            if (CreateDirectoryW(name.c_str(), &sa)) return true;
+            existed = GetLastError() == ERROR_ALREADY_EXISTS;
+            return false;
+        }
+        const NtFileCalls& nt = NtFileCalls::Get();
+        if (nt.create == nullptr) return false;
+        RelativeName relative(Win32Handle(parent), name, descriptor.get());
+        IO_STATUS_BLOCK status{};
+        HANDLE h = nullptr;
+        const NTSTATUS result =
+            nt.create(&h, FILE_LIST_DIRECTORY | SYNCHRONIZE, &relative.attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | kOpenForBackup, nullptr, 0);
+        if (result != 0) {
+            existed = static_cast<ULONG>(result) == kNameCollision;
+            return false;
+        }
+        CloseHandle(h);
+        return true;
+    };
+    ops.rename = [](FolderOps::Handle handle, const std::wstring& to) {
+        // `to` is "\\?\" and a full path; the rename wants the same in the system's own form.
+        const NtFileCalls& nt = NtFileCalls::Get();
+        if (nt.setInformation == nullptr || to.compare(0, 4, L"\\\\?\\") != 0 || to.size() > 32767) return false;
+        const std::wstring target = L"\\??\\" + to.substr(4);
+        const size_t bytes = target.size() * sizeof(wchar_t);
+        std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + bytes);
+        auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = static_cast<ULONG>(bytes);
+        std::memcpy(info->FileName, target.data(), bytes);
+        IO_STATUS_BLOCK status{};
+        return nt.setInformation(Win32Handle(handle), &status, info, static_cast<ULONG>(buffer.size()),
+                                 FileRenameInformation) == 0;
+    };
+    ops.stamp = [] {
+        SYSTEMTIME now{};
+        GetSystemTime(&now);
+        char text[32];
+        std::snprintf(text, sizeof(text), "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                      now.wMinute, now.wSecond);
+        return std::string(text);
+    };
     ops.close = [](FolderOps::Handle handle) { CloseHandle(Win32Handle(handle)); };
     return ops;
 }
 
-std::string SecureServiceDataDir(const std::string& dir) {
-    const std::wstring path = Utf8ToUtf16(dir);
-    std::string problem;
-    LocalDescriptor descriptor = Descriptor(FolderTopSddl());
-    if (!descriptor) {
-        problem = "security descriptor: error " + std::to_string(GetLastError());
+std::string SecureServiceDataDir(const std::string& dir, const std::function<void(const std::string&)>& reportFailure) {
+    const FolderName root{ExtendedPath(Utf8ToUtf16(dir)), dir};
+    TakeOverResult result;
+    if (root.name.empty()) {
+        result.problem = "cannot read the full path of " + dir;
     } else {
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.get(), FALSE};
-        if (!CreateDirectoryW(path.c_str(), &sa) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            problem = "cannot create " + dir + ": error " + std::to_string(GetLastError());
-        } else {
-            // Made by us or by anyone before: taken over whole either way.
-            TakeOverPrivileges privileges;
-            const TakeOverResult result = TakeOverFolder(dir, RealFolderOps());
-            problem = result.problem;
-            if (result.removed != 0) {
-                SetAuditDirectory(dir);
-                WriteAuditLine("service", "service data folder: " + std::to_string(result.removed) +
-                                              " entries not written by the service removed", "");
-            }
-        }
+        TakeOverPrivileges privileges;
+        result = PrepareDataFolder(root, RealFolderOps());
     }
-    if (!problem.empty() && IsPlainFolder(path)) {
-        // A service has no console: the audit log is where an administrator looks.
-        SetAuditDirectory(dir);
-        WriteAuditLine("service", "service data folder: " + problem, "");
+    if (!result.problem.empty()) {
+        // Nothing is written into a folder that is not secured: any name in it (the day's
+        // audit log too) may be a link its maker planted to a file of his choosing.
+        reportFailure("service data folder: " + result.problem);
+        return result.problem;
     }
-    return problem;
+    SetAuditDirectory(dir);
+    if (!result.movedTo.empty()) {
+        WriteAuditLine("service", "service data folder: " + dir + " was made by another account; moved aside to " +
+                                      result.movedTo, "");
+    }
+    if (result.removed != 0) {
+        WriteAuditLine("service", "service data folder: " + std::to_string(result.removed) +
+                                      " entries not written by the service removed", "");
+    }
+    return std::string();
 }
+
+std::string SecureServiceDataDir(const std::string& dir) { return SecureServiceDataDir(dir, ReportServiceError); }
 
 }  // namespace sv

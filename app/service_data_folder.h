@@ -1,22 +1,28 @@
 #pragma once
-// The service's data folder under ProgramData: made, or taken over when someone made it
-// first, so that only SYSTEM and Administrators have any access to it or to anything in
-// it. The LocalSystem service keeps the password and the device secret there, and
-// writes, deletes and runs what it finds there.
+// The service's data folder under ProgramData: made with its access list given at
+// creation, secured in place when SYSTEM or Administrators made it, moved aside when
+// anyone else did, so that only SYSTEM and Administrators have any access to it or to
+// anything in it (the uploads folder also lets the PC's users read). The LocalSystem
+// service keeps the password and the device secret there, and writes, deletes and runs
+// what it finds there.
+#include <functional>
 #include <string>
 
 #include "app/folder_takeover.h"
 
 namespace sv {
 
-// The Windows side of app/folder_takeover.h: entries opened by path with the last step
-// never followed, folders held open without delete sharing while the walk is inside
-// them, owner and list set and names removed through the handles.
+// The Windows side of app/folder_takeover.h: the folder opened by its full "\\?\" path,
+// every entry by its listed name inside its parent's handle with the last step never
+// followed, folders held open without delete sharing while the walk is inside them,
+// owner and list set, names removed and the folder renamed through the handles.
 FolderOps RealFolderOps();
 
-// Creates `dir` with the service's access list, or takes it over (app/folder_takeover.h).
-// Empty on success, else what failed; a failure is also written to the audit log in
-// `dir` when `dir` is a plain folder (never through a link).
+// Makes `dir`, secures it or moves it aside (app/folder_takeover.h). Empty on success,
+// else what failed. A failure is handed to `reportFailure` as one line and nothing is
+// written into `dir`; the audit log is pointed at `dir` only once it is secured.
+std::string SecureServiceDataDir(const std::string& dir, const std::function<void(const std::string&)>& reportFailure);
+// The same, failures reported to the Windows event log (the caller prints them too).
 std::string SecureServiceDataDir(const std::string& dir);
 
 }  // namespace sv

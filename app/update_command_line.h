@@ -51,6 +51,9 @@ constexpr int kApplyOk = 0;
 constexpr int kApplyRestartFailed = 2;
 constexpr int kApplyMissingArguments = 3;
 constexpr int kApplyIncomplete = 4;
+// A file could not be put back: old and new files stand side by side until the next
+// start restores the old ones.
+constexpr int kApplyLeftMixed = 5;
 int ApplyExitCode(bool restarted, bool installedWhole);
 
 }  // namespace sv

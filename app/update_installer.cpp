@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/update_command_line.h"
+#include "app/update_journal.h"
 #include "app/update_settings.h"
 #include "app/update_staging.h"
 #include "base/audit_log.h"
@@ -38,18 +39,85 @@ struct Swapped {
 };
 
 // Undoes the swaps in reverse, each step retried like the copy: a reader may hold a
-// file for a moment, and giving up would leave the installation half old, half new.
-void PutBack(const std::vector<Swapped>& swapped, const InstallerSystem& system) {
+// file for a moment. Returns the files that stayed new (or missing) all the same.
+std::vector<std::string> PutBack(const std::vector<Swapped>& swapped, const InstallerSystem& system) {
+    std::vector<std::string> mixed;
     for (auto it = swapped.rbegin(); it != swapped.rend(); ++it) {
         const std::wstring& dest = it->file->destination;
+        bool back;
         if (it->hadOld) {
             const std::wstring old = dest + kOldSuffix;
-            Attempt(system, [&] { return MoveFileExW(old.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
+            back = Attempt(system, [&] { return MoveFileExW(old.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
         } else {
-            Attempt(system, [&] { return DeleteFileW(dest.c_str()) != 0 || !Exists(dest); });
+            back = Attempt(system, [&] { return DeleteFileW(dest.c_str()) != 0 || !Exists(dest); });
+        }
+        if (!back) mixed.push_back(Utf16ToUtf8(dest));
+    }
+    return mixed;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+// Moves `from` over `to`. When `to` cannot be replaced (a program running from it), it
+// is first renamed out of the way, which Windows allows for a running program; the
+// renamed file carries the suffix the tidy removes.
+bool MoveOver(const std::wstring& from, const std::wstring& to) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (!Exists(to)) return false;
+    const std::wstring aside = to + kNewSuffix;
+    if (!MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    MoveFileExW(aside.c_str(), to.c_str(), 0);
+    return false;
+}
+
+bool RemoveOrSetAside(const std::wstring& path) {
+    if (DeleteFileW(path.c_str()) || !Exists(path)) return true;
+    return MoveFileExW(path.c_str(), (path + kNewSuffix).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+}  // namespace
+
+JournalRestore RestoreFromUpdateJournal(const std::string& installDir) {
+    JournalRestore result;
+    const std::string journalPath = JoinDataPath(installDir, kUpdateJournalName);
+    if (!PathExists(journalPath)) return result;
+    result.found = true;
+    std::string text;
+    std::vector<JournalEntry> entries;
+    if (!ReadWholeFile(journalPath, text, kUpdateJournalMaxBytes) || !ParseUpdateJournal(text, entries)) {
+        // Nothing is known about which copy is which: leave every file as it stands.
+        result.unreadable = true;
+        return result;
+    }
+    for (const JournalEntry& entry : entries) {
+        const std::wstring dest = Utf8ToUtf16(StagedPath(installDir, entry.name));
+        const std::wstring old = dest + kOldSuffix;
+        bool whole = true;
+        if (entry.hadOld) {
+            // Without an old copy the swap never happened or was already undone.
+            if (Exists(old)) whole = MoveOver(old, dest);
+        } else {
+            whole = RemoveOrSetAside(dest);
+        }
+        if (whole) {
+            ++result.restored;
+        } else {
+            result.mixed.push_back(Utf16ToUtf8(dest));
         }
     }
+    // Only a restore that put back every file ends the installation's record.
+    if (result.mixed.empty() && !DeleteFileW(Utf8ToUtf16(journalPath).c_str())) {
+        result.mixed.push_back(journalPath);
+    }
+    return result;
 }
+
+namespace {
 
 // Only DLLs of the system folder: the current folder leaves the search, and where the
 // loader can (Windows 7 with KB2533623 and later) so does every other folder.
@@ -69,7 +137,8 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void TidyFolder(const std::wstring& dir, int depth) {
+// `keepOld`: an installation that is not complete still needs its old copies.
+void TidyFolder(const std::wstring& dir, int depth, bool keepOld) {
     if (depth > 8) return;
     const size_t suffixLength = sizeof(kOldSuffix) / sizeof(wchar_t) - 1;
     WIN32_FIND_DATAW found;
@@ -81,7 +150,7 @@ void TidyFolder(const std::wstring& dir, int depth) {
         const std::wstring path = dir + L"\\" + name;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            TidyFolder(path, depth + 1);
+            TidyFolder(path, depth + 1, keepOld);
             continue;
         }
         if (name.size() <= suffixLength) continue;
@@ -89,7 +158,7 @@ void TidyFolder(const std::wstring& dir, int depth) {
         const std::wstring original = path.substr(0, path.size() - suffixLength);
         if (suffix == kNewSuffix) {
             DeleteFileW(path.c_str());
-        } else if (suffix == kOldSuffix) {
+        } else if (suffix == kOldSuffix && !keepOld) {
             if (Exists(original)) {
                 DeleteFileW(path.c_str());
             } else {
@@ -107,6 +176,14 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
     UpdateManifest listed;
     std::string error;
     if (!ReadStagedManifest(stagingDir, keyBase64, listed, error)) return {InstallResult::Refused, error};
+    // An earlier installation that the start could not put back first: its journal and
+    // old copies are all that is left of the old side.
+    const JournalRestore earlier = RestoreFromUpdateJournal(installDir);
+    if (earlier.unreadable || !earlier.mixed.empty()) {
+        return {InstallResult::Refused, "an earlier installation is not put back yet: " +
+                                            (earlier.unreadable ? std::string(kUpdateJournalName) + " unreadable"
+                                                                : JoinNames(earlier.mixed))};
+    }
     std::vector<PlannedFile> files;
     for (const auto& item : listed) {
         files.push_back({item.first, item.second, Utf8ToUtf16(StagedPath(installDir, item.first))});
@@ -133,13 +210,35 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
         }
     }
 
+    // Old copies of a completed installation whose removal failed would be taken for
+    // this one's by a restore: none may stand beside a planned file.
+    std::vector<JournalEntry> plan;
+    for (const PlannedFile& file : files) {
+        const std::wstring old = file.destination + kOldSuffix;
+        if (!DeleteFileW(old.c_str()) && Exists(old)) {
+            dropTemps();
+            return {InstallResult::RolledBack, "cannot remove " + Utf16ToUtf8(old)};
+        }
+        plan.push_back({file.name, Exists(file.destination)});
+    }
+    // The record of what is about to change, before anything does: a start after a
+    // failed or cut-off installation restores from it.
+    const std::string journalPath = JoinDataPath(installDir, kUpdateJournalName);
+    if (!WriteFileAtomically(journalPath, FormatUpdateJournal(plan))) {
+        dropTemps();
+        return {InstallResult::RolledBack, "cannot write " + journalPath};
+    }
+    const std::wstring journal = Utf8ToUtf16(journalPath);
+
     std::vector<Swapped> swapped;
     std::string busy;
-    for (const PlannedFile& file : files) {
+    std::vector<std::string> mixed;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const PlannedFile& file = files[i];
         const std::wstring& dest = file.destination;
         const std::wstring temp = dest + kNewSuffix;
         const std::wstring old = dest + kOldSuffix;
-        const bool hadOld = Exists(dest);
+        const bool hadOld = plan[i].hadOld;
         // A busy file (the old program still mapped, a reader holding it) refuses the move.
         if (hadOld && !Attempt(system, [&] {
                 return MoveFileExW(dest.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -150,17 +249,30 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
         if (!Attempt(system, [&] {
                 return MoveFileExW(temp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
             })) {
-            if (hadOld) {
-                Attempt(system, [&] { return MoveFileExW(old.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
+            if (hadOld && !Attempt(system, [&] {
+                    return MoveFileExW(old.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+                })) {
+                mixed.push_back(Utf16ToUtf8(dest));  // only its old copy is left
             }
             busy = Utf16ToUtf8(dest);
             break;
         }
         swapped.push_back({&file, hadOld});
     }
+    // Every file in place: removing the journal is what completes the installation; the
+    // old copies go after it, so a start in between finds a whole new installation.
+    if (busy.empty() && !Attempt(system, [&] { return DeleteFileW(journal.c_str()) != 0 || !Exists(journal); })) {
+        busy = journalPath;
+    }
     if (!busy.empty()) {
-        PutBack(swapped, system);
+        const std::vector<std::string> stayed = PutBack(swapped, system);
+        mixed.insert(mixed.end(), stayed.begin(), stayed.end());
         dropTemps();
+        if (!mixed.empty()) {
+            // The journal and the old copies stay: the next start puts the old side back.
+            return {InstallResult::LeftMixed, "left mixed: " + JoinNames(mixed) + " (" + busy + " stayed locked)"};
+        }
+        DeleteFileW(journal.c_str());
         return {InstallResult::RolledBack, busy + " stayed locked"};
     }
     for (const Swapped& s : swapped) {
@@ -169,7 +281,22 @@ InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::stri
     return {InstallResult::Installed, std::string(), files.size()};
 }
 
-void TidyInterruptedInstall(const std::string& installDir) { TidyFolder(Utf8ToUtf16(installDir), 0); }
+void TidyInterruptedInstall(const std::string& installDir) {
+    const JournalRestore restore = RestoreFromUpdateJournal(installDir);
+    const bool complete = !restore.found || (!restore.unreadable && restore.mixed.empty());
+    if (restore.found) {
+        if (restore.unreadable) {
+            WriteAuditLine("update", "[update] unreadable installation journal in " + installDir +
+                                         ": files left as they are", "");
+        } else if (!restore.mixed.empty()) {
+            WriteAuditLine("update", "[update] earlier installation still mixed: " + JoinNames(restore.mixed), "");
+        } else {
+            WriteAuditLine("update", "[update] earlier installation put back: " + std::to_string(restore.restored) +
+                                         " files in " + installDir, "");
+        }
+    }
+    TidyFolder(Utf8ToUtf16(installDir), 0, !complete);
+}
 
 bool FolderAcceptsNewFiles(const std::string& dir) {
     const std::wstring probe = Utf8ToUtf16(JoinDataPath(dir, ".sv-write-probe-" + std::to_string(GetCurrentProcessId()) +
@@ -246,6 +373,9 @@ int ApplyStagedUpdate(const std::vector<std::string>& words, const InstallerSyst
     case InstallResult::RolledBack:
         system.log("[update] installer rolled back: " + outcome.detail);
         break;
+    case InstallResult::LeftMixed:
+        system.log("[update] installer " + outcome.detail);
+        break;
     }
     bool restarted = false;
     if (RestartsAsService(request.hostArgs)) {
@@ -254,7 +384,9 @@ int ApplyStagedUpdate(const std::vector<std::string>& words, const InstallerSyst
         restarted = system.startProgram(BuildRestartCommandLine(request.targetExe, ArgumentsToHandOn(request.hostArgs)),
                                         installDir);
     }
-    const int code = ApplyExitCode(restarted, outcome.result == InstallResult::Installed);
+    const int code = outcome.result == InstallResult::LeftMixed
+                         ? kApplyLeftMixed
+                         : ApplyExitCode(restarted, outcome.result == InstallResult::Installed);
     system.log("[update] installer exit code " + std::to_string(code) +
                (restarted ? std::string() : ", the host was not restarted"));
     return code;

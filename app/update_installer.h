@@ -25,10 +25,23 @@ bool LaunchUpdaterHelper(const std::string& stagingDir, const std::string& exePa
 // cannot be installed.
 bool FolderAcceptsNewFiles(const std::string& dir);
 
-// What an interrupted installation left under `installDir`: a file moved aside goes
-// back when nothing took its place and is removed otherwise; a half-placed new one is
-// removed. Links are not followed.
+// What an interrupted installation left under `installDir`. While its journal
+// (app/update_journal.h) is there, the installation did not complete: every old copy
+// is put back over its name and every file it added removed, and only when all of that
+// worked does the journal go. Then (and without a journal) a file moved aside goes back
+// when nothing took its place and is removed otherwise; a half-placed new one is
+// removed. Old copies are never removed while a journal stays. The outcome is an audit
+// line. Links are not followed.
 void TidyInterruptedInstall(const std::string& installDir);
+
+struct JournalRestore {
+    bool found = false;       // a journal was there
+    bool unreadable = false;  // and could not be read: nothing was touched
+    size_t restored = 0;      // entries put back (or found as they were)
+    std::vector<std::string> mixed;  // files (or the journal) that could not be put right
+};
+// The journal part of the tidy.
+JournalRestore RestoreFromUpdateJournal(const std::string& installDir);
 
 // What the installer does to the system, replaceable in tests.
 struct InstallerSystem {
@@ -45,6 +58,7 @@ enum class InstallResult {
     Installed,   // every listed file is in place
     Refused,     // the staged manifest or a staged file did not verify: nothing touched
     RolledBack,  // a file could not be placed: everything put back as it was
+    LeftMixed,   // and some could not be put back: the next start restores them
 };
 struct InstallOutcome {
     InstallResult result = InstallResult::Refused;
@@ -55,8 +69,10 @@ struct InstallOutcome {
 // Installs exactly the files the staged manifest names, each read once and checked
 // against its digest, from those very bytes; anything else in the staging folder is
 // ignored. All or none: each file is first written beside its destination under a
-// temporary name, then the old files are moved aside and the new ones moved in; a
-// file that stays busy through every attempt puts everything back as it was.
+// temporary name, the planned swaps are recorded in the journal, then the old files are
+// moved aside and the new ones moved in; a file that stays busy through every attempt
+// puts everything back as it was. What cannot be put back is reported as LeftMixed, and
+// the journal and old copies stay for the next start.
 InstallOutcome InstallStagedFiles(const std::string& stagingDir, const std::string& installDir,
                                   const std::string& keyBase64, const InstallerSystem& system);
 

@@ -25,6 +25,16 @@ bool ParseDottedQuad(const std::string& text, uint8_t out[4]) {
     return pos == text.size();
 }
 
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsPrivateIPv4(const std::string& dotted) {
@@ -52,6 +62,19 @@ std::vector<std::string> AppendLoopback(std::vector<std::string> all) {
 
 std::vector<std::string> TicketListenAddresses(const std::vector<std::string>& all) {
     return AppendLoopback(SelectPrivateAddresses(all));
+}
+
+std::string LanPeerKey(const std::string& address, const std::vector<std::string>& ownAddresses) {
+    std::string v4 = address;
+    const std::string mapped = "::ffff:";
+    if (StartsWithNoCase(address, mapped)) v4 = address.substr(mapped.size());
+    uint8_t quad[4];
+    if (ParseDottedQuad(v4, quad) && quad[0] == 127) return kLocalPeer;
+    if (address == "::1") return kLocalPeer;
+    for (const std::string& own : ownAddresses) {
+        if (!own.empty() && (own == address || own == v4)) return kLocalPeer;
+    }
+    return address;
 }
 
 }  // namespace sv

@@ -16,23 +16,21 @@ uint64_t LanLockout::LockDurationMs(int failures) {
 
 bool LanLockout::MakeRoom(uint64_t now) {
     if (records_.size() < maxAddresses_) return true;
-    // First forget everything idle for long; then, if still full, the least
-    // recently active record that neither is locked nor has work in progress.
-    auto oldest = records_.end();
+    // Only a record that remembers nothing worth keeping may go: one without work in
+    // progress, not locked, and whose last failure lies outside the window. Dropping
+    // anything else would hand a peer fresh guesses for the price of filling the table,
+    // so a full table refuses newcomers until a record expires.
     for (auto it = records_.begin(); it != records_.end();) {
         const Record& r = it->second;
-        bool free = r.inFlight == 0 && now >= r.lockedUntil;
-        if (free && now - r.lastActivity >= kForgetIdleMs) {
+        const bool idle = r.inFlight == 0 && now >= r.lockedUntil;
+        const bool remembers = r.failures > 0 && now - r.lastActivity < kForgetIdleMs;
+        if (idle && !remembers) {
             it = records_.erase(it);
-            continue;
+        } else {
+            ++it;
         }
-        if (free && (oldest == records_.end() || r.lastActivity < oldest->second.lastActivity)) oldest = it;
-        ++it;
     }
-    if (records_.size() < maxAddresses_) return true;
-    if (oldest == records_.end()) return false;
-    records_.erase(oldest);
-    return true;
+    return records_.size() < maxAddresses_;
 }
 
 LanAdmission LanLockout::TryBegin(const std::string& address) {

@@ -6,8 +6,10 @@
 // progress at once; parallel connections therefore cannot slip past the limit.
 // From the fifth failure on the address is locked for 30 s, doubling with each
 // further failure up to 960 s; once a lock has run out one attempt at a time is
-// served. A success clears the address. The table is bounded: idle records are
-// forgotten, and when it is full of live records a new address is refused.
+// served. A success clears the address. The table is bounded: a record is forgotten
+// only once it is unlocked and its last failure is kForgetIdleMs old; while the table is
+// full of records it must remember, a new address is refused rather than any record
+// dropped. Callers key connections from this machine as one peer (LanPeerKey).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,7 +32,7 @@ public:
     static constexpr int kLockoutThreshold = 5;
     static constexpr uint64_t kBaseLockMs = 30000;
     static constexpr int kMaxDoublings = 5;
-    static constexpr uint64_t kForgetIdleMs = 3600000;  // an idle, unlocked record is dropped after this
+    static constexpr uint64_t kForgetIdleMs = 3600000;  // failures older than this may be forgotten
 
     explicit LanLockout(Clock clock, size_t maxAddresses = 1024, int maxHandshakes = 32);
 

@@ -130,6 +130,7 @@ bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, cons
 LanServer::LanServer(std::shared_ptr<LanLockout> lockout)
     : lockout_(lockout ? std::move(lockout) : std::make_shared<LanLockout>(TickNow)),
       addressSource_(ListPrivateAddresses),
+      ownAddressSource_(ResolveOwnAddresses),
       connections_(std::make_shared<Connections>()) {}
 
 LanServer::~LanServer() { Stop(); }
@@ -161,6 +162,7 @@ void LanServer::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (listening_.load()) return;
     connections_->stopping.store(false);
+    ownAddresses_ = ownAddressSource_ ? ownAddressSource_() : std::vector<std::string>{};
     running_.store(1);
     bool any = false;
     if (ticketLookup_) {
@@ -230,7 +232,9 @@ bool LanServer::Admit(SOCKET socket, std::string& controllerId, std::vector<uint
 }
 
 void LanServer::HandleConnection(SOCKET socket) {
-    const std::string peer = PeerAddress(socket);
+    const std::string address = PeerAddress(socket);
+    // The lock-out's peer; the callbacks get the address itself.
+    const std::string peer = LanPeerKey(address, ownAddresses_);
     if (lockout_->TryBegin(peer) != LanAdmission::kAdmitted) {
         closesocket(socket);
         return;
@@ -274,7 +278,7 @@ void LanServer::HandleConnection(SOCKET socket) {
     SetTimeouts(socket, 0, kChannelSendTimeoutMs);
     EnableKeepAlive(socket);
     if (ticketLookup_) {
-        if (onTicketChannel_) onTicketChannel_(std::move(channel), controllerId, peer);
+        if (onTicketChannel_) onTicketChannel_(std::move(channel), controllerId, address);
     } else if (onChannel_) {
         onChannel_(std::move(channel));
     }

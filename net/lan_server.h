@@ -64,10 +64,13 @@ public:
     // The port the last listener bound (differs from Port() when that is 0).
     uint16_t BoundPort() const { return boundPort_.load(); }
 
-    // Seams. By default 15 s handshake time-outs and the machine's own addresses.
+    // Seams. By default 15 s handshake time-outs and the machine's own addresses:
+    // the private ones to bind in ticket mode, and all of them, read at each Start, to
+    // count connections from this machine as one peer of the lock-out.
     void SetLockout(std::shared_ptr<LanLockout> lockout);
     void SetHandshakeTimeoutMs(uint32_t ms) { handshakeTimeoutMs_ = ms; }
     void SetAddressSource(AddressSource source) { addressSource_ = std::move(source); }
+    void SetOwnAddressSource(AddressSource source) { ownAddressSource_ = std::move(source); }
 
 private:
     struct Connections;  // handshakes in progress, shared with their threads
@@ -92,6 +95,10 @@ private:
     std::shared_ptr<LanLockout> lockout_;
     uint32_t handshakeTimeoutMs_ = kHandshakeTimeoutMs;
     AddressSource addressSource_;
+    AddressSource ownAddressSource_;
+    // Written by Start before any accept thread runs, read by connection threads, all
+    // of which Stop waits for before a later Start writes it again.
+    std::vector<std::string> ownAddresses_;
     std::shared_ptr<Connections> connections_;
     WorkerGroup workers_;  // connection threads; Stop waits for every one
 };

@@ -1,5 +1,7 @@
 #include "net/srp.h"
 
+#include <algorithm>
+
 #include "mbedtls/bignum.h"
 #include "mbedtls/sha256.h"
 
@@ -205,14 +207,23 @@ std::vector<uint8_t> SrpServerStart(SrpServerState& state, const std::vector<uin
     return out;
 }
 
+bool SrpPublicValueAcceptable(const std::vector<uint8_t>& value) {
+    if (value.empty() || value.size() > kSrpNumberBytes) return false;
+    // Big-endian and at most as long as N: comparing N's bytes from the same
+    // right-aligned position decides "below N"; all zero bytes is 0.
+    const std::vector<uint8_t> padded = SrpPad(value);
+    const std::vector<uint8_t>& n = SrpGroupPrime();
+    bool nonZero = false;
+    for (uint8_t byte : padded) nonZero = nonZero || byte != 0;
+    return nonZero && std::lexicographical_compare(padded.begin(), padded.end(), n.begin(), n.end());
+}
+
 std::vector<uint8_t> SrpServerFinish(SrpServerState& state, const std::vector<uint8_t>& A,
                                      const std::vector<uint8_t>& M1) {
     state.K.clear();
-    if (!state.bReady || A.empty()) return {};
-    Mpi a, n, aModN;
-    if (!a.Read(A) || !LoadPrime(n) || mbedtls_mpi_mod_mpi(aModN.get(), a.get(), n.get()) != 0) return {};
-    // A multiple of N would force S to zero: a value anyone can compute.
-    if (aModN.IsZero()) return {};
+    if (!state.bReady || !SrpPublicValueAcceptable(A)) return {};
+    Mpi a, n;
+    if (!a.Read(A) || !LoadPrime(n)) return {};
 
     std::vector<uint8_t> uBytes = HashU(A, state.B);
     if (uBytes.empty()) return {};
@@ -244,14 +255,15 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> SrpClientCompute(SrpClient
     std::vector<uint8_t> aBytes = SrpRandomExponent(random);
     if (xBytes.empty() || kBytes.empty() || aBytes.empty() || B.empty()) return {};
 
-    Mpi x, k, a, g, n, bigB, bModN, bigA;
+    // A host value of 0 mod N would make S predictable; one longer than the group
+    // would be hashed apart from the number it stands for.
+    if (!SrpPublicValueAcceptable(B)) return {};
+    Mpi x, k, a, g, n, bModN, bigA;
     std::vector<uint8_t> aPublic;
     if (!x.Read(xBytes) || !k.Read(kBytes) || !a.Read(aBytes) || !g.Set(kGenerator) || !LoadPrime(n) ||
-        !bigB.Read(B) || mbedtls_mpi_mod_mpi(bModN.get(), bigB.get(), n.get()) != 0) {
+        !bModN.Read(B)) {
         return {};
     }
-    // A host value of 0 mod N would make S predictable for the client.
-    if (bModN.IsZero()) return {};
     if (!ExpMod(bigA, g, a, n) || !bigA.Write(aPublic, kSrpNumberBytes)) return {};
 
     std::vector<uint8_t> uBytes = HashU(aPublic, B);

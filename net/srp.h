@@ -85,14 +85,21 @@ std::vector<uint8_t> RandomBytes32(const RandomFill& random = SystemRandom());
 std::vector<uint8_t> SrpServerStart(SrpServerState& state, const std::vector<uint8_t>& verifier,
                                     const RandomFill& random = SystemRandom());
 
+// Whether a public value (A from a client, B from a host) may enter the arithmetic:
+// at most 384 bytes, above 0 and below N. The hashes see only a value's last 384
+// bytes while the arithmetic uses all of it, so a longer value would let whoever holds
+// only the verifier pick its upper bytes to cancel the verifier's term.
+bool SrpPublicValueAcceptable(const std::vector<uint8_t>& value);
+
 // Checks the client's M1 and returns M2 (32 bytes) with state.K set, or an empty
-// result with no key: before SrpServerStart, for A = 0 mod N, a shared secret of
-// zero, any arithmetic failure, or a wrong proof.
+// result with no key: before SrpServerStart, for an A that SrpPublicValueAcceptable
+// refuses, a shared secret of zero, any arithmetic failure, or a wrong proof.
 std::vector<uint8_t> SrpServerFinish(SrpServerState& state, const std::vector<uint8_t>& A,
                                      const std::vector<uint8_t>& M1);
 
 // Computes A and M1 for (password, B, salt) and keeps A, M1, S and K in the
-// state; both results are empty when B is 0 mod N or anything failed.
+// state; both results are empty when SrpPublicValueAcceptable refuses B or anything
+// failed.
 std::pair<std::vector<uint8_t>, std::vector<uint8_t>> SrpClientCompute(SrpClientState& state,
                                                                         const SrpPassword& password,
                                                                         const std::vector<uint8_t>& B,

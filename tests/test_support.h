@@ -16,6 +16,7 @@ inline int gmtime_s(std::tm* out, const std::time_t* t) { return gmtime_r(t, out
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
 #include <fstream>
@@ -46,22 +47,33 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatien
 
 #ifdef _WIN32
 
+// The folder of the running test program, UTF-8.
+inline std::string ExeDir() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string p = sv::Utf16ToUtf8(std::wstring(path, n));
+    return p.substr(0, p.find_last_of("\\/"));
+}
+
+// Paths are UTF-8 here as in the host, and every Windows call takes the wide form: a
+// developer's temp folder or checkout may hold names outside the ANSI code page.
+
 // A fresh directory under the Windows temp folder, removed with its files at the end.
 // Process ids repeat between Wine runs, so the name also carries the time.
 class ScratchDir {
 public:
     ScratchDir() {
         static std::atomic<int> counter{0};
-        char tmp[MAX_PATH];
-        GetTempPathA(MAX_PATH, tmp);
-        path_ = std::string(tmp) + "sv-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(GetTickCount64()) + "-" + std::to_string(counter++);
-        CreateDirectoryA(path_.c_str(), nullptr);
+        wchar_t tmp[MAX_PATH + 1];
+        DWORD n = GetTempPathW(MAX_PATH + 1, tmp);
+        path_ = sv::Utf16ToUtf8(std::wstring(tmp, n > MAX_PATH ? 0 : n)) + "sv-test-" +
+                std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) + "-" +
+                std::to_string(counter++);
+        CreateDirectoryW(sv::Utf8ToUtf16(path_).c_str(), nullptr);
     }
     ~ScratchDir() { RemoveTree(path_); }
     const std::string& Path() const { return path_; }
 
-    // Wide calls throughout: names outside the ANSI code page would survive ANSI ones.
     static void RemoveTree(const std::string& dir) { RemoveTreeW(sv::Utf8ToUtf16(dir)); }
     static void RemoveTreeW(const std::wstring& dir) {
         WIN32_FIND_DATAW fd;
@@ -109,11 +121,23 @@ private:
 };
 #endif
 
+// The whole file, or "" when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
+#ifdef _WIN32
+    std::string out;
+    FILE* f = _wfopen(sv::Utf8ToUtf16(path).c_str(), L"rb");
+    if (!f) return out;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+#else
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+#endif
 }
 
 inline std::vector<std::string> ListFiles(const std::string& dir) {
@@ -123,13 +147,13 @@ inline std::vector<std::string> ListFiles(const std::string& dir) {
     for (const auto& e : std::filesystem::directory_iterator(dir, ec)) out.push_back(e.path().filename().string());
     return out;
 #else
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(sv::Utf8ToUtf16(dir + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return out;
     do {
-        std::string name = fd.cFileName;
-        if (name != "." && name != "..") out.push_back(name);
-    } while (FindNextFileA(h, &fd));
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") out.push_back(sv::Utf16ToUtf8(name));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
     return out;
 #endif

@@ -141,7 +141,7 @@ bool TrainingAgent::Shutdown() {
         // for all of it rather than free the agent under a running thread.
         auto started = std::chrono::steady_clock::now();
         workers_.Stop();
-        if (!workers_.WaitFor(std::chrono::seconds(3))) {
+        if (!workers_.WaitFor(shutdownNoticeAfter_)) {
             WriteAuditLine("training",
                            "shutdown waits for " + std::to_string(workers_.Running()) + " training thread(s)", "");
             // Every op is bounded, so this ends; should one not, the host's exit is not held

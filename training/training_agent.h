@@ -226,6 +226,9 @@ private:
     std::once_flag shutdownOnce_;
     bool allWorkEnded_ = true;  // written once by Shutdown
     static constexpr std::chrono::seconds kShutdownFinalBound{60};
+    // How long the teardown waits for running work before it says in the audit log what
+    // it waits for; tests shorten it.
+    std::chrono::milliseconds shutdownNoticeAfter_{3000};
 
     // The ordered ops ("overlay", "clear", "banner", "chat", "mode"), one at a time in arrival order.
     SerialWorker orderedWorker_{kMaxQueuedRequests};

@@ -9,6 +9,7 @@
 
 #include "base/audit_log.h"
 #include "base/file_io.h"
+#include "base/text_encoding.h"
 #include "test_support.h"
 
 using sv_test::ReadFile;
@@ -37,8 +38,8 @@ struct Harness {
         options.caBundlePath = "ca.pem";
         outPath = dir.Path() + "\\out.txt";
         errPath = dir.Path() + "\\err.txt";
-        out = std::fopen(outPath.c_str(), "w+b");
-        err = std::fopen(errPath.c_str(), "w+b");
+        out = _wfopen(sv::Utf8ToUtf16(outPath).c_str(), L"w+b");
+        err = _wfopen(sv::Utf8ToUtf16(errPath).c_str(), L"w+b");
     }
     ~Harness() {
         std::fclose(out);

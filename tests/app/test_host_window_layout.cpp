@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/version.h"
+
 namespace {
 
 // Every character of a status text 7 pixels wide, of a button label 8, times the factor.
@@ -38,7 +40,8 @@ TEST(HostWindowLayout, StatusTexts) {
     };
     for (const Case& c : cases) EXPECT_EQ(sv::StatusText(c.registered, c.controllers), c.text) << c.controllers;
     EXPECT_EQ(sv::FormatSessionStatus(-1), L"Sesi bantuan aktif \u2014 -1 terhubung");
-    EXPECT_EQ(sv::HostTexts().subtitle, L"Bantuan jarak jauh  \u00B7  v1.1.6");
+    const std::string version = SV_VERSION_STRING;
+    EXPECT_EQ(sv::HostTexts().subtitle, L"Bantuan jarak jauh  \u00B7  v" + std::wstring(version.begin(), version.end()));
 }
 
 // The card and the window's height follow what the host-run task has settled on.

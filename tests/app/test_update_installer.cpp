@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/update_command_line.h"
+#include "app/update_journal.h"
 #include "app/update_test_support.h"
 #include "base/file_io.h"
 #include "base/text_encoding.h"
@@ -162,25 +163,105 @@ TEST(UpdateInstaller, ExitCodesFollowTheRestartAndTheCopy) {
     }
 }
 
-// A file put back during the roll-back may be busy for a moment too: it is retried like
-// the copy, so the installation ends whole and old rather than half new.
-TEST(UpdateInstaller, ARestoreThatFailsAtFirstIsRetried) {
-    Installation inst;
-    FakeSystem fake;
-    HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
-    ASSERT_NE(data, INVALID_HANDLE_VALUE);
-    HANDLE program = INVALID_HANDLE_VALUE;
-    fake.onPause = [&](int pause) {
-        // The last wait for lib\data.bin: the new host.exe, already in place, turns busy
-        // just as it is to be put back, and is free again after one more wait.
-        if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
-        if (pause == sv::kInstallAttempts + 1) CloseHandle(program);
-    };
-    EXPECT_EQ(inst.Apply(fake), sv::kApplyIncomplete);
-    CloseHandle(data);
-    EXPECT_NE(program, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
+void RestoredAtTheNextStart(const Installation& inst, HANDLE program);
+
+// The new host.exe turns busy at the last wait for the busy lib\data.bin, just as it is
+// to be put back. Free again after one more wait, it is put back and the installation
+// ends whole and old; held through every attempt, the installation is new and old at
+// once, and says so.
+TEST(UpdateInstaller, APutBackIsRetriedAndOneThatStaysBusyIsReportedAsMixed) {
+    for (const bool staysBusy : {false, true}) {
+        Installation inst;
+        FakeSystem fake;
+        HANDLE data = HoldWithoutSharing(inst.install + "\\lib\\data.bin");
+        ASSERT_NE(data, INVALID_HANDLE_VALUE);
+        HANDLE program = INVALID_HANDLE_VALUE;
+        fake.onPause = [&](int pause) {
+            if (pause == sv::kInstallAttempts - 1) program = HoldWithoutSharing(inst.target);
+            if (pause == sv::kInstallAttempts + 1 && !staysBusy) CloseHandle(program);
+        };
+        const int code = inst.Apply(fake);
+        CloseHandle(data);
+        ASSERT_NE(program, INVALID_HANDLE_VALUE);
+        if (!staysBusy) {
+            EXPECT_EQ(code, sv::kApplyIncomplete);
+            EXPECT_EQ(fake.pauses, sv::kInstallAttempts + 1);
+            EXPECT_TRUE(inst.Unchanged());
+            continue;
+        }
+        EXPECT_EQ(code, sv::kApplyLeftMixed);
+        EXPECT_EQ(fake.lines.at(0), "[update] installer left mixed: " + inst.target + " (" + inst.install +
+                                        "\\lib\\data.bin stayed locked)");
+        EXPECT_EQ(fake.lines.at(1), "[update] installer exit code 5");
+        EXPECT_EQ(fake.programs.size(), 1u);  // the restart is what brings the restore
+        RestoredAtTheNextStart(inst, program);
+    }
+}
+
+// What follows a mixed installation whose new host.exe is still held by `program`.
+void RestoredAtTheNextStart(const Installation& inst, HANDLE program) {
+    const std::string journal = inst.install + "\\" + sv::kUpdateJournalName;
+    EXPECT_EQ(sv_test::ReadFile(inst.target + ".sv-update-old"), "old program");
+    EXPECT_EQ(sv_test::ReadFile(inst.install + "\\lib\\data.bin"), "old data");
+    EXPECT_FALSE(sv::PathExists(inst.install + "\\fresh\\added.txt"));  // that one was put back
+    ASSERT_TRUE(sv::PathExists(journal));
+
+    // A start while the file is still held keeps the old copy and the journal, and so
+    // does another installation, which refuses to begin over them.
+    sv::TidyInterruptedInstall(inst.install);
+    EXPECT_EQ(sv_test::ReadFile(inst.target + ".sv-update-old"), "old program");
+    EXPECT_TRUE(sv::PathExists(journal));
+    FakeSystem again;
+    EXPECT_EQ(inst.Apply(again), sv::kApplyIncomplete);
+    EXPECT_EQ(again.lines.at(0), "[update] installer copied nothing: an earlier installation is not put back yet: " +
+                                     inst.target);
+    EXPECT_EQ(sv_test::ReadFile(inst.target + ".sv-update-old"), "old program");
+
+    // The next start once it is free: the old side, whole.
+    CloseHandle(program);
+    EXPECT_EQ(sv_test::ReadFile(inst.target), "new program");
+    sv::TidyInterruptedInstall(inst.install);
     EXPECT_TRUE(inst.Unchanged());
+    EXPECT_FALSE(sv::PathExists(journal));
+}
+
+// What a start does with a journal that an installation left.
+TEST(UpdateInstaller, AStartRestoresTheOldSideOnlyFromAReadableJournal) {
+    struct Case {
+        const char* name;
+        std::string journal;
+        bool restored;
+    };
+    const Case cases[] = {
+        {"cut off before the swaps ended", sv::FormatUpdateJournal({{"added.txt", false}, {"host.exe", true},
+                                                                    {"lib/a.dll", true}}),
+         true},
+        {"cut off mid-write", "sorvane-update-journal 1\nold host.exe\n", false},
+        {"a name outside the folder", "sorvane-update-journal 1\nold ../host.exe\nend\n", false},
+    };
+    for (const Case& c : cases) {
+        sv_test::ScratchDir dir;
+        const std::string d = dir.Path();
+        Put(d + "\\host.exe", "new");
+        Put(d + "\\host.exe.sv-update-old", "old");
+        Put(d + "\\added.txt", "added");
+        Put(d + "\\lib\\a.dll", "old a");  // never swapped: no old copy, left alone
+        Put(d + "\\" + sv::kUpdateJournalName, c.journal);
+        sv::TidyInterruptedInstall(d);
+        if (c.restored) {
+            std::vector<std::string> left = sv_test::ListFiles(d);
+            std::sort(left.begin(), left.end());
+            EXPECT_EQ(left, (std::vector<std::string>{"host.exe", "lib"})) << c.name;
+            EXPECT_EQ(sv_test::ReadFile(d + "\\host.exe"), "old") << c.name;
+        } else {
+            // Which copy is which is not known: all of it stays for a person to judge.
+            EXPECT_EQ(sv_test::ReadFile(d + "\\host.exe"), "new") << c.name;
+            EXPECT_EQ(sv_test::ReadFile(d + "\\host.exe.sv-update-old"), "old") << c.name;
+            EXPECT_TRUE(sv::PathExists(d + "\\added.txt")) << c.name;
+            EXPECT_TRUE(sv::PathExists(d + "\\" + sv::kUpdateJournalName)) << c.name;
+        }
+        EXPECT_EQ(sv_test::ReadFile(d + "\\lib\\a.dll"), "old a") << c.name;
+    }
 }
 
 TEST(UpdateInstaller, MissingArgumentsOrStagingDoNothing) {

@@ -32,7 +32,7 @@ TEST(FileUtil, AFailedWriteIsReportedAndKeepsTheOldFile) {
     ScratchDir dir;
     // A directory where the file should be: nothing can be written there.
     std::string blocked = dir.Path() + "\\device.json";
-    CreateDirectoryA(blocked.c_str(), nullptr);
+    CreateDirectoryW(sv::Utf8ToUtf16(blocked).c_str(), nullptr);
     EXPECT_FALSE(sv::WriteTextFile(blocked, "{}"));
     EXPECT_TRUE(sv::IsDirectory(blocked));
     EXPECT_EQ(sv_test::ListFiles(dir.Path()), std::vector<std::string>{"device.json"});
@@ -73,7 +73,7 @@ TEST(FileUtil, RemovesATreeWithReadOnlyFiles) {
     std::string root = dir.Path() + "\\update-staging";
     ASSERT_TRUE(sv::WriteTextFile(root + "\\a\\b\\c.txt", "c"));
     ASSERT_TRUE(sv::WriteTextFile(root + "\\top.txt", "t"));
-    SetFileAttributesA((root + "\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(sv::Utf8ToUtf16(root + "\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(sv::RemoveDirectoryTree(root));
     EXPECT_FALSE(sv::PathExists(root));
     EXPECT_FALSE(sv::RemoveDirectoryTree(root));
@@ -110,12 +110,37 @@ TEST(FileUtil, SameDirectoryComparesIdentity) {
     ScratchDir dir;
     std::string a = dir.Path() + "\\a";
     std::string b = dir.Path() + "\\b";
-    CreateDirectoryA(a.c_str(), nullptr);
-    CreateDirectoryA(b.c_str(), nullptr);
+    CreateDirectoryW(sv::Utf8ToUtf16(a).c_str(), nullptr);
+    CreateDirectoryW(sv::Utf8ToUtf16(b).c_str(), nullptr);
     EXPECT_TRUE(sv::SameDirectory(a, a));
     EXPECT_TRUE(sv::SameDirectory(a, dir.Path() + "\\b\\..\\a"));
     EXPECT_FALSE(sv::SameDirectory(a, b));
     EXPECT_FALSE(sv::SameDirectory(a, dir.Path() + "\\missing"));
     ASSERT_TRUE(sv::WriteTextFile(dir.Path() + "\\f", ""));
     EXPECT_FALSE(sv::SameDirectory(dir.Path() + "\\f", dir.Path() + "\\f"));
+}
+
+TEST(FileUtil, AtomicWriteReplacesAndLeavesNoTemporary) {
+    sv_test::ScratchDir dir;
+    std::string path = dir.Path() + "\\host-ui.json";
+    ASSERT_TRUE(sv::WriteFileAtomically(path, "first"));
+    ASSERT_TRUE(sv::WriteFileAtomically(path, "second, longer"));
+    ASSERT_TRUE(sv::WriteFileAtomically(path, "3"));
+    EXPECT_EQ(sv_test::ReadFile(path), "3");
+    EXPECT_EQ(sv_test::ListFiles(dir.Path()), std::vector<std::string>{"host-ui.json"});
+}
+
+TEST(FileUtil, AtomicWriteIntoMissingDirectoryFailsCleanly) {
+    sv_test::ScratchDir dir;
+    EXPECT_FALSE(sv::WriteFileAtomically(dir.Path() + "\\missing\\x.json", "{}"));
+    EXPECT_TRUE(sv_test::ListFiles(dir.Path()).empty());
+}
+
+TEST(FileUtil, ReadWholeFileReportsMissing) {
+    sv_test::ScratchDir dir;
+    std::string out = "stale";
+    EXPECT_FALSE(sv::ReadWholeFile(dir.Path() + "\\nope", out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(sv::IsRegularFile(dir.Path() + "\\nope"));
+    EXPECT_FALSE(sv::IsRegularFile(dir.Path()));
 }

@@ -5,6 +5,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import ssl
 import subprocess
 import tempfile
@@ -76,6 +77,24 @@ def wait_until(predicate, timeout=10.0, interval=0.05, message="condition"):
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout}s waiting for {message}")
         time.sleep(interval)
+
+
+def stop_listener(sock, thread, timeout=5.0):
+    """Ends a fake server's accept loop: closing a listening socket does not wake a thread
+    blocked in accept() on Linux (the call keeps the socket, and its port, alive), so it
+    is shut down first. A thread that still does not end is an error of the fake."""
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except OSError:
+        pass
+    try:
+        sock.close()
+    except OSError:
+        pass
+    if thread is not None:
+        thread.join(timeout)
+        if thread.is_alive():
+            raise AssertionError(f"{thread.name} of a fake server did not end within {timeout}s")
 
 
 # One-shot words after which the program ends without starting the update thread.
@@ -521,7 +540,6 @@ class FakeHttpsServer:
     """
 
     def __init__(self, ssl_context):
-        import socket
         self.ssl_context = ssl_context
         self.routes = {}
         self.requests = []
@@ -615,11 +633,7 @@ class FakeHttpsServer:
     def close(self):
         self._stop = True
         self._closing.set()
-        try:
-            self.sock.close()
-        except OSError:
-            pass
-        self._thread.join(timeout=10)
+        stop_listener(self.sock, self._thread)
 
 
 @pytest.fixture

@@ -87,6 +87,46 @@ def test_locked_out_after_five_failures(processes):
         lc.connect(port, PASSWORD)
 
 
+def test_other_loopback_sources_share_the_lock_out(processes):
+    _, port = start_probe(processes)
+    for _ in range(5):
+        with pytest.raises(lc.HandshakeRefused):
+            lc.connect(port, "wrong1")
+    # Any 127.x source is this machine again: no fresh guesses from a new address.
+    for source in ("127.0.0.2", "127.3.2.1"):
+        sock = socket.create_connection(("127.0.0.1", port), timeout=10, source_address=(source, 0))
+        try:
+            assert closed_without_bytes(sock), source
+        finally:
+            sock.close()
+
+
+def test_verifier_alone_cannot_pass_with_an_overlong_public_value(processes):
+    """Whoever holds only the verifier picks A's upper bytes so that A * v^u = g^a mod N
+    while the hashes see only A's last 384 bytes; the host must refuse such an A."""
+    probe, port = start_probe(processes)
+    sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    try:
+        salt = lc.recv_message(sock)
+        B = lc.recv_message(sock)
+        v = lc.to_int(lc.make_verifier(salt, PASSWORD))  # the stolen verifier, not the password
+        a = 123456789
+        low = pow(lc.G, a, lc.N).to_bytes(lc.NLEN, "big")
+        u = lc.to_int(lc.compute_u(low, B))
+        target = pow(lc.G, a, lc.N) * pow(pow(v, u, lc.N), -1, lc.N) % lc.N
+        high = (target - lc.to_int(low)) * pow(1 << (8 * lc.NLEN), -1, lc.N) % lc.N
+        long_a = high.to_bytes(lc.NLEN, "big") + low
+        assert lc.to_int(long_a) % lc.N == target
+        g_b = (lc.to_int(B) - lc.to_int(lc.compute_k()) * v) % lc.N
+        S = pow(g_b, a, lc.N).to_bytes(lc.NLEN, "big")
+        lc.send_message(sock, long_a)
+        lc.send_message(sock, lc.proof_m1(low, B, S))
+        assert lc.recv_message(sock) == b""
+    finally:
+        sock.close()
+    assert probe.running()
+
+
 def test_public_value_zero_is_refused(processes):
     probe, port = start_probe(processes)
     for bad_a in (0, lc.N, 2 * lc.N):
@@ -156,7 +196,8 @@ def test_implausible_frame_length_kills_the_channel(processes):
 
 
 def test_silent_controller_is_dropped_after_the_handshake_time_out(processes):
-    _, port = start_probe(processes, "--handshake-timeout", "500")
+    # Short, but long enough for the next controller's whole proof on a loaded machine.
+    _, port = start_probe(processes, "--handshake-timeout", "2000")
     sock = socket.create_connection(("127.0.0.1", port), timeout=10)
     try:
         assert lc.recv_message(sock)  # salt

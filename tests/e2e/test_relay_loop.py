@@ -7,7 +7,7 @@ import socket
 import threading
 import time
 
-from conftest import audit_entries, wait_until, winpath
+from conftest import audit_entries, stop_listener, wait_until, winpath
 
 
 
@@ -87,7 +87,7 @@ class HangUpServer:
 
     def close(self):
         self._stop = True
-        self.sock.close()
+        stop_listener(self.sock, self.thread)
 
 
 def assert_gap(times, i, expected, slack_low=0.4, slack_high=1.6):

@@ -1,7 +1,6 @@
 """The remote tools through the fake relay: commands, directory listings, downloads, log tails."""
 import base64
 import os
-import time
 
 from conftest import BIN, audit_entries, wait_until, winpath
 
@@ -52,23 +51,8 @@ def test_exec_output_is_truncated_and_the_command_ended(host):
     assert r["exitCode"] == 1
 
 
-def test_exec_times_out_after_sixty_seconds(host):
-    # The relay link drops after 60 s without traffic; a message of no known type keeps it up
-    # while the command runs.
-    start = time.monotonic()
-    host.send({"type": "exec-request", "from": "ctl-1", "id": "slow", "command": f'"{PROBE}" sleep 600000'})
-    r = None
-    while r is None and time.monotonic() - start < 100:
-        host.send({"type": "keep-alive"})
-        try:
-            r = reply(host, "exec-result", "slow", timeout=15)
-        except AssertionError:
-            pass
-    took = time.monotonic() - start
-    assert r is not None
-    assert r["exitCode"] == -1
-    assert r["stderr"].endswith("\n[timed out]")
-    assert 59 <= took < 90
+# The command time-out ("[timed out]", exit -1, the tree ended) is tested on the command
+# runner with a short limit: here it would cost a minute.
 
 
 def test_requests_over_the_cap_are_refused_at_once(host, data_dir, tmp_path):

@@ -112,8 +112,9 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
 
 
 def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, tmp_path):
-    # Anyone may make the service's folder first and plant in it: a second name of some
-    # file, and files of their own. Wine reports a file of another Unix user as owned by
+    # Made first by the service's own account (under Wine: this Unix user), the folder
+    # is taken over in place; anyone may have planted in it: a second name of some file,
+    # and files of their own. Wine reports a file of another Unix user as owned by
     # Anonymous Logon, and every file of this one as the account the host runs as.
     home = program_data_dirs()[0]
     shutil.rmtree(home, ignore_errors=True)
@@ -139,11 +140,54 @@ def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, t
     assert not os.listdir(data_dir)
     assert os.path.isdir(home)
     # Taken over before use: the planted name is gone, the file it named untouched;
-    # what another account wrote is gone, what ours wrote is kept.
+    # what another account wrote is gone, what ours wrote is kept; the uploads folder
+    # is the service's own, made afresh.
     assert not os.path.lexists(planted)
     assert elsewhere.read_bytes() == b"not the service's"
-    assert not any(os.path.lexists(path) for path in foreign)
+    assert not any(os.path.lexists(path) for path in foreign[:2])
+    assert os.listdir(foreign[2]) == [] and os.stat(foreign[2]).st_uid == os.getuid()
     with open(kept) as f:
         assert f.read() == "{}"
     assert audit_entries(home, "service") == [
         ("service", "", "service data folder: 4 entries not written by the service removed")]
+
+
+def test_a_service_folder_made_by_another_account_is_moved_aside(relay):
+    # Its maker may still hold a handle that keeps the access he had: the folder is
+    # renamed whole beside it and never used; the service makes a fresh one of its own.
+    home = program_data_dirs()[0]
+    parent = os.path.dirname(home)
+
+    def moved_aside():
+        return sorted(n for n in os.listdir(parent) if n.startswith("Sorvane.moved-"))
+
+    for name in moved_aside():
+        shutil.rmtree(os.path.join(parent, name))
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(os.path.join(home, "update-runner"))
+    planted = os.path.join(home, "host-ui.json")
+    with open(planted, "w") as f:
+        f.write('{"password":"known"}')
+    for path in (home, planted, os.path.join(home, "update-runner")):
+        os.chown(path, 65534, 65534)
+    try:
+        rc, _, _ = run_exe(["--relay", relay.url, "--no-update", "--service"])
+        assert rc == 1
+        aside = moved_aside()
+        assert len(aside) == 1 and re.fullmatch(r"Sorvane\.moved-\d{8}-\d{6}", aside[0])
+        old = os.path.join(parent, aside[0])
+        # Moved untouched: still its maker's, with what he put there.
+        assert os.stat(old).st_uid == 65534
+        assert sorted(os.listdir(old)) == ["host-ui.json", "update-runner"]
+        with open(os.path.join(old, "host-ui.json")) as f:
+            assert f.read() == '{"password":"known"}'
+        # The service's files land in a fresh folder that nobody else ever had.
+        assert os.stat(home).st_uid == os.getuid()
+        assert "host-ui.json" not in os.listdir(home) and "update-runner" not in os.listdir(home)
+        assert os.listdir(os.path.join(home, "received")) == []
+        assert audit_entries(home, "service") == [
+            ("service", "", "service data folder: C:\\ProgramData\\Sorvane was made by another account; "
+                            "moved aside to C:\\ProgramData\\" + aside[0])]
+    finally:
+        for name in moved_aside():
+            shutil.rmtree(os.path.join(parent, name))

@@ -2,8 +2,6 @@
 controller that joins; a painter window makes the screen change where the test says."""
 import os
 import struct
-import threading
-import time
 
 from conftest import BIN, wait_until, winpath
 
@@ -124,30 +122,30 @@ def test_resolution_then_jpeg_frames_of_that_size_and_scaled(processes, relay, d
     wait_binary_after(conn, n, lambda b: is_jpeg(b) and jpeg_size(b) == (width, height))
 
 
-def test_stream_off_sends_nothing_but_frame_requests(processes, relay, data_dir):
+# How often frames come, that a stopped stream or a still screen sends nothing, and how
+# acknowledgements pace the stream are rules of the stream controller, tested there on a
+# frozen clock. Here each case waits for something the host must send.
+
+def test_stream_off_leaves_frame_requests_and_on_resumes(processes, relay, data_dir):
     conn = start_host(processes, relay, data_dir)
     start_painter(processes, 100, 100, 40, 40, 60)
-    join(conn)
+    res = join(conn)
     conn.send({"type": "stream-control", "fps": 20, "from": "c1"})
     n = len(binaries(conn))
     wait_binary_after(conn, n + 3)  # a changing screen streams
     conn.send({"type": "stream-control", "on": False, "from": "c1"})
-    # Messages are handled in order: by the time this request is served the stream is off.
+    # Messages are handled in order: this request is served with the stream already off.
     start = len(conn.messages())
+    n = len(binaries(conn))
     conn.send({"type": "frame-request"})
-    conn.wait_type("resolution", start=start)
-    settled = len(binaries(conn))
-    time.sleep(1.5)  # nothing to wait for: the point is that nothing comes
-    # At most the single frame and one stream frame that was already on its way.
-    assert len(binaries(conn)) <= settled + 2
-    quiet = len(binaries(conn))
-    time.sleep(1.0)
-    assert len(binaries(conn)) == quiet
+    assert conn.wait_type("resolution", start=start) == res
+    wait_binary_after(conn, n, lambda b: is_jpeg(b) and jpeg_size(b) == (res["width"], res["height"]))
+    n = len(binaries(conn))
     conn.send({"type": "stream-control", "on": True, "from": "c1"})
-    wait_binary_after(conn, quiet + 3, timeout=10)
+    wait_binary_after(conn, n + 3, timeout=10)
 
 
-def test_tiles_mode_keyframe_small_changes_and_still_screen(processes, relay, data_dir):
+def test_tiles_mode_starts_whole_then_sends_only_the_changed_tile(processes, relay, data_dir):
     conn = start_host(processes, relay, data_dir)
     join(conn)
     conn.send({"type": "stream-control", "fps": 20, "from": "c1"})
@@ -157,11 +155,8 @@ def test_tiles_mode_keyframe_small_changes_and_still_screen(processes, relay, da
     x, y, w, h, jpeg = key["rects"][0]
     assert (x, y, w, h) == (0, 0, key["width"], key["height"])
     assert jpeg_size(jpeg) == (w, h)
-    # A still screen sends nothing.
-    settled = len(binaries(conn))
-    time.sleep(1.5)
-    assert len(binaries(conn)) == settled
     # A window inside one tile: (70, 70) to (90, 90) lies in tile (1, 1).
+    settled = len(binaries(conn))
     start_painter(processes, 70, 70, 20, 20, 150)
     j, b = wait_binary_after(conn, settled, is_svt1)
     frames = []
@@ -177,52 +172,19 @@ def test_tiles_mode_keyframe_small_changes_and_still_screen(processes, relay, da
         assert jpeg_size(f["rects"][0][4]) == (64, 64)
 
 
-def test_acknowledgements_slow_and_restore_the_rate_and_lost_forces_a_keyframe(processes, relay, data_dir):
+def test_a_lost_frame_brings_a_whole_tile_frame(processes, relay, data_dir):
     conn = start_host(processes, relay, data_dir)
     join(conn)
     conn.send({"type": "stream-control", "fps": 20, "from": "c1"})
     enter_tiles(conn)
     start_painter(processes, 300, 200, 30, 30, 40)
     n = len(binaries(conn))
-    _, b = wait_binary_after(conn, n + 2, is_svt1)
-    # Acknowledge far behind: frames come at most one every 2 s.
+    _, b = wait_binary_after(conn, n + 2, lambda b: is_svt1(b) and parse_svt1(b)["whole"] == 0)
     last = parse_svt1(b)["seq"]
-    conn.send({"type": "frame-ack", "seq": max(0, last - 5), "from": "c1"})
-    time.sleep(0.3)
-    before = len(binaries(conn))
-    time.sleep(4.2)
-    slow = len(binaries(conn)) - before
-    assert 1 <= slow <= 3, f"{slow} frames in 4.2 s while held back"
-    # A controller that acknowledges every frame gets the full rate back.
-    stop = threading.Event()
-
-    def acker():
-        seen = 0
-        while not stop.is_set():
-            bs = binaries(conn)
-            for b in bs[seen:]:
-                if is_svt1(b):
-                    conn.send({"type": "frame-ack", "seq": parse_svt1(b)["seq"], "from": "c1"})
-            seen = len(bs)
-            time.sleep(0.01)
-
-    t = threading.Thread(target=acker, daemon=True)
-    t.start()
-    try:
-        time.sleep(0.5)
-        before = len(binaries(conn))
-        time.sleep(2.0)
-        fast = len(binaries(conn)) - before
-        assert fast >= 8, f"only {fast} frames in 2 s with every frame acknowledged"
-        # "lost" asks for a whole frame.
-        bs = binaries(conn)
-        last = parse_svt1(bs[-1])["seq"]
-        n = len(bs)
-        conn.send({"type": "frame-ack", "seq": last, "lost": True, "from": "c1"})
-        _, b = wait_binary_after(conn, n, lambda b: is_svt1(b) and parse_svt1(b)["whole"] == 1, timeout=10)
-        f = parse_svt1(b)
-        assert f["rects"][0][:4] == (0, 0, f["width"], f["height"])
-        assert jpeg_size(f["rects"][0][4]) == (f["width"], f["height"])
-    finally:
-        stop.set()
-        t.join(5)
+    n = len(binaries(conn))
+    conn.send({"type": "frame-ack", "seq": last, "lost": True, "from": "c1"})
+    _, b = wait_binary_after(conn, n, lambda b: is_svt1(b) and parse_svt1(b)["whole"] == 1, timeout=10)
+    f = parse_svt1(b)
+    assert f["seq"] > last
+    assert f["rects"][0][:4] == (0, 0, f["width"], f["height"])
+    assert jpeg_size(f["rects"][0][4]) == (f["width"], f["height"])

@@ -9,6 +9,7 @@ import hashlib
 import io
 import json
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -299,6 +300,48 @@ def test_apply_update_with_a_locked_file_leaves_the_installation_whole(installat
     assert installer_lines(staging) == [
         "[update] installer rolled back: " + winpath(install / "lib" / "data.txt") + " stayed locked",
         "[update] installer exit code 4"]
+
+
+def test_a_put_back_that_fails_is_reported_as_mixed_and_the_next_start_restores(api, processes, data_dir,
+                                                                                 tmp_path):
+    """lib/data.txt stays locked, so the swap of a.txt is to be undone; but the new a.txt
+    is held too from the moment it is in place. The installer says the installation is
+    mixed, and the host's next start from that folder puts the old a.txt back."""
+    install = tmp_path / "Program Files" / "Sorvane"
+    staging = pathlib.Path(data_dir) / "update-staging"
+    (install / "lib").mkdir(parents=True)
+    target = install / "sorvane-host-win7.exe"
+    shutil.copyfile(UPDATE_EXE, target)
+    (install / "a.txt").write_bytes(b"a v1")
+    (install / "lib" / "data.txt").write_bytes(b"data v1")
+    stage(api, staging, [("a.txt", b"a v2"), ("lib/data.txt", b"data v2")])
+    release = tmp_path / "release"
+    data_holder = processes(["--hold-between", winpath(install / "lib" / "data.txt"),
+                             winpath(install / "lib" / "data.txt"), winpath(release)], exe=RECORDER)
+    a_holder = processes(["--hold-between", winpath(install / "a.txt.sv-update-old"), winpath(install / "a.txt"),
+                          winpath(release)], exe=RECORDER)
+    wait_until(lambda: "held" in data_holder.stdout(), 30, message="the lock on lib/data.txt")
+    # No service is installed in the test prefix: nothing is restarted by the installer.
+    rc, _, _ = apply_update(staging, target, ["--service"])
+    assert "held" in a_holder.stdout()
+    assert rc == 5
+    assert installer_lines(staging) == [
+        "[update] installer left mixed: " + winpath(install / "a.txt") + " (" +
+        winpath(install / "lib" / "data.txt") + " stayed locked)",
+        "[update] installer exit code 5, the host was not restarted"]
+    assert read(install / "a.txt") == b"a v2"
+    assert read(install / "a.txt.sv-update-old") == b"a v1"
+    assert (install / ".sv-update-journal").exists()
+
+    release.write_bytes(b"")
+    for holder in (data_holder, a_holder):
+        assert holder.wait(timeout=60) == 0
+    host = start_host(processes, api, data_dir, exe=str(target))
+    put_back = ("update", "", "[update] earlier installation put back: 2 files in " + winpath(install))
+    wait_until(lambda: put_back in audit_entries(data_dir, "update"), 60, message="the restore's audit line")
+    assert read(install / "a.txt") == b"a v1"
+    assert read(install / "lib" / "data.txt") == b"data v1"
+    assert not [n for n in os.listdir(install) if ".sv-update" in n]
 
 
 def test_apply_update_refuses_a_changed_staged_file(installation):

@@ -12,7 +12,7 @@ import threading
 
 import pytest
 
-from conftest import BIN, FakeRelay, make_ca, make_server_cert, wait_until, winpath
+from conftest import BIN, FakeRelay, make_ca, make_server_cert, stop_listener, wait_until, winpath
 
 PROBE = os.path.join(BIN, "ws_probe.exe")
 
@@ -196,7 +196,7 @@ class TlsObserver:
                 raw.close()
 
     def close(self):
-        self.sock.close()
+        stop_listener(self.sock, self.thread)
 
 
 def start_host(processes, url, data_dir, cacert):
@@ -271,7 +271,10 @@ class StalledTlsPeer:
         self.thread.start()
 
     def _serve(self):
-        raw, _ = self.listener.accept()
+        try:
+            raw, _ = self.listener.accept()
+        except OSError:
+            return
         conn = self.context.wrap_socket(raw, server_side=True)
         head = b""
         while b"\r\n\r\n" not in head:
@@ -293,11 +296,14 @@ class StalledTlsPeer:
         self.conn.sendall(bytes([0x81, len(data)]) + data)
 
     def close(self):
-        for s in (self.conn, self.listener):
+        if self.conn is not None:
             try:
-                s.close()
-            except Exception:
+                self.conn.close()
+            except OSError:
                 pass
+        # The serving thread may still be in the upgrade with a peer that is gone: it ends
+        # on its own once its read fails, so it is not joined.
+        stop_listener(self.listener, None)
 
 
 def test_a_peer_that_stops_reading_does_not_stop_the_reader(processes, pki):

@@ -2,6 +2,9 @@
 // {"args":[...],"cwd":"..."} to "recorder.log" beside itself and exits, so a test sees
 // exactly the words and working folder a program was started with. "--hold <file>"
 // opens the file without sharing, prints "held" and keeps it until killed.
+// "--hold-between <start> <file> <stop>" waits until a file named <start> exists, then
+// holds <file> the same way (once it can be opened), prints "held", and lets go once a
+// file named <stop> exists: it prints "released" and exits. Each wait ends after 120 s.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +24,25 @@ int main(int argc, char** argv) {
         std::fputs("held\n", stdout);
         std::fflush(stdout);
         Sleep(INFINITE);
+        return 0;
+    }
+    if (words.size() == 5 && words[1] == "--hold-between") {
+        const std::wstring start = sv::Utf8ToUtf16(words[2]), path = sv::Utf8ToUtf16(words[3]),
+                           stop = sv::Utf8ToUtf16(words[4]);
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int i = 0; i < 24000 && file == INVALID_HANDLE_VALUE; ++i) {
+            if (GetFileAttributesW(start.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            }
+            if (file == INVALID_HANDLE_VALUE) Sleep(5);
+        }
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        std::fputs("held\n", stdout);
+        std::fflush(stdout);
+        for (int i = 0; i < 2400 && GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+        CloseHandle(file);
+        std::fputs("released\n", stdout);
+        std::fflush(stdout);
         return 0;
     }
     wchar_t cwd[MAX_PATH] = {};

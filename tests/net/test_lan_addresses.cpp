@@ -35,5 +35,25 @@ TEST(LanAddresses, TicketModeListensOnPrivateAddressesAndLoopback) {
     EXPECT_EQ(AppendLoopback({}), (std::vector<std::string>{"127.0.0.1"}));
 }
 
+// Every source a local user can pick counts as one peer; other machines count apart.
+TEST(LanAddresses, ConnectionsFromThisMachineAreOnePeer) {
+    const std::vector<std::string> own = {"192.168.1.9", "10.0.0.7"};
+    struct Case {
+        const char* address;
+        const char* key;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", kLocalPeer},      {"127.0.0.2", kLocalPeer},         {"127.255.255.254", kLocalPeer},
+        {"::1", kLocalPeer},            {"::ffff:127.9.8.7", kLocalPeer},  {"::FFFF:127.0.0.1", kLocalPeer},
+        {"192.168.1.9", kLocalPeer},    {"10.0.0.7", kLocalPeer},          {"::ffff:10.0.0.7", kLocalPeer},
+        {"192.168.1.10", "192.168.1.10"}, {"126.0.0.1", "126.0.0.1"},      {"128.0.0.1", "128.0.0.1"},
+        {"127.0.0.256", "127.0.0.256"}, {"1127.0.0.1", "1127.0.0.1"},      {"::2", "::2"},
+        {"unknown", "unknown"},         {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(LanPeerKey(c.address, own), c.key) << c.address;
+    EXPECT_EQ(LanPeerKey("192.168.1.9", {}), "192.168.1.9");
+    EXPECT_EQ(LanPeerKey("", {""}), "");  // an empty own address matches nothing
+}
+
 }  // namespace
 }  // namespace sv

@@ -10,6 +10,7 @@
 
 #include "net/lan_test_support.h"
 #include "net/secure_channel.h"
+#include "test_support.h"
 
 namespace sv {
 namespace {
@@ -180,8 +181,8 @@ TEST(LanChannel, OversizePayloadIsRefusedAndTheChannelStaysAlive) {
 TEST(LanChannel, ShutdownFromAnotherThreadEndsABlockedReceive) {
     SocketPair pair;
     SecureChannel host(pair.ReleaseA(), Key(), kRoleHost);
-    // The peer stays connected and silent after its one frame: only the shutdown can end
-    // the second receive.
+    // After its one frame the peer sends the first two bytes of the next header and then
+    // stays connected and silent: only the shutdown can end the second receive.
     SecureChannel client(pair.ReleaseB(), Key(), kRoleClient);
     std::atomic<int> outcome{-1};
     std::atomic<bool> firstFrame{false};
@@ -196,17 +197,21 @@ TEST(LanChannel, ShutdownFromAnotherThreadEndsABlockedReceive) {
         }
     });
     ASSERT_TRUE(client.SendFrame({'x'}, kFrameTypeText));
-    for (int i = 0; i < 200 && !firstFrame; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(firstFrame.load());
-    // Give the reader time to be inside its second, blocked receive.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return firstFrame.load(); }));
+    const char partial[2] = {0, 0};
+    ASSERT_EQ(send(client.Socket(), partial, 2, 0), 2);
+    // Only the reader takes bytes off the host's socket: once they are gone it is inside
+    // the second receive, waiting for the rest of the header.
+    ASSERT_TRUE(sv_test::WaitUntil([&] {
+        u_long queued = 1;
+        return ioctlsocket(host.Socket(), FIONREAD, &queued) == 0 && queued == 0;
+    }));
     EXPECT_EQ(outcome.load(), -1);
-    auto start = std::chrono::steady_clock::now();
     host.Shutdown();
-    for (int i = 0; i < 400 && outcome.load() == -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const bool ended = sv_test::WaitUntil([&] { return outcome.load() != -1; });
+    EXPECT_TRUE(ended);
     // A reader still blocked would hang the join: close the socket to free it first.
-    if (outcome.load() == -1) host.Close();
+    if (!ended) host.Close();
     reader.join();
     EXPECT_EQ(outcome.load(), 0);
     EXPECT_TRUE(host.IsDead());

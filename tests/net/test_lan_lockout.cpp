@@ -1,6 +1,7 @@
 // The per-address throttling of LAN handshakes, driven by a fake clock.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -118,31 +119,83 @@ TEST(LanLockout, OverallHandshakesAreCapped) {
     EXPECT_EQ(table.TryBegin("10.0.0.4"), LanAdmission::kAdmitted);
 }
 
-TEST(LanLockout, TableIsBoundedAndKeepsLockedRecords) {
-    FakeClock clock;
-    LanLockout table(clock.Fn(), 4);
-    for (int i = 0; i < 5; ++i) FailOnce(table, "10.0.0.1");  // locked
-    FailOnce(table, "10.0.0.2");
-    clock.now += 10;
-    FailOnce(table, "10.0.0.3");
-    FailOnce(table, "10.0.0.4");
-    EXPECT_EQ(table.Size(), 4u);
-    // A new address pushes out the least recently active unlocked record.
-    FailOnce(table, "10.0.0.5");
-    EXPECT_EQ(table.Size(), 4u);
-    EXPECT_EQ(table.Failures("10.0.0.2"), 0);
-    EXPECT_EQ(table.Failures("10.0.0.1"), 5);
-    EXPECT_EQ(table.TryBegin("10.0.0.1"), LanAdmission::kLockedOut);
+// A full table never makes room by forgetting a peer it must remember: the newcomer
+// is refused until a record expires (or a peer succeeds and leaves no record).
+TEST(LanLockout, FullTableRefusesNewcomersRatherThanForgetAPeer) {
+    struct Case {
+        const char* name;
+        std::function<void(LanLockout&, FakeClock&)> fill;  // two records, a table of two
+        bool newcomerAdmitted;
+    };
+    const Case cases[] = {
+        {"one failure each", [](LanLockout& t, FakeClock&) { FailOnce(t, "10.0.0.1"); FailOnce(t, "10.0.0.2"); },
+         false},
+        {"one locked, one failure a second later",
+         [](LanLockout& t, FakeClock& c) {
+             for (int i = 0; i < 5; ++i) FailOnce(t, "10.0.0.1");
+             c.now += 1000;
+             FailOnce(t, "10.0.0.2");
+         },
+         false},
+        {"a lock that ran out still remembers its failures",
+         [](LanLockout& t, FakeClock& c) {
+             for (int i = 0; i < 5; ++i) FailOnce(t, "10.0.0.1");
+             c.now += 31000;
+             FailOnce(t, "10.0.0.2");
+         },
+         false},
+        {"one in flight, one failure",
+         [](LanLockout& t, FakeClock&) {
+             ASSERT_EQ(t.TryBegin("10.0.0.1"), LanAdmission::kAdmitted);
+             FailOnce(t, "10.0.0.2");
+         },
+         false},
+        {"failures older than the window",
+         [](LanLockout& t, FakeClock& c) {
+             FailOnce(t, "10.0.0.1");
+             FailOnce(t, "10.0.0.2");
+             c.now += LanLockout::kForgetIdleMs;
+         },
+         true},
+        {"a success leaves no record",
+         [](LanLockout& t, FakeClock&) {
+             FailOnce(t, "10.0.0.1");
+             ASSERT_EQ(t.TryBegin("10.0.0.2"), LanAdmission::kAdmitted);
+             t.Succeeded("10.0.0.2");
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        FakeClock clock;
+        LanLockout table(clock.Fn(), 2);
+        c.fill(table, clock);
+        const int before = table.Failures("10.0.0.1");
+        EXPECT_EQ(table.TryBegin("10.0.0.9") == LanAdmission::kAdmitted, c.newcomerAdmitted) << c.name;
+        if (!c.newcomerAdmitted) {
+            EXPECT_EQ(table.Failures("10.0.0.1"), before) << c.name;
+            EXPECT_EQ(table.Failures("10.0.0.2"), 1) << c.name;
+            EXPECT_EQ(table.Size(), 2u) << c.name;
+        }
+    }
 }
 
-TEST(LanLockout, FullTableOfLiveRecordsRefusesNewAddresses) {
+// The reported case: once a peer's lock ran out, newcomers filling the table pushed its
+// record out and it came back with fresh guesses. Its failures stay, so its next one
+// locks it for twice as long.
+TEST(LanLockout, APeerWhoseLockRanOutIsNotPushedOutByNewcomers) {
     FakeClock clock;
-    LanLockout table(clock.Fn(), 2);
+    LanLockout table(clock.Fn(), 4);
     for (int i = 0; i < 5; ++i) FailOnce(table, "10.0.0.1");
-    ASSERT_EQ(table.TryBegin("10.0.0.2"), LanAdmission::kAdmitted);  // in flight
-    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kBusy);
-    table.Failed("10.0.0.2");
-    EXPECT_EQ(table.TryBegin("10.0.0.3"), LanAdmission::kAdmitted);
+    clock.now += 31000;
+    for (int i = 2; i <= 20; ++i) {
+        const std::string newcomer = "10.0.0." + std::to_string(i);
+        if (table.TryBegin(newcomer) == LanAdmission::kAdmitted) table.Failed(newcomer);
+        clock.now += 10;
+    }
+    EXPECT_EQ(table.Size(), 4u);
+    EXPECT_EQ(table.Failures("10.0.0.1"), 5);
+    FailOnce(table, "10.0.0.1");
+    EXPECT_EQ(table.LockedUntil("10.0.0.1"), clock.now + 60000);
 }
 
 TEST(LanLockout, IdleRecordsAreForgotten) {

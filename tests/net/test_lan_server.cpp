@@ -1,5 +1,8 @@
 // The LAN listener end to end over loopback: both modes, refusals, the
 // lock-out with an injected clock, time-outs, and stopping under load.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,8 +29,18 @@ Bytes TestSalt() {
     return salt;
 }
 
-SOCKET ConnectTo(uint16_t port) {
+// From 127.0.0.1, or from the loopback address `source` when given.
+SOCKET ConnectTo(uint16_t port, const char* source = nullptr) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (source) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source, &from.sin_addr);
+        if (bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            closesocket(s);
+            return INVALID_SOCKET;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -114,7 +127,7 @@ struct LanServerTest : ::testing::Test {
     std::shared_ptr<LanLockout> lockout;
     Inbox inbox;
     std::unique_ptr<LanServer> server;
-    const std::string peer = "127.0.0.1";
+    const std::string peer = kLocalPeer;  // every loopback source
 
     void SetUp() override {
         sv_test::EnsureWinsock();
@@ -189,6 +202,22 @@ TEST_F(LanServerTest, LockedOutAfterFiveFailuresThenOneMoreAfterThirtySeconds) {
     SOCKET s = ConnectTo(server->BoundPort());
     EXPECT_TRUE(ClosedWithoutBytes(s));
     closesocket(s);
+}
+
+// A local user cannot step round the lock-out by picking another loopback source.
+TEST_F(LanServerTest, EveryLoopbackSourceSharesOneLockOut) {
+    StartPassword("abc123");
+    for (int i = 0; i < 5; ++i) {
+        FailWithWrongPassword();
+        ASSERT_TRUE(WaitFor([&] { return Failures() == i + 1; }));
+    }
+    for (const char* source : {"127.0.0.2", "127.1.2.3"}) {
+        SOCKET s = ConnectTo(server->BoundPort(), source);
+        ASSERT_NE(s, INVALID_SOCKET) << source;
+        EXPECT_TRUE(ClosedWithoutBytes(s)) << source;
+        closesocket(s);
+    }
+    EXPECT_EQ(lockout->Size(), 1u);
 }
 
 TEST_F(LanServerTest, SuccessAfterFourFailuresClearsTheCount) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "mbedtls/bignum.h"
 #include "net/srp.h"
 
 namespace sv {
@@ -244,20 +245,104 @@ TEST(Srp, ProofWithoutItsLeadingZeroIsAccepted) {
     EXPECT_EQ(host.K, client.K);
 }
 
-TEST(Srp, LongPublicValueUsesItsLast384BytesForTheHashes) {
-    Bytes v = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword("abc123"));
+// Arithmetic for the attacker below, written apart from the code under test.
+struct Num {
+    mbedtls_mpi v;
+    Num() { mbedtls_mpi_init(&v); }
+    explicit Num(const Bytes& bytes) : Num() { EXPECT_EQ(mbedtls_mpi_read_binary(&v, bytes.data(), bytes.size()), 0); }
+    explicit Num(int value) : Num() { EXPECT_EQ(mbedtls_mpi_lset(&v, value), 0); }
+    ~Num() { mbedtls_mpi_free(&v); }
+    Num(const Num&) = delete;
+    Bytes Out(size_t length = 384) const {
+        Bytes out(length);
+        EXPECT_EQ(mbedtls_mpi_write_binary(&v, out.data(), out.size()), 0);
+        return out;
+    }
+};
+
+// Whoever holds only the verifier (not the password) sends an A of 768 bytes: its last
+// 384 bytes L are what the hashes see, while its whole value is g^a * v^-u mod N, so the
+// host's S = (A * v^u)^b = (g^b)^a, and g^b = B - k*v is known to the verifier's holder.
+TEST(Srp, VerifierAloneCannotPassWithAnOverlongPublicValue) {
+    const Bytes v = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword("abc123"));
     SrpServerState host(TestSalt());
-    Bytes B = SrpServerStart(host, v);
-    SrpClientState client;
-    auto proof = SrpClientCompute(client, SrpPassword("abc123"), B, SrpSalt(TestSalt()));
-    Bytes longA = SrpPad(proof.first, 400);  // 16 zero bytes in front
-    ASSERT_EQ(longA.size(), 400u);
-    Bytes m2 = SrpServerFinish(host, longA, proof.second);
-    EXPECT_EQ(m2.size(), 32u);
-    EXPECT_EQ(host.K, client.K);
-    // Bytes above the last 384 change the number itself, so the proof no longer fits.
-    longA[0] = 1;
-    EXPECT_TRUE(SrpServerFinish(host, longA, proof.second).empty());
+    const Bytes B = SrpServerStart(host, v);
+    ASSERT_EQ(B.size(), 384u);
+
+    Num n(SrpGroupPrime()), g(5), a(987654321), vNum(v), k(SrpMultiplier()), bNum(B), low;
+    ASSERT_EQ(mbedtls_mpi_exp_mod(&low.v, &g.v, &a.v, &n.v, nullptr), 0);
+    const Bytes L = low.Out();
+    Bytes hashInput = SrpPad(L);
+    hashInput.insert(hashInput.end(), B.begin(), B.end());
+    Num uNum(Sha256Buffer(hashInput));
+    // T = g^a * v^-u; high = (T - L) / 2^3072, all mod N.
+    Num vu, vuInv, t, diff, shift, shiftInv, high;
+    ASSERT_EQ(mbedtls_mpi_exp_mod(&vu.v, &vNum.v, &uNum.v, &n.v, nullptr), 0);
+    ASSERT_EQ(mbedtls_mpi_inv_mod(&vuInv.v, &vu.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mul_mpi(&t.v, &low.v, &vuInv.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&t.v, &t.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_sub_mpi(&diff.v, &t.v, &low.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&diff.v, &diff.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_lset(&shift.v, 1), 0);
+    ASSERT_EQ(mbedtls_mpi_shift_l(&shift.v, 3072), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&shift.v, &shift.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_inv_mod(&shiftInv.v, &shift.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mul_mpi(&high.v, &diff.v, &shiftInv.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&high.v, &high.v, &n.v), 0);
+    Bytes longA = high.Out();
+    longA.insert(longA.end(), L.begin(), L.end());
+
+    // S from what the attacker knows: (B - k*v)^a.
+    Num kv, gb, s;
+    ASSERT_EQ(mbedtls_mpi_mul_mpi(&kv.v, &k.v, &vNum.v), 0);
+    ASSERT_EQ(mbedtls_mpi_sub_mpi(&gb.v, &bNum.v, &kv.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&gb.v, &gb.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_exp_mod(&s.v, &gb.v, &a.v, &n.v, nullptr), 0);
+    const Bytes S = s.Out();
+    // The forgery is sound: the host's own formula over the whole A gives the same S.
+    Num whole(longA), base, hostS, secret(host.b);
+    ASSERT_EQ(mbedtls_mpi_mul_mpi(&base.v, &whole.v, &vu.v), 0);
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(&base.v, &base.v, &n.v), 0);
+    ASSERT_EQ(mbedtls_mpi_exp_mod(&hostS.v, &base.v, &secret.v, &n.v, nullptr), 0);
+    ASSERT_EQ(hostS.Out(), S);
+
+    EXPECT_TRUE(SrpServerFinish(host, longA, SrpHashPadded(L, B, S)).empty());
+    EXPECT_TRUE(host.K.empty());
+}
+
+// A and B each: at most 384 bytes, above 0 and below N.
+TEST(Srp, PublicValuesOutsideTheGroupAreRefusedOnBothSides) {
+    Bytes honest;
+    {
+        SrpServerState host(TestSalt());
+        honest = SrpServerStart(host, SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword("abc123")));
+    }
+    Bytes nMinusOne = SrpGroupPrime();
+    nMinusOne.back() -= 1;
+    struct Case {
+        const char* name;
+        Bytes value;
+        bool acceptable;
+    };
+    const Case cases[] = {
+        {"honest value", honest, true},
+        {"short value", {2}, true},
+        {"N - 1", nMinusOne, true},
+        {"empty", {}, false},
+        {"zero", Bytes(384, 0), false},
+        {"one zero byte", {0}, false},
+        {"N", SrpGroupPrime(), false},
+        {"all ones", Bytes(384, 0xff), false},
+        {"honest value with a zero byte in front", SrpPad(honest, 385), false},
+        {"4096 bytes", SrpPad({2}, 4096), false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SrpPublicValueAcceptable(c.value), c.acceptable) << c.name;
+        SrpClientState client;
+        auto proof = SrpClientCompute(client, SrpPassword("abc123"), c.value, SrpSalt(TestSalt()));
+        EXPECT_EQ(!proof.second.empty(), c.acceptable) << c.name;
+        EXPECT_EQ(client.ready, c.acceptable ? 1 : 0) << c.name;
+    }
 }
 
 TEST(Srp, FinishBeforeStartIsRefused) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mbedtls/x509_crt.h"
+#include "base/text_encoding.h"
 #include "net/tls_stream.h"
 #include "test_support.h"
 
@@ -79,13 +80,6 @@ private:
     uint16_t port_ = 0;
 };
 
-std::string ExeDir() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path, n);
-    return p.substr(0, p.find_last_of("\\/"));
-}
-
 std::string FirstCertificate(const std::string& bundle) {
     size_t b = bundle.find("-----BEGIN CERTIFICATE-----");
     size_t e = bundle.find("-----END CERTIFICATE-----", b);
@@ -94,22 +88,13 @@ std::string FirstCertificate(const std::string& bundle) {
 }
 
 void WriteText(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE* f = _wfopen(Utf8ToUtf16(path).c_str(), L"wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
 }
 
-std::string ReadText(const std::string& path) {
-    std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    return out;
-}
+bool Exists(const std::string& path) { return GetFileAttributesW(Utf8ToUtf16(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A plain loopback connection from `s` to `l`; the listener's end, or INVALID_SOCKET.
 SOCKET ConnectPlainPair(Listener& l, TlsStream& s) {
@@ -122,12 +107,14 @@ SOCKET ConnectPlainPair(Listener& l, TlsStream& s) {
 
 TEST(TlsStream, ShippedCaBundleParsesCompletely) {
     // Every certificate must parse, or every TLS connect would be refused.
-    std::string bundle = ExeDir() + "\\cacert.pem";
-    if (GetFileAttributesA(bundle.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no cacert.pem beside the tests";
+    std::string bundle = sv_test::ExeDir() + "\\cacert.pem";
+    if (!Exists(bundle)) GTEST_SKIP() << "no cacert.pem beside the tests";
     InstallTlsThreadingLocks();
     mbedtls_x509_crt chain;
     mbedtls_x509_crt_init(&chain);
-    EXPECT_EQ(mbedtls_x509_crt_parse_file(&chain, bundle.c_str()), 0);
+    // Parsed from memory: the library's own file opening takes ANSI paths.
+    const std::string pem = sv_test::ReadFile(bundle);
+    EXPECT_EQ(mbedtls_x509_crt_parse(&chain, reinterpret_cast<const unsigned char*>(pem.c_str()), pem.size() + 1), 0);
     int count = 0;
     for (const mbedtls_x509_crt* c = &chain; c && c->raw.len; c = c->next) ++count;
     EXPECT_GT(count, 50);
@@ -135,7 +122,7 @@ TEST(TlsStream, ShippedCaBundleParsesCompletely) {
 }
 
 TEST(TlsStream, BundleWithOneUnparsableCertificateRefusesBeforeConnecting) {
-    std::string shipped = ReadText(ExeDir() + "\\cacert.pem");
+    std::string shipped = sv_test::ReadFile(sv_test::ExeDir() + "\\cacert.pem");
     std::string good = FirstCertificate(shipped);
     if (good.empty()) GTEST_SKIP() << "no cacert.pem beside the tests";
     sv_test::ScratchDir dir;
@@ -156,7 +143,7 @@ TEST(TlsStream, BundleWithOneUnparsableCertificateRefusesBeforeConnecting) {
 }
 
 TEST(TlsStream, HandshakeFailureLeavesAReusableStream) {
-    std::string shipped = ReadText(ExeDir() + "\\cacert.pem");
+    std::string shipped = sv_test::ReadFile(sv_test::ExeDir() + "\\cacert.pem");
     if (shipped.empty()) GTEST_SKIP() << "no cacert.pem beside the tests";
     Listener l;
     ASSERT_TRUE(l.Ok());
@@ -169,7 +156,7 @@ TEST(TlsStream, HandshakeFailureLeavesAReusableStream) {
     });
     TlsStream s;
     s.Reset();
-    EXPECT_FALSE(s.ConnectTls("127.0.0.1", l.Port(), (ExeDir() + "\\cacert.pem").c_str()));
+    EXPECT_FALSE(s.ConnectTls("127.0.0.1", l.Port(), (sv_test::ExeDir() + "\\cacert.pem").c_str()));
     server.join();
     s.Close();
     s.Close();
@@ -355,8 +342,8 @@ TEST(TlsStream, LocksStayWhileAStreamHoldsContexts) {
 }
 
 TEST(TlsStream, AbortDuringTheHandshakeEndsTheConnect) {
-    std::string bundle = ExeDir() + "\\cacert.pem";
-    if (GetFileAttributesA(bundle.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no cacert.pem beside the tests";
+    std::string bundle = sv_test::ExeDir() + "\\cacert.pem";
+    if (!Exists(bundle)) GTEST_SKIP() << "no cacert.pem beside the tests";
     // The listener's backlog completes the TCP connection but nobody ever answers the
     // ClientHello: only an abort can end the connect before its own time-out.
     Listener l;

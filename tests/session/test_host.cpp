@@ -8,40 +8,17 @@
 #include <thread>
 
 #include "base/audit_log.h"
+#include "net/lan_test_support.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
 #include "test_support.h"
+#include "training/training_fakes.h"
 #include "training/training_interfaces.h"
 
 namespace {
 
-class FakeSurface : public sv::training::ITrainingSurface {
-public:
-    void BeginSession(const sv::training::TrainingSession&) override {}
-    void EndSession(const std::string&) override {}
-    void SetMode(sv::training::TrainingMode, bool) override {}
-    void SetStep(std::optional<int32_t>, std::optional<int32_t>, const std::string&) override {}
-    void ShowOverlay(const sv::training::OverlayShape&) override {}
-    void ClearOverlays(const std::string&) override {}
-    void AppendChat(const sv::training::ChatMessage&) override {}
-    sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest&, uint32_t) override { return {}; }
-    sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest&, uint32_t) override { return {}; }
-    std::vector<sv::training::VoiceInfo> ListVoices(bool) override { return {}; }
-    sv::training::BannerState GetBannerState() override { return std::nullopt; }
-    sv::training::BannerPlacement SetBannerPosition(const std::string&, std::optional<bool>) override { return {}; }
-    bool IsMuted() override { return false; }
-    double GetVolume() override { return 1.0; }
-};
-class FakeInspector : public sv::training::IUiInspector {
-public:
-    void StartFocusTracking() override {}
-    void StopFocusTracking() override {}
-    std::pair<nlohmann::json, std::string> QueryTree(const sv::training::WindowTreeQuery&, uint32_t) override {
-        return {nullptr, ""};
-    }
-    std::optional<sv::training::UiElement> ElementAt(int32_t, int32_t, uint32_t) override { return std::nullopt; }
-};
-
+using sv_test::FakeInspector;
+using sv_test::FakeSurface;
 using sv_test::AuditText;
 
 size_t CountOf(const std::string& text, const std::string& needle) {
@@ -128,13 +105,32 @@ TEST_F(HostTest, EndSessionLocallyWithoutChannelsOnlyAudits) {
     EXPECT_EQ(CountOf(audit, " | session-ended-locally | the person at the machine ended the session\n"), 1u);
 }
 
-TEST_F(HostTest, StopBeforeAnyConnectionReturnsAtOnce) {
-    sv::Host host(Options(0));
-    auto start = std::chrono::steady_clock::now();
+// Stopped before it ever ran, the relay loop returns at once and opens no connection.
+TEST_F(HostTest, StopBeforeTheRelayLoopMeansItNeverConnects) {
+    sv_test::EnsureWinsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    int len = sizeof(a);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    sv::HostOptions options = Options(0);
+    options.relayUrl = "ws://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
+    sv::Host host(options);
     host.Stop();
-    host.Stop();
+    host.Stop();  // a second stop changes nothing
     EXPECT_TRUE(host.IsStopping());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(host.RunRelayLoop(false), 0);
+    EXPECT_EQ(host.RunRelayLoop(true), 0);
+    // A connection the loop made would be waiting here by now.
+    fd_set pending;
+    FD_ZERO(&pending);
+    FD_SET(listener, &pending);
+    timeval none{0, 0};
+    EXPECT_EQ(select(0, &pending, nullptr, nullptr, &none), 0);
+    closesocket(listener);
 }
 
 TEST_F(HostTest, DestructorWaitsForDetachedWork) {

@@ -16,6 +16,7 @@
 #include "session/host_test_support.h"
 #include "session/host_identity.h"
 #include "base/file_io.h"
+#include "base/text_encoding.h"
 #include "session/identity_files.h"
 #include "test_support.h"
 
@@ -217,31 +218,6 @@ TEST(IdentityFiles, UnwritableDirectoryStillGivesAnId) {
     EXPECT_TRUE(IsNineDigitId(id)) << id;
 }
 
-TEST(IdentityFiles, AtomicWriteReplacesAndLeavesNoTemporary) {
-    sv_test::ScratchDir dir;
-    std::string path = dir.Path() + "\\host-ui.json";
-    ASSERT_TRUE(sv::WriteFileAtomically(path, "first"));
-    ASSERT_TRUE(sv::WriteFileAtomically(path, "second, longer"));
-    ASSERT_TRUE(sv::WriteFileAtomically(path, "3"));
-    EXPECT_EQ(sv_test::ReadFile(path), "3");
-    EXPECT_EQ(sv_test::ListFiles(dir.Path()), std::vector<std::string>{"host-ui.json"});
-}
-
-TEST(IdentityFiles, AtomicWriteIntoMissingDirectoryFailsCleanly) {
-    sv_test::ScratchDir dir;
-    EXPECT_FALSE(sv::WriteFileAtomically(dir.Path() + "\\missing\\x.json", "{}"));
-    EXPECT_TRUE(sv_test::ListFiles(dir.Path()).empty());
-}
-
-TEST(IdentityFiles, ReadWholeFileReportsMissing) {
-    sv_test::ScratchDir dir;
-    std::string out = "stale";
-    EXPECT_FALSE(sv::ReadWholeFile(dir.Path() + "\\nope", out));
-    EXPECT_TRUE(out.empty());
-    EXPECT_FALSE(sv::IsRegularFile(dir.Path() + "\\nope"));
-    EXPECT_FALSE(sv::IsRegularFile(dir.Path()));
-}
-
 // ---------------------------------------------------------------- the Host's password
 
 class PasswordFixture : public ::testing::Test {
@@ -323,7 +299,7 @@ TEST_F(PasswordFixture, UnparsableFileRewrittenWhole) {
 
 TEST_F(PasswordFixture, LockedFileIsNotOverwritten) {
     WriteText(SettingsPath(), R"({"Theme":"dark"})");
-    HANDLE h = CreateFileA(SettingsPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(sv::Utf8ToUtf16(SettingsPath()).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::string pw = host->LoadPassword(dir.Path());
     CloseHandle(h);
@@ -373,7 +349,7 @@ TEST_F(PasswordFixture, LanSettingsAreReadFromTheSameFileAsThePassword) {
 }
 
 TEST_F(PasswordFixture, ASettingsDirectoryOpensNoPort) {
-    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(sv::Utf8ToUtf16(SettingsPath()).c_str(), nullptr));
     EXPECT_EQ(sv::ReadLanPort(0, dir.Path()), 0);
 }
 

@@ -208,6 +208,7 @@ TEST(TrainingAgentEvents, ASinkThatThrowsLosesTheMessageButNotTheRecord) {
 
 TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {
     AgentHarness h;
+    h.Inside().SetShutdownNoticeAfter(std::chrono::milliseconds(100));
     h.surface.blockVoices = true;
     h.Send("slow", "voices");
     ASSERT_TRUE(sv_test::WaitUntil([&] { return h.surface.inVoices.load(); }));
@@ -216,7 +217,7 @@ TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {
         h.Agent().Shutdown();
         done.store(true);
     });
-    // After 3 s the teardown says what it waits for, and still waits.
+    // After the notice time the teardown says what it waits for, and still waits.
     ASSERT_TRUE(sv_test::WaitUntil(
         [&] { return sv_test::CountContaining(h.Audit(), "shutdown waits for 1 training thread(s)") == 1; }, 8000));
     EXPECT_FALSE(done.load());

@@ -54,6 +54,7 @@ public:
     TraineeActivityGate& Gate() { return agent_.gate_; }
     TrainingEventLog& Events() { return agent_.events_; }
     int32_t InFlight() { return agent_.InFlight(); }
+    void SetShutdownNoticeAfter(std::chrono::milliseconds after) { agent_.shutdownNoticeAfter_ = after; }
 
 private:
     TrainingAgent& agent_;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/audit_log.h"
+#include "net/ws_test_server.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
 #include "test_support.h"
@@ -21,9 +25,12 @@ using nlohmann::json;
 class DispatchFixture : public ::testing::Test {
 protected:
     void SetUp() override { MakeHost(false); }
-    void MakeHost(bool serviceMode) {
+    void MakeHost(bool serviceMode, const std::string& relayUrl = std::string()) {
         host.reset();
-        host = sv_test::MakeTestHost(dir.Path(), serviceMode);
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path(), serviceMode);
+        options.relayUrl = relayUrl;
+        host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
             calls.push_back("pointer " + kind + " " + std::to_string(x) + " " + std::to_string(y) + " " + button);
@@ -222,13 +229,58 @@ TEST_F(DispatchFixture, LanLookalikeInOtherTypeIsStillDispatched) {
     EXPECT_EQ(calls[0], "pointer move 1.000000 1.000000 ");
 }
 
-TEST_F(DispatchFixture, BinaryFallsBackFromMediaToRelayInOneCall) {
+TEST_F(DispatchFixture, BinaryGoesOverTheRelayUntilMediaIsAttached) {
     uint8_t bytes[3] = {1, 2, 3};
     EXPECT_TRUE(host->SendBinary(bytes, 3));
     EXPECT_EQ(relayBinary.size(), 1u);
     EXPECT_TRUE(mediaBinary.empty());
     relayOk = false;
     EXPECT_FALSE(host->SendBinary(bytes, 3));
+}
+
+// The relay's media connection, attached for real through the registration's media
+// token; the frame sends themselves go to the recording seams.
+TEST_F(DispatchFixture, BinaryFallsBackFromMediaToRelayInOneCall) {
+    std::promise<std::string> attach;
+    std::atomic<bool> hostGone{false};
+    sv_test::RawServer media([&](sv_test::RawPeer& p) {
+        sv_test::RawPeer::Frame f;
+        if (!p.Handshake() || !p.ReadFrame(f)) return;
+        attach.set_value(std::string(f.payload.begin(), f.payload.end()));
+        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media-attached"})")));
+        while (!hostGone.load() && p.ReadFrame(f)) {
+        }
+    });
+    MakeHost(false, media.Url());
+    auto attachMessage = attach.get_future();
+    host->RouteIncomingText(R"({"type":"registered","mediaToken":"tok-7"})");
+    ASSERT_EQ(attachMessage.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(json::parse(attachMessage.get()), json::parse(R"({"type":"media-attach","token":"tok-7"})"));
+
+    uint8_t bytes[3] = {1, 2, 3};
+    // Frames take the relay until the attach answer is in, then the media connection alone.
+    ASSERT_TRUE(sv_test::WaitUntil([&] {
+        host->SendBinary(bytes, 3);
+        return !mediaBinary.empty();
+    }));
+    relayBinary.clear();
+    mediaBinary.clear();
+    EXPECT_TRUE(host->SendBinary(bytes, 3));
+    EXPECT_EQ(mediaBinary.size(), 1u);
+    EXPECT_TRUE(relayBinary.empty());
+
+    // A failed media send is retried on the relay within the same call.
+    mediaOk = false;
+    EXPECT_TRUE(host->SendBinary(bytes, 3));
+    EXPECT_EQ(mediaBinary.size(), 2u);
+    EXPECT_EQ(relayBinary.size(), 1u);
+    // Failing on both paths is a failure.
+    relayOk = false;
+    EXPECT_FALSE(host->SendBinary(bytes, 3));
+    EXPECT_EQ(mediaBinary.size(), 3u);
+    EXPECT_EQ(relayBinary.size(), 2u);
+    host.reset();
+    hostGone.store(true);
 }
 
 }  // namespace
