@@ -4,8 +4,9 @@
 The build itself uses GCC, which ignores the lock annotations; this pass reads the
 build's compile_commands.json and runs each product unit through clang with
 -fsyntax-only, so an access to guarded state without its lock, or locks taken against
-their stated order (the beta group checks the order), fails `make test`. The posix MinGW compiler's C++ headers are given
-as system folders; its own intrinsics folder is left out (clang brings its own).
+their stated order (checked by the beta group), fails `make test`. The posix MinGW
+compiler's C++ headers are given as system folders; its own intrinsics folder is left
+out (clang brings its own).
 """
 import concurrent.futures
 import json
