@@ -316,27 +316,34 @@ TEST(Win32SurfaceHung, EndAndTeardownReturnWhateverHangs) {
             SetWindowTextW(input, L"halo");
             PostMessageW(BannerWindow(), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED), 0);
         } else if (at == "stop") {
-            caller = std::thread([&] { outcome = surface->PlayAudio({nullptr, "mp3", "s1"}, 600000); });
+            // Every caller gives up on its own within its bound, as the agent's op threads
+            // do, so none is still inside the surface when it goes.
+            caller = std::thread([&] { outcome = surface->PlayAudio({nullptr, "mp3", "s1"}, 300); });
             ASSERT_TRUE(WaitFor([&] { return devices.plays.load() == 1; }, std::chrono::seconds(10)));
         } else {
-            caller = std::thread([&] { outcome = surface->Speak({"Halo", "", "id-ID", "s1"}, 600000); });
+            caller = std::thread([&] { outcome = surface->Speak({"Halo", "", "id-ID", "s1"}, 300); });
         }
-        if (at != "stop") ASSERT_TRUE(hold.WaitReached());
+        if (at != "stop") {
+            ASSERT_TRUE(hold.WaitReached());
+        }
 
         // The stop ends the session: the clip's stop command hangs once it is cancelled.
         EXPECT_TRUE(ReturnsInTime([&] { surface->EndSession("stopped by the trainee"); }));
-        if (at == "stop") ASSERT_TRUE(hold.WaitReached());
-        if (at != "chat") EXPECT_EQ(BannerWindow(), nullptr);
+        if (at == "stop") {
+            ASSERT_TRUE(hold.WaitReached());
+        }
+        EXPECT_TRUE(at == "chat" || BannerWindow() == nullptr);
+        if (caller.joinable()) caller.join();
+        const char* expected = at == "voices" ? "the installed voices could not be listed in time" : "timed out";
+        EXPECT_TRUE(at == "chat" || outcome.error == expected) << outcome.error;
         EXPECT_TRUE(ReturnsInTime([&] { surface.reset(); }));
 
         hold.Release();
-        if (caller.joinable()) caller.join();
-        if (at == "voices") EXPECT_EQ(outcome.error, "the installed voices could not be listed in time");
         // What was let go finishes alone and takes the session's windows with it.
         EXPECT_TRUE(WaitFor([&] { return MessageWindow() == nullptr && BannerWindow() == nullptr; },
                             std::chrono::seconds(10)));
-        if (at != "voices") EXPECT_TRUE(WaitFor([&] { return devices.workerLeft.load(); }, std::chrono::seconds(10)));
-        if (at == "voices") EXPECT_TRUE(WaitFor([&] { return devices.voicesReturned.load(); }, std::chrono::seconds(10)));
+        EXPECT_TRUE(WaitFor([&] { return devices.workerLeft.load() && (at != "voices" || devices.voicesReturned.load()); },
+                            std::chrono::seconds(10)));
         EXPECT_EQ(devices.plays.load(), at == "stop" ? 1 : 0) << "no sound starts after the end";
     }
 }
