@@ -308,6 +308,8 @@ TEST(Win32SurfaceHung, EndAndTeardownReturnWhateverHangs) {
         ASSERT_NE(BannerWindow(), nullptr);
 
         SpeechOutcome outcome;
+        std::promise<void> callerReturned;
+        std::future<void> returned = callerReturned.get_future();
         std::thread caller;
         const std::string at = c.at;
         if (at == "chat") {
@@ -318,10 +320,16 @@ TEST(Win32SurfaceHung, EndAndTeardownReturnWhateverHangs) {
         } else if (at == "stop") {
             // Every caller gives up on its own within its bound, as the agent's op threads
             // do, so none is still inside the surface when it goes.
-            caller = std::thread([&] { outcome = surface->PlayAudio({nullptr, "mp3", "s1"}, 300); });
+            caller = std::thread([&] {
+                outcome = surface->PlayAudio({nullptr, "mp3", "s1"}, 300);
+                callerReturned.set_value();
+            });
             ASSERT_TRUE(WaitFor([&] { return devices.plays.load() == 1; }, std::chrono::seconds(10)));
         } else {
-            caller = std::thread([&] { outcome = surface->Speak({"Halo", "", "id-ID", "s1"}, 300); });
+            caller = std::thread([&] {
+                outcome = surface->Speak({"Halo", "", "id-ID", "s1"}, 300);
+                callerReturned.set_value();
+            });
         }
         if (at != "stop") {
             ASSERT_TRUE(hold.WaitReached());
@@ -333,6 +341,10 @@ TEST(Win32SurfaceHung, EndAndTeardownReturnWhateverHangs) {
             ASSERT_TRUE(hold.WaitReached());
         }
         EXPECT_TRUE(at == "chat" || BannerWindow() == nullptr);
+        const bool callerBack =
+            !caller.joinable() || returned.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        EXPECT_TRUE(callerBack) << "the caller returns within its bound";
+        if (!callerBack) hold.Release();
         if (caller.joinable()) caller.join();
         const char* expected = at == "voices" ? "the installed voices could not be listed in time" : "timed out";
         EXPECT_TRUE(at == "chat" || outcome.error == expected) << outcome.error;
