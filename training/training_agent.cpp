@@ -99,7 +99,12 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
       callbackGate_(std::make_shared<EntryGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { chat_.OnTraineeLine(text); });
-        hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
+        // The surface calls this on a thread kept for it, never its UI thread: a stop whose
+        // thread of its own cannot be started ends the session right there instead of
+        // being dropped.
+        hooks_.surface->OnStopRequested = Forward([this] {
+            if (!RunDetached([this] { OnStopRequested(); })) OnStopRequested();
+        });
     }
     if (hooks_.inspector) {
         hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { reports_.OnFocus(e); });
