@@ -122,17 +122,31 @@ void Host::InitTraining() {
         }
     }
 
+    if (agent_.shutdown) agent_.shutdown();
+    agent_ = TrainingAgentLink();
+    CloseTrainingDoor();
+    trainingDoor_ = std::make_shared<training::EntryGate>();
+    std::shared_ptr<training::EntryGate> door = trainingDoor_;
+    // Runs call in this Host only while the door is open; fallback otherwise.
+    auto through = [door](auto fallback, auto call) {
+        return [door, fallback, call](const auto&... args) {
+            training::EntryGate::Pass pass(*door);
+            if (!pass.Entered()) return fallback;
+            return call(args...);
+        };
+    };
+
     training::TrainingHostHooks hooks;
     hooks.surface = surface_.get();
     hooks.inspector = inspector_.get();
     hooks.makeActivitySource = factories.makeActivitySource;
-    hooks.pointerInput = [this](const std::string& kind, double x, double y, const std::string& button) {
+    hooks.pointerInput = through(false, [this](const std::string& kind, double x, double y, const std::string& button) {
         return platform_.injectPointer(kind, x, y, button);
-    };
-    hooks.typeText = [this](const std::string& text) { return platform_.injectText(text); };
-    hooks.pressKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
+    });
+    hooks.typeText = through(false, [this](const std::string& text) { return platform_.injectText(text); });
+    hooks.pressKey = through(false, [this](const std::string& key, const std::vector<std::string>& modifiers) {
         return platform_.injectKey(key, modifiers);
-    };
+    });
     hooks.screenSize = [] { return GetScreenSize(); };
     hooks.screenOrigin = [] {
         return std::make_pair(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN));
@@ -149,11 +163,26 @@ void Host::InitTraining() {
     hooks.hostVersion = SV_VERSION_STRING;
     hooks.quietWatch = true;
 
-    if (agent_.shutdown) agent_.shutdown();
-    agent_ = TrainingAgentLink();
     if (factories.makeAgent) {
-        agent_ = factories.makeAgent([this](const std::string& text) { SendText(text); }, hooks,
-                                     [this] { EndSessionLocally(); });
+        auto sink = [door, this](const std::string& text) {
+            training::EntryGate::Pass pass(*door);
+            if (pass.Entered()) SendText(text);
+        };
+        auto endLocally = [door, this] {
+            training::EntryGate::Pass pass(*door);
+            if (pass.Entered()) EndSessionLocally();
+        };
+        agent_ = factories.makeAgent(sink, hooks, endLocally);
+    }
+}
+
+void Host::CloseTrainingDoor() {
+    if (!trainingDoor_) return;
+    // Calls inside are the Host's own sends and injections, which end once its sockets
+    // are aborted; one that lingers is reported while we wait.
+    if (trainingDoor_->Close(std::chrono::seconds(5)) == 0) return;
+    WriteAuditLine("training", "waiting for training calls still inside the host", "");
+    while (trainingDoor_->Close(std::chrono::seconds(1)) != 0) {
     }
 }
 
@@ -205,6 +234,8 @@ Host::~Host() {
         inspector_.release();
     }
     agent.owner.reset();
+    // From here on a training call into this Host finds the door closed.
+    CloseTrainingDoor();
     ReleaseInputBlock(inputState_);
     // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
     // they go while GDI+ still runs (the entry's GDI+ owner outlives the Host).

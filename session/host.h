@@ -68,6 +68,7 @@
 #include "session/tools/transfers.h"
 #include "session/tools/tool_slots.h"
 #include "session/training_agent_link.h"
+#include "training/entry_gate.h"
 #include "training/training_records.h"
 
 namespace sv {
@@ -173,6 +174,8 @@ private:
     bool SetInputBlocked(bool on);
 
     void InitTraining();
+    // Shuts the agent's door into this Host and waits for the calls still inside.
+    void CloseTrainingDoor();
     StreamController::Seams StreamSeams();
     Transfers::Seams TransferSeams();
     void EndSessionLocally();
@@ -221,6 +224,10 @@ private:
     std::unique_ptr<training::ITrainingSurface> surface_;
     std::unique_ptr<training::IUiInspector> inspector_;
     TrainingAgentLink agent_;
+    // What the agent calls in this Host (its sink, the input hooks, the local end) goes
+    // through this door, which it shares: the Host closes it before it goes, so a training
+    // thread that outlives the Host finds it closed rather than freed memory.
+    std::shared_ptr<training::EntryGate> trainingDoor_;
 
     // 8. Clipboard and file transfers (own lock; sends through this Host)
     Transfers transfers_{dataDir_, TransferSeams()};

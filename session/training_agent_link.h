@@ -25,8 +25,9 @@ struct TrainingAgentLink {
     std::function<bool(const std::string& controllerId, const std::string& what)> gateInput;
     // Controllers left; `remaining` is how many are still there.
     std::function<void(int remaining)> controllersGone;
-    // Ends the session and waits for the agent's threads. False when some still run: the
-    // agent, and what its hooks point at, must then stay alive for the rest of the process.
+    // Ends the session and waits, bounded, for the agent's threads. False when some still
+    // run: the agent, the surface and the inspector must then stay alive for the rest of the
+    // process; what the agent calls in the Host passes a door the Host shuts before it goes.
     std::function<bool()> shutdown;
     Owner owner{nullptr, [](void*) {}};
 };

@@ -17,6 +17,8 @@ ActivityReports::~ActivityReports() { Stop(); }
 
 void ActivityReports::Stop() { worker_.Stop(); }
 
+bool ActivityReports::StopBy(std::chrono::steady_clock::time_point deadline) { return worker_.StopBy(deadline); }
+
 void ActivityReports::ReportLater(std::shared_ptr<TrainingSession> session, std::function<void()> report) {
     if (!session) return;
     if (!worker_.Post(std::move(report))) {

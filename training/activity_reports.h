@@ -11,6 +11,7 @@
 //
 // Threads: any; the focus throttle is under its own leaf lock. Stop joins the worker.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,8 @@ public:
     void NoteDropped();
     // Drops what still waits and joins the worker; nothing is reported afterwards.
     void Stop();
+    // The same, giving up at deadline on a report still inside a lookup; false then.
+    bool StopBy(std::chrono::steady_clock::time_point deadline);
 
 private:
     void ReportLater(std::shared_ptr<TrainingSession> session, std::function<void()> report);

@@ -1,7 +1,11 @@
 #pragma once
-// A door that callers pass through one call at a time: Close() shuts it and waits for
-// those still inside, so whatever was let in has finished before the closer goes on, and
-// nobody gets in afterwards. A closer must never be one of those inside.
+// A door that callers pass through one call at a time. It may start shut until its owner
+// opens it (a session whose banner is not up yet): callers then wait for it, up to a
+// bound of their own, or are turned away. Close() shuts it for good and waits, up to a
+// bound, for those still inside; what is still inside then is reported to the closer and
+// left to finish, and nobody gets in afterwards. A closer must never be one of those
+// inside.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -11,16 +15,26 @@ namespace training {
 
 class EntryGate {
 public:
-    // False once closed.
-    bool Enter();
+    // A gate made shut opens with Open(); one made open (the default) needs nothing more.
+    explicit EntryGate(bool open = true) : state_(open ? kOpen : kWaiting) {}
+
+    // False once closed, or when the gate did not open within waitForOpen.
+    bool Enter(std::chrono::milliseconds waitForOpen = std::chrono::milliseconds(0));
+    // For whoever opens the gate: gets in while it still waits to open. False once closed.
+    bool EnterToOpen();
     void Leave();
-    void Close();
+    // Lets in those waiting and those to come; false when it was closed first.
+    bool Open();
+    // Nothing enters from here on; waits up to bound for those inside to leave. Returns
+    // how many are still inside (0: all of them left).
+    int32_t Close(std::chrono::milliseconds bound);
     bool IsOpen();
 
     // Holds one passage for a scope; check Entered() before acting.
     class Pass {
     public:
-        explicit Pass(EntryGate& gate) : gate_(gate), entered_(gate.Enter()) {}
+        explicit Pass(EntryGate& gate, std::chrono::milliseconds waitForOpen = std::chrono::milliseconds(0))
+            : gate_(gate), entered_(gate.Enter(waitForOpen)) {}
         ~Pass() {
             if (entered_) gate_.Leave();
         }
@@ -34,9 +48,10 @@ public:
     };
 
 private:
+    enum State { kWaiting, kOpen, kClosed };
     std::mutex mutex_;
-    std::condition_variable idle_;
-    bool open_ = true;
+    std::condition_variable changed_;
+    State state_;
     int32_t inside_ = 0;
 };
 

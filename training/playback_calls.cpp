@@ -35,9 +35,18 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
     }
     try {
         startThread_([state, pending, job = std::move(job), done = std::move(done)] {
+            // The last look at the cancellation before the sound starts, under the lock the
+            // cancel takes: a job cancelled by an end that has returned never starts. (The
+            // surface refuses a sound of a session it no longer shows, which covers the
+            // moment between this look and its start.)
+            bool cancelled = false;
+            {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                cancelled = pending->outcome.has_value() || pending->generation != state->generation;
+            }
             SpeechOutcome outcome;
             try {
-                outcome = job();
+                outcome = cancelled ? Failed(kStopped) : job();
             } catch (const std::exception& e) {
                 outcome = SpeechOutcome();
                 outcome.error = e.what();

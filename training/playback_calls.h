@@ -45,7 +45,8 @@ public:
 
     // Runs job, then done, on a thread of its own. A job that throws reports the
     // exception's message as its error. Throws std::system_error when no thread can be
-    // made; a job refused (busy, closed) runs neither.
+    // made; a job refused (busy, closed) runs neither, and one cancelled before its thread
+    // reaches it (Stop, CancelAll, Close) is not run but reports kStopped.
     std::shared_ptr<Pending> Start(Job job, Done done = nullptr);
     // The outcome of a job that was refused at its start; nothing when it runs.
     std::optional<SpeechOutcome> Refusal(const std::shared_ptr<Pending>& pending);

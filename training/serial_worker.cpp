@@ -15,6 +15,7 @@ bool SerialWorker::Post(std::function<void()> task) {
     if (!thread_.joinable()) {
         try {
             thread_ = std::thread([this] { Run(); });
+            running_ = true;
         } catch (...) {
             return false;
         }
@@ -29,27 +30,36 @@ size_t SerialWorker::Backlog() {
     return queue_.size();
 }
 
-void SerialWorker::Stop() { Close(false); }
+void SerialWorker::Stop() { Close(false, nullptr); }
 
-void SerialWorker::Finish() { Close(true); }
+void SerialWorker::Finish() { Close(true, nullptr); }
 
-void SerialWorker::Close(bool runWaiting) {
+bool SerialWorker::StopBy(std::chrono::steady_clock::time_point deadline) { return Close(false, &deadline); }
+
+bool SerialWorker::FinishBy(std::chrono::steady_clock::time_point deadline) { return Close(true, &deadline); }
+
+bool SerialWorker::Close(bool runWaiting, const std::chrono::steady_clock::time_point* deadline) {
     std::lock_guard<std::mutex> once(stopMutex_);
     std::thread thread;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         stopped_ = true;
         if (!runWaiting) queue_.clear();
+        wake_.notify_all();
+        if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();  // a task stopping its own worker: Run ends after it returns
+            return true;
+        }
+        auto ended = [this] { return !running_; };
+        if (deadline) {
+            if (!ended_.wait_until(lock, *deadline, ended)) return false;
+        } else {
+            ended_.wait(lock, ended);
+        }
         thread = std::move(thread_);
     }
-    wake_.notify_all();
-    if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id()) {
-            thread.detach();  // a task stopping its own worker: Run ends after it returns
-        } else {
-            thread.join();
-        }
-    }
+    if (thread.joinable()) thread.join();
+    return true;
 }
 
 void SerialWorker::Run() {
@@ -58,7 +68,11 @@ void SerialWorker::Run() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopped_ || !queue_.empty(); });
-            if (queue_.empty()) return;  // stopped, and nothing left to run
+            if (queue_.empty()) {  // stopped, and nothing left to run
+                running_ = false;
+                ended_.notify_all();
+                return;
+            }
             task = std::move(queue_.front());
             queue_.pop_front();
         }

@@ -1,5 +1,6 @@
 #include "training/training_agent.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <set>
@@ -98,7 +99,12 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
       callbackGate_(std::make_shared<EntryGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { chat_.OnTraineeLine(text); });
-        hooks_.surface->OnStopRequested = Forward([this] { RunDetached([this] { OnStopRequested(); }); });
+        // The surface calls this on a thread kept for it, never its UI thread: a stop whose
+        // thread of its own cannot be started ends the session right there instead of
+        // being dropped.
+        hooks_.surface->OnStopRequested = Forward([this] {
+            if (!RunDetached([this] { OnStopRequested(); })) OnStopRequested();
+        });
     }
     if (hooks_.inspector) {
         hooks_.inspector->OnFocus = Forward([this](const UiElement& e) { reports_.OnFocus(e); });
@@ -119,58 +125,71 @@ bool TrainingAgent::Shutdown() {
         closing_.store(true);
         // Whoever waits for speech or audio lets go now; the surface calls end on their own.
         playbacks_.Close();
-        // No callback of the Windows side enters from here on, and none is still inside.
-        callbackGate_->Close();
-        {
-            std::lock_guard<std::mutex> lock(lifecycleMutex_);
-            lifecycleClosed_ = true;
-            if (HasSession()) {
-                try {
-                    EndSessionLocked("host shutting down", "");
-                } catch (...) {
-                }
-            }
-            StopQuietWatch();
-        }
-        // Reports still waiting belong to the session that just ended.
-        reports_.Stop();
-        // Ordered requests still waiting are answered (the session is gone) before the join.
-        orderedWorker_.Finish();
-
-        // Detached work uses this object until it ends; every op is bounded in time, so wait
-        // for all of it rather than free the agent under a running thread.
-        auto started = std::chrono::steady_clock::now();
+        // No callback of the Windows side enters from here on; those inside are waited for
+        // below, with the rest.
+        callbackGate_->Close(std::chrono::milliseconds(0));
+        // The end runs on a thread of its own: a surface call of it that never returns
+        // holds the teardown no longer than the bounds below.
+        if (!RunDetached([this] { EndForShutdown(); })) EndForShutdown();
         workers_.Stop();
-        if (!workers_.WaitFor(shutdownNoticeAfter_)) {
+
+        // Detached work uses this object until it ends, so it is waited for rather than
+        // freed under a running thread; but the host's exit is not held for ever: past the
+        // final bound the owner keeps this object (and what it calls) alive instead.
+        const auto started = std::chrono::steady_clock::now();
+        const TrainingBounds& bounds = hooks_.bounds;
+        if (!WaitForWork(started + std::chrono::milliseconds(bounds.shutdownGraceMs))) {
             WriteAuditLine("training",
                            "shutdown waits for " + std::to_string(workers_.Running()) + " training thread(s)", "");
-            // Every op is bounded, so this ends; should one not, the host's exit is not held
-            // for ever: the owner keeps this object alive for the threads instead.
-            allWorkEnded_ = workers_.WaitFor(kShutdownFinalBound);
+            allWorkEnded_ =
+                WaitForWork(std::chrono::steady_clock::now() + std::chrono::milliseconds(bounds.shutdownFinalMs));
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
                           .count();
             WriteAuditLine("training",
                            allWorkEnded_ ? "shutdown done after " + std::to_string(ms) + " ms"
                                          : "shutdown gives up after " + std::to_string(ms) + " ms with " +
-                                               std::to_string(workers_.Running()) + " training thread(s) running",
+                                               std::to_string(workers_.Running()) + " training thread(s) and " +
+                                               std::to_string(playbacks_.Running()) +
+                                               " playback call(s) still running",
                            "");
-        }
-        // The surface was told to stop playing when the session ended; a call that still
-        // does not return gets a short grace, and then the owner must keep the surface
-        // (and this agent, which the call reports to) alive rather than free it under it.
-        if (!playbacks_.WaitIdle(std::chrono::milliseconds(1000))) {
-            WriteAuditLine("training",
-                           "shutdown leaves " + std::to_string(playbacks_.Running()) + " playback call(s) in the surface",
-                           "");
-            allWorkEnded_ = false;
         }
     });
     std::unique_ptr<IActivitySource> source;
-    {
+    if (allWorkEnded_) {
         std::lock_guard<std::mutex> lock(mutex_);
         source = std::move(activitySource_);
     }
     return allWorkEnded_;
+}
+
+void TrainingAgent::EndForShutdown() {
+    {
+        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        lifecycleClosed_ = true;
+    }
+    lifecycleIdle_.notify_all();
+    try {
+        EndSession("host shutting down", "");
+    } catch (...) {
+    }
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    StopQuietWatch();
+}
+
+bool TrainingAgent::WaitForWork(std::chrono::steady_clock::time_point deadline) {
+    auto left = [deadline] {
+        auto d = deadline - std::chrono::steady_clock::now();
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(d), std::chrono::milliseconds(0));
+    };
+    bool done = workers_.WaitFor(left());
+    // Reports still waiting belong to the session that ended; ordered requests still
+    // waiting are answered (the session is gone).
+    done = reports_.StopBy(deadline) && done;
+    done = orderedWorker_.FinishBy(deadline) && done;
+    done = callbackGate_->Close(left()) == 0 && done;
+    // The surface was told to stop playing when the session ended.
+    done = playbacks_.WaitIdle(left()) && done;
+    return done;
 }
 
 // ---- requests ----
@@ -393,13 +412,14 @@ void TrainingAgent::CheckQuiet() {
     });
 }
 
-void TrainingAgent::RunQuietWatch() {
+void TrainingAgent::RunQuietWatch(uint64_t generation) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(quietMutex_);
-            quietWake_.wait_for(lock, std::chrono::milliseconds(400), [this] { return !quietRunning_.load(); });
+            quietWake_.wait_for(lock, std::chrono::milliseconds(400),
+                                [&] { return quietGeneration_ != generation; });
+            if (quietGeneration_ != generation) return;
         }
-        if (!quietRunning_.load()) return;
         try {
             CheckQuiet();
         } catch (...) {
@@ -407,33 +427,28 @@ void TrainingAgent::RunQuietWatch() {
     }
 }
 
-// Both run under lifecycleMutex_, so the thread object has one owner at a time.
+// The watch is never joined: one inside a surface call that does not return must not
+// hold the end. A stopped watch leaves at its next look; the teardown waits for it with
+// the agent's other threads.
 void TrainingAgent::StartQuietWatch() {
     StopQuietWatch();
-    quietRunning_.store(true);
-    try {
-        quietThread_ = std::thread([this] { RunQuietWatch(); });
-    } catch (const std::exception& e) {
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(quietMutex_);
+        generation = quietGeneration_;
+    }
+    if (!RunDetached([this, generation] { RunQuietWatch(generation); })) {
         // The session stays usable without its quiet notices rather than half started.
-        quietRunning_.store(false);
-        WriteAuditLine("training", std::string("quiet watch not started: ") + e.what(), "");
+        WriteAuditLine("training", "quiet watch not started: no thread free", "");
     }
 }
 
 void TrainingAgent::StopQuietWatch() {
     {
         std::lock_guard<std::mutex> lock(quietMutex_);
-        quietRunning_.store(false);
+        ++quietGeneration_;
     }
     quietWake_.notify_all();
-    if (quietThread_.joinable()) {
-        if (quietThread_.get_id() == std::this_thread::get_id()) {
-            quietThread_.detach();
-        } else {
-            quietThread_.join();
-        }
-    }
-    quietThread_ = std::thread();
 }
 
 // ---- the "mode" op ----
@@ -525,15 +540,22 @@ TrainingOpResult TrainingAgent::OpSay(const OpRequest& r) {
     ITrainingSurface* surface = hooks_.surface;
     SpeechRequest speech{req.text, req.voice, req.culture, r.session->id};
     const uint32_t timeoutMs = SpeechTimeoutMs(req.text);
-    Playback playback = StartPlayback(
-        r.session, [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech");
-    // A job that never started leaves no line claiming it was spoken.
+    Playback playback;
+    // The hand-over and every record of it are one pass of the session: its end finds the
+    // speech handed over and recorded (and cancels it), or neither.
+    const bool inside = WhileLive(r.session, [&] {
+        playback = StartPlayback(
+            [surface, speech, timeoutMs] { return surface->Speak(speech, timeoutMs); }, req.wait, "speech");
+        // A job that never started leaves no line claiming it was spoken.
+        if (playback.refused) return;
+        if (req.chat) chat_.AddInside(*r.session, "ai", r.session->trainer, req.text, true);
+        json line = {{"text", req.text}};
+        if (req.voiceArg) line["voice"] = *req.voiceArg;
+        if (r.session->transcript) r.session->transcript->Append("say", line);
+        WriteAuditLine("training", "say len=" + std::to_string(CountCodePoints(req.text)), r.controllerId);
+    });
+    if (!inside) return TrainingOpResult::Fail(kNoSessionMessage);
     if (playback.refused) return *playback.refused;
-    if (req.chat) chat_.Add(r.session, "ai", r.session->trainer, req.text, true);
-    json line = {{"text", req.text}};
-    if (req.voiceArg) line["voice"] = *req.voiceArg;
-    if (r.session->transcript) r.session->transcript->Append("say", line);
-    WriteAuditLine("training", "say len=" + std::to_string(CountCodePoints(req.text)), r.controllerId);
     return FinishPlayback(playback, req.wait, timeoutMs);
 }
 
@@ -542,35 +564,34 @@ TrainingOpResult TrainingAgent::OpAudio(const OpRequest& r) {
     if (!req.error.empty()) return TrainingOpResult::Fail(req.error);
     ITrainingSurface* surface = hooks_.surface;
     AudioClipRequest clip{req.bytes, req.ext, r.session->id};
-    Playback playback = StartPlayback(
-        r.session, [surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait, "audio");
+    Playback playback;
+    const bool inside = WhileLive(r.session, [&] {
+        playback = StartPlayback([surface, clip] { return surface->PlayAudio(clip, kAudioTimeoutMs); }, req.wait,
+                                 "audio");
+        if (playback.refused) return;
+        if (req.caption && !req.caption->empty()) {
+            chat_.AddInside(*r.session, "ai", r.session->trainer,
+                            CutToCodePoints(*req.caption, TrainingChat::kMaxTextCodePoints), true);
+        }
+        const size_t size = req.bytes->size();
+        json line = {{"bytes", size}, {"ext", req.ext}};
+        if (req.caption) line["caption"] = *req.caption;
+        if (r.session->transcript) r.session->transcript->Append("audio", line);
+        WriteAuditLine("training", "audio " + req.ext + " bytes=" + std::to_string(size), r.controllerId);
+    });
+    if (!inside) return TrainingOpResult::Fail(kNoSessionMessage);
     if (playback.refused) return *playback.refused;
-    if (req.caption && !req.caption->empty()) {
-        chat_.Add(r.session, "ai", r.session->trainer, CutToCodePoints(*req.caption, TrainingChat::kMaxTextCodePoints), true);
-    }
-    const size_t size = req.bytes->size();
-    json line = {{"bytes", size}, {"ext", req.ext}};
-    if (req.caption) line["caption"] = *req.caption;
-    if (r.session->transcript) r.session->transcript->Append("audio", line);
-    WriteAuditLine("training", "audio " + req.ext + " bytes=" + std::to_string(size), r.controllerId);
     return FinishPlayback(playback, req.wait, kAudioTimeoutMs);
 }
 
-TrainingAgent::Playback TrainingAgent::StartPlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job,
-                                                     bool wait, const std::string& opName) {
-    // The surface is asked only while the session is live; one that ended meanwhile hears
-    // nothing (the surface itself also refuses a session it no longer shows).
-    PlaybackCalls::Job guarded = [session, job = std::move(job)] {
-        if (!session->live.IsOpen()) return PlaybackCalls::Failed(PlaybackCalls::kStopped);
-        return job();
-    };
+TrainingAgent::Playback TrainingAgent::StartPlayback(PlaybackCalls::Job job, bool wait, const std::string& opName) {
     // Without a waiter the job's own thread reports the outcome, so no second thread has
     // to start for the promised event.
     PlaybackCalls::Done done;
     if (!wait) done = [this, opName](const SpeechOutcome& o) { EmitEvent(opName + "-done", SpeechOutcomeJson(o)); };
     Playback playback;
     try {
-        playback.pending = playbacks_.Start(std::move(guarded), std::move(done));
+        playback.pending = playbacks_.Start(std::move(job), std::move(done));
     } catch (const std::system_error&) {
         playback.refused = TrainingOpResult::Fail(kNoPlaybackThread, json{{"queued", false}});
         return playback;

@@ -43,6 +43,10 @@ public:
     static constexpr const char* kBusyMessage =
         "the host is busy with earlier training requests — retry shortly";
     static constexpr const char* kShuttingDownMessage = "the host is shutting down — retry once it is back";
+    // A start whose session was ended (by the trainee, the controllers or the host) before
+    // its banner came up.
+    static constexpr const char* kEndedBeforeBannerMessage =
+        "the training session was ended before its banner came up — start again if it is still wanted";
     static constexpr uint32_t kTreeTimeoutMs = 15000;
     static constexpr uint32_t kElementTimeoutMs = 5000;
 
@@ -78,6 +82,9 @@ private:
     TrainingOpResult Status();
     TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult EndSession(const std::string& reason, const std::string& actor);
+    // Ends session when it is still the live one ({"ended": false} otherwise).
+    TrainingOpResult EndThisSession(const std::shared_ptr<Session>& session, const std::string& reason,
+                                    const std::string& actor);
     void OnStopRequested();
     // Ends `session` when it is still the live one: a session started after the last
     // controller left belongs to whoever started it.
@@ -98,16 +105,16 @@ private:
     TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult ElementAt(const nlohmann::json& args);
 
-    // Speech and audio: starts job in the surface. A job that cannot start (too many
-    // playing, no thread, the session ended) is refused at once: refused holds the reply.
+    // Speech and audio: starts job in the surface; the caller is inside its session's
+    // entry gate, and the session's end cancels the job. A job that cannot start (too many
+    // playing, no thread, shutting down) is refused at once: refused holds the reply.
     // Otherwise Finish waits for the outcome (an op error when it carries one) or answers
     // {"queued": true}, the outcome following as the event opName + "-done".
     struct Playback {
         std::shared_ptr<PlaybackCalls::Pending> pending;
         std::optional<TrainingOpResult> refused;
     };
-    Playback StartPlayback(const std::shared_ptr<Session>& session, PlaybackCalls::Job job, bool wait,
-                           const std::string& opName);
+    Playback StartPlayback(PlaybackCalls::Job job, bool wait, const std::string& opName);
     TrainingOpResult FinishPlayback(const Playback& playback, bool wait, uint32_t timeoutMs);
 
     // Geometry.
@@ -140,14 +147,22 @@ private:
     int64_t SteadyNow() const;
 
     void WireActivitySource(IActivitySource& source);
-    void RunQuietWatch();
+    // Stops source (if any) and empties its callbacks.
+    static void UnwireActivitySource(std::unique_ptr<IActivitySource> source);
+    void RunQuietWatch(uint64_t generation);
+    // Both under lifecycleMutex_.
     void StartQuietWatch();
     void StopQuietWatch();
-    TrainingOpResult EndSessionLocked(const std::string& reason, const std::string& actor);
+    // The teardown's end of the live session, on a thread of its own.
+    void EndForShutdown();
+    // Waits until deadline for the agent's threads and the calls still inside it; true
+    // when none is left.
+    bool WaitForWork(std::chrono::steady_clock::time_point deadline);
     // The three steps of a start: the record, what it sets going, and the answer.
     std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
                                         TrainingMode mode);
-    void SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
+    // False when the session ended before its banner came up.
+    bool SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
     nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
     // The one "training-result" of a request.
@@ -203,16 +218,25 @@ private:
     int64_t refusalNoticeTime_ = 0;    // steady clock
     bool refusalNoticeSent_ = false;
 
-    // Start, end, trainee stop, all-gone and shutdown run one at a time under this, so the
-    // hooks, focus tracking and quiet watch always match the session. Taken before mutex_.
+    // Installing and removing a session, its activity source and its quiet watch happen
+    // under this, never a call into the surface: a stop never waits behind a start. A start
+    // or end at work on the surface counts in transitions_, and a new session begins only
+    // once none is (so an end's surface calls never land on the next session). Taken
+    // before mutex_.
     std::mutex lifecycleMutex_;
+    std::condition_variable lifecycleIdle_;
+    int32_t transitions_ = 0;
+    // Counts one transition out when it goes, however it ends.
+    struct TransitionDone {
+        TrainingAgent& agent;
+        ~TransitionDone();
+    };
     bool lifecycleClosed_ = false;
 
-    // Quiet watch; the thread object is touched only under lifecycleMutex_.
-    std::thread quietThread_;
-    std::atomic<bool> quietRunning_{false};
+    // Quiet watch: runs on workers_ while its generation is the current one.
     std::mutex quietMutex_;
     std::condition_variable quietWake_;
+    uint64_t quietGeneration_ = 0;  // guarded by quietMutex_
 
     // Numbers the overlays sent without an id; never reset, so ids stay unique across sessions.
     std::atomic<uint32_t> overlayIds_{0};
@@ -225,10 +249,6 @@ private:
     std::atomic<bool> closing_{false};
     std::once_flag shutdownOnce_;
     bool allWorkEnded_ = true;  // written once by Shutdown
-    static constexpr std::chrono::seconds kShutdownFinalBound{60};
-    // How long the teardown waits for running work before it says in the audit log what
-    // it waits for; tests shorten it.
-    std::chrono::milliseconds shutdownNoticeAfter_{3000};
 
     // The ordered ops ("overlay", "clear", "banner", "chat", "mode"), one at a time in arrival order.
     SerialWorker orderedWorker_{kMaxQueuedRequests};

@@ -19,27 +19,30 @@ TrainingChat::TrainingChat(TrainingEventLog& events, std::function<void(const st
 std::optional<ChatMessage> TrainingChat::Add(const std::shared_ptr<TrainingSession>& session, const std::string& from,
                                              const std::string& name, const std::string& text, bool spoken) {
     std::optional<ChatMessage> added;
-    WhileLive(session, current_, [&] {
-        json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
-        TrainingEventRecord record = events_.Append("chat", data);
-        ChatMessage message;
-        message.seq = record.seq;
-        message.ts = record.ts;
-        message.from = from;
-        message.name = name;
-        message.text = text;
-        message.spoken = spoken;
-        session->AddChat(message);
-        if (session->transcript) session->transcript->Append("chat", data);
-        try {
-            if (send_) send_(SerializeJson(MakeTrainingEvent(record)));
-        } catch (...) {
-            // The line stays in the log and the history for "events" and "chat-read".
-        }
-        if (surface_) surface_->AppendChat(message);
-        added = message;
-    });
+    WhileLive(session, current_, [&] { added = AddInside(*session, from, name, text, spoken); });
     return added;
+}
+
+ChatMessage TrainingChat::AddInside(TrainingSession& session, const std::string& from, const std::string& name,
+                                    const std::string& text, bool spoken) {
+    json data = {{"from", from}, {"name", name}, {"text", text}, {"spoken", spoken}};
+    TrainingEventRecord record = events_.Append("chat", data);
+    ChatMessage message;
+    message.seq = record.seq;
+    message.ts = record.ts;
+    message.from = from;
+    message.name = name;
+    message.text = text;
+    message.spoken = spoken;
+    session.AddChat(message);
+    if (session.transcript) session.transcript->Append("chat", data);
+    try {
+        if (send_) send_(SerializeJson(MakeTrainingEvent(record)));
+    } catch (...) {
+        // The line stays in the log and the history for "events" and "chat-read".
+    }
+    if (surface_) surface_->AppendChat(message);
+    return message;
 }
 
 TrainingOpResult TrainingChat::Post(const std::shared_ptr<TrainingSession>& session, const json& args,

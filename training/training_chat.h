@@ -32,6 +32,10 @@ public:
     // The line as added; nothing when the session has ended.
     std::optional<ChatMessage> Add(const std::shared_ptr<TrainingSession>& session, const std::string& from,
                                    const std::string& name, const std::string& text, bool spoken);
+    // The same for a caller already inside the session's entry gate (WhileLive), whose
+    // line belongs with the other records of that one pass.
+    ChatMessage AddInside(TrainingSession& session, const std::string& from, const std::string& name,
+                          const std::string& text, bool spoken);
     // The "chat" op: a line from the trainer ("ai") or, with "as": "operator", the staff.
     TrainingOpResult Post(const std::shared_ptr<TrainingSession>& session, const nlohmann::json& args,
                           const std::string& controllerId);

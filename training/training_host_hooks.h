@@ -17,6 +17,22 @@ class ITrainingSurface;
 class IUiInspector;
 class IActivitySource;
 
+// How long the agent waits for what may never return (a hung window, speech engine or
+// voice list). Past a bound it goes on without the call, which is reported and left to
+// finish on its own; tests shorten them.
+struct TrainingBounds {
+    // An end waits this long for the calls still inside its session, and the teardown as
+    // long for the surface's callbacks still inside the agent.
+    int64_t endGateMs = 5000;
+    // An op that arrives while its session's banner is still coming up waits this long
+    // before it is refused; a start waits as long for an earlier start or end to finish.
+    int64_t beginWaitMs = 5000;
+    // The teardown waits this long for the agent's threads, then audits the wait and
+    // waits up to shutdownFinalMs more; past that the owner must keep the agent.
+    int64_t shutdownGraceMs = 3000;
+    int64_t shutdownFinalMs = 60000;
+};
+
 struct TrainingHostHooks {
     ITrainingSurface* surface = nullptr;
     IUiInspector* inspector = nullptr;
@@ -38,6 +54,7 @@ struct TrainingHostHooks {
     int64_t restartHoldOffMs = 600000;
     std::string hostVersion;
     bool quietWatch = true;
+    TrainingBounds bounds;
     // Usage telemetry; empty until the host wires its telemetry client in.
     std::function<void(const std::string& action)> trackAction;
     std::function<void(const std::string& screen)> trackScreenView;

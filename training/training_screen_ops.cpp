@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "base/audit_log.h"
 #include "training/remote_input.h"
@@ -46,9 +47,17 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
 
     // Every injection is decided immediately before it, inside the session: the trainee's
     // stop (which opens the gate) waits for an injection under way and lets none start.
+    // The records of the input are written in the pass of its last step, so none follows
+    // the session's end.
+    std::string detail = InputDetail(req);
     std::optional<GateDecision> refusal;
     bool ended = false;
-    auto inject = [&](const std::function<bool()>& step) {
+    auto record = [&](const json& data, const std::string& auditDetail) {
+        if (session->transcript) session->transcript->Append("ai-input", data);
+        WriteAuditLine("training-input", auditDetail, controllerId);
+    };
+    // step returns whether it worked; last says whether the input is then complete.
+    auto inject = [&](const std::function<bool()>& step, bool last) {
         bool ok = false;
         const bool live = WhileLive(session, [&] {
             GateDecision now = gate_.CheckControllerInput();
@@ -57,6 +66,7 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
                 return;
             }
             ok = step();
+            if (ok && last) record(InputTranscriptData(req, detail), detail);
         });
         if (!live) ended = true;
         return live && !refusal && ok;
@@ -67,53 +77,57 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
         return std::nullopt;
     };
 
-    std::string detail = InputDetail(req);
     if (pointer) {
         double fx = PointerFraction(req.x, size.first);
         double fy = PointerFraction(req.y, size.second);
         if (!hooks_.pointerInput) return TrainingOpResult::Fail(PointerFailure(req));
-        for (const PointerStep& step : PointerSteps(req.kind)) {
+        std::vector<PointerStep> steps = PointerSteps(req.kind);
+        size_t lastStep = 0;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i].action != "up") lastStep = i;
+        }
+        std::string unreleased;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            const PointerStep& step = steps[i];
             if (step.action == "up") continue;  // part of its press, below
             const bool press = step.action == "down";
-            bool released = true;
-            const bool ok = inject([&] {
-                if (!hooks_.pointerInput(step.action, fx, fy, step.button)) return false;
-                if (!press) return true;
-                // A pressed button is always let go, whatever comes: a second try when the
-                // first release fails.
-                released = hooks_.pointerInput("up", fx, fy, step.button) ||
-                           hooks_.pointerInput("up", fx, fy, step.button);
-                return released;
-            });
+            const bool ok = inject(
+                [&] {
+                    if (!hooks_.pointerInput(step.action, fx, fy, step.button)) return false;
+                    if (!press) return true;
+                    // A pressed button is always let go, whatever comes: a second try when the
+                    // first release fails.
+                    if (hooks_.pointerInput("up", fx, fy, step.button) ||
+                        hooks_.pointerInput("up", fx, fy, step.button)) {
+                        return true;
+                    }
+                    // The press reached the desktop: that is what happened, and it is
+                    // recorded while still inside the session.
+                    unreleased = "the host pressed the " + step.button + " button at " + std::to_string(req.x) +
+                                 "," + std::to_string(req.y) + " but could not release it";
+                    json data = InputTranscriptData(req, detail);
+                    data["error"] = unreleased;
+                    record(data, detail + " (button not released)");
+                    return false;
+                },
+                i == lastStep);
             if (auto r = stopped()) return *r;
-            if (!ok && press && !released) {
-                // The press reached the desktop: that is what happened, and it is recorded.
-                std::string error = "the host pressed the " + step.button + " button at " + std::to_string(req.x) +
-                                    "," + std::to_string(req.y) + " but could not release it";
-                json data = InputTranscriptData(req, detail);
-                data["error"] = error;
-                if (session->transcript) session->transcript->Append("ai-input", data);
-                WriteAuditLine("training-input", detail + " (button not released)", controllerId);
-                return TrainingOpResult::Fail(error);
-            }
+            if (!unreleased.empty()) return TrainingOpResult::Fail(unreleased);
             if (!ok) return TrainingOpResult::Fail(PointerFailure(req));
         }
     } else if (req.kind == "text") {
         if (!req.text || req.text->empty()) return TrainingOpResult::Fail("text input needs text");
-        const bool ok = inject([&] { return hooks_.typeText && hooks_.typeText(*req.text); });
+        const bool ok = inject([&] { return hooks_.typeText && hooks_.typeText(*req.text); }, true);
         if (auto r = stopped()) return *r;
         if (!ok) return TrainingOpResult::Fail("the host could not type that text");
     } else if (req.kind == "key") {
         if (!req.key || req.key->empty()) return TrainingOpResult::Fail("key input needs a key");
-        const bool ok = inject([&] { return hooks_.pressKey && hooks_.pressKey(*req.key, req.modifiers); });
+        const bool ok = inject([&] { return hooks_.pressKey && hooks_.pressKey(*req.key, req.modifiers); }, true);
         if (auto r = stopped()) return *r;
         if (!ok) return TrainingOpResult::Fail("the host could not press '" + *req.key + "'");
     } else {
         return TrainingOpResult::Fail("input kind must be click, double-click, right-click, move, text or key");
     }
-
-    if (session->transcript) session->transcript->Append("ai-input", InputTranscriptData(req, detail));
-    WriteAuditLine("training-input", detail, controllerId);
     return TrainingOpResult::Ok(json{{"done", true}, {"refused", false}});
 }
 

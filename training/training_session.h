@@ -1,5 +1,6 @@
 #pragma once
 // One training session: made by "start", shared by every operation that runs during it.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -34,9 +35,17 @@ struct TrainingSession {
     int64_t startSteady = 0;  // steady clock, for the session's length
     std::string controller;
     // What reaches the trainee in this session's name (a shape, the banner, a chat line, a
-    // sound, injected input, an event about the trainee) passes through here while it
-    // acts; the end closes it and waits, so nothing of the session outlives its end.
-    EntryGate live;
+    // sound, injected input, an event about the trainee, a record of any of them) passes
+    // through here while it acts. It opens once the surface shows the session's banner, so
+    // nothing comes before it; the end closes it and waits (bounded), so nothing comes after.
+    EntryGate live{false};
+    // How long a caller waits for the banner before it is turned away.
+    std::chrono::milliseconds openWait{0};
+    // Set by the start once the session's activity source, focus tracking and quiet watch
+    // are the agent's; the end then stops them, else the start undoes them itself.
+    // Guarded by the agent's lifecycle mutex.
+    bool setUp = false;
+    std::string endReason;  // set by its end; guarded by the agent's lifecycle mutex
 
     void AddChat(const ChatMessage& message) {
         std::lock_guard<std::mutex> lock(chatMutex_);
@@ -68,12 +77,13 @@ private:
 // The session that is live now (empty when none).
 using CurrentSessionFn = std::function<std::shared_ptr<TrainingSession>()>;
 
-// Runs act only while session is the live one; its end waits until act has returned.
-// False (act not run) once the session has ended. Never end a session from inside act:
-// the end would wait for itself.
+// Runs act only while session is the live one and its banner is up (waiting for it up to
+// the session's openWait); its end waits (bounded) until act has returned. False (act not
+// run) once the session has ended or when the banner did not come up in time. Never end a
+// session from inside act: the end would wait for itself.
 template <typename F>
 bool WhileLive(const std::shared_ptr<TrainingSession>& session, const CurrentSessionFn& current, F&& act) {
-    EntryGate::Pass pass(session->live);
+    EntryGate::Pass pass(session->live, session->openWait);
     if (!pass.Entered() || current() != session) return false;
     act();
     return true;

@@ -1,5 +1,6 @@
 // Training sessions: hello, status, start and end, the trainee's stop, the end when every
 // controller left, and the transcript reading operations.
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <utility>
@@ -32,6 +33,14 @@ json VoiceList(ITrainingSurface* surface) {
 }
 
 }  // namespace
+
+TrainingAgent::TransitionDone::~TransitionDone() {
+    {
+        std::lock_guard<std::mutex> lifecycle(agent.lifecycleMutex_);
+        --agent.transitions_;
+    }
+    agent.lifecycleIdle_.notify_all();
+}
 
 bool TrainingAgent::HasSession() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,35 +126,46 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
             "unsupported: this host has no on-screen UI, and a training session must be visible to the person at "
             "the machine");
     }
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-    if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
-
     int64_t now = hooks_.clock();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (traineeStopTime_ != 0) {
-            // Measured on the steady clock: a time sync must neither lengthen nor lift it.
-            int64_t ago = Elapsed(SteadyNow(), traineeStopSteady_);
-            if (ago < hooks_.restartHoldOffMs) {
-                return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
-                                              " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
-                                              "on their Sorvane window, which shows up in list_session_requests)");
-            }
-        }
-    }
-
     std::optional<TrainingMode> parsed = ParseTrainingMode(ArgString(args, "mode").value_or(""));
     TrainingMode mode = (!parsed || *parsed == TrainingMode::kOff) ? TrainingMode::kDemo : *parsed;
 
     std::shared_ptr<Session> live;
     std::shared_ptr<Session> session;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        live = session_;
+        // Only the record changes under the lifecycle lock: the surface and the activity
+        // source are called without it, so a stop never waits behind a start.
+        std::unique_lock<std::mutex> lifecycle(lifecycleMutex_);
+        if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (traineeStopTime_ != 0) {
+                // Measured on the steady clock: a time sync must neither lengthen nor lift it.
+                int64_t ago = Elapsed(SteadyNow(), traineeStopSteady_);
+                if (ago < hooks_.restartHoldOffMs) {
+                    return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
+                                                  " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
+                                                  "on their Sorvane window, which shows up in list_session_requests)");
+                }
+            }
+            live = session_;
+        }
         if (!live) {
-            session = NewSession(args, controllerId, now, mode);
-            session_ = session;
-            gate_.SetMode(mode);
+            // An earlier start or end still at work on the surface comes first; one that
+            // does not finish in time turns this start away rather than hold it.
+            if (!lifecycleIdle_.wait_for(lifecycle, std::chrono::milliseconds(hooks_.bounds.beginWaitMs),
+                                         [this] { return transitions_ == 0 || lifecycleClosed_; })) {
+                return TrainingOpResult::Fail(kBusyMessage);
+            }
+            if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
+            std::lock_guard<std::mutex> lock(mutex_);
+            live = session_;
+            if (!live) {
+                session = NewSession(args, controllerId, now, mode);
+                session_ = session;
+                gate_.SetMode(mode);
+                ++transitions_;
+            }
         }
     }
     if (live) {
@@ -156,7 +176,12 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
                      {"screen", ScreenGeometry()}};
         return TrainingOpResult::Ok(std::move(data));
     }
-    SetSessionGoing(session, controllerId);
+    bool begun = false;
+    {
+        TransitionDone done{*this};
+        begun = SetSessionGoing(session, controllerId);
+    }
+    if (!begun) return TrainingOpResult::Fail(kEndedBeforeBannerMessage);
     return TrainingOpResult::Ok(StartReply(*session, TrainingModeName(mode)));
 }
 
@@ -172,10 +197,19 @@ std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& ar
     session->startSteady = SteadyNow();
     session->controller = controllerId;
     session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
+    session->openWait = std::chrono::milliseconds(hooks_.bounds.beginWaitMs);
     return session;
 }
 
-void TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId) {
+bool TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId) {
+    // The start is inside its session while it sets it going, before anyone else may enter:
+    // an end that comes meanwhile waits for it (bounded), and ops wait for the banner.
+    if (!session->live.EnterToOpen()) return false;
+    struct Leave {
+        EntryGate& gate;
+        ~Leave() { gate.Leave(); }
+    } leave{session->live};
+
     const TrainingMode mode = session->mode;
     const std::string modeName = TrainingModeName(mode);
     json startData = {{"title", session->title},
@@ -191,25 +225,60 @@ void TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, con
     if (hooks_.trackScreenView) hooks_.trackScreenView("training_banner");
     surface->SetMode(mode, false);
 
+    std::unique_ptr<IActivitySource> source;
     if (hooks_.makeActivitySource) {
-        std::unique_ptr<IActivitySource> source = hooks_.makeActivitySource();
+        source = hooks_.makeActivitySource();
         if (source) {
             WireActivitySource(*source);
             source->Start();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                std::swap(activitySource_, source);
-            }
-            // A source left over from before is stopped and destroyed outside the main mutex.
-            if (source) source->Stop();
         }
     }
     if (hooks_.inspector) hooks_.inspector->StartFocusTracking();
-    if (hooks_.quietWatch) StartQuietWatch();
+
+    bool setUp = false;
+    std::string endReason;
+    std::unique_ptr<IActivitySource> previous;
+    {
+        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (session_ == session) {
+                // From here the session's end stops what the start set going.
+                session->setUp = true;
+                setUp = true;
+                previous = std::move(activitySource_);
+                activitySource_ = std::move(source);
+            }
+        }
+        if (setUp && hooks_.quietWatch) StartQuietWatch();
+        endReason = session->endReason;
+    }
+    if (!setUp) {
+        // The session ended while it started: what the start set going stops here, as no
+        // end will stop it, and a banner that came up after the end goes again. No other
+        // session starts before this start has finished.
+        UnwireActivitySource(std::move(source));
+        if (hooks_.inspector) hooks_.inspector->StopFocusTracking();
+        surface->EndSession(endReason);
+        return false;
+    }
+    // A source left over from before is stopped and destroyed outside the locks.
+    UnwireActivitySource(std::move(previous));
 
     WriteAuditLine("training", "start session=" + session->id + " mode=" + modeName + " title=" + session->title,
                    controllerId);
     EmitEvent("session-started", json{{"sessionId", session->id}, {"mode", modeName}, {"title", session->title}});
+    // The banner is up: the session's ops may enter now. Closed meanwhile: an end has it.
+    return session->live.Open();
+}
+
+void TrainingAgent::UnwireActivitySource(std::unique_ptr<IActivitySource> source) {
+    if (!source) return;
+    source->Stop();
+    source->OnTraineeActive = nullptr;
+    source->OnActivity = nullptr;
+    source->OnForeground = nullptr;
+    source->OnDialog = nullptr;
 }
 
 json TrainingAgent::StartReply(const Session& session, const std::string& modeName) {
@@ -231,36 +300,45 @@ json TrainingAgent::StartReply(const Session& session, const std::string& modeNa
 }
 
 TrainingOpResult TrainingAgent::EndSession(const std::string& reason, const std::string& actor) {
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-    return EndSessionLocked(reason, actor);
+    return EndThisSession(CurrentSession(), reason, actor);
 }
 
-TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, const std::string& actor) {
-    std::shared_ptr<Session> session;
-    std::unique_ptr<IActivitySource> source;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        session = std::move(session_);
-        session_.reset();
-        source = std::move(activitySource_);
-        gate_.SetMode(TrainingMode::kOff);
-    }
+TrainingOpResult TrainingAgent::EndThisSession(const std::shared_ptr<Session>& session, const std::string& reason,
+                                               const std::string& actor) {
     if (!session) return TrainingOpResult::Ok(json{{"ended", false}});
-    // What is on its way to the trainee in this session's name finishes first, and nothing
-    // more gets through, so the surface's end below removes everything of the session.
-    session->live.Close();
+    // First of all, and under no lock, nothing more of the session gets in. What is on its
+    // way to the trainee in its name gets a bounded time to finish, so the surface's end
+    // below removes it; a call that does not return in time is reported and left to end
+    // on its own (the surface refuses what comes from a session it no longer shows).
+    const int32_t inside = session->live.Close(std::chrono::milliseconds(hooks_.bounds.endGateMs));
+    if (inside > 0) {
+        WriteAuditLine("training",
+                       "end of session=" + session->id + " leaves " + std::to_string(inside) + " call(s) still inside",
+                       "");
+    }
+    std::unique_ptr<IActivitySource> source;
+    bool setUp = false;
+    {
+        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            // Another end took it first, or a later session is live: nothing of ours to end.
+            if (session_ != session) return TrainingOpResult::Ok(json{{"ended", false}});
+            session_.reset();
+            session->endReason = reason;
+            setUp = session->setUp;
+            if (setUp) source = std::move(activitySource_);
+            gate_.SetMode(TrainingMode::kOff);
+        }
+        if (setUp) StopQuietWatch();
+        ++transitions_;
+    }
+    TransitionDone done{*this};
     playbacks_.CancelAll();
     reports_.NoteDropped();
 
-    StopQuietWatch();
-    if (source) {
-        source->Stop();
-        source->OnTraineeActive = nullptr;
-        source->OnActivity = nullptr;
-        source->OnForeground = nullptr;
-        source->OnDialog = nullptr;
-    }
-    if (hooks_.inspector) hooks_.inspector->StopFocusTracking();
+    UnwireActivitySource(std::move(source));
+    if (setUp && hooks_.inspector) hooks_.inspector->StopFocusTracking();
     if (hooks_.surface) hooks_.surface->EndSession(reason);
     if (hooks_.trackAction) hooks_.trackAction("training_stop");
     if (hooks_.trackScreenView) hooks_.trackScreenView("window");
@@ -275,23 +353,20 @@ TrainingOpResult TrainingAgent::EndSessionLocked(const std::string& reason, cons
     if (session->transcript && !session->transcript->FilePath().empty()) {
         data["transcript"] = session->transcript->FilePath();
     }
-    source.reset();
     return TrainingOpResult::Ok(std::move(data));
 }
 
 void TrainingAgent::OnStopRequested() {
+    std::shared_ptr<Session> session = CurrentSession();
+    if (!session) return;
     {
-        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-        if (!HasSession()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            traineeStopTime_ = hooks_.clock();
-            traineeStopSteady_ = SteadyNow();
-        }
-        EmitEvent("stopped", json{{"by", "trainee"}});
-        WriteAuditLine("training", "stopped by the trainee (banner stop button)", "");
-        EndSessionLocked("stopped by the trainee", "");
+        std::lock_guard<std::mutex> lock(mutex_);
+        traineeStopTime_ = hooks_.clock();
+        traineeStopSteady_ = SteadyNow();
     }
+    EmitEvent("stopped", json{{"by", "trainee"}});
+    WriteAuditLine("training", "stopped by the trainee (banner stop button)", "");
+    EndThisSession(session, "stopped by the trainee", "");
     std::function<void()> hook;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -309,9 +384,7 @@ void TrainingAgent::OnControllersGone(int remaining) {
 }
 
 void TrainingAgent::EndForAllGone(const std::shared_ptr<Session>& session) {
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-    if (CurrentSession() != session) return;
-    EndSessionLocked("all controllers disconnected", "");
+    EndThisSession(session, "all controllers disconnected", "");
 }
 
 TrainingOpResult TrainingAgent::OpSessions(const OpRequest&) {

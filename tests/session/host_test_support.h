@@ -41,12 +41,17 @@ public:
     std::atomic<int> freed{0};
     sv::training::ITrainingSurface* surfaceSeen = nullptr;
     std::function<void()> endLocally;
+    // What the Host gave its agent to call.
+    std::function<void(const std::string&)> sink;
+    sv::training::TrainingHostHooks hooks;
 
     sv::TrainingAgentMaker Maker() {
-        return [this](std::function<void(const std::string&)>, const sv::training::TrainingHostHooks& hooks,
+        return [this](std::function<void(const std::string&)> send, const sv::training::TrainingHostHooks& given,
                       std::function<void()> end) {
             ++made;
-            surfaceSeen = hooks.surface;
+            surfaceSeen = given.surface;
+            sink = send;
+            hooks = given;
             endLocally = std::move(end);
             sv::TrainingAgentLink link;
             link.queueRequest = [this](const nlohmann::json& message, const std::string& from) {

@@ -235,6 +235,35 @@ TEST_F(HostAgent, ControllersGoneAtEachLeaveAndAtTheEndOfARelayPass) {
     EXPECT_EQ(host->ConnectedControllers(), 0u);
 }
 
+// An agent kept for a thread still running at the host's end: what that thread calls
+// later (the sink, the injection hooks, the local end) finds the Host's door shut and
+// never reaches the freed Host, whose seams would count the call.
+TEST_F(HostAgent, AKeptAgentsLateCallsNeverReachTheDestroyedHost) {
+    agent.shutdownResult = false;
+    MakeHost();
+    std::atomic<int> sent{0};
+    host->PlatformSeams().sendRelayText = [&sent](const std::string&) {
+        ++sent;
+        return true;
+    };
+    auto& h = agent.hooks;
+    agent.sink("{}");
+    EXPECT_TRUE(h.pointerInput("move", 0.5, 0.5, ""));
+    EXPECT_TRUE(h.pressKey("a", {}));
+    ASSERT_EQ(sent.load(), 1);
+    ASSERT_EQ(injected.load(), 2);
+
+    host.reset();
+    agent.sink("{}");
+    EXPECT_FALSE(h.pointerInput("move", 0.5, 0.5, ""));
+    EXPECT_FALSE(h.pressKey("a", {}));
+    EXPECT_FALSE(h.typeText("a"));
+    agent.endLocally();
+    EXPECT_EQ(sent.load(), 1);
+    EXPECT_EQ(injected.load(), 2);
+    EXPECT_EQ(sv_test::AuditText(dir.Path()).find("session-ended-locally"), std::string::npos);
+}
+
 TEST_F(HostAgent, ShutdownFreesTheAgentBeforeTheSurfaceOrKeepsBothWhileWorkRemains) {
     const struct {
         bool shutdownResult;

@@ -52,9 +52,9 @@ TEST(PlaybackCalls, WaitersGetTheOutcomeOrLetGoAtTheTimeOutOrWhenCancelled) {
     auto first = calls.Start(gate.Job(1));
     EXPECT_EQ(calls.Wait(first, milliseconds(0)).error, PlaybackCalls::kTimedOut);
     auto second = calls.Start(gate.Job(2));
+    ASSERT_TRUE(gate.WaitInside(2));
     calls.Stop(second);
     EXPECT_EQ(calls.Wait(second, milliseconds(5000)).error, PlaybackCalls::kStopped);
-    ASSERT_TRUE(gate.WaitInside(2));
     // A cancel reaches the jobs started before it, not the ones after.
     calls.CancelAll();
     auto third = calls.Start(gate.Job(3));

@@ -208,7 +208,7 @@ TEST(TrainingAgentEvents, ASinkThatThrowsLosesTheMessageButNotTheRecord) {
 
 TEST(TrainingAgentShutdown, WaitsForARunningOpAndAuditsTheLongWait) {
     AgentHarness h;
-    h.Inside().SetShutdownNoticeAfter(std::chrono::milliseconds(100));
+    h.hooks.bounds.shutdownGraceMs = 100;
     h.surface.blockVoices = true;
     h.Send("slow", "voices");
     ASSERT_TRUE(sv_test::WaitUntil([&] { return h.surface.inVoices.load(); }));

@@ -39,9 +39,8 @@ public:
     nlohmann::json ExplainRefusal(const std::string& what, const std::string& reason, const std::string& controllerId) {
         return agent_.ExplainRefusal(what, reason, controllerId);
     }
-    TrainingAgent::Playback StartPlayback(const std::shared_ptr<TrainingSession>& session, PlaybackCalls::Job job,
-                                          bool wait, const std::string& opName) {
-        return agent_.StartPlayback(session, std::move(job), wait, opName);
+    TrainingAgent::Playback StartPlayback(PlaybackCalls::Job job, bool wait, const std::string& opName) {
+        return agent_.StartPlayback(std::move(job), wait, opName);
     }
     TrainingOpResult FinishPlayback(const TrainingAgent::Playback& playback, bool wait, uint32_t timeoutMs) {
         return agent_.FinishPlayback(playback, wait, timeoutMs);
@@ -51,10 +50,19 @@ public:
                             const std::string& controllerId) {
         agent_.RunTrainingRequest(id, op, args, controllerId);
     }
+    // Runs op's handler for session as the dispatch would have handed it over, whether or
+    // not that session is still live.
+    TrainingOpResult RunOp(const std::string& op, const std::shared_ptr<TrainingSession>& session,
+                           const nlohmann::json& args) {
+        TrainingAgent::OpRequest request{op, args, "c1", session};
+        if (op == "say") return agent_.OpSay(request);
+        if (op == "audio") return agent_.OpAudio(request);
+        if (op == "input") return agent_.OpInput(request);
+        return TrainingOpResult::Fail("no op " + op);
+    }
     TraineeActivityGate& Gate() { return agent_.gate_; }
     TrainingEventLog& Events() { return agent_.events_; }
     int32_t InFlight() { return agent_.InFlight(); }
-    void SetShutdownNoticeAfter(std::chrono::milliseconds after) { agent_.shutdownNoticeAfter_ = after; }
 
 private:
     TrainingAgent& agent_;
@@ -117,9 +125,10 @@ private:
 struct LiveSession {
     LiveSession() {
         session->transcript = std::make_unique<sv::training::TranscriptWriter>(session->id, "", [] { return 0; });
+        session->live.Open();
     }
     void End() {
-        session->live.Close();
+        session->live.Close(std::chrono::seconds(10));
         std::lock_guard<std::mutex> lock(mutex);
         current.reset();
     }
@@ -209,13 +218,38 @@ public:
         std::lock_guard<std::mutex> lock(sessionMutex_);
         return late_;
     }
+    // The session whose banner shows; empty when none.
+    std::string ShownSession() {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        return shown_;
+    }
     // The shapes a surface would still show.
     size_t OnScreen() {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         return onScreen_;
     }
 
+    // A call that does not return, as a hung window or speech engine: the next call of
+    // this name (begin, end, mode, overlay, chat, speak, play, voices) stays inside until
+    // Unhang (or 30 s), and whoever ends the test must let it go first.
+    void HangNext(const std::string& call) {
+        std::lock_guard<std::mutex> lock(hangMutex_);
+        hangCall_ = call;
+        hung_ = false;
+        unhung_ = false;
+    }
+    bool WaitHung() {
+        std::unique_lock<std::mutex> lock(hangMutex_);
+        return hangCv_.wait_for(lock, std::chrono::milliseconds(sv_test::kPatienceMs), [this] { return hung_; });
+    }
+    void Unhang() {
+        std::lock_guard<std::mutex> lock(hangMutex_);
+        unhung_ = true;
+        hangCv_.notify_all();
+    }
+
     void BeginSession(const sv::training::TrainingSession& s) override {
+        Hang("begin");
         {
             std::lock_guard<std::mutex> lock(sessionMutex_);
             shown_ = s.id;
@@ -223,6 +257,7 @@ public:
         log.Add("begin " + s.id);
     }
     void EndSession(const std::string& reason) override {
+        Hang("end");
         {
             std::lock_guard<std::mutex> lock(sessionMutex_);
             if (holding_) endWhileHeld_ = true;
@@ -234,6 +269,7 @@ public:
         log.Add("end " + reason);
     }
     void SetMode(sv::training::TrainingMode mode, bool paused) override {
+        Hang("mode");
         Enter("mode");
         log.Add("mode " + std::to_string(static_cast<uint32_t>(mode)) + (paused ? " paused" : " running"));
     }
@@ -243,6 +279,7 @@ public:
         log.Add("step " + n(index) + " " + n(total) + " " + text);
     }
     void ShowOverlay(const sv::training::OverlayShape& s) override {
+        Hang("overlay");
         if (Enter("overlay")) {
             std::lock_guard<std::mutex> lock(sessionMutex_);
             ++onScreen_;
@@ -262,6 +299,7 @@ public:
         log.Add("clear " + id);
     }
     void AppendChat(const sv::training::ChatMessage& m) override {
+        Hang("chat");
         Enter("chat");
         log.Add("chat " + m.from + " " + m.text);
         if (blockChat) {
@@ -271,6 +309,7 @@ public:
         }
     }
     sv::training::SpeechOutcome Speak(const sv::training::SpeechRequest& r, uint32_t timeoutMs) override {
+        Hang("speak");
         if (!Enter("speak", r.session)) return Stopped();
         {
             std::lock_guard<std::mutex> lock(playMutex);
@@ -281,6 +320,7 @@ public:
         return Play(speakOutcome, "speak-done", r.session);
     }
     sv::training::SpeechOutcome PlayAudio(const sv::training::AudioClipRequest& r, uint32_t timeoutMs) override {
+        Hang("play");
         if (!Enter("play", r.session)) return Stopped();
         {
             std::lock_guard<std::mutex> lock(playMutex);
@@ -291,6 +331,7 @@ public:
         return Play(audioOutcome, "play-done", r.session);
     }
     std::vector<sv::training::VoiceInfo> ListVoices(bool refresh) override {
+        Hang("voices");
         log.Add(std::string("voices ") + (refresh ? "refresh" : "cached"));
         if (throwInVoices) throw std::runtime_error("voice registry unreadable");
         if (blockVoices) {
@@ -328,6 +369,7 @@ public:
 
     ~FakeSurface() override {
         // A job thread may still be inside a blocked call; it must leave before we go.
+        Unhang();
         ReleasePlayback();
         std::unique_lock<std::mutex> lock(playMutex);
         playCv.wait_for(lock, std::chrono::seconds(10), [this] { return inPlayback == 0; });
@@ -357,6 +399,20 @@ public:
     }
 
 private:
+    void Hang(const std::string& call) {
+        std::unique_lock<std::mutex> lock(hangMutex_);
+        if (hangCall_ != call) return;
+        hangCall_.clear();
+        hung_ = true;
+        hangCv_.notify_all();
+        hangCv_.wait_for(lock, std::chrono::seconds(30), [this] { return unhung_; });
+    }
+    std::mutex hangMutex_;
+    std::condition_variable hangCv_;
+    std::string hangCall_;
+    bool hung_ = false;
+    bool unhung_ = false;
+
     static sv::training::SpeechOutcome Stopped() {
         sv::training::SpeechOutcome o;
         o.error = "stopped";

@@ -5,35 +5,38 @@
 #include <future>
 #include <utility>
 
-#include "training/win32/playback_jobs.h"
-
 namespace sv {
 namespace training {
 
-AudioWorker::AudioWorker(std::function<void()> threadStart, std::function<void()> threadEnd, uint32_t slackMs)
-    : threadStart_(std::move(threadStart)), threadEnd_(std::move(threadEnd)), slackMs_(slackMs) {
-    thread_ = std::thread([this] { Main(); });
+AudioWorker::AudioWorker(std::function<void()> threadStart, std::function<void()> threadEnd, AudioLimits limits)
+    : limits_(limits), shared_(std::make_shared<Shared>()) {
+    thread_ = DetachableThread([shared = shared_, threadStart = std::move(threadStart),
+                                threadEnd = std::move(threadEnd)] { Main(shared, threadStart, threadEnd); });
 }
 
 AudioWorker::~AudioWorker() { Stop(); }
 
-void AudioWorker::Main() {
-    if (threadStart_) threadStart_();
-    std::unique_lock<std::mutex> lock(mutex_);
+void AudioWorker::Main(std::shared_ptr<Shared> shared, std::function<void()> threadStart,
+                       std::function<void()> threadEnd) {
+    if (threadStart) threadStart();
+    std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
-        signal_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-        if (queue_.empty()) break;  // stopping, and every queued job has run
-        Entry entry = std::move(queue_.front());
-        queue_.pop_front();
-        playing_ = entry.token;
+        shared->signal.wait(lock, [&] { return shared->stop || !shared->queue.empty(); });
+        if (shared->queue.empty()) break;  // stopping, and every queued job has run
+        Entry entry = std::move(shared->queue.front());
+        shared->queue.pop_front();
+        shared->playing = entry.token;
         lock.unlock();
         entry.run();
         entry.run = nullptr;
         lock.lock();
-        playing_.reset();
+        shared->playing.reset();
     }
     lock.unlock();
-    if (threadEnd_) threadEnd_();
+    if (threadEnd) threadEnd();
+    lock.lock();
+    shared->left = true;
+    shared->leaving.notify_all();
 }
 
 SpeechOutcome AudioWorker::Run(Job job, uint32_t timeoutMs, const std::string& session) {
@@ -42,66 +45,89 @@ SpeechOutcome AudioWorker::Run(Job job, uint32_t timeoutMs, const std::string& s
     // Each job has its own counter, so one waiter's time-out abandons its own job only.
     Token token = std::make_shared<std::atomic<int32_t>>(0);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(shared_->mutex);
         // Decided under the same lock as the end's cancel: a job is either queued before
         // the end (and stopped by it) or never.
-        if (stop_ || (!session.empty() && session != session_)) return StoppedOutcome();
-        queue_.push_back({token, [promise, token, job = std::move(job)] {
-                              SpeechOutcome outcome;
-                              if (token->load() != 0) {
-                                  outcome = StoppedOutcome();
-                              } else {
-                                  try {
-                                      outcome = job(*token, 0);
-                                  } catch (const std::exception& e) {
-                                      outcome = SpeechOutcome();
-                                      outcome.error = e.what();
-                                  } catch (...) {
-                                      outcome = SpeechOutcome();
-                                      outcome.error = "playback failed";
-                                  }
-                              }
-                              promise->set_value(std::move(outcome));
-                          }});
+        if (shared_->stop || (!session.empty() && session != shared_->session)) return StoppedOutcome();
+        // The job runs on the worker thread, which keeps the shared state alive.
+        Shared* shared = shared_.get();
+        shared_->queue.push_back({token, [promise, token, shared, job = std::move(job)] {
+                                      const StartGuard guard = [shared, token](const std::function<void()>& start) {
+                                          std::lock_guard<std::timed_mutex> starting(shared->startMutex);
+                                          if (token->load() != 0) return false;
+                                          start();
+                                          return true;
+                                      };
+                                      SpeechOutcome outcome;
+                                      if (token->load() != 0) {
+                                          outcome = StoppedOutcome();
+                                      } else {
+                                          try {
+                                              outcome = job(*token, 0, guard);
+                                          } catch (const std::exception& e) {
+                                              outcome = SpeechOutcome();
+                                              outcome.error = e.what();
+                                          } catch (...) {
+                                              outcome = SpeechOutcome();
+                                              outcome.error = "playback failed";
+                                          }
+                                      }
+                                      promise->set_value(std::move(outcome));
+                                  }});
     }
-    signal_.notify_one();
-    const auto limit = std::chrono::milliseconds(static_cast<int64_t>(timeoutMs) + slackMs_);
+    shared_->signal.notify_one();
+    const auto limit = std::chrono::milliseconds(static_cast<int64_t>(timeoutMs) + limits_.slackMs);
     if (result.wait_for(limit) == std::future_status::ready) return result.get();
-    token->fetch_add(1);
+    CancelJobs(token, nullptr);
     SpeechOutcome timedOut;
     timedOut.error = "timed out";
     return timedOut;
 }
 
-void AudioWorker::CancelLocked() {
-    for (Entry& e : queue_) e.token->fetch_add(1);
-    if (playing_) playing_->fetch_add(1);
+void AudioWorker::CancelJobs(const Token& only, const std::function<void(Shared&)>& change) {
+    // A job between its last check and its start call holds this lock: once it is ours the
+    // sound has started (the job's next poll stops it) or never will. A start call that
+    // does not return is not waited for past the bound.
+    std::unique_lock<std::timed_mutex> starting(shared_->startMutex, std::defer_lock);
+    (void)starting.try_lock_for(std::chrono::milliseconds(limits_.startWaitMs));
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (change) change(*shared_);
+    if (only) {
+        only->fetch_add(1);
+        return;
+    }
+    for (Entry& e : shared_->queue) e.token->fetch_add(1);
+    if (shared_->playing) shared_->playing->fetch_add(1);
 }
 
 void AudioWorker::BeginSession(const std::string& session) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    session_ = session;
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->session = session;
 }
 
 void AudioWorker::EndSession() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    session_.clear();
-    CancelLocked();
+    CancelJobs(nullptr, [](Shared& s) { s.session.clear(); });
 }
 
-void AudioWorker::Cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    CancelLocked();
-}
+void AudioWorker::Cancel() { CancelJobs(nullptr, nullptr); }
 
-void AudioWorker::Stop() {
+bool AudioWorker::Stop() {
+    std::lock_guard<std::mutex> owner(ownerMutex_);
+    if (!thread_.Joinable()) return true;
+    CancelJobs(nullptr, [](Shared& s) { s.stop = true; });
+    shared_->signal.notify_all();
+    bool left = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-        CancelLocked();
+        std::unique_lock<std::mutex> lock(shared_->mutex);
+        left = shared_->leaving.wait_for(lock, std::chrono::milliseconds(limits_.stopWaitMs),
+                                         [this] { return shared_->left; });
     }
-    signal_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    if (left) {
+        thread_.Join();
+    } else {
+        thread_.LetGo();
+    }
+    return left;
 }
 
 }  // namespace training

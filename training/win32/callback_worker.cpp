@@ -1,5 +1,6 @@
 #include "training/win32/callback_worker.h"
 
+#include <thread>
 #include <utility>
 
 namespace sv {
@@ -11,13 +12,15 @@ CallbackWorker::~CallbackWorker() { Stop(); }
 
 void CallbackWorker::Start(std::function<void()> threadBegin, std::function<void()> threadEnd) {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (thread_.joinable()) return;
+    if (thread_.Joinable()) return;
     // Fresh shared state each time: a thread let go by a Stop from inside a task may still
     // be finishing with the old one.
     auto shared = std::make_shared<Shared>();
     shared->running = true;
     shared->maxWaiting = maxWaiting_;
-    thread_ = std::thread(&CallbackWorker::Run, shared, std::move(threadBegin), std::move(threadEnd));
+    thread_ = DetachableThread([shared, threadBegin = std::move(threadBegin), threadEnd = std::move(threadEnd)] {
+        Run(shared, threadBegin, threadEnd);
+    });
     shared_ = std::move(shared);
 }
 
@@ -37,21 +40,29 @@ bool CallbackWorker::Post(Task task) {
     return true;
 }
 
-void CallbackWorker::Stop() {
+void CallbackWorker::Stop() { StopUpTo(std::nullopt); }
+
+bool CallbackWorker::StopWithin(std::chrono::milliseconds limit) { return StopUpTo(limit); }
+
+bool CallbackWorker::StopUpTo(std::optional<std::chrono::milliseconds> limit) {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> queueLock(shared_->mutex);
-        shared_->running = false;
-        shared_->queue.clear();
+    if (!thread_.Joinable()) return true;
+    std::shared_ptr<Shared> shared = std::move(shared_);
+    std::unique_lock<std::mutex> queueLock(shared->mutex);
+    shared->running = false;
+    shared->queue.clear();
+    shared->signal.notify_all();
+    bool joined = false;
+    if (thread_.Id() != std::this_thread::get_id()) {
+        joined = !limit || shared->signal.wait_for(queueLock, *limit, [&] { return shared->left; });
     }
-    shared_->signal.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
+    queueLock.unlock();
+    if (joined) {
+        thread_.Join();
     } else {
-        thread_.join();
+        thread_.LetGo();
     }
-    shared_.reset();
+    return joined;
 }
 
 void CallbackWorker::Run(std::shared_ptr<Shared> shared, std::function<void()> threadBegin,
@@ -74,6 +85,9 @@ void CallbackWorker::Run(std::shared_ptr<Shared> shared, std::function<void()> t
         }
     }
     if (threadEnd) threadEnd();
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->left = true;
+    shared->signal.notify_all();
 }
 
 }  // namespace training

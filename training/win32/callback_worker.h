@@ -1,13 +1,16 @@
 #pragma once
 // One thread that runs small tasks one at a time, oldest first, from a bounded queue.
 // Producers never wait: a full queue or a stopped worker drops the task.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <optional>
+
+#include "base/detachable_thread.h"
 
 namespace sv {
 namespace training {
@@ -33,6 +36,9 @@ public:
     // the worker itself it cannot join its own thread: the thread is let go and leaves as
     // soon as that task returns, touching only state it shares ownership of.
     void Stop();
+    // The same, but a task that has not returned within `limit` is not waited for: the
+    // thread is let go and leaves when it returns. True when the thread was joined.
+    bool StopWithin(std::chrono::milliseconds limit);
 
 private:
     struct Shared {
@@ -40,15 +46,17 @@ private:
         std::condition_variable signal;
         std::deque<Task> queue;
         bool running = false;
+        bool left = false;  // the thread has run its last task
         size_t maxWaiting = 0;
     };
+    bool StopUpTo(std::optional<std::chrono::milliseconds> limit);
     static void Run(std::shared_ptr<Shared> shared, std::function<void()> threadBegin,
                     std::function<void()> threadEnd);
 
     const size_t maxWaiting_;
     std::mutex stateMutex_;
     std::shared_ptr<Shared> shared_;
-    std::thread thread_;
+    DetachableThread thread_;
 };
 
 }  // namespace training

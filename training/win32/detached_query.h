@@ -19,17 +19,40 @@
 namespace sv {
 namespace training {
 
-// Counts the query threads still running so an owner can wait for them, within a bound.
+// Counts the query threads still running so an owner can wait for them, within a bound,
+// and those its callers stopped waiting for: a program that hangs would leave one thread
+// behind per query, so past a small number of those no new query is started.
 class QueryThreadCount {
 public:
-    void Enter() {
+    static constexpr int kDefaultMaxStranded = 4;
+    explicit QueryThreadCount(int maxStranded = kDefaultMaxStranded) : maxStranded_(maxStranded) {}
+
+    // One query; shared by its caller and its thread.
+    struct Ticket {
+        bool finished = false;
+        bool stranded = false;
+    };
+    // A new query's ticket, or null while too many stranded queries still run.
+    std::shared_ptr<Ticket> Enter() {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (stranded_ >= maxStranded_) return nullptr;
         ++running_;
+        return std::make_shared<Ticket>();
     }
-    void Leave() {
+    // The query's thread has finished (or never started).
+    void Leave(Ticket& ticket) {
         std::lock_guard<std::mutex> lock(mutex_);
+        ticket.finished = true;
+        if (ticket.stranded) --stranded_;
         --running_;
         idle_.notify_all();
+    }
+    // Its caller stopped waiting; counted while its thread still runs.
+    void Strand(Ticket& ticket) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ticket.finished || ticket.stranded) return;
+        ticket.stranded = true;
+        ++stranded_;
     }
     // True when none is left running within the time.
     bool WaitIdle(std::chrono::milliseconds limit) {
@@ -40,26 +63,35 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return running_;
     }
+    int Stranded() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stranded_;
+    }
+    int MaxStranded() const { return maxStranded_; }
 
 private:
+    const int maxStranded_;
     std::mutex mutex_;
     std::condition_variable idle_;
     int running_ = 0;
+    int stranded_ = 0;
 };
 
 // Runs `query` on a new thread between `threadBegin` (returns whether `threadEnd` is owed)
 // and `threadEnd`; answers its result, or `fallback` when it throws, cannot start or has
-// not answered within `timeoutMs`.
+// not answered within `timeoutMs`, or `refused` without starting it while the count holds
+// too many stranded queries.
 template <class T>
-T RunDetachedQuery(std::function<T()> query, uint32_t timeoutMs, T fallback,
+T RunDetachedQuery(std::function<T()> query, uint32_t timeoutMs, T fallback, T refused,
                    std::shared_ptr<QueryThreadCount> count, std::function<bool()> threadBegin,
                    std::function<void()> threadEnd) {
+    std::shared_ptr<QueryThreadCount::Ticket> ticket = count->Enter();
+    if (!ticket) return refused;
     auto promise = std::make_shared<std::promise<T>>();
     std::future<T> future = promise->get_future();
-    count->Enter();
     try {
-        StartDetachedThread([query = std::move(query), promise, count, threadBegin = std::move(threadBegin),
-                     threadEnd = std::move(threadEnd)] {
+        StartDetachedThread([query = std::move(query), promise, count, ticket, threadBegin = std::move(threadBegin),
+                             threadEnd = std::move(threadEnd)] {
             const bool owesEnd = threadBegin ? threadBegin() : false;
             try {
                 promise->set_value(query());
@@ -70,13 +102,16 @@ T RunDetachedQuery(std::function<T()> query, uint32_t timeoutMs, T fallback,
                 }
             }
             if (owesEnd && threadEnd) threadEnd();
-            count->Leave();
+            count->Leave(*ticket);
         });
     } catch (...) {
-        count->Leave();
+        count->Leave(*ticket);
         return fallback;
     }
-    if (future.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) return fallback;
+    if (future.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+        count->Strand(*ticket);
+        return fallback;
+    }
     try {
         return future.get();
     } catch (...) {

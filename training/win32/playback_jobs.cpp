@@ -21,11 +21,19 @@ int32_t Elapsed(const PlaybackClock& clock, int64_t start) {
     return static_cast<int32_t>(ms);
 }
 
+bool Start(const StartGuard& guard, const std::function<void()>& start) {
+    if (!guard) {
+        start();
+        return true;
+    }
+    return guard(start);
+}
+
 }  // namespace
 
 SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, const LiveAudio& live,
                               const std::atomic<int32_t>& counter, int32_t generation, uint32_t timeoutMs,
-                              const MciDevice& mci, const PlaybackClock& clock) {
+                              const MciDevice& mci, const PlaybackClock& clock, const StartGuard& startGuard) {
     const std::wstring alias = MciAlias(aliasNumber);
     SpeechOutcome outcome;
     MciReply opened = mci.send(MciOpenCommand(path, alias, true));
@@ -39,7 +47,11 @@ SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, co
     const int32_t length = ParseMciCount(mci.send(MciLengthCommand(alias)).text);
     int32_t level = MciVolumeLevel(live.volume.load(), live.muted.load());
     mci.send(MciVolumeCommand(alias, level));
-    MciReply played = mci.send(MciPlayCommand(alias));
+    MciReply played;
+    if (!Start(startGuard, [&] { played = mci.send(MciPlayCommand(alias)); })) {
+        mci.send(MciCloseCommand(alias));
+        return StoppedOutcome();
+    }
     if (played.error != 0) {
         mci.send(MciCloseCommand(alias));
         outcome.error = "the audio could not be played: " + mci.errorText(played.error);
@@ -74,7 +86,8 @@ SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, co
 
 SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& text, const LiveAudio& live,
                              const std::atomic<int32_t>& counter, int32_t generation, uint32_t timeoutMs,
-                             const SpeechVoiceFactory& makeVoice, const PlaybackClock& clock) {
+                             const SpeechVoiceFactory& makeVoice, const PlaybackClock& clock,
+                             const StartGuard& startGuard) {
     SpeechOutcome outcome;
     outcome.voice = voiceName;
     std::unique_ptr<SpeechVoice> voice = makeVoice ? makeVoice() : nullptr;
@@ -86,7 +99,12 @@ SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& te
     int32_t volume = SapiVolumeLevel(live.volume.load(), live.muted.load());
     voice->setVolume(volume);
     const int64_t start = clock.nowMs();
-    int32_t hr = voice->speak(Utf8ToUtf16(text));
+    const std::wstring wide = Utf8ToUtf16(text);
+    int32_t hr = 0;
+    if (!Start(startGuard, [&] { hr = voice->speak(wide); })) {
+        outcome.error = "stopped";
+        return outcome;
+    }
     if (hr < 0) {
         outcome.error = "SAPI could not speak (hr=" + std::to_string(hr) + ")";
         return outcome;

@@ -51,21 +51,28 @@ struct SpeechVoice {
 // A new voice, or null when the speech engine is not available.
 using SpeechVoiceFactory = std::function<std::unique_ptr<SpeechVoice>()>;
 
+// Runs `start`, the call that makes a job's sound begin, unless the job has been cancelled;
+// false (and `start` not run) when it has. Empty: `start` runs unchecked.
+using StartGuard = std::function<bool(const std::function<void()>& start)>;
+
 constexpr uint32_t kMciPollMs = 40;
 constexpr uint32_t kSpeechPollMs = 50;
 
 SpeechOutcome StoppedOutcome();
 
 // Plays the clip at path under the alias number; stops when counter moves off generation
-// or after timeoutMs.
+// or after timeoutMs. The "play" command goes through the guard.
 SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, const LiveAudio& live,
                               const std::atomic<int32_t>& counter, int32_t generation, uint32_t timeoutMs,
-                              const MciDevice& mci, const PlaybackClock& clock);
+                              const MciDevice& mci, const PlaybackClock& clock,
+                              const StartGuard& startGuard = nullptr);
 
-// Speaks text with the named voice (empty: the default voice).
+// Speaks text with the named voice (empty: the default voice). The speak call goes
+// through the guard.
 SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& text, const LiveAudio& live,
                              const std::atomic<int32_t>& counter, int32_t generation, uint32_t timeoutMs,
-                             const SpeechVoiceFactory& makeVoice, const PlaybackClock& clock);
+                             const SpeechVoiceFactory& makeVoice, const PlaybackClock& clock,
+                             const StartGuard& startGuard = nullptr);
 
 }  // namespace training
 }  // namespace sv

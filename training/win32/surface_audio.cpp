@@ -1,8 +1,8 @@
 #include "training/win32/surface_audio.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 #include <utility>
 
 #include "base/audit_log.h"
@@ -38,46 +38,102 @@ bool SaveAudioSettings(const std::string& path, double volume, bool muted) {
     return WriteTextFile(path, *updated);
 }
 
-SurfaceAudio::SurfaceAudio(AudioDevices devices, std::string settingsPath, uint32_t waitSlackMs)
-    : devices_(std::move(devices)),
+SurfaceAudio::SurfaceAudio(AudioDevices devices, std::string settingsPath, AudioLimits limits)
+    : devices_(std::make_shared<const AudioDevices>(std::move(devices))),
       settingsPath_(std::move(settingsPath)),
-      worker_(devices_.threadStart, devices_.threadEnd, waitSlackMs) {
+      limits_(limits),
+      live_(std::make_shared<LiveAudio>()),
+      worker_(devices_->threadStart, devices_->threadEnd, limits) {
     LoadAudioSettings(settingsPath_, storedVolume_, storedMuted_);
-    live_.volume.store(storedVolume_);
-    live_.muted.store(storedMuted_);
+    live_->volume.store(storedVolume_);
+    live_->muted.store(storedMuted_);
 }
 
-SurfaceAudio::~SurfaceAudio() { Stop(); }
+SurfaceAudio::~SurfaceAudio() {
+    Stop();
+    std::lock_guard<std::mutex> lock(voicesMutex_);
+    if (!enumerationThread_.Joinable()) return;
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> finished(enumeration_->mutex);
+        done = enumeration_->done;
+    }
+    // A hung enumeration is let go: it holds only the devices and its own result.
+    if (done) {
+        enumerationThread_.Join();
+    } else {
+        enumerationThread_.LetGo();
+    }
+}
 
 void SurfaceAudio::Cancel() { worker_.Cancel(); }
 void SurfaceAudio::BeginSession(const std::string& session) { worker_.BeginSession(session); }
 void SurfaceAudio::EndSession() { worker_.EndSession(); }
-void SurfaceAudio::Stop() { worker_.Stop(); }
+bool SurfaceAudio::Stop() { return worker_.Stop(); }
 
-std::vector<VoiceInfo> SurfaceAudio::ListVoices(bool refresh) {
+std::optional<std::vector<VoiceInfo>> SurfaceAudio::FetchVoices(bool refresh) {
+    std::shared_ptr<VoiceEnumeration> enumeration;
+    {
+        std::lock_guard<std::mutex> lock(voicesMutex_);
+        if (!refresh && voicesLoaded_) return voices_;
+        if (!enumeration_) {
+            // A thread of its own: the enumeration needs a multi-threaded COM apartment,
+            // whatever apartment the caller is in.
+            auto fresh = std::make_shared<VoiceEnumeration>();
+            enumerationThread_ = DetachableThread([fresh, devices = devices_] {
+                std::vector<VoiceInfo> voices;
+                try {
+                    if (devices->enumerateVoices) voices = devices->enumerateVoices();
+                } catch (...) {
+                    // No list is an empty list.
+                }
+                std::lock_guard<std::mutex> finished(fresh->mutex);
+                fresh->voices = std::move(voices);
+                fresh->done = true;
+                fresh->finished.notify_all();
+            });
+            enumeration_ = fresh;
+        }
+        enumeration = enumeration_;
+    }
+    std::vector<VoiceInfo> voices;
+    {
+        std::unique_lock<std::mutex> finished(enumeration->mutex);
+        if (!enumeration->finished.wait_for(finished, std::chrono::milliseconds(limits_.voiceListMs),
+                                            [&] { return enumeration->done; })) {
+            return std::nullopt;  // it stays the one running; the next caller waits for it again
+        }
+        voices = enumeration->voices;
+    }
     std::lock_guard<std::mutex> lock(voicesMutex_);
-    if (refresh || !voicesLoaded_) {
-        std::vector<VoiceInfo> fresh;
-        // A thread of its own: the enumeration needs a multi-threaded COM apartment,
-        // whatever apartment the caller is in.
-        std::thread enumerate([&] {
-            if (devices_.enumerateVoices) fresh = devices_.enumerateVoices();
-        });
-        enumerate.join();
-        voices_ = std::move(fresh);
+    if (enumeration_ == enumeration) {
+        enumeration_.reset();
+        enumerationThread_.Join();  // its body has returned
+        voices_ = voices;
         voicesLoaded_ = true;
     }
+    return voices;
+}
+
+std::vector<VoiceInfo> SurfaceAudio::ListVoices(bool refresh) {
+    if (std::optional<std::vector<VoiceInfo>> fresh = FetchVoices(refresh)) return *fresh;
+    std::lock_guard<std::mutex> lock(voicesMutex_);
     return voices_;
 }
 
 SpeechOutcome SurfaceAudio::Speak(const SpeechRequest& request, uint32_t timeoutMs) {
-    VoiceChoice choice = ChooseVoice(ListVoices(false), request.voice, request.culture);
     SpeechOutcome outcome;
+    std::optional<std::vector<VoiceInfo>> voices = FetchVoices(false);
+    if (!voices) {
+        outcome.error = "the installed voices could not be listed in time";
+        return outcome;
+    }
+    VoiceChoice choice = ChooseVoice(*voices, request.voice, request.culture);
     if (!choice.found) {
         outcome.error = choice.error;
         return outcome;
     }
-    if (live_.muted.load()) {
+    if (live_->muted.load()) {
         outcome.muted = true;
         outcome.voice = choice.voice.name;
         return outcome;
@@ -85,23 +141,24 @@ SpeechOutcome SurfaceAudio::Speak(const SpeechRequest& request, uint32_t timeout
     const std::string voice = choice.voice.name;
     const std::string text = request.text;
     return worker_.Run(
-        [this, voice, text, timeoutMs](const std::atomic<int32_t>& counter, int32_t generation) {
-            return SpeakWithVoice(voice, text, live_, counter, generation, timeoutMs, devices_.makeVoice,
-                                  devices_.clock);
+        [live = live_, devices = devices_, voice, text, timeoutMs](
+            const std::atomic<int32_t>& counter, int32_t generation, const StartGuard& guard) {
+            return SpeakWithVoice(voice, text, *live, counter, generation, timeoutMs, devices->makeVoice,
+                                  devices->clock, guard);
         },
         timeoutMs, request.session);
 }
 
 SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) {
     SpeechOutcome outcome;
-    if (live_.muted.load()) {
+    if (live_->muted.load()) {
         outcome.muted = true;
         return outcome;
     }
-    const std::string folder = JoinDataPath(devices_.tempDir, kClipFolder);
+    const std::string folder = JoinDataPath(devices_->tempDir, kClipFolder);
     EnsureDirectory(folder);
     const std::string path =
-        JoinDataPath(folder, ClipFileName(devices_.processId, clipNumbers.fetch_add(1) + 1, request.extension));
+        JoinDataPath(folder, ClipFileName(devices_->processId, clipNumbers.fetch_add(1) + 1, request.extension));
     static const std::vector<uint8_t> kNoBytes;
     const std::vector<uint8_t>& bytes = request.bytes ? *request.bytes : kNoBytes;
     if (!WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()))) {
@@ -110,9 +167,10 @@ SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t 
     }
     const std::wstring widePath = Utf8ToUtf16(path);
     outcome = worker_.Run(
-        [this, widePath, timeoutMs](const std::atomic<int32_t>& counter, int32_t generation) {
-            SpeechOutcome played = PlayClipWithMci(widePath, aliasNumbers.fetch_add(1) + 1, live_, counter,
-                                                   generation, timeoutMs, devices_.mci, devices_.clock);
+        [live = live_, devices = devices_, widePath, timeoutMs](
+            const std::atomic<int32_t>& counter, int32_t generation, const StartGuard& guard) {
+            SpeechOutcome played = PlayClipWithMci(widePath, aliasNumbers.fetch_add(1) + 1, *live, counter,
+                                                   generation, timeoutMs, devices->mci, devices->clock, guard);
             // A waiter that timed out could not remove the file MCI still held open.
             _wremove(widePath.c_str());
             return played;
@@ -123,8 +181,8 @@ SpeechOutcome SurfaceAudio::PlayAudio(const AudioClipRequest& request, uint32_t 
 }
 
 void SurfaceAudio::OnTraineeVolume(double volume, bool muted, bool persist) {
-    live_.volume.store(volume);
-    const bool wasMuted = live_.muted.exchange(muted);
+    live_->volume.store(volume);
+    const bool wasMuted = live_->muted.exchange(muted);
     if (muted && !wasMuted) Cancel();
     if (!persist) return;
     storedVolume_ = volume;

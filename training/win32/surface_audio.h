@@ -1,14 +1,19 @@
 #pragma once
 // The surface's sound: the Speak, PlayAudio and ListVoices slots, the trainee's volume and
 // mute (live, and kept in the settings file), over the audio worker and device seams.
+// Jobs and the voice enumeration hold what they use themselves, so one that is let go past
+// its bound never reaches a destroyed SurfaceAudio.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/detachable_thread.h"
 #include "training/training_records.h"
 #include "training/win32/audio_worker.h"
 #include "training/win32/playback_jobs.h"
@@ -20,7 +25,8 @@ namespace training {
 struct AudioDevices {
     MciDevice mci;
     SpeechVoiceFactory makeVoice;
-    // The installed voices; runs on a thread of its own.
+    // The installed voices; runs on a thread of its own, which is let go when it does not
+    // answer in time.
     std::function<std::vector<VoiceInfo>()> enumerateVoices;
     PlaybackClock clock;
     // Run on the worker thread around its loop.
@@ -34,11 +40,13 @@ struct AudioDevices {
 class SurfaceAudio {
 public:
     // settingsPath: the settings file whose two audio keys give the starting volume and mute.
-    SurfaceAudio(AudioDevices devices, std::string settingsPath, uint32_t waitSlackMs = 5000);
+    SurfaceAudio(AudioDevices devices, std::string settingsPath, AudioLimits limits = {});
     ~SurfaceAudio();
 
     SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs);
     SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs);
+    // The installed voices; the last list known (empty before the first) when the
+    // enumeration does not answer within its bound.
     std::vector<VoiceInfo> ListVoices(bool refresh);
 
     // The banner's volume control; persist writes the settings file and the audit line.
@@ -49,22 +57,35 @@ public:
     void EndSession();
     // Stops what plays and drops what waits.
     void Cancel();
-    // Stops the worker for good (teardown).
-    void Stop();
+    // Stops the worker for good (teardown), within its bound; true when it was joined.
+    bool Stop();
 
-    bool IsMuted() const { return live_.muted.load(); }
-    double GetVolume() const { return live_.volume.load(); }
+    bool IsMuted() const { return live_->muted.load(); }
+    double GetVolume() const { return live_->volume.load(); }
 
 private:
-    AudioDevices devices_;
+    struct VoiceEnumeration {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::vector<VoiceInfo> voices;
+    };
+    // The fresh list, or nothing when the enumeration did not answer in time.
+    std::optional<std::vector<VoiceInfo>> FetchVoices(bool refresh);
+
+    const std::shared_ptr<const AudioDevices> devices_;
     const std::string settingsPath_;
+    const AudioLimits limits_;
     double storedVolume_ = 1.0;
     bool storedMuted_ = false;
-    LiveAudio live_;
+    const std::shared_ptr<LiveAudio> live_;
     AudioWorker worker_;
     std::mutex voicesMutex_;
     std::vector<VoiceInfo> voices_;
     bool voicesLoaded_ = false;
+    // At most one enumeration runs: callers that come while it runs wait for the same one.
+    std::shared_ptr<VoiceEnumeration> enumeration_;
+    DetachableThread enumerationThread_;
 };
 
 // The audio keys of the settings file at path: loading changes only what the file holds

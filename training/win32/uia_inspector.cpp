@@ -280,16 +280,23 @@ public:
         using Answer = std::pair<json, std::string>;
         // The tree dump enters COM itself, once it knows there is a window to read.
         return RunDetachedQuery<Answer>([query] { return DumpWindowTreeJson(query); }, timeoutMs,
-                                        Answer(nullptr, kNoAnswer), queries_, nullptr, nullptr);
+                                        Answer(nullptr, kNoAnswer), Answer(nullptr, BusyText()), queries_, nullptr,
+                                        nullptr);
     }
 
     std::optional<UiElement> ElementAt(int32_t x, int32_t y, uint32_t timeoutMs) override {
+        // The slot has no room for a reason: a refused point query is an empty answer.
         return RunDetachedQuery<std::optional<UiElement>>([x, y] { return ElementAtScreenPoint(x, y); },
-                                                          timeoutMs, std::nullopt, queries_, BeginComThread,
-                                                          EndComThread);
+                                                          timeoutMs, std::nullopt, std::nullopt, queries_,
+                                                          BeginComThread, EndComThread);
     }
 
 private:
+    std::string BusyText() const {
+        return "UI Automation is still waiting on " + std::to_string(queries_->MaxStranded()) +
+               " earlier queries that did not answer; try again once the application responds";
+    }
+
     void FocusThreadMain(std::shared_ptr<FocusRelay> relay) {
         const bool comReady = BeginComThread();
         {

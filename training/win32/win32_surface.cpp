@@ -4,14 +4,18 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/audit_log.h"
+#include "base/detachable_thread.h"
 #include "base/file_io.h"
 #include "base/system_library.h"
 #include "base/text_encoding.h"
@@ -19,6 +23,7 @@
 #include "training/banner_placement.h"
 #include "training/training_session.h"
 #include "training/win32/audio_devices.h"
+#include "training/win32/callback_worker.h"
 #include "training/win32/overlay_layout.h"
 #include "training/win32/gdiplus_handles.h"
 #include "training/win32/overlay_painter.h"
@@ -82,19 +87,64 @@ struct OverlayWindow {
     HWND hwnd = nullptr;
 };
 
-class Win32Surface : public ITrainingSurface {
+// The agent's two callbacks as the surface's owner holds them, read when they are called;
+// closed when the owner goes, so the UI thread and the stop thread, which may outlive it,
+// then find nothing to call.
+class CallbackDoor {
 public:
-    explicit Win32Surface(const std::string& dataDir)
-        : audio_(MakeSystemAudioDevices(), JoinDataPath(dataDir, "host-ui.json")), dataDir_(dataDir) {
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        uiThread_ = std::thread([this, ready] { UiThreadMain(ready); });
-        if (ready != nullptr) {
-            WaitForSingleObject(ready, kReadyWaitMs);
-            CloseHandle(ready);
-        }
+    explicit CallbackDoor(ITrainingSurface* owner) : owner_(owner) {}
+    std::function<void(const std::string&)> Chat() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return owner_ ? owner_->OnTraineeChat : nullptr;
+    }
+    std::function<void()> Stop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return owner_ ? owner_->OnStopRequested : nullptr;
+    }
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        owner_ = nullptr;
     }
 
-    ~Win32Surface() override {
+private:
+    std::mutex mutex_;
+    ITrainingSurface* owner_;
+};
+
+// One piece of work for the UI thread. It owns its arguments and results and is shared by
+// the caller and the UI thread, so a caller that stops waiting leaves nothing behind that
+// the work could reach.
+struct UiWork {
+    explicit UiWork(std::function<void()> w) : run(std::move(w)) {}
+    std::function<void()> run;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool ran = false;
+};
+
+// Everything the UI thread touches. The UI thread holds it while it runs, so a UI thread
+// that teardown had to let go still finds it when it comes back.
+class SurfaceCore {
+public:
+    SurfaceCore(const std::string& dataDir, AudioDevices devices, const SurfaceLimits& limits,
+                std::shared_ptr<CallbackDoor> door)
+        : audio_(std::make_shared<SurfaceAudio>(std::move(devices), JoinDataPath(dataDir, "host-ui.json"),
+                                                limits.audio)),
+          limits_(limits),
+          door_(std::move(door)),
+          dataDir_(dataDir) {}
+
+    SurfaceAudio& Audio() { return *audio_; }
+    CallbackWorker& StopRunner() { return stopRunner_; }
+
+    // Waits up to `ms` for the UI thread to have its window (or to have given up).
+    void WaitReady(uint32_t ms) {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        stateSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ready_; });
+    }
+    // Asks the UI thread to end and waits up to `ms`; true once it has left its loop.
+    bool Close(uint32_t ms) {
         // The UI thread checks this after creating its window, so a thread that was
         // still starting ends on its own instead of waiting for a quit nobody sends.
         stopping_.store(true);
@@ -103,20 +153,20 @@ public:
             DWORD id = uiThreadId_.load();
             if (id != 0) PostThreadMessageW(id, WM_QUIT, 0, 0);
         }
-        if (uiThread_.joinable()) uiThread_.join();
-        audio_.Stop();
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        return stateSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ended_; });
     }
 
-    void BeginSession(const TrainingSession& session) override {
-        audio_.BeginSession(session.id);
-        RunOnUiThread([&] {
+    void BeginSession(const TrainingSession& session) {
+        audio_->BeginSession(session.id);
+        RunOnUiThread([this, title = session.title, trainer = session.trainer, mode = session.mode] {
             sessionOpen_ = true;
-            OpenBanner(session);
+            OpenBanner(title, trainer, mode);
         });
     }
 
-    void EndSession(const std::string&) override {
-        audio_.EndSession();
+    void EndSession() {
+        audio_->EndSession();
         RunOnUiThread([this] {
             // From here until the next session no shape, step, chat line or banner move
             // is taken, whoever still sends one.
@@ -124,85 +174,61 @@ public:
             shapes_.Clear("");
             RefreshOverlays();
             banner_.reset();
+            std::lock_guard<std::mutex> lock(bannerMutex_);
+            bannerVisible_ = false;
         });
         std::lock_guard<std::mutex> lock(bannerMutex_);
         bannerVisible_ = false;
     }
 
-    void SetMode(TrainingMode mode, bool aiPaused) override {
-        RunOnUiThread([&] {
+    void SetMode(TrainingMode mode, bool aiPaused) {
+        RunOnUiThread([this, mode, aiPaused] {
             if (sessionOpen_ && banner_) banner_->SetMode(static_cast<uint32_t>(mode), aiPaused);
         });
     }
 
-    void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
-        RunOnUiThread([&] {
+    void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) {
+        RunOnUiThread([this, index, total, text] {
             if (sessionOpen_ && banner_) banner_->SetStepText(StepCaption(index, total, Utf8ToUtf16(text)));
         });
     }
 
-    void ShowOverlay(const OverlayShape& shape) override {
-        if (RunOnUiThread([&] { UpsertShape(shape); })) FlushDwm();
+    void ShowOverlay(const OverlayShape& shape) {
+        if (RunOnUiThread([this, shape] { UpsertShape(shape); })) FlushDwm();
     }
 
-    void ClearOverlays(const std::string& id) override {
-        bool ran = RunOnUiThread([&] {
+    void ClearOverlays(const std::string& id) {
+        bool ran = RunOnUiThread([this, id] {
             shapes_.Clear(id);
             RefreshOverlays();
         });
         if (ran) FlushDwm();
     }
 
-    void AppendChat(const ChatMessage& message) override {
-        RunOnUiThread([&] {
+    void AppendChat(const ChatMessage& message) {
+        RunOnUiThread([this, message] {
             if (!sessionOpen_ || !banner_) return;
             banner_->AppendChat(message);
             if (message.from != "trainee") RaiseBanner();
         });
     }
 
-    SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs) override {
-        return audio_.Speak(request, timeoutMs);
-    }
-
-    SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) override {
-        return audio_.PlayAudio(request, timeoutMs);
-    }
-
-    std::vector<VoiceInfo> ListVoices(bool refresh) override { return audio_.ListVoices(refresh); }
-
-    BannerState GetBannerState() override {
+    BannerState GetBannerState() {
         std::lock_guard<std::mutex> lock(bannerMutex_);
         if (!bannerVisible_) return std::nullopt;
         return bannerRect_;
     }
 
-    BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) override {
-        BannerPlacement placement;
-        RunOnUiThread([&] { ApplyBannerPosition(position, compact, placement); });
-        return placement;
-    }
-
-    bool IsMuted() override { return audio_.IsMuted(); }
-    double GetVolume() override { return audio_.GetVolume(); }
-
-private:
-    // Runs `work` on the UI thread and waits for it. From the UI thread itself it runs
-    // inline. With no message window (the UI thread never got that far) work from other
-    // threads is skipped: windows made there would belong to a thread that pumps no
-    // messages. Returns whether the work ran.
-    bool RunOnUiThread(const std::function<void()>& work) {
-        if (GetCurrentThreadId() == uiThreadId_.load()) {
-            work();
-            return true;
+    BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) {
+        auto placement = std::make_shared<BannerPlacement>();
+        // Read only once the work is done: work cut short by the bound may still write it.
+        if (!RunOnUiThread([this, position, compact, placement] { ApplyBannerPosition(position, compact, *placement); })) {
+            return BannerPlacement{};
         }
-        HWND window = msgWindow_.load();
-        if (window == nullptr) return false;
-        SendMessageW(window, kRunOnUiThread, 0, reinterpret_cast<LPARAM>(&work));
-        return true;
+        return *placement;
     }
 
-    void UiThreadMain(HANDLE ready) {
+    void UiThreadMain() {
         uiThreadId_.store(GetCurrentThreadId());
         HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
@@ -230,7 +256,7 @@ private:
             SetTimer(window, kExpiryTimer, kExpiryPeriodMs, nullptr);
             msgWindow_.store(window);
         }
-        if (ready != nullptr) SetEvent(ready);
+        SetState([this] { ready_ = true; });
         if (window != nullptr && stopping_.load()) DestroyWindow(window);
 
         MSG msg;
@@ -246,6 +272,14 @@ private:
             DispatchMessageW(&msg);
         }
         msgWindow_.store(nullptr);
+        // Work handed over after the last message is not run; its callers hear so at once.
+        std::deque<std::shared_ptr<UiWork>> left;
+        {
+            std::lock_guard<std::mutex> lock(workMutex_);
+            workClosed_ = true;
+            left.swap(work_);
+        }
+        for (const std::shared_ptr<UiWork>& item : left) Finish(*item, false);
         for (OverlayWindow& w : windows_) {
             if (w.hwnd) DestroyWindow(w.hwnd);
         }
@@ -255,6 +289,73 @@ private:
         // The system may give this id to another thread, which must not take itself for
         // the UI thread and run window work inline.
         uiThreadId_.store(0);
+        SetState([this] { ended_ = true; });
+    }
+
+private:
+    void SetState(const std::function<void()>& change) {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        change();
+        stateSignal_.notify_all();
+    }
+
+    static void Finish(UiWork& item, bool ran) {
+        std::lock_guard<std::mutex> lock(item.mutex);
+        item.run = nullptr;
+        item.done = true;
+        item.ran = ran;
+        item.finished.notify_all();
+    }
+
+    // Runs `work` on the UI thread and waits for it, at most the bound. From the UI thread
+    // itself it runs inline. With no message window (the UI thread never got that far)
+    // work from other threads is skipped: windows made there would belong to a thread that
+    // pumps no messages. Returns whether the work ran within the bound; work the bound cut
+    // short still runs, in its turn, on its own copies.
+    bool RunOnUiThread(std::function<void()> work) {
+        if (GetCurrentThreadId() == uiThreadId_.load()) {
+            work();
+            return true;
+        }
+        HWND window = msgWindow_.load();
+        if (window == nullptr) return false;
+        auto item = std::make_shared<UiWork>(std::move(work));
+        {
+            std::lock_guard<std::mutex> lock(workMutex_);
+            if (workClosed_) return false;
+            work_.push_back(item);
+        }
+        if (!PostMessageW(window, kRunOnUiThread, 0, 0)) {
+            std::lock_guard<std::mutex> lock(workMutex_);
+            auto at = std::find(work_.begin(), work_.end(), item);
+            // Not found: the UI thread has taken it with earlier work and will run it.
+            if (at != work_.end()) {
+                work_.erase(at);
+                return false;
+            }
+        }
+        std::unique_lock<std::mutex> lock(item->mutex);
+        item->finished.wait_for(lock, std::chrono::milliseconds(limits_.uiCallMs), [&] { return item->done; });
+        return item->done && item->ran;
+    }
+
+    // The UI thread: every piece of work handed over so far, oldest first.
+    void RunHandedWork() {
+        for (;;) {
+            std::shared_ptr<UiWork> item;
+            {
+                std::lock_guard<std::mutex> lock(workMutex_);
+                if (work_.empty()) return;
+                item = std::move(work_.front());
+                work_.pop_front();
+            }
+            try {
+                if (item->run) item->run();
+            } catch (...) {
+                // The caller gets its results' initial values.
+            }
+            Finish(*item, true);
+        }
     }
 
     static LRESULT CALLBACK MessageWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -263,15 +364,10 @@ private:
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
             return DefWindowProcW(hwnd, msg, wParam, lParam);
         }
-        auto* self = reinterpret_cast<Win32Surface*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* self = reinterpret_cast<SurfaceCore*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         switch (msg) {
             case kRunOnUiThread:
-                try {
-                    auto* work = reinterpret_cast<const std::function<void()>*>(lParam);
-                    if (work) (*work)();
-                } catch (...) {
-                    // The caller gets its results' initial values.
-                }
+                if (self) self->RunHandedWork();
                 return 0;
             case WM_TIMER:
                 if (self && wParam == kExpiryTimer) {
@@ -303,7 +399,7 @@ private:
             auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         } else if (msg == WM_DISPLAYCHANGE) {
-            auto* self = reinterpret_cast<Win32Surface*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            auto* self = reinterpret_cast<SurfaceCore*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
             HWND window = self ? self->msgWindow_.load() : nullptr;
             if (window) PostMessageW(window, WM_DISPLAYCHANGE, wParam, lParam);
             return 0;
@@ -399,14 +495,18 @@ private:
     void EnsureBanner() {
         if (banner_) return;
         BannerCallbacks callbacks;
-        callbacks.chat = [this](const std::string& text) {
-            if (OnTraineeChat) OnTraineeChat(text);
+        callbacks.chat = [door = door_](const std::string& text) {
+            if (auto chat = door->Chat()) chat(text);
         };
-        callbacks.stop = [this] {
-            if (OnStopRequested) OnStopRequested();
+        // Handed to the thread kept ready for it: the UI thread never waits for the end of
+        // a session, and the stop needs no thread to be started when the trainee asks.
+        callbacks.stop = [this, door = door_] {
+            stopRunner_.Post([door] {
+                if (auto stop = door->Stop()) stop();
+            });
         };
-        callbacks.volume = [this](double volume, bool muted, bool persist) {
-            audio_.OnTraineeVolume(volume, muted, persist);
+        callbacks.volume = [audio = audio_](double volume, bool muted, bool persist) {
+            audio->OnTraineeVolume(volume, muted, persist);
         };
         callbacks.moved = [this] {
             corner_.clear();
@@ -416,20 +516,20 @@ private:
             if (!corner_.empty()) PlaceBannerAtCorner(corner_);
             RecordBannerRect();
         };
-        auto banner = std::make_unique<TrainingBanner>(std::move(callbacks), palette_, dpi_, audio_.GetVolume(),
-                                                       audio_.IsMuted());
+        auto banner = std::make_unique<TrainingBanner>(std::move(callbacks), palette_, dpi_, audio_->GetVolume(),
+                                                       audio_->IsMuted());
         if (banner->Window() != nullptr) banner_ = std::move(banner);
     }
 
-    void OpenBanner(const TrainingSession& session) {
+    void OpenBanner(const std::string& title, const std::string& trainer, TrainingMode mode) {
         const BannerPalette* palette = IsDarkTheme(dataDir_) ? &kDarkBannerPalette : &kLightBannerPalette;
         if (banner_ && banner_->Palette() != palette) banner_.reset();
         palette_ = palette;
         EnsureBanner();
         if (!banner_) return;
-        banner_->SetHeader(session.title.empty() ? std::wstring(L"Sesi pelatihan") : Utf8ToUtf16(session.title),
-                           BannerSubtitle(Utf8ToUtf16(session.trainer)));
-        banner_->SetMode(static_cast<uint32_t>(session.mode), false);
+        banner_->SetHeader(title.empty() ? std::wstring(L"Sesi pelatihan") : Utf8ToUtf16(title),
+                           BannerSubtitle(Utf8ToUtf16(trainer)));
+        banner_->SetMode(static_cast<uint32_t>(mode), false);
         banner_->SetCompact(false);
         POINT anchor{0, 0};
         RECT foreground;
@@ -556,14 +656,26 @@ private:
     }
 
     // First, so its worker runs before the UI thread starts and stops after it ends.
-    SurfaceAudio audio_;
+    const std::shared_ptr<SurfaceAudio> audio_;
+    const SurfaceLimits limits_;
+    const std::shared_ptr<CallbackDoor> door_;
+    // One waiting stop is enough: a second press while one is handled changes nothing.
+    CallbackWorker stopRunner_{1};
     std::string dataDir_;
 
-    std::thread uiThread_;
     std::atomic<DWORD> uiThreadId_{0};
     std::atomic<HWND> msgWindow_{nullptr};
     std::atomic<bool> stopping_{false};
     uint32_t dpi_ = 96;
+
+    std::mutex stateMutex_;
+    std::condition_variable stateSignal_;
+    bool ready_ = false;  // the UI thread has its window, or never will
+    bool ended_ = false;  // the UI thread has left its loop and cleaned up
+
+    std::mutex workMutex_;
+    std::deque<std::shared_ptr<UiWork>> work_;
+    bool workClosed_ = false;
 
     std::mutex bannerMutex_;
     Box bannerRect_;
@@ -580,10 +692,68 @@ private:
     std::vector<Box> occupied_;
 };
 
+class Win32Surface : public ITrainingSurface {
+public:
+    Win32Surface(const std::string& dataDir, AudioDevices devices, const SurfaceLimits& limits)
+        : limits_(limits),
+          door_(std::make_shared<CallbackDoor>(this)),
+          core_(std::make_shared<SurfaceCore>(dataDir, std::move(devices), limits, door_)) {
+        core_->StopRunner().Start(nullptr, nullptr);
+        uiThread_ = DetachableThread([core = core_] { core->UiThreadMain(); });
+        core_->WaitReady(kReadyWaitMs);
+    }
+
+    ~Win32Surface() override {
+        door_->Close();
+        core_->StopRunner().StopWithin(std::chrono::milliseconds(limits_.stopJoinMs));
+        // A UI thread stuck in a call is let go; it holds the core until it returns.
+        if (core_->Close(limits_.uiJoinMs)) {
+            uiThread_.Join();
+        } else {
+            uiThread_.LetGo();
+        }
+        core_->Audio().Stop();
+    }
+
+    void BeginSession(const TrainingSession& session) override { core_->BeginSession(session); }
+    void EndSession(const std::string&) override { core_->EndSession(); }
+    void SetMode(TrainingMode mode, bool aiPaused) override { core_->SetMode(mode, aiPaused); }
+    void SetStep(std::optional<int32_t> index, std::optional<int32_t> total, const std::string& text) override {
+        core_->SetStep(index, total, text);
+    }
+    void ShowOverlay(const OverlayShape& shape) override { core_->ShowOverlay(shape); }
+    void ClearOverlays(const std::string& id) override { core_->ClearOverlays(id); }
+    void AppendChat(const ChatMessage& message) override { core_->AppendChat(message); }
+    SpeechOutcome Speak(const SpeechRequest& request, uint32_t timeoutMs) override {
+        return core_->Audio().Speak(request, timeoutMs);
+    }
+    SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs) override {
+        return core_->Audio().PlayAudio(request, timeoutMs);
+    }
+    std::vector<VoiceInfo> ListVoices(bool refresh) override { return core_->Audio().ListVoices(refresh); }
+    BannerState GetBannerState() override { return core_->GetBannerState(); }
+    BannerPlacement SetBannerPosition(const std::string& position, std::optional<bool> compact) override {
+        return core_->SetBannerPosition(position, compact);
+    }
+    bool IsMuted() override { return core_->Audio().IsMuted(); }
+    double GetVolume() override { return core_->Audio().GetVolume(); }
+
+private:
+    const SurfaceLimits limits_;
+    const std::shared_ptr<CallbackDoor> door_;
+    const std::shared_ptr<SurfaceCore> core_;
+    DetachableThread uiThread_;
+};
+
 }  // namespace
 
 std::unique_ptr<ITrainingSurface> MakeWin32Surface(const std::string& dataDir) {
-    return std::make_unique<Win32Surface>(dataDir);
+    return MakeWin32Surface(dataDir, MakeSystemAudioDevices(), SurfaceLimits{});
+}
+
+std::unique_ptr<ITrainingSurface> MakeWin32Surface(const std::string& dataDir, AudioDevices devices,
+                                                   const SurfaceLimits& limits) {
+    return std::make_unique<Win32Surface>(dataDir, std::move(devices), limits);
 }
 
 }  // namespace training

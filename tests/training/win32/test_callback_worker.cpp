@@ -89,4 +89,20 @@ TEST(CallbackWorker, StopFromItsOwnTaskLetsTheThreadGo) {
     EXPECT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
+TEST(CallbackWorker, ABoundedStopLetsAHungTaskFinishAlone) {
+    auto worker = std::make_unique<CallbackWorker>(10);
+    std::promise<void> entered, release, ended;
+    std::shared_future<void> released = release.get_future().share();
+    worker->Start(nullptr, [&ended] { ended.set_value(); });
+    ASSERT_TRUE(worker->Post([&entered, released] {
+        entered.set_value();
+        released.wait();
+    }));
+    entered.get_future().wait();
+    EXPECT_FALSE(worker->StopWithin(std::chrono::milliseconds(1)));
+    worker.reset();  // the owner is gone while its task still runs
+    release.set_value();
+    EXPECT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "base/file_io.h"
+#include "base/text_encoding.h"
+#include "call_hold.h"
 #include "test_support.h"
 #include "training/win32/audio_rules.h"
 #include "training/win32/audio_worker.h"
@@ -61,6 +64,8 @@ struct FakeClock {
     }
 };
 
+using Hold = sv_test::CallHold;
+
 // MCI that records every command; a clip "plays" until the clock reaches endAt.
 struct FakeMci {
     std::mutex mutex;
@@ -69,9 +74,11 @@ struct FakeMci {
     int64_t endAt = 0;
     std::wstring length = L"3000";
     uint32_t openTypedError = 0, openPlainError = 0, playError = 0;
+    Hold* hold = nullptr;  // held at the command's first word
 
     MciDevice Device() {
         return {[this](const std::wstring& c) {
+                    if (hold) hold->Pass(sv::Utf16ToUtf8(c.substr(0, c.find(L' '))));
                     std::lock_guard<std::mutex> lock(mutex);
                     commands.push_back(c);
                     MciReply r;
@@ -103,8 +110,10 @@ struct FakeVoice {
     int32_t speakResult = 0;
     int32_t waitError = 0;  // a failed HRESULT from the wait; 0 = none
     bool available = true;
+    Hold* hold = nullptr;  // held at the call's first word
 
     void Add(const std::string& c) {
+        if (hold) hold->Pass(c.substr(0, c.find(' ')));
         std::lock_guard<std::mutex> lock(mutex);
         calls.push_back(c);
     }
@@ -352,7 +361,7 @@ struct HeldJob {
     std::atomic<bool> finish{false};
     std::atomic<int> started{0};
     AudioWorker::Job Job() {
-        return [this](const std::atomic<int32_t>& counter, int32_t generation) {
+        return [this](const std::atomic<int32_t>& counter, int32_t generation, const StartGuard&) {
             started.fetch_add(1);
             while (counter.load() == generation && !finish.load()) std::this_thread::yield();
             const bool played = counter.load() == generation;
@@ -365,14 +374,14 @@ struct HeldJob {
 
 // A job that only counts its runs.
 AudioWorker::Job Counting(std::atomic<int>& runs) {
-    return [&runs](const std::atomic<int32_t>&, int32_t) {
+    return [&runs](const std::atomic<int32_t>&, int32_t, const StartGuard&) {
         runs.fetch_add(1);
         return SpeechOutcome{};
     };
 }
 
 TEST(AudioWorkerQueue, AWaiterThatGivesUpAbandonsOnlyItsOwnJob) {
-    AudioWorker worker(nullptr, nullptr, 0);
+    AudioWorker worker(nullptr, nullptr, AudioLimits{0});
     HeldJob longJob;
     std::atomic<int> ranShort{0};
     SpeechOutcome longOutcome;
@@ -383,13 +392,13 @@ TEST(AudioWorkerQueue, AWaiterThatGivesUpAbandonsOnlyItsOwnJob) {
     longJob.finish = true;
     first.join();
     EXPECT_TRUE(longOutcome.played) << "the long one plays to its end";
-    SpeechOutcome after = worker.Run([](const std::atomic<int32_t>&, int32_t) { return SpeechOutcome{}; }, 1000);
+    SpeechOutcome after = worker.Run([](const std::atomic<int32_t>&, int32_t, const StartGuard&) { return SpeechOutcome{}; }, 1000);
     EXPECT_TRUE(after.error.empty()) << "the worker has moved on";
     EXPECT_EQ(ranShort.load(), 0) << "the abandoned job never plays";
 }
 
 TEST(AudioWorkerQueue, TheEndOfASessionStopsAllOfItAndAdmitsNoMore) {
-    AudioWorker worker(nullptr, nullptr, 0);
+    AudioWorker worker(nullptr, nullptr, AudioLimits{0});
     worker.BeginSession("s1");
     HeldJob playing;
     std::atomic<int> ranQueued{0};
@@ -419,15 +428,17 @@ TEST(AudioWorkerQueue, TheEndOfASessionStopsAllOfItAndAdmitsNoMore) {
 }
 
 TEST(AudioWorkerQueue, ThrowsBecomeErrorsAndAStoppedWorkerRunsNothing) {
-    AudioWorker worker(nullptr, nullptr, 0);
+    AudioWorker worker(nullptr, nullptr, AudioLimits{0});
     SpeechOutcome ok;
     ok.played = true;
-    EXPECT_TRUE(worker.Run([&](const std::atomic<int32_t>&, int32_t) { return ok; }, 1000).played);
+    EXPECT_TRUE(worker.Run([&](const std::atomic<int32_t>&, int32_t, const StartGuard&) { return ok; }, 1000).played);
     SpeechOutcome thrown = worker.Run(
-        [](const std::atomic<int32_t>&, int32_t) -> SpeechOutcome { throw std::runtime_error("device gone"); }, 1000);
+        [](const std::atomic<int32_t>&, int32_t, const StartGuard&) -> SpeechOutcome {
+            throw std::runtime_error("device gone");
+        }, 1000);
     EXPECT_EQ(thrown.error, "device gone");
     worker.Stop();
-    EXPECT_EQ(worker.Run([&](const std::atomic<int32_t>&, int32_t) { return ok; }, 1000).error, "stopped");
+    EXPECT_EQ(worker.Run([&](const std::atomic<int32_t>&, int32_t, const StartGuard&) { return ok; }, 1000).error, "stopped");
 }
 
 class SurfaceAudioTest : public ::testing::Test {
@@ -542,6 +553,39 @@ TEST_F(SurfaceAudioTest, MutingDuringAClipStopsItAndPersistsOnlyWhenAsked) {
     EXPECT_TRUE(audio.IsMuted());
     EXPECT_EQ(json::parse(sv_test::ReadFile(Settings())),
               json::parse(R"({"password":"abc234","TrainingVolume":0.3,"TrainingMuted":true})"));
+}
+
+// A job the end reaches after it began but before its sound starts must not start it:
+// the fake holds each job just short of its start call while the session ends.
+TEST_F(SurfaceAudioTest, NoSoundStartsAfterTheEndReturned) {
+    voices = {{"Andika", "id-ID", "sapi"}};
+    struct Case {
+        const char* name;
+        std::string holdAt;  // the last call before the sound starts
+        bool clip;
+    } cases[] = {{"speech", "volume", false}, {"clip", "setaudio", true}};
+    for (const Case& c : cases) {
+        Hold hold;
+        hold.at = c.holdAt;
+        voice.hold = c.clip ? nullptr : &hold;
+        mci.hold = c.clip ? &hold : nullptr;
+        SurfaceAudio audio(Devices(), Settings());
+        audio.BeginSession("s1");
+        SpeechOutcome outcome;
+        std::thread caller([&] {
+            outcome = c.clip ? audio.PlayAudio({nullptr, "mp3", "s1"}, 600000)
+                             : audio.Speak({"Halo", "", "id-ID", "s1"}, 600000);
+        });
+        ASSERT_TRUE(hold.WaitReached()) << c.name;
+        audio.EndSession();
+        hold.Release();
+        caller.join();
+        EXPECT_EQ(outcome.error, "stopped") << c.name;
+        std::vector<std::string> calls = voice.Calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "speak 4"), 0) << c.name;
+        EXPECT_EQ(mci.Count(L"play"), 0) << c.name;
+        EXPECT_EQ(mci.Count(L"close"), c.clip ? 1 : 0) << "the opened clip is closed again";
+    }
 }
 
 TEST_F(SurfaceAudioTest, AFileThatIsNoObjectIsNeitherReadNorOverwritten) {

@@ -2,14 +2,21 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "base/bitmap_info.h"
+#include "base/text_encoding.h"
 #include "session/screen/screen_capture.h"
+#include "call_hold.h"
 #include "test_support.h"
 #include "training/training_records.h"
 #include "training/training_session.h"
@@ -194,6 +201,184 @@ TEST(Win32SurfaceAlone, WithoutItsMessageWindowNothingIsDrawnAndTeardownReturns)
     EXPECT_EQ(OverlayWindow(), nullptr);
     surface->ClearOverlays("");
     surface.reset();
+}
+
+}  // namespace
+
+namespace {
+
+using namespace sv::training;
+
+using Hold = sv_test::CallHold;
+
+// Sound devices whose every call passes the hold; speech and clips go on until stopped.
+struct HoldingDevices {
+    Hold hold;
+    std::atomic<int64_t> now{0};
+    std::atomic<int> plays{0};
+    std::atomic<bool> workerLeft{false};
+    std::atomic<bool> voicesReturned{false};
+
+    AudioDevices Make() {
+        AudioDevices d;
+        // Time stands still: a sound plays until it is stopped, never to its time-out.
+        d.clock = {[this] { return now.load(); }, [](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }};
+        d.mci.send = [this](const std::wstring& c) {
+            hold.Pass(sv::Utf16ToUtf8(c.substr(0, c.find(L' '))));
+            if (c.rfind(L"play", 0) == 0) plays.fetch_add(1);
+            MciReply r;
+            if (c.find(L" mode") != std::wstring::npos) r.text = L"playing";
+            return r;
+        };
+        d.mci.errorText = [](uint32_t) { return std::string("err"); };
+        d.makeVoice = [this] {
+            auto v = std::make_unique<SpeechVoice>();
+            v->select = [](const std::string&) {};
+            v->setVolume = [](int32_t) {};
+            v->speak = [this](const std::wstring&) {
+                hold.Pass("speak");
+                return 0;
+            };
+            v->waitUntilDone = [](uint32_t) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return 1;
+            };
+            v->purge = [] {};
+            return v;
+        };
+        d.enumerateVoices = [this] {
+            hold.Pass("voices");
+            voicesReturned = true;
+            return std::vector<VoiceInfo>{{"Andika", "id-ID", "sapi"}};
+        };
+        d.threadEnd = [this] { workerLeft = true; };
+        d.tempDir = dir.Path();
+        return d;
+    }
+    sv_test::ScratchDir dir;
+};
+
+SurfaceLimits ShortLimits() {
+    SurfaceLimits l;
+    // Long enough for a banner to open under a slow display, short beside the real ones.
+    l.uiCallMs = 2000;
+    l.uiJoinMs = l.stopJoinMs = 200;
+    l.audio.slackMs = l.audio.startWaitMs = l.audio.stopWaitMs = 200;
+    l.audio.voiceListMs = 1000;
+    return l;
+}
+
+// Runs `call` and tells whether it came back within a bound far above the surface's own.
+bool ReturnsInTime(const std::function<void()>& call) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> returned = done->get_future();
+    std::thread([call, done] {
+        call();
+        done->set_value();
+    }).detach();
+    return returned.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+HWND BannerWindow() { return FindWindowW(L"SorvaneTrainingBanner", nullptr); }
+HWND MessageWindow() { return FindWindowExW(HWND_MESSAGE, nullptr, L"SorvaneTrainingMsg", nullptr); }
+
+// A call that never returns, at each place one can hang, leaves the end of the session
+// and the surface's teardown returning within their bounds; what was let go finishes
+// alone once the call returns, on state it keeps alive itself.
+TEST(Win32SurfaceHung, EndAndTeardownReturnWhateverHangs) {
+    ASSERT_TRUE(sv::StartGdiplus());
+    struct Case {
+        const char* at;  // where the call hangs
+    } cases[] = {{"speak"}, {"voices"}, {"stop"}, {"chat"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        HoldingDevices devices;
+        devices.hold.at = c.at;
+        sv_test::ScratchDir dir;
+        auto surface = MakeWin32Surface(dir.Path(), devices.Make(), ShortLimits());
+        Hold& hold = devices.hold;
+        surface->OnTraineeChat = [&hold](const std::string&) { hold.Pass("chat"); };
+        TrainingSession session;
+        session.id = "s1";
+        surface->BeginSession(session);
+        ASSERT_NE(BannerWindow(), nullptr);
+
+        SpeechOutcome outcome;
+        std::promise<void> callerReturned;
+        std::future<void> returned = callerReturned.get_future();
+        std::thread caller;
+        const std::string at = c.at;
+        if (at == "chat") {
+            // The trainee sends a line; the agent's handler never returns, so the UI thread hangs.
+            HWND input = GetDlgItem(BannerWindow(), 1101);
+            SetWindowTextW(input, L"halo");
+            PostMessageW(BannerWindow(), WM_COMMAND, MAKEWPARAM(1102, BN_CLICKED), 0);
+        } else if (at == "stop") {
+            // Every caller gives up on its own within its bound, as the agent's op threads
+            // do, so none is still inside the surface when it goes.
+            caller = std::thread([&] {
+                outcome = surface->PlayAudio({nullptr, "mp3", "s1"}, 300);
+                callerReturned.set_value();
+            });
+            ASSERT_TRUE(WaitFor([&] { return devices.plays.load() == 1; }, std::chrono::seconds(10)));
+        } else {
+            caller = std::thread([&] {
+                outcome = surface->Speak({"Halo", "", "id-ID", "s1"}, 300);
+                callerReturned.set_value();
+            });
+        }
+        if (at != "stop") {
+            ASSERT_TRUE(hold.WaitReached());
+        }
+
+        // The stop ends the session: the clip's stop command hangs once it is cancelled.
+        EXPECT_TRUE(ReturnsInTime([&] { surface->EndSession("stopped by the trainee"); }));
+        if (at == "stop") {
+            ASSERT_TRUE(hold.WaitReached());
+        }
+        EXPECT_TRUE(at == "chat" || BannerWindow() == nullptr);
+        const bool callerBack =
+            !caller.joinable() || returned.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        EXPECT_TRUE(callerBack) << "the caller returns within its bound";
+        if (!callerBack) hold.Release();
+        if (caller.joinable()) caller.join();
+        const char* expected = at == "voices" ? "the installed voices could not be listed in time" : "timed out";
+        EXPECT_TRUE(at == "chat" || outcome.error == expected) << outcome.error;
+        EXPECT_TRUE(ReturnsInTime([&] { surface.reset(); }));
+
+        hold.Release();
+        // What was let go finishes alone and takes the session's windows with it.
+        EXPECT_TRUE(WaitFor([&] { return MessageWindow() == nullptr && BannerWindow() == nullptr; },
+                            std::chrono::seconds(10)));
+        EXPECT_TRUE(WaitFor([&] { return devices.workerLeft.load() && (at != "voices" || devices.voicesReturned.load()); },
+                            std::chrono::seconds(10)));
+        EXPECT_EQ(devices.plays.load(), at == "stop" ? 1 : 0) << "no sound starts after the end";
+    }
+}
+
+// The trainee's stop is handled on a thread kept for it, never on the UI thread, so the
+// end it leads to may block and the banner stays responsive meanwhile.
+TEST(Win32SurfaceStop, TheTraineesStopRunsOffTheUiThread) {
+    ASSERT_TRUE(sv::StartGdiplus());
+    HoldingDevices devices;
+    sv_test::ScratchDir dir;
+    auto surface = MakeWin32Surface(dir.Path(), devices.Make(), ShortLimits());
+    TrainingSession session;
+    session.id = "s1";
+    surface->BeginSession(session);
+    HWND banner = BannerWindow();
+    ASSERT_NE(banner, nullptr);
+    const DWORD uiThread = GetWindowThreadProcessId(banner, nullptr);
+    std::promise<DWORD> stoppedOn;
+    surface->OnStopRequested = [&] {
+        surface->EndSession("stopped by the trainee");
+        stoppedOn.set_value(GetCurrentThreadId());
+    };
+    PostMessageW(banner, WM_COMMAND, MAKEWPARAM(1103, BN_CLICKED), 0);
+    std::future<DWORD> stopped = stoppedOn.get_future();
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(stopped.get(), uiThread);
+    EXPECT_EQ(BannerWindow(), nullptr);
 }
 
 }  // namespace
