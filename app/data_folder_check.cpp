@@ -11,13 +11,11 @@ namespace {
 // The system's own words for an error code, without the trailing period and line end.
 std::string SystemMessage(DWORD code) {
     wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD n = FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = (n > 0 && buffer != nullptr) ? std::wstring(buffer, n) : std::wstring();
     if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' || text.back() == L'.')) {
-        text.pop_back();
-    }
+    while (!text.empty() && std::wstring(L"\r\n .").find(text.back()) != std::wstring::npos) text.pop_back();
     if (text.empty()) return "system error " + std::to_string(code);
     return Utf16ToUtf8(text) + " (error " + std::to_string(code) + ")";
 }

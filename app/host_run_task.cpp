@@ -153,7 +153,8 @@ std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::str
 
 int HostRunTask::EnrolAndRun() const {
     Report(HostRunState::Phase::Enrolling);
-    std::optional<EnrollAnswer> enrolled = EnrolDevice(token_, name_, options_, io_, "--enroll needs a token and a name\n");
+    std::optional<EnrollAnswer> enrolled =
+        EnrolDevice(token_, name_, options_, io_, "--enroll needs a token and a name\n");
     if (!enrolled) {
         Report(HostRunState::Phase::EnrolFailed);
         return 1;
@@ -170,7 +171,8 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
         Print(io.err, "already enrolled (" + path + " exists)\n");
         return 1;
     }
-    std::optional<EnrollAnswer> enrolled = EnrolDevice(token, name, options, io, "--enroll-only needs a token and a name\n");
+    std::optional<EnrollAnswer> enrolled =
+        EnrolDevice(token, name, options, io, "--enroll-only needs a token and a name\n");
     if (!enrolled) return 1;
     SetAuditDirectory(options.dataDir);
     WriteAuditLine("enroll",

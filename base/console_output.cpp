@@ -25,7 +25,8 @@ HANDLE ConsoleBehind(std::FILE* stream) {
     return handle;
 }
 
-void WriteWide(HANDLE console, const std::wstring& text) {
+// False when the console took nothing at all.
+bool WriteWide(HANDLE console, const std::wstring& text) {
     constexpr size_t kChunk = 8192;  // large writes to a console may be cut short
     size_t done = 0;
     while (done < text.size()) {
@@ -37,10 +38,11 @@ void WriteWide(HANDLE console, const std::wstring& text) {
         DWORD written = 0;
         if (!WriteConsoleW(console, text.data() + done, static_cast<DWORD>(count), &written, nullptr) ||
             written == 0) {
-            return;
+            return done > 0;
         }
         done += written;
     }
+    return true;
 }
 
 }  // namespace
@@ -50,10 +52,8 @@ void PrintText(std::FILE* stream, const std::string& text) {
     std::lock_guard<std::mutex> lock(OutputMutex());
     std::fflush(stream);  // whatever went through the C stream before stays in order
     HANDLE console = ConsoleBehind(stream);
-    if (console != nullptr) {
-        WriteWide(console, Utf8ToUtf16(text));
-        return;
-    }
+    // A handle that claimed to be a console but took nothing gets the bytes instead.
+    if (console != nullptr && WriteWide(console, Utf8ToUtf16(text))) return;
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }

@@ -165,9 +165,10 @@ def test_check_update_follows_an_absolute_download_url(api, data_dir):
 
 
 def test_check_update_without_an_answer(api, data_dir):
-    rc, out, _ = check_update(api, data_dir)
-    assert rc == 1
+    rc, out, err = check_update(api, data_dir)
+    assert rc == 1, err
     lines = out_lines(out)
+    assert lines, (rc, err)
     assert len(lines) == 1 and lines[0].startswith("update check failed (no response): ")
     assert "try again later" in lines[0]
 
@@ -339,8 +340,8 @@ def start_host(processes, api, data_dir, exe=UPDATE_EXE, extra=()):
 def wait_update_line(host, data_dir, line):
     """`line` on the console and in the audit log, as the whole line or its beginning."""
     wait_until(lambda: any(l.startswith(line) for l in out_lines(host.stdout())), 60, message=line)
-    wait_until(lambda: any(e[:2] == ("update", "") and e[2].startswith(line) for e in audit_entries(data_dir, "update")),
-               10, message="audit " + line)
+    wait_until(lambda: any(actor == "" and detail.startswith(line)
+                           for _, actor, detail in audit_entries(data_dir, "update")), 10, message="audit " + line)
 
 
 def test_update_thread_logs_a_failed_check(api, processes, data_dir):
