@@ -71,7 +71,9 @@ bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::
 int RunUpdateRound(const UpdateConfig& config) {
     UpdateInfo info;
     if (!CheckForUpdate(config.apiBase, kUpdateProduct, kUpdateVersion, kUpdateOs, config.caBundlePath, info)) {
-        config.log(std::string("[update] check failed (") + kUpdateVersion + ")");
+        config.log(std::string("[update] check failed (") + kUpdateVersion +
+                   "): the update server could not be reached or its answer could not be read; this version keeps "
+                   "running and checks again in 6 hours (check the network if this repeats)");
         return 0;
     }
     if (!info.hasUpdate) {

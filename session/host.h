@@ -84,7 +84,8 @@ public:
 
     // Identity and the relay loop.
     std::string LoadPassword(const std::string& dataDir);
-    void RotatePassword();
+    // False when the new password could not be stored: the old one stays and is kept.
+    bool RotatePassword();
     int RunClassic();
     int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
     int RunRelayLoop(bool enrolled);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/audit_log.h"
+#include "base/console_output.h"
 #include "session/host.h"
 #include "session/host_identity.h"
 #include "base/file_io.h"
@@ -49,17 +50,28 @@ std::string Host::LoadPassword(const std::string& dataDir) {
     return password;
 }
 
-void Host::RotatePassword() {
+bool Host::RotatePassword() {
     std::string fresh = GeneratePassword();
+    std::string path = JoinDataPath(dataDir_, "host-ui.json");
+    bool stored = false;
     try {
         std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
         const HostUiFile file = ReadHostUiFile(dataDir_);
         // As in LoadPassword: an unreadable file keeps its other settings untouched.
         if (file.readable || !file.exists) {
             EnsureDirectory(dataDir_);
-            WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
+            stored = WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
         }
     } catch (const std::exception&) {
+    }
+    if (!stored) {
+        // A password that is not on disk would be gone at the next start while the
+        // person has already read it out: the old one stays in force.
+        const std::string why = "password not changed: cannot write " + path +
+                                "; the current password stays valid (make the data folder writable and try again)";
+        WriteAuditLine("password", why, "");
+        PrintText(stderr, why + "\n");
+        return false;
     }
     {
         std::lock_guard<std::mutex> lock(passwordMutex_);
@@ -70,6 +82,7 @@ void Host::RotatePassword() {
 
     if (registered_.load()) platform_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
     WriteAuditLine("password", "rotated", "");
+    return true;
 }
 
 int Host::RunClassic() {
@@ -82,8 +95,7 @@ int Host::RunClassic() {
     }
     int32_t port = ReadLanPort(lanPort_, dataDir_);
     if (port > 0) lan_.StartLanWithPassword(port, password);
-    std::printf("Sorvane host (Win7)\n  Host ID : %s\n  Password: %s\n", hostId_.c_str(), password.c_str());
-    std::fflush(stdout);
+    PrintText(stdout, "Sorvane host (Win7)\n  Host ID : " + hostId + "\n  Password: " + password + "\n");
     return RunRelayLoop(false);
 }
 
