@@ -92,6 +92,15 @@ int UninstallService() {
     return DeleteService(service.h) ? 0 : 3;
 }
 
+void WriteServiceEventLog(const std::string& line) {
+    HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
+    if (source == nullptr) return;
+    const std::wstring text = Utf8ToUtf16(line);
+    const wchar_t* strings[] = {text.c_str()};
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+}
+
 int RunAsService(std::function<int()> hostMain, Host* host) {
     ServiceState& state = State();
     {

@@ -21,4 +21,8 @@ int UninstallService();
 // 1 when it refused (the process was not started by the service control manager).
 int RunAsService(std::function<int()> hostMain, Host* host);
 
+// One error entry in the Application event log under the source "SorvaneHost": where a
+// service's failure can be read, it having no console.
+void WriteServiceEventLog(const std::string& line);
+
 }  // namespace sv
