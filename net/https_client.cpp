@@ -19,11 +19,6 @@ void HttpCancel::Cancel() {
     if (stream_ != nullptr) stream_->AbortSocket();
 }
 
-bool HttpCancel::Cancelled() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return cancelled_;
-}
-
 // Makes a request's stream reachable by HttpCancel::Cancel while the request runs.
 class HttpCancelScope {
 public:

@@ -17,7 +17,6 @@ class TlsStream;
 class HttpCancel {
 public:
     void Cancel();
-    bool Cancelled();
 
 private:
     friend class HttpCancelScope;
