@@ -32,8 +32,34 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                          const HostOptions& options, Host& host)
     : HostRunTask(enroll, token, name, options,
                   Runner{[&host] { return host.RunClassic(); },
-                         [&host](int32_t id, const std::string& secret) { return host.RunEnrolled(id, secret); }},
-                  DefaultEnrolmentIo()) {}
+                         [&host](int32_t id, const std::string& secret) { return host.RunEnrolled(id, secret); },
+                         [&host] { return host.DeviceRejection(); }},
+                  DefaultEnrolmentIo()) {
+    // Host::Stop ends an enrolment that is still waiting for the support API.
+    io_.postJson = [&host](const std::string& url, const std::string& body, const std::string& caBundlePath) {
+        return HttpPostJson(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
+    };
+}
+
+DeviceRejection ReadDeviceRejection(const std::string& reason) {
+    if (reason == "device-revoked") return DeviceRejection::Revoked;
+    if (reason == "device-auth-failed") return DeviceRejection::AuthFailed;
+    return DeviceRejection::None;
+}
+
+std::string DeviceRejectionLine(DeviceRejection rejection) {
+    switch (rejection) {
+    case DeviceRejection::Revoked:
+        return "this computer was removed from the Sorvane platform (device-revoked): it must be enrolled again "
+               "with --enroll <token> <name>";
+    case DeviceRejection::AuthFailed:
+        return "this computer could not prove its identity to the Sorvane platform (device-auth-failed): it must be "
+               "enrolled again with --enroll <token> <name>";
+    case DeviceRejection::None:
+        break;
+    }
+    return std::string();
+}
 
 HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std::string& name,
                          const HostOptions& options, Runner runner, EnrolmentIo io)
@@ -44,6 +70,14 @@ void HostRunState::Set(Phase phase, int32_t deviceId) {
         std::lock_guard<std::mutex> lock(mutex_);
         state_.phase = phase;
         state_.deviceId = phase == Phase::Enrolled ? deviceId : 0;
+    }
+    changed_.notify_all();
+}
+
+void HostRunState::MarkRejected(DeviceRejection rejection) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.rejection = rejection;
     }
     changed_.notify_all();
 }
@@ -87,7 +121,7 @@ int HostRunTask::Run() const {
     std::string deviceSecret;
     if (IsRegularFile(path) && ReadWholeFile(path, text) && ReadDeviceRecord(text, deviceId, deviceSecret)) {
         Report(HostRunState::Phase::Enrolled, deviceId);
-        return runner_.runEnrolled(deviceId, deviceSecret);
+        return RunEnrolled(deviceId, deviceSecret);
     }
     Report(HostRunState::Phase::Classic);
     return runner_.runClassic();
@@ -161,7 +195,20 @@ int HostRunTask::EnrolAndRun() const {
     }
     Report(HostRunState::Phase::Enrolled, enrolled->deviceId);
     Print(io_.out, "enrolled as device " + std::to_string(enrolled->deviceId) + "\n");
-    return runner_.runEnrolled(enrolled->deviceId, enrolled->deviceSecret);
+    return RunEnrolled(enrolled->deviceId, enrolled->deviceSecret);
+}
+
+int HostRunTask::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) const {
+    const int rc = runner_.runEnrolled(deviceId, deviceSecret);
+    const DeviceRejection rejection = ReadDeviceRejection(runner_.rejection ? runner_.rejection() : std::string());
+    if (rejection == DeviceRejection::None) return rc;
+    // The run "ended" by itself: a device that can no longer connect is a failure the
+    // person must act on, not a normal end.
+    const std::string line = DeviceRejectionLine(rejection);
+    Print(io_.err, line + "\n");
+    if (failureSink_) failureSink_(line);
+    if (state_ != nullptr) state_->MarkRejected(rejection);
+    return 1;
 }
 
 int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,

@@ -17,6 +17,7 @@
 #include "app/host_run_task.h"
 #include "app/host_window.h"
 #include "app/lan_self_test.h"
+#include "app/relay_settings_check.h"
 #include "app/single_instance.h"
 #include "app/training_agent_link.h"
 #include "app/ux_telemetry.h"
@@ -230,7 +231,7 @@ struct UpdateHostRegistration {
 };
 
 // The window's message loop on this thread, the host on a second one.
-int RunTray(const CommandLine& line, HostRunTask& task, Host& host) {
+int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates) {
     StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
     HostRunState runState;  // what the window shows follows what the task decides
     task.ReportTo(&runState);
@@ -242,6 +243,9 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host) {
         return 1;
     }
     RunHostWindow(host, runState, windowWork);
+    // Once the window is gone nothing waits for an update round (nor the enrolment,
+    // which Stop cancels): a quick relaunch must not find this process still here.
+    if (updates != nullptr) updates->LetGo();
     host.Stop();
     windowWork.Stop();
     windowWork.Wait();
@@ -307,9 +311,31 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
-    if (line.service) return RunAsService(task, &host);
-    if (line.tray) return RunTray(line, task, host);
-    return task();
+    int rc = 0;
+    if (line.service) {
+        task.ReportFailuresTo(WriteServiceEventLog);
+        rc = RunAsService(task, &host);
+    } else if (line.tray) {
+        rc = RunTray(line, task, host, updates.get());
+    } else {
+        rc = task();
+    }
+    if (updates) updates->LetGo();
+    return rc;
+}
+
+// A relay address or CA file that can never work ends the start with one line, instead
+// of a host that prints its identity and retries for ever. Empty when all is usable.
+std::string ConnectionSettingsProblem(const HostOptions& options) {
+    std::string problem = RelayUrlProblem(options.relayUrl);
+    // The CA file matters for a TLS relay, and whenever one was named other than the
+    // default (the support and update APIs use it too).
+    if (problem.empty() && (RelayUrlUsesTls(options.relayUrl) || options.caBundlePath != FindCaBundle())) {
+        problem = CaBundleProblem(options.caBundlePath, [](const std::string& path, std::string& contents) {
+            return IsRegularFile(path) && ReadWholeFile(path, contents);
+        });
+    }
+    return problem;
 }
 
 }  // namespace
@@ -414,9 +440,19 @@ int RunHostProcess(const std::vector<std::string>& args) {
     int oneShot = RunOneShot(line, args);
     if (oneShot >= 0) return oneShot;
 
+    const std::string problem = ConnectionSettingsProblem(line.options);
+    if (!problem.empty()) {
+        PrintTo(stderr, problem + "\n");
+        return 2;
+    }
+
     if (AnotherInstanceRuns()) {
         SignalFirstInstance();
         ShowFirstInstanceWindow();
+        // Without this line a console start would end with nothing to tell why.
+        if (!line.tray && !line.service) {
+            PrintTo(stdout, "the Sorvane host is already running on this computer; this start ends here\n");
+        }
         return 0;
     }
     return RunModes(line, args);

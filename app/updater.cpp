@@ -138,7 +138,17 @@ UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::millis
     });
 }
 
+void UpdateThread::LetGo() {
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->stop = true;
+        shared_->wake.notify_all();
+    }
+    if (thread_.Joinable()) thread_.LetGo();
+}
+
 UpdateThread::~UpdateThread() {
+    if (!thread_.Joinable()) return;  // let go already
     std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->stop = true;
     shared_->wake.notify_all();

@@ -29,7 +29,9 @@ struct Harness {
     std::string answer;
     std::vector<std::string> posts;  // "url|body|ca"
     std::vector<std::string> runs;   // "classic" or "enrolled <id> <secret>"
+    std::string rejection;           // the relay's reason after the enrolled run
     std::function<void()> duringPost;  // runs while the support API is asked
+    std::vector<std::string> failures;  // lines given to the failure sink
     std::string outPath, errPath;
     std::FILE* out = nullptr;
     std::FILE* err = nullptr;
@@ -71,8 +73,10 @@ struct Harness {
             runs.push_back("enrolled " + std::to_string(id) + " " + secret);
             return 9;
         };
+        runner.rejection = [this] { return rejection; };
         sv::HostRunTask task(enroll, token, name, options, runner, Io());
         task.ReportTo(state);
+        task.ReportFailuresTo([this](const std::string& line) { failures.push_back(line); });
         return task();
     }
 
@@ -236,6 +240,42 @@ TEST(HostRunTask, ReportsItsPhase) {
         EXPECT_EQ(state.Get().phase, c.phase) << c.answer;
         EXPECT_EQ(state.Get().deviceId, c.deviceId) << c.answer;
         EXPECT_EQ(state.WaitDecided(std::chrono::milliseconds(0)).phase, c.phase);
+    }
+}
+
+// A device the relay turned away is a failure with one line, on the console and to the
+// failure sink, and the window learns why; another reason changes nothing.
+TEST(HostRunTask, RejectedDeviceEndsWithOneLine) {
+    using sv::DeviceRejection;
+    const struct {
+        const char* reason;
+        const char* says;  // nullptr: a normal end
+        DeviceRejection rejection;
+    } cases[] = {
+        {"device-revoked", "this computer was removed from the Sorvane platform", DeviceRejection::Revoked},
+        {"device-auth-failed", "this computer could not prove its identity", DeviceRejection::AuthFailed},
+        {"", nullptr, DeviceRejection::None},
+        {"hostId-in-use", nullptr, DeviceRejection::None},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.WriteDevice("{\"deviceId\":12,\"deviceSecret\":\"abc\"}");
+        h.rejection = c.reason;
+        sv::HostRunState state;
+        const int rc = h.RunTask(&state);
+        EXPECT_EQ(state.Get().rejection, c.rejection) << c.reason;
+        if (c.says == nullptr) {
+            EXPECT_EQ(rc, 9) << c.reason;
+            EXPECT_EQ(h.Err(), "") << c.reason;
+            EXPECT_TRUE(h.failures.empty()) << c.reason;
+            continue;
+        }
+        EXPECT_EQ(rc, 1) << c.reason;
+        const std::string err = h.Err();
+        EXPECT_EQ(err.find(c.says), 0u) << err;
+        EXPECT_NE(err.find("must be enrolled again"), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;  // one line
+        EXPECT_EQ(h.failures, std::vector<std::string>{err.substr(0, err.size() - 1)});
     }
 }
 

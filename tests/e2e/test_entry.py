@@ -220,6 +220,7 @@ def test_second_instance_exits_0_while_the_first_runs(relay, processes, data_dir
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
     rc, out, err = run_exe(["--relay", relay.url, "--data-dir", winpath(str(tmp_path)), "--no-update"], timeout=60)
     assert rc == 0
+    assert same_text(out, "the Sorvane host is already running on this computer; this start ends here\n")
     assert first.running()
     assert relay.connection_count() == 1
 
@@ -261,3 +262,20 @@ def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
     assert same_text(out, "fetched 5 bytes -> %s\n" % winpath(dest))
     assert [r.path for r in https_server.requests] == ["/f"]
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
+
+
+def test_a_relay_address_or_ca_file_that_cannot_work_ends_the_start(data_dir, tmp_path):
+    """One line naming the value and exit 2, before any identity is made or shown."""
+    missing = winpath(str(tmp_path / "missing.pem"))
+    cases = [
+        (["--relay", "junk"], '"junk"'),
+        (["--relay", "http://127.0.0.1:1/"], '"http://127.0.0.1:1/"'),
+        (["--relay", "wss://"], '"wss://" cannot work: it names no host'),
+        (["--relay", "wss://localhost:1/", "--cacert", missing], f'"{missing}" cannot be read'),
+    ]
+    for args, says in cases:
+        rc, out, err = run_exe(args + ["--data-dir", winpath(data_dir), "--no-update"], timeout=60)
+        assert rc == 2, (args, out, err)
+        assert says in err and err.rstrip("\r\n").count("\n") == 0, (args, err)
+        assert out == "", (args, out)
+    assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))
