@@ -3,63 +3,108 @@
 #include <limits>
 
 namespace sv {
+namespace {
+
+using Values = std::vector<std::string>;
+
+// Nobody names a file, a token or a window "--something" on purpose; far more often an
+// option's value was forgotten and the next option would be sent away in its place.
+bool IsOptionWord(const std::string& word) { return word.compare(0, 2, "--") == 0; }
+
+void TakeEnrolment(CommandLine& line, const Values& v) {
+    line.enrollToken = v[0];
+    line.enrollName = v[1];
+}
+
+void TakeUia(CommandLine& line, UiaCommand::Kind kind, const std::string& value) {
+    if (line.uia.kind != UiaCommand::Kind::None) return;  // the first one runs
+    line.uia.kind = kind;
+    line.uia.value = value;
+}
+
+}  // namespace
+
+const std::vector<OptionSpec>& KnownOptions() {
+    static const std::vector<OptionSpec> options = {
+        {"--relay", 1, false, "a wss:// URL", [](CommandLine& l, const Values& v) { l.options.relayUrl = v[0]; }},
+        {"--api", 1, false, "an https:// URL", [](CommandLine& l, const Values& v) { l.options.apiBase = v[0]; }},
+        {"--cacert", 1, false, "a file", [](CommandLine& l, const Values& v) { l.options.caBundlePath = v[0]; }},
+        {"--data-dir", 1, false, "a folder", [](CommandLine& l, const Values& v) { l.options.dataDir = v[0]; }},
+        {"--lan", 1, false, "a port number",
+         [](CommandLine& l, const Values& v) { l.options.lanPort = ReadLeadingInt(v[0]); }},
+        // Printed by the usage text since the first version: classic is what runs anyway.
+        {"--classic", 0, false, "", [](CommandLine&, const Values&) {}},
+        {"--enroll", 2, true, "a token and a name",
+         [](CommandLine& l, const Values& v) {
+             l.enroll = true;
+             TakeEnrolment(l, v);
+         }},
+        {"--tray", 0, false, "", [](CommandLine& l, const Values&) { l.tray = true; }},
+        {"--service", 0, false, "", [](CommandLine& l, const Values&) { l.service = true; }},
+        {"--no-update", 0, false, "", [](CommandLine& l, const Values&) { l.noUpdate = true; }},
+        {"--fetch", 2, true, "an https:// URL and a destination file",
+         [](CommandLine& l, const Values& v) {
+             l.fetch = true;
+             l.fetchUrl = v[0];
+             l.fetchDestination = v[1];
+         }},
+        {"--enroll-only", 2, true, "a token and a name",
+         [](CommandLine& l, const Values& v) {
+             l.enrollOnly = true;
+             TakeEnrolment(l, v);
+         }},
+        {"--uia-tree", 1, true, "a window title",
+         [](CommandLine& l, const Values& v) { TakeUia(l, UiaCommand::Kind::Tree, v[0]); }},
+        {"--uia-focus", 1, true, "a number of seconds",
+         [](CommandLine& l, const Values& v) { TakeUia(l, UiaCommand::Kind::Focus, v[0]); }},
+        {"--install-service", 0, false, "", [](CommandLine& l, const Values&) { l.installService = true; }},
+        {"--uninstall-service", 0, false, "", [](CommandLine& l, const Values&) { l.uninstallService = true; }},
+        {"--check-update", 0, false, "", [](CommandLine& l, const Values&) { l.checkUpdate = true; }},
+        {"--self-test-update", 0, false, "", [](CommandLine& l, const Values&) { l.selfTestUpdate = true; }},
+        {"--self-test-lan", 0, false, "", [](CommandLine& l, const Values&) { l.selfTestLan = true; }},
+        // Acts only as the first word (WantsSrpVectors); anywhere else it is ignored.
+        {"--srp-vectors", 0, false, "", nullptr},
+        {"--help", 0, false, "", [](CommandLine& l, const Values&) { l.help = true; }},
+        {"-h", 0, false, "", [](CommandLine& l, const Values&) { l.help = true; }},
+    };
+    return options;
+}
 
 void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
-    const size_t count = args.size();
-    // Takes the word after i into `out` when there is one.
-    auto value = [&](size_t& i, std::string& out) {
-        if (i + 1 >= count) return false;
-        out = args[++i];
-        return true;
-    };
-    for (size_t i = 1; i < count; ++i) {
+    const std::vector<OptionSpec>& known = KnownOptions();
+    for (size_t i = 1; i < args.size(); ++i) {
         const std::string& word = args[i];
-        if (word == "--relay") {
-            value(i, line.options.relayUrl);
-        } else if (word == "--api") {
-            value(i, line.options.apiBase);
-        } else if (word == "--cacert") {
-            value(i, line.options.caBundlePath);
-        } else if (word == "--data-dir") {
-            value(i, line.options.dataDir);
-        } else if (word == "--lan") {
-            std::string port;
-            if (value(i, port)) line.options.lanPort = ReadLeadingInt(port);
-        } else if (word == "--tray") {
-            line.tray = true;
-        } else if (word == "--service") {
-            line.service = true;
-        } else if (word == "--install-service") {
-            line.installService = true;
-        } else if (word == "--uninstall-service") {
-            line.uninstallService = true;
-        } else if (word == "--check-update") {
-            line.checkUpdate = true;
-        } else if (word == "--no-update") {
-            line.noUpdate = true;
-        } else if (word == "--fetch") {
-            if (i + 2 < count) {
-                line.fetch = true;
-                line.fetchUrl = args[i + 1];
-                line.fetchDestination = args[i + 2];
-                i += 2;
-            }
-        } else if (word == "--self-test-update") {
-            line.selfTestUpdate = true;
-        } else if (word == "--self-test-lan") {
-            line.selfTestLan = true;
-        } else if (word == "--enroll-only" || word == "--enroll") {
-            if (word == "--enroll") {
-                line.enroll = true;
-            } else {
-                line.enrollOnly = true;
-            }
-            value(i, line.enrollToken);
-            value(i, line.enrollName);
-        } else if (word == "--help" || word == "-h") {
-            line.help = true;
-            return;
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : known) {
+            if (word == candidate.word) spec = &candidate;
         }
+        if (spec == nullptr) {
+            line.warnings.push_back("ignoring \"" + word + "\": not an option of this program (see --help)");
+            continue;
+        }
+        if (spec->apply == nullptr) {
+            if (i != 1) line.warnings.push_back("ignoring " + word + ": it counts only as the first word");
+            continue;
+        }
+        Values values;
+        size_t next = i + 1;
+        while (static_cast<int>(values.size()) < spec->valueCount && next < args.size() && !IsOptionWord(args[next])) {
+            values.push_back(args[next++]);
+        }
+        if (static_cast<int>(values.size()) < spec->valueCount) {
+            const std::string why =
+                next < args.size() ? "\"" + args[next] + "\" is an option, not its value" : "nothing follows it";
+            if (spec->valueRequired) {
+                line.error = word + " needs " + spec->need + " (" + why + ")";
+                return;
+            }
+            // The word after it is read as a word of its own.
+            line.warnings.push_back("ignoring " + word + ": it needs " + spec->need + " (" + why + ")");
+            continue;
+        }
+        spec->apply(line, values);
+        if (line.help) return;
+        i = next - 1;
     }
 }
 
@@ -71,23 +116,6 @@ bool WantsSrpVectors(const std::vector<std::string>& args) {
     return args.size() > 1 && args[1] == "--srp-vectors";
 }
 
-UiaCommand FindUiaCommand(const std::vector<std::string>& args) {
-    UiaCommand found;
-    if (args.size() < 3) return found;
-    for (size_t i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == "--uia-tree") {
-            found.kind = UiaCommand::Kind::Tree;
-        } else if (args[i] == "--uia-focus") {
-            found.kind = UiaCommand::Kind::Focus;
-        } else {
-            continue;
-        }
-        found.value = args[i + 1];
-        return found;
-    }
-    return found;
-}
-
 OneShot SelectOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     if (line.fetch) return OneShot::Fetch;
     if (line.enrollOnly) return OneShot::EnrollOnly;
@@ -95,9 +123,8 @@ OneShot SelectOneShot(const CommandLine& line, const std::vector<std::string>& a
     if (line.selfTestUpdate) return OneShot::SelfTestUpdate;
     if (WantsSrpVectors(args)) return OneShot::SrpVectors;
     if (line.selfTestLan) return OneShot::SelfTestLan;
-    UiaCommand uia = FindUiaCommand(args);
-    if (uia.kind == UiaCommand::Kind::Tree) return OneShot::UiaTree;
-    if (uia.kind == UiaCommand::Kind::Focus) return OneShot::UiaFocus;
+    if (line.uia.kind == UiaCommand::Kind::Tree) return OneShot::UiaTree;
+    if (line.uia.kind == UiaCommand::Kind::Focus) return OneShot::UiaFocus;
     if (line.checkUpdate) return OneShot::CheckUpdate;
     return OneShot::None;
 }
@@ -127,10 +154,13 @@ int32_t UiaFocusSeconds(const std::string& word) {
 
 std::string UsageText() {
     return "usage: sorvane-host-win7 [--relay <wss://...>] [--api <https://...>] [--cacert <path>]\n"
-           "                         [--data-dir <dir>] [--classic] [--enroll <token> <name>]\n"
-           "                         [--tray] [--no-update] [--fetch <https-url> <dest>]\n"
+           "                         [--data-dir <dir>] [--lan <port>] [--classic] [--enroll <token> <name>]\n"
+           "                         [--tray] [--service] [--no-update] [--fetch <https-url> <dest>]\n"
            "                         [--enroll-only <token> <name>] [--uia-tree <title>] [--uia-focus <s>]\n"
-           "Runs classic unless device.json exists (enrolled) or --enroll is given.\n";
+           "                         [--install-service] [--uninstall-service] [--check-update]\n"
+           "                         [--self-test-update] [--self-test-lan] [--srp-vectors] [--help | -h]\n"
+           "Runs classic unless device.json exists (enrolled) or --enroll is given.\n"
+           "--srp-vectors counts only as the first word. A word starting with \"--\" is never taken as a value.\n";
 }
 
 std::string DefaultDataDir(const char* appData) {

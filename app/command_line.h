@@ -9,6 +9,13 @@
 
 namespace sv {
 
+// The "--uia-tree" or "--uia-focus" one-shot and its word.
+struct UiaCommand {
+    enum class Kind { None, Tree, Focus };
+    Kind kind = Kind::None;
+    std::string value;
+};
+
 struct CommandLine {
     HostOptions options;        // comes in holding the defaults; words overwrite them
     bool tray = false;
@@ -26,26 +33,37 @@ struct CommandLine {
     bool fetch = false;  // "--fetch" came with both its words, even empty ones
     std::string fetchUrl;
     std::string fetchDestination;
+    UiaCommand uia;     // the first of the two that came with its word
     bool help = false;  // "--help" or "-h" ended the reading
+    // A command that cannot run without its words is missing them: this one line says
+    // which, the reading stopped there and nothing may run.
+    std::string error;
+    // Words that were ignored, one line each, so that a typo does not go unnoticed.
+    std::vector<std::string> warnings;
 };
 
+// One word the reading knows, with what it does to the line.
+struct OptionSpec {
+    const char* word;
+    int valueCount;      // how many words after it are its values
+    bool valueRequired;  // missing values are an error (commands), not an ignored word
+    const char* need;    // its values in words: "a token and a name"
+    void (*apply)(CommandLine& line, const std::vector<std::string>& values);
+};
+
+// Every word the reading knows, "--help" and "-h" included.
+const std::vector<OptionSpec>& KnownOptions();
+
 // Reads args[1] onwards into `line` (args[0] is the program). Words are compared
-// exactly; a value word at the end without its value is ignored; later words win;
+// exactly; later words win. A word starting with "--" is never taken as a value: an
+// option left without its values is ignored with a warning, a command left without
+// them sets `error` and ends the reading. Unknown words are ignored with a warning.
 // "--help"/"-h" stop the reading at once and set `help`.
 void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line);
 
 // "--apply-update" and "--srp-vectors" count only as the first word.
 bool IsApplyUpdateRun(const std::vector<std::string>& args);
 bool WantsSrpVectors(const std::vector<std::string>& args);
-
-// The UI Automation one-shots: with at least three words, the first "--uia-tree" or
-// "--uia-focus" that has a word after it.
-struct UiaCommand {
-    enum class Kind { None, Tree, Focus };
-    Kind kind = Kind::None;
-    std::string value;
-};
-UiaCommand FindUiaCommand(const std::vector<std::string>& args);
 
 // The one-shot commands in the order they are tried; the first that applies runs.
 enum class OneShot {
@@ -70,7 +88,7 @@ int32_t ReadLeadingInt(const std::string& text);
 int32_t UiaFocusSeconds(const std::string& word);
 constexpr int32_t kMaxUiaFocusSeconds = 3600;
 
-// The five lines of the usage text.
+// The usage text: every word the reading knows.
 std::string UsageText();
 
 // Data directories: the console/tray default from APPDATA, and the service's own from

@@ -61,8 +61,8 @@ EnrollAnswer ReadEnrollAnswer(const std::string& body) {
     if (!j.is_object() || !j.contains("deviceId") || !j.contains("deviceSecret")) {
         answer.outcome = EnrollAnswer::Outcome::Refused;
         const auto error = j.is_object() ? j.find("error") : j.end();
-        answer.error = (j.is_object() && error != j.end() && error->is_string()) ? error->get<std::string>()
-                                                                                 : "bad response";
+        answer.errorGiven = j.is_object() && error != j.end() && error->is_string();
+        answer.error = answer.errorGiven ? error->get<std::string>() : "bad response";
         return answer;
     }
     if (!ReadIdentity(j, answer.deviceId, answer.deviceSecret)) {

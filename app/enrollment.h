@@ -21,6 +21,7 @@ struct EnrollAnswer {
     std::string deviceSecret;
     // For a refusal: the answer's "error" text, or "bad response" when it has none.
     std::string error;
+    bool errorGiven = false;  // the refusal carried an "error" text
 };
 
 // Only an integer id within int32 and a string secret count as an enrolment: anything

@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "base/audit_log.h"
+#include "app/command_messages.h"
 #include "app/enrollment.h"
+#include "base/console_output.h"
 #include "base/file_io.h"
 #include "net/https_client.h"
 #include "session/host.h"
@@ -14,10 +16,7 @@ namespace {
 
 const char kEnrollPath[] = "/api/devices/enroll";
 
-void Print(std::FILE* stream, const std::string& text) {
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
-}
+void Print(std::FILE* stream, const std::string& text) { PrintText(stream, text); }
 
 }  // namespace
 
@@ -33,8 +32,34 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                          const HostOptions& options, Host& host)
     : HostRunTask(enroll, token, name, options,
                   Runner{[&host] { return host.RunClassic(); },
-                         [&host](int32_t id, const std::string& secret) { return host.RunEnrolled(id, secret); }},
-                  DefaultEnrolmentIo()) {}
+                         [&host](int32_t id, const std::string& secret) { return host.RunEnrolled(id, secret); },
+                         [&host] { return host.DeviceRejection(); }},
+                  DefaultEnrolmentIo()) {
+    // Host::Stop ends an enrolment that is still waiting for the support API.
+    io_.postJson = [&host](const std::string& url, const std::string& body, const std::string& caBundlePath) {
+        return HttpPostJson(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
+    };
+}
+
+DeviceRejection ReadDeviceRejection(const std::string& reason) {
+    if (reason == "device-revoked") return DeviceRejection::Revoked;
+    if (reason == "device-auth-failed") return DeviceRejection::AuthFailed;
+    return DeviceRejection::None;
+}
+
+std::string DeviceRejectionLine(DeviceRejection rejection) {
+    switch (rejection) {
+    case DeviceRejection::Revoked:
+        return "this computer was removed from the Sorvane platform (device-revoked): it must be enrolled again "
+               "with --enroll <token> <name>";
+    case DeviceRejection::AuthFailed:
+        return "this computer could not prove its identity to the Sorvane platform (device-auth-failed): it must be "
+               "enrolled again with --enroll <token> <name>";
+    case DeviceRejection::None:
+        break;
+    }
+    return std::string();
+}
 
 HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std::string& name,
                          const HostOptions& options, Runner runner, EnrolmentIo io)
@@ -45,6 +70,14 @@ void HostRunState::Set(Phase phase, int32_t deviceId) {
         std::lock_guard<std::mutex> lock(mutex_);
         state_.phase = phase;
         state_.deviceId = phase == Phase::Enrolled ? deviceId : 0;
+    }
+    changed_.notify_all();
+}
+
+void HostRunState::MarkRejected(DeviceRejection rejection) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.rejection = rejection;
     }
     changed_.notify_all();
 }
@@ -88,7 +121,7 @@ int HostRunTask::Run() const {
     std::string deviceSecret;
     if (IsRegularFile(path) && ReadWholeFile(path, text) && ReadDeviceRecord(text, deviceId, deviceSecret)) {
         Report(HostRunState::Phase::Enrolled, deviceId);
-        return runner_.runEnrolled(deviceId, deviceSecret);
+        return RunEnrolled(deviceId, deviceSecret);
     }
     Report(HostRunState::Phase::Classic);
     return runner_.runClassic();
@@ -96,48 +129,56 @@ int HostRunTask::Run() const {
 
 namespace {
 
-// How the two enrolment entries word their failures; everything else is one flow.
-struct EnrolTexts {
-    const char* missingArgs;
-    bool refusalShowsWholeAnswer;  // --enroll prints the answer, --enroll-only its "error"
-    bool writeFailureShowsPath;
-};
-const EnrolTexts kEnrollTexts = {"--enroll needs a token and a name\n", true, false};
-const EnrolTexts kEnrollOnlyTexts = {"--enroll-only needs a token and a name\n", false, true};
+const char kNotEnrolled[] = "; this computer was not enrolled";
 
 // Asks the support API and writes device.json; prints the failure and gives nothing when
-// any step fails.
+// any step fails. `missingArgs` is the entry's own line for an empty token or name.
 std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::string& name,
-                                        const HostOptions& options, const EnrolmentIo& io, const EnrolTexts& texts) {
+                                        const HostOptions& options, const EnrolmentIo& io, const char* missingArgs) {
     if (token.empty() || name.empty()) {
-        Print(io.err, texts.missingArgs);
+        Print(io.err, missingArgs);
         return std::nullopt;
     }
     const std::string path = JoinDataPath(options.dataDir, "device.json");
+    const std::string unreadable =
+        "enroll failed: bad response: the answer cannot be read as an enrolment; check that --api names the support "
+        "API" + std::string(kNotEnrolled) + "\n";
     try {
         const std::string answer =
             io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
         const EnrollAnswer read = ReadEnrollAnswer(answer);
         switch (read.outcome) {
         case EnrollAnswer::Outcome::NoResponse:
-            Print(io.err, "enroll failed (no response)\n");
+            Print(io.err, "enroll failed (no response): " +
+                              NoAnswerReason(options.apiBase, "--api", options.caBundlePath,
+                                             IsRegularFile(options.caBundlePath)) +
+                              kNotEnrolled + "\n");
             return std::nullopt;
         case EnrollAnswer::Outcome::Refused:
-            Print(io.err, "enroll failed: " + (texts.refusalShowsWholeAnswer ? answer : read.error) + "\n");
+            // The server's own reason, never its raw answer: that is JSON meant for programs.
+            if (!read.errorGiven) {
+                Print(io.err, unreadable);
+            } else {
+                Print(io.err, "enroll failed: the support API refused the enrolment: " + read.error +
+                                  "; check the token and the name, or ask for a new enrolment token" + kNotEnrolled +
+                                  "\n");
+            }
             return std::nullopt;
         case EnrollAnswer::Outcome::BadResponse:
-            Print(io.err, "enroll failed: bad response\n");
+            Print(io.err, unreadable);
             return std::nullopt;
         case EnrollAnswer::Outcome::Enrolled:
             break;
         }
         if (!WriteTextFile(path, BuildDeviceRecord(read.deviceId, read.deviceSecret, options.apiBase))) {
-            Print(io.err, "enroll failed: cannot write " + (texts.writeFailureShowsPath ? path : "device.json") + "\n");
+            Print(io.err, "enroll failed: cannot write " + path +
+                              ": the enrolment is lost with it; make the data folder writable, or choose another "
+                              "with --data-dir, and enrol again with a new token\n");
             return std::nullopt;
         }
         return read;
     } catch (const std::exception&) {
-        Print(io.err, "enroll failed: bad response\n");
+        Print(io.err, unreadable);
         return std::nullopt;
     }
 }
@@ -146,15 +187,28 @@ std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::str
 
 int HostRunTask::EnrolAndRun() const {
     Report(HostRunState::Phase::Enrolling);
-    std::optional<EnrollAnswer> enrolled = EnrolDevice(token_, name_, options_, io_, kEnrollTexts);
+    std::optional<EnrollAnswer> enrolled =
+        EnrolDevice(token_, name_, options_, io_, "--enroll needs a token and a name\n");
     if (!enrolled) {
         Report(HostRunState::Phase::EnrolFailed);
         return 1;
     }
     Report(HostRunState::Phase::Enrolled, enrolled->deviceId);
-    std::fprintf(io_.out, "enrolled as device %ld\n", static_cast<long>(enrolled->deviceId));
-    std::fflush(io_.out);
-    return runner_.runEnrolled(enrolled->deviceId, enrolled->deviceSecret);
+    Print(io_.out, "enrolled as device " + std::to_string(enrolled->deviceId) + "\n");
+    return RunEnrolled(enrolled->deviceId, enrolled->deviceSecret);
+}
+
+int HostRunTask::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) const {
+    const int rc = runner_.runEnrolled(deviceId, deviceSecret);
+    const DeviceRejection rejection = ReadDeviceRejection(runner_.rejection ? runner_.rejection() : std::string());
+    if (rejection == DeviceRejection::None) return rc;
+    // The run "ended" by itself: a device that can no longer connect is a failure the
+    // person must act on, not a normal end.
+    const std::string line = DeviceRejectionLine(rejection);
+    Print(io_.err, line + "\n");
+    if (failureSink_) failureSink_(line);
+    if (state_ != nullptr) state_->MarkRejected(rejection);
+    return 1;
 }
 
 int RunEnrollOnly(const std::string& token, const std::string& name, const HostOptions& options,
@@ -164,15 +218,15 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
         Print(io.err, "already enrolled (" + path + " exists)\n");
         return 1;
     }
-    std::optional<EnrollAnswer> enrolled = EnrolDevice(token, name, options, io, kEnrollOnlyTexts);
+    std::optional<EnrollAnswer> enrolled =
+        EnrolDevice(token, name, options, io, "--enroll-only needs a token and a name\n");
     if (!enrolled) return 1;
     SetAuditDirectory(options.dataDir);
     WriteAuditLine("enroll",
                    "device " + std::to_string(enrolled->deviceId) + " name=" + name + " (enrolled from the next start)",
                    "");
-    std::fprintf(io.out, "enrolled as device %ld; the host runs enrolled from its next start\n",
-                 static_cast<long>(enrolled->deviceId));
-    std::fflush(io.out);
+    Print(io.out, "enrolled as device " + std::to_string(enrolled->deviceId) +
+                      "; the host runs enrolled from its next start\n");
     return 0;
 }
 

@@ -28,6 +28,16 @@ struct EnrolmentIo {
 // The real network: HttpPostJson and the process's standard streams.
 EnrolmentIo DefaultEnrolmentIo();
 
+// The relay turned the device away for good: removed from the platform, or its secret
+// no longer proves who it is. Either way it must be enrolled again.
+enum class DeviceRejection { None, Revoked, AuthFailed };
+
+// From the relay's reason ("device-revoked", "device-auth-failed"); None for others.
+DeviceRejection ReadDeviceRejection(const std::string& reason);
+
+// The one line that tells the person what happened and what to do.
+std::string DeviceRejectionLine(DeviceRejection rejection);
+
 // What the host-run task has settled on so far. The task (on its own thread in tray
 // mode) writes it; the host window reads it, so that it never guesses the identity from
 // a Host that has not been told yet.
@@ -46,10 +56,12 @@ public:
         // The run returned while the window may still be up (a device the relay rejected
         // for good): the host no longer connects and must not say it is connecting.
         bool ended = false;
+        DeviceRejection rejection = DeviceRejection::None;  // why an enrolled run ended
     };
 
     void Set(Phase phase, int32_t deviceId = 0);
     void MarkEnded();
+    void MarkRejected(DeviceRejection rejection);
     Snapshot Get() const;
     // Waits until the phase is no longer Starting, at most `limit`; the last snapshot.
     Snapshot WaitDecided(std::chrono::milliseconds limit) const;
@@ -65,6 +77,9 @@ public:
     struct Runner {
         std::function<int()> runClassic;
         std::function<int(int32_t deviceId, const std::string& deviceSecret)> runEnrolled;
+        // After an enrolled run: the relay's reason for turning the device away, empty
+        // when it did not. Empty function: never.
+        std::function<std::string()> rejection;
     };
 
     // Holds references to what `main` owns; they must outlive the task.
@@ -73,17 +88,22 @@ public:
     HostRunTask(const bool& enroll, const std::string& token, const std::string& name, const HostOptions& options,
                 Runner runner, EnrolmentIo io);
 
-    // The run's exit code: the host's result, or 1 for a failed enrolment.
+    // The run's exit code: the host's result, or 1 for a failed enrolment or a device
+    // the relay turned away.
     int operator()() const;
 
     // Where the task reports its phase (none by default); set before it runs.
     void ReportTo(HostRunState* state) { state_ = state; }
+    // Where a run's failure line goes besides standard error (the service's event log);
+    // set before it runs.
+    void ReportFailuresTo(std::function<void(const std::string& line)> sink) { failureSink_ = std::move(sink); }
 
 private:
     void Report(HostRunState::Phase phase, int32_t deviceId = 0) const;
 
     int Run() const;
     int EnrolAndRun() const;
+    int RunEnrolled(int32_t deviceId, const std::string& deviceSecret) const;
 
     const bool& enroll_;
     const std::string& token_;
@@ -92,6 +112,7 @@ private:
     Runner runner_;
     EnrolmentIo io_;
     HostRunState* state_ = nullptr;
+    std::function<void(const std::string&)> failureSink_;
 };
 
 // "--enroll-only": enrols, writes device.json and an audit line, never runs the host.

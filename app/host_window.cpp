@@ -155,21 +155,6 @@ float MeasureHintHeight(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std
     return Measure(g, font, text, kHintWidth * g_state.factor).Height;
 }
 
-HostCard CardFor(const HostRunState::Snapshot& run) {
-    switch (run.phase) {
-    case HostRunState::Phase::Enrolling:
-        return HostCard::Enrolling;
-    case HostRunState::Phase::Enrolled:
-        return HostCard::Enrolled;
-    case HostRunState::Phase::EnrolFailed:
-        return HostCard::EnrolFailed;
-    case HostRunState::Phase::Starting:
-    case HostRunState::Phase::Classic:
-        break;
-    }
-    return HostCard::Classic;
-}
-
 HostViewState ReadHost() {
     HostViewState state;
     Host* host = g_state.host;
@@ -570,6 +555,29 @@ void AllowMessage(HWND hwnd, UINT message) {
 }
 
 }  // namespace
+
+HostCard CardFor(const HostRunState::Snapshot& run) {
+    switch (run.rejection) {
+    case DeviceRejection::Revoked:
+        return HostCard::Revoked;
+    case DeviceRejection::AuthFailed:
+        return HostCard::AuthFailed;
+    case DeviceRejection::None:
+        break;
+    }
+    switch (run.phase) {
+    case HostRunState::Phase::Enrolling:
+        return HostCard::Enrolling;
+    case HostRunState::Phase::Enrolled:
+        return HostCard::Enrolled;
+    case HostRunState::Phase::EnrolFailed:
+        return HostCard::EnrolFailed;
+    case HostRunState::Phase::Starting:
+    case HostRunState::Phase::Classic:
+        break;
+    }
+    return HostCard::Classic;
+}
 
 int RunHostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams) {
     g_state = WindowState();

@@ -5,13 +5,16 @@
 #include <functional>
 #include <vector>
 
+#include "app/host_run_task.h"
 #include "app/host_window_layout.h"
 
 namespace sv {
 
 class Host;
-class HostRunState;
 class WorkerGroup;
+
+// The card for what the host-run task has settled on.
+HostCard CardFor(const HostRunState::Snapshot& run);
 
 // The ways out of the window that tests replace: a rotation they can hold, a tray that
 // refuses, and what each paint laid out.

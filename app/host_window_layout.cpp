@@ -38,6 +38,7 @@ constexpr float kValueToButtons = 12.0f;
 
 const wchar_t kDeviceLabel[] = L"PERANGKAT";
 const wchar_t kNotConnectedStatus[] = L"Tidak terhubung";
+const wchar_t kEnrolAgainStatus[] = L"Harus didaftarkan ulang";
 const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
 
 const HostUiTexts& HostTexts() {
@@ -69,10 +70,22 @@ CardTexts TextsForCard(HostCard card) {
     static const std::wstring failedHint =
         L"Komputer ini tidak dapat didaftarkan di platform Sorvane. Tutup Sorvane lalu coba lagi, atau hubungi "
         L"teknisi Anda.";
+    static const std::wstring revokedHeading = L"Perangkat dihapus dari platform";
+    static const std::wstring revokedHint =
+        L"Komputer ini telah dihapus dari platform Sorvane dan tidak tersambung lagi. Komputer ini harus didaftarkan "
+        L"ulang; hubungi teknisi Anda.";
+    static const std::wstring authFailedHeading = L"Identitas perangkat ditolak";
+    static const std::wstring authFailedHint =
+        L"Komputer ini tidak dapat membuktikan identitasnya ke platform Sorvane dan tidak tersambung lagi. Komputer "
+        L"ini harus didaftarkan ulang; hubungi teknisi Anda.";
     const HostUiTexts& texts = HostTexts();
     switch (card) {
     case HostCard::Enrolling:
         return {enrollingHeading, enrollingHint};
+    case HostCard::Revoked:
+        return {revokedHeading, revokedHint};
+    case HostCard::AuthFailed:
+        return {authFailedHeading, authFailedHint};
     case HostCard::Enrolled:
         return {texts.enrolledHeading, texts.enrolledHint};
     case HostCard::EnrolFailed:
@@ -88,6 +101,8 @@ int RowsForCard(HostCard card) {
     case HostCard::Classic:
         return 2;
     case HostCard::Enrolled:
+    case HostCard::Revoked:
+    case HostCard::AuthFailed:
         return 1;
     case HostCard::Enrolling:
     case HostCard::EnrolFailed:
@@ -170,9 +185,10 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
     layout.hintRect = {left, y, width, std::ceil(hintHeight)};
     y += std::ceil(hintHeight) + kHintToPill * f;
 
-    layout.status = state.card == HostCard::EnrolFailed || state.ended
-                        ? std::wstring(kNotConnectedStatus)
-                        : StatusText(state.registered, state.controllers);
+    const bool rejected = state.card == HostCard::Revoked || state.card == HostCard::AuthFailed;
+    layout.status = rejected                                            ? std::wstring(kEnrolAgainStatus)
+                    : state.card == HostCard::EnrolFailed || state.ended ? std::wstring(kNotConnectedStatus)
+                                                                         : StatusText(state.registered, state.controllers);
     const float statusWidth = measure.statusWidth ? measure.statusWidth(layout.status) : 0.0f;
     layout.pill = {left, y, statusWidth + (12 + 10 + 8 + 14) * f, kPillHeight * f};
     layout.dot = {left + 12 * f, y + (kPillHeight - 10) * f / 2, 10 * f, 10 * f};
@@ -189,7 +205,8 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
         for (HostButton& b : layout.buttons) {
             if (b.id == kButtonNewPassword) b.enabled = !state.rotating;
         }
-    } else if (state.card == HostCard::Enrolled) {
+    } else if (state.card == HostCard::Enrolled || rejected) {
+        // The number stays: it is what the technician looks the device up by.
         layout.rows.push_back(LayoutHostCard(kDeviceLabel, L"#" + std::to_wstring(state.deviceId), {}, left, y, width,
                                              f, measure, layout.buttons));
     }

@@ -37,6 +37,8 @@ enum class HostCard {
     Enrolling,    // waiting for the support API; no rows yet
     Enrolled,     // the device number row
     EnrolFailed,  // no device and no host: a failure the person can read
+    Revoked,      // the relay says the device was removed from the platform
+    AuthFailed,   // the relay no longer accepts the device's secret
 };
 
 // The card's heading and hint.
@@ -57,6 +59,8 @@ std::wstring StatusText(bool registered, uint32_t controllers);
 // The pill's text once the host cannot connect any more: a failed enrolment, or a run
 // that ended while the window is still up (a device the relay rejected).
 extern const wchar_t kNotConnectedStatus[];
+// The pill's text once the relay has turned the device away for good.
+extern const wchar_t kEnrolAgainStatus[];
 
 // Button ids; the tray menu's commands.
 constexpr int kButtonCopyHostId = 1;

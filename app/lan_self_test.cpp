@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/console_output.h"
 #include "net/secure_channel.h"
 #include "net/srp.h"
 
@@ -62,9 +63,7 @@ std::string FormatSrpVectors() {
 }
 
 void PrintSrpVectors() {
-    std::string text = FormatSrpVectors();
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    PrintText(stdout, FormatSrpVectors());
 }
 
 bool MakeLoopbackSocketPair(SOCKET& accepted, SOCKET& connected) {
@@ -101,8 +100,7 @@ bool RunLanSelfTest() {
     LanSelfTestSeams seams;
     seams.makeSocketPair = MakeLoopbackSocketPair;
     seams.reportFailure = [](const std::string& line) {
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
+        PrintText(stderr, line);
     };
     return RunLanSelfTest(seams);
 }

@@ -9,11 +9,15 @@
 #include <thread>
 
 #include "base/audit_log.h"
+#include "app/command_messages.h"
+#include "app/data_folder_check.h"
+#include "base/console_output.h"
 #include "app/command_line.h"
 #include "base/file_io.h"
 #include "app/host_run_task.h"
 #include "app/host_window.h"
 #include "app/lan_self_test.h"
+#include "app/relay_settings_check.h"
 #include "app/single_instance.h"
 #include "app/training_agent_link.h"
 #include "app/ux_telemetry.h"
@@ -55,10 +59,7 @@ std::string EnvironmentUtf8(const wchar_t* name, bool& present) {
     return Utf16ToUtf8(value);
 }
 
-void PrintTo(std::FILE* stream, const std::string& text) {
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
-}
+void PrintTo(std::FILE* stream, const std::string& text) { PrintText(stream, text); }
 
 void MakeProcessDpiAware() {
     // Looked up at run time: the import must not stop the program on a system without it.
@@ -93,12 +94,14 @@ void AttachParentConsole() {
 int RunFetch(const CommandLine& line) {
     HttpResponse response = HttpGet(line.fetchUrl, line.options.caBundlePath.c_str(), 5);
     if (response.status != 200) {
-        PrintTo(stderr, "fetch failed: HTTP " + std::to_string(response.status) + "\n");
+        const std::string& ca = line.options.caBundlePath;
+        PrintTo(stderr, FetchFailureLine(line.fetchUrl, response.status, ca, IsRegularFile(ca)));
         return 1;
     }
     std::string body(response.body.begin(), response.body.end());
     if (!WriteTextFile(line.fetchDestination, body)) {
-        PrintTo(stderr, "fetch failed: cannot write " + line.fetchDestination + "\n");
+        PrintTo(stderr, "fetch failed: cannot write " + line.fetchDestination +
+                            ": give a destination file in a folder this account can write\n");
         return 1;
     }
     PrintTo(stdout, "fetched " + std::to_string(body.size()) + " bytes -> " + line.fetchDestination + "\n");
@@ -136,7 +139,9 @@ int RunCheckUpdate(const CommandLine& line) {
     const std::string base = BuiltInUpdateApiBase();
     UpdateInfo info;
     if (!CheckForUpdate(base, kUpdateProduct, kUpdateVersion, kUpdateOs, line.options.caBundlePath, info)) {
-        PrintTo(stdout, "update check failed (no response)\n");
+        const std::string& ca = line.options.caBundlePath;
+        PrintTo(stdout, "update check failed (no response): " + NoAnswerReason(base, "", ca, IsRegularFile(ca)) +
+                            "; nothing was changed, try again later\n");
         return 1;
     }
     PrintTo(stdout, std::string("hasUpdate: ") + (info.hasUpdate ? "true" : "false") + "\n");
@@ -144,12 +149,18 @@ int RunCheckUpdate(const CommandLine& line) {
     PrintTo(stdout, "version: " + info.version + "\nchecksum: " + info.checksum + "\nurl: " + info.downloadUrl + "\n");
     std::vector<uint8_t> package;
     if (!DownloadUpdate(base, info, line.options.caBundlePath, package)) {
-        PrintTo(stdout, "download+checksum: FAIL\n");
-        return 0;
+        PrintTo(stdout, "download+checksum: FAIL (the package could not be downloaded or does not match its "
+                        "checksum; nothing was staged, try again later)\n");
+        return 1;
     }
     bool staged = UnpackVerifiedUpdate(package, JoinDataPath(line.options.dataDir, "update-staging"),
                                        BuiltInUpdateSigningKey());
-    PrintTo(stdout, std::string("download+stage+verify: ") + (staged ? "PASS" : "FAIL") + "\n");
+    if (!staged) {
+        PrintTo(stdout, "download+stage+verify: FAIL (the package's signature or manifest does not verify, or it "
+                        "cannot be unpacked into the data folder; nothing was staged)\n");
+        return 1;
+    }
+    PrintTo(stdout, "download+stage+verify: PASS\n");
     return 0;
 }
 
@@ -162,14 +173,11 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         return RunFetch(line);
     case OneShot::EnrollOnly:
         return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
-    case OneShot::ServiceInstall:
-        // Printed and ended with 0 whatever the result: the code tells what failed.
-        if (line.uninstallService) {
-            PrintTo(stdout, "uninstall service: " + std::to_string(UninstallService()) + "\n");
-        } else {
-            PrintTo(stdout, "install service: " + std::to_string(InstallService(ExecutablePath())) + "\n");
-        }
-        return 0;
+    case OneShot::ServiceInstall: {
+        const int code = line.uninstallService ? UninstallService() : InstallService(ExecutablePath());
+        PrintTo(stdout, ServiceResultLine(line.uninstallService, code));
+        return code == 0 ? 0 : 1;
+    }
     case OneShot::SelfTestUpdate: {
         bool pass = UpdateSelfTest();
         PrintTo(stdout, std::string("update self-test: ") + (pass ? "PASS" : "FAIL") + "\n");
@@ -184,9 +192,9 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
         return pass ? 0 : 1;
     }
     case OneShot::UiaTree:
-        return RunUiaTree(FindUiaCommand(args).value);
+        return RunUiaTree(line.uia.value);
     case OneShot::UiaFocus:
-        return RunUiaFocus(FindUiaCommand(args).value);
+        return RunUiaFocus(line.uia.value);
     case OneShot::CheckUpdate:
         return RunCheckUpdate(line);
     }
@@ -223,7 +231,7 @@ struct UpdateHostRegistration {
 };
 
 // The window's message loop on this thread, the host on a second one.
-int RunTray(const CommandLine& line, HostRunTask& task, Host& host) {
+int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates) {
     StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
     HostRunState runState;  // what the window shows follows what the task decides
     task.ReportTo(&runState);
@@ -235,6 +243,9 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host) {
         return 1;
     }
     RunHostWindow(host, runState, windowWork);
+    // Once the window is gone nothing waits for an update round (nor the enrolment,
+    // which Stop cancels): a quick relaunch must not find this process still here.
+    if (updates != nullptr) updates->LetGo();
     host.Stop();
     windowWork.Stop();
     windowWork.Wait();
@@ -261,6 +272,13 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         }
     }
 
+    // Made and tried before anything is written there: the audit log's first lines and
+    // the identity's files would otherwise be lost without a word.
+    const std::string folderProblem = DataFolderProblem(line.options.dataDir);
+    if (!folderProblem.empty()) {
+        PrintTo(stderr, DataFolderProblemLine(line.options.dataDir, folderProblem));
+        return 1;
+    }
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
     // The Windows side of training that the Host asks for when training is enabled.
@@ -293,9 +311,31 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     }
 
     HostRunTask task(line.enroll, line.enrollToken, line.enrollName, line.options, host);
-    if (line.service) return RunAsService(task, &host);
-    if (line.tray) return RunTray(line, task, host);
-    return task();
+    int rc = 0;
+    if (line.service) {
+        task.ReportFailuresTo(WriteServiceEventLog);
+        rc = RunAsService(task, &host);
+    } else if (line.tray) {
+        rc = RunTray(line, task, host, updates.get());
+    } else {
+        rc = task();
+    }
+    if (updates) updates->LetGo();
+    return rc;
+}
+
+// A relay address or CA file that can never work ends the start with one line, instead
+// of a host that prints its identity and retries for ever. Empty when all is usable.
+std::string ConnectionSettingsProblem(const HostOptions& options) {
+    std::string problem = RelayUrlProblem(options.relayUrl);
+    // The CA file matters for a TLS relay, and whenever one was named other than the
+    // default (the support and update APIs use it too).
+    if (problem.empty() && (RelayUrlUsesTls(options.relayUrl) || options.caBundlePath != FindCaBundle())) {
+        problem = CaBundleProblem(options.caBundlePath, [](const std::string& path, std::string& contents) {
+            return IsRegularFile(path) && ReadWholeFile(path, contents);
+        });
+    }
+    return problem;
 }
 
 }  // namespace
@@ -385,19 +425,34 @@ int RunHostProcess(const std::vector<std::string>& args) {
     }
     line.options.caBundlePath = FindCaBundle();
     ReadCommandLine(args, line);
+    // Attached first, so that from cmd the usage and the errors are seen too.
+    if (line.help || !line.error.empty() || (!line.tray && !line.service)) AttachParentConsole();
     if (line.help) {
         PrintUsage();
         return 0;
     }
-
-    if (!line.tray && !line.service) AttachParentConsole();
+    if (!line.error.empty()) {
+        PrintTo(stderr, line.error + "\n" + UsageText());
+        return 2;
+    }
+    for (const std::string& warning : line.warnings) PrintTo(stderr, warning + "\n");
 
     int oneShot = RunOneShot(line, args);
     if (oneShot >= 0) return oneShot;
 
+    const std::string problem = ConnectionSettingsProblem(line.options);
+    if (!problem.empty()) {
+        PrintTo(stderr, problem + "\n");
+        return 2;
+    }
+
     if (AnotherInstanceRuns()) {
         SignalFirstInstance();
         ShowFirstInstanceWindow();
+        // Without this line a console start would end with nothing to tell why.
+        if (!line.tray && !line.service) {
+            PrintTo(stdout, "the Sorvane host is already running on this computer; this start ends here\n");
+        }
         return 0;
     }
     return RunModes(line, args);

@@ -332,6 +332,6 @@ std::string SecureServiceDataDir(const std::string& dir, const std::function<voi
     return std::string();
 }
 
-std::string SecureServiceDataDir(const std::string& dir) { return SecureServiceDataDir(dir, ReportServiceError); }
+std::string SecureServiceDataDir(const std::string& dir) { return SecureServiceDataDir(dir, WriteServiceEventLog); }
 
 }  // namespace sv

@@ -71,7 +71,9 @@ bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::
 int RunUpdateRound(const UpdateConfig& config) {
     UpdateInfo info;
     if (!CheckForUpdate(config.apiBase, kUpdateProduct, kUpdateVersion, kUpdateOs, config.caBundlePath, info)) {
-        config.log(std::string("[update] check failed (") + kUpdateVersion + ")");
+        config.log(std::string("[update] check failed (") + kUpdateVersion +
+                   "): the update server could not be reached or its answer could not be read; this version keeps "
+                   "running and checks again in 6 hours (check the network if this repeats)");
         return 0;
     }
     if (!info.hasUpdate) {
@@ -136,7 +138,17 @@ UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::millis
     });
 }
 
+void UpdateThread::LetGo() {
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->stop = true;
+        shared_->wake.notify_all();
+    }
+    if (thread_.Joinable()) thread_.LetGo();
+}
+
 UpdateThread::~UpdateThread() {
+    if (!thread_.Joinable()) return;  // let go already
     std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->stop = true;
     shared_->wake.notify_all();

@@ -77,6 +77,11 @@ public:
     // Whether the thread has ended by itself (an update was staged).
     bool Finished();
 
+    // Ends the wait between rounds and lets a round in progress end alone, without
+    // waiting for it: the process's exit must not wait for an update API that hangs.
+    // The destructor then waits for nothing.
+    void LetGo();
+
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;

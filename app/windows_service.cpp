@@ -92,11 +92,11 @@ int UninstallService() {
     return DeleteService(service.h) ? 0 : 3;
 }
 
-void ReportServiceError(const std::string& line) {
+void WriteServiceEventLog(const std::string& line) {
     HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
     if (source == nullptr) return;
     const std::wstring text = Utf8ToUtf16(line);
-    LPCWSTR strings[] = {text.c_str()};
+    const wchar_t* strings[] = {text.c_str()};
     ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(source);
 }

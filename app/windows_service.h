@@ -21,9 +21,9 @@ int UninstallService();
 // 1 when it refused (the process was not started by the service control manager).
 int RunAsService(std::function<int()> hostMain, Host* host);
 
-// One error line in the Windows event log under the service's own source name: where an
-// administrator looks when the service would not start and no folder of its own can be
-// trusted to hold the line.
-void ReportServiceError(const std::string& line);
+// One error entry in the Application event log under the service's own source name: where
+// a service's failure can be read, it having no console, and where an administrator looks
+// when the service would not start and no folder of its own can be trusted to hold the line.
+void WriteServiceEventLog(const std::string& line);
 
 }  // namespace sv

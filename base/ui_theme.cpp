@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/audit_log.h"
+#include "base/console_output.h"
 #include "base/file_io.h"
 #include "resources/version.h"
 
@@ -87,8 +88,7 @@ UiFontSet& LoadedFonts(std::unique_lock<std::mutex>& lock) {
     if (!fonts.loaded && !fonts.released) {
         fonts.loaded = true;
         std::string line = fonts.set.Load(ProgramResource);
-        std::fputs((line + "\n").c_str(), stdout);
-        std::fflush(stdout);
+        PrintText(stdout, line + "\n");
         WriteAuditLine("font", line, "");
     }
     return fonts.set;

@@ -13,14 +13,43 @@ namespace {
 constexpr auto kMaxBodyTime = std::chrono::minutes(15);
 }  // namespace
 
+void HttpCancel::Cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    if (stream_ != nullptr) stream_->AbortSocket();
+}
+
+// Makes a request's stream reachable by HttpCancel::Cancel while the request runs.
+class HttpCancelScope {
+public:
+    HttpCancelScope(HttpCancel* cancel, TlsStream& stream) : cancel_(cancel) {
+        if (cancel_ == nullptr) return;
+        std::lock_guard<std::mutex> lock(cancel_->mutex_);
+        cancel_->stream_ = &stream;
+        // A cancel that came first still counts: the connect sees the abort at once.
+        if (cancel_->cancelled_) stream.AbortSocket();
+    }
+    ~HttpCancelScope() {
+        if (cancel_ == nullptr) return;
+        std::lock_guard<std::mutex> lock(cancel_->mutex_);
+        cancel_->stream_ = nullptr;
+    }
+    HttpCancelScope(const HttpCancelScope&) = delete;
+    HttpCancelScope& operator=(const HttpCancelScope&) = delete;
+
+private:
+    HttpCancel* cancel_;
+};
+
 HttpResponse HttpRequest(const std::string& method, const std::string& url, const std::string& body,
-                         const char* caBundlePath, uint32_t timeoutMs) {
+                         const char* caBundlePath, uint32_t timeoutMs, HttpCancel* cancel) {
     HttpResponse response;
     HttpsUrl target;
     if (!SplitHttpsUrl(url, target)) return response;
 
     TlsStream stream;
     stream.Reset();
+    HttpCancelScope cancelScope(cancel, stream);
     // Connect, handshake, request and head share the time-out as one total bound; the
     // per-read time-out alone would let a server answering a byte at a time hold the
     // request for ever.
@@ -76,8 +105,9 @@ HttpResponse HttpGet(const std::string& url, const char* caBundlePath, int32_t m
     });
 }
 
-std::string HttpPostJson(const std::string& url, const std::string& body, const char* caBundlePath) {
-    HttpResponse response = HttpRequest("POST", url, body, caBundlePath, 15000);
+std::string HttpPostJson(const std::string& url, const std::string& body, const char* caBundlePath,
+                         HttpCancel* cancel) {
+    HttpResponse response = HttpRequest("POST", url, body, caBundlePath, 15000, cancel);
     return std::string(response.body.begin(), response.body.end());
 }
 

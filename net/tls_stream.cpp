@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/file_io.h"
+#include "net/websocket_frame.h"
 
 #include "mbedtls/error.h"
 #include "mbedtls/threading.h"
@@ -77,9 +78,19 @@ constexpr DWORD kHandshakeTimeoutMs = 60000;
 // A waiting read looks at the abort flag this often.
 constexpr int kWaitSliceMs = 200;
 
-bool IsLoopbackName(const char* host) {
-    return std::strcmp(host, "127.0.0.1") == 0 || std::strcmp(host, "localhost") == 0 ||
-           std::strcmp(host, "::1") == 0;
+// What a failed handshake step says about the peer.
+ConnectFailure HandshakeFailure(int ret) {
+    switch (ret) {
+    case MBEDTLS_ERR_X509_CERT_VERIFY_FAILED:
+        return ConnectFailure::TlsVerifyFailed;
+    case MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY:
+    case MBEDTLS_ERR_NET_CONN_RESET:
+    case MBEDTLS_ERR_NET_RECV_FAILED:
+    case MBEDTLS_ERR_SSL_CONN_EOF:
+        return ConnectFailure::ClosedByPeer;
+    default:
+        return ConnectFailure::TlsFailed;
+    }
 }
 
 }  // namespace
@@ -131,6 +142,7 @@ void TlsStream::Reset() {
     mbedtls_x509_crt_init(&ca_);
     contextsLive_ = true;
     fresh_ = true;
+    lastFailure_ = ConnectFailure::None;
     connected_.store(false);
     plain_.store(false);
     aborted_.store(false);
@@ -182,8 +194,13 @@ bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* list = nullptr;
-    if (getaddrinfo(host, portText, &hints, &list) != 0 || !list) return false;
+    if (getaddrinfo(host, portText, &hints, &list) != 0 || !list) {
+        lastFailure_ = ConnectFailure::NameNotFound;
+        return false;
+    }
     bool connected = false;
+    // The first address's failure names the attempt unless a later one says more.
+    lastFailure_ = ConnectFailure::Unreachable;
     for (addrinfo* a = list; a && !connected && !aborted_.load(); a = a->ai_next) {
         SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (s == INVALID_SOCKET) continue;
@@ -200,10 +217,22 @@ bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point
             liveSocket_ = net_.fd;
         }
         bool ok = connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0;
-        if (!ok && WSAGetLastError() == WSAEWOULDBLOCK && WaitSocket(true, until) == 1) {
-            int error = 0;
-            int size = sizeof(error);
-            ok = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && error == 0;
+        int error = ok ? 0 : WSAGetLastError();
+        if (!ok && error == WSAEWOULDBLOCK) {
+            const int waited = WaitSocket(true, until);
+            if (waited == 1) {
+                error = 0;
+                int size = sizeof(error);
+                if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) error = -1;
+                ok = error == 0;
+            } else if (waited == 0) {
+                error = WSAETIMEDOUT;
+            }
+        }
+        if (!ok) {
+            lastFailure_ = error == WSAECONNREFUSED ? ConnectFailure::Refused
+                           : error == WSAETIMEDOUT  ? ConnectFailure::ConnectTimedOut
+                                                    : ConnectFailure::Unreachable;
         }
         if (ok && !aborted_.load()) {
             connected = true;
@@ -218,19 +247,24 @@ bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point
         if (Clock::now() >= until) break;
     }
     freeaddrinfo(list);
+    if (aborted_.load()) lastFailure_ = ConnectFailure::Aborted;
+    if (connected) lastFailure_ = ConnectFailure::None;
     return connected;
 }
 
 bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundlePath) {
     BeginConnect();
+    lastFailure_ = ConnectFailure::BadAddress;
     if (!host || !caBundlePath) {
         ReleaseContexts();
         return false;
     }
     auto fail = [this] {
+        if (aborted_.load()) lastFailure_ = ConnectFailure::Aborted;
         ReleaseContexts();
         return false;
     };
+    lastFailure_ = ConnectFailure::TlsFailed;
     // Connect and handshake share one bound, so a server that answers a byte at a
     // time cannot stretch the handshake past it.
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs);
@@ -241,9 +275,11 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
     // The bundle is read by its wide path: the C library's narrow open would miss a
     // program folder whose name is outside the ANSI code page.
     std::string bundle;
+    lastFailure_ = ConnectFailure::CaUnreadable;
     if (!ReadWholeFile(caBundlePath, bundle)) return fail();
     if (mbedtls_x509_crt_parse(&ca_, reinterpret_cast<const unsigned char*>(bundle.c_str()), bundle.size() + 1) != 0)
         return fail();
+    lastFailure_ = ConnectFailure::TlsFailed;
     if (mbedtls_ssl_config_defaults(&conf_, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
                                     MBEDTLS_SSL_PRESET_DEFAULT) != 0)
         return fail();
@@ -257,10 +293,18 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
     for (;;) {
         int ret = mbedtls_ssl_handshake(&ssl_);
         if (ret == 0) break;
-        if (ret != MBEDTLS_ERR_SSL_WANT_READ && ret != MBEDTLS_ERR_SSL_WANT_WRITE) return fail();
-        if (WaitSocket(ret == MBEDTLS_ERR_SSL_WANT_WRITE, until) != 1) return fail();
+        if (ret != MBEDTLS_ERR_SSL_WANT_READ && ret != MBEDTLS_ERR_SSL_WANT_WRITE) {
+            lastFailure_ = HandshakeFailure(ret);
+            return fail();
+        }
+        const int waited = WaitSocket(ret == MBEDTLS_ERR_SSL_WANT_WRITE, until);
+        if (waited != 1) {
+            lastFailure_ = waited == 0 ? ConnectFailure::HandshakeTimedOut : ConnectFailure::ConnectionLost;
+            return fail();
+        }
     }
     if (aborted_.load()) return fail();
+    lastFailure_ = ConnectFailure::None;
     plain_.store(false);
     connected_.store(true);
     return true;
@@ -268,7 +312,8 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
 
 bool TlsStream::ConnectPlainLoopback(const char* host, uint16_t port) {
     BeginConnect();
-    if (!host || !IsLoopbackName(host) ||
+    lastFailure_ = ConnectFailure::BadAddress;
+    if (!host || !IsLoopbackHostName(host) ||
         !ConnectSocket(host, port, Clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs))) {
         ReleaseContexts();
         return false;

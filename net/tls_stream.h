@@ -17,6 +17,7 @@
 #include "mbedtls/net_sockets.h"
 #include "mbedtls/ssl.h"
 #include "mbedtls/x509_crt.h"
+#include "net/connect_failure.h"
 
 namespace sv {
 
@@ -52,6 +53,10 @@ public:
     void AbortSocket();
 
     bool IsConnected() const { return connected_.load(); }
+    // Why the last ConnectTls or ConnectPlainLoopback failed (None after a success);
+    // owner thread only.
+    ConnectFailure LastConnectFailure() const { return lastFailure_; }
+    bool WasAborted() const { return aborted_.load(); }
     bool IsTls() const { return connected_.load() && !plain_.load(); }
 
 private:
@@ -75,6 +80,7 @@ private:
     mbedtls_x509_crt ca_;
     bool contextsLive_ = false;  // the six contexts are initialised (owner thread only)
     bool fresh_ = false;         // Reset ran and no connect has used the contexts yet
+    ConnectFailure lastFailure_ = ConnectFailure::None;  // owner thread only
     std::atomic<bool> connected_{false};
     std::atomic<bool> plain_{false};
     // The handle while it is open, for AbortSocket; guarded by socketMutex_ so that an

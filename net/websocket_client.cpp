@@ -60,6 +60,7 @@ WebSocketClient::~WebSocketClient() { Disconnect(); }
 
 bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs) {
     if (open_.load()) Disconnect();
+    lastFailure_ = ConnectFailure::BadAddress;
     WebSocketUrl parts;
     if (!SplitWebSocketUrl(url, parts)) return false;
     host_ = parts.host;
@@ -71,37 +72,41 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
     stream_.SetDeadline(std::chrono::steady_clock::now() + kConnectBound);
     bool connected = parts.tls ? stream_.ConnectTls(host_.c_str(), port_, caBundlePath)
                                : stream_.ConnectPlainLoopback(host_.c_str(), port_);
-    if (!connected) return false;
+    if (!connected) {
+        lastFailure_ = stream_.LastConnectFailure();
+        return false;
+    }
     stream_.SetReceiveTimeout(receiveTimeoutMs > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX
                                                                                     : static_cast<int32_t>(receiveTimeoutMs));
+    // From here on a failure closes the stream; the abort flag outlives the close.
+    auto fail = [this](ConnectFailure why) {
+        lastFailure_ = stream_.WasAborted() ? ConnectFailure::Aborted : why;
+        stream_.Close();
+        return false;
+    };
 
     uint8_t keyBytes[16];
     for (uint8_t& b : keyBytes) b = static_cast<uint8_t>(NextMaskWord() & 0xFF);
     std::string key = EncodeWebSocketKey(keyBytes);
-    if (key.size() != 24) {
-        stream_.Close();
-        return false;
-    }
+    if (key.size() != 24) return fail(ConnectFailure::TlsFailed);
     std::string request = BuildUpgradeRequest(host_, port_, path_, key);
     if (!stream_.WriteAll(reinterpret_cast<const unsigned char*>(request.data()), request.size())) {
-        stream_.Close();
-        return false;
+        return fail(ConnectFailure::ClosedByPeer);
     }
     // One byte at a time: nothing after the blank line (the first frames) is consumed.
     std::string head;
     while (head.size() < kMaxUpgradeReplyHead && !UpgradeReplyHeadComplete(head)) {
         unsigned char c;
-        if (stream_.Read(&c, 1) != 1) {
-            stream_.Close();
-            return false;
+        const int got = stream_.Read(&c, 1);
+        if (got != 1) {
+            return fail(got == MBEDTLS_ERR_SSL_TIMEOUT ? ConnectFailure::HandshakeTimedOut
+                                                       : ConnectFailure::ClosedByPeer);
         }
         head.push_back(static_cast<char>(c));
     }
-    if (!CheckUpgradeReply(head, ComputeWebSocketAccept(key))) {
-        stream_.Close();
-        return false;
-    }
+    if (!CheckUpgradeReply(head, ComputeWebSocketAccept(key))) return fail(ConnectFailure::UpgradeRefused);
     stream_.SetDeadline(std::chrono::steady_clock::time_point::max());
+    lastFailure_ = ConnectFailure::None;
     open_.store(true);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/connect_failure.h"
 #include "net/tls_stream.h"
 #include "net/websocket_message.h"
 
@@ -20,6 +21,8 @@ public:
     WebSocketClient& operator=(const WebSocketClient&) = delete;
 
     bool Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs);
+    // Why the last Connect failed (None after a success); the connecting thread only.
+    ConnectFailure LastConnectFailure() const { return lastFailure_; }
     // 0: one whole message, 1: the peer sent close, 2: error.
     int ReceiveMessage(WebSocketMessage& out);
     bool SendText(const std::string& text);
@@ -49,6 +52,7 @@ private:
     std::string path_ = "/";
     std::atomic<bool> open_{false};
     std::mutex sendMutex_;
+    ConnectFailure lastFailure_ = ConnectFailure::None;
 };
 
 // A 32-bit word from the system's strong random source; safe from any thread.

@@ -24,6 +24,10 @@ bool IsLineSpace(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
+bool IsLoopbackHostName(const std::string& host) {
+    return host == "127.0.0.1" || host == "localhost" || host == "::1";
+}
+
 bool SplitWebSocketUrl(const std::string& url, WebSocketUrl& out) {
     std::string rest;
     if (url.compare(0, 6, "wss://") == 0) {

@@ -38,6 +38,10 @@ struct WebSocketUrl {
 // host, or a port that does not fit in 16 bits.
 bool SplitWebSocketUrl(const std::string& url, WebSocketUrl& out);
 
+// The host names a plain ws:// (or plain TCP) connection may go to: this computer only
+// ("127.0.0.1", "localhost", "::1").
+bool IsLoopbackHostName(const std::string& host);
+
 // Base64 of 16 key bytes (24 characters).
 std::string EncodeWebSocketKey(const uint8_t keyBytes[16]);
 // Base64(SHA-1(key + the RFC 6455 GUID)): the value the server must answer with.

@@ -6,6 +6,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
 export WINEPREFIX="${SV_WINEPREFIX:-$BUILD/wineprefix}"
 source "$ROOT/scripts/xvfb.sh"
+# Ctrl+C goes to the command; this script waits for it to end and then cleans up.
+trap : INT TERM
+trap stop_xvfb EXIT
 start_xvfb
 "$@"
 rc=$?

@@ -5,7 +5,9 @@ start_xvfb() {
   local fdfile
   fdfile=$(mktemp)
   exec 8>"$fdfile"
-  Xvfb -displayfd 8 -screen 0 "${SV_SCREEN:-1280x720x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
+  # A session of its own: Ctrl+C in the terminal reaches the programs on the display,
+  # never the display itself, so they end cleanly before stop_xvfb takes it away.
+  setsid Xvfb -displayfd 8 -screen 0 "${SV_SCREEN:-1280x720x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
   XVFB_PID=$!
   for _ in $(seq 1 100); do
     [ -s "$fdfile" ] && break

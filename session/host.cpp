@@ -191,6 +191,12 @@ void Host::Stop() {
     stream_.RequestStop();
     relay_.AbortSocket();
     media_.Abort();
+    enrolCancel_.Cancel();
+}
+
+std::string Host::DeviceRejection() const {
+    const char* reason = rejection_.load();
+    return reason != nullptr ? std::string(reason) : std::string();
 }
 
 void Host::EndSessionLocally() {

@@ -56,6 +56,7 @@
 
 #include "base/wall_clock.h"
 #include "base/worker_group.h"
+#include "net/https_client.h"
 #include "net/websocket_client.h"
 #include "session/controller_set.h"
 #include "session/host_options.h"
@@ -63,6 +64,7 @@
 #include "session/lan/lan_direct.h"
 #include "session/relay/media_link.h"
 #include "session/relay/message_table.h"
+#include "session/relay/relay_failure_reports.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/stream_controller.h"
 #include "session/tools/transfers.h"
@@ -84,7 +86,8 @@ public:
 
     // Identity and the relay loop.
     std::string LoadPassword(const std::string& dataDir);
-    void RotatePassword();
+    // False when the new password could not be stored: the old one stays and is kept.
+    bool RotatePassword();
     int RunClassic();
     int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
     int RunRelayLoop(bool enrolled);
@@ -102,6 +105,13 @@ public:
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     bool IsStopping() const { return stop_.load(); }
+    // Why the relay turned this device away for good ("device-revoked",
+    // "device-auth-failed"); empty while it has not.
+    std::string DeviceRejection() const;
+
+    // The enrolment request that runs before the host does; Stop cancels it, so an exit
+    // never waits for a support API that does not answer.
+    HttpCancel& EnrolmentCancel() { return enrolCancel_; }
 
     // Runs `work` on a detached thread that the destructor waits for; nothing runs once
     // the Host is being destroyed.
@@ -181,6 +191,9 @@ private:
     void EndSessionLocally();
     void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void TearDownRelayPass();
+    // A failed relay attempt: one line on the console and in the audit log, unless the
+    // same cause was reported less than a quiet minute ago.
+    void ReportRelayFailure(ConnectFailure cause, int32_t waitSeconds);
     bool WaitSecondsUnlessStopped(int32_t seconds);
 
     // 1. Options and identity
@@ -202,11 +215,14 @@ private:
     // 2. Relay-loop state
     std::atomic<bool> stop_{false};
     std::atomic<bool> deviceRejected_{false};
+    std::atomic<const char*> rejection_{nullptr};  // a string literal, set before deviceRejected_
     std::atomic<int32_t> refusalCount_{0};
     std::atomic<bool> reconnect_{false};
     std::atomic<bool> registered_{false};
     std::atomic<uint32_t> connectedControllers_{0};
     WebSocketClient relay_;
+    RelayFailureReports relayReports_;  // the relay loop's thread only
+    HttpCancel enrolCancel_;
 
     // 3. Media connection
     MediaLink media_{[this] { return stop_.load(); }};

@@ -86,6 +86,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
 void Host::OnRelayError(const IncomingMessage& m) {
     std::string reason = JsonStringOrEmpty(m.body, "reason");
     if (reason == "device-auth-failed" || reason == "device-revoked") {
+        rejection_.store(reason == "device-revoked" ? "device-revoked" : "device-auth-failed");
         deviceRejected_.store(true);
         WriteAuditLine("device-rejected", reason, "");
     } else if (reason == "hostId-in-use" || reason == "device-in-use") {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <set>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "base/audit_log.h"
+#include "base/console_output.h"
 #include "session/host.h"
 #include "session/host_identity.h"
 #include "base/file_io.h"
@@ -20,6 +22,16 @@ namespace sv {
 namespace {
 
 constexpr uint32_t kConnectTimeoutMs = 60000;
+
+// The local time `seconds` from now, "HH:MM:SS", for a person to compare with a clock.
+std::string LocalClockIn(int32_t seconds) {
+    const std::time_t when = std::time(nullptr) + seconds;
+    std::tm local{};
+    if (localtime_s(&local, &when) != 0) return std::string();
+    char text[16];
+    if (std::strftime(text, sizeof(text), "%H:%M:%S", &local) == 0) return std::string();
+    return text;
+}
 
 }  // namespace
 
@@ -49,17 +61,28 @@ std::string Host::LoadPassword(const std::string& dataDir) {
     return password;
 }
 
-void Host::RotatePassword() {
+bool Host::RotatePassword() {
     std::string fresh = GeneratePassword();
+    std::string path = JoinDataPath(dataDir_, "host-ui.json");
+    bool stored = false;
     try {
         std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
         const HostUiFile file = ReadHostUiFile(dataDir_);
         // As in LoadPassword: an unreadable file keeps its other settings untouched.
         if (file.readable || !file.exists) {
             EnsureDirectory(dataDir_);
-            WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
+            stored = WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
         }
     } catch (const std::exception&) {
+    }
+    if (!stored) {
+        // A password that is not on disk would be gone at the next start while the
+        // person has already read it out: the old one stays in force.
+        const std::string why = "password not changed: cannot write " + path +
+                                "; the current password stays valid (make the data folder writable and try again)";
+        WriteAuditLine("password", why, "");
+        PrintText(stderr, why + "\n");
+        return false;
     }
     {
         std::lock_guard<std::mutex> lock(passwordMutex_);
@@ -70,6 +93,7 @@ void Host::RotatePassword() {
 
     if (registered_.load()) platform_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
     WriteAuditLine("password", "rotated", "");
+    return true;
 }
 
 int Host::RunClassic() {
@@ -82,8 +106,7 @@ int Host::RunClassic() {
     }
     int32_t port = ReadLanPort(lanPort_, dataDir_);
     if (port > 0) lan_.StartLanWithPassword(port, password);
-    std::printf("Sorvane host (Win7)\n  Host ID : %s\n  Password: %s\n", hostId_.c_str(), password.c_str());
-    std::fflush(stdout);
+    PrintText(stdout, "Sorvane host (Win7)\n  Host ID : " + hostId + "\n  Password: " + password + "\n");
     return RunRelayLoop(false);
 }
 
@@ -130,24 +153,47 @@ int Host::RunRelayLoop(bool enrolled) {
     int32_t backoff = kRelayBackoffStartSeconds;
     for (;;) {
         bool sent = enrolled ? RegisterDevice() : RegisterHost();
+        // Connected without a send: the relay closed the connection under it.
+        ConnectFailure failure = sent ? ConnectFailure::None : relay_.LastConnectFailure();
+        if (!sent && failure == ConnectFailure::None) failure = ConnectFailure::ClosedByPeer;
         if (sent) {
             backoff = kRelayBackoffStartSeconds;
             reconnect_.store(false);
+            int received = 0;
             while (!stop_.load()) {
                 // A refusal or rejection ends the pass before anything else is read.
                 if (reconnect_.load() || deviceRejected_.load()) break;
                 WebSocketMessage msg;
-                if (relay_.ReceiveMessage(msg) != 0) break;
+                received = relay_.ReceiveMessage(msg);
+                if (received != 0) break;
                 if (msg.opcode == 1) RouteIncomingText(msg.text);
             }
+            const bool reached = registered_.load();
             TearDownRelayPass();
             if (deviceRejected_.load()) return 0;
+            if (reached) {
+                relayReports_.Reset();
+            } else if (!reconnect_.load() && received != 0) {
+                // Taken and then dropped before "registered": as good as unreachable.
+                failure = received == 1 ? ConnectFailure::ClosedByPeer : ConnectFailure::ConnectionLost;
+            }
         }
         if (stop_.load()) return 0;
         RelayWait wait = NextRelayWait(backoff, refusalCount_.load(), sent);
         backoff = wait.nextBackoff;
+        if (failure != ConnectFailure::None && failure != ConnectFailure::Aborted) {
+            ReportRelayFailure(failure, wait.waitSeconds);
+        }
         if (!WaitSecondsUnlessStopped(wait.waitSeconds)) return 0;
     }
+}
+
+void Host::ReportRelayFailure(ConnectFailure cause, int32_t waitSeconds) {
+    if (!relayReports_.ShouldReport(cause)) return;
+    const std::string line = FormatRelayFailure(relayUrl_, cause, waitSeconds, LocalClockIn(waitSeconds));
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    WriteAuditLine("relay", line, "");
 }
 
 void Host::TearDownRelayPass() {

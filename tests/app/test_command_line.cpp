@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -67,29 +69,6 @@ TEST(CommandLine, LaterWordsOverwrite) {
     EXPECT_EQ(line.options.lanPort, -1);
 }
 
-TEST(CommandLine, AValueWordAtTheEndIsIgnored) {
-    for (const char* word : {"--relay", "--api", "--cacert", "--data-dir", "--lan"}) {
-        CommandLine line = Read({word});
-        EXPECT_EQ(line.options.relayUrl, "wss://default.relay/") << word;
-        EXPECT_EQ(line.options.apiBase, "https://default.api") << word;
-        EXPECT_EQ(line.options.caBundlePath, "C:\\app\\cacert.pem") << word;
-        EXPECT_EQ(line.options.dataDir, "C:\\Users\\x\\AppData\\Roaming\\Sorvane") << word;
-        EXPECT_EQ(line.options.lanPort, 0) << word;
-    }
-}
-
-TEST(CommandLine, AValueIsTakenEvenWhenItLooksLikeAnOption) {
-    CommandLine line = Read({"--relay", "--tray"});
-    EXPECT_EQ(line.options.relayUrl, "--tray");
-    EXPECT_FALSE(line.tray);
-}
-
-TEST(CommandLine, WordsAreCaseSensitiveAndWhole) {
-    CommandLine line = Read({"--Relay", "x", "--tray=1", "--TRAY", "--classic", "-tray", "tray"});
-    EXPECT_EQ(line.options.relayUrl, "wss://default.relay/");
-    EXPECT_FALSE(line.tray);
-}
-
 TEST(CommandLine, Flags) {
     CommandLine line = Read({"--tray", "--service", "--install-service", "--uninstall-service", "--check-update",
                              "--no-update", "--self-test-update", "--self-test-lan"});
@@ -113,54 +92,6 @@ TEST(CommandLine, LanIsReadLikeAtoi) {
     EXPECT_EQ(Read({"--lan", "-2147483648"}).options.lanPort, -2147483647 - 1);
 }
 
-TEST(CommandLine, FetchNeedsTwoMoreWords) {
-    CommandLine line = Read({"--fetch", "https://h/x", "out.bin"});
-    EXPECT_EQ(line.fetchUrl, "https://h/x");
-    EXPECT_EQ(line.fetchDestination, "out.bin");
-
-    CommandLine one = Read({"--fetch", "https://h/x"});
-    EXPECT_TRUE(one.fetchUrl.empty());
-    EXPECT_TRUE(one.fetchDestination.empty());
-    EXPECT_EQ(Select({"--fetch", "https://h/x"}), OneShot::None);
-    // An empty URL is still a fetch (that fails), never a normal start.
-    EXPECT_EQ(Select({"--fetch", "", "out.bin"}), OneShot::Fetch);
-
-    // When ignored, the word after it is read as a word of its own.
-    CommandLine tray = Read({"--fetch", "--tray"});
-    EXPECT_TRUE(tray.tray);
-    EXPECT_TRUE(tray.fetchUrl.empty());
-}
-
-TEST(CommandLine, EnrolmentTakesUpToTwoWords) {
-    CommandLine both = Read({"--enroll-only", "tok", "name"});
-    EXPECT_TRUE(both.enrollOnly);
-    EXPECT_FALSE(both.enroll);
-    EXPECT_EQ(both.enrollToken, "tok");
-    EXPECT_EQ(both.enrollName, "name");
-
-    CommandLine tokenOnly = Read({"--enroll-only", "tok"});
-    EXPECT_TRUE(tokenOnly.enrollOnly);
-    EXPECT_EQ(tokenOnly.enrollToken, "tok");
-    EXPECT_EQ(tokenOnly.enrollName, "");
-
-    CommandLine bare = Read({"--enroll"});
-    EXPECT_TRUE(bare.enroll);
-    EXPECT_EQ(bare.enrollToken, "");
-
-    CommandLine run = Read({"--enroll", "t", "n", "--tray"});
-    EXPECT_TRUE(run.enroll);
-    EXPECT_TRUE(run.tray);
-    EXPECT_EQ(run.enrollToken, "t");
-    EXPECT_EQ(run.enrollName, "n");
-
-    // The two words are taken whatever they look like.
-    CommandLine swallowed = Read({"--enroll", "--tray", "--service"});
-    EXPECT_FALSE(swallowed.tray);
-    EXPECT_FALSE(swallowed.service);
-    EXPECT_EQ(swallowed.enrollToken, "--tray");
-    EXPECT_EQ(swallowed.enrollName, "--service");
-}
-
 TEST(CommandLine, HelpEndsTheReading) {
     CommandLine line = Read({"--relay", "x", "--help", "--relay", "y", "--tray"});
     EXPECT_TRUE(line.help);
@@ -169,10 +100,10 @@ TEST(CommandLine, HelpEndsTheReading) {
     EXPECT_TRUE(Read({"-h"}).help);
     EXPECT_TRUE(Read({"--fetch", "https://a/", "b", "-h"}).help);
     EXPECT_FALSE(Read({"--HELP"}).help);
-    // As the value of another word it is only a value.
+    // Never taken as another word's value.
     CommandLine value = Read({"--data-dir", "--help"});
-    EXPECT_FALSE(value.help);
-    EXPECT_EQ(value.options.dataDir, "--help");
+    EXPECT_TRUE(value.help);
+    EXPECT_EQ(value.options.dataDir, "C:\\Users\\x\\AppData\\Roaming\\Sorvane");
 }
 
 TEST(CommandLine, ApplyUpdateAndSrpVectorsCountOnlyFirst) {
@@ -183,19 +114,6 @@ TEST(CommandLine, ApplyUpdateAndSrpVectorsCountOnlyFirst) {
     EXPECT_FALSE(sv::WantsSrpVectors(Args({"--tray", "--srp-vectors"})));
     EXPECT_EQ(Select({"--srp-vectors"}), OneShot::SrpVectors);
     EXPECT_EQ(Select({"--no-update", "--srp-vectors"}), OneShot::None);
-}
-
-TEST(CommandLine, UiaCommandsNeedThreeWordsAndAValue) {
-    EXPECT_EQ(sv::FindUiaCommand(Args({"--uia-tree"})).kind, sv::UiaCommand::Kind::None);
-    EXPECT_EQ(sv::FindUiaCommand(Args({"--tray", "--uia-tree"})).kind, sv::UiaCommand::Kind::None);
-    auto tree = sv::FindUiaCommand(Args({"--uia-tree", "Notepad"}));
-    EXPECT_EQ(tree.kind, sv::UiaCommand::Kind::Tree);
-    EXPECT_EQ(tree.value, "Notepad");
-    auto first = sv::FindUiaCommand(Args({"--uia-focus", "3", "--uia-tree", "x"}));
-    EXPECT_EQ(first.kind, sv::UiaCommand::Kind::Focus);
-    EXPECT_EQ(first.value, "3");
-    EXPECT_EQ(Select({"--uia-tree", "Calc"}), OneShot::UiaTree);
-    EXPECT_EQ(Select({"--uia-focus", "2"}), OneShot::UiaFocus);
 }
 
 TEST(CommandLine, UiaFocusSecondsAreClamped) {
@@ -212,7 +130,6 @@ TEST(CommandLine, OneShotsAreTriedInOrder) {
     EXPECT_EQ(Select({"--check-update", "--self-test-lan", "--self-test-update", "--install-service",
                       "--enroll-only", "t", "n"}),
               OneShot::EnrollOnly);
-    EXPECT_EQ(Select({"--enroll-only"}), OneShot::EnrollOnly);
     EXPECT_EQ(Select({"--check-update", "--self-test-lan", "--self-test-update", "--uninstall-service"}),
               OneShot::ServiceInstall);
     EXPECT_EQ(Select({"--check-update", "--self-test-lan", "--self-test-update"}), OneShot::SelfTestUpdate);
@@ -224,14 +141,116 @@ TEST(CommandLine, OneShotsAreTriedInOrder) {
     EXPECT_EQ(Select({"--enroll", "t", "n"}), OneShot::None);
 }
 
-TEST(CommandLine, UsageHasTheFiveLines) {
-    std::string usage = sv::UsageText();
-    EXPECT_EQ(usage,
-              "usage: sorvane-host-win7 [--relay <wss://...>] [--api <https://...>] [--cacert <path>]\n"
-              "                         [--data-dir <dir>] [--classic] [--enroll <token> <name>]\n"
-              "                         [--tray] [--no-update] [--fetch <https-url> <dest>]\n"
-              "                         [--enroll-only <token> <name>] [--uia-tree <title>] [--uia-focus <s>]\n"
-              "Runs classic unless device.json exists (enrolled) or --enroll is given.\n");
+// What the reading makes of words that are missing, misplaced or unknown.
+TEST(CommandLine, MissingValuesOptionWordsAndUnknownWords) {
+    using Check = std::function<void(const CommandLine&)>;
+    const Check nothing = [](const CommandLine&) {};
+    const std::string defaultDir = "C:\\Users\\x\\AppData\\Roaming\\Sorvane";
+    struct Case {
+        std::vector<std::string> words;
+        std::string error;  // the one line, or "" when the reading went on
+        std::vector<std::string> warnings;
+        Check check;
+    };
+    const Case cases[] = {
+        // A forgotten token: the next option must never be sent to the server as one.
+        {{"--enroll", "--data-dir", "X"},
+         "--enroll needs a token and a name (\"--data-dir\" is an option, not its value)",
+         {},
+         [&](const CommandLine& l) {
+             EXPECT_FALSE(l.enroll);
+             EXPECT_EQ(l.enrollToken, "");
+             EXPECT_EQ(l.options.dataDir, defaultDir);
+         }},
+        {{"--enroll", "tok", "--tray"},
+         "--enroll needs a token and a name (\"--tray\" is an option, not its value)",
+         {},
+         [](const CommandLine& l) { EXPECT_FALSE(l.tray); }},
+        {{"--enroll-only", "tok"}, "--enroll-only needs a token and a name (nothing follows it)", {}, nothing},
+        {{"--fetch", "https://h/x"},
+         "--fetch needs an https:// URL and a destination file (nothing follows it)",
+         {},
+         [](const CommandLine& l) { EXPECT_FALSE(l.fetch); }},
+        {{"--uia-tree", "--tray"}, "--uia-tree needs a window title (\"--tray\" is an option, not its value)", {},
+         nothing},
+        {{"--tray", "--uia-focus"}, "--uia-focus needs a number of seconds (nothing follows it)", {}, nothing},
+        // Other options are ignored with a line; the option word is read as itself.
+        {{"--relay", "--tray"},
+         "",
+         {"ignoring --relay: it needs a wss:// URL (\"--tray\" is an option, not its value)"},
+         [](const CommandLine& l) {
+             EXPECT_TRUE(l.tray);
+             EXPECT_EQ(l.options.relayUrl, "wss://default.relay/");
+         }},
+        {{"--data-dir"},
+         "",
+         {"ignoring --data-dir: it needs a folder (nothing follows it)"},
+         [&](const CommandLine& l) { EXPECT_EQ(l.options.dataDir, defaultDir); }},
+        {{"--lan", "--no-update", "--cacert"},
+         "",
+         {"ignoring --lan: it needs a port number (\"--no-update\" is an option, not its value)",
+          "ignoring --cacert: it needs a file (nothing follows it)"},
+         [](const CommandLine& l) {
+             EXPECT_EQ(l.options.lanPort, 0);
+             EXPECT_TRUE(l.noUpdate);
+             EXPECT_EQ(l.options.caBundlePath, "C:\\app\\cacert.pem");
+         }},
+        // A single dash is a value: negative ports turn LAN direct off.
+        {{"--lan", "-1"}, "", {}, [](const CommandLine& l) { EXPECT_EQ(l.options.lanPort, -1); }},
+        // A typo is no longer silent; words are compared whole and case-sensitive.
+        {{"--data-dri", "D:\\x", "--TRAY", "--tray=1", "--tray"},
+         "",
+         {"ignoring \"--data-dri\": not an option of this program (see --help)",
+          "ignoring \"D:\\x\": not an option of this program (see --help)",
+          "ignoring \"--TRAY\": not an option of this program (see --help)",
+          "ignoring \"--tray=1\": not an option of this program (see --help)"},
+         [&](const CommandLine& l) {
+             EXPECT_EQ(l.options.dataDir, defaultDir);
+             EXPECT_TRUE(l.tray);
+         }},
+        {{"--classic", "--srp-vectors"}, "", {"ignoring --srp-vectors: it counts only as the first word"}, nothing},
+        {{"--srp-vectors", "--no-update"}, "", {}, nothing},
+        {{"--enroll", "t", "Front desk", "--tray"},
+         "",
+         {},
+         [](const CommandLine& l) {
+             EXPECT_TRUE(l.enroll && l.tray);
+             EXPECT_EQ(l.enrollToken, "t");
+             EXPECT_EQ(l.enrollName, "Front desk");
+         }},
+        // Empty words are values (the enrolment then refuses them itself).
+        {{"--fetch", "", "out.bin"}, "", {}, [](const CommandLine& l) { EXPECT_TRUE(l.fetch); }},
+        {{"--uia-focus", "3", "--uia-tree", "x"},
+         "",
+         {},
+         [](const CommandLine& l) {
+             EXPECT_EQ(l.uia.kind, sv::UiaCommand::Kind::Focus);
+             EXPECT_EQ(l.uia.value, "3");
+         }},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& w : c.words) label += w + " ";
+        CommandLine line = Read(c.words);
+        EXPECT_EQ(line.error, c.error) << label;
+        EXPECT_EQ(line.warnings, c.warnings) << label;
+        c.check(line);
+    }
+}
+
+TEST(CommandLine, TheUsageNamesEveryWordTheReadingKnows) {
+    const std::string usage = sv::UsageText();
+    ASSERT_GE(sv::KnownOptions().size(), 20u);
+    for (const sv::OptionSpec& option : sv::KnownOptions()) {
+        const std::string word = option.word;
+        bool listed = false;
+        for (size_t at = usage.find(word); at != std::string::npos; at = usage.find(word, at + 1)) {
+            const char before = at == 0 ? ' ' : usage[at - 1];
+            const char after = at + word.size() < usage.size() ? usage[at + word.size()] : ' ';
+            listed = listed || ((before == '[' || before == ' ') && (after == ']' || after == ' ' || after == '\n'));
+        }
+        EXPECT_TRUE(listed) << word;
+    }
 }
 
 TEST(CommandLine, DataDirectories) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -27,7 +29,9 @@ struct Harness {
     std::string answer;
     std::vector<std::string> posts;  // "url|body|ca"
     std::vector<std::string> runs;   // "classic" or "enrolled <id> <secret>"
+    std::string rejection;           // the relay's reason after the enrolled run
     std::function<void()> duringPost;  // runs while the support API is asked
+    std::vector<std::string> failures;  // lines given to the failure sink
     std::string outPath, errPath;
     std::FILE* out = nullptr;
     std::FILE* err = nullptr;
@@ -69,8 +73,10 @@ struct Harness {
             runs.push_back("enrolled " + std::to_string(id) + " " + secret);
             return 9;
         };
+        runner.rejection = [this] { return rejection; };
         sv::HostRunTask task(enroll, token, name, options, runner, Io());
         task.ReportTo(state);
+        task.ReportFailuresTo([this](const std::string& line) { failures.push_back(line); });
         return task();
     }
 
@@ -155,27 +161,39 @@ TEST(HostRunTask, EnrolPostsWritesTheRecordAndRunsEnrolled) {
     EXPECT_EQ(h.runs, std::vector<std::string>{"enrolled 4242 s-1"});
 }
 
-TEST(HostRunTask, EnrolFailures) {
+// Both entries word a failure alike: what failed, the server's own reason (never its raw
+// JSON) and the next step, in one line.
+TEST(HostRunTask, EnrolFailuresSayWhyAndWhatToDo) {
     struct Case {
         const char* answer;
-        const char* err;
+        const char* begins;
+        const char* holds;
     } cases[] = {
-        {"", "enroll failed (no response)\n"},
-        {"{\"error\":\"expired\"}", "enroll failed: {\"error\":\"expired\"}\n"},
-        {"{\"deviceId\":5}", "enroll failed: {\"deviceId\":5}\n"},
-        {"<html>", "enroll failed: bad response\n"},
-        {"{\"deviceId\":\"5\",\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
-        {"{\"deviceId\":5000000000,\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
+        {"", "enroll failed (no response): ", "the CA file ca.pem cannot be found"},
+        {"{\"error\":\"invalid token\"}", "enroll failed: the support API refused the enrolment: invalid token; ",
+         "ask for a new enrolment token"},
+        {"{\"deviceId\":5}", "enroll failed: bad response: ", "check that --api names the support API"},
+        {"{\"error\":404}", "enroll failed: bad response: ", "--api"},
+        {"<html>", "enroll failed: bad response: ", "--api"},
+        {"{\"deviceId\":\"5\",\"deviceSecret\":\"x\"}", "enroll failed: bad response: ", "--api"},
+        {"{\"deviceId\":5000000000,\"deviceSecret\":\"x\"}", "enroll failed: bad response: ", "--api"},
+        {"{\"deviceId\":1.5,\"deviceSecret\":\"x\"}", "enroll failed: bad response: ", "--api"},
     };
     for (const Case& c : cases) {
-        Harness h;
-        h.enroll = true;
-        h.answer = c.answer;
-        EXPECT_EQ(h.RunTask(), 1) << c.answer;
-        EXPECT_EQ(h.Err(), c.err) << c.answer;
-        EXPECT_EQ(h.Out(), "") << c.answer;
-        EXPECT_TRUE(h.runs.empty()) << c.answer;
-        EXPECT_FALSE(sv::PathExists(h.DevicePath())) << c.answer;
+        for (bool once : {false, true}) {
+            Harness h;
+            h.enroll = !once;
+            h.answer = c.answer;
+            EXPECT_EQ(once ? h.RunOnce() : h.RunTask(), 1) << c.answer;
+            const std::string err = h.Err();
+            EXPECT_EQ(err.compare(0, std::strlen(c.begins), c.begins), 0) << err;
+            EXPECT_NE(err.find(c.holds), std::string::npos) << err;
+            EXPECT_NE(err.find("this computer was not enrolled\n"), std::string::npos) << err;
+            EXPECT_EQ(err.find('{'), std::string::npos) << err;
+            EXPECT_EQ(h.Out(), "") << c.answer;
+            EXPECT_TRUE(h.runs.empty()) << c.answer;
+            EXPECT_FALSE(sv::PathExists(h.DevicePath())) << c.answer;
+        }
     }
 }
 
@@ -185,7 +203,7 @@ TEST(HostRunTask, EnrolWriteFailureStopsBeforeTheRun) {
     h.answer = "{\"deviceId\":8,\"deviceSecret\":\"x\"}";
     ASSERT_TRUE(sv::WriteTextFile(h.DevicePath() + "\\blocker", ""));  // device.json is a directory
     EXPECT_EQ(h.RunTask(), 1);
-    EXPECT_EQ(h.Err(), "enroll failed: cannot write device.json\n");
+    EXPECT_EQ(h.Err().rfind("enroll failed: cannot write " + h.DevicePath() + ": ", 0), 0u) << h.Err();
     EXPECT_TRUE(h.runs.empty());
 }
 
@@ -225,6 +243,42 @@ TEST(HostRunTask, ReportsItsPhase) {
     }
 }
 
+// A device the relay turned away is a failure with one line, on the console and to the
+// failure sink, and the window learns why; another reason changes nothing.
+TEST(HostRunTask, RejectedDeviceEndsWithOneLine) {
+    using sv::DeviceRejection;
+    const struct {
+        const char* reason;
+        const char* says;  // nullptr: a normal end
+        DeviceRejection rejection;
+    } cases[] = {
+        {"device-revoked", "this computer was removed from the Sorvane platform", DeviceRejection::Revoked},
+        {"device-auth-failed", "this computer could not prove its identity", DeviceRejection::AuthFailed},
+        {"", nullptr, DeviceRejection::None},
+        {"hostId-in-use", nullptr, DeviceRejection::None},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.WriteDevice("{\"deviceId\":12,\"deviceSecret\":\"abc\"}");
+        h.rejection = c.reason;
+        sv::HostRunState state;
+        const int rc = h.RunTask(&state);
+        EXPECT_EQ(state.Get().rejection, c.rejection) << c.reason;
+        if (c.says == nullptr) {
+            EXPECT_EQ(rc, 9) << c.reason;
+            EXPECT_EQ(h.Err(), "") << c.reason;
+            EXPECT_TRUE(h.failures.empty()) << c.reason;
+            continue;
+        }
+        EXPECT_EQ(rc, 1) << c.reason;
+        const std::string err = h.Err();
+        EXPECT_EQ(err.find(c.says), 0u) << err;
+        EXPECT_NE(err.find("must be enrolled again"), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;  // one line
+        EXPECT_EQ(h.failures, std::vector<std::string>{err.substr(0, err.size() - 1)});
+    }
+}
+
 TEST(EnrollOnly, SuccessWritesRecordAndAuditLine) {
     Harness h;
     h.answer = "{\"deviceId\":77,\"deviceSecret\":\"zz\"}";
@@ -253,34 +307,13 @@ TEST(EnrollOnly, RefusesWhenAlreadyEnrolled) {
     EXPECT_TRUE(h.posts.empty());
 }
 
-TEST(EnrollOnly, FailuresUseTheErrorText) {
-    struct Case {
-        const char* answer;
-        const char* err;
-    } cases[] = {
-        {"", "enroll failed (no response)\n"},
-        {"{\"error\":\"token used\"}", "enroll failed: token used\n"},
-        {"{\"error\":404}", "enroll failed: bad response\n"},
-        {"{\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
-        {"not json", "enroll failed: bad response\n"},
-        {"{\"deviceId\":1.5,\"deviceSecret\":\"x\"}", "enroll failed: bad response\n"},
-    };
-    for (const Case& c : cases) {
-        Harness h;
-        h.answer = c.answer;
-        EXPECT_EQ(h.RunOnce(), 1) << c.answer;
-        EXPECT_EQ(h.Err(), c.err) << c.answer;
-        EXPECT_FALSE(sv::PathExists(h.DevicePath())) << c.answer;
-    }
-}
-
 TEST(EnrollOnly, WriteFailureNamesThePath) {
     Harness h;
     h.answer = "{\"deviceId\":1,\"deviceSecret\":\"x\"}";
     h.options.dataDir = h.dir.Path() + "\\file";
     ASSERT_TRUE(sv::WriteTextFile(h.options.dataDir, "not a directory"));
     EXPECT_EQ(h.RunOnce(), 1);
-    EXPECT_EQ(h.Err(), "enroll failed: cannot write " + h.DevicePath() + "\n");
+    EXPECT_EQ(h.Err().rfind("enroll failed: cannot write " + h.DevicePath() + ": ", 0), 0u) << h.Err();
 }
 
 TEST(FocusLine, Format) {

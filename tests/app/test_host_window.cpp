@@ -168,3 +168,30 @@ TEST(HostWindow, TrayIconIsAddedAgainWhenRefusedAndWhenTheTaskbarReturns) {
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(ops, (std::vector<TrayOp>{TrayOp::Add, TrayOp::Modify, TrayOp::Add, TrayOp::Add, TrayOp::Delete}));
 }
+
+// The relay's rejection decides the card over the phase it ended in.
+TEST(HostWindow, CardFollowsTheRunAndARejection) {
+    using Phase = sv::HostRunState::Phase;
+    using sv::DeviceRejection;
+    using sv::HostCard;
+    const struct {
+        Phase phase;
+        DeviceRejection rejection;
+        HostCard card;
+    } cases[] = {
+        {Phase::Starting, DeviceRejection::None, HostCard::Classic},
+        {Phase::Classic, DeviceRejection::None, HostCard::Classic},
+        {Phase::Enrolling, DeviceRejection::None, HostCard::Enrolling},
+        {Phase::Enrolled, DeviceRejection::None, HostCard::Enrolled},
+        {Phase::EnrolFailed, DeviceRejection::None, HostCard::EnrolFailed},
+        {Phase::Enrolled, DeviceRejection::Revoked, HostCard::Revoked},
+        {Phase::Enrolled, DeviceRejection::AuthFailed, HostCard::AuthFailed},
+    };
+    for (const auto& c : cases) {
+        sv::HostRunState::Snapshot run;
+        run.phase = c.phase;
+        run.rejection = c.rejection;
+        run.ended = c.rejection != DeviceRejection::None;
+        EXPECT_EQ(sv::CardFor(run), c.card) << static_cast<int>(c.phase) << "/" << static_cast<int>(c.rejection);
+    }
+}

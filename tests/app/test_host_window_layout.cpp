@@ -62,6 +62,11 @@ TEST(HostWindowLayout, CardsAndHeightsFollowTheRunState) {
         {HostCard::Enrolled, L"Perangkat terdaftar", 359, {L"PERANGKAT", L"#12"}, 0, L"Menghubungkan\u2026"},
         {HostCard::EnrolFailed, L"Pendaftaran gagal", 275, {}, 0, L"Tidak terhubung"},
         {HostCard::Enrolled, L"Perangkat terdaftar", 359, {L"PERANGKAT", L"#12"}, 0, L"Tidak terhubung", true},
+        // A device the relay turned away says so in its own words, not as an enrolled one.
+        {HostCard::Revoked, L"Perangkat dihapus dari platform", 359, {L"PERANGKAT", L"#12"}, 0,
+         L"Harus didaftarkan ulang", true},
+        {HostCard::AuthFailed, L"Identitas perangkat ditolak", 359, {L"PERANGKAT", L"#12"}, 0,
+         L"Harus didaftarkan ulang", true},
     };
     for (const Case& c : cases) {
         sv::HostViewState s = Classic();

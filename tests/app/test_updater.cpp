@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -88,6 +89,32 @@ TEST(UpdateThread, DestroyingItEndsTheWaitBetweenRounds) {
     }
     // Reaching here means the six-hour wait was cut short; nothing was applied.
     EXPECT_FALSE(applied);
+}
+
+// The exit lets a hanging round go: the owner waits for nothing, and the round still
+// ends alone once its request does.
+TEST(UpdateThread, LetGoDoesNotWaitForARoundInProgress) {
+    struct Shared {
+        std::promise<void> started, release, ended;
+    };
+    auto shared = std::make_shared<Shared>();
+    sv::UpdateConfig config;
+    config.log = [](const std::string&) {};
+    auto thread = std::make_unique<sv::UpdateThread>(config, [shared](const sv::UpdateConfig&) {
+        shared->started.set_value();
+        shared->release.get_future().wait();  // an update API that does not answer
+        shared->ended.set_value();
+        return 0;
+    }, sv::kUpdatePeriod);
+    shared->started.get_future().wait();
+    const auto asked = std::chrono::steady_clock::now();
+    thread->LetGo();
+    thread.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, sv::kUpdateStopWait / 2);
+    std::future<void> ended = shared->ended.get_future();
+    EXPECT_EQ(ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout);  // still in its round
+    shared->release.set_value();
+    ended.wait();
 }
 
 }  // namespace

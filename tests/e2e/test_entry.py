@@ -7,10 +7,13 @@ from conftest import (audit_entries, http_response, run_exe, wait_until, winpath
 
 USAGE = (
     "usage: sorvane-host-win7 [--relay <wss://...>] [--api <https://...>] [--cacert <path>]\n"
-    "                         [--data-dir <dir>] [--classic] [--enroll <token> <name>]\n"
-    "                         [--tray] [--no-update] [--fetch <https-url> <dest>]\n"
+    "                         [--data-dir <dir>] [--lan <port>] [--classic] [--enroll <token> <name>]\n"
+    "                         [--tray] [--service] [--no-update] [--fetch <https-url> <dest>]\n"
     "                         [--enroll-only <token> <name>] [--uia-tree <title>] [--uia-focus <s>]\n"
+    "                         [--install-service] [--uninstall-service] [--check-update]\n"
+    "                         [--self-test-update] [--self-test-lan] [--srp-vectors] [--help | -h]\n"
     "Runs classic unless device.json exists (enrolled) or --enroll is given.\n"
+    "--srp-vectors counts only as the first word. A word starting with \"--\" is never taken as a value.\n"
 )
 
 ENROLL = "/api/devices/enroll"
@@ -47,9 +50,43 @@ def test_short_help_ends_the_reading(data_dir):
 
 def test_enroll_only_needs_a_token_and_a_name(data_dir):
     rc, out, err = run_exe(["--data-dir", winpath(data_dir), "--enroll-only", "tok"], timeout=60)
-    assert rc == 1
-    assert same_text(err, "--enroll-only needs a token and a name\n")
+    assert rc == 2
+    assert same_text(err, "--enroll-only needs a token and a name (nothing follows it)\n" + USAGE)
     assert out == ""
+
+
+def test_a_forgotten_token_is_never_sent(https_server, pki, data_dir):
+    """The next option is never taken as the token, so the data folder's path never
+    reaches the enrolment server as the device's name."""
+    https_server.route(ENROLL, http_response(200, '{"deviceId":1,"deviceSecret":"x"}'))
+    rc, out, err = run_exe(["--api", https_server.url, "--cacert", winpath(pki.ca_pem), "--no-update",
+                            "--enroll", "--data-dir", winpath(data_dir)], timeout=60)
+    assert rc == 2
+    assert same_text(err, '--enroll needs a token and a name ("--data-dir" is an option, not its value)\n' + USAGE)
+    assert out == ""
+    assert https_server.requests == []
+    assert os.listdir(data_dir) == []
+
+
+def test_a_data_folder_that_is_a_file_stops_the_host(relay, data_dir):
+    blocker = os.path.join(data_dir, "file")
+    with open(blocker, "w") as f:
+        f.write("not a folder")
+    rc, out, err = run_exe(["--relay", relay.url, "--data-dir", winpath(blocker), "--no-update"], timeout=60)
+    assert rc == 1
+    assert err.startswith("cannot write the data folder %s: it is a file, not a folder; " % winpath(blocker))
+    assert "--data-dir" in err
+    assert "Host ID" not in out
+    assert relay.connection_count() == 0
+
+
+def test_the_first_start_keeps_its_font_line(relay, processes, data_dir):
+    fresh = os.path.join(data_dir, "new", "Sorvane")  # a fresh install: nothing there yet
+    host = processes(["--relay", relay.url, "--data-dir", winpath(fresh), "--no-update"])
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+    wait_until(lambda: "font: Poppins" in host.stdout(), 10, message="the font line")
+    fonts = audit_entries(fresh, "font")
+    assert len(fonts) == 1 and fonts[0][2].startswith("font: Poppins"), fonts
 
 
 def test_enroll_only_refuses_when_already_enrolled(data_dir):
@@ -88,7 +125,7 @@ def test_enroll_only_refusal_prints_the_error_value(https_server, pki, data_dir)
     https_server.route(ENROLL, http_response(200, '{"error":"token expired"}'))
     rc, out, err = enroll_only(https_server, pki, data_dir, "tok", "name")
     assert rc == 1
-    assert same_text(err, "enroll failed: token expired\n")
+    assert err.startswith("enroll failed: the support API refused the enrolment: token expired; ")
     assert out == ""
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
 
@@ -99,7 +136,7 @@ def test_enroll_only_bad_responses(https_server, pki, data_dir):
         https_server.route(ENROLL, http_response(502, body))
         rc, _, err = enroll_only(https_server, pki, data_dir, "tok", "name")
         assert rc == 1, body
-        assert same_text(err, "enroll failed: bad response\n"), body
+        assert err.startswith("enroll failed: bad response: "), body
         assert not os.path.exists(os.path.join(data_dir, "device.json")), body
 
 
@@ -107,7 +144,14 @@ def test_enroll_only_without_an_answer(https_server, pki, data_dir):
     https_server.route(ENROLL, b"")  # the connection closes without a response
     rc, _, err = enroll_only(https_server, pki, data_dir, "tok", "name")
     assert rc == 1
-    assert same_text(err, "enroll failed (no response)\n")
+    assert err.startswith("enroll failed (no response): no usable answer from localhost:%d" % https_server.port)
+
+
+def test_enroll_only_with_a_junk_api_address(data_dir):
+    rc, _, err = run_exe(["--api", "junk", "--data-dir", winpath(data_dir), "--enroll-only", "tok", "name"],
+                         timeout=60)
+    assert rc == 1
+    assert err.startswith('enroll failed (no response): "junk" is not an https:// address; give one with --api')
 
 
 def test_enroll_only_with_an_untrusted_server(https_server, data_dir, tmp_path):
@@ -117,7 +161,7 @@ def test_enroll_only_with_an_untrusted_server(https_server, data_dir, tmp_path):
     rc, _, err = run_exe(["--api", https_server.url, "--cacert", winpath(other_ca), "--data-dir", winpath(data_dir),
                           "--enroll-only", "tok", "name"], timeout=60)
     assert rc == 1
-    assert same_text(err, "enroll failed (no response)\n")
+    assert err.startswith("enroll failed (no response): ") and "not trusted by " + winpath(other_ca) in err
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
 
 
@@ -140,15 +184,16 @@ def test_enroll_failure_ends_the_console_host_with_1(https_server, pki, relay, d
     rc, _, err = run_exe(["--relay", relay.url, "--api", https_server.url, "--cacert", winpath(pki.ca_pem),
                           "--data-dir", winpath(data_dir), "--no-update", "--enroll", "tok", "pc"], timeout=60)
     assert rc == 1
-    assert same_text(err, 'enroll failed: {"error":"nope"}\n')
+    assert err.startswith("enroll failed: the support API refused the enrolment: nope; ")
+    assert "{" not in err
     assert relay.connection_count() == 0
 
 
 def test_enroll_without_a_name(relay, data_dir):
     rc, _, err = run_exe(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update", "--enroll", "tok"],
                          timeout=60)
-    assert rc == 1
-    assert same_text(err, "--enroll needs a token and a name\n")
+    assert rc == 2
+    assert same_text(err, "--enroll needs a token and a name (nothing follows it)\n" + USAGE)
 
 
 def test_device_json_makes_the_host_run_enrolled(relay, processes, data_dir):
@@ -175,6 +220,7 @@ def test_second_instance_exits_0_while_the_first_runs(relay, processes, data_dir
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
     rc, out, err = run_exe(["--relay", relay.url, "--data-dir", winpath(str(tmp_path)), "--no-update"], timeout=60)
     assert rc == 0
+    assert same_text(out, "the Sorvane host is already running on this computer; this start ends here\n")
     assert first.running()
     assert relay.connection_count() == 1
 
@@ -188,9 +234,13 @@ def test_no_update_keeps_the_staging_folder(relay, processes, data_dir):
 
 
 def test_words_that_are_no_options_are_ignored(relay, processes, data_dir):
-    processes(["--classic", "--srp-", "--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update",
-               "--fetch", "https://localhost:1/only-one"])
+    host = processes(["--classic", "--data-dri", "--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update",
+                      "--cacert"])
     relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+    err = host.stderr().replace("\r\n", "\n")
+    assert 'ignoring "--data-dri": not an option of this program (see --help)\n' in err
+    assert "ignoring --cacert: it needs a file (nothing follows it)\n" in err
+    assert "--classic" not in err
 
 
 def test_srp_vectors_as_a_later_word_is_no_option(relay, processes, data_dir):
@@ -212,3 +262,20 @@ def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
     assert same_text(out, "fetched 5 bytes -> %s\n" % winpath(dest))
     assert [r.path for r in https_server.requests] == ["/f"]
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
+
+
+def test_a_relay_address_or_ca_file_that_cannot_work_ends_the_start(data_dir, tmp_path):
+    """One line naming the value and exit 2, before any identity is made or shown."""
+    missing = winpath(str(tmp_path / "missing.pem"))
+    cases = [
+        (["--relay", "junk"], '"junk"'),
+        (["--relay", "http://127.0.0.1:1/"], '"http://127.0.0.1:1/"'),
+        (["--relay", "wss://"], '"wss://" cannot work: it names no host'),
+        (["--relay", "wss://localhost:1/", "--cacert", missing], f'"{missing}" cannot be read'),
+    ]
+    for args, says in cases:
+        rc, out, err = run_exe(args + ["--data-dir", winpath(data_dir), "--no-update"], timeout=60)
+        assert rc == 2, (args, out, err)
+        assert says in err and err.rstrip("\r\n").count("\n") == 0, (args, err)
+        assert out == "", (args, out)
+    assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))

@@ -7,6 +7,8 @@ import socket
 import threading
 import time
 
+import pytest
+
 from conftest import audit_entries, stop_listener, wait_until, winpath
 
 
@@ -167,29 +169,54 @@ def test_refusals_wait_one_two_four_then_registration_resets(processes, relay, d
 def test_unreachable_relay_backs_off_five_then_ten(processes, data_dir):
     server = HangUpServer()
     try:
-        p = processes(["--relay", f"ws://127.0.0.1:{server.port}/", "--data-dir", winpath(data_dir), "--no-update"])
+        url = f"ws://127.0.0.1:{server.port}/"
+        p = processes(["--relay", url, "--data-dir", winpath(data_dir), "--no-update"])
         wait_until(lambda: len(server.times) >= 3, 60, message="three failed attempts")
         t = list(server.times)
         assert_gap(t, 0, 5)
         assert_gap(t, 1, 10)
         assert p.running()
-        assert audit_entries(data_dir, "relay") == []
+        # Said once for the run of failures, not once per attempt: the cause stayed the same.
+        line = f"relay {url} unreachable: closed by the relay; next try in "
+        details = [d for (_, _, d) in audit_entries(data_dir, "relay")]
+        assert len(details) == 1 and details[0].startswith(line + "5 s at "), details
+        assert p.stdout().count(line) == 1
     finally:
         server.close()
 
 
-def test_enrolled_device_registers_and_a_revocation_ends_it_for_good(processes, relay, data_dir):
+def test_refusing_relay_is_reported_on_the_console_and_in_the_audit_log(processes, data_dir):
+    closed = socket.socket()
+    closed.bind(("127.0.0.1", 0))
+    port = closed.getsockname()[1]
+    closed.close()  # nothing listens there now: every connect is refused
+    url = f"ws://127.0.0.1:{port}/"
+    p = processes(["--relay", url, "--data-dir", winpath(data_dir), "--no-update"])
+    line = wait_until(lambda: audit_entries(data_dir, "relay"), 60, message="the relay audit line")[0][2]
+    assert re.fullmatch(re.escape(f"relay {url} unreachable: connection refused; next try in 5 s at ")
+                        + r"\d\d:\d\d:\d\d", line), line
+    wait_until(lambda: line in p.stdout(), 10, message="the line on the console")
+    assert p.running()
+
+
+@pytest.mark.parametrize("reason,says", [
+    ("device-revoked", "this computer was removed from the Sorvane platform (device-revoked)"),
+    ("device-auth-failed", "this computer could not prove its identity to the Sorvane platform"),
+])
+def test_a_rejected_device_ends_for_good_with_one_line_and_1(processes, relay, data_dir, reason, says):
     def on_text(conn, text):
         if json.loads(text).get("type") == "device-register":
-            reply(relay, conn, {"type": "error", "reason": "device-revoked"})
+            reply(relay, conn, {"type": "error", "reason": reason})
 
     relay.on_text = on_text
     p = start_enrolled(processes, relay, data_dir, 4242, "s3cret-Z")
     conn = relay.wait_connection(0, timeout=30)
     conn.wait_type("device-register")
     assert conn.texts[0] == '{"type":"device-register","deviceId":4242,"deviceSecret":"s3cret-Z"}'
-    assert p.wait(timeout=20) == 0
-    assert audit_entries(data_dir, "device-rejected") == [("device-rejected", "", "device-revoked")]
+    assert p.wait(timeout=20) == 1
+    err = p.stderr().replace("\r\n", "\n")
+    assert err.startswith(says) and err.count("\n") == 1 and "must be enrolled again" in err, err
+    assert audit_entries(data_dir, "device-rejected") == [("device-rejected", "", reason)]
     assert relay.connection_count() == 1
     # An enrolled host keeps no classic identity.
     assert not os.path.exists(os.path.join(data_dir, "host-id.txt"))

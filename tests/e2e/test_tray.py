@@ -2,6 +2,7 @@
 enrolment, hiding to the tray, a second start raising it, and the exit command."""
 import json
 import os
+import time
 
 from conftest import BIN, http_response, run_exe, wait_until, winpath
 
@@ -123,3 +124,18 @@ def test_the_window_follows_the_enrolment(https_server, pki, relay, processes, d
     wait_until(lambda: (height() or enrolled) < enrolled, 30, message="the failed enrolment's card")
     assert host.running() and relay.connection_count() == 2
     close(host)
+
+
+def test_exit_during_a_hanging_enrolment_is_bounded(https_server, pki, relay, processes, data_dir):
+    """The support API takes the request and never answers: the exit command still ends
+    the program within a few seconds (the request's own time-out is 15 s)."""
+    https_server.route("/api/devices/enroll", (b"", 120))
+    host = processes(["--tray", "--relay", relay.url, "--api", https_server.url, "--cacert", winpath(pki.ca_pem),
+                      "--data-dir", winpath(data_dir), "--no-update", "--enroll", "tok", "pc"])
+    https_server.wait_requests(1, timeout=60)
+    wait_until(lambda: (lambda w: w if w and w[0] else None)(window()), 30, message="the host window")
+    asked = time.monotonic()
+    probe("post", WM_COMMAND, 1003, 0)
+    assert host.wait(timeout=60) == 0
+    assert time.monotonic() - asked < 6, "the exit waited for the enrolment"
+    assert relay.connection_count() == 0

@@ -12,7 +12,7 @@ import threading
 
 import pytest
 
-from conftest import BIN, FakeRelay, make_ca, make_server_cert, stop_listener, wait_until, winpath
+from conftest import BIN, FakeRelay, audit_entries, make_ca, make_server_cert, stop_listener, wait_until, winpath
 
 PROBE = os.path.join(BIN, "ws_probe.exe")
 
@@ -227,6 +227,9 @@ def test_host_refuses_a_relay_certificate_it_cannot_verify(processes, pki, data_
         # The host itself broke off the handshake with the alert that names the reason.
         expected_alert = "unknown ca" if which == "other-ca" else "bad certificate"
         assert expected_alert in observer.outcomes[0].lower(), observer.outcomes
+        # And says so where the person at the computer can read it.
+        line = wait_until(lambda: audit_entries(data_dir, "relay"), 30, message="the relay audit line")[0][2]
+        assert "unreachable: TLS verification failed; next try in 5 s" in line, line
     finally:
         observer.close()
 

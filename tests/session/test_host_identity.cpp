@@ -333,6 +333,34 @@ TEST_F(PasswordFixture, RotationWhileRegisteredSendsTheNewHash) {
     EXPECT_EQ(Settings()["password"], host->Password());
 }
 
+TEST_F(PasswordFixture, ARotationThatCannotBeStoredKeepsTheOldPassword) {
+    // A directory in the file's place, and a file someone holds open without sharing.
+    for (bool locked : {false, true}) {
+        sv_test::ScratchDir own;
+        const std::string path = own.Path() + "\\host-ui.json";
+        sv::HostOptions options;
+        options.dataDir = own.Path();
+        options.relayUrl = "ws://127.0.0.1:9/";
+        sv::Host other(options);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (locked) {
+            WriteText(path, R"({"password":"abc234"})");
+            EXPECT_EQ(other.LoadPassword(own.Path()), "abc234");
+            held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        } else {
+            ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+        }
+        const std::string before = other.Password();
+        EXPECT_FALSE(other.RotatePassword()) << locked;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(other.Password(), before) << locked;
+        if (locked) {
+            EXPECT_EQ(sv_test::ReadFile(path), R"({"password":"abc234"})");
+        }
+    }
+}
+
 TEST_F(PasswordFixture, RotationOfNonObjectFileWritesPasswordOnly) {
     WriteText(SettingsPath(), "[]");
     host->RotatePassword();
