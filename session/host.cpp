@@ -207,12 +207,12 @@ void Host::EndSessionLocally() {
 }
 
 std::string Host::HostId() {
-    std::lock_guard<std::mutex> lock(passwordMutex_);
+    MutexLock lock(passwordMutex_);
     return hostId_;
 }
 
 std::string Host::Password() {
-    std::lock_guard<std::mutex> lock(passwordMutex_);
+    MutexLock lock(passwordMutex_);
     return password_;
 }
 

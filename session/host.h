@@ -39,20 +39,20 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 #include "base/wall_clock.h"
 #include "base/worker_group.h"
@@ -206,9 +206,9 @@ private:
     bool serviceMode_ = false;
     TrainingFactories trainingFactories_;
     UsageHooks usage_;
-    std::string hostId_;
-    std::string password_;
-    std::mutex passwordMutex_;
+    std::string hostId_ SV_GUARDED_BY(passwordMutex_);
+    std::string password_ SV_GUARDED_BY(passwordMutex_);
+    Mutex passwordMutex_;
     int32_t deviceId_ = 0;
     std::string deviceSecret_;
 

@@ -72,7 +72,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
     if (deviceId_ != 0) {
         detail += "deviceId=" + std::to_string(deviceId_);
     } else {
-        detail += "hostId=" + hostId_;
+        detail += "hostId=" + HostId();
     }
     WriteAuditLine("relay", detail, "");
     if (deviceId_ != 0 && lan_.Listening()) lan_.AdvertiseLan();
