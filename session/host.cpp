@@ -19,7 +19,6 @@ namespace sv {
 
 Host::Host(HostOptions options)
     : relayUrl_(std::move(options.relayUrl)),
-      apiBase_(std::move(options.apiBase)),
       dataDir_(std::move(options.dataDir)),
       caBundlePath_(std::move(options.caBundlePath)),
       lanPort_(options.lanPort),

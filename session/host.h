@@ -198,7 +198,6 @@ private:
 
     // 1. Options and identity
     std::string relayUrl_;
-    std::string apiBase_;
     std::string dataDir_;
     std::string caBundlePath_;
     int32_t lanPort_ = 0;
