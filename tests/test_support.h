@@ -44,6 +44,14 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatien
     return true;
 }
 
+// A number no other thread of this run had, unlike a thread id, which the system may
+// hand out again once its thread has ended.
+inline int ThreadSerial() {
+    static std::atomic<int> next{0};
+    thread_local const int serial = ++next;
+    return serial;
+}
+
 #ifdef _WIN32
 
 // A fresh directory under the Windows temp folder, removed with its files at the end.
