@@ -15,10 +15,10 @@
 // Settings, tiles mode and the keyframe request are atomics.
 //
 // Locks, outermost first (none is taken while holding a later one):
-// - the stream thread's lock (StreamThread): held while starting, stopping and joining
-//   the thread, and while asking the ControllerSet whether anybody watches. A join
-//   waits for the thread's current iteration, which may be sending a frame: this lock
-//   is in effect held across network I/O.
+// - the stream thread's lock (StreamThread): held while starting and stopping the
+//   stream, and while asking the ControllerSet whether anybody watches. A stop waits
+//   for the stream's current iteration (and a single frame it may be sending): this
+//   lock is in effect held across network I/O.
 // - the announcement lock: held while deciding tiles mode from the ControllerSet
 //   (taking its lock) and while sending "stream-mode" (taking the send path's locks:
 //   the relay connection's and the LAN channels'), so announcements go out one at a
@@ -124,7 +124,7 @@ private:
     ScreenFrame streamFrame_;            // stream thread only: reused capture buffer
     std::vector<uint8_t> tileFrameOut_;  // stream thread only: reused SVT1 buffer
     std::atomic<bool> singleFramePending_{false};
-    StreamThread stream_;  // last: its thread uses everything above and is joined first
+    StreamThread stream_;  // last: its thread uses everything above and is ended first
 };
 
 }  // namespace sv

@@ -51,7 +51,7 @@ void StreamThread::Main() {
         std::function<void()> body = std::move(body_);
         body_ = nullptr;
         lock.unlock();
-        if (running_.load()) body();
+        body();  // stopped before it began, it sees that itself
         body = nullptr;
         lock.lock();
         bodyOut_ = false;
