@@ -229,7 +229,7 @@ private:
     // 9. LAN direct: listener, tickets, channels, the LAN path and the address watcher
     LanDirect lan_;
 
-    // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
+    // Detached work (remote tools, tickets, media, LAN receive loops).
     WorkerGroup workers_;
 
     Platform platform_;
