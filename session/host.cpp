@@ -66,7 +66,6 @@ StreamController::Seams Host::StreamSeams() {
     seams.encodeJpegRect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
                                   int32_t h, uint32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, q); };
     seams.stopping = [this] { return stop_.load(); };
-    seams.runDetached = [this](std::function<void()> work) { RunDetached(std::move(work)); };
     return seams;
 }
 
@@ -226,7 +225,7 @@ Host::~Host() {
     lan_.Shutdown();  // the listener's callbacks hand channels to this Host: none after this
     relay_.AbortSocket();
     media_.Abort();
-    stream_.Stop();
+    stream_.Shutdown();
     workers_.Wait();
 
     TrainingAgentLink agent = std::move(agent_);

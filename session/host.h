@@ -17,7 +17,7 @@
 //                                                        locks below, never this one
 //   LanServer's own lock                 under the above its sockets and accept threads
 //   settings-file lock (base)            alone           reading and writing host-ui.json
-//   StreamController's stream-thread     ordered, I/O    a start, stop or join of the stream thread, which
+//   StreamController's stream-thread     ordered, I/O    a start or stop of the stream (its thread's end), which
 //     lock (inside StreamThread)                         takes the frame, sequence, sleep and controller
 //                                                        set locks one at a time and sends with none held
 //   StreamController's announcement      ordered, I/O    deciding tiles mode from the controller set, then
@@ -251,7 +251,7 @@ private:
     // 9. LAN direct: listener, tickets, channels, the LAN path and the address watcher
     LanDirect lan_;
 
-    // Detached work (frame requests, remote tools, tickets, media, LAN receive loops).
+    // Detached work (remote tools, tickets, media, LAN receive loops).
     WorkerGroup workers_;
 
     Platform platform_;

@@ -45,6 +45,14 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatien
     return true;
 }
 
+// A number no other thread of this run had, unlike a thread id, which the system may
+// hand out again once its thread has ended.
+inline int ThreadSerial() {
+    static std::atomic<int> next{0};
+    thread_local const int serial = ++next;
+    return serial;
+}
+
 #ifdef _WIN32
 
 // The folder of the running test program, UTF-8.

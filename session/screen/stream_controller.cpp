@@ -40,7 +40,7 @@ StreamController::StreamController(ControllerSet& controllers, Seams seams)
     tileEncoder_.SetCodec(std::move(codec));
 }
 
-StreamController::~StreamController() { stream_.Stop(); }
+StreamController::~StreamController() { stream_.Shutdown(); }
 
 bool StreamController::Sleep(int64_t ns) { return stream_.Sleep(ns) && !seams_.stopping(); }
 
@@ -153,31 +153,32 @@ void StreamController::StreamTileFrame() {
 
 void StreamController::SendSingleFrame() {
     SendResolution();
-    ScreenFrame frame;
+    // On the stream thread, between the stream's own frames: the stream's frame serves.
+    // With no stream to keep it, its surface goes again once the frame is out.
+    struct Release {
+        StreamController& owner;
+        ~Release() {
+            if (!owner.stream_.Running()) ReleaseCaptureSurface(owner.streamFrame_);
+        }
+    } release{*this};
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
-        if (!seams_.captureScreen(frame) || !FrameIsUsable(frame)) return;
+        if (!seams_.captureScreen(streamFrame_) || !FrameIsUsable(streamFrame_)) return;
     }
-    std::vector<uint8_t> jpeg = seams_.encodeJpegFrame(frame.pixels.data(), frame.width, frame.height,
-                                                       static_cast<uint32_t>(settings_.Quality()));
+    std::vector<uint8_t> jpeg = seams_.encodeJpegFrame(streamFrame_.pixels.data(), streamFrame_.width,
+                                                       streamFrame_.height, static_cast<uint32_t>(settings_.Quality()));
     if (!jpeg.empty()) seams_.sendBinary(jpeg.data(), jpeg.size());
 }
 
 void StreamController::RequestSingleFrame() {
-    // One worker at a time, each holding one whole frame; requests that arrive while it
-    // works fold into a single further frame.
-    singleFramePending_.store(true);
-    if (singleFrameBusy_.exchange(true)) return;
-    seams_.runDetached([this] {
-        for (;;) {
-            while (singleFramePending_.exchange(false)) {
-                if (seams_.stopping()) break;
-                SendSingleFrame();
-            }
-            singleFrameBusy_.store(false);
-            if (seams_.stopping() || !singleFramePending_.load() || singleFrameBusy_.exchange(true)) return;
-        }
+    // At most one request waits on the stream thread; those that arrive before it is
+    // taken fold into it, those that arrive while it works make one more.
+    if (singleFramePending_.exchange(true)) return;
+    const bool posted = stream_.Post([this] {
+        singleFramePending_.store(false);
+        if (!seams_.stopping()) SendSingleFrame();
     });
+    if (!posted) singleFramePending_.store(false);
 }
 
 void StreamController::ApplyControl(const nlohmann::json& msg) {

@@ -9,15 +9,16 @@
 // AnnounceMode and Reconcile. Everything leaves through the seams handed in; nothing
 // here calls back into its owner otherwise.
 //
-// Threads: the stream thread; the single-frame worker (started through runDetached,
-// one at a time); and the threads that deliver the controllers' messages, which call
-// the rest. Settings, tiles mode and the keyframe request are atomics.
+// Threads: the stream thread, which also captures the single frames (StreamThread: one
+// thread for the controller's life, so every capture's memory stays with one thread);
+// and the threads that deliver the controllers' messages, which call the rest.
+// Settings, tiles mode and the keyframe request are atomics.
 //
 // Locks, outermost first (none is taken while holding a later one):
-// - the stream thread's lock (StreamThread): held while starting, stopping and joining
-//   the thread, and while asking the ControllerSet whether anybody watches. A join
-//   waits for the thread's current iteration, which may be sending a frame: this lock
-//   is in effect held across network I/O.
+// - the stream thread's lock (StreamThread): held while starting and stopping the
+//   stream, and while asking the ControllerSet whether anybody watches. A stop waits
+//   for the stream's current iteration (and a single frame it may be sending): this
+//   lock is in effect held across network I/O.
 // - the announcement lock: held while deciding tiles mode from the ControllerSet
 //   (taking its lock) and while sending "stream-mode" (taking the send path's locks:
 //   the relay connection's and the LAN channels'), so announcements go out one at a
@@ -60,15 +61,13 @@ public:
             encodeJpegRect;
         // The owner is shutting down: no stream starts and a running one ends.
         std::function<bool()> stopping;
-        // Runs work on a detached thread that the owner waits for before it goes.
-        std::function<void(std::function<void()> work)> runDetached;
         // The steady clock in nanoseconds for the repeat, hold and pacing times; the
         // process's own when empty.
         std::function<int64_t()> steadyNowNs;
     };
 
     StreamController(ControllerSet& controllers, Seams seams);
-    ~StreamController();  // stops and joins the stream thread
+    ~StreamController();  // Shutdown
     StreamController(const StreamController&) = delete;
     StreamController& operator=(const StreamController&) = delete;
 
@@ -78,8 +77,8 @@ public:
     void ApplyControl(const nlohmann::json& msg);                           // "stream-control"
     void ApplyPrefs(const std::string& from, const nlohmann::json& msg);    // "stream-prefs"
     void ApplyFrameAck(const std::string& from, const nlohmann::json& msg); // "frame-ack"
-    // "frame-request": one full-size frame from a worker; requests that arrive while it
-    // works fold into one more.
+    // "frame-request": one full-size frame from the stream thread; requests that arrive
+    // while one waits or works fold into one more.
     void RequestSingleFrame();
 
     // After the ControllerSet changed: tiles mode follows the watchers (announced when
@@ -91,7 +90,10 @@ public:
     void SendResolution();
 
     void Start();
-    void Stop();         // clears the running flag and joins the thread
+    void Stop();         // clears the running flag and waits for the stream to end
+    // The owner is going: the stream ends, and so does the thread with any single frame
+    // it is sending; nothing of this controller runs after it.
+    void Shutdown() { stream_.Shutdown(); }
     void RequestStop();  // clears the running flag without a join (any thread)
     bool Running() const { return stream_.Running(); }
     bool TilesMode() const { return tilesMode_.load(); }
@@ -121,9 +123,8 @@ private:
     TileEncoder tileEncoder_;
     ScreenFrame streamFrame_;            // stream thread only: reused capture buffer
     std::vector<uint8_t> tileFrameOut_;  // stream thread only: reused SVT1 buffer
-    std::atomic<bool> singleFrameBusy_{false};
     std::atomic<bool> singleFramePending_{false};
-    StreamThread stream_;  // last: its thread uses everything above and is joined first
+    StreamThread stream_;  // last: its thread uses everything above and is ended first
 };
 
 }  // namespace sv

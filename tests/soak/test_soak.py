@@ -121,6 +121,41 @@ class Sampler:
         return sample
 
 
+def thread_heaps(session):
+    """Under Wine each thread of the host is a Linux thread, and what Wine's Unix side
+    allocates for it (the X image of a screen capture among it) comes from a glibc heap
+    of that thread: a 64 MiB-aligned mapping that keeps what was freed in it. Returns how
+    many such heaps the host's process (found by its session) has and the bytes they
+    hold, or None when it is not found. Reported, not judged: it tells where growth went."""
+    arena = 64 << 20
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                stat = f.read()
+            fields = stat[stat.rindex(")") + 2:].split()
+            if int(fields[3]) != session or "(sorvane-host" not in stat:
+                continue
+            heaps = {}
+            with open(f"/proc/{pid}/smaps") as f:
+                for line in f:
+                    m = re.match(r"([0-9a-f]+)-([0-9a-f]+) (\S+) \S+ \S+ (\d+)\s*(\S*)", line)
+                    if m:
+                        start, end = int(m.group(1), 16), int(m.group(2), 16)
+                        base = start & ~(arena - 1)
+                        inside = m.group(4) == "0" and not m.group(5) and end <= base + arena
+                        region = heaps.setdefault(base, [0, 0, False]) if inside else None
+                        if region is not None:
+                            region[1] = max(region[1], end - base)
+                            region[2] = region[2] or start == base
+                    elif region is not None and line.startswith("Anonymous:"):
+                        region[0] += int(line.split()[1]) * 1024
+            found = [held for held, span, based in heaps.values() if based and span == arena]
+            return len(found), sum(found)
+        except (OSError, ValueError):
+            continue
+    return None
+
+
 def flat(values, rel, absolute):
     quarter = max(1, len(values) // 4)
     start = statistics.median(values[:quarter])
@@ -218,6 +253,7 @@ def test_soak():
         control = relay.wait_connection(0, timeout=90)
         control.wait_type("host-register", timeout=90)
         sampler.take()  # the figures of the freshly started host
+        heaps_first = thread_heaps(host.proc.pid)
         deadline = time.monotonic() + SOAK_SECONDS
         while cycles < MAX_CYCLES and time.monotonic() < deadline:
             relay_round(rng, control)
@@ -237,6 +273,7 @@ def test_soak():
             cycles += 1
             sampler.take()
         assert host.running(), "host exited: " + host.stderr()[-2000:]
+        heaps_last = thread_heaps(host.proc.pid)
     finally:
         host.kill()
         relay.close()
@@ -255,6 +292,9 @@ def test_soak():
         report.append(f"soak: {name}: first {sampler.samples[0][i]}, start median {start:.0f}, "
                       f"end median {end:.0f}, last {values[-1]}, peak {max(values)} -> {'flat' if ok else 'GROWS'}")
         verdicts.append(ok)
+    if heaps_first and heaps_last:
+        report.append("soak: thread heaps: first %d holding %.0f MiB, last %d holding %.0f MiB" % (
+            heaps_first[0], heaps_first[1] / 1048576, heaps_last[0], heaps_last[1] / 1048576))
     step = max(1, len(sampler.samples) // 20)
     report.append("soak: private MiB every %d cycles: %s" % (step, " ".join(
         "%.0f" % (s[0] / 1048576) for s in sampler.samples[::step])))

@@ -10,13 +10,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "base/worker_group.h"
 #include "session/controller_set.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
@@ -77,16 +77,13 @@ protected:
             const int64_t frozen = frozenNs.load();
             return frozen >= 0 ? frozen : RealNowNs();
         };
-        seams.runDetached = [this](std::function<void()> work) { workers.Start(std::move(work)); };
         stream = std::make_unique<sv::StreamController>(controllers, std::move(seams));
     }
     void TearDown() override {
         SetFlag(holdCaptures, false);
-        // As the Host goes: frame requests end, then the stream, then the rest.
+        // As the Host goes: frame requests and the stream end, then the rest.
         stopping.store(true);
-        workers.Stop();
-        stream->Stop();
-        workers.Wait();
+        stream->Shutdown();
         stream.reset();
     }
 
@@ -99,6 +96,8 @@ protected:
         {
             std::unique_lock<std::mutex> lock(mutex);
             ++captures;
+            captureThreads.insert(sv_test::ThreadSerial());
+            captureFrames.insert(&frame);
             changed.notify_all();
             changed.wait(lock, [this] { return !holdCaptures; });
             if (captures == hookAt) hook = std::move(duringCapture);
@@ -263,7 +262,6 @@ protected:
 
     sv::ControllerSet controllers;
     std::unique_ptr<sv::StreamController> stream;
-    sv::WorkerGroup workers;
     std::atomic<bool> stopping{false};
     std::atomic<int> loopTurns{0};
     std::atomic<int64_t> frozenNs{-1};
@@ -276,6 +274,8 @@ protected:
     std::vector<std::vector<uint8_t>> binaries;
     int binaryAttempts = 0;
     int captures = 0;
+    std::set<int> captureThreads;
+    std::set<const sv::ScreenFrame*> captureFrames;
     int hookAt = 0;
     std::function<void()> duringCapture;
     bool relayOk = true;
@@ -311,6 +311,35 @@ TEST_F(StreamFixture, FrameRequestsKeepOneWorkerAndFoldTogether) {
     WaitBinary(3);
     EXPECT_EQ(CaptureCount(), 4);
     EXPECT_EQ(BinaryCount(), 4u);
+}
+
+// Each thread that captured kept frame-sized memory for good (the allocator's heap of
+// that thread): every capture, of each stream start and each frame request, has to run
+// on one thread into one frame.
+TEST_F(StreamFixture, EveryCaptureAcrossRestartsAndFrameRequestsUsesOneThreadAndOneFrame) {
+    FreezeClock();  // a still screen's frame is not sent again: every binary below is counted
+    Send(R"({"type":"frame-request"})");
+    WaitBinary(0);
+    size_t next = 1;
+    for (bool tiles : {false, true, false}) {
+        Send(R"({"type":"controller-joined","controllerId":"c1"})");
+        ASSERT_TRUE(stream->Running());
+        if (tiles) {
+            Send(R"({"type":"stream-prefs","tiles":true,"from":"c1"})");
+            next = WaitSvt1(next) + 1;
+        } else {
+            WaitBinary(next++);
+        }
+        Send(R"({"type":"frame-request"})");  // while the stream runs
+        WaitBinary(next++);
+        Send(R"({"type":"peer-left","id":"c1"})");
+        ASSERT_FALSE(stream->Running());
+        Send(R"({"type":"frame-request"})");  // and while it is off
+        WaitBinary(next++);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(captureThreads.size(), 1u);
+    EXPECT_EQ(captureFrames.size(), 1u);
 }
 
 TEST_F(StreamFixture, WholeFramesAreScaledAndIdenticalOnesHeldBack) {

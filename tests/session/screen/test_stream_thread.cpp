@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <set>
+
+#include "test_support.h"
 
 namespace {
 
@@ -44,6 +48,43 @@ TEST(StreamThread, AStartThatIsNotAllowedStartsNothing) {
     stream.Stop();
     EXPECT_TRUE(ran.load());
     EXPECT_FALSE(stream.Running());
+}
+
+// One thread for good: what a capture leaves with its thread's allocator stays in one
+// place. A task posted while the body sleeps runs inside that sleep and the body goes on.
+TEST(StreamThread, BodiesAndPostedTasksShareOneThreadAcrossStarts) {
+    sv::StreamThread stream;
+    std::mutex mutex;
+    std::set<int> threads;
+    std::atomic<int> bodies{0};
+    std::atomic<int> tasks{0};
+    auto note = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(sv_test::ThreadSerial());
+    };
+    auto body = [&] {
+        note();
+        ++bodies;
+        while (stream.Sleep(kHourNs)) {
+        }
+    };
+    auto task = [&] {
+        note();
+        ++tasks;
+    };
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(stream.Start(body));
+        ASSERT_TRUE(stream.Post(task));
+        ASSERT_TRUE(sv_test::WaitUntil([&] { return tasks.load() == 2 * round - 1; }));
+        EXPECT_TRUE(stream.Running());  // the task did not end the body
+        stream.Stop();
+        EXPECT_EQ(bodies.load(), round);
+        ASSERT_TRUE(stream.Post(task));  // no body: it runs at once
+        ASSERT_TRUE(sv_test::WaitUntil([&] { return tasks.load() == 2 * round; }));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads.count(sv_test::ThreadSerial()), 0u);
 }
 
 }  // namespace
