@@ -42,6 +42,7 @@ e2e: build
 	@bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 -m pytest -q tests/e2e $(PYTEST_ARGS)
 
 test: build native
+	@/usr/bin/python3 scripts/thread_safety.py $(BUILD_DIR) $(CURDIR)
 	@JOBS=$(JOBS) NATIVE_DIR=$(NATIVE_DIR) bash scripts/with-display.sh bash scripts/run-tests.sh
 
 bench: build

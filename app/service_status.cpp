@@ -11,7 +11,7 @@ void ServiceStatusSequence::Report() {
 }
 
 void ServiceStatusSequence::ReportRunning() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (record_.state != 0) return;
     record_.state = kServiceRunning;
     record_.controlsAccepted = kServiceAcceptStopAndShutdown;
@@ -20,7 +20,7 @@ void ServiceStatusSequence::ReportRunning() {
 
 bool ServiceStatusSequence::OnControl(uint32_t control) {
     if (control != kServiceControlStop && control != kServiceControlShutdown) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (record_.state == kServiceStopped) return false;
     record_.state = kServiceStopPending;
     record_.controlsAccepted = kServiceAcceptStopAndShutdown;
@@ -29,7 +29,7 @@ bool ServiceStatusSequence::OnControl(uint32_t control) {
 }
 
 void ServiceStatusSequence::ReportStopped() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (record_.state == kServiceStopped) return;
     record_.state = kServiceStopped;
     record_.controlsAccepted = 0;
@@ -37,7 +37,7 @@ void ServiceStatusSequence::ReportStopped() {
 }
 
 uint32_t ServiceStatusSequence::State() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return record_.state;
 }
 

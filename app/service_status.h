@@ -6,8 +6,9 @@
 // nothing follows it (a late stop request must not make a stopped service look pending).
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -41,11 +42,11 @@ public:
     uint32_t State() const;
 
 private:
-    void Report();  // caller holds mutex_
+    void Report() SV_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     Reporter report_;
-    ServiceStatusRecord record_;
+    ServiceStatusRecord record_ SV_GUARDED_BY(mutex_);
 };
 
 // The binary path the service is registered with: the executable in double quotes,

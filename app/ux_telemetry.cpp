@@ -135,13 +135,13 @@ void UxTelemetry::RecordEvent(const char* event, nlohmann::json duration, nlohma
 }
 
 void UxTelemetry::TrackAction(const char* name) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!started_ || name == nullptr) return;
     RecordEvent("action_done", nullptr, nlohmann::json{{"action", name}});
 }
 
 void UxTelemetry::TrackScreenView(const char* name) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!started_ || name == nullptr || currentScreen_ == name) return;
     const int64_t now = io_.steadyNs();
     nlohmann::json duration;
@@ -159,12 +159,12 @@ bool UxTelemetry::Start(const std::string& apiBase, const std::string& caBundleP
                         const char* uxUrlSetting, std::chrono::milliseconds period) {
     if (UxTurnedOff(uxUrlSetting) || apiBase.empty()) return false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         appVersion_ = version;
         started_ = true;
         sessionId_ = io_.newId();
     }
-    std::lock_guard<std::mutex> lock(workerMutex_);
+    MutexLock lock(workerMutex_);
     if (workerRunning_ || workerStop_) return true;
     try {
         worker_ = DetachableThread([this, base = UxBaseUrl(apiBase), caBundlePath, period] {
@@ -181,8 +181,8 @@ void UxTelemetry::WorkerLoop(std::string base, std::string caBundlePath, std::ch
     for (;;) {
         uint32_t timeoutMs = kRequestTimeoutMs;
         {
-            std::unique_lock<std::mutex> lock(workerMutex_);
-            workerWake_.wait_for(lock, period, [this] { return workerStop_ || flushRequested_; });
+            MutexLock lock(workerMutex_);
+            workerWake_.WaitFor(lock, period, [this]() SV_REQUIRES(workerMutex_) { return workerStop_ || flushRequested_; });
             if (workerStop_) break;
             if (flushRequested_) timeoutMs = flushTimeoutMs_;
             flushRequested_ = false;
@@ -192,40 +192,40 @@ void UxTelemetry::WorkerLoop(std::string base, std::string caBundlePath, std::ch
             RunRound(base, caBundlePath, timeoutMs);
         } catch (...) {
         }
-        std::lock_guard<std::mutex> lock(workerMutex_);
+        MutexLock lock(workerMutex_);
         roundRunning_ = false;
         ++roundsDone_;
-        workerWake_.notify_all();
+        workerWake_.NotifyAll();
     }
-    std::lock_guard<std::mutex> lock(workerMutex_);
+    MutexLock lock(workerMutex_);
     workerRunning_ = false;
-    workerWake_.notify_all();
+    workerWake_.NotifyAll();
 }
 
 bool UxTelemetry::Flush(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (!started_ || gone_ || queue_.empty()) return true;
     }
-    std::unique_lock<std::mutex> lock(workerMutex_);
+    MutexLock lock(workerMutex_);
     if (!workerRunning_ || workerStop_) return false;
     // An exchange already out may have drained before the last records came: the one
     // asked for here follows it.
     const uint64_t target = roundsDone_ + (roundRunning_ ? 2 : 1);
     flushRequested_ = true;
     flushTimeoutMs_ = static_cast<uint32_t>(std::min<int64_t>(limit.count(), kRequestTimeoutMs));
-    workerWake_.notify_all();
-    return workerWake_.wait_until(lock, deadline, [&] { return roundsDone_ >= target || !workerRunning_; }) &&
+    workerWake_.NotifyAll();
+    return workerWake_.WaitUntil(lock, deadline, [&]() SV_REQUIRES(workerMutex_) { return roundsDone_ >= target || !workerRunning_; }) &&
            roundsDone_ >= target;
 }
 
 void UxTelemetry::StopWorker(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(workerMutex_);
+    MutexLock lock(workerMutex_);
     workerStop_ = true;
-    workerWake_.notify_all();
-    const bool ended = workerWake_.wait_for(lock, limit, [this] { return !workerRunning_; });
-    lock.unlock();
+    workerWake_.NotifyAll();
+    const bool ended = workerWake_.WaitFor(lock, limit, [this]() SV_REQUIRES(workerMutex_) { return !workerRunning_; });
+    lock.Unlock();
     if (!worker_.Joinable()) return;
     if (ended) {
         worker_.Join();
@@ -235,7 +235,7 @@ void UxTelemetry::StopWorker(std::chrono::milliseconds limit) {
 }
 
 size_t UxTelemetry::DrainEvents(std::string& body, uint64_t& lastSeq) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const size_t n = std::min(queue_.size(), kMaxBatch);
     if (n == 0) return 0;
     nlohmann::json events = nlohmann::json::array();
@@ -248,13 +248,13 @@ size_t UxTelemetry::DrainEvents(std::string& body, uint64_t& lastSeq) {
 void UxTelemetry::RemoveSentThrough(uint64_t lastSeq) {
     // By sequence, not by count: records trimmed from the front while the batch was out
     // would otherwise make newer, unsent ones go in their place.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     while (!queue_.empty() && queue_.front().seq <= lastSeq) queue_.pop_front();
 }
 
 void UxTelemetry::RunRound(const std::string& base, const std::string& caBundlePath, uint32_t timeoutMs) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (gone_) return;
     }
     std::string body;
@@ -264,14 +264,14 @@ void UxTelemetry::RunRound(const std::string& base, const std::string& caBundleP
     const UxConfig config = ParseUxConfig(answer.status, std::string(answer.body.begin(), answer.body.end()));
     if (config.gone) {
         // The records recorded before stay, but nothing asks for them any more.
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         started_ = false;
         gone_ = true;
         return;
     }
     if (!config.ok) return;
     if (!config.enabled) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         queue_.clear();
         return;
     }
@@ -283,17 +283,17 @@ void UxTelemetry::RunRound(const std::string& base, const std::string& caBundleP
 }
 
 bool UxTelemetry::Started() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return started_;
 }
 
 size_t UxTelemetry::Queued() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return queue_.size();
 }
 
 std::string UxTelemetry::SessionId() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return sessionId_;
 }
 

@@ -5,15 +5,15 @@
 // SORVANE_UX_URL set to "off" (any letter case) turns it off; its value is never used
 // as a URL.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 #include "base/detachable_thread.h"
 #include "net/http_parsing.h"
@@ -107,32 +107,32 @@ private:
         uint64_t seq;
         nlohmann::json record;
     };
-    void RecordEvent(const char* event, nlohmann::json duration, nlohmann::json meta);  // holds mutex_
+    void RecordEvent(const char* event, nlohmann::json duration, nlohmann::json meta) SV_REQUIRES(mutex_);
     void WorkerLoop(std::string base, std::string caBundlePath, std::chrono::milliseconds period);
     void RemoveSentThrough(uint64_t lastSeq);
 
     UxIo io_;
-    mutable std::mutex mutex_;
-    bool started_ = false;
-    std::string appVersion_;
-    std::string sessionId_;
-    std::string currentScreen_;
-    int64_t screenSince_ = 0;
-    int64_t lastEventAt_ = 0;
-    std::deque<QueuedRecord> queue_;
-    uint64_t nextSeq_ = 1;
-    bool gone_ = false;  // the endpoint answered 404/405: it is never asked again
+    mutable Mutex mutex_;
+    bool started_ SV_GUARDED_BY(mutex_) = false;
+    std::string appVersion_ SV_GUARDED_BY(mutex_);
+    std::string sessionId_ SV_GUARDED_BY(mutex_);
+    std::string currentScreen_ SV_GUARDED_BY(mutex_);
+    int64_t screenSince_ SV_GUARDED_BY(mutex_) = 0;
+    int64_t lastEventAt_ SV_GUARDED_BY(mutex_) = 0;
+    std::deque<QueuedRecord> queue_ SV_GUARDED_BY(mutex_);
+    uint64_t nextSeq_ SV_GUARDED_BY(mutex_) = 1;
+    bool gone_ SV_GUARDED_BY(mutex_) = false;  // the endpoint answered 404/405: it is never asked again
 
     // The worker: its stop and flush requests, whether it runs, its exchanges, and
     // their signal.
-    std::mutex workerMutex_;
-    std::condition_variable workerWake_;
-    bool workerStop_ = false;
-    bool workerRunning_ = false;
-    bool flushRequested_ = false;
-    uint32_t flushTimeoutMs_ = kRequestTimeoutMs;
-    bool roundRunning_ = false;
-    uint64_t roundsDone_ = 0;
+    Mutex workerMutex_;
+    CondVar workerWake_;
+    bool workerStop_ SV_GUARDED_BY(workerMutex_) = false;
+    bool workerRunning_ SV_GUARDED_BY(workerMutex_) = false;
+    bool flushRequested_ SV_GUARDED_BY(workerMutex_) = false;
+    uint32_t flushTimeoutMs_ SV_GUARDED_BY(workerMutex_) = kRequestTimeoutMs;
+    bool roundRunning_ SV_GUARDED_BY(workerMutex_) = false;
+    uint64_t roundsDone_ SV_GUARDED_BY(workerMutex_) = 0;
     DetachableThread worker_;
 };
 

@@ -50,6 +50,15 @@ void DetachableThread::LetGo() {
     release_->Set();
 }
 
+void DetachableThread::JoinUnlessSelf() {
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        LetGo();
+    } else {
+        Join();
+    }
+}
+
 void StartDetachedThread(std::function<void()> body) { DetachableThread(std::move(body)).LetGo(); }
 
 }  // namespace sv

@@ -31,6 +31,9 @@ public:
     void Join();
     // Also from the thread itself, which then leaves when its body returns.
     void LetGo();
+    // Joins, or lets go when called from the thread itself (a task that stops its own
+    // owner), which a join would deadlock on. Nothing when no thread is held.
+    void JoinUnlessSelf();
 
 private:
     struct Release {

@@ -14,13 +14,13 @@ WorkerGroup::~WorkerGroup() {
 bool WorkerGroup::Start(std::function<void()> work) {
     std::shared_ptr<State> state = state_;
     {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->stopped) return false;
         ++state->running;
     }
     auto finish = [state] {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        if (--state->running == 0) state->idle.notify_all();
+        MutexLock lock(state->mutex);
+        if (--state->running == 0) state->idle.NotifyAll();
     };
     std::function<void()> body = [work = std::move(work), finish]() mutable {
         try {
@@ -44,27 +44,27 @@ bool WorkerGroup::Start(std::function<void()> work) {
 }
 
 void WorkerGroup::Stop() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->stopped = true;
 }
 
 void WorkerGroup::Wait() {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    state_->idle.wait(lock, [this] { return state_->running == 0; });
+    MutexLock lock(state_->mutex);
+    state_->idle.Wait(lock, [this]() SV_REQUIRES(state_->mutex) { return state_->running == 0; });
 }
 
 bool WorkerGroup::WaitFor(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->idle.wait_for(lock, limit, [this] { return state_->running == 0; });
+    MutexLock lock(state_->mutex);
+    return state_->idle.WaitFor(lock, limit, [this]() SV_REQUIRES(state_->mutex) { return state_->running == 0; });
 }
 
 bool WorkerGroup::Stopped() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->stopped;
 }
 
 int32_t WorkerGroup::Running() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->running;
 }
 

@@ -4,11 +4,11 @@
 // until nothing that captured it is left before it is freed. The count lives in state
 // shared with the threads, so the last one may signal after a waiter has gone.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -39,10 +39,10 @@ public:
 
 private:
     struct State {
-        mutable std::mutex mutex;
-        std::condition_variable idle;
-        int32_t running = 0;
-        bool stopped = false;
+        mutable Mutex mutex;
+        CondVar idle;
+        int32_t running SV_GUARDED_BY(mutex) = 0;
+        bool stopped SV_GUARDED_BY(mutex) = false;
     };
     std::shared_ptr<State> state_;
     ThreadStarter starter_;

@@ -19,6 +19,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/bitmap_info.h"
 #include "session/screen/frame_scaling.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/tile_encoder.h"
@@ -166,13 +167,7 @@ bool CaptureWithNewBitmap(std::vector<uint8_t>& pixels, int& width, int& height)
         HGDIOBJ old = SelectObject(memory, bitmap);
         if (BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY)) {
             pixels.resize(static_cast<size_t>(width) * height * 4);
-            BITMAPINFO info{};
-            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-            info.bmiHeader.biWidth = width;
-            info.bmiHeader.biHeight = -height;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
+            BITMAPINFO info = sv::TopDown32BitInfo(width, height);
             ok = GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) == height;
         }
         SelectObject(memory, old);
@@ -181,21 +176,6 @@ bool CaptureWithNewBitmap(std::vector<uint8_t>& pixels, int& width, int& height)
     if (memory != nullptr) DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
-}
-
-bool JpegClsid(CLSID& out) {
-    UINT count = 0, size = 0;
-    if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
-    std::vector<uint8_t> buffer(size);
-    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-    if (gp::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
-    for (UINT i = 0; i < count; ++i) {
-        if (codecs[i].MimeType != nullptr && std::wcscmp(codecs[i].MimeType, L"image/jpeg") == 0) {
-            out = codecs[i].Clsid;
-            return true;
-        }
-    }
-    return false;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -400,7 +380,7 @@ int main() {
 
         // ---- one rectangle, the old way step by step against the new way
         CLSID clsid{};
-        if (JpegClsid(clsid)) {
+        if (sv::FindJpegEncoder(clsid)) {
             std::printf("one rectangle of the 1920x1080 frame at quality 60 (medians):\n");
             for (const sv::TileRect& r : {sv::TileRect{640, 320, 64, 64}, sv::TileRect{640, 320, 192, 128}}) {
                 RectSteps t;

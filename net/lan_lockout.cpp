@@ -35,7 +35,7 @@ bool LanLockout::MakeRoom(uint64_t now) {
 
 LanAdmission LanLockout::TryBegin(const std::string& address) {
     const uint64_t now = clock_();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (totalInFlight_ >= maxHandshakes_) return LanAdmission::kBusy;
     auto it = records_.find(address);
     if (it == records_.end()) {
@@ -57,7 +57,7 @@ LanAdmission LanLockout::TryBegin(const std::string& address) {
 
 void LanLockout::Succeeded(const std::string& address) {
     const uint64_t now = clock_();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     if (it == records_.end()) return;
     if (it->second.inFlight > 0) {
@@ -75,7 +75,7 @@ void LanLockout::Succeeded(const std::string& address) {
 
 void LanLockout::Failed(const std::string& address) {
     const uint64_t now = clock_();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     if (it == records_.end()) return;
     Record& r = it->second;
@@ -89,7 +89,7 @@ void LanLockout::Failed(const std::string& address) {
 }
 
 void LanLockout::Abandoned(const std::string& address) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     if (it == records_.end() || it->second.inFlight == 0) return;
     --it->second.inFlight;
@@ -98,30 +98,30 @@ void LanLockout::Abandoned(const std::string& address) {
 }
 
 int LanLockout::Failures(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     return it == records_.end() ? 0 : it->second.failures;
 }
 
 uint64_t LanLockout::LockedUntil(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     return it == records_.end() ? 0 : it->second.lockedUntil;
 }
 
 int LanLockout::InFlight(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(address);
     return it == records_.end() ? 0 : it->second.inFlight;
 }
 
 int LanLockout::TotalInFlight() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return totalInFlight_;
 }
 
 size_t LanLockout::Size() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return records_.size();
 }
 

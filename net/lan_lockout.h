@@ -14,8 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -61,14 +62,14 @@ private:
         uint64_t lockedUntil = 0;
         uint64_t lastActivity = 0;
     };
-    bool MakeRoom(uint64_t now);
+    bool MakeRoom(uint64_t now) SV_REQUIRES(mutex_);
 
     Clock clock_;
     size_t maxAddresses_;
     int maxHandshakes_;
-    mutable std::mutex mutex_;
-    std::map<std::string, Record> records_;
-    int totalInFlight_ = 0;
+    mutable Mutex mutex_;
+    std::map<std::string, Record> records_ SV_GUARDED_BY(mutex_);
+    int totalInFlight_ SV_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace sv

@@ -5,7 +5,6 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <set>
 
 #include "net/lan_addresses.h"
@@ -17,7 +16,7 @@ namespace sv {
 // Only the connection thread closes its socket: Stop shuts the socket down and sets
 // `stopping`, which the handshake's sliced waits look at.
 struct LanServer::Connections {
-    std::mutex mutex;
+    Mutex mutex;
     std::set<SOCKET> handshaking;
     std::atomic<bool> stopping{false};
 };
@@ -159,7 +158,7 @@ void LanServer::SetLockout(std::shared_ptr<LanLockout> lockout) {
 }
 
 void LanServer::Start() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (listening_.load()) return;
     connections_->stopping.store(false);
     ownAddresses_ = ownAddressSource_ ? ownAddressSource_() : std::vector<std::string>{};
@@ -240,7 +239,7 @@ void LanServer::HandleConnection(SOCKET socket) {
         return;
     }
     {
-        std::lock_guard<std::mutex> c(connections_->mutex);
+        MutexLock c(connections_->mutex);
         if (connections_->stopping.load()) {
             closesocket(socket);
             lockout_->Abandoned(peer);
@@ -258,7 +257,7 @@ void LanServer::HandleConnection(SOCKET socket) {
     std::vector<uint8_t> key;
     const bool admitted = Admit(socket, controllerId, key, bounds);
     {
-        std::lock_guard<std::mutex> c(connections_->mutex);
+        MutexLock c(connections_->mutex);
         connections_->handshaking.erase(socket);
     }
     if (connections_->stopping.load()) {
@@ -285,7 +284,7 @@ void LanServer::HandleConnection(SOCKET socket) {
 }
 
 void LanServer::Stop() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     running_.store(0);
     for (std::thread& t : acceptThreads_) {
         if (t.joinable()) t.join();
@@ -296,7 +295,7 @@ void LanServer::Stop() {
     {
         // The handshakes see the flag within a slice; their threads close their own
         // sockets, so no handle is closed while a thread still reads or writes it.
-        std::lock_guard<std::mutex> c(connections_->mutex);
+        MutexLock c(connections_->mutex);
         connections_->stopping.store(true);
         for (SOCKET s : connections_->handshaking) shutdown(s, SD_BOTH);
     }

@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <chrono>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 #include "base/worker_group.h"
 #include "net/lan_handshake.h"
@@ -75,7 +76,7 @@ public:
 private:
     struct Connections;  // handshakes in progress, shared with their threads
 
-    bool OpenListener(uint32_t addressNetworkOrder);
+    bool OpenListener(uint32_t addressNetworkOrder) SV_REQUIRES(mutex_);
     void AcceptLoop(SOCKET listenSocket);
     void HandleConnection(SOCKET socket);
     bool Admit(SOCKET socket, std::string& controllerId, std::vector<uint8_t>& key, const HandshakeBounds& bounds);
@@ -86,9 +87,9 @@ private:
     ChannelCallback onChannel_;
     TicketLookup ticketLookup_;
     TicketChannelCallback onTicketChannel_;
-    std::mutex mutex_;
-    std::vector<SOCKET> listenSockets_;
-    std::vector<std::thread> acceptThreads_;
+    Mutex mutex_;
+    std::vector<SOCKET> listenSockets_ SV_GUARDED_BY(mutex_);
+    std::vector<std::thread> acceptThreads_ SV_GUARDED_BY(mutex_);
     std::atomic<uint8_t> running_{0};
     std::atomic<uint8_t> listening_{0};
     std::atomic<uint16_t> boundPort_{0};

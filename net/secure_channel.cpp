@@ -60,7 +60,7 @@ void SecureChannel::MarkDeadAndShutdown() {
 }
 
 bool SecureChannel::SendFrame(const std::vector<uint8_t>& payload, uint8_t type) {
-    std::lock_guard<std::mutex> lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (dead_.load() || !cipher_.IsKeyed()) return false;
     std::vector<uint8_t> frame;
     if (!cipher_.Seal(payload, type, frame)) return false;
@@ -109,7 +109,7 @@ void SecureChannel::Shutdown() { MarkDeadAndShutdown(); }
 void SecureChannel::Close() {
     // Shut down first so a sender blocked in send() lets go of the mutex.
     MarkDeadAndShutdown();
-    std::lock_guard<std::mutex> lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     SOCKET s = socket_.exchange(INVALID_SOCKET);
     if (s != INVALID_SOCKET) closesocket(s);
 }

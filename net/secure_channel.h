@@ -7,8 +7,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 #include "net/channel_frame.h"
 
@@ -47,7 +48,7 @@ private:
     std::atomic<SOCKET> socket_;
     ChannelFrameCipher cipher_;  // send side under sendMutex_, receive side on the reader
     std::atomic<uint8_t> dead_{0};
-    std::mutex sendMutex_;
+    Mutex sendMutex_;
 };
 
 // recv until n bytes arrived; false on a result below 1. n = 0 is true.

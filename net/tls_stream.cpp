@@ -56,8 +56,8 @@ int TlsMutexUnlock(mbedtls_threading_mutex_t* mutex) {
 
 // Guards the installed state and the count of streams holding Mbed TLS contexts:
 // the locks may only go away while that count is zero.
-std::mutex& LockStateMutex() {
-    static std::mutex m;
+Mutex& LockStateMutex() {
+    static Mutex m;
     return m;
 }
 bool g_locksInstalled = false;
@@ -96,12 +96,12 @@ ConnectFailure HandshakeFailure(int ret) {
 }  // namespace
 
 void InstallTlsThreadingLocks() {
-    std::lock_guard<std::mutex> lock(LockStateMutex());
+    MutexLock lock(LockStateMutex());
     InstallLocked();
 }
 
 void ReleaseTlsThreadingLocks() {
-    std::lock_guard<std::mutex> lock(LockStateMutex());
+    MutexLock lock(LockStateMutex());
     if (!g_locksInstalled || g_streamsWithContexts != 0) return;
     mbedtls_psa_crypto_free();
     mbedtls_threading_free_alt();
@@ -109,7 +109,7 @@ void ReleaseTlsThreadingLocks() {
 }
 
 bool TlsThreadingLocksInstalled() {
-    std::lock_guard<std::mutex> lock(LockStateMutex());
+    MutexLock lock(LockStateMutex());
     return g_locksInstalled;
 }
 
@@ -130,7 +130,7 @@ TlsStream::~TlsStream() { Close(); }
 void TlsStream::Reset() {
     Close();
     {
-        std::lock_guard<std::mutex> lock(LockStateMutex());
+        MutexLock lock(LockStateMutex());
         InstallLocked();
         ++g_streamsWithContexts;
     }
@@ -160,7 +160,7 @@ void TlsStream::BeginConnect() {
 void TlsStream::ReleaseContexts() {
     {
         // After this an abort finds no handle, so the close below cannot race it.
-        std::lock_guard<std::mutex> lock(socketMutex_);
+        MutexLock lock(socketMutex_);
         liveSocket_ = -1;
     }
     if (!contextsLive_) return;
@@ -172,7 +172,7 @@ void TlsStream::ReleaseContexts() {
     mbedtls_entropy_free(&entropy_);
     contextsLive_ = false;
     fresh_ = false;
-    std::lock_guard<std::mutex> lock(LockStateMutex());
+    MutexLock lock(LockStateMutex());
     --g_streamsWithContexts;
 }
 
@@ -212,7 +212,7 @@ bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point
             continue;
         }
         {
-            std::lock_guard<std::mutex> lock(socketMutex_);
+            MutexLock lock(socketMutex_);
             net_.fd = static_cast<int>(s);
             liveSocket_ = net_.fd;
         }
@@ -239,7 +239,7 @@ bool TlsStream::ConnectSocket(const char* host, uint16_t port, Clock::time_point
             break;
         }
         {
-            std::lock_guard<std::mutex> lock(socketMutex_);
+            MutexLock lock(socketMutex_);
             liveSocket_ = -1;
             net_.fd = -1;
         }
@@ -367,7 +367,7 @@ int TlsStream::Read(unsigned char* buf, size_t n) {
         if (aborted_.load()) return MBEDTLS_ERR_NET_RECV_FAILED;
         bool buffered;
         {
-            std::lock_guard<std::mutex> lock(ioMutex_);
+            MutexLock lock(ioMutex_);
             buffered = mbedtls_ssl_get_bytes_avail(&ssl_) > 0 || mbedtls_ssl_check_pending(&ssl_) != 0;
         }
         if (!buffered) {
@@ -377,7 +377,7 @@ int TlsStream::Read(unsigned char* buf, size_t n) {
         }
         int ret;
         {
-            std::lock_guard<std::mutex> lock(ioMutex_);
+            MutexLock lock(ioMutex_);
             ret = mbedtls_ssl_read(&ssl_, buf, n);
         }
         if (ret >= 0) return ret;
@@ -411,7 +411,7 @@ int TlsStream::Write(const unsigned char* buf, size_t n) {
             // Mbed TLS wants a write that reported WANT_WRITE repeated with the same data;
             // only this writer touches the pending output, so the lock is released while
             // waiting for socket space and the reader keeps reading in the meantime.
-            std::lock_guard<std::mutex> lock(ioMutex_);
+            MutexLock lock(ioMutex_);
             ret = mbedtls_ssl_write(&ssl_, buf, n);
         }
         if (ret == MBEDTLS_ERR_SSL_WANT_WRITE || ret == MBEDTLS_ERR_SSL_WANT_READ) {
@@ -445,7 +445,7 @@ void TlsStream::SetReceiveTimeout(int32_t ms) {
 void TlsStream::Close() {
     if (connected_.exchange(false)) {
         if (!plain_.load() && !aborted_.load() && net_.fd >= 0) {
-            std::lock_guard<std::mutex> lock(ioMutex_);
+            MutexLock lock(ioMutex_);
             // Best effort on a non-blocking socket: a full send buffer just skips it.
             mbedtls_ssl_close_notify(&ssl_);
         }
@@ -456,7 +456,7 @@ void TlsStream::Close() {
 
 void TlsStream::AbortSocket() {
     aborted_.store(true);
-    std::lock_guard<std::mutex> lock(socketMutex_);
+    MutexLock lock(socketMutex_);
     if (liveSocket_ >= 0) shutdown(static_cast<SOCKET>(liveSocket_), SD_BOTH);
 }
 

@@ -10,7 +10,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "base/annotated_mutex.h"
 
 #include "mbedtls/ctr_drbg.h"
 #include "mbedtls/entropy.h"
@@ -83,16 +84,16 @@ private:
     ConnectFailure lastFailure_ = ConnectFailure::None;  // owner thread only
     std::atomic<bool> connected_{false};
     std::atomic<bool> plain_{false};
-    // The handle while it is open, for AbortSocket; guarded by socketMutex_ so that an
-    // abort never shuts down a handle the owner has already closed.
-    int liveSocket_ = -1;
-    std::mutex socketMutex_;
+    // The handle while it is open, for AbortSocket; under its lock so that an abort
+    // never shuts down a handle the owner has already closed.
+    Mutex socketMutex_;
+    int liveSocket_ SV_GUARDED_BY(socketMutex_) = -1;
     std::atomic<bool> aborted_{false};
     std::atomic<int32_t> receiveTimeoutMs_{0};
     std::atomic<int32_t> writeTimeoutMs_{30000};
     // Steady-clock ticks of the deadline; 0: none.
     std::atomic<Clock::rep> deadline_{0};
-    std::mutex ioMutex_;
+    Mutex ioMutex_;
 };
 
 // Plugs the host's locks (critical sections) into Mbed TLS's threading hooks and

@@ -23,7 +23,7 @@ constexpr auto kConnectBound = std::chrono::seconds(60);
 class MaskWordSource {
 public:
     uint32_t Next() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (next_ == kBatch) Refill();
         return words_[next_++];
     }
@@ -40,7 +40,7 @@ private:
         next_ = 0;
     }
 
-    std::mutex mutex_;
+    Mutex mutex_;
     uint32_t words_[kBatch] = {};
     size_t next_ = kBatch;
 };
@@ -132,12 +132,12 @@ int WebSocketClient::ReceiveMessage(WebSocketMessage& msg) {
             case WebSocketMessageAssembler::Step::kMessage:
                 return 0;
             case WebSocketMessageAssembler::Step::kClose: {
-                std::lock_guard<std::mutex> lock(sendMutex_);
+                MutexLock lock(sendMutex_);
                 if (open_.load()) WriteFrame(kWsClose, payload.data(), payload.size());
                 return 1;
             }
             case WebSocketMessageAssembler::Step::kPing: {
-                std::lock_guard<std::mutex> lock(sendMutex_);
+                MutexLock lock(sendMutex_);
                 if (open_.load()) WriteFrame(kWsPong, payload.data(), payload.size());
                 continue;
             }
@@ -154,19 +154,21 @@ bool WebSocketClient::WriteFrame(uint8_t opcode, const uint8_t* data, size_t len
 }
 
 bool WebSocketClient::SendText(const std::string& text) {
-    std::lock_guard<std::mutex> lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (!open_.load()) return false;
     return WriteFrame(kWsText, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 bool WebSocketClient::SendBinary(const uint8_t* data, size_t length) {
-    std::unique_lock<std::mutex> lock(sendMutex_, std::try_to_lock);
-    if (!lock.owns_lock() || !open_.load()) return false;
-    return WriteFrame(kWsBinary, data, length);
+    // A frame that would wait behind another send is dropped: the stream sends the next.
+    if (!sendMutex_.TryLock()) return false;
+    const bool sent = open_.load() && WriteFrame(kWsBinary, data, length);
+    sendMutex_.Unlock();
+    return sent;
 }
 
 void WebSocketClient::Disconnect() {
-    std::lock_guard<std::mutex> lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (open_.exchange(false)) stream_.Close();
 }
 

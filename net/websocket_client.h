@@ -3,9 +3,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 #include "net/connect_failure.h"
 #include "net/tls_stream.h"
@@ -34,8 +35,8 @@ public:
 
     // One frame from the peer; 255 on any failure or a payload above the frame limit.
     uint8_t ReadFrame(std::vector<uint8_t>& payload, bool& fin);
-    // One whole masked frame; the caller holds the send mutex.
-    bool WriteFrame(uint8_t opcode, const uint8_t* data, size_t length);
+    // One whole masked frame.
+    bool WriteFrame(uint8_t opcode, const uint8_t* data, size_t length) SV_REQUIRES(sendMutex_);
 
     const std::string& Host() const { return host_; }
     uint16_t Port() const { return port_; }
@@ -51,7 +52,7 @@ private:
     uint16_t port_ = 443;
     std::string path_ = "/";
     std::atomic<bool> open_{false};
-    std::mutex sendMutex_;
+    Mutex sendMutex_;
     ConnectFailure lastFailure_ = ConnectFailure::None;
 };
 

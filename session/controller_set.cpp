@@ -11,25 +11,25 @@ const char* const kLanPeerKey = "lan";
 
 bool ControllerSet::Join(const std::string& id) {
     if (id.empty()) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return relay_.emplace(id, Record()).second;
 }
 
 uint64_t ControllerSet::JoinLanPeer() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++lanPeers_;
     return pass_;
 }
 
 bool ControllerSet::Leave(const std::string& id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (relay_.erase(id) == 0) return false;
     streamOff_ = std::min(streamOff_, CountLocked());
     return true;
 }
 
 bool ControllerSet::LeaveLanPeer(uint64_t pass) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (pass != pass_ || lanPeers_ == 0) return false;
     if (--lanPeers_ == 0) lanRecord_ = Record();
     streamOff_ = std::min(streamOff_, CountLocked());
@@ -37,7 +37,7 @@ bool ControllerSet::LeaveLanPeer(uint64_t pass) {
 }
 
 void ControllerSet::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     relay_.clear();
     lanPeers_ = 0;
     lanRecord_ = Record();
@@ -46,12 +46,12 @@ void ControllerSet::Clear() {
 }
 
 uint64_t ControllerSet::Pass() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return pass_;
 }
 
 bool ControllerSet::HasRelayController(const std::string& id) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return relay_.count(id) != 0;
 }
 
@@ -61,12 +61,12 @@ bool ControllerSet::IsKnownLocked(const std::string& key) const {
 }
 
 bool ControllerSet::IsKnown(const std::string& key) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return IsKnownLocked(key);
 }
 
 void ControllerSet::SwitchStream(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (on) {
         if (streamOff_ > 0) --streamOff_;
     } else if (streamOff_ < CountLocked()) {
@@ -75,7 +75,7 @@ void ControllerSet::SwitchStream(bool on) {
 }
 
 bool ControllerSet::SetTiles(const std::string& key, bool tiles) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (key == kLanPeerKey && lanPeers_ > 0) {
         lanRecord_.tiles = tiles;
         return true;
@@ -87,7 +87,7 @@ bool ControllerSet::SetTiles(const std::string& key, bool tiles) {
 }
 
 bool ControllerSet::RecordAck(const std::string& key, uint32_t seq) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     Record* r = nullptr;
     if (key == kLanPeerKey && lanPeers_ > 0) {
         r = &lanRecord_;
@@ -102,30 +102,30 @@ bool ControllerSet::RecordAck(const std::string& key, uint32_t seq) {
 }
 
 void ControllerSet::ClearAcks() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     lanRecord_.acked = false;
     for (auto& entry : relay_) entry.second.acked = false;
 }
 
 int32_t ControllerSet::Count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return CountLocked();
 }
 
 int32_t ControllerSet::Watching() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return CountLocked() - streamOff_;
 }
 
 bool ControllerSet::WantTiles() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     size_t acceptors = (lanPeers_ > 0 && lanRecord_.tiles) ? 1 : 0;
     for (const auto& entry : relay_) acceptors += entry.second.tiles ? 1 : 0;
     return WantTilesMode(CountLocked(), streamOff_, acceptors);
 }
 
 std::map<std::string, uint32_t> ControllerSet::Acks() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::map<std::string, uint32_t> out;
     if (lanPeers_ > 0 && lanRecord_.acked) out[kLanPeerKey] = lanRecord_.ack;
     for (const auto& entry : relay_) {
@@ -135,14 +135,14 @@ std::map<std::string, uint32_t> ControllerSet::Acks() const {
 }
 
 bool ControllerSet::AllOnLan(const std::vector<std::string>& lanIds) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::set<std::string> ids;
     for (const auto& entry : relay_) ids.insert(entry.first);
     return AllControllersOnLan(ids, CountLocked(), lanIds);
 }
 
 bool ControllerSet::HasRelayControllers() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return !relay_.empty();
 }
 

@@ -11,10 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -62,15 +63,15 @@ private:
         bool acked = false;
         uint32_t ack = 0;
     };
-    bool IsKnownLocked(const std::string& key) const;
-    int32_t CountLocked() const { return static_cast<int32_t>(relay_.size()) + lanPeers_; }
+    bool IsKnownLocked(const std::string& key) const SV_REQUIRES(mutex_);
+    int32_t CountLocked() const SV_REQUIRES(mutex_) { return static_cast<int32_t>(relay_.size()) + lanPeers_; }
 
-    mutable std::mutex mutex_;
-    std::map<std::string, Record> relay_;
-    int32_t lanPeers_ = 0;
-    Record lanRecord_;
-    int32_t streamOff_ = 0;
-    uint64_t pass_ = 1;
+    mutable Mutex mutex_;
+    std::map<std::string, Record> relay_ SV_GUARDED_BY(mutex_);
+    int32_t lanPeers_ SV_GUARDED_BY(mutex_) = 0;
+    Record lanRecord_ SV_GUARDED_BY(mutex_);
+    int32_t streamOff_ SV_GUARDED_BY(mutex_) = 0;
+    uint64_t pass_ SV_GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace sv

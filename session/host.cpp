@@ -19,7 +19,6 @@ namespace sv {
 
 Host::Host(HostOptions options)
     : relayUrl_(std::move(options.relayUrl)),
-      apiBase_(std::move(options.apiBase)),
       dataDir_(std::move(options.dataDir)),
       caBundlePath_(std::move(options.caBundlePath)),
       lanPort_(options.lanPort),
@@ -206,12 +205,12 @@ void Host::EndSessionLocally() {
 }
 
 std::string Host::HostId() {
-    std::lock_guard<std::mutex> lock(passwordMutex_);
+    MutexLock lock(passwordMutex_);
     return hostId_;
 }
 
 std::string Host::Password() {
-    std::lock_guard<std::mutex> lock(passwordMutex_);
+    MutexLock lock(passwordMutex_);
     return password_;
 }
 

@@ -6,53 +6,55 @@
 // each group what it sends through, and no group calls back into the Host otherwise.
 // The training agent is seen through TrainingAgentLink only.
 //
-// Locks. A lock is only ever taken while holding locks above it in this table, never
-// one below it; a leaf takes no other lock while it is held. "I/O": may be held while
-// bytes go out on a network connection, or across the join of a thread that sends.
+// Locks. What each lock guards and the order between locks of one class are annotated
+// where they are declared (SV_GUARDED_BY, SV_ACQUIRED_AFTER) and checked by clang's
+// thread-safety analysis in `make test`. This table states what the analysis cannot:
+// the order between locks of different objects, and which locks are held across network
+// I/O or the join of a thread, and why. A lock is only taken while holding locks above it
+// in the table; a leaf takes no other lock while it is held.
 //
-//   lock                                 kind            held while / across
-//   LanDirect's listener lock            first           a listener starts, stops or restarts (rotation
-//                                                        and address watch alike); stopping waits for its
-//                                                        connection threads, whose callbacks take the
-//                                                        locks below, never this one
-//   LanServer's own lock                 under the above its sockets and accept threads
-//   settings-file lock (base)            alone           reading and writing host-ui.json
-//   StreamController's stream-thread     ordered, I/O    a start or stop of the stream (its thread's end), which
-//     lock (inside StreamThread)                         takes the frame, sequence, sleep and controller
-//                                                        set locks one at a time and sends with none held
-//   StreamController's announcement      ordered, I/O    deciding tiles mode from the controller set, then
-//     lock                                               sending "stream-mode" (relay send lock, LAN
-//                                                        channel set), so announcements go out in order
-//   ControllerSet's lock                 leaf
-//   relay WebSocketClient's send lock    leaf, I/O       one relay send
-//   LanChannelSet's lock                 leaf, I/O       a text or frame going out on every LAN channel
-//   passwordMutex_; StreamController's   leaf            the frame lock: one screen capture; the
-//   frame, sequence and sleep locks;                     transfers lock: also the idle sweeper's wait
-//   Transfers' lock; LanTicketTable's,
-//   LanDirect's watch lock, MediaLink's,
-//   InputState's, ToolSlots', the
-//   WorkerGroup's
+//   lock                                 held across                    why
+//   LanDirect's listener lock            a listener's start, stop or    rotation, address watch and stop must not
+//                                        restart: the LAN server's      interleave; connection threads' callbacks
+//                                        lock and its threads' joins    take the locks below, never this one
+//   MediaLink's owner lock               the media connect (up to its   two generations never use the one connection
+//                                        time-out) and the whole        at once; a newer one knocks the holder out
+//                                        receive loop                   by aborting the socket, not by this lock
+//     MediaLink's state lock (under it)  the WebSocket close            so an abort never hits a closed connection
+//   StreamThread's start/stop lock       a wait for the stream body     a start and a stop that race leave the body
+//                                        to return (the body sends      as the latest state asks
+//                                        with no lock held)
+//   StreamController's announcement      "stream-mode" going out        announcements leave in the order decided
+//     lock                               (relay send, LAN channels)
+//   relay WebSocketClient's send lock    one relay send: the TLS        a frame is written whole; TLS's own lock is
+//     (and the media link's)             stream's write lock beneath    taken beneath it, never the other way
+//   LanChannelSet's lock                 a frame to every LAN channel:  a channel is not freed while a send is on it
+//                                        each SecureChannel's send lock
+//   settings-file lock (base)            reading or writing host-ui.json, nothing else
+//   every other lock (ControllerSet's, the password lock, the stream's frame and sequence
+//   locks, Transfers', LanTicketTable's, LanDirect's watch lock, InputState's, ToolSlots',
+//   the WorkerGroup's) is a leaf held across no I/O; Transfers' lock is also the idle
+//   sweeper's wait.
 //
-// A single-frame worker takes the same locks as the stream thread, one at a time.
 // Nothing holds a Host lock while calling the training agent's link, and the agent
 // holds none of its own while it sends (SendText) or calls the Host's hooks.
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 #include "base/wall_clock.h"
 #include "base/worker_group.h"
@@ -198,7 +200,6 @@ private:
 
     // 1. Options and identity
     std::string relayUrl_;
-    std::string apiBase_;
     std::string dataDir_;
     std::string caBundlePath_;
     int32_t lanPort_ = 0;
@@ -206,9 +207,9 @@ private:
     bool serviceMode_ = false;
     TrainingFactories trainingFactories_;
     UsageHooks usage_;
-    std::string hostId_;
-    std::string password_;
-    std::mutex passwordMutex_;
+    std::string hostId_ SV_GUARDED_BY(passwordMutex_);
+    std::string password_ SV_GUARDED_BY(passwordMutex_);
+    Mutex passwordMutex_;
     int32_t deviceId_ = 0;
     std::string deviceSecret_;
 

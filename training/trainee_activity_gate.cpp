@@ -13,7 +13,7 @@ TraineeActivityGate::TraineeActivityGate(std::function<int64_t()> clock, int64_t
     : clock_(std::move(clock)), quietMs_(quietMs) {}
 
 GateDecision TraineeActivityGate::CheckControllerInput() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     int64_t now = clock_();
     if (mode_ == TrainingMode::kOff) return {true, ""};
     if (mode_ == TrainingMode::kYourTurn) return {false, "your_turn"};
@@ -22,7 +22,7 @@ GateDecision TraineeActivityGate::CheckControllerInput() {
 }
 
 bool TraineeActivityGate::NoteTraineeInput() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     lastTraineeInput_ = clock_();
     if (mode_ == TrainingMode::kDemo && !paused_) {
         paused_ = true;
@@ -32,14 +32,14 @@ bool TraineeActivityGate::NoteTraineeInput() {
 }
 
 bool TraineeActivityGate::IsTraineeActive() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     int64_t now = clock_();
     return mode_ == TrainingMode::kDemo && lastTraineeInput_ != 0 &&
            Elapsed(now, lastTraineeInput_) < quietMs_;
 }
 
 bool TraineeActivityGate::TryResume() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     int64_t now = clock_();
     if (!paused_) return false;
     if (mode_ != TrainingMode::kDemo || lastTraineeInput_ == 0) {
@@ -54,28 +54,28 @@ bool TraineeActivityGate::TryResume() {
 }
 
 void TraineeActivityGate::SetMode(TrainingMode mode) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     mode_ = mode;
     paused_ = false;
 }
 
 TrainingMode TraineeActivityGate::Mode() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return mode_;
 }
 
 bool TraineeActivityGate::InputSince(int64_t t) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return lastTraineeInput_ > t;
 }
 
 int64_t TraineeActivityGate::LastTraineeInput() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return lastTraineeInput_;
 }
 
 bool TraineeActivityGate::Paused() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return paused_;
 }
 

@@ -4,8 +4,9 @@
 // or keyboard within the last quietMs.
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "base/annotated_mutex.h"
 
 #include "training/training_mode.h"
 
@@ -39,10 +40,10 @@ public:
 private:
     std::function<int64_t()> clock_;
     int64_t quietMs_;
-    std::mutex mutex_;
-    TrainingMode mode_ = TrainingMode::kOff;
-    int64_t lastTraineeInput_ = 0;
-    bool paused_ = false;
+    Mutex mutex_;
+    TrainingMode mode_ SV_GUARDED_BY(mutex_) = TrainingMode::kOff;
+    int64_t lastTraineeInput_ SV_GUARDED_BY(mutex_) = 0;
+    bool paused_ SV_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace training

@@ -10,7 +10,7 @@ using nlohmann::json;
 TrainingEventLog::TrainingEventLog(std::function<int64_t()> clock) : clock_(std::move(clock)) {}
 
 TrainingEventRecord TrainingEventLog::Append(const std::string& kind, json data) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     TrainingEventRecord record;
     record.seq = ++lastSeq_;
     // Read under the mutex so time stamps never go backwards along the sequence.
@@ -26,7 +26,7 @@ std::vector<TrainingEventRecord> TrainingEventLog::Query(int64_t since, const st
                                                          int32_t max) const {
     size_t n = max < 1 ? 1 : (static_cast<size_t>(max) > kCapacity ? kCapacity : static_cast<size_t>(max));
     std::vector<TrainingEventRecord> out;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (const TrainingEventRecord& r : records_) {
         if (out.size() >= n) break;
         if (r.seq <= since) continue;
@@ -37,7 +37,7 @@ std::vector<TrainingEventRecord> TrainingEventLog::Query(int64_t since, const st
 }
 
 int64_t TrainingEventLog::LastSeq() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return lastSeq_;
 }
 

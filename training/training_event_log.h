@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 namespace training {
@@ -33,9 +34,9 @@ public:
 
 private:
     std::function<int64_t()> clock_;
-    mutable std::mutex mutex_;
-    std::deque<TrainingEventRecord> records_;
-    int64_t lastSeq_ = 0;
+    mutable Mutex mutex_;
+    std::deque<TrainingEventRecord> records_ SV_GUARDED_BY(mutex_);
+    int64_t lastSeq_ SV_GUARDED_BY(mutex_) = 0;
 };
 
 // {"type": "training-event", "seq", "ts", "kind", "data" (only when not null)}

@@ -72,7 +72,7 @@ void TranscriptWriter::Append(const std::string& kind, const json& data) {
     line["kind"] = kind;
     if (!data.is_null()) line["data"] = data;
     std::string text = SerializeJson(line);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (entries_.size() < kMaxEntries) entries_.push_back(line);
     if (filePath_.empty()) return;
     std::ofstream out(fs::u8path(filePath_), std::ios::binary | std::ios::app);
@@ -82,7 +82,7 @@ void TranscriptWriter::Append(const std::string& kind, const json& data) {
 }
 
 std::vector<json> TranscriptWriter::Entries() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_;
 }
 

@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 namespace training {
@@ -38,8 +39,8 @@ private:
     std::string sessionId_;
     std::string filePath_;  // UTF-8
     std::function<int64_t()> clock_;
-    mutable std::mutex mutex_;
-    std::vector<nlohmann::json> entries_;
+    mutable Mutex mutex_;
+    std::vector<nlohmann::json> entries_ SV_GUARDED_BY(mutex_);
 };
 
 struct TranscriptListEntry {

@@ -48,10 +48,10 @@ InputState::InputState(InputPlatform platform) : platform_(std::move(platform)) 
 InputState::~InputState() {
     ReleaseInputBlock(*this);
     {
-        std::lock_guard<std::mutex> lock(jobMutex_);
+        MutexLock lock(jobMutex_);
         stopping_ = true;
     }
-    jobReady_.notify_all();
+    jobReady_.NotifyAll();
     // Should the unblock above have failed, the thread's end still lifts the block:
     // Windows re-enables input when the thread that blocked it exits.
     if (blockThread_.joinable()) blockThread_.join();
@@ -60,7 +60,7 @@ InputState::~InputState() {
 bool InputState::RunOnBlockThread(std::function<bool()> call) {
     Job job;
     job.call = std::move(call);
-    std::unique_lock<std::mutex> lock(jobMutex_);
+    MutexLock lock(jobMutex_);
     if (stopping_) return false;
     if (!blockThread_.joinable()) {
         try {
@@ -70,29 +70,29 @@ bool InputState::RunOnBlockThread(std::function<bool()> call) {
         }
     }
     jobs_.push_back(&job);
-    jobReady_.notify_one();
-    jobDone_.wait(lock, [&job] { return job.done; });
+    jobReady_.NotifyOne();
+    jobDone_.Wait(lock, [&job]() SV_REQUIRES(jobMutex_) { return job.done; });
     return job.result;
 }
 
 void InputState::BlockThreadLoop() {
-    std::unique_lock<std::mutex> lock(jobMutex_);
+    MutexLock lock(jobMutex_);
     for (;;) {
-        jobReady_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        jobReady_.Wait(lock, [this]() SV_REQUIRES(jobMutex_) { return stopping_ || !jobs_.empty(); });
         if (jobs_.empty()) return;  // stopping, nothing left to serve
         Job* job = jobs_.front();
         jobs_.pop_front();
-        lock.unlock();
+        lock.Unlock();
         bool result = false;
         try {
             result = job->call();
         } catch (...) {
             result = false;
         }
-        lock.lock();
+        lock.Lock();
         job->result = result;
         job->done = true;
-        jobDone_.notify_all();
+        jobDone_.NotifyAll();
     }
 }
 

@@ -4,14 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -59,11 +59,11 @@ private:
         bool done = false;
         bool result = false;
     };
-    std::mutex jobMutex_;
-    std::condition_variable jobReady_;
-    std::condition_variable jobDone_;
-    std::deque<Job*> jobs_;
-    bool stopping_ = false;
+    Mutex jobMutex_;
+    CondVar jobReady_;
+    CondVar jobDone_;
+    std::deque<Job*> jobs_ SV_GUARDED_BY(jobMutex_);
+    bool stopping_ SV_GUARDED_BY(jobMutex_) = false;
     std::thread blockThread_;
 };
 

@@ -5,7 +5,7 @@ namespace sv {
 SecureChannel* LanChannelSet::Add(std::unique_ptr<SecureChannel> channel, Binding binding) {
     SecureChannel* raw = channel.get();
     if (!raw) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.push_back(Entry{std::move(channel), std::move(binding)});
     return raw;
 }
@@ -13,7 +13,7 @@ SecureChannel* LanChannelSet::Add(std::unique_ptr<SecureChannel> channel, Bindin
 std::unique_ptr<SecureChannel> LanChannelSet::Remove(SecureChannel* channel, Binding& binding) {
     std::unique_ptr<SecureChannel> out;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->channel.get() != channel) continue;
             out = std::move(it->channel);
@@ -27,19 +27,19 @@ std::unique_ptr<SecureChannel> LanChannelSet::Remove(SecureChannel* channel, Bin
 }
 
 void LanChannelSet::ShutdownAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (Entry& e : entries_) e.channel->Shutdown();
 }
 
 void LanChannelSet::ShutdownBoundTo(const std::string& controllerId) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (Entry& e : entries_) {
         if (!e.binding.controllerId.empty() && e.binding.controllerId == controllerId) e.channel->Shutdown();
     }
 }
 
 bool LanChannelSet::SendToAll(const std::vector<uint8_t>& bytes, uint8_t type) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     bool all = !entries_.empty();
     for (Entry& e : entries_) {
         try {
@@ -52,7 +52,7 @@ bool LanChannelSet::SendToAll(const std::vector<uint8_t>& bytes, uint8_t type) {
 }
 
 bool LanChannelSet::SendTo(SecureChannel* channel, const std::vector<uint8_t>& bytes, uint8_t type) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (Entry& e : entries_) {
         if (e.channel.get() != channel) continue;
         try {
@@ -65,14 +65,14 @@ bool LanChannelSet::SendTo(SecureChannel* channel, const std::vector<uint8_t>& b
 }
 
 void LanChannelSet::ShutdownPeersOutside(uint64_t pass) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (Entry& e : entries_) {
         if (e.binding.controllerId.empty() && e.binding.pass != pass) e.channel->Shutdown();
     }
 }
 
 std::vector<std::string> LanChannelSet::BoundIds() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::string> ids;
     for (const Entry& e : entries_) {
         if (!e.binding.controllerId.empty()) ids.push_back(e.binding.controllerId);
@@ -81,7 +81,7 @@ std::vector<std::string> LanChannelSet::BoundIds() const {
 }
 
 size_t LanChannelSet::Size() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_.size();
 }
 

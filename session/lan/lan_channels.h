@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 #include "net/secure_channel.h"
 
@@ -42,8 +43,8 @@ private:
         std::unique_ptr<SecureChannel> channel;
         Binding binding;
     };
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
+    mutable Mutex mutex_;
+    std::vector<Entry> entries_ SV_GUARDED_BY(mutex_);
 };
 
 }  // namespace sv

@@ -38,15 +38,15 @@ void LanDirect::Shutdown() {
     // The watcher restarts the listener on an address change: it ends before the listener.
     std::thread watcher;
     {
-        std::lock_guard<std::mutex> lock(watchMutex_);
+        MutexLock lock(watchMutex_);
         closing_.store(true);
-        watchWake_.notify_all();
+        watchWake_.NotifyAll();
         watcher = std::move(addressWatcher_);
     }
     if (watcher.joinable()) watcher.join();
     {
         // Its callbacks hand channels over: none after this.
-        std::lock_guard<std::mutex> lock(listenerMutex_);
+        MutexLock lock(listenerMutex_);
         if (listener_) listener_->Stop();
         listener_.reset();
     }
@@ -54,7 +54,7 @@ void LanDirect::Shutdown() {
 }
 
 void LanDirect::InstallListener(std::unique_ptr<LanServer> server, bool passwordMode) {
-    std::lock_guard<std::mutex> lock(listenerMutex_);
+    MutexLock lock(listenerMutex_);
     if (closing_.load() || links_.stopping()) return;  // no listener that would call into a host going away
     // The old listener lets go of the port before the new one binds it.
     if (listener_) listener_->Stop();
@@ -64,7 +64,7 @@ void LanDirect::InstallListener(std::unique_ptr<LanServer> server, bool password
 }
 
 bool LanDirect::Listening() {
-    std::lock_guard<std::mutex> lock(listenerMutex_);
+    MutexLock lock(listenerMutex_);
     return listener_ && listener_->IsListening();
 }
 
@@ -95,7 +95,7 @@ void LanDirect::StartLanWithTickets(int32_t port) {
         });
     InstallListener(std::move(server), false);
     AuditStart(port, " (tickets)");
-    std::lock_guard<std::mutex> lock(watchMutex_);
+    MutexLock lock(watchMutex_);
     if (!addressWatcher_.joinable() && !closing_.load() && !links_.stopping()) {
         addressWatcher_ = std::thread([this] { WatchLanAddresses(); });
     }
@@ -106,7 +106,7 @@ void LanDirect::RenewPassword(const std::string& password) {
     // turn into one that admits whoever reads the password off the screen.
     int32_t port = 0;
     {
-        std::lock_guard<std::mutex> lock(listenerMutex_);
+        MutexLock lock(listenerMutex_);
         if (!passwordMode_ || !listener_) return;
         port = listenPort_.load();
         if (port <= 0) port = static_cast<int32_t>(listener_->Port());
@@ -120,8 +120,8 @@ void LanDirect::WatchLanAddresses() {
     for (;;) {
         {
             // One-second steps; Shutdown ends the wait at once.
-            std::unique_lock<std::mutex> lock(watchMutex_);
-            if (watchWake_.wait_for(lock, std::chrono::seconds(1),
+            MutexLock lock(watchMutex_);
+            if (watchWake_.WaitFor(lock, std::chrono::seconds(1),
                                     [this] { return closing_.load() || links_.stopping(); })) {
                 break;
             }
@@ -131,7 +131,7 @@ void LanDirect::WatchLanAddresses() {
         if (current == known) continue;
         known = current;
         {
-            std::lock_guard<std::mutex> lock(listenerMutex_);
+            MutexLock lock(listenerMutex_);
             if (listener_) listener_->Restart();
         }
         links_.audit("lan", "addresses changed, " + std::to_string(current.size()) + " private");
@@ -142,7 +142,7 @@ void LanDirect::WatchLanAddresses() {
 std::optional<LanEndpoints> LanDirect::ListeningEndpoints(bool allLocalAddresses) {
     uint32_t port = 0;
     {
-        std::lock_guard<std::mutex> lock(listenerMutex_);
+        MutexLock lock(listenerMutex_);
         if (!listener_ || !listener_->IsListening()) return std::nullopt;
         port = listener_->Port();
     }

@@ -18,17 +18,17 @@
 //   goes out on the channels under the channel set's lock.
 // No link but `stopping` (a flag read) is called with a LanDirect lock held.
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 #include "session/host_options.h"
 #include "session/lan/lan_channels.h"
@@ -141,17 +141,17 @@ private:
     Links links_;
     std::atomic<bool> closing_{false};
 
-    std::mutex listenerMutex_;
-    std::unique_ptr<LanServer> listener_;
-    bool passwordMode_ = false;  // under listenerMutex_: the listener admits by password
+    Mutex listenerMutex_;
+    std::unique_ptr<LanServer> listener_ SV_GUARDED_BY(listenerMutex_);
+    bool passwordMode_ SV_GUARDED_BY(listenerMutex_) = false;  // the listener admits by password
     std::atomic<int32_t> listenPort_{0};
 
     LanChannelSet channels_;
     LanTicketTable tickets_;
     std::atomic<bool> allOnLan_{false};
 
-    std::mutex watchMutex_;  // with watchWake_: Shutdown ends the watcher's wait at once
-    std::condition_variable watchWake_;
+    Mutex watchMutex_;  // with watchWake_: Shutdown ends the watcher's wait at once
+    CondVar watchWake_;
     std::thread addressWatcher_;
 };
 

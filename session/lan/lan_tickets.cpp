@@ -4,7 +4,7 @@ namespace sv {
 
 bool LanTicketTable::Store(const std::string& ticketId, LanTicketRecord record, uint64_t now) {
     record.expiresAt = now + kLifetimeMs;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = tickets_.begin(); it != tickets_.end();) {
         if (it->second.expiresAt <= now) {
             it = tickets_.erase(it);
@@ -18,7 +18,7 @@ bool LanTicketTable::Store(const std::string& ticketId, LanTicketRecord record, 
 }
 
 bool LanTicketTable::Take(const std::string& ticketId, uint64_t now, LanTicketRecord& out) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = tickets_.find(ticketId);
     if (it == tickets_.end()) return false;
     LanTicketRecord record = std::move(it->second);
@@ -29,7 +29,7 @@ bool LanTicketTable::Take(const std::string& ticketId, uint64_t now, LanTicketRe
 }
 
 void LanTicketTable::RemoveController(const std::string& controllerId) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = tickets_.begin(); it != tickets_.end();) {
         if (it->second.controllerId == controllerId) {
             it = tickets_.erase(it);
@@ -40,12 +40,12 @@ void LanTicketTable::RemoveController(const std::string& controllerId) {
 }
 
 void LanTicketTable::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     tickets_.clear();
 }
 
 size_t LanTicketTable::Size() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return tickets_.size();
 }
 

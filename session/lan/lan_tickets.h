@@ -2,9 +2,10 @@
 // One-time LAN tickets: at most eight live, thirty seconds each, gone at first lookup.
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -31,8 +32,8 @@ public:
     size_t Size();
 
 private:
-    std::mutex mutex_;
-    std::map<std::string, LanTicketRecord> tickets_;
+    Mutex mutex_;
+    std::map<std::string, LanTicketRecord> tickets_ SV_GUARDED_BY(mutex_);
 };
 
 }  // namespace sv

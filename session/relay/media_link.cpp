@@ -14,15 +14,15 @@ uint32_t MediaLink::NewGeneration() {
     const uint32_t generation = generation_.fetch_add(1) + 1;
     attached_.store(false);
     // A thread of the old generation waiting to retry leaves now.
-    { std::lock_guard<std::mutex> lock(waitMutex_); }
-    wake_.notify_all();
+    { MutexLock lock(waitMutex_); }
+    wake_.NotifyAll();
     return generation;
 }
 
 void MediaLink::Abort() {
     client_.AbortSocket();
-    { std::lock_guard<std::mutex> lock(waitMutex_); }
-    wake_.notify_all();
+    { MutexLock lock(waitMutex_); }
+    wake_.NotifyAll();
 }
 
 void MediaLink::Run(const std::string& url, const std::string& caBundlePath, const std::string& token,
@@ -33,12 +33,12 @@ void MediaLink::Run(const std::string& url, const std::string& caBundlePath, con
             // An older media thread may still sit in a receive on the shared connection:
             // knock it out, then wait until it has let go.
             {
-                std::lock_guard<std::mutex> lock(stateMutex_);
+                MutexLock lock(stateMutex_);
                 if (owner_ != 0) client_.AbortSocket();
             }
-            std::unique_lock<std::mutex> own(ownerMutex_);
+            MutexLock own(ownerMutex_);
             {
-                std::lock_guard<std::mutex> lock(stateMutex_);
+                MutexLock lock(stateMutex_);
                 if (!Current(generation)) return;
                 owner_ = generation;
             }
@@ -53,15 +53,15 @@ void MediaLink::Run(const std::string& url, const std::string& caBundlePath, con
                 }
             }
             {
-                std::lock_guard<std::mutex> lock(stateMutex_);
+                MutexLock lock(stateMutex_);
                 owner_ = 0;
                 attached_.store(false);
                 client_.Disconnect();
             }
         }
-        std::unique_lock<std::mutex> lock(waitMutex_);
-        if (wake_.wait_for(lock, std::chrono::seconds(delay), [&] { return !Current(generation); })) return;
-        lock.unlock();
+        MutexLock lock(waitMutex_);
+        if (wake_.WaitFor(lock, std::chrono::seconds(delay), [&] { return !Current(generation); })) return;
+        lock.Unlock();
         delay = NextMediaRetryDelay(delay);
     }
 }

@@ -4,12 +4,12 @@
 // generation; a thread of an older one sees the change and leaves, and never uses or
 // disconnects a connection that a newer one opened.
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "base/annotated_mutex.h"
 
 #include "net/websocket_client.h"
 
@@ -43,11 +43,11 @@ private:
     // A thread holds ownerMutex_ from its connect to its disconnect, so two generations
     // never use the one connection at once; owner_ (under stateMutex_) names the holder,
     // so a newer generation can knock it out of a receive.
-    std::mutex ownerMutex_;
-    std::mutex stateMutex_;
-    uint32_t owner_ = 0;
-    std::mutex waitMutex_;
-    std::condition_variable wake_;
+    Mutex ownerMutex_;
+    Mutex stateMutex_ SV_ACQUIRED_AFTER(ownerMutex_);
+    uint32_t owner_ SV_GUARDED_BY(stateMutex_) = 0;
+    Mutex waitMutex_;
+    CondVar wake_;
 };
 
 }  // namespace sv

@@ -11,8 +11,9 @@
 #include <memory>
 #include <mutex>
 
-#include "session/screen/frame_scaling.h"
+#include "base/bitmap_info.h"
 #include "base/ui_theme.h"
+#include "session/screen/frame_scaling.h"
 #include "session/input/input_injection.h"
 
 namespace sv {
@@ -37,21 +38,6 @@ GdiplusState& Gdi() {
 // {1D5BE4B5-FA4A-452D-9CDD-5DB35105E7EB}
 const GUID kEncoderQuality = {0x1d5be4b5, 0xfa4a, 0x452d, {0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb}};
 
-bool FindJpegEncoder(CLSID& out) {
-    UINT count = 0;
-    UINT size = 0;
-    if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
-    std::vector<uint8_t> buffer(size, 0);
-    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-    if (gp::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
-    for (UINT i = 0; i < count; ++i) {
-        if (codecs[i].MimeType != nullptr && std::wcscmp(codecs[i].MimeType, L"image/jpeg") == 0) {
-            out = codecs[i].Clsid;
-            return true;
-        }
-    }
-    return false;
-}
 
 // An IStream that writes into the tail of a caller's byte vector: GDI+ encodes
 // straight into the bytes that are sent, with no stream memory of its own to grow,
@@ -188,6 +174,22 @@ size_t JpegGuess(int32_t w, int32_t h) { return static_cast<size_t>(w) * static_
 
 }  // namespace
 
+bool FindJpegEncoder(CLSID& out) {
+    UINT count = 0;
+    UINT size = 0;
+    if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+    std::vector<uint8_t> buffer(size, 0);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (gp::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (codecs[i].MimeType != nullptr && std::wcscmp(codecs[i].MimeType, L"image/jpeg") == 0) {
+            out = codecs[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::pair<int32_t, int32_t> GetScreenSize() {
     return {GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
@@ -230,13 +232,7 @@ SurfacePtr CreateSurface(int32_t width, int32_t height) {
     if (s->screen == nullptr) return nullptr;
     s->memory = CreateCompatibleDC(s->screen);
     if (s->memory == nullptr) return nullptr;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo(width, height);
     void* bits = nullptr;
     s->dib = CreateDIBSection(s->screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (s->dib == nullptr || bits == nullptr) return nullptr;

@@ -84,7 +84,7 @@ void StreamController::RunLoop() {
         } else {
             bool captured = false;
             {
-                std::lock_guard<std::mutex> lock(frameMutex_);
+                MutexLock lock(frameMutex_);
                 captured = seams_.captureScreen(streamFrame_) && FrameIsUsable(streamFrame_);
             }
             static const std::vector<uint8_t> kNone;
@@ -124,18 +124,18 @@ bool StreamController::TakeKeyframeRequest(bool tiles) {
 void StreamController::StreamTileFrame() {
     {
         const std::map<std::string, uint32_t> acks = controllers_.Acks();
-        std::lock_guard<std::mutex> lock(sequenceMutex_);
+        MutexLock lock(sequenceMutex_);
         if (HoldTileFrame(acks, lastFrameSeq_, NowNs(), lastSendTimeNs_)) return;
     }
     {
-        std::lock_guard<std::mutex> lock(frameMutex_);
+        MutexLock lock(frameMutex_);
         if (!seams_.captureScreen(streamFrame_) || !FrameIsUsable(streamFrame_)) return;
     }
     // Taken, not read: a request made while this frame is on its way is kept for the next.
     const bool keyframe = TakeKeyframeRequest(true);
     uint32_t seq;
     {
-        std::lock_guard<std::mutex> lock(sequenceMutex_);
+        MutexLock lock(sequenceMutex_);
         seq = lastFrameSeq_ + 1;
     }
     EncodeTileFrame(tileEncoder_, tileFrameOut_, streamFrame_.pixels.data(), streamFrame_.width,
@@ -146,7 +146,7 @@ void StreamController::StreamTileFrame() {
         return;
     }
     tileEncoder_.Commit();
-    std::lock_guard<std::mutex> lock(sequenceMutex_);
+    MutexLock lock(sequenceMutex_);
     lastFrameSeq_ = seq;
     lastSendTimeNs_ = NowNs();
 }
@@ -162,7 +162,7 @@ void StreamController::SendSingleFrame() {
         }
     } release{*this};
     {
-        std::lock_guard<std::mutex> lock(frameMutex_);
+        MutexLock lock(frameMutex_);
         if (!seams_.captureScreen(streamFrame_) || !FrameIsUsable(streamFrame_)) return;
     }
     std::vector<uint8_t> jpeg = seams_.encodeJpegFrame(streamFrame_.pixels.data(), streamFrame_.width,
@@ -211,7 +211,7 @@ void StreamController::ApplyFrameAck(const std::string& from, const nlohmann::js
 }
 
 void StreamController::AnnounceMode() {
-    std::lock_guard<std::mutex> lock(announceMutex_);
+    MutexLock lock(announceMutex_);
     const bool tiles = controllers_.WantTiles();
     if (tiles == tilesMode_.load()) return;
     tilesMode_.exchange(tiles);

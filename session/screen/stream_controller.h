@@ -30,12 +30,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 #include "session/screen/screen_capture.h"
 #include "session/screen/stream_settings.h"
@@ -115,11 +116,11 @@ private:
     StreamSettings settings_;
     std::atomic<bool> tilesMode_{false};
     std::atomic<bool> keyframeRequest_{false};
-    std::mutex announceMutex_;
-    std::mutex sequenceMutex_;  // the last tile frame's sequence and time
-    uint32_t lastFrameSeq_ = 0;
-    int64_t lastSendTimeNs_ = 0;
-    std::mutex frameMutex_;  // one capture at a time
+    Mutex announceMutex_;
+    Mutex sequenceMutex_;  // the last tile frame's sequence and time
+    uint32_t lastFrameSeq_ SV_GUARDED_BY(sequenceMutex_) = 0;
+    int64_t lastSendTimeNs_ SV_GUARDED_BY(sequenceMutex_) = 0;
+    Mutex frameMutex_;  // one capture at a time
     TileEncoder tileEncoder_;
     ScreenFrame streamFrame_;            // stream thread only: reused capture buffer
     std::vector<uint8_t> tileFrameOut_;  // stream thread only: reused SVT1 buffer

@@ -12,13 +12,14 @@
 // few frames behind in each heap it touched; one thread keeps them in one place.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "base/annotated_mutex.h"
+#include "base/detachable_thread.h"
 
 namespace sv {
 
@@ -55,23 +56,23 @@ private:
     void Main();
     bool EnsureThread();
     // Runs every queued task with the lock released around each one.
-    void RunTasks(std::unique_lock<std::mutex>& lock);
-    bool StartLocked(const std::function<void()>& body);
-    void StopLocked();
+    void RunTasks(MutexLock& lock) SV_REQUIRES(stateMutex_);
+    bool StartLocked(const std::function<void()>& body) SV_REQUIRES(mutex_);
+    void StopLocked() SV_REQUIRES(mutex_);
     void Wake();
 
-    std::mutex mutex_;  // serialises starts, stops and waits for a body's end
-    std::mutex threadMutex_;  // making and joining the thread
-    std::thread thread_;
+    Mutex mutex_;  // serialises starts, stops and waits for a body's end
+    Mutex threadMutex_;  // making and joining the thread
+    DetachableThread thread_ SV_GUARDED_BY(threadMutex_);
     std::atomic<std::thread::id> threadId_{};
     std::atomic<bool> running_{false};
     // Guards what the thread is handed and whether a body is out.
-    std::mutex stateMutex_;
-    std::condition_variable wake_;  // to the thread: a body, a task, a stop or the end
-    std::condition_variable idle_;  // from the thread: its body returned
-    std::function<void()> body_;    // handed and not yet taken
-    bool bodyOut_ = false;          // a body was handed and has not returned
-    std::deque<std::function<void()>> tasks_;
+    Mutex stateMutex_ SV_ACQUIRED_AFTER(mutex_);
+    CondVar wake_;  // to the thread: a body, a task, a stop or the end
+    CondVar idle_;  // from the thread: its body returned
+    std::function<void()> body_ SV_GUARDED_BY(stateMutex_);  // handed and not yet taken
+    bool bodyOut_ SV_GUARDED_BY(stateMutex_) = false;  // a body was handed and has not returned
+    std::deque<std::function<void()>> tasks_ SV_GUARDED_BY(stateMutex_);
     std::atomic<bool> quit_{false};  // written under stateMutex_
 };
 

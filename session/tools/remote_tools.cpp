@@ -8,9 +8,7 @@
 #include "base/text_encoding.h"
 #include "base/json_fields.h"
 #include "base/json_text.h"
-#include "session/host.h"
 #include "session/relay/relay_messages.h"
-#include "session/tools/tool_slots.h"
 #include "session/tools/upload_names.h"
 
 namespace sv {
@@ -208,49 +206,6 @@ void HandleLogTail(const ToolSend& send, const std::string& id, const std::strin
     }
     CloseHandle(file);
     send(LogResultJson(id, ReplaceInvalidUtf8(TailLines(text, count))));
-}
-
-void Host::HandleRemoteTool(const std::string& type, const json& msg, const std::string& from) {
-    std::string id = JsonStringOrEmpty(msg, "id");
-    std::string path = JsonStringOrEmpty(msg, "path");
-    ToolSend send = [this](const std::string& text) { SendText(text); };
-    // Taken here, on the receiving thread, so a request over the cap is answered at once;
-    // the worker holds the slot until it is done (or, if it never starts, until it is dropped).
-    ToolSlots::Slot slot = toolSlots_.TryTake();
-    if (!slot) {
-        std::string what = type == "exec-request" ? JsonStringOrEmpty(msg, "command") : path;
-        WriteAuditLine("tool-refused", type + " " + kToolsBusyError + ": " + what, from);
-        std::string reply = ToolRefusalJson(type, id, path, kToolsBusyError);
-        if (!reply.empty()) send(reply);
-        return;
-    }
-    // The worker's replies go out one behind, and the slot is given back before the last:
-    // a controller that sends its next request on that reply finds the slot free.
-    auto run = [this, send](ToolSlots::Slot held, std::function<void(const ToolSend&)> work) {
-        RunDetached([held = std::move(held), send, work]() mutable {
-            std::string last;
-            bool holding = false;
-            work([&](const std::string& text) {
-                if (holding) send(last);
-                last = text;
-                holding = true;
-            });
-            held.reset();
-            if (holding) send(last);
-        });
-    };
-    const std::atomic<bool>* cancel = &stop_;
-    if (type == "exec-request") {
-        std::string command = JsonStringOrEmpty(msg, "command");
-        run(std::move(slot), [id, command, from, cancel](const ToolSend& s) { HandleExecRequest(s, id, command, from, cancel); });
-    } else if (type == "fs-list") {
-        run(std::move(slot), [id, path, from](const ToolSend& s) { HandleFsList(s, id, path, from); });
-    } else if (type == "fs-read") {
-        run(std::move(slot), [id, path, from, cancel](const ToolSend& s) { HandleFsRead(s, id, path, from, cancel); });
-    } else if (type == "log-tail") {
-        json lines = msg.contains("lines") && !msg["lines"].is_null() ? msg["lines"] : json(kLogTailDefaultLines);
-        run(std::move(slot), [id, path, lines, from](const ToolSend& s) { HandleLogTail(s, id, path, lines, from); });
-    }
 }
 
 }  // namespace sv

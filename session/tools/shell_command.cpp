@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -142,14 +140,14 @@ bool PipeReaders::Start(HANDLE out, HANDLE err) {
     bool started = true;
     for (int i = 0; i < 2; ++i) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             done_[i] = false;
         }
         try {
             threads_[i] = std::thread(&PipeReaders::Run, this, i, pipes[i]);
         } catch (...) {
             CloseHandle(pipes[i]);
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             done_[i] = true;
             started = false;
         }
@@ -159,7 +157,7 @@ bool PipeReaders::Start(HANDLE out, HANDLE err) {
 
 void PipeReaders::Run(int which, HANDLE pipe) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         threadId_[which] = GetCurrentThreadId();
     }
     if (!quit_.load()) {
@@ -167,7 +165,7 @@ void PipeReaders::Run(int which, HANDLE pipe) {
             pipe,
             [&](const char* data, size_t length) {
                 if (quit_.load()) return false;  // being broken off: keep nothing more
-                std::lock_guard<std::mutex> lock(mutex_);
+                MutexLock lock(mutex_);
                 return output_[which].Append(data, length);
             },
             [&] {
@@ -176,27 +174,27 @@ void PipeReaders::Run(int which, HANDLE pipe) {
     }
     CloseHandle(pipe);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         done_[which] = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void PipeReaders::Finish(uint32_t graceMs, const std::atomic<bool>* cancel) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     while (!BothDone() && !(cancel && cancel->load())) {
         auto slice = std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelCheckMs));
-        if (changed_.wait_until(lock, slice, [this] { return BothDone(); })) break;
+        if (changed_.WaitUntil(lock, slice, [this]() SV_REQUIRES(mutex_) { return BothDone(); })) break;
         if (std::chrono::steady_clock::now() >= until) break;
     }
-    lock.unlock();
+    lock.Unlock();
     BreakAndJoin();
 }
 
 void PipeReaders::BreakAndJoin() {
     quit_.store(true);
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     // A reader checks the flag before each read, so the cancel can only miss one that is
     // between its check and its read; the next round catches it there.
     while (!BothDone()) {
@@ -208,9 +206,9 @@ void PipeReaders::BreakAndJoin() {
                 CloseHandle(thread);
             }
         }
-        changed_.wait_for(lock, std::chrono::milliseconds(20), [this] { return BothDone(); });
+        changed_.WaitFor(lock, std::chrono::milliseconds(20), [this]() SV_REQUIRES(mutex_) { return BothDone(); });
     }
-    lock.unlock();
+    lock.Unlock();
     for (auto& t : threads_) {
         if (t.joinable()) t.join();
     }

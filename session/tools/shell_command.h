@@ -5,14 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "base/annotated_mutex.h"
 #include "session/tools/remote_tool_formats.h"
 
 namespace sv {
@@ -53,22 +52,22 @@ public:
     void Finish(uint32_t graceMs, const std::atomic<bool>* cancel);
     // What reader 0 (standard output) or 1 (standard error) kept.
     std::string Text(int which) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         return output_[which].Text();
     }
 
 private:
     void Run(int which, HANDLE pipe);
-    bool BothDone() const { return done_[0] && done_[1]; }
+    bool BothDone() const SV_REQUIRES(mutex_) { return done_[0] && done_[1]; }
     void BreakAndJoin();
 
     std::function<void()> overflow_;
     std::atomic<bool> quit_{false};
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    CappedOutput output_[2];
-    bool done_[2] = {true, true};
-    DWORD threadId_[2] = {0, 0};
+    Mutex mutex_;
+    CondVar changed_;
+    CappedOutput output_[2] SV_GUARDED_BY(mutex_);
+    bool done_[2] SV_GUARDED_BY(mutex_) = {true, true};
+    DWORD threadId_[2] SV_GUARDED_BY(mutex_) = {0, 0};
     std::thread threads_[2];
 };
 

@@ -6,7 +6,7 @@ ToolSlots::ToolSlots(size_t cap) : count_(std::make_shared<Count>()) { count_->c
 
 ToolSlots::Slot ToolSlots::TryTake() {
     {
-        std::lock_guard<std::mutex> lock(count_->mutex);
+        MutexLock lock(count_->mutex);
         if (count_->inUse >= count_->cap) return nullptr;
         ++count_->inUse;
     }
@@ -15,7 +15,7 @@ ToolSlots::Slot ToolSlots::TryTake() {
     static char marker;
     try {
         return Slot(&marker, [count](void*) {
-            std::lock_guard<std::mutex> lock(count->mutex);
+            MutexLock lock(count->mutex);
             --count->inUse;
         });
     } catch (...) {
@@ -25,7 +25,7 @@ ToolSlots::Slot ToolSlots::TryTake() {
 }
 
 size_t ToolSlots::InUse() const {
-    std::lock_guard<std::mutex> lock(count_->mutex);
+    MutexLock lock(count_->mutex);
     return count_->inUse;
 }
 

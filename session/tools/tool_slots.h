@@ -4,7 +4,8 @@
 // instead of piling up threads and processes.
 #include <cstddef>
 #include <memory>
-#include <mutex>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -28,9 +29,9 @@ public:
 private:
     // Shared with every slot, so a slot outliving its table is still safe to give back.
     struct Count {
-        std::mutex mutex;
-        size_t inUse = 0;
-        size_t cap = 0;
+        Mutex mutex;
+        size_t inUse SV_GUARDED_BY(mutex) = 0;
+        size_t cap SV_GUARDED_BY(mutex) = 0;
     };
     std::shared_ptr<Count> count_;
 };

@@ -89,7 +89,7 @@ void Transfers::OnFileBegin(const json& msg, const std::string& from) {
     TransferOutcome outcome;
     bool startSweeper = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         outcome = table_.Begin(from, id, name, size, seams_.clock());
         if (outcome == TransferOutcome::Ok && !sweeperRunning_) {
             sweeperRunning_ = true;
@@ -115,7 +115,7 @@ void Transfers::OnFileChunk(const json& msg, const std::string& from) {
     }
     TransferOutcome outcome;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         outcome = table_.Append(from, id, bytes.data(), bytes.size(), seams_.clock());
     }
     if (outcome != TransferOutcome::Ok && outcome != TransferOutcome::Ignored) {
@@ -128,7 +128,7 @@ void Transfers::OnFileEnd(const json& msg, const std::string& from) {
     if (id.empty()) return;
     FileTransfer transfer;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (!table_.Finish(from, id, transfer)) return;
     }
     std::string name = SafeUploadName(transfer.name);
@@ -164,34 +164,34 @@ void Transfers::OnFileEnd(const json& msg, const std::string& from) {
 void Transfers::DropIdle() {
     std::vector<TransferTable::Key> dropped;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         dropped = table_.DropIdle(seams_.clock());
     }
     for (const auto& key : dropped) ReportError(key.first, key.second, "idle timeout");
 }
 
 void Transfers::RunSweeper() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto ending = [this] { return shutdown_ || seams_.stopping(); };
+    MutexLock lock(mutex_);
+    auto ending = [this]() SV_REQUIRES(mutex_) { return shutdown_ || seams_.stopping(); };
     while (!ending() && table_.Count() > 0) {
-        wake_.wait_for(lock, std::chrono::seconds(1));
+        wake_.WaitFor(lock, std::chrono::seconds(1));
         if (ending()) break;
-        lock.unlock();
+        lock.Unlock();
         DropIdle();
-        lock.lock();
+        lock.Lock();
     }
     sweeperRunning_ = false;
 }
 
 void Transfers::SetLimits(const TransferLimits& limits) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     table_.SetLimits(limits);
 }
 
 void Transfers::Shutdown() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     shutdown_ = true;
-    wake_.notify_all();
+    wake_.NotifyAll();
 }
 
 }  // namespace sv

@@ -10,13 +10,13 @@
 // waits for it after Shutdown. Lock: one, a leaf. It guards the table, the limits and
 // the sweeper's state; Base64 decoding, file writes, audit lines and sends happen with
 // it released.
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "base/annotated_mutex.h"
 
 #include "session/tools/file_transfer.h"
 
@@ -60,11 +60,11 @@ private:
     const std::string dataDir_;
     const Seams seams_;
 
-    std::mutex mutex_;
-    std::condition_variable wake_;  // with mutex_: ends the sweeper's wait
-    TransferTable table_;
-    bool sweeperRunning_ = false;
-    bool shutdown_ = false;
+    Mutex mutex_;
+    CondVar wake_;  // with mutex_: ends the sweeper's wait
+    TransferTable table_ SV_GUARDED_BY(mutex_);
+    bool sweeperRunning_ SV_GUARDED_BY(mutex_) = false;
+    bool shutdown_ SV_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace sv

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/bitmap_info.h"
+
 namespace {
 
 int g_period = 0;
@@ -25,13 +27,7 @@ constexpr int kLine = 18;
 
 // Drawn once into memory: flat panels with dense text rows, a title bar, a gradient.
 void MakePicture(HDC screen, int w, int h) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = sv::TopDown32BitInfo(w, h);
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (dib == nullptr) return;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bitmap_info.h"
 #include "base/text_encoding.h"
 
 namespace {
@@ -34,12 +35,7 @@ bool Capture(HWND hwnd, int& w, int& h, std::vector<unsigned char>& pixels) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
     SelectObject(memory, old);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = sv::TopDown32BitInfo(w, h);
     pixels.assign(static_cast<size_t>(w) * h * 4, 0);
     const int lines = GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);

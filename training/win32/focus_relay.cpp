@@ -10,7 +10,7 @@ FocusRelay::FocusRelay(std::function<void(const UiElement&)> onFocus, uint32_t o
 
 void FocusRelay::Deliver(const std::optional<UiElement>& element) {
     if (!element || element->processId == ownProcessId_) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!open_ || !onFocus_) return;
     try {
         onFocus_(*element);
@@ -20,7 +20,7 @@ void FocusRelay::Deliver(const std::optional<UiElement>& element) {
 }
 
 void FocusRelay::Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     open_ = false;
     onFocus_ = nullptr;
 }

@@ -5,8 +5,9 @@
 // call already under way.
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
+
+#include "base/annotated_mutex.h"
 
 #include "training/training_records.h"
 
@@ -23,8 +24,8 @@ public:
     void Close();
 
 private:
-    std::mutex mutex_;
-    bool open_ = true;
+    Mutex mutex_;
+    bool open_ SV_GUARDED_BY(mutex_) = true;
     std::function<void(const UiElement&)> onFocus_;
     const uint32_t ownProcessId_;
 };

@@ -1,13 +1,13 @@
 #pragma once
-// Small owners for GDI+'s flat handles, so that an early return frees them, and the
-// bitmap header the training windows draw into; shared by everything on the training
-// side that draws.
+// Small owners for GDI+'s flat handles, so that an early return frees them; shared by
+// everything on the training side that draws.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
 #include <cstdint>
 
+#include "base/bitmap_info.h"
 #include "training/win32/overlay_layout.h"
 
 namespace sv {
@@ -67,19 +67,6 @@ struct Format {
     Format(const Format&) = delete;
     Format& operator=(const Format&) = delete;
 };
-
-// The header of a top-down 32-bit bitmap of width x height, as the layered and
-// double-buffered windows draw into.
-inline BITMAPINFO TopDown32BitInfo(int32_t width, int32_t height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
 
 // A rounded rectangle as a closed figure of `path`; a plain rectangle when the corners
 // would be a pixel or less.

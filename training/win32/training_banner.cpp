@@ -489,7 +489,7 @@ void TrainingBanner::Paint(HDC target, const RECT& dirty) {
     RECT area;
     if (!IntersectRect(&area, &dirty, &client)) return;
     const int width = area.right - area.left, height = area.bottom - area.top;
-    BITMAPINFO info = gdiplus_handles::TopDown32BitInfo(width, height);
+    BITMAPINFO info = sv::TopDown32BitInfo(width, height);
     void* bits = nullptr;
     HDC memory = CreateCompatibleDC(target);
     HBITMAP section = CreateDIBSection(target, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/audit_log.h"
+#include "base/detachable_thread.h"
 #include "base/text_encoding.h"
 #include "training/win32/detached_query.h"
 #include "training/win32/focus_relay.h"
@@ -251,29 +252,25 @@ public:
 
     void StartFocusTracking() override {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        if (focusThread_.joinable()) return;
+        if (focusThread_.Joinable()) return;
         {
             std::lock_guard<std::mutex> stopLock(stopMutex_);
             stop_ = false;
         }
         // The callback is taken now: delivery threads never read the member.
         auto relay = std::make_shared<FocusRelay>(OnFocus, GetCurrentProcessId());
-        focusThread_ = std::thread(&UiaInspector::FocusThreadMain, this, relay);
+        focusThread_ = DetachableThread([this, relay] { FocusThreadMain(relay); });
     }
 
     void StopFocusTracking() override {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        if (!focusThread_.joinable()) return;
+        if (!focusThread_.Joinable()) return;
         {
             std::lock_guard<std::mutex> stopLock(stopMutex_);
             stop_ = true;
         }
         stopSignal_.notify_all();
-        if (focusThread_.get_id() == std::this_thread::get_id()) {
-            focusThread_.detach();
-        } else {
-            focusThread_.join();
-        }
+        focusThread_.JoinUnlessSelf();
     }
 
     std::pair<json, std::string> QueryTree(const WindowTreeQuery& query, uint32_t timeoutMs) override {
@@ -325,7 +322,7 @@ private:
     }
 
     std::mutex stateMutex_;
-    std::thread focusThread_;
+    DetachableThread focusThread_;
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;
     bool stop_ = false;

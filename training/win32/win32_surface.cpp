@@ -630,7 +630,7 @@ private:
                        const std::vector<const OverlayShape*>& shapes) {
         const int32_t width = w.area.monitor.Width();
         const int32_t height = w.area.monitor.Height();
-        BITMAPINFO info = gdiplus_handles::TopDown32BitInfo(width, height);
+        BITMAPINFO info = sv::TopDown32BitInfo(width, height);
         HDC screen = GetDC(nullptr);
         HDC memory = CreateCompatibleDC(screen);
         void* bits = nullptr;

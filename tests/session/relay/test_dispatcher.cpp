@@ -215,6 +215,12 @@ TEST_F(DispatchFixture, MalformedMessagesAreDroppedWithoutEffect) {
     for (const char* text : bad) host->RouteIncomingText(text);
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(sent.empty());
+    // A handler that threw is named in the audit log, so a fault is not taken for noise.
+    int failed = 0;
+    for (const std::string& line : AuditLines()) {
+        if (line.find("handler failed: input: ") != std::string::npos) ++failed;
+    }
+    EXPECT_EQ(failed, 1);
 }
 
 TEST_F(DispatchFixture, LanLookalikeInOtherTypeIsStillDispatched) {

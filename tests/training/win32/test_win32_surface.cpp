@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/bitmap_info.h"
 #include "base/text_encoding.h"
 #include "session/screen/screen_capture.h"
 #include "call_hold.h"
@@ -44,12 +45,7 @@ Shot TakeShot() {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, s.width, s.height, screen, 0, 0, SRCCOPY);
     SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = s.width;
-    info.bmiHeader.biHeight = -s.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = sv::TopDown32BitInfo(s.width, s.height);
     GetDIBits(memory, bitmap, 0, s.height, s.pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);

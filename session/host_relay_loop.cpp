@@ -85,7 +85,7 @@ bool Host::RotatePassword() {
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(passwordMutex_);
+        MutexLock lock(passwordMutex_);
         password_ = fresh;
     }
 
@@ -100,7 +100,7 @@ int Host::RunClassic() {
     const std::string hostId = LoadOrCreateHostId(dataDir_);
     std::string password = LoadPassword(dataDir_);
     {
-        std::lock_guard<std::mutex> lock(passwordMutex_);
+        MutexLock lock(passwordMutex_);
         hostId_ = hostId;
         password_ = password;
     }
@@ -122,7 +122,7 @@ int Host::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) {
 
 bool Host::RegisterHost() {
     if (!relay_.Connect(relayUrl_, caBundlePath_.c_str(), kConnectTimeoutMs)) return false;
-    if (!relay_.SendText(HostRegisterMessage(hostId_, HashPassword(Password()), lan_.ListeningEndpoints(true)))) {
+    if (!relay_.SendText(HostRegisterMessage(HostId(), HashPassword(Password()), lan_.ListeningEndpoints(true)))) {
         relay_.Disconnect();
         return false;
     }

@@ -1,4 +1,4 @@
-// The one table of incoming messages, relay and LAN alike, and the two ways out.
+// The Host's message table, its handlers, and the two ways out (relay and LAN alike).
 #include <cstdio>
 #include <exception>
 
@@ -7,6 +7,7 @@
 #include "base/json_fields.h"
 #include "session/host.h"
 #include "session/relay/relay_messages.h"
+#include "session/tools/remote_tools.h"
 
 namespace sv {
 namespace {
@@ -55,8 +56,10 @@ void Host::Dispatch(const IncomingMessage& msg) {
         if (route.relayOnly && msg.source != MessageSource::kRelay) return;
         try {
             (this->*route.handler)(msg);
-        } catch (const std::exception&) {
-            // Wrong field types and the like: the message is dropped, the loop goes on.
+        } catch (const std::exception& e) {
+            // Wrong field types and the like: the message is dropped, the loop goes on, and
+            // the audit log says so, so a fault in a handler is not taken for a bad message.
+            WriteAuditLine("dispatch", "handler failed: " + msg.type + ": " + e.what(), msg.from);
         }
         return;
     }
@@ -69,7 +72,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
     if (deviceId_ != 0) {
         detail += "deviceId=" + std::to_string(deviceId_);
     } else {
-        detail += "hostId=" + hostId_;
+        detail += "hostId=" + HostId();
     }
     WriteAuditLine("relay", detail, "");
     if (deviceId_ != 0 && lan_.Listening()) lan_.AdvertiseLan();
@@ -216,6 +219,49 @@ bool Host::SendBinary(const uint8_t* data, size_t length) {
     if (lan_.ChannelCount() == 0) return sent;
     const bool lanSent = lan_.SendToChannels(std::vector<uint8_t>(data, data + length), 1);
     return relayPath ? sent : lanSent;
+}
+
+void Host::HandleRemoteTool(const std::string& type, const json& msg, const std::string& from) {
+    std::string id = JsonStringOrEmpty(msg, "id");
+    std::string path = JsonStringOrEmpty(msg, "path");
+    ToolSend send = [this](const std::string& text) { SendText(text); };
+    // Taken here, on the receiving thread, so a request over the cap is answered at once;
+    // the worker holds the slot until it is done (or, if it never starts, until it is dropped).
+    ToolSlots::Slot slot = toolSlots_.TryTake();
+    if (!slot) {
+        std::string what = type == "exec-request" ? JsonStringOrEmpty(msg, "command") : path;
+        WriteAuditLine("tool-refused", type + " " + kToolsBusyError + ": " + what, from);
+        std::string reply = ToolRefusalJson(type, id, path, kToolsBusyError);
+        if (!reply.empty()) send(reply);
+        return;
+    }
+    // The worker's replies go out one behind, and the slot is given back before the last:
+    // a controller that sends its next request on that reply finds the slot free.
+    auto run = [this, send](ToolSlots::Slot held, std::function<void(const ToolSend&)> work) {
+        RunDetached([held = std::move(held), send, work]() mutable {
+            std::string last;
+            bool holding = false;
+            work([&](const std::string& text) {
+                if (holding) send(last);
+                last = text;
+                holding = true;
+            });
+            held.reset();
+            if (holding) send(last);
+        });
+    };
+    const std::atomic<bool>* cancel = &stop_;
+    if (type == "exec-request") {
+        std::string command = JsonStringOrEmpty(msg, "command");
+        run(std::move(slot), [id, command, from, cancel](const ToolSend& s) { HandleExecRequest(s, id, command, from, cancel); });
+    } else if (type == "fs-list") {
+        run(std::move(slot), [id, path, from](const ToolSend& s) { HandleFsList(s, id, path, from); });
+    } else if (type == "fs-read") {
+        run(std::move(slot), [id, path, from, cancel](const ToolSend& s) { HandleFsRead(s, id, path, from, cancel); });
+    } else if (type == "log-tail") {
+        json lines = msg.contains("lines") && !msg["lines"].is_null() ? msg["lines"] : json(kLogTailDefaultLines);
+        run(std::move(slot), [id, path, lines, from](const ToolSend& s) { HandleLogTail(s, id, path, lines, from); });
+    }
 }
 
 }  // namespace sv
