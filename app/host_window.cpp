@@ -41,34 +41,6 @@ constexpr int kTrayRetries = 30;
 // How long the first sizing waits for the host-run task to pick the identity.
 constexpr std::chrono::milliseconds kDecisionWait{2000};
 
-// Read by other threads (PostExitCommand); everything else is the window thread's own.
-std::atomic<HWND> g_window{nullptr};
-
-struct WindowState {
-    Host* host = nullptr;
-    const HostRunState* run = nullptr;
-    WorkerGroup* work = nullptr;
-    HostWindowSeams seams;
-    HostCard card = HostCard::Classic;  // the card the window is sized for
-    bool rotating = false;               // a rotation runs on a thread of `work`
-    UINT taskbarCreated = 0;
-    int trayRetriesLeft = 0;
-    float factor = 1.0f;
-    HICON cardIcon = nullptr;
-    HICON smallIcon = nullptr;
-    HICON bigIcon = nullptr;
-    NOTIFYICONDATAW tray = {};
-    UINT showMessage = 0;
-    std::vector<HostButton> buttons;
-    int hovered = 0;
-    bool tracking = false;
-    bool paintedRegistered = false;
-    uint32_t paintedControllers = 0;
-    bool paintedEnded = false;
-    std::string paintedPassword;
-};
-WindowState g_state;
-
 namespace gp = Gdiplus::DllExports;
 
 Gdiplus::ARGB Rgb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFFFFFFu); }
@@ -105,8 +77,7 @@ UiFont MakeValueFont(float sizePx) {
 
 struct Fonts {
     UiFont title, subtitle, hint, heading, label, value, button;
-    Fonts() {
-        const float f = g_state.factor;
+    explicit Fonts(float f) {
         title = CreateUiFont(UiFontWeight::SemiBold, 20.0f * f);
         subtitle = CreateUiFont(UiFontWeight::Regular, 14.0f * f);
         hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
@@ -151,28 +122,11 @@ Gdiplus::RectF Measure(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std:
     return box;
 }
 
-float MeasureHintHeight(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std::wstring& text) {
-    return Measure(g, font, text, kHintWidth * g_state.factor).Height;
+float MeasureHintHeight(Gdiplus::GpGraphics* g, Gdiplus::GpFont* font, const std::wstring& text, float factor) {
+    return Measure(g, font, text, kHintWidth * factor).Height;
 }
 
-HostViewState ReadHost() {
-    HostViewState state;
-    Host* host = g_state.host;
-    if (host == nullptr) return state;
-    // The card the window is sized for; the timer moves both on together.
-    state.card = g_state.card;
-    state.rotating = g_state.rotating;
-    state.registered = host->IsRegistered();
-    state.controllers = host->ConnectedControllers();
-    const HostRunState::Snapshot run = g_state.run->Get();
-    state.deviceId = run.deviceId;
-    state.ended = run.ended;
-    state.hostId = Utf8ToUtf16(host->HostId());
-    state.password = Utf8ToUtf16(host->Password());
-    return state;
-}
-
-void FillRounded(Gdiplus::GpGraphics* g, const RectF& r, float radius, uint32_t fill, bool outline) {
+void FillRounded(Gdiplus::GpGraphics* g, const RectF& r, float radius, uint32_t fill, bool outline, float factor) {
     Gdiplus::GpPath* path = nullptr;
     if (gp::GdipCreatePath(Gdiplus::FillModeAlternate, &path) != Gdiplus::Ok) return;
     // AddRoundedRectPath: arcs of twice the radius at 180, 270, 0 and 90 degrees.
@@ -188,7 +142,7 @@ void FillRounded(Gdiplus::GpGraphics* g, const RectF& r, float radius, uint32_t 
         gp::GdipDeleteBrush(brush);
     }
     Gdiplus::GpPen* pen = nullptr;
-    if (outline && gp::GdipCreatePen1(Rgb(kBorder), 1.0f * g_state.factor, Gdiplus::UnitPixel, &pen) == Gdiplus::Ok) {
+    if (outline && gp::GdipCreatePen1(Rgb(kBorder), 1.0f * factor, Gdiplus::UnitPixel, &pen) == Gdiplus::Ok) {
         gp::GdipDrawPath(g, pen, path);
         gp::GdipDeletePen(pen);
     }
@@ -214,61 +168,12 @@ void DrawText(Gdiplus::GpGraphics* g, const std::wstring& text, Gdiplus::GpFont*
     gp::GdipDeleteBrush(brush);
 }
 
-HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostViewState& state) {
+HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostViewState& state, float factor) {
     HostTextMeasure measure;
     measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
     measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
-    return LayoutHostWindow(state, g_state.factor, MeasureHintHeight(g, fonts.hint.get(), TextsForCard(state.card).hint),
-                            measure);
-}
-
-void PaintHostWindow(Gdiplus::GpGraphics* g, HDC dc) {
-    const float f = g_state.factor;
-    gp::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
-    gp::GdipSetTextRenderingHint(g, Gdiplus::TextRenderingHintAntiAliasGridFit);
-    gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
-    gp::GdipGraphicsClear(g, Rgb(kBackground));
-
-    const HostViewState state = ReadHost();
-    g_state.paintedRegistered = state.registered;
-    g_state.paintedControllers = state.controllers;
-    g_state.paintedEnded = state.ended;
-    g_state.paintedPassword = Utf16ToUtf8(state.password);
-
-    Fonts fonts;
-    HostWindowLayout l = Layout(g, fonts, state);
-
-    DrawText(g, HostTexts().title, fonts.title.get(), l.title, kPrimaryText);
-    DrawText(g, HostTexts().subtitle, fonts.subtitle.get(), l.subtitle, kSecondaryText);
-    FillRounded(g, l.card, 20 * f, kCardFill, true);
-    DrawText(g, l.heading, fonts.heading.get(), l.headingRect, kPrimaryText);
-    DrawText(g, l.hint, fonts.hint.get(), l.hintRect, kSecondaryText);
-
-    FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : 0xF3F4F6, false);
-    FillDot(g, l.dot, state.registered ? 0x16A34A : 0x9CA3AF);
-    const RectF statusRect = {l.pillTextX, l.pill.y, l.pill.x + l.pill.w - l.pillTextX, l.pill.h};
-    DrawText(g, l.status, fonts.subtitle.get(), statusRect, kPrimaryText, Gdiplus::StringAlignmentNear,
-             Gdiplus::StringAlignmentCenter, false);
-
-    for (const HostFieldRow& row : l.rows) {
-        DrawText(g, row.label, fonts.label.get(), row.labelRect, kSecondaryText);
-        DrawText(g, row.value, fonts.value.get(), row.valueRect, kPrimaryText, Gdiplus::StringAlignmentNear,
-                 Gdiplus::StringAlignmentCenter, false);
-    }
-    for (const HostButton& b : l.buttons) {
-        FillRounded(g, b.rect, 8 * f, b.id == g_state.hovered ? kHoverFill : kCardFill, true);
-        DrawText(g, b.label, fonts.button.get(), b.rect, b.enabled ? kPrimaryText : kSecondaryText,
-                 Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
-    }
-    g_state.buttons = l.buttons;
-    if (g_state.seams.painted) g_state.seams.painted(l.buttons);
-
-    // The icon keeps its alpha only through GDI.
-    gp::GdipFlush(g, Gdiplus::FlushIntentionSync);
-    if (g_state.cardIcon != nullptr) {
-        DrawIconEx(dc, static_cast<int>(l.icon.x), static_cast<int>(l.icon.y), g_state.cardIcon,
-                   static_cast<int>(l.icon.w), static_cast<int>(l.icon.h), 0, nullptr, DI_NORMAL);
-    }
+    return LayoutHostWindow(state, factor,
+                            MeasureHintHeight(g, fonts.hint.get(), TextsForCard(state.card).hint, factor), measure);
 }
 
 void ShowHostWindow(HWND hwnd) {
@@ -276,50 +181,6 @@ void ShowHostWindow(HWND hwnd) {
     ShowWindow(hwnd, SW_SHOW);
     ShowWindow(hwnd, SW_RESTORE);
     SetForegroundWindow(hwnd);
-}
-
-void CopyHostId() {
-    if (g_state.host != nullptr) SetClipboardFromUtf8(g_state.host->HostId());
-}
-
-// Rotation restarts the LAN listener and sends through the relay's send lock, which a
-// frame may hold for the whole write time-out: it runs on a thread of its own, one at a
-// time, and the window only learns that it ended.
-void StartRotation(HWND hwnd) {
-    if (g_state.rotating || g_state.work == nullptr) return;
-    Host* host = g_state.host;
-    std::function<void()> rotate = g_state.seams.rotatePassword;
-    if (!rotate) rotate = [host] { host->RotatePassword(); };
-    g_state.rotating = g_state.work->Start([rotate, hwnd] {
-        try {
-            rotate();
-        } catch (...) {
-            // The old password stays; the button comes back all the same.
-        }
-        PostMessageW(hwnd, kRotationDone, 0, 0);
-    });
-    InvalidateRect(hwnd, nullptr, FALSE);
-}
-
-void OnHostButton(HWND hwnd, int id) {
-    Host* host = g_state.host;
-    if (host == nullptr) return;
-    switch (id) {
-    case kButtonCopyHostId:
-        TrackUxAction("copy_host_id");
-        CopyHostId();
-        break;
-    case kButtonNewPassword:
-        TrackUxAction("new_password");
-        StartRotation(hwnd);
-        break;
-    case kButtonCopyPassword:
-        TrackUxAction("copy_password");
-        SetClipboardFromUtf8(host->Password());
-        break;
-    default:
-        break;
-    }
 }
 
 void ShowTrayMenu(HWND hwnd) {
@@ -337,205 +198,18 @@ void ShowTrayMenu(HWND hwnd) {
     DestroyMenu(menu);
 }
 
-bool NotifyIcon(HostWindowSeams::TrayOp op) {
-    if (g_state.seams.notifyIcon) return g_state.seams.notifyIcon(op);
-    const DWORD message = op == HostWindowSeams::TrayOp::Add      ? NIM_ADD
-                          : op == HostWindowSeams::TrayOp::Modify ? NIM_MODIFY
-                                                                  : NIM_DELETE;
-    return Shell_NotifyIconW(message, &g_state.tray) != FALSE;
-}
-
-// Adds the icon; when the tray refuses, asks again on a timer, a bounded number of times.
-// An icon that is still there (a "TaskbarCreated" without a restart) takes the update.
-void AddTrayIcon(HWND hwnd, bool newRound) {
-    if (newRound) g_state.trayRetriesLeft = kTrayRetries;
-    if (NotifyIcon(HostWindowSeams::TrayOp::Add) || NotifyIcon(HostWindowSeams::TrayOp::Modify)) {
-        KillTimer(hwnd, kTrayRetryTimer);
-        return;
-    }
-    if (g_state.trayRetriesLeft > 0) {
-        --g_state.trayRetriesLeft;
-        SetTimer(hwnd, kTrayRetryTimer, kTrayRetryMs, nullptr);
-    } else {
-        KillTimer(hwnd, kTrayRetryTimer);
-    }
-}
-
 // The hint's height decides the window's; measured on a scratch graphics.
-int ClientHeight(HostCard card) {
+int ClientHeight(HostCard card, float f) {
     HDC screen = GetDC(nullptr);
     float hintHeight = 0.0f;
     Gdiplus::GpGraphics* g = nullptr;
     if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
-        UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * g_state.factor);
-        hintHeight = MeasureHintHeight(g, hint.get(), TextsForCard(card).hint);
+        UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
+        hintHeight = MeasureHintHeight(g, hint.get(), TextsForCard(card).hint, f);
         gp::GdipDeleteGraphics(g);
     }
     ReleaseDC(nullptr, screen);
-    const float f = g_state.factor;
     return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card)) * f));
-}
-
-// Sizes the window for its card: centred on the primary screen the first time, around
-// its own centre after that.
-void FitWindow(HWND hwnd, DWORD style, bool first) {
-    RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * g_state.factor)), ClientHeight(g_state.card)};
-    AdjustWindowRectEx(&rect, style, FALSE, 0);
-    const int w = rect.right - rect.left;
-    const int h = rect.bottom - rect.top;
-    int cx = GetSystemMetrics(SM_CXSCREEN) / 2;
-    int cy = GetSystemMetrics(SM_CYSCREEN) / 2;
-    RECT now;
-    if (!first && GetWindowRect(hwnd, &now)) {
-        cx = (now.left + now.right) / 2;
-        cy = (now.top + now.bottom) / 2;
-    }
-    SetWindowPos(hwnd, nullptr, cx - w / 2, cy - h / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (g_state.showMessage != 0 && message == g_state.showMessage) {
-        ShowHostWindow(hwnd);
-        return 0;
-    }
-    if (g_state.taskbarCreated != 0 && message == g_state.taskbarCreated) {
-        // Explorer (re)started: every icon it showed is gone.
-        AddTrayIcon(hwnd, true);
-        return 0;
-    }
-    switch (message) {
-    case WM_CREATE:
-        g_window.store(hwnd);
-        SetTimer(hwnd, kWatchTimer, 1000, nullptr);
-        return 0;
-    case WM_TIMER: {
-        if (wParam == kTrayRetryTimer) {
-            AddTrayIcon(hwnd, false);
-            return 0;
-        }
-        Host* host = g_state.host;
-        const HostRunState::Snapshot run = g_state.run->Get();
-        const HostCard card = CardFor(run);
-        if (card != g_state.card) {
-            g_state.card = card;
-            FitWindow(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
-            InvalidateRect(hwnd, nullptr, FALSE);
-            return 0;
-        }
-        if (host != nullptr &&
-            (run.ended != g_state.paintedEnded || host->IsRegistered() != g_state.paintedRegistered ||
-             host->ConnectedControllers() != g_state.paintedControllers ||
-             host->Password() != g_state.paintedPassword)) {
-            InvalidateRect(hwnd, nullptr, FALSE);
-        }
-        return 0;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        RECT client;
-        GetClientRect(hwnd, &client);
-        const int w = client.right - client.left;
-        const int h = client.bottom - client.top;
-        HDC memory = CreateCompatibleDC(dc);
-        HBITMAP bitmap = CreateCompatibleBitmap(dc, w > 0 ? w : 1, h > 0 ? h : 1);
-        if (memory != nullptr && bitmap != nullptr) {
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            Gdiplus::GpGraphics* graphics = nullptr;
-            if (gp::GdipCreateFromHDC(memory, &graphics) == Gdiplus::Ok) {
-                PaintHostWindow(graphics, memory);
-                gp::GdipDeleteGraphics(graphics);
-            }
-            BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
-            SelectObject(memory, old);
-        }
-        if (bitmap != nullptr) DeleteObject(bitmap);
-        if (memory != nullptr) DeleteDC(memory);
-        EndPaint(hwnd, &ps);
-        return 0;
-    }
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && g_state.hovered != 0) {
-            SetCursor(LoadCursorW(nullptr, IDC_HAND));
-            return TRUE;
-        }
-        break;
-    case WM_MOUSEMOVE: {
-        if (!g_state.tracking) {
-            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
-            g_state.tracking = TrackMouseEvent(&track) != FALSE;
-        }
-        const int hit = HitTestHostButton(g_state.buttons, static_cast<float>(static_cast<short>(LOWORD(lParam))),
-                                          static_cast<float>(static_cast<short>(HIWORD(lParam))));
-        if (hit != g_state.hovered) {
-            g_state.hovered = hit;
-            InvalidateRect(hwnd, nullptr, FALSE);
-        }
-        return 0;
-    }
-    case WM_MOUSELEAVE:
-        g_state.tracking = false;
-        if (g_state.hovered != 0) {
-            g_state.hovered = 0;
-            InvalidateRect(hwnd, nullptr, FALSE);
-        }
-        return 0;
-    case WM_LBUTTONUP: {
-        const int hit = HitTestHostButton(g_state.buttons, static_cast<float>(static_cast<short>(LOWORD(lParam))),
-                                          static_cast<float>(static_cast<short>(HIWORD(lParam))));
-        if (hit != 0) OnHostButton(hwnd, hit);
-        return 0;
-    }
-    case WM_CLOSE:
-        TrackUxScreen("tray");
-        ShowWindow(hwnd, SW_HIDE);
-        return 0;
-    case WM_DESTROY:
-        NotifyIcon(HostWindowSeams::TrayOp::Delete);
-        KillTimer(hwnd, kWatchTimer);
-        KillTimer(hwnd, kTrayRetryTimer);
-        PostQuitMessage(0);
-        return 0;
-    case kRotationDone:
-        g_state.rotating = false;
-        InvalidateRect(hwnd, nullptr, FALSE);
-        return 0;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case kCommandShow:
-            TrackUxAction("show_window");
-            ShowHostWindow(hwnd);
-            return 0;
-        case kCommandCopyHostId:
-            TrackUxAction("copy_host_id");
-            CopyHostId();
-            return 0;
-        case kCommandExit:
-            TrackUxAction("exit");
-            DestroyWindow(hwnd);
-            return 0;
-        default:
-            break;
-        }
-        break;
-    case kTrayMessage:
-        switch (LOWORD(lParam)) {
-        case WM_LBUTTONUP:
-        case WM_LBUTTONDBLCLK:
-            ShowHostWindow(hwnd);
-            return 0;
-        case WM_RBUTTONUP:
-            ShowTrayMenu(hwnd);
-            return 0;
-        default:
-            return 0;
-        }
-    default:
-        break;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 HICON LoadAppIcon(int size) {
@@ -555,6 +229,351 @@ void AllowMessage(HWND hwnd, UINT message) {
 }
 
 }  // namespace
+
+struct HostWindow::State {
+    Host* host_;
+    const HostRunState* runState_;
+    WorkerGroup* work_;
+    HostWindowSeams seams_;
+    // Read by other threads (PostExit); everything else is the window thread's own.
+    std::atomic<HWND> window_{nullptr};
+    bool ran_ = false;
+    HostCard card_ = HostCard::Classic;  // the card the window is sized for
+    bool rotating_ = false;              // a rotation runs on a thread of `work_`
+    UINT taskbarCreated_ = 0;
+    int trayRetriesLeft_ = 0;
+    float factor_ = 1.0f;
+    HICON cardIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    NOTIFYICONDATAW tray_ = {};
+    UINT showMessage_ = 0;
+    std::vector<HostButton> buttons_;
+    int hovered_ = 0;
+    bool tracking_ = false;
+    bool paintedRegistered_ = false;
+    uint32_t paintedControllers_ = 0;
+    bool paintedEnded_ = false;
+    std::string paintedPassword_;
+
+    State(Host& host, const HostRunState& run, WorkerGroup& work, HostWindowSeams seams)
+        : host_(&host), runState_(&run), work_(&work), seams_(std::move(seams)) {}
+
+    // The object rides in the window's user data from WM_NCCREATE to WM_NCDESTROY; the few
+    // messages before it go to the default procedure.
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* self = reinterpret_cast<State*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            self->window_.store(nullptr);
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+        }
+        return self->Handle(hwnd, message, wParam, lParam);
+    }
+
+    HostViewState ReadHost() {
+        HostViewState state;
+        Host* host = host_;
+        if (host == nullptr) return state;
+        // The card the window is sized for; the timer moves both on together.
+        state.card = card_;
+        state.rotating = rotating_;
+        state.registered = host->IsRegistered();
+        state.controllers = host->ConnectedControllers();
+        const HostRunState::Snapshot run = runState_->Get();
+        state.deviceId = run.deviceId;
+        state.ended = run.ended;
+        state.hostId = Utf8ToUtf16(host->HostId());
+        state.password = Utf8ToUtf16(host->Password());
+        return state;
+    }
+
+    void Paint(Gdiplus::GpGraphics* g, HDC dc) {
+        const float f = factor_;
+        gp::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
+        gp::GdipSetTextRenderingHint(g, Gdiplus::TextRenderingHintAntiAliasGridFit);
+        gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
+        gp::GdipGraphicsClear(g, Rgb(kBackground));
+
+        const HostViewState state = ReadHost();
+        paintedRegistered_ = state.registered;
+        paintedControllers_ = state.controllers;
+        paintedEnded_ = state.ended;
+        paintedPassword_ = Utf16ToUtf8(state.password);
+
+        Fonts fonts(f);
+        HostWindowLayout l = Layout(g, fonts, state, f);
+
+        DrawText(g, HostTexts().title, fonts.title.get(), l.title, kPrimaryText);
+        DrawText(g, HostTexts().subtitle, fonts.subtitle.get(), l.subtitle, kSecondaryText);
+        FillRounded(g, l.card, 20 * f, kCardFill, true, f);
+        DrawText(g, l.heading, fonts.heading.get(), l.headingRect, kPrimaryText);
+        DrawText(g, l.hint, fonts.hint.get(), l.hintRect, kSecondaryText);
+
+        FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : 0xF3F4F6, false, f);
+        FillDot(g, l.dot, state.registered ? 0x16A34A : 0x9CA3AF);
+        const RectF statusRect = {l.pillTextX, l.pill.y, l.pill.x + l.pill.w - l.pillTextX, l.pill.h};
+        DrawText(g, l.status, fonts.subtitle.get(), statusRect, kPrimaryText, Gdiplus::StringAlignmentNear,
+                 Gdiplus::StringAlignmentCenter, false);
+
+        for (const HostFieldRow& row : l.rows) {
+            DrawText(g, row.label, fonts.label.get(), row.labelRect, kSecondaryText);
+            DrawText(g, row.value, fonts.value.get(), row.valueRect, kPrimaryText, Gdiplus::StringAlignmentNear,
+                     Gdiplus::StringAlignmentCenter, false);
+        }
+        for (const HostButton& b : l.buttons) {
+            FillRounded(g, b.rect, 8 * f, b.id == hovered_ ? kHoverFill : kCardFill, true, f);
+            DrawText(g, b.label, fonts.button.get(), b.rect, b.enabled ? kPrimaryText : kSecondaryText,
+                     Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
+        }
+        buttons_ = l.buttons;
+        if (seams_.painted) seams_.painted(l.buttons);
+
+        // The icon keeps its alpha only through GDI.
+        gp::GdipFlush(g, Gdiplus::FlushIntentionSync);
+        if (cardIcon_ != nullptr) {
+            DrawIconEx(dc, static_cast<int>(l.icon.x), static_cast<int>(l.icon.y), cardIcon_,
+                       static_cast<int>(l.icon.w), static_cast<int>(l.icon.h), 0, nullptr, DI_NORMAL);
+        }
+    }
+
+    void CopyHostId() {
+        if (host_ != nullptr) SetClipboardFromUtf8(host_->HostId());
+    }
+
+    // Rotation restarts the LAN listener and sends through the relay's send lock, which a
+    // frame may hold for the whole write time-out: it runs on a thread of its own, one at a
+    // time, and the window only learns that it ended.
+    void StartRotation(HWND hwnd) {
+        if (rotating_ || work_ == nullptr) return;
+        Host* host = host_;
+        std::function<void()> rotate = seams_.rotatePassword;
+        if (!rotate) rotate = [host] { host->RotatePassword(); };
+        rotating_ = work_->Start([rotate, hwnd] {
+            try {
+                rotate();
+            } catch (...) {
+                // The old password stays; the button comes back all the same.
+            }
+            PostMessageW(hwnd, kRotationDone, 0, 0);
+        });
+        InvalidateRect(hwnd, nullptr, FALSE);
+    }
+
+    void OnHostButton(HWND hwnd, int id) {
+        Host* host = host_;
+        if (host == nullptr) return;
+        switch (id) {
+        case kButtonCopyHostId:
+            TrackUxAction("copy_host_id");
+            CopyHostId();
+            break;
+        case kButtonNewPassword:
+            TrackUxAction("new_password");
+            StartRotation(hwnd);
+            break;
+        case kButtonCopyPassword:
+            TrackUxAction("copy_password");
+            SetClipboardFromUtf8(host->Password());
+            break;
+        default:
+            break;
+        }
+    }
+
+    bool NotifyIcon(HostWindowSeams::TrayOp op) {
+        if (seams_.notifyIcon) return seams_.notifyIcon(op);
+        const DWORD message = op == HostWindowSeams::TrayOp::Add      ? NIM_ADD
+                              : op == HostWindowSeams::TrayOp::Modify ? NIM_MODIFY
+                                                                      : NIM_DELETE;
+        return Shell_NotifyIconW(message, &tray_) != FALSE;
+    }
+
+    // Adds the icon; when the tray refuses, asks again on a timer, a bounded number of times.
+    // An icon that is still there (a "TaskbarCreated" without a restart) takes the update.
+    void AddTrayIcon(HWND hwnd, bool newRound) {
+        if (newRound) trayRetriesLeft_ = kTrayRetries;
+        if (NotifyIcon(HostWindowSeams::TrayOp::Add) || NotifyIcon(HostWindowSeams::TrayOp::Modify)) {
+            KillTimer(hwnd, kTrayRetryTimer);
+            return;
+        }
+        if (trayRetriesLeft_ > 0) {
+            --trayRetriesLeft_;
+            SetTimer(hwnd, kTrayRetryTimer, kTrayRetryMs, nullptr);
+        } else {
+            KillTimer(hwnd, kTrayRetryTimer);
+        }
+    }
+
+    // Sizes the window for its card: centred on the primary screen the first time, around
+    // its own centre after that.
+    void Fit(HWND hwnd, DWORD style, bool first) {
+        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, factor_)};
+        AdjustWindowRectEx(&rect, style, FALSE, 0);
+        const int w = rect.right - rect.left;
+        const int h = rect.bottom - rect.top;
+        int cx = GetSystemMetrics(SM_CXSCREEN) / 2;
+        int cy = GetSystemMetrics(SM_CYSCREEN) / 2;
+        RECT now;
+        if (!first && GetWindowRect(hwnd, &now)) {
+            cx = (now.left + now.right) / 2;
+            cy = (now.top + now.bottom) / 2;
+        }
+        SetWindowPos(hwnd, nullptr, cx - w / 2, cy - h / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (showMessage_ != 0 && message == showMessage_) {
+            ShowHostWindow(hwnd);
+            return 0;
+        }
+        if (taskbarCreated_ != 0 && message == taskbarCreated_) {
+            // Explorer (re)started: every icon it showed is gone.
+            AddTrayIcon(hwnd, true);
+            return 0;
+        }
+        switch (message) {
+        case WM_CREATE:
+            window_.store(hwnd);
+            SetTimer(hwnd, kWatchTimer, 1000, nullptr);
+            return 0;
+        case WM_TIMER: {
+            if (wParam == kTrayRetryTimer) {
+                AddTrayIcon(hwnd, false);
+                return 0;
+            }
+            Host* host = host_;
+            const HostRunState::Snapshot run = runState_->Get();
+            const HostCard card = CardFor(run);
+            if (card != card_) {
+                card_ = card;
+                Fit(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
+                InvalidateRect(hwnd, nullptr, FALSE);
+                return 0;
+            }
+            if (host != nullptr &&
+                (run.ended != paintedEnded_ || host->IsRegistered() != paintedRegistered_ ||
+                 host->ConnectedControllers() != paintedControllers_ ||
+                 host->Password() != paintedPassword_)) {
+                InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            RECT client;
+            GetClientRect(hwnd, &client);
+            const int w = client.right - client.left;
+            const int h = client.bottom - client.top;
+            HDC memory = CreateCompatibleDC(dc);
+            HBITMAP bitmap = CreateCompatibleBitmap(dc, w > 0 ? w : 1, h > 0 ? h : 1);
+            if (memory != nullptr && bitmap != nullptr) {
+                HGDIOBJ old = SelectObject(memory, bitmap);
+                Gdiplus::GpGraphics* graphics = nullptr;
+                if (gp::GdipCreateFromHDC(memory, &graphics) == Gdiplus::Ok) {
+                    Paint(graphics, memory);
+                    gp::GdipDeleteGraphics(graphics);
+                }
+                BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
+                SelectObject(memory, old);
+            }
+            if (bitmap != nullptr) DeleteObject(bitmap);
+            if (memory != nullptr) DeleteDC(memory);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_SETCURSOR:
+            if (LOWORD(lParam) == HTCLIENT && hovered_ != 0) {
+                SetCursor(LoadCursorW(nullptr, IDC_HAND));
+                return TRUE;
+            }
+            break;
+        case WM_MOUSEMOVE: {
+            if (!tracking_) {
+                TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
+                tracking_ = TrackMouseEvent(&track) != FALSE;
+            }
+            const int hit = HitTestHostButton(buttons_, static_cast<float>(static_cast<short>(LOWORD(lParam))),
+                                              static_cast<float>(static_cast<short>(HIWORD(lParam))));
+            if (hit != hovered_) {
+                hovered_ = hit;
+                InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        }
+        case WM_MOUSELEAVE:
+            tracking_ = false;
+            if (hovered_ != 0) {
+                hovered_ = 0;
+                InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        case WM_LBUTTONUP: {
+            const int hit = HitTestHostButton(buttons_, static_cast<float>(static_cast<short>(LOWORD(lParam))),
+                                              static_cast<float>(static_cast<short>(HIWORD(lParam))));
+            if (hit != 0) OnHostButton(hwnd, hit);
+            return 0;
+        }
+        case WM_CLOSE:
+            TrackUxScreen("tray");
+            ShowWindow(hwnd, SW_HIDE);
+            return 0;
+        case WM_DESTROY:
+            NotifyIcon(HostWindowSeams::TrayOp::Delete);
+            KillTimer(hwnd, kWatchTimer);
+            KillTimer(hwnd, kTrayRetryTimer);
+            PostQuitMessage(0);
+            return 0;
+        case kRotationDone:
+            rotating_ = false;
+            InvalidateRect(hwnd, nullptr, FALSE);
+            return 0;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+            case kCommandShow:
+                TrackUxAction("show_window");
+                ShowHostWindow(hwnd);
+                return 0;
+            case kCommandCopyHostId:
+                TrackUxAction("copy_host_id");
+                CopyHostId();
+                return 0;
+            case kCommandExit:
+                TrackUxAction("exit");
+                DestroyWindow(hwnd);
+                return 0;
+            default:
+                break;
+            }
+            break;
+        case kTrayMessage:
+            switch (LOWORD(lParam)) {
+            case WM_LBUTTONUP:
+            case WM_LBUTTONDBLCLK:
+                ShowHostWindow(hwnd);
+                return 0;
+            case WM_RBUTTONUP:
+                ShowTrayMenu(hwnd);
+                return 0;
+            default:
+                return 0;
+            }
+        default:
+            break;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    int Run();
+};
 
 HostCard CardFor(const HostRunState::Snapshot& run) {
     switch (run.rejection) {
@@ -579,82 +598,83 @@ HostCard CardFor(const HostRunState::Snapshot& run) {
     return HostCard::Classic;
 }
 
-int RunHostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams) {
-    g_state = WindowState();
-    g_state.host = &host;
-    g_state.run = &state;
-    g_state.work = &work;
-    g_state.seams = std::move(seams);
-    g_state.card = CardFor(state.WaitDecided(kDecisionWait));
+HostWindow::HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams)
+    : state_(std::make_unique<State>(host, state, work, std::move(seams))) {}
+
+HostWindow::~HostWindow() = default;
+
+int HostWindow::Run() { return state_->Run(); }
+
+void HostWindow::PostExit() {
+    HWND hwnd = state_->window_.load();
+    if (hwnd != nullptr) PostMessageW(hwnd, WM_COMMAND, kCommandExit, 0);
+}
+
+int HostWindow::State::Run() {
+    if (ran_) return 0;
+    ran_ = true;
+    card_ = CardFor(runState_->WaitDecided(kDecisionWait));
     {
         HDC screen = GetDC(nullptr);
         const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
         if (screen != nullptr) ReleaseDC(nullptr, screen);
-        g_state.factor = dpi > 0 ? static_cast<float>(dpi) / 96.0f : 1.0f;
+        factor_ = dpi > 0 ? static_cast<float>(dpi) / 96.0f : 1.0f;
     }
     LoadUiFonts();
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    g_state.cardIcon = LoadAppIcon(static_cast<int>(std::lround(40 * g_state.factor)));
-    g_state.smallIcon = LoadAppIcon(GetSystemMetrics(SM_CXSMICON));
-    g_state.bigIcon = LoadAppIcon(GetSystemMetrics(SM_CXICON));
+    cardIcon_ = LoadAppIcon(static_cast<int>(std::lround(40 * factor_)));
+    smallIcon_ = LoadAppIcon(GetSystemMetrics(SM_CXSMICON));
+    bigIcon_ = LoadAppIcon(GetSystemMetrics(SM_CXICON));
 
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = HostWndProc;
+    wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
-    wc.hIcon = g_state.bigIcon;
-    wc.hIconSm = g_state.smallIcon;
+    wc.hIcon = bigIcon_;
+    wc.hIconSm = smallIcon_;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kWindowClass;
     RegisterClassExW(&wc);
 
-    g_state.showMessage = RegisterWindowMessageW(kShowMessageName);
+    showMessage_ = RegisterWindowMessageW(kShowMessageName);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     HWND hwnd = CreateWindowExW(0, kWindowClass, HostTexts().title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 10,
-                                10, nullptr, nullptr, instance, nullptr);
-    if (hwnd == nullptr) {
-        g_state.host = nullptr;
-        return 0;
+                                10, nullptr, nullptr, instance, this);
+    if (hwnd != nullptr) {
+        if (showMessage_ != 0) AllowMessage(hwnd, showMessage_);
+        taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+        if (taskbarCreated_ != 0) AllowMessage(hwnd, taskbarCreated_);
+        if (smallIcon_ != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+        if (bigIcon_ != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+
+        Fit(hwnd, style, true);
+
+        tray_ = {};
+        tray_.cbSize = sizeof(tray_);
+        tray_.hWnd = hwnd;
+        tray_.uID = kTrayId;
+        tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        tray_.uCallbackMessage = kTrayMessage;
+        tray_.hIcon = smallIcon_ != nullptr ? smallIcon_ : LoadIconW(nullptr, IDI_APPLICATION);
+        lstrcpynW(tray_.szTip, kTrayTip, 128);
+        AddTrayIcon(hwnd, true);
+
+        TrackUxScreen("window");
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
     }
-    if (g_state.showMessage != 0) AllowMessage(hwnd, g_state.showMessage);
-    g_state.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    if (g_state.taskbarCreated != 0) AllowMessage(hwnd, g_state.taskbarCreated);
-    if (g_state.smallIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_state.smallIcon));
-    if (g_state.bigIcon != nullptr) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_state.bigIcon));
-
-    FitWindow(hwnd, style, true);
-
-    g_state.tray = {};
-    g_state.tray.cbSize = sizeof(g_state.tray);
-    g_state.tray.hWnd = hwnd;
-    g_state.tray.uID = kTrayId;
-    g_state.tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    g_state.tray.uCallbackMessage = kTrayMessage;
-    g_state.tray.hIcon = g_state.smallIcon != nullptr ? g_state.smallIcon : LoadIconW(nullptr, IDI_APPLICATION);
-    lstrcpynW(g_state.tray.szTip, kTrayTip, 128);
-    AddTrayIcon(hwnd, true);
-
-    TrackUxScreen("window");
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    g_state.host = nullptr;
-    g_window.store(nullptr);
-    for (HICON icon : {g_state.cardIcon, g_state.smallIcon, g_state.bigIcon}) {
+    window_.store(nullptr);
+    for (HICON icon : {cardIcon_, smallIcon_, bigIcon_}) {
         if (icon != nullptr) DestroyIcon(icon);
     }
     return 0;
-}
-
-void PostExitCommand() {
-    HWND hwnd = g_window.load();
-    if (hwnd != nullptr) PostMessageW(hwnd, WM_COMMAND, kCommandExit, 0);
 }
 
 }  // namespace sv

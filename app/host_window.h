@@ -3,6 +3,7 @@
 // device number) and the connection state, with copy buttons and a new password. Closing
 // hides it to the tray; the tray menu's exit ends tray mode.
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/host_run_task.h"
@@ -25,13 +26,28 @@ struct HostWindowSeams {
     std::function<void(const std::vector<HostButton>& buttons)> painted;  // window thread, after each paint
 };
 
-// Runs the window's message loop on this thread until the window is destroyed; 0.
-// `state` decides the card. A new password is made on a thread of `work`, never on the
-// window's own: the caller stops the Host and then waits for `work`.
-int RunHostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams = {});
+// The window and its tray icon. Made on any thread; Run makes the window on the calling
+// thread and runs its message loop there until the window is destroyed. Everything but
+// the window handle is the window thread's own: the window procedure finds this object
+// through the window's user data.
+class HostWindow {
+public:
+    // `state` decides the card. A new password is made on a thread of `work`, never on the
+    // window's own: the caller stops the Host and then waits for `work`.
+    HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams = {});
+    ~HostWindow();
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
 
-// Asks the window to close for good (the tray menu's exit); nothing when there is none.
-// Any thread may call it.
-void PostExitCommand();
+    // Once per object; 0.
+    int Run();
 
+    // Asks the window to close for good (the tray menu's exit); nothing while there is no
+    // window (before Run made it, after it was destroyed). Any thread may call it.
+    void PostExit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 }  // namespace sv

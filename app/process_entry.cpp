@@ -5,6 +5,8 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -43,9 +45,6 @@
 
 namespace sv {
 namespace {
-
-std::mutex g_updateHostMutex;
-Host* g_updateHost = nullptr;
 
 std::string EnvironmentUtf8(const wchar_t* name, bool& present) {
     present = false;
@@ -218,20 +217,17 @@ void RemoveStaleStaging(const std::string& dataDir) {
     TidyInterruptedInstall(GetExecutableDirectory());
 }
 
-// Clears the update thread's Host pointer before the Host goes.
-struct UpdateHostRegistration {
-    bool active = false;
-    void Set(Host* host) {
-        SetUpdateHost(host);
-        active = true;
-    }
-    ~UpdateHostRegistration() {
-        if (active) SetUpdateHost(nullptr);
+// Runs what it holds on the way out: detaches from the update's shutdown what is about to go.
+struct DetachOnExit {
+    std::function<void()> detach;
+    ~DetachOnExit() {
+        if (detach) detach();
     }
 };
 
 // The window's message loop on this thread, the host on a second one.
-int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates) {
+int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates,
+            UpdateShutdown* shutdown) {
     StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
     HostRunState runState;  // what the window shows follows what the task decides
     task.ReportTo(&runState);
@@ -242,7 +238,15 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
     } catch (const std::exception&) {
         return 1;
     }
-    RunHostWindow(host, runState, windowWork);
+    {
+        HostWindow window(host, runState, windowWork);
+        DetachOnExit attached;
+        if (shutdown != nullptr) {
+            shutdown->AttachWindow(&window);
+            attached.detach = [shutdown] { shutdown->AttachWindow(nullptr); };
+        }
+        window.Run();
+    }
     // Once the window is gone nothing waits for an update round (nor the enrolment,
     // which Stop cancels): a quick relaunch must not find this process still here.
     if (updates != nullptr) updates->LetGo();
@@ -294,17 +298,20 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     line.options.usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
 
     Host host(line.options);
-    UpdateHostRegistration registration;  // declared after the Host: cleared before it is destroyed
-    std::unique_ptr<UpdateThread> updates;  // stopped before the registration is cleared
+    std::shared_ptr<UpdateShutdown> shutdown;
+    DetachOnExit attached;  // declared after the Host: detached before it is destroyed
+    std::unique_ptr<UpdateThread> updates;  // stopped before the Host is detached
     if (!line.noUpdate) {
         RemoveStaleStaging(line.options.dataDir);
-        registration.Set(&host);
+        shutdown = std::make_shared<UpdateShutdown>();
+        shutdown->AttachHost(&host);
+        attached.detach = [shutdown] { shutdown->AttachHost(nullptr); };
         UpdateConfig config;
         config.dataDir = line.options.dataDir;
         config.caBundlePath = line.options.caBundlePath;
         config.args.assign(args.begin() + (args.empty() ? 0 : 1), args.end());
         config.log = LogUpdateLine;
-        config.beforeApply = ShutdownForUpdate;
+        config.beforeApply = [shutdown] { (*shutdown)(); };
         config.apiBase = BuiltInUpdateApiBase();
         config.signingKey = BuiltInUpdateSigningKey();
         updates = StartUpdateThread(std::move(config));
@@ -316,7 +323,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         task.ReportFailuresTo(WriteServiceEventLog);
         rc = RunAsService(task, &host);
     } else if (line.tray) {
-        rc = RunTray(line, task, host, updates.get());
+        rc = RunTray(line, task, host, updates.get(), shutdown.get());
     } else {
         rc = task();
     }
@@ -385,17 +392,20 @@ void LogUpdateLine(const std::string& line) {
     WriteAuditLine("update", line, "");
 }
 
-void ShutdownForUpdate() {
-    {
-        std::lock_guard<std::mutex> lock(g_updateHostMutex);
-        if (g_updateHost != nullptr) g_updateHost->Stop();
-    }
-    PostExitCommand();
+void UpdateShutdown::operator()() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (host_ != nullptr) host_->Stop();
+    if (window_ != nullptr) window_->PostExit();
 }
 
-void SetUpdateHost(Host* host) {
-    std::lock_guard<std::mutex> lock(g_updateHostMutex);
-    g_updateHost = host;
+void UpdateShutdown::AttachHost(Host* host) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    host_ = host;
+}
+
+void UpdateShutdown::AttachWindow(HostWindow* window) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    window_ = window;
 }
 
 int RunHostProcess(const std::vector<std::string>& args) {

@@ -1,12 +1,14 @@
 #pragma once
 // The whole life of the process: start-up, options, one-shot commands, the single
 // instance and the run modes. app/main.cpp only hands its arguments over.
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace sv {
 
 class Host;
+class HostWindow;
 
 // The process's arguments as UTF-8 words, from the wide command line (argv as the
 // C runtime gives it is in the ANSI code page and loses characters).
@@ -22,14 +24,27 @@ std::string FindCaBundle();
 
 void PrintUsage();
 
-// The update thread's callbacks: a log line to the console and the audit log, and the
-// stop before an update is applied.
+// The update thread's log: a line to the console and the audit log.
 void LogUpdateLine(const std::string& line);
-void ShutdownForUpdate();
 
-// The Host that ShutdownForUpdate stops. Cleared (nullptr) before that Host is
-// destroyed; clearing waits for a ShutdownForUpdate that is using it.
-void SetUpdateHost(Host* host);
+// What an update stops before its installer replaces the program: the Host, and the tray
+// window while one runs. The update thread shares it: a thread that was let go may call
+// it after the run has ended, and then finds nothing to stop.
+class UpdateShutdown {
+public:
+    // Stops the attached Host and closes the attached window; any thread.
+    void operator()();
+
+    // nullptr detaches. Detaching waits for a call that is using what it detaches, so
+    // each is detached before it is destroyed.
+    void AttachHost(Host* host);
+    void AttachWindow(HostWindow* window);
+
+private:
+    std::mutex mutex_;
+    Host* host_ = nullptr;
+    HostWindow* window_ = nullptr;
+};
 
 int RunHostProcess(const std::vector<std::string>& args);
 

@@ -24,6 +24,8 @@ struct ServiceState {
     std::unique_ptr<ServiceStatusSequence> status;
 };
 
+// Process-wide because the service control dispatcher calls ServiceMain with nothing of
+// ours to find an object by; a process runs at most one service.
 ServiceState& State() {
     static ServiceState state;
     return state;

@@ -7,6 +7,11 @@
 namespace sv {
 
 void WriteAuditLine(const std::string& kind, const std::string& detail, const std::string& actor);
+
+// The folder is a process-wide setting on purpose: it is set once, when the data folder is
+// known, and lines come from every layer and thread (detached ones too, up to the process's
+// exit), none of which could be handed a log object without threading it through every
+// call. An empty folder writes nothing (before it is set, and in tests).
 void SetAuditDirectory(const std::string& dir);
 
 // Pieces of WriteAuditLine, kept apart so the format can be checked without files.
@@ -18,6 +23,7 @@ std::string FormatAuditLine(const std::tm& local, const std::string& kind, const
 std::string AuditFilePath(const std::string& dir, const std::tm& local);
 
 // Replaces the wall clock (seconds since the epoch); an empty function restores time().
+// Process-wide with the folder, for the same reason; only tests set it.
 void SetAuditClock(std::function<std::time_t()> clock);
 
 }  // namespace sv

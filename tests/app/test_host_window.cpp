@@ -34,7 +34,8 @@ struct WindowRun {
     std::condition_variable changed;
     std::vector<sv::HostButton> buttons;
     bool painted = false;
-    std::future<int> ended;  // what RunHostWindow returned
+    std::unique_ptr<sv::HostWindow> window;
+    std::future<int> ended;  // what Run returned
     std::thread thread;
 
     WindowRun() {
@@ -55,7 +56,8 @@ struct WindowRun {
             painted = true;
             changed.notify_all();
         };
-        std::packaged_task<int()> loop([this, seams] { return sv::RunHostWindow(*host, state, work, seams); });
+        window = std::make_unique<sv::HostWindow>(*host, state, work, seams);
+        std::packaged_task<int()> loop([this] { return window->Run(); });
         ended = loop.get_future();
         thread = std::thread(std::move(loop));
     }
@@ -77,7 +79,7 @@ struct WindowRun {
     }
 
     void Finish() {
-        sv::PostExitCommand();
+        window->PostExit();
         thread.join();
     }
 };
@@ -93,15 +95,22 @@ bool Enabled(const std::vector<sv::HostButton>& buttons, int id) {
 
 TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
     WindowRun run;
-    sv::PostExitCommand();  // no window yet: nothing to post to, nothing breaks
+    {
+        sv::HostWindow notRun(*run.host, run.state, run.work);
+        notRun.PostExit();  // no window yet: nothing to post to, nothing breaks
+    }
 
     run.Start({});
     // The exit is posted to a window that exists: one that has painted.
     ASSERT_TRUE(run.WaitPaint([](const std::vector<sv::HostButton>&) { return true; }));
-    sv::SetUpdateHost(run.host.get());
-    sv::ShutdownForUpdate();
+    sv::UpdateShutdown shutdown;
+    shutdown.AttachHost(run.host.get());
+    shutdown.AttachWindow(run.window.get());
+    std::thread updateThread([&shutdown] { shutdown(); });
+    updateThread.join();
     const bool done = run.ended.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-    sv::SetUpdateHost(nullptr);
+    shutdown.AttachWindow(nullptr);
+    shutdown.AttachHost(nullptr);
     ASSERT_TRUE(done);
     run.thread.join();
     EXPECT_EQ(run.ended.get(), 0);

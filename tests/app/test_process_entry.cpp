@@ -7,25 +7,25 @@
 #include "session/host.h"
 #include "test_support.h"
 
-TEST(UpdateHost, ShutdownStopsTheRegisteredHostOnly) {
+TEST(UpdateShutdown, StopsTheAttachedHostOnly) {
     sv_test::ScratchDir dir;
     sv::HostOptions options;
     options.dataDir = dir.Path();
     options.relayUrl = "ws://127.0.0.1:9/";
+    sv::UpdateShutdown shutdown;
     {
         sv::Host host(options);
-        // Nothing registered: the callback has nothing to stop and must not fail.
-        sv::SetUpdateHost(nullptr);
-        sv::ShutdownForUpdate();
+        // Nothing attached: the callback has nothing to stop and must not fail.
+        shutdown();
         EXPECT_FALSE(host.IsStopping());
 
-        sv::SetUpdateHost(&host);
-        sv::ShutdownForUpdate();
+        shutdown.AttachHost(&host);
+        shutdown();
         EXPECT_TRUE(host.IsStopping());
-        sv::SetUpdateHost(nullptr);
+        shutdown.AttachHost(nullptr);
     }
-    // The Host is gone; a late callback from the update thread finds no pointer.
-    sv::ShutdownForUpdate();
+    // The Host is gone; a late callback from an update thread that was let go finds nothing.
+    shutdown();
 }
 
 TEST(ProcessEntry, ExecutableDirectoryHoldsThisProgram) {
