@@ -174,7 +174,7 @@ size_t JpegGuess(int32_t w, int32_t h) { return static_cast<size_t>(w) * static_
 
 }  // namespace
 
-bool FindJpegEncoder(CLSID& out) {
+bool FindJpegEncoder(_GUID& out) {
     UINT count = 0;
     UINT size = 0;
     if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;

@@ -1,13 +1,14 @@
 #pragma once
 // The screen as bytes: GDI capture of the virtual screen and GDI+ JPEG encoding.
 // Failures are results (false, empty bytes); nothing here throws or logs.
-#include <guiddef.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
+
+// CLSID, without <windows.h>: the pure units that include this header build natively too.
+struct _GUID;
 
 namespace sv {
 
@@ -132,7 +133,7 @@ private:
 };
 bool HaveJpegEncoder();
 // The class id of GDI+'s JPEG encoder; false when GDI+ (started) has none.
-bool FindJpegEncoder(CLSID& out);
+bool FindJpegEncoder(_GUID& out);
 
 // JPEG of a whole frame of 32-bit pixels (stride width * 4) at quality 1..100.
 std::vector<uint8_t> EncodeJpegFrame(const uint8_t* pixels, int32_t width, int32_t height, uint32_t quality);
