@@ -48,6 +48,21 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
     return ok;
 }
 
+namespace {
+
+bool WriteAll(HANDLE file, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        DWORD wrote = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 20));
+        if (!WriteFile(file, data + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+        done += wrote;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     static std::atomic<uint32_t> counter{0};
     std::wstring target = Utf8ToUtf16(path);
@@ -55,14 +70,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
                         std::to_wstring(counter.fetch_add(1));
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        DWORD wrote = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        if (!WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) ok = false;
-        done += wrote;
-    }
+    bool ok = WriteAll(file, bytes.data(), bytes.size());
     // The content must be on disk before the name points at it.
     if (ok && !FlushFileBuffers(file)) ok = false;
     // A failed close can lose data the flush did not reach; it counts as a failed write.
@@ -72,9 +80,19 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     return ok;
 }
 
-std::mutex& SettingsFileMutex() {
-    static std::mutex mutex;
-    return mutex;
+NewFileResult WriteNewFile(const std::string& path, const void* data, size_t size) {
+    const std::wstring target = Utf8ToUtf16(path);
+    // Created exclusively, so two writers of one name never share the file.
+    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES ? NewFileResult::Failed
+                                                                              : NewFileResult::Taken;
+    }
+    bool ok = WriteAll(file, static_cast<const char*>(data), size);
+    if (!CloseHandle(file)) ok = false;
+    if (ok) return NewFileResult::Written;
+    DeleteFileW(target.c_str());
+    return NewFileResult::Failed;
 }
 
 void EnsureDirectory(const std::string& dir) {

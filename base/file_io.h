@@ -2,7 +2,7 @@
 // Files by their wide path: whole-file reads, atomic whole-file writes, directories.
 // Paths are UTF-8 inside the host and converted to UTF-16 at every Windows call, so a
 // data directory outside the ANSI code page works.
-#include <mutex>
+#include <cstddef>
 #include <string>
 
 namespace sv {
@@ -22,19 +22,18 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes);
 // step; false (and no temporary left behind) when any step fails.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes);
 
-// The settings file is shared by owners of different keys (the password, the audio
-// settings) that change it from different threads. Each change reads the whole file and
-// writes it back, so every such read-modify-write holds this one process-wide lock;
-// otherwise a writer that read before another wrote puts the other's change back.
-std::mutex& SettingsFileMutex();
+// Writes `size` bytes as a new file at `path`, never replacing anything: Taken when
+// something of that name is already there, Failed (and no file left behind) when the
+// create or a write fails. Missing folders are not made.
+enum class NewFileResult { Written, Taken, Failed };
+NewFileResult WriteNewFile(const std::string& path, const void* data, size_t size);
 
 // Creates `dir` and any missing parents; failures are left to the write that follows.
 void EnsureDirectory(const std::string& dir);
 
-// Writes `text` as the whole file at `path`, creating missing parent directories.
-// The text goes to a temporary file beside it that then replaces `path`, so a failed
-// write (full disk, I/O error, failed close) reports false and leaves any earlier file
-// as it was instead of a truncated one.
+// WriteFileAtomically after making any missing parent directories: a failed write
+// (full disk, I/O error, failed close) reports false and leaves any earlier file as it
+// was instead of a truncated one.
 bool WriteTextFile(const std::string& path, const std::string& text);
 
 bool IsDirectory(const std::string& path);

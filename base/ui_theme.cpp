@@ -10,7 +10,7 @@
 
 #include "base/audit_log.h"
 #include "base/console_output.h"
-#include "base/file_io.h"
+#include "base/settings_file.h"
 #include "resources/version.h"
 
 namespace sv {
@@ -203,9 +203,9 @@ void ReleaseUiFonts() {
 }
 
 bool IsDarkTheme(const std::string& dataDir) {
-    std::string text;
     std::string setting = "system";
-    if (ReadWholeFile(JoinDataPath(dataDir, "host-ui.json"), text)) setting = ThemeSettingFromSettingsText(text);
+    const SettingsText settings = SettingsFile::InDataDir(dataDir).Read();
+    if (settings.readable) setting = ThemeSettingFromSettingsText(settings.text);
     if (setting == "dark" || setting == "light") return ThemeIsDark(setting, std::nullopt);
     DWORD value = 0;
     DWORD size = sizeof value;

@@ -13,7 +13,7 @@
 #include "base/console_output.h"
 #include "session/host.h"
 #include "session/host_identity.h"
-#include "base/file_io.h"
+#include "base/settings_file.h"
 #include "session/identity_files.h"
 #include "session/relay/reconnect_policy.h"
 #include "session/relay/relay_messages.h"
@@ -38,24 +38,20 @@ std::string LocalClockIn(int32_t seconds) {
 // ---------------------------------------------------------------- identity
 
 std::string Host::LoadPassword(const std::string& dataDir) {
-    std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
-    const HostUiFile file = ReadHostUiFile(dataDir);
-    const std::string& path = file.path;
-    const bool exists = file.exists;
-    const std::string& text = file.text;
-    const bool readable = file.readable;
-    if (readable) {
-        std::string candidate = PasswordFromSettingsText(text);
-        if (!candidate.empty()) return candidate;
-    }
-    std::string password = GeneratePassword();
-    // A settings file that exists but cannot be read right now (held open by
-    // someone else) is not ours to overwrite: this run uses the new password alone.
-    if (exists && !readable) return password;
+    std::string password;
     try {
-        EnsureDirectory(dataDir);
-        WriteFileAtomically(path, SettingsTextWithNewPassword(text, readable, password, SV_DEFAULT_RELAY_URL,
-                                                              SV_DEFAULT_API_BASE));
+        SettingsFile::InDataDir(dataDir).Update([&](const SettingsText& file) -> std::optional<std::string> {
+            if (file.readable) {
+                password = PasswordFromSettingsText(file.text);
+                if (!password.empty()) return std::nullopt;
+            }
+            password = GeneratePassword();
+            // A settings file that exists but cannot be read right now (held open by
+            // someone else) is not ours to overwrite: this run uses the new password alone.
+            if (file.exists && !file.readable) return std::nullopt;
+            return SettingsTextWithNewPassword(file.text, file.readable, password, SV_DEFAULT_RELAY_URL,
+                                               SV_DEFAULT_API_BASE);
+        });
     } catch (const std::exception&) {
     }
     return password;
@@ -63,22 +59,20 @@ std::string Host::LoadPassword(const std::string& dataDir) {
 
 bool Host::RotatePassword() {
     std::string fresh = GeneratePassword();
-    std::string path = JoinDataPath(dataDir_, "host-ui.json");
+    const SettingsFile settings = SettingsFile::InDataDir(dataDir_);
     bool stored = false;
     try {
-        std::lock_guard<std::mutex> settingsLock(SettingsFileMutex());
-        const HostUiFile file = ReadHostUiFile(dataDir_);
-        // As in LoadPassword: an unreadable file keeps its other settings untouched.
-        if (file.readable || !file.exists) {
-            EnsureDirectory(dataDir_);
-            stored = WriteFileAtomically(file.path, SettingsTextWithRotatedPassword(file.text, fresh));
-        }
+        stored = settings.Update([&](const SettingsText& file) -> std::optional<std::string> {
+            // As in LoadPassword: an unreadable file keeps its other settings untouched.
+            if (!file.readable && file.exists) return std::nullopt;
+            return SettingsTextWithRotatedPassword(file.text, fresh);
+        });
     } catch (const std::exception&) {
     }
     if (!stored) {
         // A password that is not on disk would be gone at the next start while the
         // person has already read it out: the old one stays in force.
-        const std::string why = "password not changed: cannot write " + path +
+        const std::string why = "password not changed: cannot write " + settings.Path() +
                                 "; the current password stays valid (make the data folder writable and try again)";
         WriteAuditLine("password", why, "");
         PrintText(stderr, why + "\n");

@@ -1,12 +1,9 @@
 #include "session/identity_files.h"
 
-#include <windows.h>
-
 #include <random>
 
 #include "base/file_io.h"
 #include "base/system_random.h"
-#include "base/text_encoding.h"
 #include "session/host_identity.h"
 
 namespace sv {
@@ -35,15 +32,5 @@ std::string LoadOrCreateHostId(const std::string& dataDir) {
 }
 
 std::string GeneratePassword() { return PasswordFromRandom(SystemRandom32); }
-
-HostUiFile ReadHostUiFile(const std::string& dataDir) {
-    HostUiFile file;
-    file.path = JoinDataPath(dataDir, "host-ui.json");
-    const DWORD attrs = GetFileAttributesW(Utf8ToUtf16(file.path).c_str());
-    file.exists = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    file.plain = file.exists && (attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    file.readable = file.exists && ReadWholeFile(file.path, file.text);
-    return file;
-}
 
 }  // namespace sv

@@ -1,7 +1,7 @@
 #pragma once
-// The identity's files in the data directory and the system's random source:
-// host-id.txt and host-ui.json are only ever replaced whole, so a crash leaves
-// either the old or the new content, never a torn file.
+// The identity's file in the data directory and the system's random source:
+// host-id.txt is only ever replaced whole, so a crash leaves either the old or the
+// new content, never a torn file.
 #include <cstdint>
 #include <string>
 
@@ -16,17 +16,5 @@ std::string LoadOrCreateHostId(const std::string& dataDir);
 
 // Six characters from the password alphabet, drawn from the system random source.
 std::string GeneratePassword();
-
-// dataDir\host-ui.json, the one file the password, LAN, theme and training settings
-// share. `exists`: a file (not a directory) is there; `readable`: its text was read;
-// `plain`: it is no link or junction (settings that open a port trust only such a file).
-struct HostUiFile {
-    std::string path;
-    bool exists = false;
-    bool readable = false;
-    bool plain = false;
-    std::string text;
-};
-HostUiFile ReadHostUiFile(const std::string& dataDir);
 
 }  // namespace sv

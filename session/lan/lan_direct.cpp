@@ -9,7 +9,7 @@
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
 #include "net/srp.h"
-#include "session/identity_files.h"
+#include "base/settings_file.h"
 #include "session/lan/lan_firewall.h"
 #include "session/lan/lan_settings.h"
 
@@ -17,11 +17,8 @@ namespace sv {
 
 int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir) {
     std::optional<std::string> text;
-    if (optionPort == 0) {
-        // A link or junction in the data directory must not open a port.
-        HostUiFile file = ReadHostUiFile(dataDir);
-        if (file.plain && file.readable) text = std::move(file.text);
-    }
+    // A link or junction in the data directory must not open a port.
+    if (optionPort == 0) text = SettingsFile::InDataDir(dataDir).PlainText();
     return ChooseLanPort(optionPort, text);
 }
 

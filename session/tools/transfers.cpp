@@ -1,14 +1,11 @@
 #include "session/tools/transfers.h"
 
-#include <windows.h>
-
-#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <utility>
 
+#include "base/file_io.h"
 #include "base/json_fields.h"
-#include "base/text_encoding.h"
 #include "session/relay/relay_messages.h"
 #include "session/tools/clipboard.h"
 #include "session/tools/upload_names.h"
@@ -33,27 +30,6 @@ int64_t DeclaredSize(const json& msg) {
         return static_cast<int64_t>(d);
     }
     return -1;
-}
-
-void CreateDirectoryChain(const std::wstring& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == L'\\' || path[i] == L'/') {
-            std::wstring prefix = path.substr(0, i);
-            if (prefix.size() == 2 && prefix[1] == L':') continue;  // "C:"
-            CreateDirectoryW(prefix.c_str(), nullptr);
-        }
-    }
-}
-
-bool WriteAll(HANDLE file, const std::vector<uint8_t>& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 24));
-        DWORD written = 0;
-        if (!WriteFile(file, data.data() + done, piece, &written, nullptr) || written == 0) return false;
-        done += written;
-    }
-    return true;
 }
 
 }  // namespace
@@ -132,33 +108,22 @@ void Transfers::OnFileEnd(const json& msg, const std::string& from) {
         if (!table_.Finish(from, id, transfer)) return;
     }
     std::string name = SafeUploadName(transfer.name);
-    std::wstring dir = Utf8ToUtf16(dataDir_) + L"\\received";
-    CreateDirectoryChain(dir);
+    const std::string dir = dataDir_ + "\\received";
+    EnsureDirectory(dir);
 
     // Created exclusively: an existing file is never overwritten, the next free
     // "name (n).ext" is taken instead, even when two uploads finish at once.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::wstring target;
-    for (int n = 0; n < 10000; ++n) {
-        std::string candidate = n == 0 ? name : NumberedName(name, n);
-        target = dir + L"\\" + Utf8ToUtf16(candidate);
-        file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) break;
-        if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) break;  // not taken: a real failure
+    NewFileResult result = NewFileResult::Taken;
+    std::string target;
+    for (int n = 0; n < 10000 && result == NewFileResult::Taken; ++n) {
+        target = JoinDataPath(dir, n == 0 ? name : NumberedName(name, n));
+        result = WriteNewFile(target, transfer.data.data(), transfer.data.size());
     }
-    if (file == INVALID_HANDLE_VALUE) {
+    if (result != NewFileResult::Written) {
         ReportError(from, id, "cannot write file: " + name);
         return;
     }
-    bool ok = WriteAll(file, transfer.data);
-    if (!CloseHandle(file)) ok = false;
-    if (!ok) {
-        DeleteFileW(target.c_str());
-        ReportError(from, id, "cannot write file: " + name);
-        return;
-    }
-    seams_.audit("file-recv", name + " bytes=" + std::to_string(transfer.data.size()) + " -> " + Utf16ToUtf8(target),
-                 from);
+    seams_.audit("file-recv", name + " bytes=" + std::to_string(transfer.data.size()) + " -> " + target, from);
 }
 
 void Transfers::DropIdle() {

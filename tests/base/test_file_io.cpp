@@ -144,3 +144,29 @@ TEST(FileUtil, ReadWholeFileReportsMissing) {
     EXPECT_FALSE(sv::IsRegularFile(dir.Path() + "\\nope"));
     EXPECT_FALSE(sv::IsRegularFile(dir.Path()));
 }
+
+TEST(FileUtil, ANewFileNeverReplacesAnything) {
+    ScratchDir dir;
+    const std::string taken = dir.Path() + "\\taken.txt";
+    const std::string folder = dir.Path() + "\\folder";
+    ASSERT_TRUE(sv::WriteTextFile(taken, "old"));
+    ASSERT_TRUE(CreateDirectoryW(sv::Utf8ToUtf16(folder).c_str(), nullptr));
+    struct Case {
+        std::string path;
+        sv::NewFileResult result;
+    };
+    const Case cases[] = {
+        {dir.Path() + "\\new.bin", sv::NewFileResult::Written},
+        {taken, sv::NewFileResult::Taken},
+        {folder, sv::NewFileResult::Taken},
+        {dir.Path() + "\\missing\\x.bin", sv::NewFileResult::Failed},
+    };
+    const std::string bytes("new\0bytes", 9);
+    for (const Case& c : cases) {
+        EXPECT_EQ(sv::WriteNewFile(c.path, bytes.data(), bytes.size()), c.result) << c.path;
+    }
+    EXPECT_EQ(ReadFile(dir.Path() + "\\new.bin"), bytes);
+    EXPECT_EQ(ReadFile(taken), "old");
+    EXPECT_TRUE(sv::IsDirectory(folder));
+    EXPECT_FALSE(sv::PathExists(dir.Path() + "\\missing"));
+}

@@ -7,6 +7,7 @@
 
 #include "base/audit_log.h"
 #include "base/file_io.h"
+#include "base/settings_file.h"
 #include "base/text_encoding.h"
 #include "training/voice_choice.h"
 #include "training/win32/audio_rules.h"
@@ -22,20 +23,15 @@ std::atomic<uint32_t> aliasNumbers{0};
 }  // namespace
 
 void LoadAudioSettings(const std::string& path, double& volume, bool& muted) {
-    if (!IsRegularFile(path)) return;
-    std::string text;
-    if (!ReadWholeFile(path, text)) return;
-    ReadAudioSettings(text, volume, muted);
+    const SettingsText settings = SettingsFile(path).Read();
+    if (settings.readable) ReadAudioSettings(settings.text, volume, muted);
 }
 
 bool SaveAudioSettings(const std::string& path, double volume, bool muted) {
-    std::lock_guard<std::mutex> lock(SettingsFileMutex());
-    std::string text;
-    const bool exists = IsRegularFile(path);
-    if (exists && !ReadWholeFile(path, text)) return false;
-    std::optional<std::string> updated = AudioSettingsText(text, exists, volume, muted);
-    if (!updated) return false;
-    return WriteTextFile(path, *updated);
+    return SettingsFile(path).Update([&](const SettingsText& settings) -> std::optional<std::string> {
+        if (settings.exists && !settings.readable) return std::nullopt;
+        return AudioSettingsText(settings.text, settings.exists, volume, muted);
+    });
 }
 
 SurfaceAudio::SurfaceAudio(AudioDevices devices, std::string settingsPath, AudioLimits limits)

@@ -16,7 +16,7 @@
 
 #include "base/audit_log.h"
 #include "base/detachable_thread.h"
-#include "base/file_io.h"
+#include "base/settings_file.h"
 #include "base/system_library.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
@@ -129,7 +129,7 @@ class SurfaceCore {
 public:
     SurfaceCore(const std::string& dataDir, AudioDevices devices, const SurfaceLimits& limits,
                 std::shared_ptr<CallbackDoor> door)
-        : audio_(std::make_shared<SurfaceAudio>(std::move(devices), JoinDataPath(dataDir, "host-ui.json"),
+        : audio_(std::make_shared<SurfaceAudio>(std::move(devices), SettingsFile::InDataDir(dataDir).Path(),
                                                 limits.audio)),
           limits_(limits),
           door_(std::move(door)),
