@@ -113,7 +113,6 @@ void EnsureDirectory(const std::string& dir) {
     }
 }
 
-
 bool WriteTextFile(const std::string& path, const std::string& text) {
     if (path.empty()) return false;
     size_t slash = path.find_last_of("\\/");

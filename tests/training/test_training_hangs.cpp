@@ -23,22 +23,18 @@ using sv_test::WaitUntil;
 constexpr const char* kNoSession = "no training session is active — call start first";
 
 // An agent whose bounds are short, so a hung call costs the tests fractions of a second.
-struct HangHarness {
+struct HangHarness : sv_test::InjectHarness {
     explicit HangHarness(int64_t endGateMs = 200) {
-        h.hooks.previewMs = 1;
         h.hooks.bounds.endGateMs = endGateMs;
         h.hooks.bounds.beginWaitMs = 200;
         h.hooks.bounds.shutdownGraceMs = 100;
         h.hooks.bounds.shutdownFinalMs = 200;
-        inject.Wire(h.hooks);
     }
     std::vector<std::string> TranscriptKinds(const std::shared_ptr<sv::training::TrainingSession>& s) {
         std::vector<std::string> kinds;
         for (const json& e : s->transcript->Entries()) kinds.push_back(e["kind"]);
         return kinds;
     }
-    sv_test::FakeInjector inject;
-    AgentHarness h;
 };
 
 // A call hung at each point: the trainee's stop completes and closes the session while it

@@ -20,15 +20,7 @@ using sv_test::WaitUntil;
 
 constexpr const char* kNoSession = "no training session is active — call start first";
 
-// An agent whose injection can be watched; the ghost preview kept to 1 ms.
-struct EndHarness {
-    EndHarness() {
-        h.hooks.previewMs = 1;
-        inject.Wire(h.hooks);
-    }
-    sv_test::FakeInjector inject;
-    AgentHarness h;
-};
+using EndHarness = sv_test::InjectHarness;
 
 // The trainee presses stop while a call that changes the screen is inside the surface:
 // the end waits for it and then removes everything, so nothing is left and nothing

@@ -85,4 +85,14 @@ private:
     std::vector<sv::training::OverlayShape> shapes_;
 };
 
+// An agent whose injection can be watched; the ghost preview kept to 1 ms.
+struct InjectHarness {
+    InjectHarness() {
+        h.hooks.previewMs = 1;
+        inject.Wire(h.hooks);
+    }
+    FakeInjector inject;
+    AgentHarness h;
+};
+
 }  // namespace sv_test
