@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <regex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -304,7 +305,14 @@ TEST(TrainingSessions, StartEndStopAndAllGoneInterleavedLeaveNothingBehind) {
     EXPECT_EQ(h.activity->log.Count("destroyed"), made);
     EXPECT_EQ(h.inspector.log.Count("focus-on"), h.inspector.log.Count("focus-off"));
     EXPECT_EQ(h.Inside().Gate().Mode(), sv::training::TrainingMode::kOff);
-    EXPECT_EQ(h.sink.Events("session-started").size(), h.sink.Events("session-ended").size());
+    // Every session announced is ended once. A session ended while its banner was still
+    // coming up is ended (the trainer hears of the stop) without ever being announced.
+    std::multiset<std::string> endedIds;
+    for (const json& e : h.sink.Events("session-ended")) endedIds.insert(e["data"]["sessionId"].get<std::string>());
+    for (const std::string& id : endedIds) EXPECT_EQ(endedIds.count(id), 1u) << id;
+    for (const json& e : h.sink.Events("session-started")) {
+        EXPECT_EQ(endedIds.count(e["data"]["sessionId"].get<std::string>()), 1u);
+    }
 }
 
 TEST(TrainingSessions, ShutdownEndsTheLiveSession) {
