@@ -15,7 +15,6 @@
 
 #include "app/host_run_task.h"
 #include "app/host_window_layout.h"
-#include "app/ux_telemetry.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
 #include "base/worker_group.h"
@@ -177,7 +176,6 @@ HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostVi
 }
 
 void ShowHostWindow(HWND hwnd) {
-    TrackUxScreen("window");
     ShowWindow(hwnd, SW_SHOW);
     ShowWindow(hwnd, SW_RESTORE);
     SetForegroundWindow(hwnd);
@@ -234,6 +232,7 @@ struct HostWindow::State {
     Host* host_;
     const HostRunState* runState_;
     WorkerGroup* work_;
+    UsageHooks usage_;
     HostWindowSeams seams_;
     // Read by other threads (PostExit); everything else is the window thread's own.
     std::atomic<HWND> window_{nullptr};
@@ -256,8 +255,15 @@ struct HostWindow::State {
     bool paintedEnded_ = false;
     std::string paintedPassword_;
 
-    State(Host& host, const HostRunState& run, WorkerGroup& work, HostWindowSeams seams)
-        : host_(&host), runState_(&run), work_(&work), seams_(std::move(seams)) {}
+    State(Host& host, const HostRunState& run, WorkerGroup& work, UsageHooks usage, HostWindowSeams seams)
+        : host_(&host), runState_(&run), work_(&work), usage_(std::move(usage)), seams_(std::move(seams)) {}
+
+    void TrackAction(const char* action) {
+        if (usage_.trackAction) usage_.trackAction(action);
+    }
+    void TrackScreen(const char* screen) {
+        if (usage_.trackScreenView) usage_.trackScreenView(screen);
+    }
 
     // The object rides in the window's user data from WM_NCCREATE to WM_NCDESTROY; the few
     // messages before it go to the default procedure.
@@ -370,15 +376,15 @@ struct HostWindow::State {
         if (host == nullptr) return;
         switch (id) {
         case kButtonCopyHostId:
-            TrackUxAction("copy_host_id");
+            TrackAction("copy_host_id");
             CopyHostId();
             break;
         case kButtonNewPassword:
-            TrackUxAction("new_password");
+            TrackAction("new_password");
             StartRotation(hwnd);
             break;
         case kButtonCopyPassword:
-            TrackUxAction("copy_password");
+            TrackAction("copy_password");
             SetClipboardFromUtf8(host->Password());
             break;
         default:
@@ -429,6 +435,7 @@ struct HostWindow::State {
 
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (showMessage_ != 0 && message == showMessage_) {
+            TrackScreen("window");
             ShowHostWindow(hwnd);
             return 0;
         }
@@ -523,7 +530,7 @@ struct HostWindow::State {
             return 0;
         }
         case WM_CLOSE:
-            TrackUxScreen("tray");
+            TrackScreen("tray");
             ShowWindow(hwnd, SW_HIDE);
             return 0;
         case WM_DESTROY:
@@ -539,15 +546,16 @@ struct HostWindow::State {
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
             case kCommandShow:
-                TrackUxAction("show_window");
+                TrackAction("show_window");
+                TrackScreen("window");
                 ShowHostWindow(hwnd);
                 return 0;
             case kCommandCopyHostId:
-                TrackUxAction("copy_host_id");
+                TrackAction("copy_host_id");
                 CopyHostId();
                 return 0;
             case kCommandExit:
-                TrackUxAction("exit");
+                TrackAction("exit");
                 DestroyWindow(hwnd);
                 return 0;
             default:
@@ -558,6 +566,7 @@ struct HostWindow::State {
             switch (LOWORD(lParam)) {
             case WM_LBUTTONUP:
             case WM_LBUTTONDBLCLK:
+                TrackScreen("window");
                 ShowHostWindow(hwnd);
                 return 0;
             case WM_RBUTTONUP:
@@ -598,8 +607,9 @@ HostCard CardFor(const HostRunState::Snapshot& run) {
     return HostCard::Classic;
 }
 
-HostWindow::HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams)
-    : state_(std::make_unique<State>(host, state, work, std::move(seams))) {}
+HostWindow::HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, UsageHooks usage,
+                       HostWindowSeams seams)
+    : state_(std::make_unique<State>(host, state, work, std::move(usage), std::move(seams))) {}
 
 HostWindow::~HostWindow() = default;
 
@@ -660,7 +670,7 @@ int HostWindow::State::Run() {
         lstrcpynW(tray_.szTip, kTrayTip, 128);
         AddTrayIcon(hwnd, true);
 
-        TrackUxScreen("window");
+        TrackScreen("window");
         ShowWindow(hwnd, SW_SHOW);
         UpdateWindow(hwnd);
 

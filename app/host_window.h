@@ -8,6 +8,7 @@
 
 #include "app/host_run_task.h"
 #include "app/host_window_layout.h"
+#include "session/host_options.h"
 
 namespace sv {
 
@@ -33,8 +34,10 @@ struct HostWindowSeams {
 class HostWindow {
 public:
     // `state` decides the card. A new password is made on a thread of `work`, never on the
-    // window's own: the caller stops the Host and then waits for `work`.
-    HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, HostWindowSeams seams = {});
+    // window's own: the caller stops the Host and then waits for `work`. What the person
+    // does with the window and tray goes to `usage`.
+    HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, UsageHooks usage,
+               HostWindowSeams seams = {});
     ~HostWindow();
     HostWindow(const HostWindow&) = delete;
     HostWindow& operator=(const HostWindow&) = delete;

@@ -227,8 +227,8 @@ struct DetachOnExit {
 
 // The window's message loop on this thread, the host on a second one.
 int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates,
-            UpdateShutdown* shutdown) {
-    StartUxTelemetry(line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
+            UpdateShutdown* shutdown, UxTelemetry& telemetry) {
+    StartUxTelemetry(telemetry, line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
     HostRunState runState;  // what the window shows follows what the task decides
     task.ReportTo(&runState);
     WorkerGroup windowWork;  // password rotations: the Host is stopped before they are waited for
@@ -239,7 +239,7 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
         return 1;
     }
     {
-        HostWindow window(host, runState, windowWork);
+        HostWindow window(host, runState, windowWork, line.options.usage);
         DetachOnExit attached;
         if (shutdown != nullptr) {
             shutdown->AttachWindow(&window);
@@ -255,7 +255,7 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
     windowWork.Wait();
     runner.join();
     // The run's last records ("exit", the session's end) would otherwise die with the process.
-    FlushUxTelemetry();
+    telemetry.Flush(UxTelemetry::kExitLimit);
     return 0;
 }
 
@@ -294,8 +294,11 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     factories.makeAgent = MakeTrainingAgentLink;
     // The session and the training agent report usage here; outside tray mode telemetry
     // is never started and records nothing.
-    line.options.usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
-    line.options.usage.trackScreenView = [](const std::string& screen) { TrackUxScreen(screen.c_str()); };
+    UxTelemetry& telemetry = MakeProcessUxTelemetry();
+    line.options.usage.trackAction = [&telemetry](const std::string& action) { telemetry.TrackAction(action.c_str()); };
+    line.options.usage.trackScreenView = [&telemetry](const std::string& screen) {
+        telemetry.TrackScreenView(screen.c_str());
+    };
 
     Host host(line.options);
     std::shared_ptr<UpdateShutdown> shutdown;
@@ -323,7 +326,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         task.ReportFailuresTo(WriteServiceEventLog);
         rc = RunAsService(task, &host);
     } else if (line.tray) {
-        rc = RunTray(line, task, host, updates.get(), shutdown.get());
+        rc = RunTray(line, task, host, updates.get(), shutdown.get(), telemetry);
     } else {
         rc = task();
     }

@@ -107,10 +107,7 @@ std::string MakeRandomHexId() {
     return text;
 }
 
-UxTelemetry& UxTelemetry::Instance() {
-    static UxTelemetry* instance = new UxTelemetry(DefaultUxIo());
-    return *instance;
-}
+UxTelemetry& MakeProcessUxTelemetry() { return *new UxTelemetry(DefaultUxIo()); }
 
 UxTelemetry::UxTelemetry(UxIo io) : io_(std::move(io)) {}
 
@@ -297,13 +294,9 @@ std::string UxTelemetry::SessionId() const {
     return sessionId_;
 }
 
-void StartUxTelemetry(const std::string& apiBase, const std::string& caBundlePath, const std::string& version) {
-    UxTelemetry::Instance().Start(apiBase, caBundlePath, version, std::getenv("SORVANE_UX_URL"), UxTelemetry::kPeriod);
+void StartUxTelemetry(UxTelemetry& telemetry, const std::string& apiBase, const std::string& caBundlePath,
+                      const std::string& version) {
+    telemetry.Start(apiBase, caBundlePath, version, std::getenv("SORVANE_UX_URL"), UxTelemetry::kPeriod);
 }
-
-void FlushUxTelemetry() { UxTelemetry::Instance().Flush(UxTelemetry::kExitLimit); }
-
-void TrackUxAction(const char* name) { UxTelemetry::Instance().TrackAction(name); }
-void TrackUxScreen(const char* name) { UxTelemetry::Instance().TrackScreenView(name); }
 
 }  // namespace sv

@@ -64,9 +64,6 @@ public:
     static constexpr uint32_t kRequestTimeoutMs = 15000;
     static constexpr std::chrono::milliseconds kExitLimit{2000};
 
-    // The process-wide object (never destroyed: the detached worker may outlive main).
-    static UxTelemetry& Instance();
-
     explicit UxTelemetry(UxIo io);
     ~UxTelemetry();  // stops and waits for its worker (bounded)
     UxTelemetry(const UxTelemetry&) = delete;
@@ -136,11 +133,12 @@ private:
     DetachableThread worker_;
 };
 
+// The process's telemetry. It is made once and never freed: at exit its worker may still
+// be inside a request and is let go, so what it uses must outlive it. Only tray mode
+// starts it; until then every tracking call records nothing.
+UxTelemetry& MakeProcessUxTelemetry();
 // Tray mode's start: SORVANE_UX_URL from the environment, a 300 s period.
-void StartUxTelemetry(const std::string& apiBase, const std::string& caBundlePath, const std::string& version);
-// Tray mode's exit: the last records, bounded by UxTelemetry::kExitLimit.
-void FlushUxTelemetry();
-void TrackUxAction(const char* name);
-void TrackUxScreen(const char* name);
+void StartUxTelemetry(UxTelemetry& telemetry, const std::string& apiBase, const std::string& caBundlePath,
+                      const std::string& version);
 
 }  // namespace sv

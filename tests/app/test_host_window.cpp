@@ -56,7 +56,7 @@ struct WindowRun {
             painted = true;
             changed.notify_all();
         };
-        window = std::make_unique<sv::HostWindow>(*host, state, work, seams);
+        window = std::make_unique<sv::HostWindow>(*host, state, work, sv::UsageHooks{}, seams);
         std::packaged_task<int()> loop([this] { return window->Run(); });
         ended = loop.get_future();
         thread = std::thread(std::move(loop));
@@ -96,7 +96,7 @@ bool Enabled(const std::vector<sv::HostButton>& buttons, int id) {
 TEST(HostWindow, UpdateShutdownStopsTheHostAndEndsTheWindowFromAnotherThread) {
     WindowRun run;
     {
-        sv::HostWindow notRun(*run.host, run.state, run.work);
+        sv::HostWindow notRun(*run.host, run.state, run.work, sv::UsageHooks{});
         notRun.PostExit();  // no window yet: nothing to post to, nothing breaks
     }
 
