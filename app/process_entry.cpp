@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "base/audit_log.h"
@@ -393,18 +392,18 @@ void LogUpdateLine(const std::string& line) {
 }
 
 void UpdateShutdown::operator()() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (host_ != nullptr) host_->Stop();
     if (window_ != nullptr) window_->PostExit();
 }
 
 void UpdateShutdown::AttachHost(Host* host) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     host_ = host;
 }
 
 void UpdateShutdown::AttachWindow(HostWindow* window) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     window_ = window;
 }
 
