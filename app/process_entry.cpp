@@ -20,7 +20,7 @@
 #include "app/lan_self_test.h"
 #include "app/relay_settings_check.h"
 #include "app/single_instance.h"
-#include "app/training_agent_link.h"
+#include "app/training_agent_maker.h"
 #include "app/ux_telemetry.h"
 #include "app/service_data_folder.h"
 #include "app/windows_service.h"
@@ -290,7 +290,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     factories.makeInspector = [] { return training::MakeUiaInspector(); };
     factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
     factories.foregroundWindow = training::ForegroundWindowInfo;
-    factories.makeAgent = MakeTrainingAgentLink;
+    factories.makeAgent = MakeTrainingAgent;
     // The session and the training agent report usage here; outside tray mode telemetry
     // is never started and records nothing.
     line.options.usage.trackAction = [](const std::string& action) { TrackUxAction(action.c_str()); };
