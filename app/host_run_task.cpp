@@ -67,37 +67,37 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
 
 void HostRunState::Set(Phase phase, int32_t deviceId) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         state_.phase = phase;
         state_.deviceId = phase == Phase::Enrolled ? deviceId : 0;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void HostRunState::MarkRejected(DeviceRejection rejection) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         state_.rejection = rejection;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void HostRunState::MarkEnded() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         state_.ended = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 HostRunState::Snapshot HostRunState::Get() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return state_;
 }
 
 HostRunState::Snapshot HostRunState::WaitDecided(std::chrono::milliseconds limit) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, limit, [this] { return state_.phase != Phase::Starting; });
+    MutexLock lock(mutex_);
+    changed_.WaitFor(lock, limit, [this]() SV_REQUIRES(mutex_) { return state_.phase != Phase::Starting; });
     return state_;
 }
 

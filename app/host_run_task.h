@@ -2,13 +2,12 @@
 // What every run mode runs once the Host exists: choose the identity (enrol first when
 // asked) and run the host until it stops. Also the one-shot enrolment.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "base/annotated_mutex.h"
 #include "session/host_options.h"
 #include "training/training_records.h"
 
@@ -67,9 +66,9 @@ public:
     Snapshot WaitDecided(std::chrono::milliseconds limit) const;
 
 private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    Snapshot state_;
+    mutable Mutex mutex_;
+    mutable CondVar changed_;
+    Snapshot state_ SV_GUARDED_BY(mutex_);
 };
 
 class HostRunTask {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "base/audit_log.h"
@@ -21,7 +20,7 @@
 #include "app/lan_self_test.h"
 #include "app/relay_settings_check.h"
 #include "app/single_instance.h"
-#include "app/training_agent_link.h"
+#include "app/training_agent_maker.h"
 #include "app/ux_telemetry.h"
 #include "app/service_data_folder.h"
 #include "app/windows_service.h"
@@ -291,7 +290,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     factories.makeInspector = [] { return training::MakeUiaInspector(); };
     factories.makeActivitySource = [] { return training::MakeActivityMonitor(); };
     factories.foregroundWindow = training::ForegroundWindowInfo;
-    factories.makeAgent = MakeTrainingAgentLink;
+    factories.makeAgent = MakeTrainingAgent;
     // The session and the training agent report usage here; outside tray mode telemetry
     // is never started and records nothing.
     UxTelemetry& telemetry = MakeProcessUxTelemetry();
@@ -396,18 +395,18 @@ void LogUpdateLine(const std::string& line) {
 }
 
 void UpdateShutdown::operator()() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (host_ != nullptr) host_->Stop();
     if (window_ != nullptr) window_->PostExit();
 }
 
 void UpdateShutdown::AttachHost(Host* host) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     host_ = host;
 }
 
 void UpdateShutdown::AttachWindow(HostWindow* window) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     window_ = window;
 }
 

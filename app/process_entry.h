@@ -1,9 +1,10 @@
 #pragma once
 // The whole life of the process: start-up, options, one-shot commands, the single
 // instance and the run modes. app/main.cpp only hands its arguments over.
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -33,17 +34,17 @@ void LogUpdateLine(const std::string& line);
 class UpdateShutdown {
 public:
     // Stops the attached Host and closes the attached window; any thread.
-    void operator()();
+    void operator()() SV_EXCLUDES(mutex_);
 
     // nullptr detaches. Detaching waits for a call that is using what it detaches, so
     // each is detached before it is destroyed.
-    void AttachHost(Host* host);
-    void AttachWindow(HostWindow* window);
+    void AttachHost(Host* host) SV_EXCLUDES(mutex_);
+    void AttachWindow(HostWindow* window) SV_EXCLUDES(mutex_);
 
 private:
-    std::mutex mutex_;
-    Host* host_ = nullptr;
-    HostWindow* window_ = nullptr;
+    Mutex mutex_;  // held across the calls, which is what lets a detach wait for one
+    Host* host_ SV_GUARDED_BY(mutex_) = nullptr;
+    HostWindow* window_ SV_GUARDED_BY(mutex_) = nullptr;
 };
 
 int RunHostProcess(const std::vector<std::string>& args);

@@ -7,6 +7,7 @@
 #include "app/update_command_line.h"
 #include "app/update_installer.h"
 #include "app/update_staging.h"
+#include "base/annotated_mutex.h"
 #include "base/file_io.h"
 #include "base/sha256_hex.h"
 #include "net/https_client.h"
@@ -106,10 +107,10 @@ int RunUpdateRound(const UpdateConfig& config) {
 }
 
 struct UpdateThread::Shared {
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stop = false;
-    bool finished = false;
+    Mutex mutex;
+    CondVar wake;
+    bool stop SV_GUARDED_BY(mutex) = false;
+    bool finished SV_GUARDED_BY(mutex) = false;
 };
 
 UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::milliseconds period)
@@ -123,15 +124,16 @@ UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::millis
             } catch (...) {
                 config.log("[update] check threw");
             }
-            std::unique_lock<std::mutex> lock(shared->mutex);
+            MutexLock lock(shared->mutex);
             if (staged != 0) {
-                lock.unlock();
+                lock.Unlock();
                 if (config.beforeApply) config.beforeApply();
-                lock.lock();
+                lock.Lock();
             }
-            if (staged != 0 || shared->wake.wait_for(lock, period, [&] { return shared->stop; })) {
+            if (staged != 0 ||
+                shared->wake.WaitFor(lock, period, [&shared]() SV_REQUIRES(shared->mutex) { return shared->stop; })) {
                 shared->finished = true;
-                shared->wake.notify_all();
+                shared->wake.NotifyAll();
                 return;
             }
         }
@@ -140,20 +142,21 @@ UpdateThread::UpdateThread(UpdateConfig config, Round round, std::chrono::millis
 
 void UpdateThread::LetGo() {
     {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         shared_->stop = true;
-        shared_->wake.notify_all();
+        shared_->wake.NotifyAll();
     }
     if (thread_.Joinable()) thread_.LetGo();
 }
 
 UpdateThread::~UpdateThread() {
     if (!thread_.Joinable()) return;  // let go already
-    std::unique_lock<std::mutex> lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->stop = true;
-    shared_->wake.notify_all();
-    const bool ended = shared_->wake.wait_for(lock, kUpdateStopWait, [&] { return shared_->finished; });
-    lock.unlock();
+    shared_->wake.NotifyAll();
+    const bool ended =
+        shared_->wake.WaitFor(lock, kUpdateStopWait, [this]() SV_REQUIRES(shared_->mutex) { return shared_->finished; });
+    lock.Unlock();
     if (ended) {
         thread_.Join();
     } else {
@@ -162,7 +165,7 @@ UpdateThread::~UpdateThread() {
 }
 
 bool UpdateThread::Finished() {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->finished;
 }
 

@@ -3,11 +3,9 @@
 // checksum, one update round (check, download, verify and stage, start the installer)
 // and the thread that runs a round at start and every six hours.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>

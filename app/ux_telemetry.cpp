@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "base/elapsed_time.h"
 #include "net/https_client.h"
 
 namespace sv {
@@ -37,11 +38,7 @@ UxIo DefaultUxIo() {
                  const std::string& caBundlePath, uint32_t timeoutMs) {
         return HttpRequest(method, url, body, caBundlePath.c_str(), timeoutMs);
     };
-    io.steadyNs = [] {
-        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-    };
+    io.steadyNs = SteadyNanoseconds;
     io.systemMs = [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "app/service_status.h"
+#include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
 #include "session/host.h"
 
@@ -17,9 +17,9 @@ const wchar_t kServiceName[] = L"SorvaneHost";
 const wchar_t kServiceDisplayName[] = L"Sorvane Host";
 
 struct ServiceState {
-    std::mutex mutex;  // guards hostMain and host; the status has its own lock
-    std::function<int()> hostMain;
-    Host* host = nullptr;
+    Mutex mutex;  // the status has its own lock
+    std::function<int()> hostMain SV_GUARDED_BY(mutex);
+    Host* host SV_GUARDED_BY(mutex) = nullptr;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     std::unique_ptr<ServiceStatusSequence> status;
 };
@@ -34,7 +34,7 @@ ServiceState& State() {
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     ServiceState& state = State();
     if (state.status && state.status->OnControl(control)) {
-        std::lock_guard<std::mutex> lock(state.mutex);
+        MutexLock lock(state.mutex);
         if (state.host != nullptr) state.host->Stop();
     }
     return NO_ERROR;
@@ -43,8 +43,9 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
 void ServiceWorkerThread() {
     std::function<int()> hostMain;
     {
-        std::lock_guard<std::mutex> lock(State().mutex);
-        hostMain = State().hostMain;
+        ServiceState& state = State();
+        MutexLock lock(state.mutex);
+        hostMain = state.hostMain;
     }
     if (hostMain) hostMain();
 }
@@ -106,7 +107,7 @@ void WriteServiceEventLog(const std::string& line) {
 int RunAsService(std::function<int()> hostMain, Host* host) {
     ServiceState& state = State();
     {
-        std::lock_guard<std::mutex> lock(state.mutex);
+        MutexLock lock(state.mutex);
         state.hostMain = std::move(hostMain);
         state.host = host;
     }
@@ -124,7 +125,7 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
 
     std::function<int()> done;
     {
-        std::lock_guard<std::mutex> lock(state.mutex);
+        MutexLock lock(state.mutex);
         done = std::move(state.hostMain);
         state.hostMain = nullptr;
         state.host = nullptr;

@@ -1,17 +1,17 @@
 #include "base/audit_log.h"
 
 #include <cstdio>
-#include <mutex>
 
+#include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
 
 namespace sv {
 namespace {
 
 struct AuditState {
-    std::mutex mutex;
-    std::string directory;
-    std::function<std::time_t()> clock;
+    Mutex mutex;  // also keeps two lines from interleaving in the file
+    std::string directory SV_GUARDED_BY(mutex);
+    std::function<std::time_t()> clock SV_GUARDED_BY(mutex);
 };
 
 AuditState& State() {
@@ -74,7 +74,7 @@ std::string AuditFilePath(const std::string& dir, const std::tm& local) {
 
 void WriteAuditLine(const std::string& kind, const std::string& detail, const std::string& actor) {
     AuditState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (s.directory.empty()) return;
     std::tm local = LocalTime(s.clock ? s.clock() : std::time(nullptr));
     std::string path = AuditFilePath(s.directory, local);
@@ -93,13 +93,13 @@ void WriteAuditLine(const std::string& kind, const std::string& detail, const st
 
 void SetAuditDirectory(const std::string& dir) {
     AuditState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.directory = dir;
 }
 
 void SetAuditClock(std::function<std::time_t()> clock) {
     AuditState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.clock = std::move(clock);
 }
 

@@ -4,15 +4,16 @@
 #include <io.h>
 
 #include <algorithm>
-#include <mutex>
 
+#include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
 
 namespace sv {
 namespace {
 
-std::mutex& OutputMutex() {
-    static std::mutex* mutex = new std::mutex;  // detached threads may print during exit
+// Guards no state of ours: it keeps one text's writes from interleaving with another's.
+Mutex& OutputMutex() {
+    static Mutex* mutex = new Mutex;  // detached threads may print during exit
     return *mutex;
 }
 
@@ -49,7 +50,7 @@ bool WriteWide(HANDLE console, const std::wstring& text) {
 
 void PrintText(std::FILE* stream, const std::string& text) {
     if (stream == nullptr) return;
-    std::lock_guard<std::mutex> lock(OutputMutex());
+    MutexLock lock(OutputMutex());
     std::fflush(stream);  // whatever went through the C stream before stays in order
     HANDLE console = ConsoleBehind(stream);
     // A handle that claimed to be a console but took nothing gets the bytes instead.

@@ -6,15 +6,15 @@ namespace sv {
 
 void DetachableThread::Release::Set() {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLock lock(mutex);
         done = true;
     }
-    decided.notify_all();
+    decided.NotifyAll();
 }
 
 void DetachableThread::Release::Wait() {
-    std::unique_lock<std::mutex> lock(mutex);
-    decided.wait(lock, [this] { return done; });
+    MutexLock lock(mutex);
+    decided.Wait(lock, [this]() SV_REQUIRES(mutex) { return done; });
 }
 
 DetachableThread::DetachableThread(std::function<void()> body) : release_(std::make_shared<Release>()) {

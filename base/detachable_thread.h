@@ -7,11 +7,11 @@
 // A body run here does not return before its owner has joined or let it go, so a thread is
 // never let go in that window. (A std::thread that detaches itself is still inside its body,
 // which is safe.)
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 
@@ -37,9 +37,9 @@ public:
 
 private:
     struct Release {
-        std::mutex mutex;
-        std::condition_variable decided;
-        bool done = false;
+        Mutex mutex;
+        CondVar decided;
+        bool done SV_GUARDED_BY(mutex) = false;
         void Set();
         void Wait();
     };

@@ -18,4 +18,9 @@ int64_t SteadyMilliseconds() {
         .count();
 }
 
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace sv

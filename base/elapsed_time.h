@@ -12,5 +12,7 @@ int64_t Elapsed(int64_t now, int64_t then);
 // Milliseconds on the steady clock, for intervals: the wall clock steps when the time
 // is synchronised.
 int64_t SteadyMilliseconds();
+// The same clock in nanoseconds, where milliseconds are too coarse.
+int64_t SteadyNanoseconds();
 
 }  // namespace sv

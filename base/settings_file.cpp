@@ -2,17 +2,18 @@
 
 #include <windows.h>
 
-#include <mutex>
 #include <utility>
 
+#include "base/annotated_mutex.h"
 #include "base/file_io.h"
 #include "base/text_encoding.h"
 
 namespace sv {
 namespace {
 
-std::mutex& SettingsFileMutex() {
-    static std::mutex mutex;
+// Guards the file, not memory: one read-change-replace at a time within the process.
+Mutex& SettingsFileMutex() {
+    static Mutex mutex;
     return mutex;
 }
 
@@ -40,7 +41,7 @@ std::optional<std::string> SettingsFile::PlainText() const {
 }
 
 bool SettingsFile::Update(const Change& change) const {
-    std::lock_guard<std::mutex> lock(SettingsFileMutex());
+    MutexLock lock(SettingsFileMutex());
     std::optional<std::string> updated = change(Read());
     if (!updated) return false;
     return WriteTextFile(path_, *updated);

@@ -5,9 +5,9 @@
 #include <gdiplus.h>
 
 #include <cstdio>
-#include <mutex>
 #include <vector>
 
+#include "base/annotated_mutex.h"
 #include "base/audit_log.h"
 #include "base/console_output.h"
 #include "base/settings_file.h"
@@ -71,10 +71,10 @@ std::optional<std::string> ProgramResource(int id) {
 
 // The process-wide set: loaded on first use, released for good before GDI+ shuts down.
 struct ProcessFonts {
-    std::mutex mutex;
-    bool loaded = false;
-    bool released = false;
-    UiFontSet set;
+    Mutex mutex;
+    bool loaded SV_GUARDED_BY(mutex) = false;
+    bool released SV_GUARDED_BY(mutex) = false;
+    UiFontSet set SV_GUARDED_BY(mutex);
 };
 
 ProcessFonts& Fonts() {
@@ -82,9 +82,8 @@ ProcessFonts& Fonts() {
     return *fonts;
 }
 
-UiFontSet& LoadedFonts(std::unique_lock<std::mutex>& lock) {
-    ProcessFonts& fonts = Fonts();
-    lock = std::unique_lock<std::mutex>(fonts.mutex);
+// The set, loaded first if it never was; only for use under the lock.
+UiFontSet& LoadedFonts(ProcessFonts& fonts) SV_REQUIRES(fonts.mutex) {
     if (!fonts.loaded && !fonts.released) {
         fonts.loaded = true;
         std::string line = fonts.set.Load(ProgramResource);
@@ -172,32 +171,36 @@ UiFont UiFontSet::Create(UiFontWeight weight, float sizePx) {
 }
 
 int LoadUiFonts() {
-    std::unique_lock<std::mutex> lock;
-    return LoadedFonts(lock).FacesInUse();
+    ProcessFonts& fonts = Fonts();
+    MutexLock lock(fonts.mutex);
+    return LoadedFonts(fonts).FacesInUse();
 }
 
 bool UiFontsAvailable() { return LoadUiFonts() > 0; }
 
 Gdiplus::GpFontCollection* GetUiFontCollection() {
-    std::unique_lock<std::mutex> lock;
-    return LoadedFonts(lock).Collection();
+    ProcessFonts& fonts = Fonts();
+    MutexLock lock(fonts.mutex);
+    return LoadedFonts(fonts).Collection();
 }
 
 std::wstring GetUiFontFaceName(UiFontWeight weight) {
-    std::unique_lock<std::mutex> lock;
-    return LoadedFonts(lock).FaceName(weight);
+    ProcessFonts& fonts = Fonts();
+    MutexLock lock(fonts.mutex);
+    return LoadedFonts(fonts).FaceName(weight);
 }
 
 UiFont CreateUiFont(UiFontWeight weight, float sizePx) {
-    std::unique_lock<std::mutex> lock;
-    UiFontSet& set = LoadedFonts(lock);
-    if (Fonts().released) return UiFont();  // even the fallback is a GDI+ call
+    ProcessFonts& fonts = Fonts();
+    MutexLock lock(fonts.mutex);
+    UiFontSet& set = LoadedFonts(fonts);
+    if (fonts.released) return UiFont();  // even the fallback is a GDI+ call
     return set.Create(weight, sizePx);
 }
 
 void ReleaseUiFonts() {
     ProcessFonts& fonts = Fonts();
-    std::lock_guard<std::mutex> lock(fonts.mutex);
+    MutexLock lock(fonts.mutex);
     fonts.set.Release();
     fonts.released = true;
 }

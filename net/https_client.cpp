@@ -14,7 +14,7 @@ constexpr auto kMaxBodyTime = std::chrono::minutes(15);
 }  // namespace
 
 void HttpCancel::Cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     cancelled_ = true;
     if (stream_ != nullptr) stream_->AbortSocket();
 }
@@ -24,14 +24,14 @@ class HttpCancelScope {
 public:
     HttpCancelScope(HttpCancel* cancel, TlsStream& stream) : cancel_(cancel) {
         if (cancel_ == nullptr) return;
-        std::lock_guard<std::mutex> lock(cancel_->mutex_);
+        MutexLock lock(cancel_->mutex_);
         cancel_->stream_ = &stream;
         // A cancel that came first still counts: the connect sees the abort at once.
         if (cancel_->cancelled_) stream.AbortSocket();
     }
     ~HttpCancelScope() {
         if (cancel_ == nullptr) return;
-        std::lock_guard<std::mutex> lock(cancel_->mutex_);
+        MutexLock lock(cancel_->mutex_);
         cancel_->stream_ = nullptr;
     }
     HttpCancelScope(const HttpCancelScope&) = delete;

@@ -2,9 +2,9 @@
 // A small HTTP/1.1 client for "https://" URLs only, one connection per request.
 // Every failure shows as status 0; nothing is thrown.
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "base/annotated_mutex.h"
 #include "net/http_parsing.h"
 
 namespace sv {
@@ -20,9 +20,9 @@ public:
 
 private:
     friend class HttpCancelScope;
-    std::mutex mutex_;
-    bool cancelled_ = false;
-    TlsStream* stream_ = nullptr;  // the request's stream while it runs
+    Mutex mutex_;
+    bool cancelled_ SV_GUARDED_BY(mutex_) = false;
+    TlsStream* stream_ SV_GUARDED_BY(mutex_) = nullptr;  // the request's stream while it runs
 };
 
 // One request. The receive time-out bounds every read of the answer. `cancel` may be

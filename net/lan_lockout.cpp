@@ -4,8 +4,8 @@
 
 namespace sv {
 
-LanLockout::LanLockout(Clock clock, size_t maxAddresses, int maxHandshakes)
-    : clock_(std::move(clock)), maxAddresses_(maxAddresses), maxHandshakes_(maxHandshakes) {}
+LanLockout::LanLockout(Clock steadyMs, size_t maxAddresses, int maxHandshakes)
+    : steadyMs_(std::move(steadyMs)), maxAddresses_(maxAddresses), maxHandshakes_(maxHandshakes) {}
 
 uint64_t LanLockout::LockDurationMs(int failures) {
     if (failures < kLockoutThreshold) return 0;
@@ -34,7 +34,7 @@ bool LanLockout::MakeRoom(uint64_t now) {
 }
 
 LanAdmission LanLockout::TryBegin(const std::string& address) {
-    const uint64_t now = clock_();
+    const uint64_t now = steadyMs_();
     MutexLock lock(mutex_);
     if (totalInFlight_ >= maxHandshakes_) return LanAdmission::kBusy;
     auto it = records_.find(address);
@@ -56,7 +56,7 @@ LanAdmission LanLockout::TryBegin(const std::string& address) {
 }
 
 void LanLockout::Succeeded(const std::string& address) {
-    const uint64_t now = clock_();
+    const uint64_t now = steadyMs_();
     MutexLock lock(mutex_);
     auto it = records_.find(address);
     if (it == records_.end()) return;
@@ -74,7 +74,7 @@ void LanLockout::Succeeded(const std::string& address) {
 }
 
 void LanLockout::Failed(const std::string& address) {
-    const uint64_t now = clock_();
+    const uint64_t now = steadyMs_();
     MutexLock lock(mutex_);
     auto it = records_.find(address);
     if (it == records_.end()) return;

@@ -35,7 +35,7 @@ public:
     static constexpr int kMaxDoublings = 5;
     static constexpr uint64_t kForgetIdleMs = 3600000;  // failures older than this may be forgotten
 
-    explicit LanLockout(Clock clock, size_t maxAddresses = 1024, int maxHandshakes = 32);
+    explicit LanLockout(Clock steadyMs, size_t maxAddresses = 1024, int maxHandshakes = 32);
 
     // Asks to start a handshake for `address`; on kAdmitted the caller must end
     // it with exactly one Succeeded or Failed.
@@ -64,7 +64,7 @@ private:
     };
     bool MakeRoom(uint64_t now) SV_REQUIRES(mutex_);
 
-    Clock clock_;
+    Clock steadyMs_;
     size_t maxAddresses_;
     int maxHandshakes_;
     mutable Mutex mutex_;

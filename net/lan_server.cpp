@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <set>
 
+#include "base/elapsed_time.h"
 #include "net/lan_addresses.h"
 
 namespace sv {
@@ -69,8 +70,6 @@ std::vector<std::string> ResolveOwnAddresses() {
     return out;
 }
 
-uint64_t TickNow() { return GetTickCount64(); }
-
 // Waits for a socket in slices; 1 ready, 0 stop flag or deadline, -1 error.
 int WaitReadable(SOCKET s, const HandshakeBounds& bounds) {
     for (;;) {
@@ -127,7 +126,8 @@ bool RunLanHandshakeForKey(SOCKET socket, const std::vector<uint8_t>& salt, cons
 }
 
 LanServer::LanServer(std::shared_ptr<LanLockout> lockout)
-    : lockout_(lockout ? std::move(lockout) : std::make_shared<LanLockout>(TickNow)),
+    : lockout_(lockout ? std::move(lockout)
+                       : std::make_shared<LanLockout>([] { return static_cast<uint64_t>(SteadyMilliseconds()); })),
       addressSource_(ListPrivateAddresses),
       ownAddressSource_(ResolveOwnAddresses),
       connections_(std::make_shared<Connections>()) {}

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
+#include "base/annotated_mutex.h"
 #include "base/bitmap_info.h"
 #include "base/ui_theme.h"
 #include "session/screen/frame_scaling.h"
@@ -23,9 +23,11 @@ namespace gp = Gdiplus::DllExports;
 
 // Written only by StartGdiplus/StopGdiplus; encoders read it once GDI+ runs.
 struct GdiplusState {
-    std::mutex mutex;
-    bool started = false;
-    ULONG_PTR token = 0;
+    Mutex mutex;
+    bool started SV_GUARDED_BY(mutex) = false;
+    ULONG_PTR token SV_GUARDED_BY(mutex) = 0;
+    // Encoders read it without the lock: it is written before encoderFound is set, and
+    // every encode first sees encoderFound set.
     CLSID jpegClsid{};
     std::atomic<bool> encoderFound{false};
 };
@@ -298,7 +300,7 @@ uint64_t CaptureSurfaceSerial(const ScreenFrame& frame) { return frame.surface ?
 
 bool StartGdiplus() {
     GdiplusState& s = Gdi();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (s.started) return true;
     Gdiplus::GdiplusStartupInput input;
     input.GdiplusVersion = 1;
@@ -316,7 +318,7 @@ bool StartGdiplus() {
 
 void StopGdiplus() {
     GdiplusState& s = Gdi();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (!s.started) return;
     s.encoderFound.store(false);
     // The shared fonts are GDI+ objects too; freeing them after shutdown would crash.

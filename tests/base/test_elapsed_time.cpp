@@ -20,4 +20,13 @@ TEST(ElapsedTime, SaturatesInsteadOfOverflowing) {
     for (const Case& c : cases) EXPECT_EQ(sv::Elapsed(c.now, c.then), c.want) << c.now << " - " << c.then;
 }
 
+// Intervals measured with one and compared with the other must agree: same clock, same epoch.
+TEST(ElapsedTime, NanosecondsAreTheMillisecondClock) {
+    const int64_t before = sv::SteadyMilliseconds();
+    const int64_t ns = sv::SteadyNanoseconds();
+    const int64_t after = sv::SteadyMilliseconds();
+    EXPECT_LE(before, ns / 1000000);
+    EXPECT_GE(after, ns / 1000000);
+}
+
 }  // namespace

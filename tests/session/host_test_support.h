@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/training_agent_link.h"
+#include "app/training_agent_maker.h"
 #include "base/audit_log.h"
 #include "session/host.h"
 #include "training/training_host_hooks.h"
@@ -22,7 +22,7 @@ inline sv::HostOptions TestHostOptions(const std::string& dataDir, bool serviceM
     options.trainingEnabled = 0;
     options.serviceMode = serviceMode;
     options.commandRunner = [](const std::wstring&) { return 0u; };
-    options.trainingFactories.makeAgent = sv::MakeTrainingAgentLink;
+    options.trainingFactories.makeAgent = sv::MakeTrainingAgent;
     return options;
 }
 

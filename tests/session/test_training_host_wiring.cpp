@@ -38,7 +38,7 @@ protected:
                 w.title = "Kalkulator";
                 return std::optional<sv::training::WindowInfo>(w);
             },
-            sv::MakeTrainingAgentLink};
+            sv::MakeTrainingAgent};
         host = std::make_unique<sv::Host>(options);
         auto& p = host->PlatformSeams();
         p.injectPointer = [this](const std::string&, double, double, const std::string&) {
@@ -152,7 +152,7 @@ TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
         return std::unique_ptr<sv::training::ITrainingSurface>(
             new WitnessSurface([&seen] { seen.store(sv::HaveJpegEncoder() ? 1 : 0); }));
     };
-    options.trainingFactories.makeAgent = sv::MakeTrainingAgentLink;
+    options.trainingFactories.makeAgent = sv::MakeTrainingAgent;
     auto host = std::make_unique<sv::Host>(options);
     ASSERT_NE(host->Surface(), nullptr);
     host.reset();

@@ -1,4 +1,4 @@
-#include "app/training_agent_link.h"
+#include "app/training_agent_maker.h"
 
 #include <memory>
 #include <utility>
@@ -7,8 +7,8 @@
 
 namespace sv {
 
-TrainingAgentLink MakeTrainingAgentLink(std::function<void(const std::string&)> sink,
-                                        const training::TrainingHostHooks& hooks, std::function<void()> endLocally) {
+TrainingAgentLink MakeTrainingAgent(std::function<void(const std::string&)> sink,
+                                    const training::TrainingHostHooks& hooks, std::function<void()> endLocally) {
     auto agent = std::make_unique<training::TrainingAgent>(std::move(sink), hooks);
     agent->SetEndLocallyHook(std::move(endLocally));
     training::TrainingAgent* a = agent.get();
