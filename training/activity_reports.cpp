@@ -11,7 +11,7 @@ namespace training {
 
 using nlohmann::json;
 
-ActivityReports::ActivityReports(Links links) : links_(std::move(links)) {}
+ActivityReports::ActivityReports(Hooks hooks) : hooks_(std::move(hooks)) {}
 
 ActivityReports::~ActivityReports() { Stop(); }
 
@@ -38,27 +38,27 @@ void ActivityReports::NoteDropped() {
 }
 
 void ActivityReports::OnActivity(const Activity& activity) {
-    std::shared_ptr<TrainingSession> session = links_.current();
+    std::shared_ptr<TrainingSession> session = hooks_.current();
     ReportLater(session, [this, session, activity] { ReportActivity(session, activity); });
 }
 
 void ActivityReports::OnForeground(const WindowInfo& window) {
-    std::shared_ptr<TrainingSession> session = links_.current();
+    std::shared_ptr<TrainingSession> session = hooks_.current();
     ReportLater(session, [this, session, window] { ReportWindow(session, "foreground", window); });
 }
 
 void ActivityReports::OnDialog(const WindowInfo& window) {
-    std::shared_ptr<TrainingSession> session = links_.current();
+    std::shared_ptr<TrainingSession> session = hooks_.current();
     ReportLater(session, [this, session, window] { ReportWindow(session, "dialog", window); });
 }
 
 void ActivityReports::ReportActivity(const std::shared_ptr<TrainingSession>& session, const Activity& activity) {
-    if (links_.current() != session) return;  // the session ended while this waited
+    if (hooks_.current() != session) return;  // the session ended while this waited
     std::optional<UiElement> element;
-    bool lookup = activity.x && activity.y && activity.action != "wheel" && links_.inspector &&
+    bool lookup = activity.x && activity.y && activity.action != "wheel" && hooks_.inspector &&
                   worker_.Backlog() < kLookupBacklog;
-    if (lookup) element = links_.inspector->ElementAt(*activity.x, *activity.y, kActivityLookupMs);
-    auto origin = links_.origin();
+    if (lookup) element = hooks_.inspector->ElementAt(*activity.x, *activity.y, kActivityLookupMs);
+    auto origin = hooks_.origin();
     json data = {{"device", activity.device}, {"action", activity.action}};
     if (activity.x) data["x"] = static_cast<int64_t>(*activity.x) - origin.first;
     if (activity.y) data["y"] = static_cast<int64_t>(*activity.y) - origin.second;
@@ -66,27 +66,27 @@ void ActivityReports::ReportActivity(const std::shared_ptr<TrainingSession>& ses
     if (activity.count) data["count"] = *activity.count;
     if (element) data["element"] = UiElementJson(*element, origin.first, origin.second);
     // Never after "session-ended": the end waits for a report that is on its way out.
-    WhileLive(session, links_.current, [&] {
-        links_.emit("local-input", data);
+    WhileLive(session, hooks_.current, [&] {
+        hooks_.emit("local-input", data);
         if (session->transcript) session->transcript->Append("trainee-input", data);
     });
 }
 
 void ActivityReports::ReportWindow(const std::shared_ptr<TrainingSession>& session, const std::string& kind,
                                    const WindowInfo& window) {
-    auto origin = links_.origin();
+    auto origin = hooks_.origin();
     json data = WindowInfoJson(window, origin.first, origin.second);
-    WhileLive(session, links_.current, [&] {
-        links_.emit(kind, data);
+    WhileLive(session, hooks_.current, [&] {
+        hooks_.emit(kind, data);
         if (session->transcript) session->transcript->Append(kind, data);
     });
 }
 
 void ActivityReports::OnFocus(const UiElement& element) {
-    if (!links_.current()) return;
-    int64_t now = links_.steady();
+    if (!hooks_.current()) return;
+    int64_t now = hooks_.steadyMs();
     {
-        std::lock_guard<std::mutex> lock(focusMutex_);
+        MutexLock lock(focusMutex_);
         if (lastFocus_ && lastFocus_->name == element.name && lastFocus_->controlType == element.controlType &&
             lastFocus_->rect.x == element.rect.x && lastFocus_->rect.y == element.rect.y) {
             return;
@@ -96,8 +96,8 @@ void ActivityReports::OnFocus(const UiElement& element) {
         focusEventSent_ = true;
         lastFocusEventTime_ = now;
     }
-    auto origin = links_.origin();
-    links_.emit("focus", UiElementJson(element, origin.first, origin.second));
+    auto origin = hooks_.origin();
+    hooks_.emit("focus", UiElementJson(element, origin.first, origin.second));
 }
 
 }  // namespace training

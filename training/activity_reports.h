@@ -16,13 +16,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "base/annotated_mutex.h"
 #include "training/serial_worker.h"
 #include "training/training_interfaces.h"
 #include "training/training_records.h"
@@ -42,15 +42,15 @@ public:
     // Focus changes closer together than this send one event.
     static constexpr int64_t kFocusThrottleMs = 150;
 
-    struct Links {
+    struct Hooks {
         CurrentSessionFn current;
         // Records and sends one event.
         std::function<void(const std::string& kind, const nlohmann::json& data)> emit;
         IUiInspector* inspector = nullptr;  // may be null: no element lookups
         std::function<std::pair<int32_t, int32_t>()> origin;
-        std::function<int64_t()> steady;  // milliseconds of the steady clock
+        std::function<int64_t()> steadyMs;
     };
-    explicit ActivityReports(Links links);
+    explicit ActivityReports(Hooks hooks);
     ~ActivityReports();
     ActivityReports(const ActivityReports&) = delete;
     ActivityReports& operator=(const ActivityReports&) = delete;
@@ -58,7 +58,7 @@ public:
     void OnActivity(const Activity& activity);
     void OnForeground(const WindowInfo& window);
     void OnDialog(const WindowInfo& window);
-    void OnFocus(const UiElement& element);
+    void OnFocus(const UiElement& element) SV_EXCLUDES(focusMutex_);
     // Writes the audit line for reports dropped at the cap, if any (a session's end).
     void NoteDropped();
     // Drops what still waits and joins the worker; nothing is reported afterwards.
@@ -72,12 +72,12 @@ private:
     void ReportWindow(const std::shared_ptr<TrainingSession>& session, const std::string& kind,
                       const WindowInfo& window);
 
-    const Links links_;
+    const Hooks hooks_;
 
-    std::mutex focusMutex_;  // leaf
-    std::optional<UiElement> lastFocus_;
-    int64_t lastFocusEventTime_ = 0;  // steady clock
-    bool focusEventSent_ = false;
+    Mutex focusMutex_;  // leaf
+    std::optional<UiElement> lastFocus_ SV_GUARDED_BY(focusMutex_);
+    int64_t lastFocusEventTime_ SV_GUARDED_BY(focusMutex_) = 0;  // steady clock
+    bool focusEventSent_ SV_GUARDED_BY(focusMutex_) = false;
 
     // Reports turned away at the cap since the last audit line about them.
     std::atomic<int64_t> dropped_{0};

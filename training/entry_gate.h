@@ -6,9 +6,9 @@
 // left to finish, and nobody gets in afterwards. A closer must never be one of those
 // inside.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "base/annotated_mutex.h"
 
 namespace sv {
 namespace training {
@@ -19,16 +19,16 @@ public:
     explicit EntryGate(bool open = true) : state_(open ? kOpen : kWaiting) {}
 
     // False once closed, or when the gate did not open within waitForOpen.
-    bool Enter(std::chrono::milliseconds waitForOpen = std::chrono::milliseconds(0));
+    bool Enter(std::chrono::milliseconds waitForOpen = std::chrono::milliseconds(0)) SV_EXCLUDES(mutex_);
     // For whoever opens the gate: gets in while it still waits to open. False once closed.
-    bool EnterToOpen();
-    void Leave();
+    bool EnterToOpen() SV_EXCLUDES(mutex_);
+    void Leave() SV_EXCLUDES(mutex_);
     // Lets in those waiting and those to come; false when it was closed first.
-    bool Open();
+    bool Open() SV_EXCLUDES(mutex_);
     // Nothing enters from here on; waits up to bound for those inside to leave. Returns
     // how many are still inside (0: all of them left).
-    int32_t Close(std::chrono::milliseconds bound);
-    bool IsOpen();
+    int32_t Close(std::chrono::milliseconds bound) SV_EXCLUDES(mutex_);
+    bool IsOpen() SV_EXCLUDES(mutex_);
 
     // Holds one passage for a scope; check Entered() before acting.
     class Pass {
@@ -49,10 +49,10 @@ public:
 
 private:
     enum State { kWaiting, kOpen, kClosed };
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    State state_;
-    int32_t inside_ = 0;
+    Mutex mutex_;
+    CondVar changed_;
+    State state_ SV_GUARDED_BY(mutex_);
+    int32_t inside_ SV_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace training

@@ -24,7 +24,7 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
     auto pending = std::make_shared<Pending>();
     std::shared_ptr<State> state = state_;
     {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         pending->generation = state->generation;
         if (state->closed || state->running >= maxRunning_) {
             pending->outcome = Failed(state->closed ? kStopped : kBusy);
@@ -41,7 +41,7 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
             // moment between this look and its start.)
             bool cancelled = false;
             {
-                std::lock_guard<std::mutex> lock(state->mutex);
+                MutexLock lock(state->mutex);
                 cancelled = pending->outcome.has_value() || pending->generation != state->generation;
             }
             SpeechOutcome outcome;
@@ -54,10 +54,10 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
                 outcome = Failed("playback failed");
             }
             {
-                std::lock_guard<std::mutex> lock(state->mutex);
+                MutexLock lock(state->mutex);
                 if (!pending->outcome) pending->outcome = outcome;
             }
-            state->changed.notify_all();
+            state->changed.NotifyAll();
             if (done) {
                 try {
                     done(outcome);
@@ -65,61 +65,65 @@ std::shared_ptr<PlaybackCalls::Pending> PlaybackCalls::Start(Job job, Done done)
                     // The report is lost; the job is over all the same.
                 }
             }
-            std::lock_guard<std::mutex> lock(state->mutex);
+            MutexLock lock(state->mutex);
             --state->running;
-            state->changed.notify_all();
+            state->changed.NotifyAll();
         });
     } catch (...) {
-        std::lock_guard<std::mutex> lock(state->mutex);
+        MutexLock lock(state->mutex);
         --state->running;
-        state->changed.notify_all();
+        state->changed.NotifyAll();
         throw;
     }
     return pending;
 }
 
 std::optional<SpeechOutcome> PlaybackCalls::Refusal(const std::shared_ptr<Pending>& pending) {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (!pending->refused) return std::nullopt;
     return pending->outcome;
 }
 
 SpeechOutcome PlaybackCalls::Wait(const std::shared_ptr<Pending>& pending, std::chrono::milliseconds budget) {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    auto settled = [&] { return pending->outcome.has_value() || pending->generation != state_->generation; };
-    state_->changed.wait_for(lock, budget, settled);
+    MutexLock lock(state_->mutex);
+    State* state = state_.get();
+    auto settled = [&pending, state]() SV_REQUIRES(state->mutex) {
+        return pending->outcome.has_value() || pending->generation != state->generation;
+    };
+    state->changed.WaitFor(lock, budget, settled);
     if (pending->outcome) return *pending->outcome;
     if (pending->generation != state_->generation) return Failed(kStopped);
     return Failed(kTimedOut);
 }
 
 void PlaybackCalls::Stop(const std::shared_ptr<Pending>& pending) {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (!pending->outcome) pending->outcome = Failed(kStopped);
-    state_->changed.notify_all();
+    state_->changed.NotifyAll();
 }
 
 void PlaybackCalls::CancelAll() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     ++state_->generation;
-    state_->changed.notify_all();
+    state_->changed.NotifyAll();
 }
 
 void PlaybackCalls::Close() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->closed = true;
     ++state_->generation;
-    state_->changed.notify_all();
+    state_->changed.NotifyAll();
 }
 
 int32_t PlaybackCalls::Running() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->running;
 }
 
 bool PlaybackCalls::WaitIdle(std::chrono::milliseconds budget) {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_for(lock, budget, [this] { return state_->running <= 0; });
+    MutexLock lock(state_->mutex);
+    State* state = state_.get();
+    return state->changed.WaitFor(lock, budget, [state]() SV_REQUIRES(state->mutex) { return state->running <= 0; });
 }
 
 }  // namespace training

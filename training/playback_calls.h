@@ -3,13 +3,12 @@
 // for one (a request, or the "-done" report) is held only up to a time-out and lets go at
 // once when the session ends or the agent shuts down, whatever the surface does.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "base/annotated_mutex.h"
 #include "training/training_records.h"
 
 namespace sv {
@@ -71,11 +70,11 @@ public:
 
 private:
     struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        uint64_t generation = 0;
-        bool closed = false;
-        int32_t running = 0;
+        Mutex mutex;
+        CondVar changed;
+        uint64_t generation SV_GUARDED_BY(mutex) = 0;
+        bool closed SV_GUARDED_BY(mutex) = false;
+        int32_t running SV_GUARDED_BY(mutex) = 0;
     };
     // Shared with the job threads, which may outlive this object.
     std::shared_ptr<State> state_;

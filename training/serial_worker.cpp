@@ -1,5 +1,6 @@
 #include "training/serial_worker.h"
 
+#include <thread>
 #include <utility>
 
 namespace sv {
@@ -10,23 +11,23 @@ SerialWorker::SerialWorker(size_t capacity) : capacity_(capacity) {}
 SerialWorker::~SerialWorker() { Stop(); }
 
 bool SerialWorker::Post(std::function<void()> task) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopped_ || queue_.size() >= capacity_) return false;
-    if (!thread_.joinable()) {
+    if (!thread_.Joinable()) {
         try {
-            thread_ = std::thread([this] { Run(); });
+            thread_ = DetachableThread([this] { Run(); });
             running_ = true;
         } catch (...) {
             return false;
         }
     }
     queue_.push_back(std::move(task));
-    wake_.notify_one();
+    wake_.NotifyOne();
     return true;
 }
 
 size_t SerialWorker::Backlog() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return queue_.size();
 }
 
@@ -39,26 +40,27 @@ bool SerialWorker::StopBy(std::chrono::steady_clock::time_point deadline) { retu
 bool SerialWorker::FinishBy(std::chrono::steady_clock::time_point deadline) { return Close(true, &deadline); }
 
 bool SerialWorker::Close(bool runWaiting, const std::chrono::steady_clock::time_point* deadline) {
-    std::lock_guard<std::mutex> once(stopMutex_);
-    std::thread thread;
+    MutexLock once(stopMutex_);
+    DetachableThread thread;
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stopped_ = true;
         if (!runWaiting) queue_.clear();
-        wake_.notify_all();
-        if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
-            thread_.detach();  // a task stopping its own worker: Run ends after it returns
-            return true;
-        }
-        auto ended = [this] { return !running_; };
-        if (deadline) {
-            if (!ended_.wait_until(lock, *deadline, ended)) return false;
-        } else {
-            ended_.wait(lock, ended);
+        wake_.NotifyAll();
+        // A task stopping its own worker cannot wait for its own thread to leave; the join
+        // below lets that thread go instead. Any other Stop waits until the thread is out
+        // of Run, one let go earlier included, so the worker may be destroyed after it.
+        if (thread_.Id() != std::this_thread::get_id()) {
+            auto ended = [this]() SV_REQUIRES(mutex_) { return !running_; };
+            if (!deadline) {
+                ended_.Wait(lock, ended);
+            } else if (!ended_.WaitUntil(lock, *deadline, ended)) {
+                return false;
+            }
         }
         thread = std::move(thread_);
     }
-    if (thread.joinable()) thread.join();
+    thread.JoinUnlessSelf();
     return true;
 }
 
@@ -66,11 +68,11 @@ void SerialWorker::Run() {
     for (;;) {
         std::function<void()> task;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stopped_ || !queue_.empty(); });
+            MutexLock lock(mutex_);
+            wake_.Wait(lock, [this]() SV_REQUIRES(mutex_) { return stopped_ || !queue_.empty(); });
             if (queue_.empty()) {  // stopped, and nothing left to run
                 running_ = false;
-                ended_.notify_all();
+                ended_.NotifyAll();
                 return;
             }
             task = std::move(queue_.front());

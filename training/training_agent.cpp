@@ -30,8 +30,8 @@ bool IsOrderedOp(const std::string& op) {
 
 constexpr const char* kNoPlaybackThread = "the host could not start playing it (no thread free) — retry shortly";
 
-std::function<int64_t()> SteadyClockOf(const TrainingHostHooks& hooks) {
-    if (hooks.steadyClock) return hooks.steadyClock;
+std::function<int64_t()> SteadyMsOf(const TrainingHostHooks& hooks) {
+    if (hooks.steadyMs) return hooks.steadyMs;
     return SteadyMilliseconds;
 }
 
@@ -89,13 +89,13 @@ void TrainingAgent::WireActivitySource(IActivitySource& source) {
 TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const TrainingHostHooks& hooks)
     : sink_(std::move(sink)),
       hooks_(hooks),
-      steady_(SteadyClockOf(hooks)),
-      gate_(steady_, hooks.quietMs),
+      steadyMs_(SteadyMsOf(hooks)),
+      gate_(steadyMs_, hooks.quietMs),
       events_(hooks.clock),
       chat_(events_, sink_, hooks.surface, [this] { return CurrentSession(); }),
-      reports_(ActivityReports::Links{[this] { return CurrentSession(); },
+      reports_(ActivityReports::Hooks{[this] { return CurrentSession(); },
                                       [this](const std::string& kind, const json& data) { EmitEvent(kind, data); },
-                                      hooks.inspector, [this] { return Origin(); }, steady_}),
+                                      hooks.inspector, [this] { return Origin(); }, steadyMs_}),
       callbackGate_(std::make_shared<EntryGate>()) {
     if (hooks_.surface) {
         hooks_.surface->OnTraineeChat = Forward([this](const std::string& text) { chat_.OnTraineeLine(text); });
@@ -113,10 +113,10 @@ TrainingAgent::TrainingAgent(std::function<void(const std::string&)> sink, const
 
 TrainingAgent::~TrainingAgent() { Shutdown(); }
 
-int64_t TrainingAgent::SteadyNow() const { return steady_(); }
+int64_t TrainingAgent::SteadyMs() const { return steadyMs_(); }
 
 void TrainingAgent::SetEndLocallyHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     endLocallyHook_ = std::move(hook);
 }
 
@@ -156,7 +156,7 @@ bool TrainingAgent::Shutdown() {
     });
     std::unique_ptr<IActivitySource> source;
     if (allWorkEnded_) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         source = std::move(activitySource_);
     }
     return allWorkEnded_;
@@ -164,15 +164,15 @@ bool TrainingAgent::Shutdown() {
 
 void TrainingAgent::EndForShutdown() {
     {
-        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        MutexLock lifecycle(lifecycleMutex_);
         lifecycleClosed_ = true;
     }
-    lifecycleIdle_.notify_all();
+    lifecycleIdle_.NotifyAll();
     try {
         EndSession("host shutting down", "");
     } catch (...) {
     }
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    MutexLock lifecycle(lifecycleMutex_);
     StopQuietWatch();
 }
 
@@ -359,10 +359,10 @@ bool TrainingAgent::GateControllerInput(const std::string& controllerId, const s
     if (!HasSession()) return true;
     GateDecision d = gate_.CheckControllerInput();
     if (d.allowed) return true;
-    int64_t now = SteadyNow();
+    int64_t now = SteadyMs();
     bool notify = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         notify = !refusalNoticeSent_ || Elapsed(now, refusalNoticeTime_) > 1000;
         if (notify) {
             refusalNoticeTime_ = now;
@@ -415,9 +415,9 @@ void TrainingAgent::CheckQuiet() {
 void TrainingAgent::RunQuietWatch(uint64_t generation) {
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(quietMutex_);
-            quietWake_.wait_for(lock, std::chrono::milliseconds(400),
-                                [&] { return quietGeneration_ != generation; });
+            MutexLock lock(quietMutex_);
+            quietWake_.WaitFor(lock, std::chrono::milliseconds(400),
+                               [&]() SV_REQUIRES(quietMutex_) { return quietGeneration_ != generation; });
             if (quietGeneration_ != generation) return;
         }
         try {
@@ -434,7 +434,7 @@ void TrainingAgent::StartQuietWatch() {
     StopQuietWatch();
     uint64_t generation = 0;
     {
-        std::lock_guard<std::mutex> lock(quietMutex_);
+        MutexLock lock(quietMutex_);
         generation = quietGeneration_;
     }
     if (!RunDetached([this, generation] { RunQuietWatch(generation); })) {
@@ -445,10 +445,10 @@ void TrainingAgent::StartQuietWatch() {
 
 void TrainingAgent::StopQuietWatch() {
     {
-        std::lock_guard<std::mutex> lock(quietMutex_);
+        MutexLock lock(quietMutex_);
         ++quietGeneration_;
     }
-    quietWake_.notify_all();
+    quietWake_.NotifyAll();
 }
 
 // ---- the "mode" op ----
@@ -464,7 +464,7 @@ TrainingOpResult TrainingAgent::OpMode(const OpRequest& r) {
     // mode left behind by an ended session would refuse input in the next one.
     WhileLive(r.session, [&] {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             if (session_ != r.session) return;
             gate_.SetMode(*mode);
         }

@@ -5,17 +5,16 @@
 // only while their session is live (the session's entry gate, see WhileLive).
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "base/annotated_mutex.h"
 #include "base/worker_group.h"
 #include "training/activity_reports.h"
 #include "training/entry_gate.h"
@@ -55,15 +54,17 @@ public:
     TrainingAgent(const TrainingAgent&) = delete;
     TrainingAgent& operator=(const TrainingAgent&) = delete;
 
-    void SetEndLocallyHook(std::function<void()> hook);
-    void QueueTrainingRequest(const nlohmann::json& message, const std::string& controllerId);
+    void SetEndLocallyHook(std::function<void()> hook) SV_EXCLUDES(mutex_);
+    void QueueTrainingRequest(const nlohmann::json& message, const std::string& controllerId)
+        SV_EXCLUDES(lifecycleMutex_, mutex_);
     // False when the controller's input must be dropped (the agent reports the refusal).
-    bool GateControllerInput(const std::string& controllerId, const std::string& what);
-    void OnControllersGone(int remaining);
+    bool GateControllerInput(const std::string& controllerId, const std::string& what) SV_EXCLUDES(mutex_);
+    // May end the session on the caller's thread.
+    void OnControllersGone(int remaining) SV_EXCLUDES(lifecycleMutex_, mutex_);
     // Ends the session and waits for the agent's threads. False when some were still
     // running at the final bound: the owner must then keep the agent (and what it points
     // at) alive rather than free it under them.
-    bool Shutdown();
+    bool Shutdown() SV_EXCLUDES(lifecycleMutex_, mutex_, quietMutex_);
 
 private:
     // The unit tests drive the inner steps below through this (it lives beside the fakes).
@@ -76,28 +77,30 @@ private:
     TrainingOpResult DispatchOp(const std::string& op, const nlohmann::json& args, const std::string& controllerId);
 
     // Sessions.
-    bool HasSession();
-    std::shared_ptr<Session> CurrentSession();
-    TrainingOpResult Hello();
-    TrainingOpResult Status();
-    TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId);
-    TrainingOpResult EndSession(const std::string& reason, const std::string& actor);
+    bool HasSession() SV_EXCLUDES(mutex_);
+    std::shared_ptr<Session> CurrentSession() SV_EXCLUDES(mutex_);
+    TrainingOpResult Hello() SV_EXCLUDES(mutex_);
+    TrainingOpResult Status() SV_EXCLUDES(mutex_);
+    TrainingOpResult StartSession(const nlohmann::json& args, const std::string& controllerId)
+        SV_EXCLUDES(lifecycleMutex_, mutex_);
+    TrainingOpResult EndSession(const std::string& reason, const std::string& actor)
+        SV_EXCLUDES(lifecycleMutex_, mutex_);
     // Ends session when it is still the live one ({"ended": false} otherwise).
     TrainingOpResult EndThisSession(const std::shared_ptr<Session>& session, const std::string& reason,
-                                    const std::string& actor);
-    void OnStopRequested();
+                                    const std::string& actor) SV_EXCLUDES(lifecycleMutex_, mutex_);
+    void OnStopRequested() SV_EXCLUDES(lifecycleMutex_, mutex_);
     // Ends `session` when it is still the live one: a session started after the last
     // controller left belongs to whoever started it.
-    void EndForAllGone(const std::shared_ptr<Session>& session);
+    void EndForAllGone(const std::shared_ptr<Session>& session) SV_EXCLUDES(lifecycleMutex_, mutex_);
 
-    // Events and transcripts.
-    void EmitEvent(const std::string& kind, nlohmann::json data);
+    // Events and transcripts. The sink is called out to, never under a lock of ours.
+    void EmitEvent(const std::string& kind, nlohmann::json data) SV_EXCLUDES(lifecycleMutex_, mutex_);
     TrainingOpResult Transcript(const nlohmann::json& args);
 
     // The input gate and the trainee's activity.
     nlohmann::json ExplainRefusal(const std::string& what, const std::string& reason, const std::string& controllerId);
-    void OnTraineeActive();
-    void CheckQuiet();
+    void OnTraineeActive() SV_EXCLUDES(mutex_);
+    void CheckQuiet() SV_EXCLUDES(mutex_);
 
     // Remote input and reading the screen.
     TrainingOpResult PerformInput(const std::shared_ptr<Session>& session, const nlohmann::json& args,
@@ -144,17 +147,16 @@ private:
         return training::WhileLive(session, [this] { return CurrentSession(); }, std::forward<F>(act));
     }
     // Intervals (throttles, hold-offs, durations): the steady clock, never the wall clock.
-    int64_t SteadyNow() const;
+    int64_t SteadyMs() const;
 
     void WireActivitySource(IActivitySource& source);
     // Stops source (if any) and empties its callbacks.
     static void UnwireActivitySource(std::unique_ptr<IActivitySource> source);
-    void RunQuietWatch(uint64_t generation);
-    // Both under lifecycleMutex_.
-    void StartQuietWatch();
-    void StopQuietWatch();
+    void RunQuietWatch(uint64_t generation) SV_EXCLUDES(quietMutex_, mutex_);
+    void StartQuietWatch() SV_REQUIRES(lifecycleMutex_) SV_EXCLUDES(quietMutex_);
+    void StopQuietWatch() SV_REQUIRES(lifecycleMutex_) SV_EXCLUDES(quietMutex_);
     // The teardown's end of the live session, on a thread of its own.
-    void EndForShutdown();
+    void EndForShutdown() SV_EXCLUDES(lifecycleMutex_, mutex_);
     // Waits until deadline for the agent's threads and the calls still inside it; true
     // when none is left.
     bool WaitForWork(std::chrono::steady_clock::time_point deadline);
@@ -162,7 +164,8 @@ private:
     std::shared_ptr<Session> NewSession(const nlohmann::json& args, const std::string& controllerId, int64_t now,
                                         TrainingMode mode);
     // False when the session ended before its banner came up.
-    bool SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId);
+    bool SetSessionGoing(const std::shared_ptr<Session>& session, const std::string& controllerId)
+        SV_EXCLUDES(lifecycleMutex_, mutex_);
     nlohmann::json StartReply(const Session& session, const std::string& modeName);
     void SendReply(const nlohmann::json& reply);
     // The one "training-result" of a request.
@@ -200,43 +203,44 @@ private:
     };
     static const OpEntry kOpTable[];
 
-    std::function<void()> endLocallyHook_;  // guarded by mutex_
     const std::function<void(const std::string&)> sink_;
     const TrainingHostHooks hooks_;
-    const std::function<int64_t()> steady_;
+    const std::function<int64_t()> steadyMs_;
     TraineeActivityGate gate_;
     TrainingEventLog events_;
     TrainingChat chat_;
     ActivityReports reports_;  // its worker is stopped by Shutdown
 
-    // Main mutex: session, activity source, trainee-stop and refusal-notice times.
-    std::mutex mutex_;
-    std::shared_ptr<Session> session_;
-    std::unique_ptr<IActivitySource> activitySource_;
-    int64_t traineeStopTime_ = 0;      // wall clock, for "stoppedByTraineeAt"
-    int64_t traineeStopSteady_ = 0;    // steady clock, for the restart hold-off
-    int64_t refusalNoticeTime_ = 0;    // steady clock
-    bool refusalNoticeSent_ = false;
-
     // Installing and removing a session, its activity source and its quiet watch happen
     // under this, never a call into the surface: a stop never waits behind a start. A start
     // or end at work on the surface counts in transitions_, and a new session begins only
     // once none is (so an end's surface calls never land on the next session). Taken
-    // before mutex_.
-    std::mutex lifecycleMutex_;
-    std::condition_variable lifecycleIdle_;
-    int32_t transitions_ = 0;
+    // before mutex_ and quietMutex_. A session's setUp and endReason are guarded by it too.
+    Mutex lifecycleMutex_;
+    CondVar lifecycleIdle_;
+    int32_t transitions_ SV_GUARDED_BY(lifecycleMutex_) = 0;
     // Counts one transition out when it goes, however it ends.
     struct TransitionDone {
         TrainingAgent& agent;
         ~TransitionDone();
     };
-    bool lifecycleClosed_ = false;
+    bool lifecycleClosed_ SV_GUARDED_BY(lifecycleMutex_) = false;
+
+    // Main mutex: session, activity source, trainee-stop and refusal-notice times, the
+    // end-locally hook.
+    Mutex mutex_ SV_ACQUIRED_AFTER(lifecycleMutex_);
+    std::shared_ptr<Session> session_ SV_GUARDED_BY(mutex_);
+    std::unique_ptr<IActivitySource> activitySource_ SV_GUARDED_BY(mutex_);
+    int64_t traineeStopTime_ SV_GUARDED_BY(mutex_) = 0;    // wall clock, for "stoppedByTraineeAt"
+    int64_t traineeStopSteady_ SV_GUARDED_BY(mutex_) = 0;  // steady clock, for the restart hold-off
+    int64_t refusalNoticeTime_ SV_GUARDED_BY(mutex_) = 0;  // steady clock
+    bool refusalNoticeSent_ SV_GUARDED_BY(mutex_) = false;
+    std::function<void()> endLocallyHook_ SV_GUARDED_BY(mutex_);
 
     // Quiet watch: runs on workers_ while its generation is the current one.
-    std::mutex quietMutex_;
-    std::condition_variable quietWake_;
-    uint64_t quietGeneration_ = 0;  // guarded by quietMutex_
+    Mutex quietMutex_ SV_ACQUIRED_AFTER(lifecycleMutex_);
+    CondVar quietWake_;
+    uint64_t quietGeneration_ SV_GUARDED_BY(quietMutex_) = 0;
 
     // Numbers the overlays sent without an id; never reset, so ids stay unique across sessions.
     std::atomic<uint32_t> overlayIds_{0};

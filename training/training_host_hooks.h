@@ -48,7 +48,7 @@ struct TrainingHostHooks {
     std::function<int64_t()> clock;
     // Milliseconds of a clock that never steps, for every interval; empty: the process's
     // steady clock.
-    std::function<int64_t()> steadyClock;
+    std::function<int64_t()> steadyMs;
     int64_t quietMs = 2500;
     int32_t previewMs = 700;
     int64_t restartHoldOffMs = 600000;

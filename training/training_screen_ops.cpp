@@ -35,7 +35,7 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
     if (pointer && (size.first < 1 || size.second < 1)) return TrainingOpResult::Fail("screen size unknown");
 
     if (IsPreviewedKind(req.kind) && req.preview && hooks_.previewMs > 0) {
-        int64_t t0 = SteadyNow();
+        int64_t t0 = SteadyMs();
         auto origin = Origin();
         const bool shown = WhileLive(session, [&] {
             if (hooks_.surface) hooks_.surface->ShowOverlay(GhostShape(req, origin.first, origin.second, hooks_.previewMs));

@@ -5,10 +5,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/annotated_mutex.h"
 #include "training/entry_gate.h"
 #include "training/training_mode.h"
 #include "training/training_records.h"
@@ -47,20 +47,20 @@ struct TrainingSession {
     bool setUp = false;
     std::string endReason;  // set by its end; guarded by the agent's lifecycle mutex
 
-    void AddChat(const ChatMessage& message) {
-        std::lock_guard<std::mutex> lock(chatMutex_);
+    void AddChat(const ChatMessage& message) SV_EXCLUDES(chatMutex_) {
+        MutexLock lock(chatMutex_);
         chat_.push_back(message);
         ++chatCount_;
         while (chat_.size() > kMaxChatMessages) chat_.pop_front();
     }
     // Every line ever added, including those no longer held.
-    int64_t ChatCount() const {
-        std::lock_guard<std::mutex> lock(chatMutex_);
+    int64_t ChatCount() const SV_EXCLUDES(chatMutex_) {
+        MutexLock lock(chatMutex_);
         return chatCount_;
     }
     // The held lines with seq > since, in arrival order.
-    std::vector<ChatMessage> ChatSince(int64_t since) const {
-        std::lock_guard<std::mutex> lock(chatMutex_);
+    std::vector<ChatMessage> ChatSince(int64_t since) const SV_EXCLUDES(chatMutex_) {
+        MutexLock lock(chatMutex_);
         std::vector<ChatMessage> out;
         for (const ChatMessage& m : chat_) {
             if (m.seq > since) out.push_back(m);
@@ -69,9 +69,9 @@ struct TrainingSession {
     }
 
 private:
-    mutable std::mutex chatMutex_;
-    std::deque<ChatMessage> chat_;
-    int64_t chatCount_ = 0;
+    mutable Mutex chatMutex_;
+    std::deque<ChatMessage> chat_ SV_GUARDED_BY(chatMutex_);
+    int64_t chatCount_ SV_GUARDED_BY(chatMutex_) = 0;
 };
 
 // The session that is live now (empty when none).

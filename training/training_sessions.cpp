@@ -36,19 +36,19 @@ json VoiceList(ITrainingSurface* surface) {
 
 TrainingAgent::TransitionDone::~TransitionDone() {
     {
-        std::lock_guard<std::mutex> lifecycle(agent.lifecycleMutex_);
+        MutexLock lifecycle(agent.lifecycleMutex_);
         --agent.transitions_;
     }
-    agent.lifecycleIdle_.notify_all();
+    agent.lifecycleIdle_.NotifyAll();
 }
 
 bool TrainingAgent::HasSession() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return session_ != nullptr;
 }
 
 std::shared_ptr<TrainingAgent::Session> TrainingAgent::CurrentSession() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return session_;
 }
 
@@ -91,7 +91,7 @@ TrainingOpResult TrainingAgent::Status() {
     std::shared_ptr<Session> session = CurrentSession();
     int64_t stopTime = 0;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stopTime = traineeStopTime_;
     }
     data["active"] = session != nullptr;
@@ -100,7 +100,7 @@ TrainingOpResult TrainingAgent::Status() {
     data["seq"] = events_.LastSeq();
     if (session) data["sessionId"] = session->id;
     int64_t last = gate_.LastTraineeInput();
-    if (last != 0) data["msSinceLocalInput"] = Elapsed(SteadyNow(), last);
+    if (last != 0) data["msSinceLocalInput"] = Elapsed(SteadyMs(), last);
     if (hooks_.foregroundWindow) {
         if (std::optional<WindowInfo> w = hooks_.foregroundWindow()) {
             auto origin = Origin();
@@ -135,13 +135,13 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
     {
         // Only the record changes under the lifecycle lock: the surface and the activity
         // source are called without it, so a stop never waits behind a start.
-        std::unique_lock<std::mutex> lifecycle(lifecycleMutex_);
+        MutexLock lifecycle(lifecycleMutex_);
         if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             if (traineeStopTime_ != 0) {
                 // Measured on the steady clock: a time sync must neither lengthen nor lift it.
-                int64_t ago = Elapsed(SteadyNow(), traineeStopSteady_);
+                int64_t ago = Elapsed(SteadyMs(), traineeStopSteady_);
                 if (ago < hooks_.restartHoldOffMs) {
                     return TrainingOpResult::Fail("the trainee ended the last session " + std::to_string(ago / 60000) +
                                                   " min ago — do not restart until they ask again (\"Mulai pelatihan\" "
@@ -153,12 +153,14 @@ TrainingOpResult TrainingAgent::StartSession(const json& args, const std::string
         if (!live) {
             // An earlier start or end still at work on the surface comes first; one that
             // does not finish in time turns this start away rather than hold it.
-            if (!lifecycleIdle_.wait_for(lifecycle, std::chrono::milliseconds(hooks_.bounds.beginWaitMs),
-                                         [this] { return transitions_ == 0 || lifecycleClosed_; })) {
+            if (!lifecycleIdle_.WaitFor(lifecycle, std::chrono::milliseconds(hooks_.bounds.beginWaitMs),
+                                        [this]() SV_REQUIRES(lifecycleMutex_) {
+                                            return transitions_ == 0 || lifecycleClosed_;
+                                        })) {
                 return TrainingOpResult::Fail(kBusyMessage);
             }
             if (lifecycleClosed_) return TrainingOpResult::Fail(kShuttingDownMessage);
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             live = session_;
             if (!live) {
                 session = NewSession(args, controllerId, now, mode);
@@ -194,7 +196,7 @@ std::shared_ptr<TrainingAgent::Session> TrainingAgent::NewSession(const json& ar
     session->culture = ArgString(args, "language").value_or("id-ID");
     session->mode = mode;
     session->startTime = now;
-    session->startSteady = SteadyNow();
+    session->startSteady = SteadyMs();
     session->controller = controllerId;
     session->transcript = std::make_unique<TranscriptWriter>(session->id, hooks_.transcriptDirectory, hooks_.clock);
     session->openWait = std::chrono::milliseconds(hooks_.bounds.beginWaitMs);
@@ -239,9 +241,9 @@ bool TrainingAgent::SetSessionGoing(const std::shared_ptr<Session>& session, con
     std::string endReason;
     std::unique_ptr<IActivitySource> previous;
     {
-        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        MutexLock lifecycle(lifecycleMutex_);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             if (session_ == session) {
                 // From here the session's end stops what the start set going.
                 session->setUp = true;
@@ -319,9 +321,9 @@ TrainingOpResult TrainingAgent::EndThisSession(const std::shared_ptr<Session>& s
     std::unique_ptr<IActivitySource> source;
     bool setUp = false;
     {
-        std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+        MutexLock lifecycle(lifecycleMutex_);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             // Another end took it first, or a later session is live: nothing of ours to end.
             if (session_ != session) return TrainingOpResult::Ok(json{{"ended", false}});
             session_.reset();
@@ -347,7 +349,7 @@ TrainingOpResult TrainingAgent::EndThisSession(const std::shared_ptr<Session>& s
     EmitEvent("session-ended", json{{"sessionId", session->id}, {"reason", reason}});
 
     int64_t chatCount = session->ChatCount();
-    int64_t elapsed = Elapsed(SteadyNow(), session->startSteady);
+    int64_t elapsed = Elapsed(SteadyMs(), session->startSteady);
     double minutes = std::round(static_cast<double>(elapsed) / 6000.0) / 10.0;
     json data = {{"ended", true}, {"sessionId", session->id}, {"chatMessages", chatCount}, {"minutes", minutes}};
     if (session->transcript && !session->transcript->FilePath().empty()) {
@@ -360,16 +362,16 @@ void TrainingAgent::OnStopRequested() {
     std::shared_ptr<Session> session = CurrentSession();
     if (!session) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         traineeStopTime_ = hooks_.clock();
-        traineeStopSteady_ = SteadyNow();
+        traineeStopSteady_ = SteadyMs();
     }
     EmitEvent("stopped", json{{"by", "trainee"}});
     WriteAuditLine("training", "stopped by the trainee (banner stop button)", "");
     EndThisSession(session, "stopped by the trainee", "");
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         hook = endLocallyHook_;
     }
     if (hook) hook();

@@ -32,7 +32,7 @@ struct Rig {
     std::mutex mutex;
     std::vector<std::pair<std::string, json>> emitted;
     std::atomic<int64_t> steady{5000};
-    ActivityReports reports{ActivityReports::Links{live.Fn(),
+    ActivityReports reports{ActivityReports::Hooks{live.Fn(),
                                                    [this](const std::string& kind, const json& data) {
                                                        std::lock_guard<std::mutex> lock(mutex);
                                                        emitted.emplace_back(kind, data);

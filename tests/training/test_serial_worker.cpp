@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -47,6 +51,52 @@ TEST(SerialWorker, FinishRunsWhatIsWaitingAndThenTakesNoMore) {
     first.Open();
     finisher.join();
     EXPECT_EQ(ran.Calls(), (std::vector<std::string>{"a", "b"}));
+}
+
+// A task may stop its own worker (a report whose session ends). Every kind of stop then
+// lets the thread go instead of waiting for itself, a deadline an hour away included; a
+// Finish still runs what waits behind that task; and a stop from outside afterwards waits
+// until the thread has left, so the worker may go.
+TEST(SerialWorker, AStopFromItsOwnTaskLetsItsThreadGo) {
+    using sv::training::SerialWorker;
+    const auto later = std::chrono::steady_clock::now() + std::chrono::hours(1);
+    struct Case {
+        const char* name;
+        std::function<bool(SerialWorker&)> stop;
+        std::vector<std::string> ran;
+    };
+    const Case cases[] = {
+        {"Stop", [](SerialWorker& w) { w.Stop(); return true; }, {"stop"}},
+        {"Finish", [](SerialWorker& w) { w.Finish(); return true; }, {"stop", "after"}},
+        {"StopBy", [later](SerialWorker& w) { return w.StopBy(later); }, {"stop"}},
+        {"FinishBy", [later](SerialWorker& w) { return w.FinishBy(later); }, {"stop", "after"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Latch held;
+        sv_test::CallLog ran;
+        std::promise<bool> stopped;
+        auto w = std::make_unique<SerialWorker>(10);
+        SerialWorker* worker = w.get();
+        ASSERT_TRUE(w->Post([&, worker] {
+            held.Hold();
+            stopped.set_value(c.stop(*worker));
+            ran.Add("stop");
+        }));
+        ASSERT_TRUE(held.WaitHeld());
+        ASSERT_TRUE(w->Post([&] { ran.Add("after"); }));
+        held.Open();
+        std::future<bool> result = stopped.get_future();
+        if (result.wait_for(std::chrono::milliseconds(sv_test::kPatienceMs)) != std::future_status::ready) {
+            ADD_FAILURE() << "the stop waited for its own thread";
+            w.release();  // its thread is stuck inside it
+            return;
+        }
+        EXPECT_TRUE(result.get());
+        EXPECT_FALSE(w->Post([] {}));
+        w->Finish();  // what the task's own stop left waiting is not dropped by this one
+        EXPECT_EQ(ran.Calls(), c.ran);
+    }
 }
 
 }  // namespace

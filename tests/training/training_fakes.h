@@ -664,7 +664,7 @@ public:
         hooks.screenOrigin = [this] { return origin; };
         hooks.transcriptDirectory = dir.Path() + "/training";
         hooks.clock = clock.Fn();
-        hooks.steadyClock = clock.SteadyFn();
+        hooks.steadyMs = clock.SteadyFn();
         hooks.quietMs = 2500;
         hooks.previewMs = 700;
         hooks.restartHoldOffMs = 600000;

@@ -5,11 +5,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/annotated_mutex.h"
 #include "base/audit_log.h"
 #include "base/elapsed_time.h"
 #include "training/win32/window_info.h"
@@ -35,18 +34,18 @@ WindowQueries SystemWindowQueries() {
 // What the hook thread tells its starter; shared with the thread so that a Start that
 // stopped waiting leaves it valid.
 struct HookThreadSignal {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool ready = false;  // hooks installed, message queue in place
-    DWORD threadId = 0;
+    Mutex mutex;
+    CondVar cv;
+    bool ready SV_GUARDED_BY(mutex) = false;  // hooks installed, message queue in place
+    DWORD threadId SV_GUARDED_BY(mutex) = 0;
 
-    void Set(DWORD id) {
+    void Set(DWORD id) SV_EXCLUDES(mutex) {
         {
-            std::lock_guard<std::mutex> lock(mutex);
+            MutexLock lock(mutex);
             ready = true;
             threadId = id;
         }
-        cv.notify_all();
+        cv.NotifyAll();
     }
 };
 
@@ -64,26 +63,30 @@ public:
         OnTraineeActive = nullptr;
     }
 
-    void Start() override {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+    void Start() override SV_EXCLUDES(stateMutex_) {
+        MutexLock lock(stateMutex_);
         if (hookThread_.joinable()) return;
         worker_.Start([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
         signal_ = std::make_shared<HookThreadSignal>();
         hookThread_ = std::thread(&ActivityMonitor::HookThreadMain, this, signal_);
-        std::unique_lock<std::mutex> wait(signal_->mutex);
-        signal_->cv.wait_for(wait, std::chrono::milliseconds(5000), [&] { return signal_->ready; });
+        HookThreadSignal* signal = signal_.get();
+        MutexLock wait(signal->mutex);
+        signal->cv.WaitFor(wait, std::chrono::milliseconds(5000),
+                           [signal]() SV_REQUIRES(signal->mutex) { return signal->ready; });
     }
 
-    void Stop() override {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+    // Joins the hook thread and stops the callback worker.
+    void Stop() override SV_EXCLUDES(stateMutex_) {
+        MutexLock lock(stateMutex_);
         if (!hookThread_.joinable()) return;
         DWORD id = 0;
         {
             // The thread signals as soon as its queue exists, even when a hook failed; a
             // quit posted before that would be lost.
-            std::unique_lock<std::mutex> wait(signal_->mutex);
-            signal_->cv.wait(wait, [&] { return signal_->ready; });
-            id = signal_->threadId;
+            HookThreadSignal* signal = signal_.get();
+            MutexLock wait(signal->mutex);
+            signal->cv.Wait(wait, [signal]() SV_REQUIRES(signal->mutex) { return signal->ready; });
+            id = signal->threadId;
         }
         PostThreadMessageW(id, WM_QUIT, 0, 0);
         hookThread_.join();
@@ -155,9 +158,9 @@ private:
         t_monitor = nullptr;
     }
 
-    std::mutex stateMutex_;
-    std::thread hookThread_;
-    std::shared_ptr<HookThreadSignal> signal_;
+    Mutex stateMutex_;
+    std::thread hookThread_ SV_GUARDED_BY(stateMutex_);
+    std::shared_ptr<HookThreadSignal> signal_ SV_GUARDED_BY(stateMutex_);
     CallbackWorker worker_;
     ActivityMonitorCore core_;
 };

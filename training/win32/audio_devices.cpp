@@ -159,7 +159,7 @@ AudioDevices MakeSystemAudioDevices() {
     d.mci.errorText = MciErrorText;
     d.makeVoice = MakeSapiVoice;
     d.enumerateVoices = EnumerateVoices;
-    d.clock.nowMs = SteadyMilliseconds;
+    d.clock.steadyMs = SteadyMilliseconds;
     d.clock.pump = PumpThreadMessages;
     auto comStarted = std::make_shared<bool>(false);
     d.threadStart = [comStarted] { *comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); };

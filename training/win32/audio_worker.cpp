@@ -19,24 +19,25 @@ AudioWorker::~AudioWorker() { Stop(); }
 void AudioWorker::Main(std::shared_ptr<Shared> shared, std::function<void()> threadStart,
                        std::function<void()> threadEnd) {
     if (threadStart) threadStart();
-    std::unique_lock<std::mutex> lock(shared->mutex);
+    Shared* s = shared.get();
+    MutexLock lock(s->mutex);
     for (;;) {
-        shared->signal.wait(lock, [&] { return shared->stop || !shared->queue.empty(); });
-        if (shared->queue.empty()) break;  // stopping, and every queued job has run
-        Entry entry = std::move(shared->queue.front());
-        shared->queue.pop_front();
-        shared->playing = entry.token;
-        lock.unlock();
+        s->signal.Wait(lock, [s]() SV_REQUIRES(s->mutex) { return s->stop || !s->queue.empty(); });
+        if (s->queue.empty()) break;  // stopping, and every queued job has run
+        Entry entry = std::move(s->queue.front());
+        s->queue.pop_front();
+        s->playing = entry.token;
+        lock.Unlock();
         entry.run();
         entry.run = nullptr;
-        lock.lock();
-        shared->playing.reset();
+        lock.Lock();
+        s->playing.reset();
     }
-    lock.unlock();
+    lock.Unlock();
     if (threadEnd) threadEnd();
-    lock.lock();
-    shared->left = true;
-    shared->leaving.notify_all();
+    lock.Lock();
+    s->left = true;
+    s->leaving.NotifyAll();
 }
 
 SpeechOutcome AudioWorker::Run(Job job, uint32_t timeoutMs, const std::string& session) {
@@ -45,7 +46,7 @@ SpeechOutcome AudioWorker::Run(Job job, uint32_t timeoutMs, const std::string& s
     // Each job has its own counter, so one waiter's time-out abandons its own job only.
     Token token = std::make_shared<std::atomic<int32_t>>(0);
     {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         // Decided under the same lock as the end's cancel: a job is either queued before
         // the end (and stopped by it) or never.
         if (shared_->stop || (!session.empty() && session != shared_->session)) return StoppedOutcome();
@@ -75,7 +76,7 @@ SpeechOutcome AudioWorker::Run(Job job, uint32_t timeoutMs, const std::string& s
                                       promise->set_value(std::move(outcome));
                                   }});
     }
-    shared_->signal.notify_one();
+    shared_->signal.NotifyOne();
     const auto limit = std::chrono::milliseconds(static_cast<int64_t>(timeoutMs) + limits_.slackMs);
     if (result.wait_for(limit) == std::future_status::ready) return result.get();
     CancelJobs(token, nullptr);
@@ -90,7 +91,7 @@ void AudioWorker::CancelJobs(const Token& only, const std::function<void(Shared&
     // does not return is not waited for past the bound.
     std::unique_lock<std::timed_mutex> starting(shared_->startMutex, std::defer_lock);
     (void)starting.try_lock_for(std::chrono::milliseconds(limits_.startWaitMs));
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     if (change) change(*shared_);
     if (only) {
         only->fetch_add(1);
@@ -101,26 +102,27 @@ void AudioWorker::CancelJobs(const Token& only, const std::function<void(Shared&
 }
 
 void AudioWorker::BeginSession(const std::string& session) {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->session = session;
 }
 
 void AudioWorker::EndSession() {
-    CancelJobs(nullptr, [](Shared& s) { s.session.clear(); });
+    CancelJobs(nullptr, [](Shared& s) SV_REQUIRES(s.mutex) { s.session.clear(); });
 }
 
 void AudioWorker::Cancel() { CancelJobs(nullptr, nullptr); }
 
 bool AudioWorker::Stop() {
-    std::lock_guard<std::mutex> owner(ownerMutex_);
+    MutexLock owner(ownerMutex_);
     if (!thread_.Joinable()) return true;
-    CancelJobs(nullptr, [](Shared& s) { s.stop = true; });
-    shared_->signal.notify_all();
+    CancelJobs(nullptr, [](Shared& s) SV_REQUIRES(s.mutex) { s.stop = true; });
+    shared_->signal.NotifyAll();
     bool left = false;
     {
-        std::unique_lock<std::mutex> lock(shared_->mutex);
-        left = shared_->leaving.wait_for(lock, std::chrono::milliseconds(limits_.stopWaitMs),
-                                         [this] { return shared_->left; });
+        Shared* s = shared_.get();
+        MutexLock lock(s->mutex);
+        left = s->leaving.WaitFor(lock, std::chrono::milliseconds(limits_.stopWaitMs),
+                                  [s]() SV_REQUIRES(s->mutex) { return s->left; });
     }
     if (left) {
         thread_.Join();

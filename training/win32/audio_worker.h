@@ -10,7 +10,6 @@
 // cancel waits for a sound being started, and teardown for the thread, each for a bounded
 // time; a thread let go that way keeps its state alive itself and finishes alone.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -18,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/annotated_mutex.h"
 #include "base/detachable_thread.h"
 #include "training/training_records.h"
 #include "training/win32/playback_jobs.h"
@@ -66,7 +66,7 @@ public:
     void Cancel();
     // Cancels, lets the queued jobs end as "stopped" and joins the thread; a thread still
     // inside a job after the bound is let go. True when it was joined.
-    bool Stop();
+    bool Stop() SV_EXCLUDES(ownerMutex_);
 
 private:
     using Token = std::shared_ptr<std::atomic<int32_t>>;
@@ -76,16 +76,18 @@ private:
     };
     // Everything the thread touches, so a thread that is let go never reaches this object.
     struct Shared {
-        std::mutex mutex;
-        std::condition_variable signal;
-        std::deque<Entry> queue;
-        Token playing;  // the token of the job in hand
-        bool stop = false;
-        bool left = false;  // the thread has run its last job
-        std::condition_variable leaving;
-        std::string session;  // the session shown; guarded by mutex with the tokens
-        // Held by a job while it starts its sound and by every cancel while it moves counters.
+        // Held by a job while it starts its sound and by every cancel while it moves
+        // counters, before `mutex`. It guards no field: it orders a start against a cancel,
+        // and a cancel waits for it only up to a bound, which the annotated mutex cannot.
         std::timed_mutex startMutex;
+        Mutex mutex;
+        CondVar signal;
+        std::deque<Entry> queue SV_GUARDED_BY(mutex);
+        Token playing SV_GUARDED_BY(mutex);  // the token of the job in hand
+        bool stop SV_GUARDED_BY(mutex) = false;
+        bool left SV_GUARDED_BY(mutex) = false;  // the thread has run its last job
+        CondVar leaving;
+        std::string session SV_GUARDED_BY(mutex);  // the session shown; set with the tokens moved
     };
     static void Main(std::shared_ptr<Shared> shared, std::function<void()> threadStart,
                      std::function<void()> threadEnd);
@@ -95,8 +97,8 @@ private:
 
     const AudioLimits limits_;
     std::shared_ptr<Shared> shared_;
-    std::mutex ownerMutex_;  // Stop against Stop
-    DetachableThread thread_;
+    Mutex ownerMutex_;  // Stop against Stop
+    DetachableThread thread_ SV_GUARDED_BY(ownerMutex_);
 };
 
 }  // namespace training

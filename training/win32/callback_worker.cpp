@@ -11,12 +11,15 @@ CallbackWorker::CallbackWorker(size_t maxWaiting) : maxWaiting_(maxWaiting) {}
 CallbackWorker::~CallbackWorker() { Stop(); }
 
 void CallbackWorker::Start(std::function<void()> threadBegin, std::function<void()> threadEnd) {
-    std::lock_guard<std::mutex> lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     if (thread_.Joinable()) return;
     // Fresh shared state each time: a thread let go by a Stop from inside a task may still
     // be finishing with the old one.
     auto shared = std::make_shared<Shared>();
-    shared->running = true;
+    {
+        MutexLock sharedLock(shared->mutex);
+        shared->running = true;
+    }
     shared->maxWaiting = maxWaiting_;
     thread_ = DetachableThread([shared, threadBegin = std::move(threadBegin), threadEnd = std::move(threadEnd)] {
         Run(shared, threadBegin, threadEnd);
@@ -27,16 +30,16 @@ void CallbackWorker::Start(std::function<void()> threadBegin, std::function<void
 bool CallbackWorker::Post(Task task) {
     std::shared_ptr<Shared> shared;
     {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         shared = shared_;
     }
     if (!shared) return false;
     {
-        std::lock_guard<std::mutex> lock(shared->mutex);
+        MutexLock lock(shared->mutex);
         if (!shared->running || shared->queue.size() > shared->maxWaiting) return false;
         shared->queue.push_back(std::move(task));
     }
-    shared->signal.notify_one();
+    shared->signal.NotifyOne();
     return true;
 }
 
@@ -45,37 +48,43 @@ void CallbackWorker::Stop() { StopUpTo(std::nullopt); }
 bool CallbackWorker::StopWithin(std::chrono::milliseconds limit) { return StopUpTo(limit); }
 
 bool CallbackWorker::StopUpTo(std::optional<std::chrono::milliseconds> limit) {
-    std::lock_guard<std::mutex> lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     if (!thread_.Joinable()) return true;
+    // A task stopping its own worker cannot wait for its own thread to leave; the join
+    // below lets that thread go instead.
+    const bool fromTask = thread_.Id() == std::this_thread::get_id();
     std::shared_ptr<Shared> shared = std::move(shared_);
-    std::unique_lock<std::mutex> queueLock(shared->mutex);
-    shared->running = false;
-    shared->queue.clear();
-    shared->signal.notify_all();
-    bool joined = false;
-    if (thread_.Id() != std::this_thread::get_id()) {
-        joined = !limit || shared->signal.wait_for(queueLock, *limit, [&] { return shared->left; });
+    bool left = true;
+    {
+        MutexLock queueLock(shared->mutex);
+        shared->running = false;
+        shared->queue.clear();
+        shared->signal.NotifyAll();
+        if (limit && !fromTask) {
+            Shared* s = shared.get();
+            left = s->signal.WaitFor(queueLock, *limit, [s]() SV_REQUIRES(s->mutex) { return s->left; });
+        }
     }
-    queueLock.unlock();
-    if (joined) {
-        thread_.Join();
-    } else {
+    if (!left) {
         thread_.LetGo();
+        return false;
     }
-    return joined;
+    thread_.JoinUnlessSelf();
+    return !fromTask;
 }
 
 void CallbackWorker::Run(std::shared_ptr<Shared> shared, std::function<void()> threadBegin,
                          std::function<void()> threadEnd) {
     if (threadBegin) threadBegin();
+    Shared* s = shared.get();
     for (;;) {
         Task task;
         {
-            std::unique_lock<std::mutex> lock(shared->mutex);
-            shared->signal.wait(lock, [&] { return !shared->running || !shared->queue.empty(); });
-            if (!shared->running) break;
-            task = std::move(shared->queue.front());
-            shared->queue.pop_front();
+            MutexLock lock(s->mutex);
+            s->signal.Wait(lock, [s]() SV_REQUIRES(s->mutex) { return !s->running || !s->queue.empty(); });
+            if (!s->running) break;
+            task = std::move(s->queue.front());
+            s->queue.pop_front();
         }
         try {
             if (!task) throw std::bad_function_call();
@@ -85,9 +94,9 @@ void CallbackWorker::Run(std::shared_ptr<Shared> shared, std::function<void()> t
         }
     }
     if (threadEnd) threadEnd();
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    shared->left = true;
-    shared->signal.notify_all();
+    MutexLock lock(s->mutex);
+    s->left = true;
+    s->signal.NotifyAll();
 }
 
 }  // namespace training

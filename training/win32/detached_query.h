@@ -4,16 +4,14 @@
 // its answer is dropped; the thread owns everything it touches.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <utility>
 
+#include "base/annotated_mutex.h"
 #include "base/detachable_thread.h"
 
 namespace sv {
@@ -27,54 +25,54 @@ public:
     static constexpr int kDefaultMaxStranded = 4;
     explicit QueryThreadCount(int maxStranded = kDefaultMaxStranded) : maxStranded_(maxStranded) {}
 
-    // One query; shared by its caller and its thread.
+    // One query; shared by its caller and its thread, its fields guarded by the count's lock.
     struct Ticket {
         bool finished = false;
         bool stranded = false;
     };
     // A new query's ticket, or null while too many stranded queries still run.
-    std::shared_ptr<Ticket> Enter() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<Ticket> Enter() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         if (stranded_ >= maxStranded_) return nullptr;
         ++running_;
         return std::make_shared<Ticket>();
     }
     // The query's thread has finished (or never started).
-    void Leave(Ticket& ticket) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    void Leave(Ticket& ticket) SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         ticket.finished = true;
         if (ticket.stranded) --stranded_;
         --running_;
-        idle_.notify_all();
+        idle_.NotifyAll();
     }
     // Its caller stopped waiting; counted while its thread still runs.
-    void Strand(Ticket& ticket) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    void Strand(Ticket& ticket) SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         if (ticket.finished || ticket.stranded) return;
         ticket.stranded = true;
         ++stranded_;
     }
     // True when none is left running within the time.
-    bool WaitIdle(std::chrono::milliseconds limit) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return idle_.wait_for(lock, limit, [this] { return running_ == 0; });
+    bool WaitIdle(std::chrono::milliseconds limit) SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
+        return idle_.WaitFor(lock, limit, [this]() SV_REQUIRES(mutex_) { return running_ == 0; });
     }
-    int Running() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    int Running() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         return running_;
     }
-    int Stranded() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    int Stranded() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         return stranded_;
     }
     int MaxStranded() const { return maxStranded_; }
 
 private:
     const int maxStranded_;
-    std::mutex mutex_;
-    std::condition_variable idle_;
-    int running_ = 0;
-    int stranded_ = 0;
+    Mutex mutex_;
+    CondVar idle_;
+    int running_ SV_GUARDED_BY(mutex_) = 0;
+    int stranded_ SV_GUARDED_BY(mutex_) = 0;
 };
 
 // Runs `query` on a new thread between `threadBegin` (returns whether `threadEnd` is owed)

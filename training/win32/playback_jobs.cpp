@@ -15,7 +15,7 @@ SpeechOutcome StoppedOutcome() {
 namespace {
 
 int32_t Elapsed(const PlaybackClock& clock, int64_t start) {
-    int64_t ms = clock.nowMs() - start;
+    int64_t ms = clock.steadyMs() - start;
     if (ms < 0) return 0;
     if (ms > INT32_MAX) return INT32_MAX;
     return static_cast<int32_t>(ms);
@@ -57,7 +57,7 @@ SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, co
         outcome.error = "the audio could not be played: " + mci.errorText(played.error);
         return outcome;
     }
-    const int64_t start = clock.nowMs();
+    const int64_t start = clock.steadyMs();
     bool stopped = false;
     for (;;) {
         clock.pump(kMciPollMs);
@@ -80,7 +80,7 @@ SpeechOutcome PlayClipWithMci(const std::wstring& path, uint32_t aliasNumber, co
     mci.send(MciCloseCommand(alias));
     outcome.played = !stopped;
     if (stopped) outcome.error = "stopped";
-    outcome.durationMs = ClipDurationMs(clock.nowMs() - start, length);
+    outcome.durationMs = ClipDurationMs(clock.steadyMs() - start, length);
     return outcome;
 }
 
@@ -98,7 +98,7 @@ SpeechOutcome SpeakWithVoice(const std::string& voiceName, const std::string& te
     if (!voiceName.empty()) voice->select(voiceName);
     int32_t volume = SapiVolumeLevel(live.volume.load(), live.muted.load());
     voice->setVolume(volume);
-    const int64_t start = clock.nowMs();
+    const int64_t start = clock.steadyMs();
     const std::wstring wide = Utf8ToUtf16(text);
     int32_t hr = 0;
     if (!Start(startGuard, [&] { hr = voice->speak(wide); })) {

@@ -22,7 +22,7 @@ struct LiveAudio {
 // What a job needs of time: a steady millisecond clock, and a pause of about `ms` during
 // which the thread's waiting messages are dispatched (speech and MCI need them).
 struct PlaybackClock {
-    std::function<int64_t()> nowMs;
+    std::function<int64_t()> steadyMs;
     std::function<void(uint32_t ms)> pump;
 };
 

@@ -47,11 +47,11 @@ SurfaceAudio::SurfaceAudio(AudioDevices devices, std::string settingsPath, Audio
 
 SurfaceAudio::~SurfaceAudio() {
     Stop();
-    std::lock_guard<std::mutex> lock(voicesMutex_);
+    MutexLock lock(voicesMutex_);
     if (!enumerationThread_.Joinable()) return;
     bool done = false;
     {
-        std::lock_guard<std::mutex> finished(enumeration_->mutex);
+        MutexLock finished(enumeration_->mutex);
         done = enumeration_->done;
     }
     // A hung enumeration is let go: it holds only the devices and its own result.
@@ -70,7 +70,7 @@ bool SurfaceAudio::Stop() { return worker_.Stop(); }
 std::optional<std::vector<VoiceInfo>> SurfaceAudio::FetchVoices(bool refresh) {
     std::shared_ptr<VoiceEnumeration> enumeration;
     {
-        std::lock_guard<std::mutex> lock(voicesMutex_);
+        MutexLock lock(voicesMutex_);
         if (!refresh && voicesLoaded_) return voices_;
         if (!enumeration_) {
             // A thread of its own: the enumeration needs a multi-threaded COM apartment,
@@ -83,10 +83,10 @@ std::optional<std::vector<VoiceInfo>> SurfaceAudio::FetchVoices(bool refresh) {
                 } catch (...) {
                     // No list is an empty list.
                 }
-                std::lock_guard<std::mutex> finished(fresh->mutex);
+                MutexLock finished(fresh->mutex);
                 fresh->voices = std::move(voices);
                 fresh->done = true;
-                fresh->finished.notify_all();
+                fresh->finished.NotifyAll();
             });
             enumeration_ = fresh;
         }
@@ -94,14 +94,15 @@ std::optional<std::vector<VoiceInfo>> SurfaceAudio::FetchVoices(bool refresh) {
     }
     std::vector<VoiceInfo> voices;
     {
-        std::unique_lock<std::mutex> finished(enumeration->mutex);
-        if (!enumeration->finished.wait_for(finished, std::chrono::milliseconds(limits_.voiceListMs),
-                                            [&] { return enumeration->done; })) {
+        VoiceEnumeration* e = enumeration.get();
+        MutexLock finished(e->mutex);
+        if (!e->finished.WaitFor(finished, std::chrono::milliseconds(limits_.voiceListMs),
+                                 [e]() SV_REQUIRES(e->mutex) { return e->done; })) {
             return std::nullopt;  // it stays the one running; the next caller waits for it again
         }
-        voices = enumeration->voices;
+        voices = e->voices;
     }
-    std::lock_guard<std::mutex> lock(voicesMutex_);
+    MutexLock lock(voicesMutex_);
     if (enumeration_ == enumeration) {
         enumeration_.reset();
         enumerationThread_.Join();  // its body has returned
@@ -113,7 +114,7 @@ std::optional<std::vector<VoiceInfo>> SurfaceAudio::FetchVoices(bool refresh) {
 
 std::vector<VoiceInfo> SurfaceAudio::ListVoices(bool refresh) {
     if (std::optional<std::vector<VoiceInfo>> fresh = FetchVoices(refresh)) return *fresh;
-    std::lock_guard<std::mutex> lock(voicesMutex_);
+    MutexLock lock(voicesMutex_);
     return voices_;
 }
 

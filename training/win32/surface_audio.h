@@ -4,15 +4,14 @@
 // Jobs and the voice enumeration hold what they use themselves, so one that is let go past
 // its bound never reaches a destroyed SurfaceAudio.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/annotated_mutex.h"
 #include "base/detachable_thread.h"
 #include "training/training_records.h"
 #include "training/win32/audio_worker.h"
@@ -47,7 +46,7 @@ public:
     SpeechOutcome PlayAudio(const AudioClipRequest& request, uint32_t timeoutMs);
     // The installed voices; the last list known (empty before the first) when the
     // enumeration does not answer within its bound.
-    std::vector<VoiceInfo> ListVoices(bool refresh);
+    std::vector<VoiceInfo> ListVoices(bool refresh) SV_EXCLUDES(voicesMutex_);
 
     // The banner's volume control; persist writes the settings file and the audit line.
     void OnTraineeVolume(double volume, bool muted, bool persist);
@@ -65,13 +64,13 @@ public:
 
 private:
     struct VoiceEnumeration {
-        std::mutex mutex;
-        std::condition_variable finished;
-        bool done = false;
-        std::vector<VoiceInfo> voices;
+        Mutex mutex;
+        CondVar finished;
+        bool done SV_GUARDED_BY(mutex) = false;
+        std::vector<VoiceInfo> voices SV_GUARDED_BY(mutex);
     };
     // The fresh list, or nothing when the enumeration did not answer in time.
-    std::optional<std::vector<VoiceInfo>> FetchVoices(bool refresh);
+    std::optional<std::vector<VoiceInfo>> FetchVoices(bool refresh) SV_EXCLUDES(voicesMutex_);
 
     const std::shared_ptr<const AudioDevices> devices_;
     const std::string settingsPath_;
@@ -80,12 +79,13 @@ private:
     bool storedMuted_ = false;
     const std::shared_ptr<LiveAudio> live_;
     AudioWorker worker_;
-    std::mutex voicesMutex_;
-    std::vector<VoiceInfo> voices_;
-    bool voicesLoaded_ = false;
+    // Taken before an enumeration's own lock.
+    Mutex voicesMutex_;
+    std::vector<VoiceInfo> voices_ SV_GUARDED_BY(voicesMutex_);
+    bool voicesLoaded_ SV_GUARDED_BY(voicesMutex_) = false;
     // At most one enumeration runs: callers that come while it runs wait for the same one.
-    std::shared_ptr<VoiceEnumeration> enumeration_;
-    DetachableThread enumerationThread_;
+    std::shared_ptr<VoiceEnumeration> enumeration_ SV_GUARDED_BY(voicesMutex_);
+    DetachableThread enumerationThread_ SV_GUARDED_BY(voicesMutex_);
 };
 
 // The audio keys of the settings file at path: loading changes only what the file holds

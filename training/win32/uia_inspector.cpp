@@ -8,11 +8,10 @@
 #include <atomic>
 #include <chrono>
 #include <limits>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/annotated_mutex.h"
 #include "base/audit_log.h"
 #include "base/detachable_thread.h"
 #include "base/text_encoding.h"
@@ -250,11 +249,11 @@ public:
         queries_->WaitIdle(std::chrono::milliseconds(2000));
     }
 
-    void StartFocusTracking() override {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+    void StartFocusTracking() override SV_EXCLUDES(stateMutex_, stopMutex_) {
+        MutexLock lock(stateMutex_);
         if (focusThread_.Joinable()) return;
         {
-            std::lock_guard<std::mutex> stopLock(stopMutex_);
+            MutexLock stopLock(stopMutex_);
             stop_ = false;
         }
         // The callback is taken now: delivery threads never read the member.
@@ -262,14 +261,15 @@ public:
         focusThread_ = DetachableThread([this, relay] { FocusThreadMain(relay); });
     }
 
-    void StopFocusTracking() override {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+    // Joins the focus thread, which takes stopMutex_ to wait for its stop.
+    void StopFocusTracking() override SV_EXCLUDES(stateMutex_, stopMutex_) {
+        MutexLock lock(stateMutex_);
         if (!focusThread_.Joinable()) return;
         {
-            std::lock_guard<std::mutex> stopLock(stopMutex_);
+            MutexLock stopLock(stopMutex_);
             stop_ = true;
         }
-        stopSignal_.notify_all();
+        stopSignal_.NotifyAll();
         focusThread_.JoinUnlessSelf();
     }
 
@@ -294,7 +294,7 @@ private:
                " earlier queries that did not answer; try again once the application responds";
     }
 
-    void FocusThreadMain(std::shared_ptr<FocusRelay> relay) {
+    void FocusThreadMain(std::shared_ptr<FocusRelay> relay) SV_EXCLUDES(stopMutex_) {
         const bool comReady = BeginComThread();
         {
             Com<uia::IAutomation> automation = CreateUiAutomation();
@@ -316,16 +316,16 @@ private:
         if (comReady) EndComThread();
     }
 
-    void WaitForStop() {
-        std::unique_lock<std::mutex> lock(stopMutex_);
-        stopSignal_.wait(lock, [this] { return stop_; });
+    void WaitForStop() SV_EXCLUDES(stopMutex_) {
+        MutexLock lock(stopMutex_);
+        stopSignal_.Wait(lock, [this]() SV_REQUIRES(stopMutex_) { return stop_; });
     }
 
-    std::mutex stateMutex_;
-    DetachableThread focusThread_;
-    std::mutex stopMutex_;
-    std::condition_variable stopSignal_;
-    bool stop_ = false;
+    Mutex stateMutex_;
+    DetachableThread focusThread_ SV_GUARDED_BY(stateMutex_);
+    Mutex stopMutex_ SV_ACQUIRED_AFTER(stateMutex_);
+    CondVar stopSignal_;
+    bool stop_ SV_GUARDED_BY(stopMutex_) = false;
     std::shared_ptr<QueryThreadCount> queries_;
 };
 

@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/annotated_mutex.h"
 #include "base/audit_log.h"
 #include "base/detachable_thread.h"
 #include "base/settings_file.h"
@@ -93,22 +92,22 @@ struct OverlayWindow {
 class CallbackDoor {
 public:
     explicit CallbackDoor(ITrainingSurface* owner) : owner_(owner) {}
-    std::function<void(const std::string&)> Chat() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::function<void(const std::string&)> Chat() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         return owner_ ? owner_->OnTraineeChat : nullptr;
     }
-    std::function<void()> Stop() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::function<void()> Stop() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         return owner_ ? owner_->OnStopRequested : nullptr;
     }
-    void Close() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    void Close() SV_EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         owner_ = nullptr;
     }
 
 private:
-    std::mutex mutex_;
-    ITrainingSurface* owner_;
+    Mutex mutex_;
+    ITrainingSurface* owner_ SV_GUARDED_BY(mutex_);
 };
 
 // One piece of work for the UI thread. It owns its arguments and results and is shared by
@@ -116,11 +115,12 @@ private:
 // the work could reach.
 struct UiWork {
     explicit UiWork(std::function<void()> w) : run(std::move(w)) {}
+    // Only the UI thread touches it once handed over, and it runs without the lock.
     std::function<void()> run;
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    bool ran = false;
+    Mutex mutex;
+    CondVar finished;
+    bool done SV_GUARDED_BY(mutex) = false;
+    bool ran SV_GUARDED_BY(mutex) = false;
 };
 
 // Everything the UI thread touches. The UI thread holds it while it runs, so a UI thread
@@ -139,12 +139,12 @@ public:
     CallbackWorker& StopRunner() { return stopRunner_; }
 
     // Waits up to `ms` for the UI thread to have its window (or to have given up).
-    void WaitReady(uint32_t ms) {
-        std::unique_lock<std::mutex> lock(stateMutex_);
-        stateSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ready_; });
+    void WaitReady(uint32_t ms) SV_EXCLUDES(stateMutex_) {
+        MutexLock lock(stateMutex_);
+        stateSignal_.WaitFor(lock, std::chrono::milliseconds(ms), [this]() SV_REQUIRES(stateMutex_) { return ready_; });
     }
     // Asks the UI thread to end and waits up to `ms`; true once it has left its loop.
-    bool Close(uint32_t ms) {
+    bool Close(uint32_t ms) SV_EXCLUDES(stateMutex_) {
         // The UI thread checks this after creating its window, so a thread that was
         // still starting ends on its own instead of waiting for a quit nobody sends.
         stopping_.store(true);
@@ -153,8 +153,9 @@ public:
             DWORD id = uiThreadId_.load();
             if (id != 0) PostThreadMessageW(id, WM_QUIT, 0, 0);
         }
-        std::unique_lock<std::mutex> lock(stateMutex_);
-        return stateSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ended_; });
+        MutexLock lock(stateMutex_);
+        return stateSignal_.WaitFor(lock, std::chrono::milliseconds(ms),
+                                    [this]() SV_REQUIRES(stateMutex_) { return ended_; });
     }
 
     void BeginSession(const TrainingSession& session) {
@@ -174,10 +175,10 @@ public:
             shapes_.Clear("");
             RefreshOverlays();
             banner_.reset();
-            std::lock_guard<std::mutex> lock(bannerMutex_);
+            MutexLock lock(bannerMutex_);
             bannerVisible_ = false;
         });
-        std::lock_guard<std::mutex> lock(bannerMutex_);
+        MutexLock lock(bannerMutex_);
         bannerVisible_ = false;
     }
 
@@ -213,8 +214,8 @@ public:
         });
     }
 
-    BannerState GetBannerState() {
-        std::lock_guard<std::mutex> lock(bannerMutex_);
+    BannerState GetBannerState() SV_EXCLUDES(bannerMutex_) {
+        MutexLock lock(bannerMutex_);
         if (!bannerVisible_) return std::nullopt;
         return bannerRect_;
     }
@@ -256,7 +257,7 @@ public:
             SetTimer(window, kExpiryTimer, kExpiryPeriodMs, nullptr);
             msgWindow_.store(window);
         }
-        SetState([this] { ready_ = true; });
+        SetState([this]() SV_REQUIRES(stateMutex_) { ready_ = true; });
         if (window != nullptr && stopping_.load()) DestroyWindow(window);
 
         MSG msg;
@@ -275,7 +276,7 @@ public:
         // Work handed over after the last message is not run; its callers hear so at once.
         std::deque<std::shared_ptr<UiWork>> left;
         {
-            std::lock_guard<std::mutex> lock(workMutex_);
+            MutexLock lock(workMutex_);
             workClosed_ = true;
             left.swap(work_);
         }
@@ -289,22 +290,23 @@ public:
         // The system may give this id to another thread, which must not take itself for
         // the UI thread and run window work inline.
         uiThreadId_.store(0);
-        SetState([this] { ended_ = true; });
+        SetState([this]() SV_REQUIRES(stateMutex_) { ended_ = true; });
     }
 
 private:
-    void SetState(const std::function<void()>& change) {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+    // change runs under stateMutex_.
+    void SetState(const std::function<void()>& change) SV_EXCLUDES(stateMutex_) {
+        MutexLock lock(stateMutex_);
         change();
-        stateSignal_.notify_all();
+        stateSignal_.NotifyAll();
     }
 
-    static void Finish(UiWork& item, bool ran) {
-        std::lock_guard<std::mutex> lock(item.mutex);
+    static void Finish(UiWork& item, bool ran) SV_EXCLUDES(item.mutex) {
+        MutexLock lock(item.mutex);
         item.run = nullptr;
         item.done = true;
         item.ran = ran;
-        item.finished.notify_all();
+        item.finished.NotifyAll();
     }
 
     // Runs `work` on the UI thread and waits for it, at most the bound. From the UI thread
@@ -312,7 +314,7 @@ private:
     // work from other threads is skipped: windows made there would belong to a thread that
     // pumps no messages. Returns whether the work ran within the bound; work the bound cut
     // short still runs, in its turn, on its own copies.
-    bool RunOnUiThread(std::function<void()> work) {
+    bool RunOnUiThread(std::function<void()> work) SV_EXCLUDES(workMutex_, stateMutex_, bannerMutex_) {
         if (GetCurrentThreadId() == uiThreadId_.load()) {
             work();
             return true;
@@ -321,12 +323,12 @@ private:
         if (window == nullptr) return false;
         auto item = std::make_shared<UiWork>(std::move(work));
         {
-            std::lock_guard<std::mutex> lock(workMutex_);
+            MutexLock lock(workMutex_);
             if (workClosed_) return false;
             work_.push_back(item);
         }
         if (!PostMessageW(window, kRunOnUiThread, 0, 0)) {
-            std::lock_guard<std::mutex> lock(workMutex_);
+            MutexLock lock(workMutex_);
             auto at = std::find(work_.begin(), work_.end(), item);
             // Not found: the UI thread has taken it with earlier work and will run it.
             if (at != work_.end()) {
@@ -334,17 +336,19 @@ private:
                 return false;
             }
         }
-        std::unique_lock<std::mutex> lock(item->mutex);
-        item->finished.wait_for(lock, std::chrono::milliseconds(limits_.uiCallMs), [&] { return item->done; });
-        return item->done && item->ran;
+        UiWork* handed = item.get();
+        MutexLock lock(handed->mutex);
+        handed->finished.WaitFor(lock, std::chrono::milliseconds(limits_.uiCallMs),
+                                 [handed]() SV_REQUIRES(handed->mutex) { return handed->done; });
+        return handed->done && handed->ran;
     }
 
     // The UI thread: every piece of work handed over so far, oldest first.
-    void RunHandedWork() {
+    void RunHandedWork() SV_EXCLUDES(workMutex_) {
         for (;;) {
             std::shared_ptr<UiWork> item;
             {
-                std::lock_guard<std::mutex> lock(workMutex_);
+                MutexLock lock(workMutex_);
                 if (work_.empty()) return;
                 item = std::move(work_.front());
                 work_.pop_front();
@@ -610,12 +614,12 @@ private:
         if (std::optional<Box> rect = BannerWindowRect()) result.rect = *rect;
         result.compact = banner_->IsCompact();
         result.corner = corner_;
-        std::lock_guard<std::mutex> lock(bannerMutex_);
+        MutexLock lock(bannerMutex_);
         result.visible = bannerVisible_;
     }
 
-    void RecordBannerRect() {
-        std::lock_guard<std::mutex> lock(bannerMutex_);
+    void RecordBannerRect() SV_EXCLUDES(bannerMutex_) {
+        MutexLock lock(bannerMutex_);
         RECT r;
         HWND window = BannerWindow();
         if (window && IsWindowVisible(window) && GetWindowRect(window, &r)) {
@@ -668,18 +672,19 @@ private:
     std::atomic<bool> stopping_{false};
     uint32_t dpi_ = 96;
 
-    std::mutex stateMutex_;
-    std::condition_variable stateSignal_;
-    bool ready_ = false;  // the UI thread has its window, or never will
-    bool ended_ = false;  // the UI thread has left its loop and cleaned up
+    // Three leaves: none is taken while another is held.
+    Mutex stateMutex_;
+    CondVar stateSignal_;
+    bool ready_ SV_GUARDED_BY(stateMutex_) = false;  // the UI thread has its window, or never will
+    bool ended_ SV_GUARDED_BY(stateMutex_) = false;  // the UI thread has left its loop and cleaned up
 
-    std::mutex workMutex_;
-    std::deque<std::shared_ptr<UiWork>> work_;
-    bool workClosed_ = false;
+    Mutex workMutex_;
+    std::deque<std::shared_ptr<UiWork>> work_ SV_GUARDED_BY(workMutex_);
+    bool workClosed_ SV_GUARDED_BY(workMutex_) = false;
 
-    std::mutex bannerMutex_;
-    Box bannerRect_;
-    bool bannerVisible_ = false;
+    Mutex bannerMutex_;
+    Box bannerRect_ SV_GUARDED_BY(bannerMutex_);
+    bool bannerVisible_ SV_GUARDED_BY(bannerMutex_) = false;
 
     // Owned by the UI thread.
     bool sessionOpen_ = false;  // between BeginSession and EndSession

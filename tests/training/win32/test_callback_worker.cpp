@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -69,24 +70,46 @@ TEST(CallbackWorker, StoppedOrNeverStartedDropsAndRestarts) {
     EXPECT_TRUE(RunThrough(worker));
 }
 
+// The owner goes from inside its own callback, as a session ended by a callback does:
+// the thread is let go rather than joined by itself, a bound an hour away is not waited
+// out, and the thread still leaves.
 TEST(CallbackWorker, StopFromItsOwnTaskLetsTheThreadGo) {
-    auto worker = std::make_unique<CallbackWorker>(10);
-    std::promise<void> ended;
-    worker->Start(nullptr, [&ended] { ended.set_value(); });
-    std::promise<bool> stopped;
-    CallbackWorker* raw = worker.get();
-    ASSERT_TRUE(worker->Post([&] {
-        try {
-            // The owner goes from inside its own callback, as a session ended by a callback does.
-            delete raw;
-            stopped.set_value(true);
-        } catch (...) {
-            stopped.set_value(false);
+    struct Case {
+        const char* name;
+        bool destroys;                               // the task deletes its worker
+        std::function<bool(CallbackWorker*)> stop;  // false: the thread was not joined
+    };
+    const Case cases[] = {
+        {"destroyed", true, [](CallbackWorker* w) { delete w; return false; }},
+        {"bounded stop", false, [](CallbackWorker* w) { return w->StopWithin(std::chrono::hours(1)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto worker = std::make_unique<CallbackWorker>(10);
+        std::promise<void> ended;
+        worker->Start(nullptr, [&ended] { ended.set_value(); });
+        std::promise<bool> joined;
+        CallbackWorker* raw = worker.get();
+        ASSERT_TRUE(worker->Post([&] {
+            try {
+                joined.set_value(c.stop(raw));
+            } catch (...) {
+                joined.set_value(true);
+            }
+        }));
+        if (c.destroys) worker.release();
+        std::future<bool> result = joined.get_future();
+        if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the stop waited for its own thread";
+            worker.release();  // its thread is stuck inside it
+            return;
         }
-    }));
-    worker.release();
-    EXPECT_TRUE(stopped.get_future().get());
-    EXPECT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_FALSE(result.get());
+        EXPECT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        if (!c.destroys) {
+            EXPECT_FALSE(worker->Post([] {}));
+        }
+    }
 }
 
 TEST(CallbackWorker, ABoundedStopLetsAHungTaskFinishAlone) {
