@@ -154,8 +154,8 @@ UpdateThread::~UpdateThread() {
     MutexLock lock(shared_->mutex);
     shared_->stop = true;
     shared_->wake.NotifyAll();
-    const bool ended =
-        shared_->wake.WaitFor(lock, kUpdateStopWait, [this]() SV_REQUIRES(shared_->mutex) { return shared_->finished; });
+    const bool ended = shared_->wake.WaitFor(lock, kUpdateStopWait,
+                                             [this]() SV_REQUIRES(shared_->mutex) { return shared_->finished; });
     lock.Unlock();
     if (ended) {
         thread_.Join();
