@@ -26,68 +26,100 @@ Host::Host(HostOptions options)
       serviceMode_(options.serviceMode),
       trainingFactories_(std::move(options.trainingFactories)),
       usage_(std::move(options.usage)),
-      lan_(LanLinks(options)) {
-    inputState_.SetServiceMode(serviceMode_);
-    platform_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
-        auto size = GetScreenSize();
-        return InjectPointer(inputState_, kind, x, y, button, size.first, size.second);
-    };
-    platform_.injectText = [this](const std::string& text) { return InjectText(inputState_, text); };
-    platform_.injectKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
-        return InjectKey(inputState_, key, modifiers);
-    };
-    platform_.sendSecureAttention = [] { return SendSecureAttention(); };
-    platform_.setInputBlocked = [this](bool on) { return SetInputBlockedOn(inputState_, on); };
-    platform_.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
-    platform_.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
-    platform_.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
-    platform_.captureScreen = [this](ScreenFrame& frame) { return CaptureScreen(frame, serviceMode_); };
-    platform_.screenSize = [] { return GetScreenSize(); };
-    platform_.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
-        return EncodeJpegFrame(p, w, h, q);
-    };
-    platform_.encodeJpegRect = [](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
-                                  int32_t h, uint32_t q) { return EncodeJpegRect(p, fw, fh, x, y, w, h, q); };
-
+      seams_(RealWhereEmpty(std::move(options.seams))),
+      lan_(LanLinks(options)),
+      routes_(Routes(), [](const std::string& kind, const std::string& detail, const std::string& actor) {
+          WriteAuditLine(kind, detail, actor);
+      }) {
     LoadUiFonts();
     InitTraining();
 }
 
-// Both read the platform seams at each call, so a test may replace them after construction.
+HostSeams Host::RealWhereEmpty(HostSeams given) {
+    HostSeams s = std::move(given);
+    if (!s.sendRelayBinary) s.sendRelayBinary = [this](const uint8_t* p, size_t n) { return relay_.SendBinary(p, n); };
+    if (!s.sendMediaBinary) s.sendMediaBinary = [this](const uint8_t* p, size_t n) { return media_.SendBinary(p, n); };
+    if (!s.sendRelayText) s.sendRelayText = [this](const std::string& text) { return relay_.SendText(text); };
+    if (!s.captureScreen) s.captureScreen = [this](ScreenFrame& frame) { return CaptureScreen(frame, serviceMode_); };
+    if (!s.screenSize) s.screenSize = [] { return GetScreenSize(); };
+    if (!s.encodeJpegFrame) {
+        s.encodeJpegFrame = [](const uint8_t* p, int32_t w, int32_t h, uint32_t q) { return EncodeJpegFrame(p, w, h, q); };
+    }
+    if (!s.encodeJpegRect) {
+        s.encodeJpegRect = [](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w, int32_t h,
+                              uint32_t q) { return EncodeJpegRect(p, fw, fh, x, y, w, h, q); };
+    }
+    return s;
+}
+
+SendPaths::Seams Host::SendSeams() {
+    SendPaths::Seams seams;
+    seams.sendRelayText = seams_.sendRelayText;
+    seams.sendRelayBinary = seams_.sendRelayBinary;
+    seams.sendMediaBinary = seams_.sendMediaBinary;
+    seams.mediaAttached = [this] { return media_.Attached(); };
+    seams.relayControllers = [this] { return controllers_.HasRelayControllers(); };
+    seams.allOnLan = [this] { return lan_.AllOnLan(); };
+    seams.lanChannels = [this] { return lan_.ChannelCount(); };
+    seams.sendToLan = [this](const std::vector<uint8_t>& bytes, uint8_t frameType) {
+        return lan_.SendToChannels(bytes, frameType);
+    };
+    return seams;
+}
+
 StreamController::Seams Host::StreamSeams() {
     StreamController::Seams seams;
-    seams.sendText = [this](const std::string& text) { SendText(text); };
-    seams.sendBinary = [this](const uint8_t* p, size_t n) { return SendBinary(p, n); };
-    seams.captureScreen = [this](ScreenFrame& frame) { return platform_.captureScreen(frame); };
-    seams.screenSize = [this] { return platform_.screenSize(); };
-    seams.encodeJpegFrame = [this](const uint8_t* p, int32_t w, int32_t h, uint32_t q) {
-        return platform_.encodeJpegFrame(p, w, h, q);
-    };
-    seams.encodeJpegRect = [this](const uint8_t* p, int32_t fw, int32_t fh, int32_t x, int32_t y, int32_t w,
-                                  int32_t h, uint32_t q) { return platform_.encodeJpegRect(p, fw, fh, x, y, w, h, q); };
+    seams.sendText = [this](const std::string& text) { out_.SendText(text); };
+    seams.sendBinary = [this](const uint8_t* p, size_t n) { return out_.SendBinary(p, n); };
+    seams.captureScreen = seams_.captureScreen;
+    seams.screenSize = seams_.screenSize;
+    seams.encodeJpegFrame = seams_.encodeJpegFrame;
+    seams.encodeJpegRect = seams_.encodeJpegRect;
     seams.stopping = [this] { return stop_.load(); };
+    return seams;
+}
+
+RemoteInput::Seams Host::InputSeams() {
+    RemoteInput::Seams seams;
+    seams.injectPointer = seams_.injectPointer;
+    seams.injectText = seams_.injectText;
+    seams.injectKey = seams_.injectKey;
+    seams.sendSecureAttention = seams_.sendSecureAttention;
+    seams.setInputBlocked = seams_.setInputBlocked;
+    seams.sendText = [this](const std::string& text) { out_.SendText(text); };
+    // The agent is made after the input; it is in place before any message comes in.
+    seams.gateInput = [this](const std::string& from, const std::string& what) {
+        return !agent_.gateInput || agent_.gateInput(from, what);
+    };
     return seams;
 }
 
 Transfers::Seams Host::TransferSeams() {
     Transfers::Seams seams;
-    seams.sendText = [this](const std::string& text) { SendText(text); };
+    seams.sendText = [this](const std::string& text) { out_.SendText(text); };
     seams.audit = [](const std::string& kind, const std::string& detail, const std::string& actor) {
         WriteAuditLine(kind, detail, actor);
     };
     seams.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
     seams.clock = [] { return static_cast<uint64_t>(GetTickCount64()); };
     seams.stopping = [this] { return stop_.load(); };
-    seams.runDetached = [this](std::function<void()> work) { RunDetached(std::move(work)); };
+    seams.runDetached = [this](std::function<void()> work) { workers_.Start(std::move(work)); };
+    return seams;
+}
+
+RemoteToolRunner::Seams Host::ToolSeams() {
+    RemoteToolRunner::Seams seams;
+    seams.sendText = [this](const std::string& text) { out_.SendText(text); };
+    seams.runDetached = [this](std::function<void()> work) { return workers_.Start(std::move(work)); };
     return seams;
 }
 
 LanDirect::Links Host::LanLinks(const HostOptions& options) {
     LanDirect::Links links;
-    links.sendRelayText = [this](const std::string& text) { return platform_.sendRelayText(text); };
+    links.sendRelayText = [this](const std::string& text) { return seams_.sendRelayText(text); };
     links.audit = [](const std::string& kind, const std::string& detail) { WriteAuditLine(kind, detail, ""); };
     links.dispatch = [this](const std::string& text, MessageSource source, const std::string& controllerId) {
-        DispatchLanText(text, source, controllerId);
+        routes_.DispatchText(text, source, controllerId);
     };
     links.joinPasswordPeer = [this] { return controllers_.JoinLanPeer(); };
     links.passwordPeerJoined = [this] { AfterJoin(); };
@@ -95,7 +127,7 @@ LanDirect::Links Host::LanLinks(const HostOptions& options) {
     links.isRelayController = [this](const std::string& id) { return controllers_.HasRelayController(id); };
     links.allControllersOnLan = [this](const std::vector<std::string>& ids) { return controllers_.AllOnLan(ids); };
     links.requestKeyframe = [this] { stream_.RequestKeyframe(); };
-    links.screenSize = [this] { return platform_.screenSize(); };
+    links.screenSize = [this] { return seams_.screenSize(); };
     links.privateAddresses = [] { return ListPrivateAddresses(); };
     links.localAddresses = [] { return ListLocalAddresses(); };
     links.runDetached = [this](std::function<void()> work) { return workers_.Start(std::move(work)); };
@@ -139,11 +171,11 @@ void Host::InitTraining() {
     hooks.inspector = inspector_.get();
     hooks.makeActivitySource = factories.makeActivitySource;
     hooks.pointerInput = through(false, [this](const std::string& kind, double x, double y, const std::string& button) {
-        return platform_.injectPointer(kind, x, y, button);
+        return input_.InjectPointer(kind, x, y, button);
     });
-    hooks.typeText = through(false, [this](const std::string& text) { return platform_.injectText(text); });
+    hooks.typeText = through(false, [this](const std::string& text) { return input_.InjectText(text); });
     hooks.pressKey = through(false, [this](const std::string& key, const std::vector<std::string>& modifiers) {
-        return platform_.injectKey(key, modifiers);
+        return input_.InjectKey(key, modifiers);
     });
     hooks.screenSize = [] { return GetScreenSize(); };
     hooks.screenOrigin = [] {
@@ -164,7 +196,7 @@ void Host::InitTraining() {
     if (factories.makeAgent) {
         auto sink = [door, this](const std::string& text) {
             training::EntryGate::Pass pass(*door);
-            if (pass.Entered()) SendText(text);
+            if (pass.Entered()) out_.SendText(text);
         };
         auto endLocally = [door, this] {
             training::EntryGate::Pass pass(*door);
@@ -214,8 +246,6 @@ std::string Host::Password() {
     return password_;
 }
 
-void Host::RunDetached(std::function<void()> work) { workers_.Start(std::move(work)); }
-
 Host::~Host() {
     // Work that captured this Host is woken, then waited for to the last piece before
     // anything it uses goes: sockets are aborted, channels shut down, waits notified.
@@ -240,7 +270,7 @@ Host::~Host() {
     agent.owner.reset();
     // From here on a training call into this Host finds the door closed.
     CloseTrainingDoor();
-    ReleaseInputBlock(inputState_);
+    input_.ReleaseBlock();
     // The surface and the inspector hold windows, fonts and GDI+ objects of their own:
     // they go while GDI+ still runs (the entry's GDI+ owner outlives the Host).
     surface_.reset();

@@ -2,9 +2,11 @@
 // The one object of a running host: identity, relay link, controllers, streaming,
 // input, transfers, LAN direct and the training hook-up. Each member group with state of
 // its own is a class with its own lock (ControllerSet, StreamController, Transfers,
-// LanDirect, MediaLink, InputState, ToolSlots); the Host keeps the entry points and hands
-// each group what it sends through, and no group calls back into the Host otherwise.
-// The training agent is seen through TrainingAgentLink only.
+// LanDirect, MediaLink, RemoteInput, RemoteToolRunner); the Host binds each incoming
+// message type to the group that owns the work (MessageRoutes, fixed at construction),
+// hands each group what it sends through, and keeps for itself only registration, the
+// relay's errors, controllers joining and leaving and the relay pass. No group calls back
+// into the Host otherwise. The training agent is seen through TrainingAgentLink only.
 //
 // Locks. What each lock guards and the order between locks of one class are annotated
 // where they are declared (SV_GUARDED_BY, SV_ACQUIRED_AFTER) and checked by clang's
@@ -32,9 +34,11 @@
 //                                        each SecureChannel's send lock
 //   settings-file lock (base)            reading or writing host-ui.json, nothing else
 //   every other lock (ControllerSet's, the password lock, the stream's frame and sequence
-//   locks, Transfers', LanTicketTable's, LanDirect's watch lock, InputState's, ToolSlots',
-//   the WorkerGroup's) is a leaf held across no I/O; Transfers' lock is also the idle
-//   sweeper's wait.
+//   locks, Transfers', LanTicketTable's, LanDirect's watch lock, RemoteInput's InputState
+//   job lock, RemoteToolRunner's ToolSlots count, the WorkerGroup's) is a leaf held across
+//   no I/O; Transfers' lock is also the idle sweeper's wait. InputState's job lock is let
+//   go while the block thread calls BlockInput, and taken again only to hand back the
+//   result. MessageRoutes and SendPaths have no lock: both are fixed at construction.
 //
 // Nothing holds a Host lock while calling the training agent's link, and the agent
 // holds none of its own while it sends (SendText) or calls the Host's hooks.
@@ -62,15 +66,16 @@
 #include "net/websocket_client.h"
 #include "session/controller_set.h"
 #include "session/host_options.h"
-#include "session/input/input_injection.h"
+#include "session/input/remote_input.h"
 #include "session/lan/lan_direct.h"
 #include "session/relay/media_link.h"
-#include "session/relay/message_table.h"
+#include "session/relay/message_routes.h"
 #include "session/relay/relay_failure_reports.h"
 #include "session/screen/screen_capture.h"
 #include "session/screen/stream_controller.h"
+#include "session/send_paths.h"
+#include "session/tools/remote_tool_runner.h"
 #include "session/tools/transfers.h"
-#include "session/tools/tool_slots.h"
 #include "session/training_agent_link.h"
 #include "training/entry_gate.h"
 #include "training/training_records.h"
@@ -84,29 +89,20 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
+    // Ends the run: the relay loop returns, sockets are aborted, the enrolment cancelled.
     void Stop();
 
-    // Identity and the relay loop.
-    std::string LoadPassword(const std::string& dataDir);
-    // False when the new password could not be stored: the old one stays and is kept.
-    bool RotatePassword();
+    // The run entries: each returns when the host stops or the relay rejects the device.
     int RunClassic();
     int RunEnrolled(int32_t deviceId, const std::string& deviceSecret);
-    int RunRelayLoop(bool enrolled);
-
-    // Dispatch and the two ways out. Relay text enters here; a LAN channel's text comes
-    // in through LanDirect, into the same table.
-    void RouteIncomingText(const std::string& text);
-    void SendText(const std::string& text);
-    bool SendBinary(const uint8_t* data, size_t length);
-
+    // False when the new password could not be stored: the old one stays and is kept.
+    bool RotatePassword();
 
     // Read by the host window.
     std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
-    bool IsStopping() const { return stop_.load(); }
     // Why the relay turned this device away for good ("device-revoked",
     // "device-auth-failed"); empty while it has not.
     std::string DeviceRejection() const;
@@ -115,88 +111,46 @@ public:
     // never waits for a support API that does not answer.
     HttpCancel& EnrolmentCancel() { return enrolCancel_; }
 
-    // Runs `work` on a detached thread that the destructor waits for; nothing runs once
-    // the Host is being destroyed.
-    void RunDetached(std::function<void()> work);
-
-    // The seams the dispatcher acts through; tests replace them.
-    struct Platform {
-        std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
-        std::function<bool(const std::string& text)> injectText;
-        std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
-        std::function<bool()> sendSecureAttention;
-        std::function<bool(bool on)> setInputBlocked;
-        std::function<bool(const uint8_t*, size_t)> sendRelayBinary;
-        std::function<bool(const uint8_t*, size_t)> sendMediaBinary;
-        std::function<bool(const std::string&)> sendRelayText;
-        // The screen and its encoder, so the stream logic runs on synthetic frames.
-        std::function<bool(ScreenFrame&)> captureScreen;
-        std::function<std::pair<int32_t, int32_t>()> screenSize;
-        std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, uint32_t)> encodeJpegFrame;
-        std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                           uint32_t)>
-            encodeJpegRect;
-    };
-    Platform& PlatformSeams() { return platform_; }
-    LanDirect& Lan() { return lan_; }
-    training::ITrainingSurface* Surface() { return surface_.get(); }
-    training::IUiInspector* Inspector() { return inspector_.get(); }
-
 private:
-    // The message table: one entry per incoming type, in the order they are compared.
-    using Handler = void (Host::*)(const IncomingMessage&);
-    struct Route {
-        const char* type;
-        bool relayOnly;  // only the relay may send it; a LAN peer's copy is dropped
-        Handler handler;
-    };
-    static const Route kRoutes[];
-    void DispatchLanText(const std::string& text, MessageSource source, const std::string& controllerId);
-    void Dispatch(const IncomingMessage& msg);
+    friend class HostTestAccess;  // the tests' hand-over of a LAN channel (see there)
+
+    static constexpr uint32_t kConnectTimeoutMs = 60000;
+
+    // Every incoming type bound to the member that owns its work, in the order compared.
+    std::vector<MessageRoute> Routes();
+    // The Host's own messages.
     void OnRegistered(const IncomingMessage& m);
     void OnRelayError(const IncomingMessage& m);
-    void OnJoinedMessage(const IncomingMessage& m);
-    void OnPeerLeftMessage(const IncomingMessage& m);
-    void OnLanTicketMessage(const IncomingMessage& m);
-    void OnLanRevokeMessage(const IncomingMessage& m);
-    void OnInput(const IncomingMessage& m);
-    void OnKeyInput(const IncomingMessage& m);
-    void OnInputBlockRequest(const IncomingMessage& m);
-    void OnClipboard(const IncomingMessage& m);
-    void OnFileBegin(const IncomingMessage& m);
-    void OnFileChunk(const IncomingMessage& m);
-    void OnFileEnd(const IncomingMessage& m);
-    void OnStreamControl(const IncomingMessage& m);
-    void OnStreamPrefs(const IncomingMessage& m);
-    void OnFrameAck(const IncomingMessage& m);
-    void OnFrameRequest(const IncomingMessage& m);
-    void OnTrainingRequest(const IncomingMessage& m);
-    void OnRemoteTool(const IncomingMessage& m);
+    void OnControllerJoined(const IncomingMessage& m);
+    void OnPeerLeft(const IncomingMessage& m);
+
+    int RunRelayLoop(bool enrolled);
     bool RegisterHost();
     bool RegisterDevice();
-    void RunMediaChannel(const std::string& token, uint32_t generation);
-    void OnControllerJoined(const std::string& controllerId);
-    void OnPeerLeft(const std::string& controllerId);
     void AfterMembershipChange();
     // A controller joined (through the relay or as a password-mode LAN peer).
     void AfterJoin();
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);
-    LanDirect::Links LanLinks(const HostOptions& options);
-    bool SetInputBlocked(bool on);
-
-    void InitTraining();
-    // Shuts the agent's door into this Host and waits for the calls still inside.
-    void CloseTrainingDoor();
-    StreamController::Seams StreamSeams();
-    Transfers::Seams TransferSeams();
-    void EndSessionLocally();
-    void HandleRemoteTool(const std::string& type, const nlohmann::json& msg, const std::string& from);
     void TearDownRelayPass();
     // A failed relay attempt: one line on the console and in the audit log, unless the
     // same cause was reported less than a quiet minute ago.
     void ReportRelayFailure(ConnectFailure cause, int32_t waitSeconds);
     bool WaitSecondsUnlessStopped(int32_t seconds);
+
+    // What each member group is handed.
+    HostSeams RealWhereEmpty(HostSeams given);
+    SendPaths::Seams SendSeams();
+    StreamController::Seams StreamSeams();
+    RemoteInput::Seams InputSeams();
+    Transfers::Seams TransferSeams();
+    RemoteToolRunner::Seams ToolSeams();
+    LanDirect::Links LanLinks(const HostOptions& options);
+
+    void InitTraining();
+    // Shuts the agent's door into this Host and waits for the calls still inside.
+    void CloseTrainingDoor();
+    void EndSessionLocally();
 
     // 1. Options and identity
     std::string relayUrl_;
@@ -228,14 +182,21 @@ private:
     // 3. Media connection
     MediaLink media_{[this] { return stop_.load(); }};
 
+    // The machine and the relay as the options gave them, the real ones where they gave
+    // none; the input seams stay as given, for RemoteInput fills its own.
+    const HostSeams seams_;
+
     // 4. Controllers (own mutex)
     ControllerSet controllers_;
 
-    // 5. Streaming (own locks; sends through this Host)
+    // The ways out: the relay, its media connection and the LAN channels.
+    const SendPaths out_{SendSeams()};
+
+    // 5. Streaming (own locks; sends through out_)
     StreamController stream_{controllers_, StreamSeams()};
 
-    // 6. Input
-    InputState inputState_;
+    // 6. Input (the block's own thread and lock)
+    RemoteInput input_{InputSeams(), serviceMode_};
 
     // 7. Training
     std::unique_ptr<training::ITrainingSurface> surface_;
@@ -246,9 +207,9 @@ private:
     // thread that outlives the Host finds it closed rather than freed memory.
     std::shared_ptr<training::EntryGate> trainingDoor_;
 
-    // 8. Clipboard and file transfers (own lock; sends through this Host)
+    // 8. Clipboard, file transfers and remote tools (own locks; send through out_)
     Transfers transfers_{dataDir_, TransferSeams()};
-    ToolSlots toolSlots_;  // remote-tool requests running at once
+    RemoteToolRunner tools_{ToolSeams(), &stop_};
 
     // 9. LAN direct: listener, tickets, channels, the LAN path and the address watcher
     LanDirect lan_;
@@ -256,7 +217,8 @@ private:
     // Detached work (remote tools, tickets, media, LAN receive loops).
     WorkerGroup workers_;
 
-    Platform platform_;
+    // Last, once every member it binds exists.
+    const MessageRoutes routes_;
 };
 
 }  // namespace sv

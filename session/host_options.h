@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "session/training_agent_link.h"
 #include "training/training_records.h"
@@ -11,6 +13,7 @@
 namespace sv {
 
 class LanLockout;
+struct ScreenFrame;
 
 namespace training {
 class ITrainingSurface;
@@ -40,6 +43,27 @@ struct UsageHooks {
 // process did not start).
 using HiddenCommandRunner = std::function<uint32_t(const std::wstring& commandLine)>;
 
+// How the Host reaches the machine and the relay. Given at construction; an empty seam
+// means the real one, which is how the entry builds it. Tests give fakes.
+struct HostSeams {
+    // Input, as the controller's messages and the training agent ask for it.
+    std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
+    std::function<bool(const std::string& text)> injectText;
+    std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
+    std::function<bool()> sendSecureAttention;
+    std::function<bool(bool on)> setInputBlocked;
+    // The relay connection and its media connection.
+    std::function<bool(const uint8_t*, size_t)> sendRelayBinary;
+    std::function<bool(const uint8_t*, size_t)> sendMediaBinary;
+    std::function<bool(const std::string&)> sendRelayText;
+    // The screen and its encoder, so the stream logic runs on synthetic frames.
+    std::function<bool(ScreenFrame&)> captureScreen;
+    std::function<std::pair<int32_t, int32_t>()> screenSize;
+    std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, uint32_t)> encodeJpegFrame;
+    std::function<std::vector<uint8_t>(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, uint32_t)>
+        encodeJpegRect;
+};
+
 // What the command line decides about a host before it is built.
 struct HostOptions {
     std::string relayUrl;
@@ -53,6 +77,7 @@ struct HostOptions {
     UsageHooks usage;
     HiddenCommandRunner commandRunner;        // empty: RunHiddenCommand
     std::shared_ptr<LanLockout> lanLockout;   // empty: the Host keeps its own table
+    HostSeams seams;
 };
 
 }  // namespace sv

@@ -11,6 +11,7 @@
 
 #include "base/audit_log.h"
 #include "base/console_output.h"
+#include "base/json_fields.h"
 #include "session/host.h"
 #include "session/host_identity.h"
 #include "base/settings_file.h"
@@ -20,8 +21,6 @@
 
 namespace sv {
 namespace {
-
-constexpr uint32_t kConnectTimeoutMs = 60000;
 
 // The local time `seconds` from now, "HH:MM:SS", for a person to compare with a clock.
 std::string LocalClockIn(int32_t seconds) {
@@ -37,33 +36,13 @@ std::string LocalClockIn(int32_t seconds) {
 
 // ---------------------------------------------------------------- identity
 
-std::string Host::LoadPassword(const std::string& dataDir) {
-    std::string password;
-    try {
-        SettingsFile::InDataDir(dataDir).Update([&](const SettingsText& file) -> std::optional<std::string> {
-            if (file.readable) {
-                password = PasswordFromSettingsText(file.text);
-                if (!password.empty()) return std::nullopt;
-            }
-            password = GeneratePassword();
-            // A settings file that exists but cannot be read right now (held open by
-            // someone else) is not ours to overwrite: this run uses the new password alone.
-            if (file.exists && !file.readable) return std::nullopt;
-            return SettingsTextWithNewPassword(file.text, file.readable, password, SV_DEFAULT_RELAY_URL,
-                                               SV_DEFAULT_API_BASE);
-        });
-    } catch (const std::exception&) {
-    }
-    return password;
-}
-
 bool Host::RotatePassword() {
     std::string fresh = GeneratePassword();
     const SettingsFile settings = SettingsFile::InDataDir(dataDir_);
     bool stored = false;
     try {
         stored = settings.Update([&](const SettingsText& file) -> std::optional<std::string> {
-            // As in LoadPassword: an unreadable file keeps its other settings untouched.
+            // As in LoadOrCreatePassword: an unreadable file keeps its other settings untouched.
             if (!file.readable && file.exists) return std::nullopt;
             return SettingsTextWithRotatedPassword(file.text, fresh);
         });
@@ -85,14 +64,14 @@ bool Host::RotatePassword() {
 
     lan_.RenewPassword(fresh);
 
-    if (registered_.load()) platform_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
+    if (registered_.load()) seams_.sendRelayText(UpdatePasswordMessage(HashPassword(fresh)));
     WriteAuditLine("password", "rotated", "");
     return true;
 }
 
 int Host::RunClassic() {
     const std::string hostId = LoadOrCreateHostId(dataDir_);
-    std::string password = LoadPassword(dataDir_);
+    std::string password = LoadOrCreatePassword(dataDir_);
     {
         MutexLock lock(passwordMutex_);
         hostId_ = hostId;
@@ -160,7 +139,7 @@ int Host::RunRelayLoop(bool enrolled) {
                 WebSocketMessage msg;
                 received = relay_.ReceiveMessage(msg);
                 if (received != 0) break;
-                if (msg.opcode == 1) RouteIncomingText(msg.text);
+                if (msg.opcode == 1) routes_.DispatchText(msg.text, MessageSource::kRelay);
             }
             const bool reached = registered_.load();
             TearDownRelayPass();
@@ -199,20 +178,15 @@ void Host::TearDownRelayPass() {
     lan_.ShutdownPeersOutside(controllers_.Pass());
     connectedControllers_.store(0);
     stream_.Reconcile();  // a peer that joined during the tear-down no longer counts
-    ReleaseInputBlock(inputState_);
+    input_.ReleaseBlock();
     relay_.Disconnect();
     if (agent_.controllersGone) agent_.controllersGone(0);
 }
 
-// ---------------------------------------------------------------- media connection
-
-void Host::RunMediaChannel(const std::string& token, uint32_t generation) {
-    media_.Run(relayUrl_, caBundlePath_, token, generation, kConnectTimeoutMs);
-}
-
 // ---------------------------------------------------------------- controllers
 
-void Host::OnControllerJoined(const std::string& controllerId) {
+void Host::OnControllerJoined(const IncomingMessage& m) {
+    const std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
     // An empty id is a password-mode LAN peer: counted, but not in the set of ids.
     if (controllerId.empty()) {
         controllers_.JoinLanPeer();
@@ -229,7 +203,10 @@ void Host::AfterJoin() {
     stream_.SendResolution();
 }
 
-void Host::OnPeerLeft(const std::string& controllerId) {
+void Host::OnPeerLeft(const IncomingMessage& m) {
+    // Its LAN tickets and channels go first, so it cannot come back through them.
+    const std::string controllerId = JsonStringOrEmpty(m.body, "id");
+    lan_.RevokeLanTickets(controllerId);
     if (controllerId.empty()) {
         OnLanPeerLeft(controllers_.Pass());
         return;
@@ -255,7 +232,7 @@ void Host::AfterMembershipChange() {
     stream_.AnnounceMode();
     lan_.UpdateLanPathState();
     stream_.Reconcile();
-    if (remaining == 0) ReleaseInputBlock(inputState_);
+    if (remaining == 0) input_.ReleaseBlock();
     if (agent_.controllersGone) agent_.controllersGone(remaining);
 }
 

@@ -1,8 +1,11 @@
 #include "session/identity_files.h"
 
+#include <exception>
+#include <optional>
 #include <random>
 
 #include "base/file_io.h"
+#include "base/settings_file.h"
 #include "base/system_random.h"
 #include "session/host_identity.h"
 
@@ -32,5 +35,25 @@ std::string LoadOrCreateHostId(const std::string& dataDir) {
 }
 
 std::string GeneratePassword() { return PasswordFromRandom(SystemRandom32); }
+
+std::string LoadOrCreatePassword(const std::string& dataDir) {
+    std::string password;
+    try {
+        SettingsFile::InDataDir(dataDir).Update([&](const SettingsText& file) -> std::optional<std::string> {
+            if (file.readable) {
+                password = PasswordFromSettingsText(file.text);
+                if (!password.empty()) return std::nullopt;
+            }
+            password = GeneratePassword();
+            // A settings file that exists but cannot be read right now (held open by
+            // someone else) is not ours to overwrite: this run uses the new password alone.
+            if (file.exists && !file.readable) return std::nullopt;
+            return SettingsTextWithNewPassword(file.text, file.readable, password, SV_DEFAULT_RELAY_URL,
+                                               SV_DEFAULT_API_BASE);
+        });
+    } catch (const std::exception&) {
+    }
+    return password;
+}
 
 }  // namespace sv

@@ -17,4 +17,9 @@ std::string LoadOrCreateHostId(const std::string& dataDir);
 // Six characters from the password alphabet, drawn from the system random source.
 std::string GeneratePassword();
 
+// The password kept in dataDir\host-ui.json; a file without one gets a new password
+// merged in (a missing or unparsable file is written whole). A file that exists but
+// cannot be read right now is left alone and the new password serves this run only.
+std::string LoadOrCreatePassword(const std::string& dataDir);
+
 }  // namespace sv

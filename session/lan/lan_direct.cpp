@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 
+#include "base/json_fields.h"
 #include "net/lan_lockout.h"
 #include "net/lan_server.h"
 #include "net/secure_channel.h"
@@ -152,6 +153,20 @@ LanEndpoints LanDirect::PrivateEndpoints() { return LanEndpoints{listenPort_.loa
 std::string LanDirect::BuildLanEndpoints() { return LanEndpointsText(PrivateEndpoints()); }
 
 void LanDirect::AdvertiseLan() { links_.sendRelayText(LanAdvertiseMessage(PrivateEndpoints())); }
+
+void LanDirect::OnLanTicketMessage(const IncomingMessage& m) {
+    std::string ticketId = JsonStringOrEmpty(m.body, "ticketId");
+    std::string secret = JsonStringOrEmpty(m.body, "secret");
+    std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
+    // The verifier takes a while to compute: not on the relay's receiving thread.
+    links_.runDetached([this, ticketId, secret, controllerId] { PrepareLanTicket(ticketId, secret, controllerId); });
+}
+
+void LanDirect::OnLanRevokeMessage(const IncomingMessage& m) {
+    std::string controllerId = JsonStringOrEmpty(m.body, "controllerId");
+    links_.audit("lan-revoke", controllerId);
+    RevokeLanTickets(controllerId);
+}
 
 void LanDirect::PrepareLanTicket(const std::string& ticketId, const std::string& secret,
                                  const std::string& controllerId) {

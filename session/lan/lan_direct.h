@@ -101,6 +101,11 @@ public:
     std::string BuildLanEndpoints();
     void AdvertiseLan();
 
+    // The relay's "lan-ticket" (the ticket is prepared on the owner's detached work) and
+    // "lan-revoke" (audited; the controller's tickets and channels go).
+    void OnLanTicketMessage(const IncomingMessage& m);
+    void OnLanRevokeMessage(const IncomingMessage& m);
+
     // Tickets.
     void PrepareLanTicket(const std::string& ticketId, const std::string& secret, const std::string& controllerId);
     bool FindLanTicket(const std::string& ticketId, LanTicket& out);

@@ -191,12 +191,4 @@ std::string FileEndJson(const std::string& transferId) {
     return SerializeJson(m);
 }
 
-std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,
-                            const std::string& error) {
-    if (type == "exec-request") return ExecResultJson(id, -1, "", error);
-    if (type == "fs-list") return FsListErrorJson(id, path, error);
-    if (type == "fs-read" || type == "log-tail") return LogErrorJson(id, error);
-    return std::string();
-}
-
 }  // namespace sv

@@ -50,10 +50,5 @@ std::string LogErrorJson(const std::string& id, const std::string& error);
 std::string FileBeginJson(const std::string& transferId, const std::string& name, uint64_t size);
 std::string FileChunkJson(const std::string& transferId, uint64_t seq, const uint8_t* data, size_t length);
 std::string FileEndJson(const std::string& transferId);
-// The answer to a tool request of `type` ("exec-request", "fs-list", "fs-read",
-// "log-tail") refused at once with `error`: the reply type that request would get, in its
-// failure form. Empty for any other type.
-std::string ToolRefusalJson(const std::string& type, const std::string& id, const std::string& path,
-                            const std::string& error);
 
 }  // namespace sv

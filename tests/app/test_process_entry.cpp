@@ -2,26 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
 #include "base/file_io.h"
 #include "session/host_options.h"
 #include "session/host.h"
+#include "net/ws_test_server.h"
 #include "test_support.h"
 
 TEST(UpdateShutdown, StopsTheAttachedHostOnly) {
     sv_test::ScratchDir dir;
+    std::promise<void> registered;
+    sv_test::RawServer relay([&](sv_test::RawPeer& peer) {
+        sv_test::RawPeer::Frame frame;
+        if (peer.Handshake() && peer.ReadFrame(frame)) registered.set_value();
+    });
     sv::HostOptions options;
     options.dataDir = dir.Path();
-    options.relayUrl = "ws://127.0.0.1:9/";
+    options.relayUrl = relay.Url();
     sv::UpdateShutdown shutdown;
     {
         sv::Host host(options);
         // Nothing attached: the callback has nothing to stop and must not fail.
         shutdown();
-        EXPECT_FALSE(host.IsStopping());
+        // Still running, the Host registers with its relay (and then retries it).
+        auto run = std::async(std::launch::async, [&host] { return host.RunClassic(); });
+        const bool reached = registered.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        EXPECT_TRUE(reached);
 
         shutdown.AttachHost(&host);
         shutdown();
-        EXPECT_TRUE(host.IsStopping());
+        const bool stopped = run.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        if (!stopped) host.Stop();
+        EXPECT_TRUE(stopped);
         shutdown.AttachHost(nullptr);
     }
     // The Host is gone; a late callback from an update thread that was let go finds nothing.

@@ -57,10 +57,9 @@ TEST_F(HostTest, TrainingDisabledMakesNoSurfaceButAnAgent) {
                               },
                               nullptr}));
     EXPECT_EQ(made, 0);
-    EXPECT_EQ(host.Surface(), nullptr);
-    EXPECT_EQ(host.Inspector(), nullptr);
     EXPECT_EQ(agent.made.load(), 1);
-    EXPECT_EQ(agent.surfaceSeen, nullptr);
+    EXPECT_EQ(agent.hooks.surface, nullptr);
+    EXPECT_EQ(agent.hooks.inspector, nullptr);
 }
 
 TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
@@ -71,9 +70,8 @@ TEST_F(HostTest, TrainingEnabledTakesTheFactoriesProducts) {
                               },
                               [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
                               nullptr}));
-    EXPECT_NE(host.Surface(), nullptr);
-    EXPECT_NE(host.Inspector(), nullptr);
-    EXPECT_EQ(agent.surfaceSeen, host.Surface());
+    EXPECT_NE(agent.hooks.surface, nullptr);
+    EXPECT_NE(agent.hooks.inspector, nullptr);
     EXPECT_EQ(seenDir, dir.Path());
 }
 
@@ -83,8 +81,8 @@ TEST_F(HostTest, ThrowingSurfaceFactoryLeavesHostWithoutSurfaceAndOneAuditLine) 
                               },
                               [] { return std::unique_ptr<sv::training::IUiInspector>(new FakeInspector); },
                               nullptr}));
-    EXPECT_EQ(host.Surface(), nullptr);
-    EXPECT_EQ(host.Inspector(), nullptr);
+    EXPECT_EQ(agent.hooks.surface, nullptr);
+    EXPECT_EQ(agent.hooks.inspector, nullptr);
     EXPECT_EQ(agent.made.load(), 1);
     std::string audit = AuditText(dir.Path());
     EXPECT_EQ(CountOf(audit, " | training | surface unavailable: no display\n"), 1u);
@@ -92,12 +90,13 @@ TEST_F(HostTest, ThrowingSurfaceFactoryLeavesHostWithoutSurfaceAndOneAuditLine) 
 }
 
 TEST_F(HostTest, EndSessionLocallyWithoutChannelsOnlyAudits) {
-    sv::Host host(Options(0));
     std::atomic<int> sends{0};
-    host.PlatformSeams().sendRelayText = [&](const std::string&) {
+    sv::HostOptions options = Options(0);
+    options.seams.sendRelayText = [&](const std::string&) {
         ++sends;
         return true;
     };
+    sv::Host host(options);
     ASSERT_TRUE(agent.endLocally);
     agent.endLocally();  // the person at the machine ends the session
     EXPECT_EQ(sends.load(), 0);
@@ -121,9 +120,8 @@ TEST_F(HostTest, StopBeforeTheRelayLoopMeansItNeverConnects) {
     sv::Host host(options);
     host.Stop();
     host.Stop();  // a second stop changes nothing
-    EXPECT_TRUE(host.IsStopping());
-    EXPECT_EQ(host.RunRelayLoop(false), 0);
-    EXPECT_EQ(host.RunRelayLoop(true), 0);
+    EXPECT_EQ(host.RunClassic(), 0);
+    EXPECT_EQ(host.RunEnrolled(7, "secret"), 0);
     // A connection the loop made would be waiting here by now.
     fd_set pending;
     FD_ZERO(&pending);
@@ -131,19 +129,6 @@ TEST_F(HostTest, StopBeforeTheRelayLoopMeansItNeverConnects) {
     timeval none{0, 0};
     EXPECT_EQ(select(0, &pending, nullptr, nullptr, &none), 0);
     closesocket(listener);
-}
-
-TEST_F(HostTest, DestructorWaitsForDetachedWork) {
-    std::atomic<bool> finished{false};
-    {
-        sv::Host host(Options(0));
-        host.RunDetached([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            finished = true;
-        });
-        host.RunDetached([] { throw std::runtime_error("a failing task must not take the process down"); });
-    }
-    EXPECT_TRUE(finished.load());
 }
 
 }  // namespace
@@ -166,14 +151,15 @@ TEST(HostShutdown, LanPeerTalkingDuringDestructionIsSafe) {
     const std::string input = R"({"type":"input","x":0.5,"y":0.5})";
     for (int round = 0; round < 3; ++round) {
         sv_test::ScratchDir dir;
-        auto host = sv_test::MakeTestHost(dir.Path());
-        auto& p = host->PlatformSeams();
-        p.sendRelayText = [](const std::string&) { return false; };
-        p.captureScreen = [](sv::ScreenFrame&) { return false; };
-        p.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
+        options.seams.sendRelayText = [](const std::string&) { return false; };
+        options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };
+        options.seams.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
+        auto host = std::make_unique<sv::Host>(options);
         sv_test::SocketPair pair;
         sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);
-        host->Lan().OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        sv::HostTestAccess::Lan(*host).OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
 
         std::atomic<bool> done{false};
         std::atomic<int> sent{0};

@@ -223,13 +223,18 @@ TEST(IdentityFiles, UnwritableDirectoryStillGivesAnId) {
 class PasswordFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = sv_test::MakeTestHost(dir.Path());
-        host->PlatformSeams().sendRelayText = [this](const std::string& text) {
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
+        options.seams.sendRelayText = [this](const std::string& text) {
+            std::lock_guard<std::mutex> lock(mutex);
             sent.push_back(text);
             return true;
         };
+        options.relayUrl = relay.Url();
+        host = std::make_unique<sv::Host>(options);
     }
     void TearDown() override {
+        running.reset();
         host.reset();
         sv::SetAuditDirectory("");
     }
@@ -246,30 +251,33 @@ protected:
     }
 
     sv_test::ScratchDir dir;
+    sv_test::FakeRelay relay;
     std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv_test::RunningHost> running;
+    std::mutex mutex;
     std::vector<std::string> sent;
 };
 
 TEST_F(PasswordFixture, FirstRunWritesThreeKeyFile) {
-    std::string pw = host->LoadPassword(dir.Path());
+    std::string pw = sv::LoadOrCreatePassword(dir.Path());
     ASSERT_EQ(pw.size(), 6u);
     json s = Settings();
     EXPECT_EQ(s.size(), 3u);
     EXPECT_EQ(s["password"], pw);
     EXPECT_EQ(s["relayUrl"], SV_DEFAULT_RELAY_URL);
     EXPECT_EQ(s["apiBase"], SV_DEFAULT_API_BASE);
-    EXPECT_EQ(host->LoadPassword(dir.Path()), pw);
+    EXPECT_EQ(sv::LoadOrCreatePassword(dir.Path()), pw);
 }
 
 TEST_F(PasswordFixture, StoredPasswordReturnedUntouched) {
     WriteText(SettingsPath(), "{ \"password\" : \"zz9922\", \"Theme\":\"dark\" }");
-    EXPECT_EQ(host->LoadPassword(dir.Path()), "zz9922");
+    EXPECT_EQ(sv::LoadOrCreatePassword(dir.Path()), "zz9922");
     EXPECT_EQ(sv_test::ReadFile(SettingsPath()), "{ \"password\" : \"zz9922\", \"Theme\":\"dark\" }");
 }
 
 TEST_F(PasswordFixture, MissingPasswordMergedKeepingOtherSettings) {
     WriteText(SettingsPath(), R"({"LanDirectEnabled":true,"LanPort":47000,"Theme":"dark","TrainingVolume":30})");
-    std::string pw = host->LoadPassword(dir.Path());
+    std::string pw = sv::LoadOrCreatePassword(dir.Path());
     json s = Settings();
     EXPECT_EQ(s["password"], pw);
     EXPECT_EQ(s["LanDirectEnabled"], true);
@@ -282,7 +290,7 @@ TEST_F(PasswordFixture, MissingPasswordMergedKeepingOtherSettings) {
 TEST_F(PasswordFixture, EmptyOrNumericPasswordReplacedInPlace) {
     for (const char* text : {R"({"password":"","Theme":"light"})", R"({"password":123456,"Theme":"light"})"}) {
         WriteText(SettingsPath(), text);
-        std::string pw = host->LoadPassword(dir.Path());
+        std::string pw = sv::LoadOrCreatePassword(dir.Path());
         json s = Settings();
         EXPECT_EQ(s["password"], pw) << text;
         EXPECT_EQ(s["Theme"], "light") << text;
@@ -291,7 +299,7 @@ TEST_F(PasswordFixture, EmptyOrNumericPasswordReplacedInPlace) {
 
 TEST_F(PasswordFixture, UnparsableFileRewrittenWhole) {
     WriteText(SettingsPath(), "{\"Theme\":\"dark\",");
-    std::string pw = host->LoadPassword(dir.Path());
+    std::string pw = sv::LoadOrCreatePassword(dir.Path());
     json s = Settings();
     EXPECT_EQ(s.size(), 3u);
     EXPECT_EQ(s["password"], pw);
@@ -301,7 +309,7 @@ TEST_F(PasswordFixture, LockedFileIsNotOverwritten) {
     WriteText(SettingsPath(), R"({"Theme":"dark"})");
     HANDLE h = CreateFileW(sv::Utf8ToUtf16(SettingsPath()).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string pw = host->LoadPassword(dir.Path());
+    std::string pw = sv::LoadOrCreatePassword(dir.Path());
     CloseHandle(h);
     EXPECT_EQ(pw.size(), 6u);
     EXPECT_EQ(sv_test::ReadFile(SettingsPath()), R"({"Theme":"dark"})");
@@ -309,7 +317,7 @@ TEST_F(PasswordFixture, LockedFileIsNotOverwritten) {
 
 TEST_F(PasswordFixture, RotationWhileNotRegisteredChangesFileAndHostOnly) {
     WriteText(SettingsPath(), R"({"Theme":"dark","password":"abc234","LanDirectEnabled":true})");
-    EXPECT_EQ(host->LoadPassword(dir.Path()), "abc234");
+    EXPECT_EQ(sv::LoadOrCreatePassword(dir.Path()), "abc234");
     host->RotatePassword();
     std::string now = host->Password();
     ASSERT_EQ(now.size(), 6u);
@@ -322,9 +330,12 @@ TEST_F(PasswordFixture, RotationWhileNotRegisteredChangesFileAndHostOnly) {
 }
 
 TEST_F(PasswordFixture, RotationWhileRegisteredSendsTheNewHash) {
-    host->RouteIncomingText(R"({"type":"registered"})");
-    ASSERT_TRUE(host->IsRegistered());
+    running = std::make_unique<sv_test::RunningHost>(*host);
+    ASSERT_TRUE(relay.WaitRegistered());
+    ASSERT_TRUE(relay.Send(R"({"type":"registered"})"));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return host->IsRegistered(); }));
     host->RotatePassword();
+    std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(sent.size(), 1u);
     json m = json::parse(sent[0]);
     EXPECT_EQ(m["type"], "update-password");
@@ -345,7 +356,7 @@ TEST_F(PasswordFixture, ARotationThatCannotBeStoredKeepsTheOldPassword) {
         HANDLE held = INVALID_HANDLE_VALUE;
         if (locked) {
             WriteText(path, R"({"password":"abc234"})");
-            EXPECT_EQ(other.LoadPassword(own.Path()), "abc234");
+            EXPECT_EQ(sv::LoadOrCreatePassword(own.Path()), "abc234");
             held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
         } else {
@@ -370,7 +381,7 @@ TEST_F(PasswordFixture, RotationOfNonObjectFileWritesPasswordOnly) {
 TEST_F(PasswordFixture, LanSettingsAreReadFromTheSameFileAsThePassword) {
     WriteText(SettingsPath(), R"({"LanDirectEnabled":true,"LanPort":47001,"password":"zz9922"})");
     EXPECT_EQ(sv::ReadLanPort(0, dir.Path()), 47001);
-    EXPECT_EQ(host->LoadPassword(dir.Path()), "zz9922");
+    EXPECT_EQ(sv::LoadOrCreatePassword(dir.Path()), "zz9922");
     // A command-line port beyond TCP's range turns LAN direct off rather than binding its
     // low 16 bits while the relay is told the whole number.
     for (int32_t port : {65536, 70000}) EXPECT_EQ(sv::ReadLanPort(port, dir.Path()), 0) << port;

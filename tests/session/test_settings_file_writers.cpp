@@ -9,6 +9,7 @@
 #include "base/file_io.h"
 #include "session/host.h"
 #include "session/host_test_support.h"
+#include "session/identity_files.h"
 #include "test_support.h"
 #include "training/win32/surface_audio.h"
 
@@ -26,7 +27,7 @@ TEST(SettingsFileWriters, PasswordAndAudioChangesAreBothKept) {
     for (int round = 0; round < 40; ++round) {
         const bool rotate = round % 2 == 0;
         if (!rotate) {
-            // LoadPassword writes only into a file without a password.
+            // LoadOrCreatePassword writes only into a file without a password.
             json s = json::parse(sv_test::ReadFile(path));
             s.erase("password");
             ASSERT_TRUE(sv::WriteFileAtomically(path, s.dump()));
@@ -45,7 +46,7 @@ TEST(SettingsFileWriters, PasswordAndAudioChangesAreBothKept) {
                 host->RotatePassword();
                 password = host->Password();
             } else {
-                password = host->LoadPassword(dir.Path());
+                password = sv::LoadOrCreatePassword(dir.Path());
             }
         });
         std::thread audio([&] {

@@ -39,24 +39,37 @@ protected:
                 return std::optional<sv::training::WindowInfo>(w);
             },
             sv::MakeTrainingAgent};
-        host = std::make_unique<sv::Host>(options);
-        auto& p = host->PlatformSeams();
-        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
+        options.relayUrl = relay.Url();
+        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
             pointer.fetch_add(1);
             return true;
         };
-        p.injectKey = [this](const std::string&, const std::vector<std::string>&) {
+        options.seams.injectKey = [this](const std::string&, const std::vector<std::string>&) {
             keys.fetch_add(1);
             return true;
         };
-        p.sendRelayText = [this](const std::string& text) {
+        options.seams.setInputBlocked = [](bool) { return true; };
+        // What the host says reaches the sink, also while it is being destroyed.
+        options.seams.sendRelayText = [this](const std::string& text) {
             sink(text);
             return true;
         };
+        host = std::make_unique<sv::Host>(options);
+        running = std::make_unique<sv_test::RunningHost>(*host);
+        ASSERT_TRUE(relay.WaitRegistered());
     }
     void TearDown() override {
+        running.reset();
         host.reset();
         sv::SetAuditDirectory("");
+    }
+    // Sends a text as the relay and returns once the host has handled it (it answers the
+    // block request that follows it only after).
+    void Relay1(const std::string& text) {
+        const std::string id = "sync-" + std::to_string(++syncs);
+        ASSERT_TRUE(relay.Send(text));
+        ASSERT_TRUE(relay.Send(R"({"type":"input-block-request","blocked":false,"id":")" + id + "\"}"));
+        ASSERT_TRUE(sink.WaitText([&](const json& j) { return j.value("id", "") == id; }));
     }
 
     void Note(const std::string& what) {
@@ -71,20 +84,23 @@ protected:
     std::mutex usageMutex;
     std::vector<std::string> usageSeen;
     sv_test::ScratchDir dir;
-    std::unique_ptr<sv::Host> host;
     sv_test::CapturingSink sink;
+    sv_test::FakeRelay relay;
+    std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv_test::RunningHost> running;
+    int syncs = 0;
     std::atomic<int> pointer{0};
     std::atomic<int> keys{0};
 };
 
 TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
-    host->RouteIncomingText(R"({"type":"training-request","id":"h","op":"hello","from":"c1"})");
+    Relay1(R"({"type":"training-request","id":"h","op":"hello","from":"c1"})");
     auto r = sink.WaitReply("h");
     ASSERT_TRUE(r);
     EXPECT_EQ((*r)["data"]["supported"], true);
     // A non-string id is dropped at the message boundary, not answered.
-    host->RouteIncomingText(R"({"type":"training-request","id":5,"op":"hello"})");
-    host->RouteIncomingText(R"({"type":"training-request","id":"after","op":"status"})");
+    Relay1(R"({"type":"training-request","id":5,"op":"hello"})");
+    Relay1(R"({"type":"training-request","id":"after","op":"status"})");
     auto status = sink.WaitReply("after");
     ASSERT_TRUE(status);
     // The Host passes the foreground-window lookup it was given on to the agent.
@@ -94,39 +110,43 @@ TEST_F(HostWiring, TrainingRequestsAreAnsweredThroughSendText) {
 }
 
 TEST_F(HostWiring, TrainingSessionsReachTheUsageHooks) {
-    host->RouteIncomingText(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
+    Relay1(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("s"));
-    host->RouteIncomingText(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
+    Relay1(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("e"));
     EXPECT_EQ(UsageSeen(), (std::vector<std::string>{"action training_start", "screen training_banner",
                                                      "action training_stop", "screen window"}));
 }
 
 TEST_F(HostWiring, TheGateStopsControllerInputDuringTheTraineesTurn) {
-    host->RouteIncomingText(R"({"type":"input","kind":"move","x":0.5,"y":0.5,"from":"c1"})");
+    Relay1(R"({"type":"input","kind":"move","x":0.5,"y":0.5,"from":"c1"})");
     EXPECT_EQ(pointer.load(), 1);
-    host->RouteIncomingText(R"({"type":"training-request","id":"s","op":"start","args":{"mode":"your_turn"},"from":"c1"})");
+    Relay1(R"({"type":"training-request","id":"s","op":"start","args":{"mode":"your_turn"},"from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("s"));
-    host->RouteIncomingText(R"({"type":"input","kind":"move","x":0.5,"y":0.5,"from":"c1"})");
-    host->RouteIncomingText(R"({"type":"key-input","kind":"key","key":"a","from":"c1"})");
+    Relay1(R"({"type":"input","kind":"move","x":0.5,"y":0.5,"from":"c1"})");
+    Relay1(R"({"type":"key-input","kind":"key","key":"a","from":"c1"})");
     EXPECT_EQ(pointer.load(), 1);
     EXPECT_EQ(keys.load(), 0);
     auto ev = sink.WaitEvent("input-refused");
     ASSERT_TRUE(ev);
     EXPECT_EQ((*ev)["data"]["what"], "mouse");
-    host->RouteIncomingText(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
+    Relay1(R"({"type":"training-request","id":"e","op":"end","from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("e"));
-    host->RouteIncomingText(R"({"type":"key-input","kind":"key","key":"a","from":"c1"})");
+    Relay1(R"({"type":"key-input","kind":"key","key":"a","from":"c1"})");
     EXPECT_EQ(keys.load(), 1);
 }
 
-TEST_F(HostWiring, DestroyingTheHostEndsTheSession) {
-    host->RouteIncomingText(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
+// The run's end ends a training session at once: its last relay pass leaves no controller.
+// The destruction that follows ends nothing twice.
+TEST_F(HostWiring, StoppingTheHostEndsTheSessionOnce) {
+    Relay1(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("s"));
-    host.reset();
-    auto ev = sink.WaitEvent("session-ended", 0);
+    running.reset();
+    auto ev = sink.WaitEvent("session-ended");
     ASSERT_TRUE(ev);
-    EXPECT_EQ((*ev)["data"]["reason"], "host shutting down");
+    EXPECT_EQ((*ev)["data"]["reason"], "all controllers disconnected");
+    host.reset();
+    EXPECT_EQ(sink.Events("session-ended").size(), 1u);
 }
 
 // A surface that notes, as it goes, what held at that moment.
@@ -154,7 +174,7 @@ TEST(HostTeardown, TrainingSurfaceGoesBeforeGdiplusStops) {
     };
     options.trainingFactories.makeAgent = sv::MakeTrainingAgent;
     auto host = std::make_unique<sv::Host>(options);
-    ASSERT_NE(host->Surface(), nullptr);
+    ASSERT_EQ(seen.load(), -1);  // made and still there
     host.reset();
     sv::SetAuditDirectory("");
     EXPECT_EQ(seen.load(), 1);
@@ -165,71 +185,70 @@ protected:
     void SetUp() override {
         options = sv_test::TestHostOptions(dir.Path());
         options.trainingFactories.makeAgent = agent.Maker();
+        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
+            ++injected;
+            return true;
+        };
+        options.seams.injectKey = [this](const std::string&, const std::vector<std::string>&) {
+            ++injected;
+            return true;
+        };
+        options.seams.setInputBlocked = [](bool) { return true; };
+        options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };  // a join's stream idles
+        options.seams.screenSize = [] { return std::make_pair(800, 600); };
         sv::SetAuditDirectory(dir.Path());
     }
     void TearDown() override {
+        running.reset();
         host.reset();
         sv::SetAuditDirectory("");
     }
-    void MakeHost() {
+    // A Host registered with the fake relay.
+    void StartHost() {
+        options.relayUrl = relay.Url();
         host = std::make_unique<sv::Host>(options);
-        auto& p = host->PlatformSeams();
-        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
-            ++injected;
-            return true;
-        };
-        p.injectKey = [this](const std::string&, const std::vector<std::string>&) {
-            ++injected;
-            return true;
-        };
-        p.sendRelayText = [](const std::string&) { return true; };
-        p.captureScreen = [](sv::ScreenFrame&) { return false; };  // a join's stream idles
-        p.screenSize = [] { return std::make_pair(800, 600); };
+        running = std::make_unique<sv_test::RunningHost>(*host);
+        ASSERT_TRUE(relay.WaitRegistered());
+    }
+    void Relay1(const std::string& text) {
+        ASSERT_TRUE(relay.Send(text));
+        ASSERT_TRUE(relay.Sync());
     }
 
     sv_test::ScratchDir dir;
     sv_test::FakeAgent agent;
     sv::HostOptions options;
+    sv_test::FakeRelay relay;
     std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv_test::RunningHost> running;
     std::atomic<int> injected{0};
 };
 
 TEST_F(HostAgent, RequestsAndControllerInputGoThroughTheAgent) {
-    MakeHost();
-    host->RouteIncomingText(R"({"type":"training-request","id":"r","op":"hello","from":"c1"})");
-    host->RouteIncomingText(R"({"type":"input","x":0.5,"y":0.5,"from":"c1"})");
-    host->RouteIncomingText(R"({"type":"key-input","kind":"key","key":"a","from":"c2"})");
+    StartHost();
+    Relay1(R"({"type":"training-request","id":"r","op":"hello","from":"c1"})");
+    Relay1(R"({"type":"input","x":0.5,"y":0.5,"from":"c1"})");
+    Relay1(R"({"type":"key-input","kind":"key","key":"a","from":"c2"})");
     EXPECT_EQ(injected.load(), 2);
     agent.allowInput = false;  // the trainee's turn: nothing reaches the machine
-    host->RouteIncomingText(R"({"type":"input","x":0.5,"y":0.5,"from":"c1"})");
-    host->RouteIncomingText(R"({"type":"key-input","kind":"text","text":"x","from":"c1"})");
+    Relay1(R"({"type":"input","x":0.5,"y":0.5,"from":"c1"})");
+    Relay1(R"({"type":"key-input","kind":"text","text":"x","from":"c1"})");
     EXPECT_EQ(injected.load(), 2);
     EXPECT_EQ(agent.Calls(), (std::vector<std::string>{"queue c1 hello", "gate c1 mouse", "gate c2 keyboard",
                                                        "gate c1 mouse", "gate c1 keyboard"}));
 }
 
 TEST_F(HostAgent, ControllersGoneAtEachLeaveAndAtTheEndOfARelayPass) {
-    // The relay registers the host, then drops the connection: the pass ends.
-    std::promise<void> registered;
-    sv_test::RawServer relay([&](sv_test::RawPeer& peer) {
-        sv_test::RawPeer::Frame frame;
-        if (peer.Handshake() && peer.ReadFrame(frame)) registered.set_value();
-    });
-    options.relayUrl = relay.Url();
-    MakeHost();
-    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"a"})");
-    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"b"})");
-    host->RouteIncomingText(R"({"type":"peer-left","id":"a"})");
+    StartHost();
+    Relay1(R"({"type":"controller-joined","controllerId":"a"})");
+    Relay1(R"({"type":"controller-joined","controllerId":"b"})");
+    Relay1(R"({"type":"peer-left","id":"a"})");
     const std::vector<std::string> counted = {"gone 1", "gone 2", "gone 1"};  // told at every change
     EXPECT_EQ(agent.Calls(), counted);
 
-    auto loop = std::async(std::launch::async, [this] { return host->RunRelayLoop(false); });
-    struct StopOnExit {
-        sv::Host* host;
-        ~StopOnExit() { host->Stop(); }  // before the loop's future waits for it
-    } stopOnExit{host.get()};
-    ASSERT_EQ(registered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    ASSERT_TRUE(relay.WaitDone());
+    // The relay drops the connection: the pass ends.
+    relay.Drop();
+    ASSERT_TRUE(relay.WaitClosed());
     ASSERT_TRUE(sv_test::WaitUntil([&] { return agent.Calls().size() > counted.size(); }, 20000));
     EXPECT_EQ(agent.Calls().back(), "gone 0");
     EXPECT_EQ(host->ConnectedControllers(), 0u);
@@ -240,12 +259,12 @@ TEST_F(HostAgent, ControllersGoneAtEachLeaveAndAtTheEndOfARelayPass) {
 // never reaches the freed Host, whose seams would count the call.
 TEST_F(HostAgent, AKeptAgentsLateCallsNeverReachTheDestroyedHost) {
     agent.shutdownResult = false;
-    MakeHost();
     std::atomic<int> sent{0};
-    host->PlatformSeams().sendRelayText = [&sent](const std::string&) {
+    options.seams.sendRelayText = [&sent](const std::string&) {
         ++sent;
         return true;
     };
+    host = std::make_unique<sv::Host>(options);
     auto& h = agent.hooks;
     agent.sink("{}");
     EXPECT_TRUE(h.pointerInput("move", 0.5, 0.5, ""));
@@ -283,7 +302,7 @@ TEST_F(HostAgent, ShutdownFreesTheAgentBeforeTheSurfaceOrKeepsBothWhileWorkRemai
                 new WitnessSurface([&] { seen.store(fake.freed.load()); }));
         };
         auto h = std::make_unique<sv::Host>(o);
-        ASSERT_NE(h->Surface(), nullptr);
+        ASSERT_NE(fake.surfaceSeen, nullptr);
         h.reset();
         EXPECT_EQ(fake.Calls(), std::vector<std::string>{"shutdown"}) << c.shutdownResult;
         EXPECT_EQ(fake.freed.load(), c.agentFreed) << c.shutdownResult;

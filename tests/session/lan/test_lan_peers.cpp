@@ -16,23 +16,27 @@
 
 namespace {
 
-// A Host with fake sends and input, and password-mode LAN peers on loopback pairs.
+// A Host registered with the tests' relay, with fake screen and input, and password-mode
+// LAN peers on loopback pairs.
 class LanPeers : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = sv_test::MakeTestHost(dir.Path());
-        auto& p = host->PlatformSeams();
-        p.sendRelayText = [](const std::string&) { return true; };
-        p.sendRelayBinary = [this](const uint8_t*, size_t) { return relayOk.load(); };
-        p.sendMediaBinary = [](const uint8_t*, size_t) { return false; };
-        p.captureScreen = [](sv::ScreenFrame&) { return false; };  // the stream idles
-        p.screenSize = [] { return std::make_pair(800, 600); };
-        p.injectPointer = [this](const std::string&, double, double, const std::string&) {
+        sv::SetAuditDirectory(dir.Path());
+        sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
+        options.relayUrl = relay.Url();
+        options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };  // the stream idles
+        options.seams.screenSize = [] { return std::make_pair(800, 600); };
+        options.seams.setInputBlocked = [](bool) { return true; };
+        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
             ++pointer;
             return true;
         };
+        host = std::make_unique<sv::Host>(options);
+        running = std::make_unique<sv_test::RunningHost>(*host);
+        ASSERT_TRUE(relay.WaitRegistered());
     }
     void TearDown() override {
+        running.reset();
         host.reset();
         for (auto& c : clients) c->Shutdown();
         for (auto& t : drains) t.join();
@@ -43,7 +47,7 @@ protected:
         const std::vector<uint8_t> key(32, 0x42);
         sv_test::SocketPair pair;
         clients.push_back(std::make_unique<sv::SecureChannel>(pair.ReleaseB(), key, sv::kRoleClient));
-        host->Lan().OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
+        sv::HostTestAccess::Lan(*host).OnLanChannelOpened(std::make_unique<sv::SecureChannel>(pair.ReleaseA(), key, sv::kRoleHost));
         sv::SecureChannel* client = clients.back().get();
         drains.emplace_back([client] {
             std::vector<uint8_t> payload;
@@ -62,17 +66,19 @@ protected:
     std::string Audit() { return sv_test::AuditText(dir.Path()); }
 
     sv_test::ScratchDir dir;
+    sv_test::FakeRelay relay;
     std::unique_ptr<sv::Host> host;
+    std::unique_ptr<sv_test::RunningHost> running;
     std::vector<std::unique_ptr<sv::SecureChannel>> clients;
     std::vector<std::thread> drains;
-    std::atomic<bool> relayOk{true};
     std::atomic<int> pointer{0};
 };
 
 TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
     sv::SecureChannel* peer = OpenPeer();
     EXPECT_EQ(host->ConnectedControllers(), 1u);
-    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
+    ASSERT_TRUE(relay.Send(R"({"type":"controller-joined","controllerId":"c1"})"));
+    ASSERT_TRUE(relay.Sync());
     Send(peer, R"({"type":"controller-joined","controllerId":"x","from":"c1"})");
     Send(peer, R"({"type":"peer-left","id":"c1"})");
     Send(peer, R"({"type":"error","reason":"device-revoked"})");
@@ -86,21 +92,6 @@ TEST_F(LanPeers, APasswordPeerIsLanWhateverItWritesAndCannotSpeakForTheRelay) {
     EXPECT_EQ(pointer.load(), 1);
 }
 
-TEST_F(LanPeers, BinaryReportsThePathRelayControllersDependOn) {
-    uint8_t frame[4] = {1, 2, 3, 4};
-    OpenPeer();
-    host->RouteIncomingText(R"({"type":"controller-joined","controllerId":"c1"})");
-    // c1 watches through the relay: a frame the relay dropped is not sent, LAN or not.
-    relayOk = false;
-    EXPECT_FALSE(host->SendBinary(frame, sizeof frame));
-    relayOk = true;
-    EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
-    // With only the LAN peer left, the LAN decides.
-    host->RouteIncomingText(R"({"type":"peer-left","id":"c1"})");
-    relayOk = false;
-    EXPECT_TRUE(host->SendBinary(frame, sizeof frame));
-}
-
 TEST_F(LanPeers, AClosedPeerIsRemovedAndFreedOnceAndCountsDownOnce) {
     sv::SecureChannel* a = OpenPeer();
     OpenPeer();
@@ -108,10 +99,10 @@ TEST_F(LanPeers, AClosedPeerIsRemovedAndFreedOnceAndCountsDownOnce) {
     a->Shutdown();
     // The channel leaves the set before its peer leaves the count: wait for both.
     ASSERT_TRUE(sv_test::WaitUntil(
-        [&] { return host->Lan().ChannelCount() == 1 && host->ConnectedControllers() == 1u; }));
-    host->Lan().ShutdownChannels();  // each loop removes its own channel
+        [&] { return sv::HostTestAccess::Lan(*host).ChannelCount() == 1 && host->ConnectedControllers() == 1u; }));
+    sv::HostTestAccess::Lan(*host).ShutdownChannels();  // each loop removes its own channel
     ASSERT_TRUE(sv_test::WaitUntil(
-        [&] { return host->Lan().ChannelCount() == 0 && host->ConnectedControllers() == 0u; }));
+        [&] { return sv::HostTestAccess::Lan(*host).ChannelCount() == 0 && host->ConnectedControllers() == 0u; }));
 }
 
 }  // namespace

@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <string>
+#include <thread>
 
+#include <nlohmann/json.hpp>
+
+#include "net/ws_test_server.h"
 #include "session/relay/media_link.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,6 +28,43 @@ TEST(MediaLink, AStoppedOrSupersededThreadLeavesAtOnce) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.generation;
         EXPECT_FALSE(link.Attached());
     }
+}
+
+// The link attaches with its token and carries frames only once the relay said so.
+TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
+    std::promise<std::string> attach;
+    std::promise<size_t> frame;
+    std::atomic<bool> answered{false};
+    sv_test::RawServer media([&](sv_test::RawPeer& p) {
+        sv_test::RawPeer::Frame f;
+        if (!p.Handshake() || !p.ReadFrame(f)) return;
+        attach.set_value(std::string(f.payload.begin(), f.payload.end()));
+        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media-attached"})")));
+        answered.store(true);
+        if (p.ReadFrame(f)) frame.set_value(f.opcode == 2 ? f.payload.size() : 0);
+        while (p.ReadFrame(f)) {
+        }
+    });
+    std::atomic<bool> stopping{false};
+    sv::MediaLink link([&] { return stopping.load(); });
+    const uint32_t generation = link.NewGeneration();
+    EXPECT_FALSE(link.Attached());
+    std::thread run([&] { link.Run(media.Url(), "", "tok-7", generation, 30000); });
+    auto attachMessage = attach.get_future();
+    ASSERT_EQ(attachMessage.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(nlohmann::json::parse(attachMessage.get()),
+              nlohmann::json::parse(R"({"type":"media-attach","token":"tok-7"})"));
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return link.Attached(); }));
+    EXPECT_TRUE(answered.load());
+    const uint8_t bytes[3] = {1, 2, 3};
+    EXPECT_TRUE(link.SendBinary(bytes, sizeof bytes));
+    auto sent = frame.get_future();
+    ASSERT_EQ(sent.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(sent.get(), 3u);
+    stopping.store(true);
+    link.Abort();
+    run.join();
+    EXPECT_FALSE(link.Attached());
 }
 
 }  // namespace

@@ -130,29 +130,6 @@ TEST(ModifiedTime, IsZeroPadded) {
     EXPECT_EQ(sv::FormatModifiedTime(1999, 12, 31, 23, 59), "1999-12-31 23:59");
 }
 
-TEST(Replies, ARefusedRequestGetsItsOwnReplyTypeWithTheError) {
-    struct Case {
-        const char* type;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"exec-request", R"({"exitCode":-1,"id":"q","stderr":"busy","stdout":"","type":"exec-result"})"},
-        {"fs-list", R"({"entries":[],"error":"busy","id":"q","path":"C:\\x","type":"fs-list-result"})"},
-        {"fs-read", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
-        {"log-tail", R"({"error":"busy","id":"q","text":"","type":"log-result"})"},
-        {"clipboard", ""},
-    };
-    // Key order is the builders' own (tested with them); here the content counts.
-    for (const Case& c : cases) {
-        std::string reply = sv::ToolRefusalJson(c.type, "q", "C:\\x", "busy");
-        if (*c.expected == 0) {
-            EXPECT_EQ(reply, "") << c.type;
-        } else {
-            EXPECT_EQ(json::parse(reply), json::parse(c.expected)) << c.type;
-        }
-    }
-}
-
 TEST(ToolSlots, AtMostTheCapAreTakenAndTheLastCopyGivesASlotBack) {
     sv::ToolSlots slots(2);
     sv::ToolSlots::Slot a = slots.TryTake();

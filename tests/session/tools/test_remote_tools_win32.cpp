@@ -17,10 +17,7 @@
 #include "session/tools/file_transfer.h"
 #include "session/tools/remote_tools.h"
 #include "session/tools/system_programs.h"
-#include "session/host.h"
-#include "session/host_test_support.h"
 #include "session/tools/exec_probe.h"
-#include "session/tools/tool_slots.h"
 #include "test_support.h"
 
 namespace {
@@ -303,80 +300,6 @@ TEST_F(ToolFixture, LogTailOfAMissingFile) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], json({{"type", "log-result"}, {"id", "t5"}, {"text", ""}, {"error", "file not found"}}));
     EXPECT_EQ(sent[1]["error"], "file not found");
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------- the cap on requests
-
-namespace {
-
-TEST(RemoteToolCap, RequestsOverTheCapAreRefusedAtOnceAndTheSlotsComeBack) {
-    sv_test::ScratchDir dir;
-    sv::SetAuditDirectory(dir.Path());
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::vector<json> sent;
-    auto host = sv_test::MakeTestHost(dir.Path());
-    host->PlatformSeams().sendRelayText = [&](const std::string& text) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            sent.push_back(json::parse(text));
-        }
-        arrived.notify_all();
-        return true;
-    };
-    auto taken = [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<json> out;
-        out.swap(sent);
-        return out;
-    };
-    auto request = [&](const std::string& type, const std::string& id, const std::string& arg) {
-        json msg = {{"type", type}, {"from", "ctl-1"}, {"id", id}, {"command", arg}, {"path", arg}};
-        host->RouteIncomingText(msg.dump());
-    };
-    // The running commands wait for an event that the test sets.
-    std::string eventName = "sv-tool-cap-" + std::to_string(GetCurrentProcessId());
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-    ASSERT_NE(release, nullptr);
-    for (size_t i = 0; i < sv::kRemoteToolSlots; ++i) {
-        request("exec-request", "run" + std::to_string(i), ExecProbePath() + " wait " + eventName);
-    }
-
-    // Every kind of request is refused on the receiving thread, before the dispatch returns.
-    const char* kinds[] = {"exec-request", "fs-list", "fs-read", "log-tail"};
-    for (const char* kind : kinds) request(kind, std::string("over-") + kind, "C:\\x");
-    std::vector<json> refusals = taken();
-    ASSERT_EQ(refusals.size(), 4u);
-    EXPECT_EQ(refusals[0], json::parse(sv::ExecResultJson("over-exec-request", -1, "", "too many requests")));
-    EXPECT_EQ(refusals[1], json::parse(sv::FsListErrorJson("over-fs-list", "C:\\x", "too many requests")));
-    EXPECT_EQ(refusals[2], json::parse(sv::LogErrorJson("over-fs-read", "too many requests")));
-    EXPECT_EQ(refusals[3], json::parse(sv::LogErrorJson("over-log-tail", "too many requests")));
-
-    SetEvent(release);
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(60), [&] { return sent.size() >= 4; }));
-    }
-    for (const json& r : taken()) EXPECT_EQ(r["exitCode"], 0) << r.dump();
-    CloseHandle(release);
-
-    // Every slot is back.
-    for (size_t i = 0; i < sv::kRemoteToolSlots; ++i) request("exec-request", "again" + std::to_string(i), "echo hi");
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(60), [&] { return sent.size() >= 4; }));
-    }
-    for (const json& r : taken()) EXPECT_EQ(r["stdout"], "hi\r\n") << r.dump();
-    std::string audit;
-    for (const auto& name : sv_test::ListFiles(dir.Path())) {
-        if (name.rfind("audit-", 0) == 0) audit += sv_test::ReadFile(dir.Path() + "\\" + name);
-    }
-    EXPECT_NE(audit.find(" | tool-refused | actor=ctl-1 | fs-read too many requests: C:\\x"), std::string::npos)
-        << audit;
-    host.reset();
-    sv::SetAuditDirectory("");
 }
 
 }  // namespace
