@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "base/audit_log.h"
+#include "base/elapsed_time.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
 #include "net/lan_server.h"
@@ -81,11 +82,7 @@ StreamController::Seams Host::StreamSeams() {
 
 RemoteInput::Seams Host::InputSeams() {
     RemoteInput::Seams seams;
-    seams.injectPointer = seams_.injectPointer;
-    seams.injectText = seams_.injectText;
-    seams.injectKey = seams_.injectKey;
-    seams.sendSecureAttention = seams_.sendSecureAttention;
-    seams.setInputBlocked = seams_.setInputBlocked;
+    seams.inject = seams_.input;
     seams.sendText = [this](const std::string& text) { out_.SendText(text); };
     // The agent is made after the input; it is in place before any message comes in.
     seams.gateInput = [this](const std::string& from, const std::string& what) {
@@ -101,7 +98,7 @@ Transfers::Seams Host::TransferSeams() {
         WriteAuditLine(kind, detail, actor);
     };
     seams.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
-    seams.clock = [] { return static_cast<uint64_t>(GetTickCount64()); };
+    seams.steadyMs = [] { return static_cast<uint64_t>(SteadyMilliseconds()); };
     seams.stopping = [this] { return stop_.load(); };
     seams.runDetached = [this](std::function<void()> work) { workers_.Start(std::move(work)); };
     return seams;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "session/input/remote_input.h"
 #include "session/training_agent_link.h"
 #include "training/training_records.h"
 
@@ -46,12 +47,7 @@ using HiddenCommandRunner = std::function<uint32_t(const std::wstring& commandLi
 // How the Host reaches the machine and the relay. Given at construction; an empty seam
 // means the real one, which is how the entry builds it. Tests give fakes.
 struct HostSeams {
-    // Input, as the controller's messages and the training agent ask for it.
-    std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
-    std::function<bool(const std::string& text)> injectText;
-    std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
-    std::function<bool()> sendSecureAttention;
-    std::function<bool(bool on)> setInputBlocked;
+    InjectionSeams input;
     // The relay connection and its media connection.
     std::function<bool(const uint8_t*, size_t)> sendRelayBinary;
     std::function<bool(const uint8_t*, size_t)> sendMediaBinary;

@@ -176,4 +176,21 @@ inline std::string AuditText(const std::string& dir) {
     return all;
 }
 
+// Audit lines of the scratch directory without their time stamps.
+inline std::vector<std::string> AuditLines(const std::string& dir) {
+    std::vector<std::string> lines;
+    for (const std::string& name : ListFiles(dir)) {
+        if (name.rfind("audit-", 0) != 0) continue;
+        std::string text = ReadFile(dir + "/" + name);
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            lines.push_back(line.size() > 22 ? line.substr(22) : line);
+            start = end == std::string::npos ? text.size() : end + 1;
+        }
+    }
+    return lines;
+}
+
 }  // namespace sv_test

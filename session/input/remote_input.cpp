@@ -14,20 +14,20 @@ namespace sv {
 RemoteInput::RemoteInput(Seams seams, bool serviceMode, InputPlatform platform)
     : state_(std::move(platform)), serviceMode_(serviceMode), seams_(std::move(seams)) {
     state_.SetServiceMode(serviceMode_);
-    if (!seams_.injectPointer) {
-        seams_.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
+    if (!seams_.inject.injectPointer) {
+        seams_.inject.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
             auto size = GetScreenSize();
             return sv::InjectPointer(state_, kind, x, y, button, size.first, size.second);
         };
     }
-    if (!seams_.injectText) seams_.injectText = [this](const std::string& text) { return sv::InjectText(state_, text); };
-    if (!seams_.injectKey) {
-        seams_.injectKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
+    if (!seams_.inject.injectText) seams_.inject.injectText = [this](const std::string& text) { return sv::InjectText(state_, text); };
+    if (!seams_.inject.injectKey) {
+        seams_.inject.injectKey = [this](const std::string& key, const std::vector<std::string>& modifiers) {
             return sv::InjectKey(state_, key, modifiers);
         };
     }
-    if (!seams_.sendSecureAttention) seams_.sendSecureAttention = [] { return SendSecureAttention(); };
-    if (!seams_.setInputBlocked) seams_.setInputBlocked = [this](bool on) { return SetInputBlockedOn(state_, on); };
+    if (!seams_.inject.sendSecureAttention) seams_.inject.sendSecureAttention = [] { return SendSecureAttention(); };
+    if (!seams_.inject.setInputBlocked) seams_.inject.setInputBlocked = [this](bool on) { return SetInputBlockedOn(state_, on); };
 }
 
 void RemoteInput::OnInput(const IncomingMessage& m) {
@@ -37,7 +37,7 @@ void RemoteInput::OnInput(const IncomingMessage& m) {
     double y = msg.value("y", 0.0);
     std::string kind = msg.contains("kind") ? JsonStringOrEmpty(msg, "kind") : std::string("move");
     std::string button = JsonStringOrEmpty(msg, "button");
-    seams_.injectPointer(kind, x, y, button);
+    seams_.inject.injectPointer(kind, x, y, button);
     // "%f" of a huge coordinate runs to hundreds of digits: size the text to fit it.
     int width = std::snprintf(nullptr, 0, " x=%f y=%f", x, y);
     std::string coords(width > 0 ? static_cast<size_t>(width) + 1 : 1, '\0');
@@ -55,7 +55,7 @@ void RemoteInput::OnKeyInput(const IncomingMessage& m) {
     std::string kind = JsonStringOrEmpty(msg, "kind");
     if (kind == "text") {
         std::string text = JsonStringOrEmpty(msg, "text");
-        bool ok = seams_.injectText(text);
+        bool ok = seams_.inject.injectText(text);
         WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " text len=" + std::to_string(text.size()),
                        from);
         return;
@@ -74,19 +74,19 @@ void RemoteInput::OnKeyInput(const IncomingMessage& m) {
             if (lm == "alt") alt = true;
         }
         if ((lowerKey == "delete" || lowerKey == "del") && ctrl && alt) {
-            bool ok = seams_.sendSecureAttention();
+            bool ok = seams_.inject.sendSecureAttention();
             WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " secure-attention", from);
             return;
         }
     }
-    bool ok = seams_.injectKey(key, modifiers);
+    bool ok = seams_.inject.injectKey(key, modifiers);
     WriteAuditLine("key-input", std::string(ok ? "ok" : "failed") + " key=" + key, from);
 }
 
 void RemoteInput::OnInputBlockRequest(const IncomingMessage& m) {
     std::string id = JsonStringOrEmpty(m.body, "id");
     bool wanted = m.body.value("blocked", false);
-    bool ok = seams_.setInputBlocked(wanted);
+    bool ok = seams_.inject.setInputBlocked(wanted);
     bool applied = ok ? wanted : state_.IsBlocked();
     WriteAuditLine("input-block", applied ? "blocked" : "unblocked", m.from);
     if (seams_.sendText) {
@@ -96,13 +96,13 @@ void RemoteInput::OnInputBlockRequest(const IncomingMessage& m) {
 }
 
 bool RemoteInput::InjectPointer(const std::string& kind, double x, double y, const std::string& button) {
-    return seams_.injectPointer(kind, x, y, button);
+    return seams_.inject.injectPointer(kind, x, y, button);
 }
 
-bool RemoteInput::InjectText(const std::string& text) { return seams_.injectText(text); }
+bool RemoteInput::InjectText(const std::string& text) { return seams_.inject.injectText(text); }
 
 bool RemoteInput::InjectKey(const std::string& key, const std::vector<std::string>& modifiers) {
-    return seams_.injectKey(key, modifiers);
+    return seams_.inject.injectKey(key, modifiers);
 }
 
 void RemoteInput::ReleaseBlock() { ReleaseInputBlock(state_); }

@@ -13,15 +13,20 @@
 
 namespace sv {
 
+// Input as the controllers' messages and the training agent ask for it. Empty: the real
+// injection through the RemoteInput's InputState.
+struct InjectionSeams {
+    std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
+    std::function<bool(const std::string& text)> injectText;
+    std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
+    std::function<bool()> sendSecureAttention;
+    std::function<bool(bool on)> setInputBlocked;
+};
+
 class RemoteInput {
 public:
     struct Seams {
-        // Empty: the real injection through this object's InputState.
-        std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
-        std::function<bool(const std::string& text)> injectText;
-        std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
-        std::function<bool()> sendSecureAttention;
-        std::function<bool(bool on)> setInputBlocked;
+        InjectionSeams inject;
         // Where the answer to an "input-block-request" goes.
         std::function<void(const std::string& text)> sendText;
         // False when the controller's input ("mouse" or "keyboard") must be dropped; empty

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 
+#include "base/elapsed_time.h"
 #include "base/json_fields.h"
 #include "net/lan_lockout.h"
 #include "net/lan_server.h"
@@ -25,7 +26,9 @@ int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir) {
 
 LanDirect::LanDirect(Links links) : links_(std::move(links)) {
     if (!links_.commandRunner) links_.commandRunner = RunHiddenCommand;
-    if (!links_.lockout) links_.lockout = std::make_shared<LanLockout>([] { return GetTickCount64(); });
+    if (!links_.lockout) {
+        links_.lockout = std::make_shared<LanLockout>([] { return static_cast<uint64_t>(SteadyMilliseconds()); });
+    }
     if (!links_.stopping) links_.stopping = [] { return false; };
     if (links_.watchPeriodSeconds <= 0) links_.watchPeriodSeconds = 15;
 }

@@ -66,7 +66,7 @@ void Transfers::OnFileBegin(const json& msg, const std::string& from) {
     bool startSweeper = false;
     {
         MutexLock lock(mutex_);
-        outcome = table_.Begin(from, id, name, size, seams_.clock());
+        outcome = table_.Begin(from, id, name, size, seams_.steadyMs());
         if (outcome == TransferOutcome::Ok && !sweeperRunning_) {
             sweeperRunning_ = true;
             startSweeper = true;
@@ -92,7 +92,7 @@ void Transfers::OnFileChunk(const json& msg, const std::string& from) {
     TransferOutcome outcome;
     {
         MutexLock lock(mutex_);
-        outcome = table_.Append(from, id, bytes.data(), bytes.size(), seams_.clock());
+        outcome = table_.Append(from, id, bytes.data(), bytes.size(), seams_.steadyMs());
     }
     if (outcome != TransferOutcome::Ok && outcome != TransferOutcome::Ignored) {
         ReportError(from, id, TransferOutcomeText(outcome));
@@ -130,7 +130,7 @@ void Transfers::DropIdle() {
     std::vector<TransferTable::Key> dropped;
     {
         MutexLock lock(mutex_);
-        dropped = table_.DropIdle(seams_.clock());
+        dropped = table_.DropIdle(seams_.steadyMs());
     }
     for (const auto& key : dropped) ReportError(key.first, key.second, "idle timeout");
 }

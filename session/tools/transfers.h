@@ -28,7 +28,7 @@ public:
         std::function<void(const std::string& text)> sendText;
         std::function<void(const std::string& kind, const std::string& detail, const std::string& actor)> audit;
         std::function<bool(const std::string& text)> setClipboardText;
-        std::function<uint64_t()> clock;  // milliseconds, steady
+        std::function<uint64_t()> steadyMs;
         // The owner is shutting down: the sweeper ends.
         std::function<bool()> stopping;
         // Runs work on a detached thread that the owner waits for before it goes.

@@ -155,7 +155,7 @@ TEST(HostShutdown, LanPeerTalkingDuringDestructionIsSafe) {
         sv::HostOptions options = sv_test::TestHostOptions(dir.Path());
         options.seams.sendRelayText = [](const std::string&) { return false; };
         options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };
-        options.seams.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
+        options.seams.input.injectPointer = [](const std::string&, double, double, const std::string&) { return true; };
         auto host = std::make_unique<sv::Host>(options);
         sv_test::SocketPair pair;
         sv::SecureChannel client(pair.ReleaseB(), key, sv::kRoleClient);

@@ -40,15 +40,15 @@ protected:
             },
             sv::MakeTrainingAgent};
         options.relayUrl = relay.Url();
-        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
+        options.seams.input.injectPointer = [this](const std::string&, double, double, const std::string&) {
             pointer.fetch_add(1);
             return true;
         };
-        options.seams.injectKey = [this](const std::string&, const std::vector<std::string>&) {
+        options.seams.input.injectKey = [this](const std::string&, const std::vector<std::string>&) {
             keys.fetch_add(1);
             return true;
         };
-        options.seams.setInputBlocked = [](bool) { return true; };
+        options.seams.input.setInputBlocked = [](bool) { return true; };
         // What the host says reaches the sink, also while it is being destroyed.
         options.seams.sendRelayText = [this](const std::string& text) {
             sink(text);
@@ -185,15 +185,15 @@ protected:
     void SetUp() override {
         options = sv_test::TestHostOptions(dir.Path());
         options.trainingFactories.makeAgent = agent.Maker();
-        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
+        options.seams.input.injectPointer = [this](const std::string&, double, double, const std::string&) {
             ++injected;
             return true;
         };
-        options.seams.injectKey = [this](const std::string&, const std::vector<std::string>&) {
+        options.seams.input.injectKey = [this](const std::string&, const std::vector<std::string>&) {
             ++injected;
             return true;
         };
-        options.seams.setInputBlocked = [](bool) { return true; };
+        options.seams.input.setInputBlocked = [](bool) { return true; };
         options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };  // a join's stream idles
         options.seams.screenSize = [] { return std::make_pair(800, 600); };
         sv::SetAuditDirectory(dir.Path());

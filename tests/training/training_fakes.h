@@ -621,22 +621,6 @@ private:
     std::vector<std::string> texts_;
 };
 
-// Audit lines of the scratch directory without their time stamps.
-inline std::vector<std::string> AuditLines(const std::string& dir) {
-    std::vector<std::string> lines;
-    for (const std::string& name : ListFiles(dir)) {
-        if (name.rfind("audit-", 0) != 0) continue;
-        std::string text = ReadFile(dir + "/" + name);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            lines.push_back(line.size() > 22 ? line.substr(22) : line);
-            start = end == std::string::npos ? text.size() : end + 1;
-        }
-    }
-    return lines;
-}
 
 inline int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
     int n = 0;

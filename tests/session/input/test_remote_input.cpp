@@ -30,25 +30,25 @@ protected:
     }
     void Make(bool serviceMode) {
         sv::RemoteInput::Seams s;
-        s.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
+        s.inject.injectPointer = [this](const std::string& kind, double x, double y, const std::string& button) {
             calls.push_back("pointer " + kind + " " + std::to_string(x) + " " + std::to_string(y) + " " + button);
             return true;
         };
-        s.injectText = [this](const std::string& text) {
+        s.inject.injectText = [this](const std::string& text) {
             calls.push_back("text " + text);
             return injectOk;
         };
-        s.injectKey = [this](const std::string& key, const std::vector<std::string>& mods) {
+        s.inject.injectKey = [this](const std::string& key, const std::vector<std::string>& mods) {
             std::string c = "key " + key;
             for (auto& m : mods) c += " " + m;
             calls.push_back(c);
             return injectOk;
         };
-        s.sendSecureAttention = [this] {
+        s.inject.sendSecureAttention = [this] {
             calls.push_back("sas");
             return true;
         };
-        s.setInputBlocked = [this](bool on) {
+        s.inject.setInputBlocked = [this](bool on) {
             calls.push_back(on ? "block" : "unblock");
             return blockOk;
         };
@@ -75,19 +75,7 @@ protected:
         if (m.type == "key-input") input->OnKeyInput(m);
         if (m.type == "input-block-request") input->OnInputBlockRequest(m);
     }
-    std::vector<std::string> AuditLines() {
-        std::vector<std::string> lines;
-        std::string text = sv_test::AuditText(dir.Path());
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            std::string line = text.substr(start, end - start);
-            // Drop the time stamp: "YYYY-MM-DD HH:MM:SS | "
-            lines.push_back(line.size() > 22 ? line.substr(22) : line);
-            start = end == std::string::npos ? text.size() : end + 1;
-        }
-        return lines;
-    }
+    std::vector<std::string> AuditLines() { return sv_test::AuditLines(dir.Path()); }
 
     sv_test::ScratchDir dir;
     std::unique_ptr<sv::RemoteInput> input;

@@ -26,8 +26,8 @@ protected:
         options.relayUrl = relay.Url();
         options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };  // the stream idles
         options.seams.screenSize = [] { return std::make_pair(800, 600); };
-        options.seams.setInputBlocked = [](bool) { return true; };
-        options.seams.injectPointer = [this](const std::string&, double, double, const std::string&) {
+        options.seams.input.setInputBlocked = [](bool) { return true; };
+        options.seams.input.injectPointer = [this](const std::string&, double, double, const std::string&) {
             ++pointer;
             return true;
         };

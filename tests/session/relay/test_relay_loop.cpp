@@ -40,7 +40,7 @@ protected:
         // No screen: the stream thread that a join starts idles on failed captures.
         options.seams.captureScreen = [](sv::ScreenFrame&) { return false; };
         options.seams.screenSize = [] { return std::make_pair(800, 600); };
-        options.seams.setInputBlocked = [](bool) { return true; };
+        options.seams.input.setInputBlocked = [](bool) { return true; };
         return options;
     }
     // A Host registered with the fake relay.

@@ -46,7 +46,7 @@ protected:
             clipboard.push_back(text);
             return clipboardOk;
         };
-        seams.clock = [this] { return now.load(); };
+        seams.steadyMs = [this] { return now.load(); };
         seams.stopping = [] { return false; };
         seams.runDetached = [this](std::function<void()> work) { workers.Start(std::move(work)); };
         transfers = std::make_unique<sv::Transfers>(dir.Path(), std::move(seams));
