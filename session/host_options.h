@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "session/input/remote_input.h"
+#include "session/input/injection_seams.h"
 #include "session/training_agent_link.h"
 #include "training/training_records.h"
 

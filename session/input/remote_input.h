@@ -8,20 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "session/input/injection_seams.h"
 #include "session/input/input_injection.h"
 #include "session/relay/message_table.h"
 
 namespace sv {
-
-// Input as the controllers' messages and the training agent ask for it. Empty: the real
-// injection through the RemoteInput's InputState.
-struct InjectionSeams {
-    std::function<bool(const std::string& kind, double x, double y, const std::string& button)> injectPointer;
-    std::function<bool(const std::string& text)> injectText;
-    std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> injectKey;
-    std::function<bool()> sendSecureAttention;
-    std::function<bool(bool on)> setInputBlocked;
-};
 
 class RemoteInput {
 public:
