@@ -1,9 +1,9 @@
 """Self-update end to end: packages built and signed here, served over HTTPS, checked and
 staged by the host, applied by its second process, and the update thread's log lines.
 
-The host that talks to the update API is the update-test build of the program: its
-update endpoint and signing key come from a header in the build tree, which this module
-rewrites with its own server and key pair before rebuilding that one target."""
+The host that talks to the update API is the update-test build of the program: it takes
+its update endpoint and signing key from its environment, where this module puts its own
+server and key pair (the release build has no such seam)."""
 import base64
 import hashlib
 import io
@@ -19,11 +19,9 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
-from conftest import (BIN, BUILD, FakeHttpsServer, audit_entries, http_response, run_exe, wait_until,
-                      winpath)
+from conftest import BIN, FakeHttpsServer, audit_entries, http_response, run_exe, wait_until, winpath
 
 UPDATE_EXE = os.path.join(BIN, "update-test", "sorvane-host-win7.exe")
-SETTINGS = os.path.join(BUILD, "update-test", "update_test_settings.h")
 RECORDER = os.path.join(BIN, "update_recorder.exe")
 CHECK = "/api/update/check"
 DEAD_RELAY = "ws://127.0.0.1:9/"
@@ -32,11 +30,6 @@ DEAD_RELAY = "ws://127.0.0.1:9/"
 def public_key_base64(key):
     der = key.public_key().public_bytes(serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
     return base64.b64encode(der).decode()
-
-
-def settings_text(base, key_b64):
-    return (f'#define SV_BUILT_IN_UPDATE_API_BASE "{base}"\n'
-            f'#define SV_BUILT_IN_UPDATE_SIGNING_KEY "{key_b64}"\n')
 
 
 class UpdateServer:
@@ -71,26 +64,23 @@ class UpdateServer:
 
 @pytest.fixture(scope="module")
 def update_api(pki):
-    """The HTTPS update API and the update-test build that trusts its key."""
+    """The HTTPS update API, and the update-test build's environment naming it and its key
+    for every program this module starts."""
     key = ec.generate_private_key(ec.SECP256R1())
     server = FakeHttpsServer(pki.server_context())
+    settings = {"SV_TEST_UPDATE_API_BASE": f"https://localhost:{server.port}",
+                "SV_TEST_UPDATE_SIGNING_KEY": public_key_base64(key)}
+    before = {name: os.environ.get(name) for name in settings}
+    os.environ.update(settings)
     try:
-        with open(SETTINGS) as f:
-            default = f.read()
-    except OSError:
-        default = None
-    with open(SETTINGS, "w") as f:
-        f.write(settings_text(f"https://localhost:{server.port}", public_key_base64(key)))
-    try:
-        subprocess.run(["cmake", "--build", BUILD, "--target", "sorvane-host-win7-update-test"], check=True,
-                       stdout=subprocess.DEVNULL, timeout=600)
         yield UpdateServer(server, key, pki.ca_pem)
     finally:
         server.close()
-        # Back to the loopback port where nothing answers; the next build relinks.
-        if default is not None:
-            with open(SETTINGS, "w") as f:
-                f.write(default)
+        for name, value in before.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
 
 
 @pytest.fixture
