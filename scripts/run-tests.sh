@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every test: the unit tests under CTest, the pure units under the sanitizers, then the
-# end-to-end tests. A stage passes only when it exits 0 and ran at least one test: a stage
-# whose tests vanished or failed to load must not look green.
+# Every test: the unit tests under CTest, the pure units under the sanitizers, the fuzz
+# targets over their seeds, then the end-to-end tests. A stage passes only when it exits 0
+# and ran at least one test: a stage whose tests vanished or failed to load must not look
+# green.
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
@@ -30,6 +31,14 @@ t0=$SECONDS
 native=$?
 native_time=$((SECONDS - t0))
 
+# The fuzz targets over their seed corpora, once each, under the same sanitizers; the
+# fuzzing itself stays in `make fuzz`.
+t0=$SECONDS
+FUZZ_DIR="$NATIVE" FUZZ_RUNS=0 FUZZ_JUNIT="$REPORTS/fuzz.xml" bash "$ROOT/scripts/run-fuzz.sh" >"$REPORTS/fuzz.txt" 2>&1
+seeds=$?
+seeds_time=$((SECONDS - t0))
+[ "$seeds" = 0 ] || cat "$REPORTS/fuzz.txt"
+
 # End-to-end tests mostly wait on Wine and the peers: run files side by side.
 workers=$(( $(nproc) < 4 ? 3 : 4 ))
 t0=$SECONDS
@@ -41,4 +50,5 @@ e2e_time=$((SECONDS - t0))
 $COUNT --summary \
     unit "$unit" "$unit_time" "$REPORTS/unit" \
     sanitizer "$native" "$native_time" "$REPORTS/native.xml" \
+    fuzz-seeds "$seeds" "$seeds_time" "$REPORTS/fuzz.xml" \
     end-to-end "$e2e" "$e2e_time" "$REPORTS/e2e.xml"
