@@ -15,6 +15,10 @@
 
 namespace sv {
 
+// Whether a text on the media connection is the relay's attach answer: any text that
+// holds "media-attached", whatever else it says.
+bool IsMediaAttachedReply(const std::string& text);
+
 class MediaLink {
 public:
     // `stopping` is the owner's stop flag, read before every step.

@@ -30,6 +30,21 @@ TEST(MediaLink, AStoppedOrSupersededThreadLeavesAtOnce) {
     }
 }
 
+TEST(MediaLink, AnyTextHoldingTheWordIsTheAttachAnswer) {
+    const struct {
+        const char* text;
+        bool attaches;
+    } cases[] = {
+        {R"({"type":"media-attached"})", true},
+        {"media-attached", true},
+        {R"({"type":"media","status":"media-attached"})", true},
+        {R"({"type":"media-attach","token":"t"})", false},  // the request echoed back
+        {"Media-Attached", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sv::IsMediaAttachedReply(c.text), c.attaches) << c.text;
+}
+
 // The link attaches with its token and carries frames only once the relay said so.
 TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
     std::promise<std::string> attach;
@@ -39,7 +54,8 @@ TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
         sv_test::RawPeer::Frame f;
         if (!p.Handshake() || !p.ReadFrame(f)) return;
         attach.set_value(std::string(f.payload.begin(), f.payload.end()));
-        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media-attached"})")));
+        // Worded otherwise than {"type":"media-attached"}: the word is what counts.
+        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media","status":"media-attached"})")));
         answered.store(true);
         if (p.ReadFrame(f)) frame.set_value(f.opcode == 2 ? f.payload.size() : 0);
         while (p.ReadFrame(f)) {
