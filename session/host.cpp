@@ -216,7 +216,7 @@ void Host::CloseTrainingDoor() {
 void Host::Stop() {
     stop_.exchange(true);
     stream_.RequestStop();
-    relay_.AbortSocket();
+    relay_.AbortForGood();
     media_.Abort();
     enrolCancel_.Cancel();
 }
@@ -250,7 +250,7 @@ Host::~Host() {
     workers_.Stop();
     transfers_.Shutdown();
     lan_.Shutdown();  // the listener's callbacks hand channels to this Host: none after this
-    relay_.AbortSocket();
+    relay_.AbortForGood();
     media_.Abort();
     stream_.Shutdown();
     workers_.Wait();

@@ -25,7 +25,7 @@ uint32_t MediaLink::NewGeneration() {
 }
 
 void MediaLink::Abort() {
-    client_.AbortSocket();
+    client_.AbortForGood();
     { MutexLock lock(waitMutex_); }
     wake_.NotifyAll();
 }
