@@ -100,7 +100,7 @@ Transfers::Seams Host::TransferSeams() {
     seams.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
     seams.steadyMs = [] { return static_cast<uint64_t>(SteadyMilliseconds()); };
     seams.stopping = [this] { return stop_.load(); };
-    seams.runDetached = [this](std::function<void()> work) { workers_.Start(std::move(work)); };
+    seams.runDetached = [this](std::function<void()> work) { return workers_.Start(std::move(work)); };
     return seams;
 }
 
