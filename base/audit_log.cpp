@@ -4,6 +4,7 @@
 
 #include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
+#include "base/utf8_text.h"
 
 namespace sv {
 namespace {
@@ -31,19 +32,37 @@ std::tm LocalTime(std::time_t t) {
     return out;
 }
 
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+    static const char kDigits[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
+}
+
 }  // namespace
 
 std::string EscapeAuditField(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\r') {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char b = bytes[i];
+        const size_t n = Utf8SequenceLength(text, i);
+        if (b == '\r') {
             out += "\\r";
-        } else if (c == '\n') {
+        } else if (b == '\n') {
             out += "\\n";
+        } else if (n == 0 || (b < 0x20 && b != '\t') || b == 0x7F) {
+            // Controls steer a terminal (ESC) or break lines for some readers (VT, FF, the
+            // file separators); a stray byte may be read as Latin-1, where 0x85 is NEL.
+            AppendHex(out, "\\x", b, 2);
+        } else if (n == 2 && b == 0xC2 && bytes[i + 1] <= 0x9F) {
+            AppendHex(out, "\\u", bytes[i + 1], 4);  // a C1 control, U+0080..U+009F
+        } else if (n == 3 && b == 0xE2 && bytes[i + 1] == 0x80 && (bytes[i + 2] == 0xA8 || bytes[i + 2] == 0xA9)) {
+            AppendHex(out, "\\u", bytes[i + 2] == 0xA8 ? 0x2028u : 0x2029u, 4);  // line, paragraph separator
         } else {
-            out += c;
+            out.append(text, i, n);
         }
+        i += n == 0 ? 1 : n;
     }
     return out;
 }

@@ -15,8 +15,11 @@ void WriteAuditLine(const std::string& kind, const std::string& detail, const st
 void SetAuditDirectory(const std::string& dir);
 
 // Pieces of WriteAuditLine, kept apart so the format can be checked without files.
-// CR and LF are written as the two characters "\r" and "\n": details and actors often
-// come from a remote controller, and a raw line break would let it forge entries.
+// Details and actors often come from a remote controller: a raw line break would let it
+// forge entries, a control sequence would steer the terminal of whoever reads the log. CR
+// and LF are written as the two characters "\r" and "\n"; the other C0 controls but tab,
+// DEL and every byte that is not part of well-formed UTF-8 as "\xNN"; the C1 controls and
+// U+2028/U+2029 (line breaks to some readers) as "\uNNNN". The rest is written unchanged.
 std::string EscapeAuditField(const std::string& text);
 std::string FormatAuditLine(const std::tm& local, const std::string& kind, const std::string& detail,
                             const std::string& actor);

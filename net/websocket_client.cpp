@@ -68,6 +68,10 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
     path_ = parts.path;
 
     stream_.Reset();
+    // The fresh start clears the stream's abort; one made for good is made again, so the
+    // connect below sees it at its first step. AbortForGood sets the flag before it
+    // aborts: either it finds the flag here, or its abort comes after the reset.
+    if (abortedForGood_.load()) stream_.AbortSocket();
     // Connect, handshake and upgrade as a whole are bounded, not just each read.
     stream_.SetDeadline(std::chrono::steady_clock::now() + kConnectBound);
     bool connected = parts.tls ? stream_.ConnectTls(host_.c_str(), port_, caBundlePath)
@@ -173,5 +177,10 @@ void WebSocketClient::Disconnect() {
 }
 
 void WebSocketClient::AbortSocket() { stream_.AbortSocket(); }
+
+void WebSocketClient::AbortForGood() {
+    abortedForGood_.store(true);
+    stream_.AbortSocket();
+}
 
 }  // namespace sv

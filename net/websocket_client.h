@@ -30,7 +30,13 @@ public:
     // Dropped (false) when another send holds the connection: frames are never queued.
     bool SendBinary(const uint8_t* data, size_t length);
     void Disconnect();
+    // From any thread: ends the connection, or the connect, under way. The next Connect
+    // starts afresh.
     void AbortSocket();
+    // From any thread, for an owner that is stopping: as AbortSocket, and every later
+    // Connect fails at once. A stop that lands after the owner's last look at its stop
+    // flag, just before a Connect, must not be forgotten by the connect's fresh start.
+    void AbortForGood();
     bool IsOpen() const { return open_.load(); }
 
     // One frame from the peer; 255 on any failure or a payload above the frame limit.
@@ -52,6 +58,7 @@ private:
     uint16_t port_ = 443;
     std::string path_ = "/";
     std::atomic<bool> open_{false};
+    std::atomic<bool> abortedForGood_{false};
     Mutex sendMutex_;
     ConnectFailure lastFailure_ = ConnectFailure::None;
 };

@@ -100,7 +100,7 @@ Transfers::Seams Host::TransferSeams() {
     seams.setClipboardText = [](const std::string& text) { return SetClipboardFromUtf8(text); };
     seams.steadyMs = [] { return static_cast<uint64_t>(SteadyMilliseconds()); };
     seams.stopping = [this] { return stop_.load(); };
-    seams.runDetached = [this](std::function<void()> work) { workers_.Start(std::move(work)); };
+    seams.runDetached = [this](std::function<void()> work) { return workers_.Start(std::move(work)); };
     return seams;
 }
 
@@ -216,7 +216,7 @@ void Host::CloseTrainingDoor() {
 void Host::Stop() {
     stop_.exchange(true);
     stream_.RequestStop();
-    relay_.AbortSocket();
+    relay_.AbortForGood();
     media_.Abort();
     enrolCancel_.Cancel();
 }
@@ -250,7 +250,7 @@ Host::~Host() {
     workers_.Stop();
     transfers_.Shutdown();
     lan_.Shutdown();  // the listener's callbacks hand channels to this Host: none after this
-    relay_.AbortSocket();
+    relay_.AbortForGood();
     media_.Abort();
     stream_.Shutdown();
     workers_.Wait();

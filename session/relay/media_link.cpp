@@ -2,11 +2,16 @@
 
 #include <chrono>
 
-#include "session/relay/message_table.h"
 #include "session/relay/reconnect_policy.h"
 #include "session/relay/relay_messages.h"
 
 namespace sv {
+
+bool IsMediaAttachedReply(const std::string& text) {
+    // Relays word the answer differently ({"type":"media-attached"}, a bare word, a status
+    // field): the word alone is what they share, so nothing more is asked of the text.
+    return text.find("media-attached") != std::string::npos;
+}
 
 MediaLink::MediaLink(std::function<bool()> stopping) : stopping_(std::move(stopping)) {}
 
@@ -20,7 +25,7 @@ uint32_t MediaLink::NewGeneration() {
 }
 
 void MediaLink::Abort() {
-    client_.AbortSocket();
+    client_.AbortForGood();
     { MutexLock lock(waitMutex_); }
     wake_.NotifyAll();
 }
@@ -47,9 +52,7 @@ void MediaLink::Run(const std::string& url, const std::string& caBundlePath, con
                 while (Current(generation)) {
                     WebSocketMessage msg;
                     if (client_.ReceiveMessage(msg) != 0) break;
-                    if (msg.opcode != 1) continue;
-                    std::optional<IncomingMessage> in = ParseIncoming(msg.text, MessageSource::kRelay);
-                    if (in && in->type == "media-attached") attached_.store(true);
+                    if (msg.opcode == 1 && IsMediaAttachedReply(msg.text)) attached_.store(true);
                 }
             }
             {

@@ -15,6 +15,10 @@
 
 namespace sv {
 
+// Whether a text on the media connection is the relay's attach answer: any text that
+// holds "media-attached", whatever else it says.
+bool IsMediaAttachedReply(const std::string& text);
+
 class MediaLink {
 public:
     // `stopping` is the owner's stop flag, read before every step.
@@ -30,7 +34,8 @@ public:
     void Run(const std::string& url, const std::string& caBundlePath, const std::string& token, uint32_t generation,
              uint32_t connectTimeoutMs);
     bool SendBinary(const uint8_t* data, size_t length) { return client_.SendBinary(data, length); }
-    // Aborts the connection and ends a retry wait at once (the owner is stopping).
+    // Aborts the connection and ends a retry wait at once (the owner is stopping); a
+    // connect that starts after it fails at once.
     void Abort();
 
 private:

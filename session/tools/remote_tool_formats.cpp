@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/utf8_text.h"
 #include "session/tools/file_transfer.h"
 
 namespace sv {
@@ -68,39 +69,6 @@ std::string TailLines(const std::string& text, int count) {
     }
     return out;
 }
-
-namespace {
-
-// Length of the well-formed UTF-8 sequence at `i`, or 0 when the byte there starts none.
-size_t Utf8SequenceLength(const std::string& s, size_t i) {
-    auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    size_t n;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
-    for (size_t k = 2; k < n; ++k) {
-        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
-    }
-    return n;
-}
-
-}  // namespace
 
 bool IsValidUtf8(const std::string& text) {
     for (size_t i = 0; i < text.size();) {

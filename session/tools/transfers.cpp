@@ -76,7 +76,11 @@ void Transfers::OnFileBegin(const json& msg, const std::string& from) {
         ReportError(from, id, TransferOutcomeText(outcome));
         return;
     }
-    if (startSweeper) seams_.runDetached([this] { RunSweeper(); });
+    if (startSweeper && !seams_.runDetached([this] { RunSweeper(); })) {
+        // No sweeper runs: the next upload tries again, or idle ones would stay for good.
+        MutexLock lock(mutex_);
+        sweeperRunning_ = false;
+    }
 }
 
 void Transfers::OnFileChunk(const json& msg, const std::string& from) {

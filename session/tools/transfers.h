@@ -31,8 +31,9 @@ public:
         std::function<uint64_t()> steadyMs;
         // The owner is shutting down: the sweeper ends.
         std::function<bool()> stopping;
-        // Runs work on a detached thread that the owner waits for before it goes.
-        std::function<void(std::function<void()> work)> runDetached;
+        // Runs work on a detached thread that the owner waits for before it goes; false
+        // (work not run) when no thread could be started.
+        std::function<bool(std::function<void()> work)> runDetached;
     };
 
     Transfers(std::string dataDir, Seams seams);

@@ -44,6 +44,30 @@ TEST_F(AuditLogTest, LineBreaksFromPeersCannotForgeEntries) {
     EXPECT_EQ(sv::EscapeAuditField("back\\slash|pipe"), "back\\slash|pipe");
 }
 
+// Whatever a peer sends comes out as visible text on one line: nothing a terminal acts
+// on, nothing a reader takes for a line break, and no byte outside well-formed UTF-8 left
+// for a lenient reader to decode into one of those.
+TEST_F(AuditLogTest, ControlsAndBrokenUtf8FromPeersAreWrittenAsVisibleText) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"a\x1b[2Jb", "a\\x1b[2Jb"},                         // ESC: would clear a terminal
+        {std::string("\x0b\x0c\x1c\x7f\0", 5), "\\x0b\\x0c\\x1c\\x7f\\x00"},  // VT, FF, FS: line breaks to some
+        {"a\tb", "a\tb"},
+        {"x\xc2\x85y\xc2\x9b", "x\\u0085y\\u009b"},          // C1: NEL, CSI
+        {"\xe2\x80\xa8|\xe2\x80\xa9", "\\u2028|\\u2029"},    // line and paragraph separators
+        {"\xc2\xa0\xc3\xbc \xe2\x80\x94 \xf0\x9f\x98\x80", "\xc2\xa0\xc3\xbc \xe2\x80\x94 \xf0\x9f\x98\x80"},
+        {"a\x85", "a\\x85"},                                 // a stray byte: NEL in Latin-1
+        {"\xc0\x8a", "\\xc0\\x8a"},                          // LF in an overlong form
+        {"\xe0\x82\x85", "\\xe0\\x82\\x85"},                 // NEL in an overlong form
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                 // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},        // above U+10FFFF
+        {"ok\xe2\x80", "ok\\xe2\\x80"},                      // cut off at the end
+    };
+    for (const auto& c : cases) EXPECT_EQ(sv::EscapeAuditField(c.in), c.out) << c.out;
+}
+
 TEST_F(AuditLogTest, DroppedUntilDirectorySetAndNothingCreated) {
     sv_test::ScratchDir dir;
     sv::WriteAuditLine("relay", "before", "");

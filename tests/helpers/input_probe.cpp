@@ -16,6 +16,7 @@
 
 #include "base/json_text.h"
 #include "base/text_encoding.h"
+#include "wide_arguments.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: input_probe <state-file>\n");
         return 2;
     }
-    g_statePath = sv::Utf8ToUtf16(argv[1]);
+    g_statePath = WideArgument(1);
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW wc{};
     wc.lpfnWndProc = MainProc;

@@ -15,6 +15,7 @@
 
 #include "base/bitmap_info.h"
 #include "base/text_encoding.h"
+#include "wide_arguments.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
         file.bfType = 0x4D42;
         file.bfOffBits = sizeof(file) + sizeof(head);
         file.bfSize = file.bfOffBits + static_cast<DWORD>(stride) * h;
-        std::FILE* out = std::fopen(argv[2], "wb");
+        std::FILE* out = _wfopen(WideArgument(2).c_str(), L"wb");
         if (out == nullptr) return 1;
         std::fwrite(&file, sizeof(file), 1, out);
         std::fwrite(&head, sizeof(head), 1, out);

@@ -201,14 +201,26 @@ TEST(HttpChunks, BrokenFraming) {
     EXPECT_FALSE(DecodeChunkedBody(Bytes("4\r\nab"), body));
     EXPECT_TRUE(body.empty());
     EXPECT_FALSE(DecodeChunkedBody(Bytes("4abc"), body));
-    // The size claims more than arrived: no read past the end, no overflow.
-    EXPECT_FALSE(DecodeChunkedBody(Bytes("ffffffffffffffffffffffff\r\nabc\r\n0\r\n\r\n"), body));
+    // The size claims more than arrived: no read past the end.
     EXPECT_FALSE(DecodeChunkedBody(Bytes("fffffffffffffff0\r\nabc\r\n0\r\n\r\n"), body));
     EXPECT_FALSE(DecodeChunkedBody(Bytes("2\r\nab\r\n3\r\nxy"), body));
     EXPECT_EQ(Text(body), "ab");
     // Data running right up to the end leaves no room for the next size line.
     EXPECT_FALSE(DecodeChunkedBody(Bytes("2\r\nab"), body));
     EXPECT_EQ(Text(body), "ab");
+}
+
+// A size past 64 bits must not wrap into one that fits what arrived: 2^64 + 3 taken
+// modulo 2^64 is 3, and 2^64 would read as the last chunk, a cut body passed as whole.
+TEST(HttpChunks, SizesPastSixtyFourBitsAreRefusedNotWrapped) {
+    const char* sizes[] = {"10000000000000003", "0010000000000000003", "100000000000000000000000000000003",
+                           "10000000000000000", "ffffffffffffffffffffffff"};
+    for (const char* size : sizes) {
+        std::vector<uint8_t> body;
+        EXPECT_FALSE(DecodeChunkedBody(Bytes("2\r\nab\r\n" + std::string(size) + "\r\nabc\r\n0\r\n\r\n"), body))
+            << size;
+        EXPECT_EQ(Text(body), "ab") << size;
+    }
 }
 
 TEST(HttpBody, SizedBodyIsCutToItsLength) {

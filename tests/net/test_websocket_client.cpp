@@ -490,6 +490,29 @@ TEST(WsClient, AbortFromAnotherThreadEndsABlockedReceive) {
     EXPECT_FALSE(c.IsOpen());
 }
 
+// A connect starts from a fresh stream. An owner that stops aborts for good: a connect
+// that starts after that still fails at once and never reaches the peer. A plain abort
+// (the person ended the session) ends only what runs: the next connect gets through.
+TEST(WsClient, AnAbortForGoodOutlivesTheNextConnectAPlainOneDoesNot) {
+    for (bool forGood : {true, false}) {
+        std::atomic<bool> reached{false};
+        RawServer s([&](RawPeer& p) {
+            reached.store(true);
+            p.Handshake();
+        });
+        WebSocketClient c;
+        if (forGood) {
+            c.AbortForGood();
+        } else {
+            c.AbortSocket();
+        }
+        EXPECT_EQ(c.Connect(s.Url(), "", kTimeoutMs), !forGood) << forGood;
+        EXPECT_EQ(c.LastConnectFailure(), forGood ? ConnectFailure::Aborted : ConnectFailure::None) << forGood;
+        EXPECT_EQ(reached.load(), !forGood) << forGood;
+        c.Disconnect();
+    }
+}
+
 TEST(WsClient, DisconnectAfterAbortLeavesAReusedHandleAlone) {
     RawServer s([&](RawPeer& p) {
         p.Handshake();

@@ -357,10 +357,10 @@ TEST_F(PasswordFixture, ARotationThatCannotBeStoredKeepsTheOldPassword) {
         if (locked) {
             WriteText(path, R"({"password":"abc234"})");
             EXPECT_EQ(sv::LoadOrCreatePassword(own.Path()), "abc234");
-            held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            held = CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
         } else {
-            ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+            ASSERT_TRUE(CreateDirectoryW(sv::Utf8ToUtf16(path).c_str(), nullptr));
         }
         const std::string before = other.Password();
         EXPECT_FALSE(other.RotatePassword()) << locked;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -30,6 +31,51 @@ TEST(MediaLink, AStoppedOrSupersededThreadLeavesAtOnce) {
     }
 }
 
+TEST(MediaLink, AnyTextHoldingTheWordIsTheAttachAnswer) {
+    const struct {
+        const char* text;
+        bool attaches;
+    } cases[] = {
+        {R"({"type":"media-attached"})", true},
+        {"media-attached", true},
+        {R"({"type":"media","status":"media-attached"})", true},
+        {R"({"type":"media-attach","token":"t"})", false},  // the request echoed back
+        {"Media-Attached", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sv::IsMediaAttachedReply(c.text), c.attaches) << c.text;
+}
+
+// A stop that lands after the link's last look at the stop flag and before its connect
+// starts: the connect's fresh start must not forget it and reach the relay.
+TEST(MediaLink, AStopJustBeforeTheConnectIsNotForgotten) {
+    std::atomic<bool> reached{false};
+    sv_test::RawServer media([&](sv_test::RawPeer& p) {
+        reached.store(true);
+        sv_test::RawPeer::Frame f;
+        if (!p.Handshake()) return;
+        while (p.ReadFrame(f)) {
+        }
+    });
+    std::atomic<bool> stopping{false};
+    std::unique_ptr<sv::MediaLink> link;
+    int looks = 0;
+    link = std::make_unique<sv::MediaLink>([&] {
+        const bool stopped = stopping.load();
+        // The second look is the last before the connect: the owner stops right behind it.
+        if (++looks == 2) {
+            stopping.store(true);
+            link->Abort();
+        }
+        return stopped;
+    });
+    const uint32_t generation = link->NewGeneration();
+    link->Run(media.Url(), "", "tok", generation, 30000);
+    EXPECT_GE(looks, 2);
+    EXPECT_FALSE(reached.load());
+    EXPECT_FALSE(link->Attached());
+}
+
 // The link attaches with its token and carries frames only once the relay said so.
 TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
     std::promise<std::string> attach;
@@ -39,7 +85,8 @@ TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
         sv_test::RawPeer::Frame f;
         if (!p.Handshake() || !p.ReadFrame(f)) return;
         attach.set_value(std::string(f.payload.begin(), f.payload.end()));
-        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media-attached"})")));
+        // Worded otherwise than {"type":"media-attached"}: the word is what counts.
+        p.Send(sv_test::ServerFrame(0x81, sv_test::Text(R"({"type":"media","status":"media-attached"})")));
         answered.store(true);
         if (p.ReadFrame(f)) frame.set_value(f.opcode == 2 ? f.payload.size() : 0);
         while (p.ReadFrame(f)) {

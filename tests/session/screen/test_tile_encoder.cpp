@@ -492,6 +492,32 @@ TEST(TileDiffTest, KeptFrameIsTheComparedOneWhateverTheGrid) {
     }
 }
 
+// One pixel changed at each edge of a tile in turn. Rectangles are encoded from the kept
+// frame: a row or column of a changed tile left out of it reaches the viewer stale, and
+// every still frame after it compares unequal and sends the tile again.
+TEST(TileDiffTest, EveryRowAndColumnOfAChangedTileIsKept) {
+    const int w = 200, h = 150;  // 4 x 3 tiles, the last column and row cut short
+    const struct {
+        int x, y;
+    } changes[] = {{70, 64}, {70, 127}, {70, 149}, {64, 10}, {127, 10}, {199, 149}};
+    for (const auto& c : changes) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4, 7);
+        sv::TileDiff diff;
+        diff.Compare(px.data(), w, h, false);
+        diff.Keep(px.data());
+        diff.Commit();
+        px[(static_cast<size_t>(c.y) * w + c.x) * 4 + 1] ^= 0xFF;
+        diff.Compare(px.data(), w, h, false);
+        EXPECT_EQ(diff.DirtyCount(), 1u);
+        diff.Keep(px.data());
+        EXPECT_TRUE(diff.Previous() == px);
+        diff.Commit();
+        diff.Compare(px.data(), w, h, false);
+        EXPECT_EQ(diff.DirtyCount(), 0u) << "a still frame";
+    }
+}
+
 TEST(Svt1WriterTest, RecordLengthIsWrittenAfterTheBytes) {
     std::vector<uint8_t> out;
     sv::BeginSvt1Frame(out, 0x01020304, 300, 200, false, 1);

@@ -48,7 +48,14 @@ protected:
         };
         seams.steadyMs = [this] { return now.load(); };
         seams.stopping = [] { return false; };
-        seams.runDetached = [this](std::function<void()> work) { workers.Start(std::move(work)); };
+        seams.runDetached = [this](std::function<void()> work) {
+            ++starts;
+            if (refusedStarts.load() > 0) {
+                --refusedStarts;
+                return false;
+            }
+            return workers.Start(std::move(work));
+        };
         transfers = std::make_unique<sv::Transfers>(dir.Path(), std::move(seams));
     }
     void TearDown() override {
@@ -129,6 +136,8 @@ protected:
     std::vector<std::string> clipboard;
     bool clipboardOk = true;
     std::atomic<uint64_t> now{1000};
+    std::atomic<int> starts{0};
+    std::atomic<int> refusedStarts{0};  // the next n thread starts fail
 };
 
 TEST_F(TransferFixture, ClipboardUpToTheCapIsAppliedAboveItOnlyAudited) {
@@ -279,6 +288,21 @@ TEST_F(TransferFixture, IdleTransfersAreDroppedWithAnErrorToTheSender) {
     Send({{"type", "file-end"}, {"from", "c"}, {"id", "slow"}});
     Send({{"type", "file-end"}, {"from", "c"}, {"id", "busy"}});
     EXPECT_EQ(ReceivedNames(), std::vector<std::string>{"b"});
+}
+
+// The system had no thread for the sweeper: the next upload starts it, or uploads that
+// went silent would be held for the host's whole life.
+TEST_F(TransferFixture, ASweeperThatCouldNotStartIsStartedByTheNextUpload) {
+    sv::TransferLimits limits;
+    limits.idleMs = 60000;
+    transfers->SetLimits(limits);
+    refusedStarts = 1;
+    Send({{"type", "file-begin"}, {"from", "c"}, {"id", "first"}, {"name", "a"}});
+    Send({{"type", "file-begin"}, {"from", "c"}, {"id", "second"}, {"name", "b"}});
+    EXPECT_EQ(starts.load(), 2);
+    now += 70000;
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return Sent("file-error").size() == 2; }));
+    EXPECT_EQ(Audit("file-error"), std::vector<std::string>(2, "file-error | actor=c | idle timeout"));
 }
 
 TEST_F(TransferFixture, AFailedWriteIsReportedAndLeavesNoFile) {
