@@ -58,7 +58,8 @@ WebSocketClient::WebSocketClient() = default;
 
 WebSocketClient::~WebSocketClient() { Disconnect(); }
 
-bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs) {
+bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs,
+                              const std::function<bool()>& abandoned) {
     if (open_.load()) Disconnect();
     lastFailure_ = ConnectFailure::BadAddress;
     WebSocketUrl parts;
@@ -68,10 +69,11 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
     path_ = parts.path;
 
     stream_.Reset();
-    // The fresh start clears the stream's abort; one made for good is made again, so the
-    // connect below sees it at its first step. AbortForGood sets the flag before it
-    // aborts: either it finds the flag here, or its abort comes after the reset.
-    if (abortedForGood_.load()) stream_.AbortSocket();
+    // The fresh start clears the stream's abort; one made for good, or one whose owner has
+    // abandoned this connect, is made again, so the connect below sees it at its first
+    // step. AbortForGood sets the flag (an owner its reason) before it aborts: either it
+    // is found here, or the abort comes after the reset.
+    if (abortedForGood_.load() || (abandoned && abandoned())) stream_.AbortSocket();
     // Connect, handshake and upgrade as a whole are bounded, not just each read.
     stream_.SetDeadline(std::chrono::steady_clock::now() + kConnectBound);
     bool connected = parts.tls ? stream_.ConnectTls(host_.c_str(), port_, caBundlePath)

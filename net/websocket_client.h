@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ public:
     WebSocketClient(const WebSocketClient&) = delete;
     WebSocketClient& operator=(const WebSocketClient&) = delete;
 
-    bool Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs);
+    // `abandoned`, when given, is asked once the connect has started afresh: true fails it
+    // at once. An owner whose abort may land just before the fresh start (which clears it)
+    // makes the abort's reason true before aborting, so one of the two always counts.
+    bool Connect(const std::string& url, const char* caBundlePath, uint32_t receiveTimeoutMs,
+                 const std::function<bool()>& abandoned = nullptr);
     // Why the last Connect failed (None after a success); the connecting thread only.
     ConnectFailure LastConnectFailure() const { return lastFailure_; }
     // 0: one whole message, 1: the peer sent close, 2: error.

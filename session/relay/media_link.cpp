@@ -47,7 +47,10 @@ void MediaLink::Run(const std::string& url, const std::string& caBundlePath, con
                 if (!Current(generation)) return;
                 owner_ = generation;
             }
-            if (client_.Connect(url, caBundlePath.c_str(), connectTimeoutMs)) {
+            // A newer generation's knock-out may come before the connect's fresh start,
+            // which would forget it; the generation it bumped first is looked at after.
+            if (client_.Connect(url, caBundlePath.c_str(), connectTimeoutMs,
+                                [&] { return !Current(generation); })) {
                 client_.SendText(MediaAttachMessage(token));
                 while (Current(generation)) {
                     WebSocketMessage msg;

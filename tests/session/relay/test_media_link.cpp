@@ -76,6 +76,29 @@ TEST(MediaLink, AStopJustBeforeTheConnectIsNotForgotten) {
     EXPECT_FALSE(link->Attached());
 }
 
+// A newer generation that comes right behind the old thread's last look, before its
+// connect, is not forgotten by the connect's fresh start: the old thread never connects.
+TEST(MediaLink, AGenerationSupersededJustBeforeTheConnectNeverConnects) {
+    std::atomic<bool> reached{false};
+    sv_test::RawServer media([&](sv_test::RawPeer& p) {
+        reached.store(true);
+        sv_test::RawPeer::Frame f;
+        if (!p.Handshake()) return;
+        while (p.ReadFrame(f)) {
+        }
+    });
+    std::unique_ptr<sv::MediaLink> link;
+    int looks = 0;
+    link = std::make_unique<sv::MediaLink>([&] {
+        if (++looks == 2) link->NewGeneration();
+        return false;
+    });
+    const uint32_t generation = link->NewGeneration();
+    link->Run(media.Url(), "", "tok", generation, 30000);
+    EXPECT_GE(looks, 2);
+    EXPECT_FALSE(reached.load());
+}
+
 // The link attaches with its token and carries frames only once the relay said so.
 TEST(MediaLink, AttachesWithItsTokenAndThenCarriesFrames) {
     std::promise<std::string> attach;
