@@ -31,7 +31,11 @@ const std::vector<OptionSpec>& KnownOptions() {
         {"--cacert", 1, false, "a file", [](CommandLine& l, const Values& v) { l.options.caBundlePath = v[0]; }},
         {"--data-dir", 1, false, "a folder", [](CommandLine& l, const Values& v) { l.options.dataDir = v[0]; }},
         {"--lan", 1, false, "a port number",
-         [](CommandLine& l, const Values& v) { l.options.lanPort = ReadLeadingInt(v[0]); }},
+         [](CommandLine& l, const Values& v) {
+             l.options.lanPort = ReadLeadingInt(v[0]);
+             l.lanWarning = LanOptionWarning(v[0]);
+             if (!l.lanWarning.empty()) l.warnings.push_back(l.lanWarning);
+         }},
         // Printed by the usage text since the first version: classic is what runs anyway.
         {"--classic", 0, false, "", [](CommandLine&, const Values&) {}},
         {"--enroll", 2, true, "a token and a name",
@@ -143,6 +147,21 @@ int32_t ReadLeadingInt(const std::string& text) {
     if (negative) value = -value;
     if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(value);
+}
+
+std::string LanOptionWarning(const std::string& word) {
+    size_t i = 0;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+    const bool whole = i < word.size() && word.find_first_not_of("0123456789", i) == std::string::npos;
+    const int32_t port = ReadLeadingInt(word);
+    const std::string named = "--lan \"" + word + "\": ";
+    const char fix[] = "; give a port from 1 to 65535 (0 lets host-ui.json decide, -1 turns LAN direct off)";
+    if (port > 65535) return named + "no port is above 65535, so LAN direct is off" + fix;
+    if (whole) return std::string();
+    const std::string now = port > 0   ? "LAN direct listens on port " + std::to_string(port)
+                            : port < 0 ? std::string("LAN direct is off")
+                                       : std::string("host-ui.json decides about LAN direct");
+    return named + "not a port number, read as " + std::to_string(port) + ": " + now + fix;
 }
 
 int32_t UiaFocusSeconds(const std::string& word) {

@@ -40,6 +40,9 @@ struct CommandLine {
     std::string error;
     // Words that were ignored, one line each, so that a typo does not go unnoticed.
     std::vector<std::string> warnings;
+    // The last "--lan" value's warning (also among `warnings`): a running host writes it
+    // to the audit log too, since a tray or service start has no console.
+    std::string lanWarning;
 };
 
 // One word the reading knows, with what it does to the line.
@@ -83,6 +86,12 @@ OneShot SelectOneShot(const CommandLine& line, const std::vector<std::string>& a
 // C's atoi without its undefined overflow: leading blanks, a sign, digits, the rest
 // ignored; values beyond int32 are clamped.
 int32_t ReadLeadingInt(const std::string& text);
+
+// What "--lan <word>" warns about, empty for a whole number up to 65535 (0 and below
+// being the settings' "decided by host-ui.json" and "off"): a number above the highest
+// port, which turns LAN direct off, or a word that is no whole number, which is read as
+// ReadLeadingInt reads it. The line names the word and what LAN direct does now.
+std::string LanOptionWarning(const std::string& word);
 
 // The seconds of "--uia-focus", kept between 0 and one hour.
 int32_t UiaFocusSeconds(const std::string& word);

@@ -1,6 +1,7 @@
 #pragma once
 // Device enrolment as JSON: the request to the support API, the reading of its answer,
 // and the enrolment record device.json. No I/O here.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,10 +20,35 @@ struct EnrollAnswer {
     Outcome outcome = Outcome::NoResponse;
     int32_t deviceId = 0;
     std::string deviceSecret;
-    // For a refusal: the answer's "error" text, or "bad response" when it has none.
+    // For a refusal: the answer's "error" text as ShownServerReason gives it, or "bad
+    // response" when it has none.
     std::string error;
     bool errorGiven = false;  // the refusal carried an "error" text
 };
+
+// Why an enrolment ended without a device, for the window to word in its own language.
+struct EnrolFailure {
+    enum class Kind {
+        None,
+        MissingWords,  // no token or no name
+        NoResponse,    // the support API gave no answer
+        Refused,       // it said no; `reason` holds its words
+        Unreadable,    // its answer is no enrolment and gives no reason
+        NotStored,     // enrolled, but device.json cannot be written
+    };
+    Kind kind = Kind::None;
+    std::string reason;  // Refused with a reason: the server's words, made safe by ShownServerReason
+    bool operator==(const EnrolFailure& other) const { return kind == other.kind && reason == other.reason; }
+    bool operator!=(const EnrolFailure& other) const { return !(*this == other); }
+};
+
+// A server's reason as the host repeats it on the console, in the audit log and on the
+// window's card: a server is no trusted source of text. Line ends and tabs become
+// spaces, other control and direction-changing characters and invalid UTF-8 become
+// U+FFFD, blanks at either end go, and a text longer than kShownReasonLimit code points
+// is cut there, its last kept character replaced by "…".
+constexpr size_t kShownReasonLimit = 160;
+std::string ShownServerReason(const std::string& text);
 
 // Only an integer id within int32 and a string secret count as an enrolment: anything
 // looser would store a different id than the server gave and still report success.

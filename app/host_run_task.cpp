@@ -74,6 +74,16 @@ void HostRunState::Set(Phase phase, int32_t deviceId) {
     changed_.NotifyAll();
 }
 
+void HostRunState::SetEnrolFailed(const EnrolFailure& failure) {
+    {
+        MutexLock lock(mutex_);
+        state_.phase = Phase::EnrolFailed;
+        state_.deviceId = 0;
+        state_.enrolFailure = failure;
+    }
+    changed_.NotifyAll();
+}
+
 void HostRunState::MarkRejected(DeviceRejection rejection) {
     {
         MutexLock lock(mutex_);
@@ -131,55 +141,64 @@ namespace {
 
 const char kNotEnrolled[] = "; this computer was not enrolled";
 
-// Asks the support API and writes device.json; prints the failure and gives nothing when
-// any step fails. `missingArgs` is the entry's own line for an empty token or name.
-std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::string& name,
-                                        const HostOptions& options, const EnrolmentIo& io, const char* missingArgs) {
-    if (token.empty() || name.empty()) {
-        Print(io.err, missingArgs);
-        return std::nullopt;
-    }
+// How an enrolment ended: the answer when it enrolled, else why not and the one line
+// that says so (without its line end).
+struct EnrolOutcome {
+    std::optional<EnrollAnswer> enrolled;
+    EnrolFailure failure;
+    std::string line;
+};
+
+EnrolOutcome Failed(EnrolFailure::Kind kind, std::string line, std::string reason = std::string()) {
+    EnrolOutcome outcome;
+    outcome.failure.kind = kind;
+    outcome.failure.reason = std::move(reason);
+    outcome.line = std::move(line);
+    return outcome;
+}
+
+// Asks the support API and writes device.json. `missingArgs` is the entry's own line for
+// an empty token or name.
+EnrolOutcome EnrolDevice(const std::string& token, const std::string& name, const HostOptions& options,
+                         const EnrolmentIo& io, const char* missingArgs) {
+    using Kind = EnrolFailure::Kind;
+    if (token.empty() || name.empty()) return Failed(Kind::MissingWords, missingArgs);
     const std::string path = JoinDataPath(options.dataDir, "device.json");
     const std::string unreadable =
         "enroll failed: bad response: the answer cannot be read as an enrolment; check that --api names the support "
-        "API" + std::string(kNotEnrolled) + "\n";
+        "API" + std::string(kNotEnrolled);
     try {
         const std::string answer =
             io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
         const EnrollAnswer read = ReadEnrollAnswer(answer);
         switch (read.outcome) {
         case EnrollAnswer::Outcome::NoResponse:
-            Print(io.err, "enroll failed (no response): " +
-                              NoAnswerReason(options.apiBase, "--api", options.caBundlePath,
-                                             IsRegularFile(options.caBundlePath)) +
-                              kNotEnrolled + "\n");
-            return std::nullopt;
+            return Failed(Kind::NoResponse, "enroll failed (no response): " +
+                                                NoAnswerReason(options.apiBase, "--api", options.caBundlePath,
+                                                               IsRegularFile(options.caBundlePath)) +
+                                                kNotEnrolled);
         case EnrollAnswer::Outcome::Refused:
             // The server's own reason, never its raw answer: that is JSON meant for programs.
-            if (!read.errorGiven) {
-                Print(io.err, unreadable);
-            } else {
-                Print(io.err, "enroll failed: the support API refused the enrolment: " + read.error +
-                                  "; check the token and the name, or ask for a new enrolment token" + kNotEnrolled +
-                                  "\n");
-            }
-            return std::nullopt;
+            if (!read.errorGiven) return Failed(Kind::Unreadable, unreadable);
+            return Failed(Kind::Refused,
+                          "enroll failed: the support API refused the enrolment: " + read.error +
+                              "; check the token and the name, or ask for a new enrolment token" + kNotEnrolled,
+                          read.error);
         case EnrollAnswer::Outcome::BadResponse:
-            Print(io.err, unreadable);
-            return std::nullopt;
+            return Failed(Kind::Unreadable, unreadable);
         case EnrollAnswer::Outcome::Enrolled:
             break;
         }
         if (!WriteTextFile(path, BuildDeviceRecord(read.deviceId, read.deviceSecret, options.apiBase))) {
-            Print(io.err, "enroll failed: cannot write " + path +
-                              ": the enrolment is lost with it; make the data folder writable, or choose another "
-                              "with --data-dir, and enrol again with a new token\n");
-            return std::nullopt;
+            return Failed(Kind::NotStored, "enroll failed: cannot write " + path +
+                                               ": the enrolment is lost with it; make the data folder writable, or "
+                                               "choose another with --data-dir, and enrol again with a new token");
         }
-        return read;
+        EnrolOutcome outcome;
+        outcome.enrolled = read;
+        return outcome;
     } catch (const std::exception&) {
-        Print(io.err, unreadable);
-        return std::nullopt;
+        return Failed(Kind::Unreadable, unreadable);
     }
 }
 
@@ -187,12 +206,16 @@ std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::str
 
 int HostRunTask::EnrolAndRun() const {
     Report(HostRunState::Phase::Enrolling);
-    std::optional<EnrollAnswer> enrolled =
-        EnrolDevice(token_, name_, options_, io_, "--enroll needs a token and a name\n");
-    if (!enrolled) {
-        Report(HostRunState::Phase::EnrolFailed);
+    const EnrolOutcome outcome = EnrolDevice(token_, name_, options_, io_, "--enroll needs a token and a name");
+    if (!outcome.enrolled) {
+        Print(io_.err, outcome.line + "\n");
+        // A tray or service start has no console: the reason stays in the audit log in every mode.
+        WriteAuditLine("enroll", outcome.line, "");
+        if (failureSink_) failureSink_(outcome.line);
+        if (state_ != nullptr) state_->SetEnrolFailed(outcome.failure);
         return 1;
     }
+    const std::optional<EnrollAnswer>& enrolled = outcome.enrolled;
     Report(HostRunState::Phase::Enrolled, enrolled->deviceId);
     Print(io_.out, "enrolled as device " + std::to_string(enrolled->deviceId) + "\n");
     return RunEnrolled(enrolled->deviceId, enrolled->deviceSecret);
@@ -218,9 +241,12 @@ int RunEnrollOnly(const std::string& token, const std::string& name, const HostO
         Print(io.err, "already enrolled (" + path + " exists)\n");
         return 1;
     }
-    std::optional<EnrollAnswer> enrolled =
-        EnrolDevice(token, name, options, io, "--enroll-only needs a token and a name\n");
-    if (!enrolled) return 1;
+    const EnrolOutcome outcome = EnrolDevice(token, name, options, io, "--enroll-only needs a token and a name");
+    if (!outcome.enrolled) {
+        Print(io.err, outcome.line + "\n");
+        return 1;
+    }
+    const std::optional<EnrollAnswer>& enrolled = outcome.enrolled;
     SetAuditDirectory(options.dataDir);
     WriteAuditLine("enroll",
                    "device " + std::to_string(enrolled->deviceId) + " name=" + name + " (enrolled from the next start)",

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "app/enrollment.h"
 #include "base/annotated_mutex.h"
 #include "session/host_options.h"
 #include "training/training_records.h"
@@ -56,9 +57,12 @@ public:
         // for good): the host no longer connects and must not say it is connecting.
         bool ended = false;
         DeviceRejection rejection = DeviceRejection::None;  // why an enrolled run ended
+        EnrolFailure enrolFailure;                          // why EnrolFailed
     };
 
     void Set(Phase phase, int32_t deviceId = 0);
+    // EnrolFailed with its cause, in one step: the window never sees the one without the other.
+    void SetEnrolFailed(const EnrolFailure& failure);
     void MarkEnded();
     void MarkRejected(DeviceRejection rejection);
     Snapshot Get() const;
@@ -93,8 +97,8 @@ public:
 
     // Where the task reports its phase (none by default); set before it runs.
     void ReportTo(HostRunState* state) { state_ = state; }
-    // Where a run's failure line goes besides standard error (the service's event log);
-    // set before it runs.
+    // Where a run's failure line (a failed enrolment, a device the relay turned away) goes
+    // besides standard error and the audit log (the service's event log); set before it runs.
     void ReportFailuresTo(std::function<void(const std::string& line)> sink) { failureSink_ = std::move(sink); }
 
 private:

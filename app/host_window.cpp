@@ -172,7 +172,7 @@ HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostVi
     measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
     measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
     return LayoutHostWindow(state, factor,
-                            MeasureHintHeight(g, fonts.hint.get(), TextsForCard(state.card).hint, factor), measure);
+                            MeasureHintHeight(g, fonts.hint.get(), CardHint(state.card, state.notes), factor), measure);
 }
 
 void ShowHostWindow(HWND hwnd) {
@@ -197,13 +197,13 @@ void ShowTrayMenu(HWND hwnd) {
 }
 
 // The hint's height decides the window's; measured on a scratch graphics.
-int ClientHeight(HostCard card, float f) {
+int ClientHeight(HostCard card, const CardNotes& notes, float f) {
     HDC screen = GetDC(nullptr);
     float hintHeight = 0.0f;
     Gdiplus::GpGraphics* g = nullptr;
     if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
         UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
-        hintHeight = MeasureHintHeight(g, hint.get(), TextsForCard(card).hint, f);
+        hintHeight = MeasureHintHeight(g, hint.get(), CardHint(card, notes), f);
         gp::GdipDeleteGraphics(g);
     }
     ReleaseDC(nullptr, screen);
@@ -238,6 +238,7 @@ struct HostWindow::State {
     std::atomic<HWND> window_{nullptr};
     bool ran_ = false;
     HostCard card_ = HostCard::Classic;  // the card the window is sized for
+    CardNotes notes_;                    // and what else decides its height
     bool rotating_ = false;              // a rotation runs on a thread of `work_`
     UINT taskbarCreated_ = 0;
     int trayRetriesLeft_ = 0;
@@ -288,6 +289,7 @@ struct HostWindow::State {
         if (host == nullptr) return state;
         // The card the window is sized for; the timer moves both on together.
         state.card = card_;
+        state.notes = notes_;
         state.rotating = rotating_;
         state.registered = host->IsRegistered();
         state.controllers = host->ConnectedControllers();
@@ -419,7 +421,7 @@ struct HostWindow::State {
     // Sizes the window for its card: centred on the primary screen the first time, around
     // its own centre after that.
     void Fit(HWND hwnd, DWORD style, bool first) {
-        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, factor_)};
+        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, notes_, factor_)};
         AdjustWindowRectEx(&rect, style, FALSE, 0);
         const int w = rect.right - rect.left;
         const int h = rect.bottom - rect.top;
@@ -457,8 +459,10 @@ struct HostWindow::State {
             Host* host = host_;
             const HostRunState::Snapshot run = runState_->Get();
             const HostCard card = CardFor(run);
-            if (card != card_) {
+            const CardNotes notes = NotesFor(run, host);
+            if (card != card_ || notes != notes_) {
                 card_ = card;
+                notes_ = notes;
                 Fit(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
                 InvalidateRect(hwnd, nullptr, FALSE);
                 return 0;
@@ -607,6 +611,17 @@ HostCard CardFor(const HostRunState::Snapshot& run) {
     return HostCard::Classic;
 }
 
+CardNotes NotesFor(const HostRunState::Snapshot& run, Host* host) {
+    CardNotes notes;
+    notes.enrolFailure = run.enrolFailure;
+    if (host != nullptr) {
+        const UnstoredIdentity unstored = host->IdentityNotStored();
+        notes.hostIdNotStored = unstored.hostId;
+        notes.passwordNotStored = unstored.password;
+    }
+    return notes;
+}
+
 HostWindow::HostWindow(Host& host, const HostRunState& state, WorkerGroup& work, UsageHooks usage,
                        HostWindowSeams seams)
     : state_(std::make_unique<State>(host, state, work, std::move(usage), std::move(seams))) {}
@@ -623,7 +638,9 @@ void HostWindow::PostExit() {
 int HostWindow::State::Run() {
     if (ran_) return 0;
     ran_ = true;
-    card_ = CardFor(runState_->WaitDecided(kDecisionWait));
+    const HostRunState::Snapshot decided = runState_->WaitDecided(kDecisionWait);
+    card_ = CardFor(decided);
+    notes_ = NotesFor(decided, host_);
     {
         HDC screen = GetDC(nullptr);
         const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;

@@ -17,6 +17,9 @@ class WorkerGroup;
 
 // The card for what the host-run task has settled on.
 HostCard CardFor(const HostRunState::Snapshot& run);
+// What else the card says: why an enrolment failed, what of the identity `host` (may be
+// null) could not store.
+CardNotes NotesFor(const HostRunState::Snapshot& run, Host* host);
 
 // The ways out of the window that tests replace: a rotation they can hold, a tray that
 // refuses, and what each paint laid out.

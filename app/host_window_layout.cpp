@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/text_encoding.h"
 #include "resources/version.h"
 
 namespace sv {
@@ -40,6 +41,7 @@ const wchar_t kDeviceLabel[] = L"PERANGKAT";
 const wchar_t kNotConnectedStatus[] = L"Tidak terhubung";
 const wchar_t kEnrolAgainStatus[] = L"Harus didaftarkan ulang";
 const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
+const wchar_t kStartFailedTitle[] = L"Sorvane tidak dapat dimulai";
 
 const HostUiTexts& HostTexts() {
     static const HostUiTexts texts = {
@@ -94,6 +96,44 @@ CardTexts TextsForCard(HostCard card) {
         break;
     }
     return {texts.classicHeading, texts.classicHint};
+}
+
+std::wstring CardHint(HostCard card, const CardNotes& notes) {
+    using Kind = EnrolFailure::Kind;
+    const std::wstring readOut = L"Bacakan ID Host dan password ke teknisi. ";
+    if (card == HostCard::Classic && notes.hostIdNotStored && notes.passwordNotStored) {
+        return readOut + L"ID Host dan password ini tidak dapat disimpan, jadi keduanya berganti saat Sorvane dibuka "
+                         L"lagi.";
+    }
+    if (card == HostCard::Classic && notes.hostIdNotStored) {
+        return readOut + L"ID Host ini tidak dapat disimpan, jadi berganti saat Sorvane dibuka lagi; password tetap "
+                         L"sampai Anda menggantinya.";
+    }
+    if (card == HostCard::Classic && notes.passwordNotStored) {
+        return readOut + L"Password ini tidak dapat disimpan, jadi berganti saat Sorvane dibuka lagi.";
+    }
+    if (card == HostCard::EnrolFailed) {
+        // Closing and trying again helps only when the server did not answer; a refused
+        // token stays refused.
+        switch (notes.enrolFailure.kind) {
+        case Kind::Refused:
+            return L"Server Sorvane menolak pendaftaran: \u201C" + Utf8ToUtf16(notes.enrolFailure.reason) +
+                   L"\u201D. Minta token pendaftaran baru kepada teknisi Anda.";
+        case Kind::NoResponse:
+            return L"Server pendaftaran Sorvane tidak menjawab. Periksa sambungan internet, lalu tutup Sorvane dan "
+                   L"coba lagi, atau hubungi teknisi Anda.";
+        case Kind::Unreadable:
+            return L"Jawaban server pendaftaran tidak dapat dibaca. Hubungi teknisi Anda.";
+        case Kind::NotStored:
+            return L"Pendaftaran tidak dapat disimpan karena folder data Sorvane tidak dapat ditulisi. Hubungi "
+                   L"teknisi Anda.";
+        case Kind::MissingWords:
+            return L"Token atau nama perangkat untuk pendaftaran kosong. Hubungi teknisi Anda.";
+        case Kind::None:
+            break;
+        }
+    }
+    return TextsForCard(card).hint;
 }
 
 int RowsForCard(HostCard card) {
@@ -179,7 +219,7 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
     float y = cardTop + kCardPaddingY * f;
     const CardTexts card = TextsForCard(state.card);
     layout.heading = card.heading;
-    layout.hint = card.hint;
+    layout.hint = CardHint(state.card, state.notes);
     layout.headingRect = {left, y, width, kHeadingHeight * f};
     y += (kHeadingHeight + kHeadingToHint) * f;
     layout.hintRect = {left, y, width, std::ceil(hintHeight)};

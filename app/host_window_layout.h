@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/enrollment.h"
+
 namespace sv {
 
 struct HostUiTexts {
@@ -47,6 +49,25 @@ struct CardTexts {
     const std::wstring& hint;
 };
 CardTexts TextsForCard(HostCard card);
+
+// What besides the card decides its hint, and with it the window's height.
+struct CardNotes {
+    EnrolFailure enrolFailure;       // EnrolFailed: why
+    bool hostIdNotStored = false;    // Classic: the Host ID lasts for this run only
+    bool passwordNotStored = false;  // Classic: so does the password
+    bool operator==(const CardNotes& o) const {
+        return enrolFailure == o.enrolFailure && hostIdNotStored == o.hostIdNotStored &&
+               passwordNotStored == o.passwordNotStored;
+    }
+    bool operator!=(const CardNotes& o) const { return !(*this == o); }
+};
+
+// The card's hint: TextsForCard's, unless the notes say what went wrong or what will
+// not last.
+std::wstring CardHint(HostCard card, const CardNotes& notes);
+
+// The title of the message box that says why a tray start ended.
+extern const wchar_t kStartFailedTitle[];  // "Sorvane tidak dapat dimulai"
 
 // The field rows of a card (2, 1 or 0).
 int RowsForCard(HostCard card);
@@ -98,6 +119,7 @@ struct HostViewState {
     std::wstring password;
     bool rotating = false;  // a new password is being made: its button is disabled
     bool ended = false;     // the run is over: the host no longer connects
+    CardNotes notes;
 };
 
 // Text widths for the layout: the pill's text, and a button label (in their fonts, at

@@ -59,6 +59,49 @@ std::string EnvironmentUtf8(const wchar_t* name, bool& present) {
 
 void PrintTo(std::FILE* stream, const std::string& text) { PrintText(stream, text); }
 
+// A tray start is made from a shortcut or at log-on: nobody sees its standard error.
+void ShowStartFailureBox(const std::wstring& title, const std::wstring& text) {
+    MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+// Every way a start ends before the host runs goes through here: its one line goes to
+// standard error, and a tray start, which has no console, shows it in a message box as
+// well on its way out (the exit waits until the person has read it).
+class StartFailure {
+public:
+    using Show = std::function<void(const std::wstring& title, const std::wstring& text)>;
+    StartFailure(bool tray, Show show) : tray_(tray), show_(show ? std::move(show) : ShowStartFailureBox) {}
+    ~StartFailure() {
+        if (tray_ && !line_.empty()) show_(kStartFailedTitle, Utf8ToUtf16(line_));
+    }
+    StartFailure(const StartFailure&) = delete;
+    StartFailure& operator=(const StartFailure&) = delete;
+
+    // Prints `line` (its own line end is optional) and then `more` (the usage text, say);
+    // the first line is the one kept. Returns `code`, the exit code.
+    int Fail(int code, std::string line, const std::string& more = std::string()) {
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        PrintTo(stderr, line + "\n" + more);
+        if (line_.empty()) line_ = line;
+        return code;
+    }
+
+private:
+    const bool tray_;
+    const Show show_;
+    std::string line_;
+};
+
+// The tray was asked for, even when the reading stopped before its word; the service wins.
+bool AsksForTray(const std::vector<std::string>& args) {
+    bool tray = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--service") return false;
+        tray = tray || args[i] == "--tray";
+    }
+    return tray;
+}
+
 void MakeProcessDpiAware() {
     // Looked up at run time: the import must not stop the program on a system without it.
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
@@ -226,7 +269,7 @@ struct DetachOnExit {
 
 // The window's message loop on this thread, the host on a second one.
 int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates,
-            UpdateShutdown* shutdown, UxTelemetry& telemetry) {
+            UpdateShutdown* shutdown, UxTelemetry& telemetry, StartFailure& failure) {
     StartUxTelemetry(telemetry, line.options.apiBase, line.options.caBundlePath, SV_VERSION_STRING);
     HostRunState runState;  // what the window shows follows what the task decides
     task.ReportTo(&runState);
@@ -234,8 +277,9 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
     std::thread runner;
     try {
         runner = std::thread([&task] { task(); });
-    } catch (const std::exception&) {
-        return 1;
+    } catch (const std::exception& e) {
+        return failure.Fail(1, std::string("cannot start the host: no thread for its run (") + e.what() +
+                                   "); close other programs and start Sorvane again");
     }
     {
         HostWindow window(host, runState, windowWork, line.options.usage);
@@ -258,7 +302,7 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
     return 0;
 }
 
-int RunModes(CommandLine& line, const std::vector<std::string>& args) {
+int RunModes(CommandLine& line, const std::vector<std::string>& args, StartFailure& failure) {
     if (line.service) {
         line.options.dataDir = [] {
             bool present = false;
@@ -268,22 +312,18 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         line.options.serviceMode = true;
         line.options.trainingEnabled = 0;
         const std::string problem = SecureServiceDataDir(line.options.dataDir);
-        if (!problem.empty()) {
-            // A folder that ordinary users can write to is not used by a LocalSystem service.
-            PrintTo(stderr, "service data folder: " + problem + "\n");
-            return 1;
-        }
+        // A folder that ordinary users can write to is not used by a LocalSystem service.
+        if (!problem.empty()) return failure.Fail(1, "service data folder: " + problem);
     }
 
     // Made and tried before anything is written there: the audit log's first lines and
     // the identity's files would otherwise be lost without a word.
     const std::string folderProblem = DataFolderProblem(line.options.dataDir);
-    if (!folderProblem.empty()) {
-        PrintTo(stderr, DataFolderProblemLine(line.options.dataDir, folderProblem));
-        return 1;
-    }
+    if (!folderProblem.empty()) return failure.Fail(1, DataFolderProblemLine(line.options.dataDir, folderProblem));
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
+    // The console's warning is gone with a tray or service start; the log keeps it.
+    if (!line.lanWarning.empty()) WriteAuditLine("lan", line.lanWarning, "");
     // The Windows side of training that the Host asks for when training is enabled.
     TrainingFactories& factories = line.options.trainingFactories;
     factories.makeSurface = [](const std::string& dataDir) { return training::MakeWin32Surface(dataDir); };
@@ -325,7 +365,7 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         task.ReportFailuresTo(WriteServiceEventLog);
         rc = RunAsService(task, &host);
     } else if (line.tray) {
-        rc = RunTray(line, task, host, updates.get(), shutdown.get(), telemetry);
+        rc = RunTray(line, task, host, updates.get(), shutdown.get(), telemetry, failure);
     } else {
         rc = task();
     }
@@ -410,21 +450,17 @@ void UpdateShutdown::AttachWindow(HostWindow* window) {
     window_ = window;
 }
 
-int RunHostProcess(const std::vector<std::string>& args) {
+int RunHostProcess(const std::vector<std::string>& args, ProcessSeams seams) {
     if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
+    // Declared first: a tray start shows its failure once everything else has let go.
+    StartFailure failure(AsksForTray(args), std::move(seams.showStartFailure));
 
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        PrintTo(stderr, "WSAStartup failed\n");
-        return 1;
-    }
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return failure.Fail(1, "WSAStartup failed");
     InstallTlsThreadingLocks();
     // Declared before the Host is made in RunModes, so it is released after the Host.
     GdiplusScope gdiplus;
-    if (!gdiplus.Started()) {
-        PrintTo(stderr, "GDI+ unavailable\n");
-        return 1;
-    }
+    if (!gdiplus.Started()) return failure.Fail(1, "GDI+ unavailable");
     MakeProcessDpiAware();
 
     CommandLine line;
@@ -443,20 +479,14 @@ int RunHostProcess(const std::vector<std::string>& args) {
         PrintUsage();
         return 0;
     }
-    if (!line.error.empty()) {
-        PrintTo(stderr, line.error + "\n" + UsageText());
-        return 2;
-    }
+    if (!line.error.empty()) return failure.Fail(2, line.error, UsageText());
     for (const std::string& warning : line.warnings) PrintTo(stderr, warning + "\n");
 
     int oneShot = RunOneShot(line, args);
     if (oneShot >= 0) return oneShot;
 
     const std::string problem = ConnectionSettingsProblem(line.options);
-    if (!problem.empty()) {
-        PrintTo(stderr, problem + "\n");
-        return 2;
-    }
+    if (!problem.empty()) return failure.Fail(2, problem);
 
     if (AnotherInstanceRuns()) {
         SignalFirstInstance();
@@ -467,7 +497,7 @@ int RunHostProcess(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    return RunModes(line, args);
+    return RunModes(line, args, failure);
 }
 
 }  // namespace sv

@@ -1,6 +1,7 @@
 #pragma once
 // The whole life of the process: start-up, options, one-shot commands, the single
 // instance and the run modes. app/main.cpp only hands its arguments over.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,14 @@ private:
     HostWindow* window_ SV_GUARDED_BY(mutex_) = nullptr;
 };
 
-int RunHostProcess(const std::vector<std::string>& args);
+// The ways out of the process's start that tests replace.
+struct ProcessSeams {
+    // Shows why a tray start ended, where there is no console to say it; returns once
+    // the person has read it. Default: a message box.
+    std::function<void(const std::wstring& title, const std::wstring& text)> showStartFailure;
+};
+
+// The whole run; the process's exit code.
+int RunHostProcess(const std::vector<std::string>& args, ProcessSeams seams = ProcessSeams());
 
 }  // namespace sv

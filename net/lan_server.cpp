@@ -162,6 +162,7 @@ void LanServer::Start() {
     if (listening_.load()) return;
     connections_->stopping.store(false);
     ownAddresses_ = ownAddressSource_ ? ownAddressSource_() : std::vector<std::string>{};
+    listenError_.store(0);
     running_.store(1);
     bool any = false;
     if (ticketLookup_) {
@@ -179,7 +180,10 @@ void LanServer::Start() {
 
 bool LanServer::OpenListener(uint32_t addressNetworkOrder) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
+    if (s == INVALID_SOCKET) {
+        listenError_.store(WSAGetLastError());
+        return false;
+    }
     BOOL reuse = TRUE;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
     sockaddr_in addr{};
@@ -187,6 +191,7 @@ bool LanServer::OpenListener(uint32_t addressNetworkOrder) {
     addr.sin_port = htons(static_cast<uint16_t>(port_ & 0xffff));
     addr.sin_addr.s_addr = addressNetworkOrder;
     if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0) {
+        listenError_.store(WSAGetLastError());  // before the close can replace it
         closesocket(s);
         return false;
     }

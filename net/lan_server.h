@@ -61,6 +61,9 @@ public:
     void Stop();
     void Restart();
     bool IsListening() const { return listening_.load() != 0; }
+    // The Winsock error of the last listener that could not be opened at the last Start
+    // (WSAEADDRINUSE: another program has the port), 0 when none failed.
+    int ListenError() const { return listenError_.load(); }
     uint32_t Port() const { return port_; }
     // The port the last listener bound (differs from Port() when that is 0).
     uint16_t BoundPort() const { return boundPort_.load(); }
@@ -93,6 +96,7 @@ private:
     std::atomic<uint8_t> running_{0};
     std::atomic<uint8_t> listening_{0};
     std::atomic<uint16_t> boundPort_{0};
+    std::atomic<int> listenError_{0};
     std::shared_ptr<LanLockout> lockout_;
     uint32_t handshakeTimeoutMs_ = kHandshakeTimeoutMs;
     AddressSource addressSource_;

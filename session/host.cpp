@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "base/audit_log.h"
+#include "base/console_output.h"
 #include "base/elapsed_time.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
@@ -115,6 +116,7 @@ LanDirect::Links Host::LanLinks(const HostOptions& options) {
     LanDirect::Links links;
     links.sendRelayText = [this](const std::string& text) { return seams_.sendRelayText(text); };
     links.audit = [](const std::string& kind, const std::string& detail) { WriteAuditLine(kind, detail, ""); };
+    links.warn = [](const std::string& line) { PrintText(stderr, line + "\n"); };
     links.dispatch = [this](const std::string& text, MessageSource source, const std::string& controllerId) {
         routes_.DispatchText(text, source, controllerId);
     };
@@ -241,6 +243,11 @@ std::string Host::HostId() {
 std::string Host::Password() {
     MutexLock lock(passwordMutex_);
     return password_;
+}
+
+UnstoredIdentity Host::IdentityNotStored() {
+    MutexLock lock(passwordMutex_);
+    return unstored_;
 }
 
 Host::~Host() {

@@ -65,6 +65,7 @@
 #include "net/https_client.h"
 #include "net/websocket_client.h"
 #include "session/controller_set.h"
+#include "session/host_identity.h"
 #include "session/host_options.h"
 #include "session/input/remote_input.h"
 #include "session/lan/lan_direct.h"
@@ -101,6 +102,8 @@ public:
     // Read by the host window.
     std::string HostId();  // copied under the password mutex: the run thread sets it
     std::string Password();
+    // What of the identity this run could not store (it lasts until the host stops).
+    UnstoredIdentity IdentityNotStored();
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
     // Why the relay turned this device away for good ("device-revoked",
@@ -125,6 +128,9 @@ private:
     void OnPeerLeft(const IncomingMessage& m);
 
     int RunRelayLoop(bool enrolled);
+    // The LAN port to listen on; a value in host-ui.json that turned LAN direct off
+    // against the file's own wish is said on the console and in the audit log.
+    int32_t ReadLanPortSaying();
     bool RegisterHost();
     bool RegisterDevice();
     void AfterMembershipChange();
@@ -163,6 +169,7 @@ private:
     UsageHooks usage_;
     std::string hostId_ SV_GUARDED_BY(passwordMutex_);
     std::string password_ SV_GUARDED_BY(passwordMutex_);
+    UnstoredIdentity unstored_ SV_GUARDED_BY(passwordMutex_);
     Mutex passwordMutex_;
     int32_t deviceId_ = 0;
     std::string deviceSecret_;

@@ -22,6 +22,18 @@ bool ParseObject(const std::string& text, ordered_json& out) {
 
 }  // namespace
 
+std::string IdentityNotStoredLine(const std::string& hostIdProblem, const std::string& passwordProblem) {
+    const bool both = !hostIdProblem.empty() && !passwordProblem.empty();
+    const std::string what = both                   ? "the Host ID and the password are"
+                             : hostIdProblem.empty() ? "the password is"
+                                                     : "the Host ID is";
+    std::string files = hostIdProblem;
+    if (!passwordProblem.empty()) files += (files.empty() ? "" : "; cannot write ") + passwordProblem;
+    return what + " not stored (cannot write " + files + "): " + (both ? "they hold" : "it holds") +
+           " only until this host stops, and the next start shows new ones; make the data folder writable, or give "
+           "another with --data-dir";
+}
+
 std::string HostIdFromFileText(const std::string& content) {
     std::string text = content.substr(0, 31);
     while (!text.empty() && IsTrailingSpace(text.back())) text.pop_back();

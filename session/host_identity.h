@@ -17,6 +17,17 @@ constexpr int kPasswordLength = 6;
 constexpr uint32_t kHostIdMin = 100000000u;
 constexpr uint32_t kHostIdMax = 999999999u;
 
+// Which part of the classic identity could not be written to the data folder: it lasts
+// for this run only, and the next start makes a new one.
+struct UnstoredIdentity {
+    bool hostId = false;
+    bool password = false;
+};
+
+// The one line for a Host ID and/or password that could not be stored. Each problem is
+// "<file>: <why>", empty for a part that was stored; at least one is given.
+std::string IdentityNotStoredLine(const std::string& hostIdProblem, const std::string& passwordProblem);
+
 // A source of independent, uniformly distributed 32-bit values.
 using Random32 = std::function<uint32_t()>;
 

@@ -60,6 +60,7 @@ bool Host::RotatePassword() {
     {
         MutexLock lock(passwordMutex_);
         password_ = fresh;
+        unstored_.password = false;  // this one is on disk
     }
 
     lan_.RenewPassword(fresh);
@@ -69,24 +70,45 @@ bool Host::RotatePassword() {
     return true;
 }
 
+int32_t Host::ReadLanPortSaying() {
+    std::string warning;
+    const int32_t port = ReadLanPort(lanPort_, dataDir_, &warning);
+    if (!warning.empty()) {
+        PrintText(stderr, warning + "\n");
+        WriteAuditLine("lan", warning, "");
+    }
+    return port;
+}
+
 int Host::RunClassic() {
-    const std::string hostId = LoadOrCreateHostId(dataDir_);
-    std::string password = LoadOrCreatePassword(dataDir_);
+    std::string hostIdProblem;
+    std::string passwordProblem;
+    const std::string hostId = LoadOrCreateHostId(dataDir_, &hostIdProblem);
+    std::string password = LoadOrCreatePassword(dataDir_, &passwordProblem);
     {
         MutexLock lock(passwordMutex_);
         hostId_ = hostId;
         password_ = password;
+        unstored_.hostId = !hostIdProblem.empty();
+        unstored_.password = !passwordProblem.empty();
     }
-    int32_t port = ReadLanPort(lanPort_, dataDir_);
+    int32_t port = ReadLanPortSaying();
     if (port > 0) lan_.StartLanWithPassword(port, password);
     PrintText(stdout, "Sorvane host (Win7)\n  Host ID : " + hostId + "\n  Password: " + password + "\n");
+    if (!hostIdProblem.empty() || !passwordProblem.empty()) {
+        // Read out and then lost at the next start: the person must know before the
+        // technician writes it down.
+        const std::string line = IdentityNotStoredLine(hostIdProblem, passwordProblem);
+        PrintText(stderr, line + "\n");
+        WriteAuditLine("identity", line, "");
+    }
     return RunRelayLoop(false);
 }
 
 int Host::RunEnrolled(int32_t deviceId, const std::string& deviceSecret) {
     deviceId_ = deviceId;
     deviceSecret_ = deviceSecret;
-    int32_t port = ReadLanPort(lanPort_, dataDir_);
+    int32_t port = ReadLanPortSaying();
     if (port > 0) lan_.StartLanWithTickets(port);
     return RunRelayLoop(true);
 }

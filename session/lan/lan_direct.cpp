@@ -17,11 +17,16 @@
 
 namespace sv {
 
-int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir) {
+int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir, std::string* warning) {
     std::optional<std::string> text;
+    const SettingsFile settings = SettingsFile::InDataDir(dataDir);
     // A link or junction in the data directory must not open a port.
-    if (optionPort == 0) text = SettingsFile::InDataDir(dataDir).PlainText();
-    return ChooseLanPort(optionPort, text);
+    if (optionPort == 0) text = settings.PlainText();
+    const LanPortChoice choice = ChooseLanPortSaying(optionPort, text);
+    if (!choice.problem.empty() && warning != nullptr) {
+        *warning = "LAN direct is off: in " + settings.Path() + ", " + choice.problem;
+    }
+    return choice.port;
 }
 
 LanDirect::LanDirect(Links links) : links_(std::move(links)) {
@@ -30,6 +35,7 @@ LanDirect::LanDirect(Links links) : links_(std::move(links)) {
         links_.lockout = std::make_shared<LanLockout>([] { return static_cast<uint64_t>(SteadyMilliseconds()); });
     }
     if (!links_.stopping) links_.stopping = [] { return false; };
+    if (!links_.warn) links_.warn = [](const std::string&) {};
     if (links_.watchPeriodSeconds <= 0) links_.watchPeriodSeconds = 15;
 }
 
@@ -71,8 +77,23 @@ bool LanDirect::Listening() {
 
 void LanDirect::AuditStart(int32_t port, const char* mode) {
     bool ok = EnsureFirewallRule(port, links_.commandRunner);
-    links_.audit("lan", std::string(Listening() ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
-                            mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)"));
+    bool listening = false;
+    int error = 0;
+    {
+        MutexLock lock(listenerMutex_);
+        listening = listener_ && listener_->IsListening();
+        error = listener_ ? listener_->ListenError() : 0;
+    }
+    std::string detail = std::string(listening ? "listening" : "NOT listening") + " on port " + std::to_string(port) +
+                         mode + ", firewall rule " + (ok ? "present" : "FAILED (not elevated?)");
+    // A host that is stopping started no listener on purpose: nothing to tell.
+    if (!listening && !closing_.load() && !links_.stopping()) {
+        const std::string cause = ListenFailureCause(error, port);
+        detail += "; " + cause;
+        links_.warn("LAN direct is not listening on port " + std::to_string(port) + ": " + cause +
+                    "; choose another port with --lan or \"LanPort\" in host-ui.json");
+    }
+    links_.audit("lan", detail);
 }
 
 void LanDirect::StartLanWithPassword(int32_t port, const std::string& password) {

@@ -44,8 +44,9 @@ class SecureChannel;
 struct LanTicket;
 
 // The port LAN direct listens on: `optionPort` (--lan) when not 0, else host-ui.json in
-// `dataDir`; 0 or below means off.
-int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir);
+// `dataDir`; 0 or below means off. When a value in the file asked for LAN direct but
+// turned it off, `warning` (when given) gets one line that names the file and the value.
+int32_t ReadLanPort(int32_t optionPort, const std::string& dataDir, std::string* warning = nullptr);
 
 class LanDirect {
 public:
@@ -54,6 +55,8 @@ public:
         std::function<bool(const std::string& text)> sendRelayText;
         // An audit line with no actor.
         std::function<void(const std::string& kind, const std::string& detail)> audit;
+        // A line for the person at the console (a listener that could not open its port).
+        std::function<void(const std::string& line)> warn;
         // A text frame of a channel, for the dispatcher.
         std::function<void(const std::string& text, MessageSource source, const std::string& controllerId)> dispatch;
         // A password-mode peer: counted in the current relay pass (the pass comes back),

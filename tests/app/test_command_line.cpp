@@ -92,6 +92,38 @@ TEST(CommandLine, LanIsReadLikeAtoi) {
     EXPECT_EQ(Read({"--lan", "-2147483648"}).options.lanPort, -2147483647 - 1);
 }
 
+// A "--lan" value that is no port turns LAN direct off, or is read as another number:
+// the line names the word and what LAN direct does now. A usable number says nothing.
+TEST(CommandLine, LanValuesThatAreNoPortAreNamed) {
+    const struct {
+        const char* word;
+        const char* says;  // how the line begins; nullptr: no line
+    } cases[] = {
+        {"47811", nullptr},
+        {"65535", nullptr},
+        {"0", nullptr},
+        {"-1", nullptr},
+        {"+7", nullptr},
+        {"65536", "--lan \"65536\": no port is above 65535, so LAN direct is off"},
+        {"99999999999999", "--lan \"99999999999999\": no port is above 65535, so LAN direct is off"},
+        {"abc", "--lan \"abc\": not a port number, read as 0: host-ui.json decides about LAN direct"},
+        {"", "--lan \"\": not a port number, read as 0: host-ui.json decides about LAN direct"},
+        {"12x", "--lan \"12x\": not a port number, read as 12: LAN direct listens on port 12"},
+        {"-5x", "--lan \"-5x\": not a port number, read as -5: LAN direct is off"},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = Read({"--lan", c.word});
+        if (c.says == nullptr) {
+            EXPECT_EQ(line.lanWarning, "") << c.word;
+            EXPECT_TRUE(line.warnings.empty()) << c.word;
+            continue;
+        }
+        EXPECT_EQ(line.lanWarning.rfind(c.says, 0), 0u) << line.lanWarning;
+        EXPECT_NE(line.lanWarning.find("; give a port from 1 to 65535"), std::string::npos) << line.lanWarning;
+        EXPECT_EQ(line.warnings, std::vector<std::string>{line.lanWarning}) << c.word;
+    }
+}
+
 TEST(CommandLine, HelpEndsTheReading) {
     CommandLine line = Read({"--relay", "x", "--help", "--relay", "y", "--tray"});
     EXPECT_TRUE(line.help);

@@ -42,6 +42,41 @@ TEST(Enrollment, RefusalCarriesItsErrorText) {
     EXPECT_EQ(array.error, "bad response");
 }
 
+// A server's reason reaches a card, a console and the audit log: it must not break a
+// line, drive a terminal, turn the text around or run on without end.
+TEST(Enrollment, AServersReasonIsMadeSafeToShow) {
+    const size_t n = sv::kShownReasonLimit;
+    const std::string e = "\xC3\xA9";           // U+00E9, two bytes
+    const std::string bad = "\xEF\xBF\xBD";    // U+FFFD
+    const std::string cut = "\xE2\x80\xA6";    // U+2026
+    auto times = [](const std::string& s, size_t k) {
+        std::string out;
+        for (size_t i = 0; i < k; ++i) out += s;
+        return out;
+    };
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"token expired", "token expired"},
+        {"  spent\r\ntoken\t ", "spent  token"},                           // line ends, and blanks at the ends
+        {"x\xC2\x85y\xE2\x80\xA8z\xE2\x80\xA9", "x y z"},               // NEL, LINE and PARAGRAPH SEPARATOR
+        {"a\x1b[2Jb\x7f\x01", "a" + bad + "[2Jb" + bad + bad},             // a terminal's escape, DEL, C0
+        {"\xC2\x9B" "31m", bad + "31m"},                                 // C1: CSI
+        {"ok\xE2\x80\xAEgnp.exe", "ok" + bad + "gnp.exe"},               // a right-to-left override
+        {"\xE2\x81\xA6x\xE2\x80\x8F", bad + "x" + bad},                  // isolate, right-to-left mark
+        {"bad\xff\xC3", "bad" + bad + bad},                             // invalid and cut-off UTF-8
+        {"\xC0\xAF\xED\xA0\x80", bad + bad + bad + bad + bad},           // overlong, a surrogate
+        {"dicabut \xE2\x9C\x93 \xF0\x9F\x94\x91", "dicabut \xE2\x9C\x93 \xF0\x9F\x94\x91"},
+        {times(e, n), times(e, n)},                                     // at the limit: whole
+        {times(e, n + 1), times(e, n - 1) + cut},                       // counted in characters
+        {"  " + times("a", n) + "  ", times("a", n)},                    // blanks do not count
+    };
+    for (const auto& c : cases) EXPECT_EQ(sv::ShownServerReason(c.in), c.out) << c.in;
+    // What the answer carries is already the safe text.
+    EXPECT_EQ(sv::ReadEnrollAnswer("{\"error\":\"expired\\n\\u001b[0m\"}").error, "expired " + bad + "[0m");
+}
+
 TEST(Enrollment, WrongKindsAreBadResponses) {
     for (const char* body : {
              "{\"deviceId\":\"12\",\"deviceSecret\":\"x\"}",

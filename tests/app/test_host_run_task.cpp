@@ -197,6 +197,47 @@ TEST(HostRunTask, EnrolFailuresSayWhyAndWhatToDo) {
     }
 }
 
+// Every run mode keeps why an enrolment failed: the window gets the cause (with the
+// server's own words, made safe), the audit log and the failure sink get the one line.
+TEST(HostRunTask, AFailedEnrolmentsCauseReachesTheWindowAndTheLog) {
+    using Kind = sv::EnrolFailure::Kind;
+    const struct {
+        const char* answer;
+        const char* token;
+        bool deviceIsFolder;
+        Kind kind;
+        const char* reason;
+    } cases[] = {
+        {"{\"error\":\"token already used\\r\\n\"}", "tok", false, Kind::Refused, "token already used"},
+        {"", "tok", false, Kind::NoResponse, ""},
+        {"<html>", "tok", false, Kind::Unreadable, ""},
+        {"{\"deviceId\":8}", "tok", false, Kind::Unreadable, ""},
+        {"", "", false, Kind::MissingWords, ""},
+        {"{\"deviceId\":8,\"deviceSecret\":\"x\"}", "tok", true, Kind::NotStored, ""},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.enroll = true;
+        h.answer = c.answer;
+        h.token = c.token;
+        sv::EnsureDirectory(h.options.dataDir);
+        if (c.deviceIsFolder) sv::EnsureDirectory(h.DevicePath());
+        sv::SetAuditDirectory(h.options.dataDir);
+        sv::HostRunState state;
+        EXPECT_EQ(h.RunTask(&state), 1) << c.answer;
+        const sv::HostRunState::Snapshot seen = state.Get();
+        EXPECT_EQ(seen.phase, sv::HostRunState::Phase::EnrolFailed) << c.answer;
+        EXPECT_EQ(seen.enrolFailure.kind, c.kind) << c.answer;
+        EXPECT_EQ(seen.enrolFailure.reason, c.reason) << c.answer;
+        const std::string err = h.Err();
+        ASSERT_FALSE(err.empty()) << c.answer;
+        const std::string line = err.substr(0, err.size() - 1);
+        EXPECT_EQ(h.failures, std::vector<std::string>{line}) << c.answer;
+        EXPECT_NE(sv_test::AuditText(h.options.dataDir).find(" | enroll | " + line + "\n"), std::string::npos)
+            << c.answer;
+    }
+}
+
 TEST(HostRunTask, EnrolWriteFailureStopsBeforeTheRun) {
     Harness h;
     h.enroll = true;

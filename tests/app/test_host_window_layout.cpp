@@ -93,6 +93,62 @@ TEST(HostWindowLayout, CardsAndHeightsFollowTheRunState) {
     EXPECT_FLOAT_EQ(sv::HostClientHeight(40.0f, 2), 440.0f);  // the hint is taken up to the next pixel
 }
 
+// A failed enrolment says why, in the window's language and with the server's own words
+// when it gave some; an identity that cannot be stored says it will not last. All else,
+// and all being well, keeps the card's own hint.
+TEST(HostWindowLayout, TheHintSaysWhatWentWrongOrWillNotLast) {
+    using sv::HostCard;
+    using Kind = sv::EnrolFailure::Kind;
+    auto notes = [](Kind kind, const char* reason, bool id, bool password) {
+        sv::CardNotes n;
+        n.enrolFailure.kind = kind;
+        n.enrolFailure.reason = reason;
+        n.hostIdNotStored = id;
+        n.passwordNotStored = password;
+        return n;
+    };
+    const std::wstring classic = sv::TextsForCard(HostCard::Classic).hint;
+    const std::wstring failed = sv::TextsForCard(HostCard::EnrolFailed).hint;
+    const struct {
+        HostCard card;
+        sv::CardNotes notes;
+        std::wstring hint;
+    } cases[] = {
+        {HostCard::Classic, notes(Kind::None, "", false, false), classic},
+        {HostCard::Classic, notes(Kind::None, "", true, true),
+         L"Bacakan ID Host dan password ke teknisi. ID Host dan password ini tidak dapat disimpan, jadi keduanya "
+         L"berganti saat Sorvane dibuka lagi."},
+        {HostCard::Classic, notes(Kind::None, "", true, false),
+         L"Bacakan ID Host dan password ke teknisi. ID Host ini tidak dapat disimpan, jadi berganti saat Sorvane "
+         L"dibuka lagi; password tetap sampai Anda menggantinya."},
+        {HostCard::Classic, notes(Kind::None, "", false, true),
+         L"Bacakan ID Host dan password ke teknisi. Password ini tidak dapat disimpan, jadi berganti saat Sorvane "
+         L"dibuka lagi."},
+        {HostCard::EnrolFailed, notes(Kind::Refused, "token d\xC3\xA9j\xC3\xA0 used", false, false),
+         L"Server Sorvane menolak pendaftaran: \u201Ctoken d\u00E9j\u00E0 used\u201D. Minta token pendaftaran baru "
+         L"kepada teknisi Anda."},
+        {HostCard::EnrolFailed, notes(Kind::NoResponse, "", false, false),
+         L"Server pendaftaran Sorvane tidak menjawab. Periksa sambungan internet, lalu tutup Sorvane dan coba lagi, "
+         L"atau hubungi teknisi Anda."},
+        {HostCard::EnrolFailed, notes(Kind::Unreadable, "", false, false),
+         L"Jawaban server pendaftaran tidak dapat dibaca. Hubungi teknisi Anda."},
+        {HostCard::EnrolFailed, notes(Kind::NotStored, "", false, false),
+         L"Pendaftaran tidak dapat disimpan karena folder data Sorvane tidak dapat ditulisi. Hubungi teknisi Anda."},
+        {HostCard::EnrolFailed, notes(Kind::MissingWords, "", false, false),
+         L"Token atau nama perangkat untuk pendaftaran kosong. Hubungi teknisi Anda."},
+        {HostCard::EnrolFailed, notes(Kind::None, "", false, false), failed},
+        // Notes of another card are not its business.
+        {HostCard::Enrolled, notes(Kind::Refused, "x", true, true), sv::TextsForCard(HostCard::Enrolled).hint},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sv::CardHint(c.card, c.notes), c.hint) << static_cast<int>(c.card);
+        sv::HostViewState s = Classic();
+        s.card = c.card;
+        s.notes = c.notes;
+        EXPECT_EQ(sv::LayoutHostWindow(s, 1.0f, 40.2f, Measure(1.0f)).hint, c.hint) << static_cast<int>(c.card);
+    }
+}
+
 TEST(HostWindowLayout, ClassicRowsAndButtons) {
     sv::HostWindowLayout l = sv::LayoutHostWindow(Classic(), 1.0f, 40.2f, Measure(1.0f));
     EXPECT_FLOAT_EQ(l.clientWidth, 540.0f);

@@ -187,6 +187,8 @@ def test_enroll_failure_ends_the_console_host_with_1(https_server, pki, relay, d
     assert err.startswith("enroll failed: the support API refused the enrolment: nope; ")
     assert "{" not in err
     assert relay.connection_count() == 0
+    # The reason stays where a tray or service start, which has no console, keeps it too.
+    assert audit_entries(data_dir, "enroll") == [("enroll", "", err.rstrip("\r\n"))]
 
 
 def test_enroll_without_a_name(relay, data_dir):

@@ -190,3 +190,43 @@ def test_ticket_limit_and_missing_members(processes, relay, data_dir):
     conn.send({"type": "input-block-request", "id": "marker"})
     conn.wait_message(lambda m: m.get("type") == "input-block-result", start=start)
     assert [m for m in conn.messages()[start:] if m.get("type") == "lan-ticket-ready"] == []
+
+
+def test_lan_settings_that_cannot_work_are_said_with_their_value(processes, relay, data_dir):
+    """A "--lan" value or a "LanPort" that turns LAN direct off, and a port another program
+    holds, are said on the console and in the audit log; the host runs on without LAN."""
+    port = free_port()
+    holder = socket.socket()  # another program on the port
+    holder.bind(("127.0.0.1", port))
+    holder.listen(1)
+    cases = [
+        (["--lan", "99999"], None, '--lan "99999": no port is above 65535, so LAN direct is off; '),
+        (["--lan", "abc"], None,
+         '--lan "abc": not a port number, read as 0: host-ui.json decides about LAN direct; '),
+        ([], {"LanDirectEnabled": True, "LanPort": 70000},
+         'LAN direct is off: in {hostui}, "LanPort" is 70000, which is no port; give it a port from 1 to 65535'),
+        # Wine, like Windows for a port held for one program alone, answers WSAEACCES
+        # (10013) where another system would say WSAEADDRINUSE (10048).
+        ([], {"LanDirectEnabled": True, "LanPort": port},
+         f"LAN direct is not listening on port {port}: port {port} is in use by another program"),
+    ]
+    try:
+        for index, (args, settings, says) in enumerate(cases):
+            data = os.path.join(data_dir, str(index))
+            os.makedirs(data)
+            write_settings(data, dict(settings or {}, password=PASSWORD))
+            says = says.replace("{hostui}", winpath(os.path.join(data, "host-ui.json")))
+            host = processes(args + ["--relay", relay.url, "--data-dir", winpath(data), "--no-update"])
+            relay.wait_connection(index, timeout=60).wait_type("host-register", timeout=60)
+            said = [line for line in host.stderr().splitlines() if line.startswith(says)]
+            assert len(said) == 1, (says, host.stderr())
+            lan = [detail for _, _, detail in audit_entries(data, "lan")]
+            if settings and settings["LanPort"] == port:
+                cause = said[0].split(": ", 1)[1].split("; choose another port")[0]
+                assert "(socket error 100" in cause, said[0]
+                assert lan == [f"NOT listening on port {port}, firewall rule present; {cause}"]
+            else:
+                assert lan == [said[0]]
+            host.kill()
+    finally:
+        holder.close()

@@ -4,7 +4,9 @@ import json
 import os
 import time
 
-from conftest import BIN, http_response, run_exe, wait_until, winpath
+import pytest
+
+from conftest import BIN, audit_entries, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "window_probe.exe")
 CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
@@ -31,6 +33,15 @@ def clipboard():
     _, out, _ = run_exe(["get"], exe=CLIPBOARD)
     out = out.strip()
     return bytes.fromhex(out[5:]).decode("utf-8") if out.startswith("text ") else None
+
+
+def message_box():
+    """(title, text) of a message box whose title begins with "Sorvane", or None."""
+    rc, out, _ = run_exe(["box"], exe=PROBE)
+    parts = out.split()
+    if rc != 0 or not parts or parts[0] != "box":
+        return None
+    return bytes.fromhex(parts[1]).decode("utf-8"), bytes.fromhex(parts[2] if len(parts) > 2 else "").decode("utf-8")
 
 
 def password(data_dir):
@@ -121,8 +132,18 @@ def test_the_window_follows_the_enrolment(https_server, pki, relay, processes, d
     https_server.route("/api/devices/enroll", http_response(403, '{"error":"expired"}'))
     host = tray("--enroll", "spent", "pc")
     # No field row: shorter than the enrolled card, where the classic one is taller.
-    wait_until(lambda: (height() or enrolled) < enrolled, 30, message="the failed enrolment's card")
+    refused = wait_until(lambda: (lambda h: h if h and h < enrolled else None)(height()), 30,
+                         message="the failed enrolment's card")
     assert host.running() and relay.connection_count() == 2
+    # The tray has no console: the reason is in the audit log.
+    wait_until(lambda: any("refused the enrolment: expired;" in e[2] for e in audit_entries(data_dir, "enroll")),
+               20, message="the enrolment's audit line")
+    close(host)
+
+    # The server's words are on the card: a long reason makes the card taller.
+    https_server.route("/api/devices/enroll", http_response(403, json.dumps({"error": "token spent " * 12})))
+    host = tray("--enroll", "spent", "pc")
+    wait_until(lambda: (height() or 0) > refused, 30, message="the longer reason's card")
     close(host)
 
 
@@ -139,3 +160,63 @@ def test_exit_during_a_hanging_enrolment_is_bounded(https_server, pki, relay, pr
     assert host.wait(timeout=60) == 0
     assert time.monotonic() - asked < 6, "the exit waited for the enrolment"
     assert relay.connection_count() == 0
+
+
+@pytest.mark.parametrize("case", ["relay", "data folder"])
+def test_a_tray_start_that_cannot_go_on_says_why_in_a_box(processes, data_dir, case):
+    """Nobody sees a tray start's standard error: its one line is shown in a message box,
+    and the process ends with the same code as before once the box is dismissed."""
+    if case == "relay":
+        args, code, begins = ["--relay", "wss://x:99999/", "--data-dir", winpath(data_dir)], 2, \
+            'relay address "wss://x:99999/" cannot work: '
+    else:
+        blocker = os.path.join(data_dir, "file")
+        with open(blocker, "w") as f:
+            f.write("not a folder")
+        args, code, begins = ["--data-dir", winpath(blocker)], 1, f"cannot write the data folder {winpath(blocker)}: "
+    host = processes(["--tray", "--no-update"] + args)
+    title, text = wait_until(message_box, 60, message="the message box")
+    assert title == "Sorvane tidak dapat dimulai"
+    assert text.startswith(begins), text
+    assert host.stderr().rstrip("\r\n") == text  # the console's own line
+    assert host.running()  # the exit waits until the box has been read
+    probe("box-ok")
+    assert host.wait(timeout=30) == code
+    assert window() is None
+
+
+def test_an_identity_that_cannot_be_stored_is_said_on_the_console_in_the_log_and_on_the_card(
+        relay, processes, data_dir, tmp_path):
+    """host-id.txt and host-ui.json are folders: the host runs with an identity for this run
+    only, and says so in one line, in the audit log and on the card."""
+    def start(folder, *extra):
+        return processes(list(extra) + ["--relay", relay.url, "--data-dir", winpath(folder), "--no-update"])
+
+    def shown_height():
+        w = window()
+        return w[2] if w and w[0] else None
+
+    blocked = str(tmp_path / "blocked")
+    for name in ("host-id.txt", "host-ui.json"):
+        os.makedirs(os.path.join(blocked, name))
+    host = start(blocked)
+    relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=60)
+    line = wait_until(lambda: host.stderr().strip(), 20, message="the console line")
+    assert line.startswith("the Host ID and the password are not stored (cannot write "
+                           f"{winpath(blocked)}\\host-id.txt: a folder of that name is in the way; cannot write "
+                           f"{winpath(blocked)}\\host-ui.json: a folder of that name is in the way): "), line
+    assert "--data-dir" in line and "\n" not in line
+    assert audit_entries(blocked, "identity") == [("identity", "", line)]
+    host.kill()
+
+    # The card's hint says the identity will not last: it is longer than the usual one.
+    usual = start(data_dir, "--tray")
+    relay.wait_connection(1, timeout=60).wait_type("host-register", timeout=60)
+    usual_height = wait_until(shown_height, 30, message="the usual window")
+    probe("post", WM_COMMAND, 1003, 0)
+    assert usual.wait(timeout=60) == 0
+    temporary = start(blocked, "--tray")
+    relay.wait_connection(2, timeout=60).wait_type("host-register", timeout=60)
+    wait_until(lambda: (shown_height() or 0) > usual_height, 30, message="the card that says it will not last")
+    probe("post", WM_COMMAND, 1003, 0)
+    assert temporary.wait(timeout=60) == 0

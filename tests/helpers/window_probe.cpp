@@ -6,6 +6,9 @@
 //   window_probe.exe shot <file.bmp>       -> the client area as a 24-bit bitmap file
 //   window_probe.exe focus <class>         -> the class of the focused window on the thread
 //                                             of the top-level window of <class>, or "none"
+//   window_probe.exe box                   -> "box <title hex> <text hex>" of a message box whose
+//                                             title starts with "Sorvane", or "none"
+//   window_probe.exe box-ok                -> presses that box's OK
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +23,36 @@
 namespace {
 
 HWND Find() { return FindWindowW(L"SorvaneHostWin7", nullptr); }
+
+std::wstring TextOf(HWND hwnd) {
+    wchar_t text[2048] = {};
+    GetWindowTextW(hwnd, text, 2048);
+    return text;
+}
+
+void PrintHex(const std::wstring& text) {
+    for (unsigned char c : sv::Utf16ToUtf8(text)) std::printf("%02x", c);
+}
+
+// A message box is a dialog ("#32770") of the program's own; its text is the longest
+// static control in it (the icon is one without text).
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    if (std::wstring(name) == L"#32770" && TextOf(hwnd).rfind(L"Sorvane", 0) == 0) {
+        *reinterpret_cast<HWND*>(found) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK LongestStatic(HWND hwnd, LPARAM longest) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    std::wstring& best = *reinterpret_cast<std::wstring*>(longest);
+    if (_wcsicmp(name, L"Static") == 0 && TextOf(hwnd).size() > best.size()) best = TextOf(hwnd);
+    return TRUE;
+}
 
 // The client area's pixels (top-down BGRA) from the screen.
 bool Capture(HWND hwnd, int& w, int& h, std::vector<unsigned char>& pixels) {
@@ -61,6 +94,23 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::printf("%s\n", sv::Utf16ToUtf8(name).c_str());
+        return 0;
+    }
+    if (mode == "box" || mode == "box-ok") {
+        HWND box = nullptr;
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
+        if (box == nullptr) {
+            std::printf("none\n");
+            return mode == "box" ? 0 : 3;
+        }
+        if (mode == "box-ok") return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+        std::wstring text;
+        EnumChildWindows(box, LongestStatic, reinterpret_cast<LPARAM>(&text));
+        std::printf("box ");
+        PrintHex(TextOf(box));
+        std::printf(" ");
+        PrintHex(text);
+        std::printf("\n");
         return 0;
     }
     HWND hwnd = Find();

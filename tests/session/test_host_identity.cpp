@@ -218,6 +218,52 @@ TEST(IdentityFiles, UnwritableDirectoryStillGivesAnId) {
     EXPECT_TRUE(IsNineDigitId(id)) << id;
 }
 
+// A file of the identity that cannot be written still gives a value for this run, and
+// says which file and why; a value that is on disk says nothing.
+TEST(IdentityFiles, AValueThatCannotBeStoredSaysWhereAndWhy) {
+    // Wine replaces a read-only file all the same, so only Windows refuses that one; a
+    // file another program holds open is refused by both.
+    enum class Block { None, Folder, HeldOpen };
+    const struct {
+        const char* file;
+        const char* content;  // written first unless blocked by a folder; nullptr: none
+        Block block;
+        const char* why;      // after "<path>: "; nullptr: stored
+    } cases[] = {
+        {"host-id.txt", nullptr, Block::None, nullptr},
+        {"host-id.txt", nullptr, Block::Folder, "a folder of that name is in the way"},
+        {"host-id.txt", "12345", Block::HeldOpen, "it is open in another program"},
+        {"host-ui.json", nullptr, Block::None, nullptr},
+        {"host-ui.json", R"({"Theme":"dark"})", Block::None, nullptr},
+        {"host-ui.json", nullptr, Block::Folder, "a folder of that name is in the way"},
+        {"host-ui.json", R"({"Theme":"dark"})", Block::HeldOpen, "it is open in another program"},
+    };
+    for (const auto& c : cases) {
+        sv_test::ScratchDir dir;
+        const std::string path = dir.Path() + "\\" + c.file;
+        if (c.content != nullptr) WriteText(path, c.content);
+        if (c.block == Block::Folder) sv::EnsureDirectory(path);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.block == Block::HeldOpen) {
+            held = CreateFileW(sv::Utf8ToUtf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        const bool hostId = std::string(c.file) == "host-id.txt";
+        std::string notStored;
+        const std::string value =
+            hostId ? sv::LoadOrCreateHostId(dir.Path(), &notStored) : sv::LoadOrCreatePassword(dir.Path(), &notStored);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(value.size(), hostId ? 9u : 6u) << c.file;
+        EXPECT_EQ(notStored, c.why == nullptr ? std::string() : path + ": " + c.why) << c.file;
+    }
+    EXPECT_EQ(sv::IdentityNotStoredLine("D:\\s\\host-id.txt: why", "D:\\s\\host-ui.json: because"),
+              "the Host ID and the password are not stored (cannot write D:\\s\\host-id.txt: why; cannot write "
+              "D:\\s\\host-ui.json: because): they hold only until this host stops, and the next start shows new "
+              "ones; make the data folder writable, or give another with --data-dir");
+    EXPECT_EQ(sv::IdentityNotStoredLine("", "f: w").rfind("the password is not stored (cannot write f: w): it holds", 0),
+              0u);
+}
+
 // ---------------------------------------------------------------- the Host's password
 
 class PasswordFixture : public ::testing::Test {

@@ -35,6 +35,38 @@ TEST(LanPort, BrokenFilesTurnLanDirectOff) {
     for (const char* text : off) EXPECT_EQ(sv::ChooseLanPort(0, std::string(text)), 0) << text;
 }
 
+// A file that asks for LAN direct and turns it off with the same breath says which value
+// did it; a file that never asked stays quiet.
+TEST(LanPort, AValueThatTurnsAskedForLanDirectOffIsNamed) {
+    const struct {
+        const char* text;
+        const char* problem;
+    } cases[] = {
+        {R"({"LanDirectEnabled":true,"LanPort":70000})",
+         R"("LanPort" is 70000, which is no port; give it a port from 1 to 65535)"},
+        {R"({"LanDirectEnabled":true,"LanPort":0,"lanPort":65536})",
+         R"("lanPort" is 65536, which is no port; give it a port from 1 to 65535)"},
+        {R"({"lanDirectEnabled":true,"LanPort":"5000"})",
+         R"("LanPort" is "5000", which is no port; give it a port from 1 to 65535)"},
+        {R"({"LanDirectEnabled":"yes"})", R"("LanDirectEnabled" is "yes", not true or false; give it true or false)"},
+        {R"({"LanDirectEnabled":false,"lanDirectEnabled":null})",
+         R"("lanDirectEnabled" is null, not true or false; give it true or false)"},
+        // Shown cut short, and escaped as JSON: the file is anybody's text.
+        {R"({"LanDirectEnabled":true,"LanPort":"\u001b[2J0123456789012345678901234567890123"})",
+         R"("LanPort" is "\u001b[2J012345678901234567890123456789..., which is no port; give it a port from 1 to 65535)"},
+        {R"({"LanDirectEnabled":true,"LanPort":5000})", ""},
+        {R"({"LanDirectEnabled":false,"LanPort":70000})", ""},
+        {"not json", ""},
+    };
+    for (const auto& c : cases) {
+        const sv::LanPortChoice choice = sv::ChooseLanPortSaying(0, std::string(c.text));
+        EXPECT_EQ(choice.problem, c.problem) << c.text;
+        EXPECT_EQ(choice.port, sv::ChooseLanPort(0, std::string(c.text))) << c.text;
+    }
+    // The command line's own value is said where it is read.
+    EXPECT_EQ(sv::ChooseLanPortSaying(99999, std::string(R"({"LanDirectEnabled":true})")).problem, "");
+}
+
 TEST(LanPath, AllOnLanNeedsEveryJoinedControllerWithAChannel) {
     EXPECT_FALSE(sv::AllControllersOnLan({}, 0, {}));
     EXPECT_TRUE(sv::AllControllersOnLan({"a"}, 1, {"a"}));
