@@ -1,0 +1,19 @@
+#pragma once
+// Owners and access lists read from the system into the plain values of
+// app/access_list.h, where the decisions over them are made and tested.
+#include "app/access_list.h"
+
+namespace sv {
+
+// A security descriptor in memory (PSECURITY_DESCRIPTOR): its owner (empty when it has
+// none) and its list. False when the descriptor cannot be read.
+bool ReadObjectSecurity(const void* descriptor, ObjectSecurity& security);
+
+// An SDDL text as the system parses it: the very values a list given at creation
+// would be read back as.
+bool ReadSddlSecurity(const wchar_t* sddl, ObjectSecurity& security);
+
+// Through an open handle (opened with READ_CONTROL).
+bool ReadHandleSecurity(void* handle, ObjectSecurity& security);
+
+}  // namespace sv
