@@ -172,6 +172,14 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::EnrollOnly:
         return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
     case OneShot::ServiceInstall: {
+        if (!line.uninstallService) {
+            // The service runs this very file, and reads and writes beside it, as LocalSystem.
+            const std::string refusal = InstallLocationProblem(ExecutablePath(), FindCaBundle());
+            if (!refusal.empty()) {
+                PrintTo(stdout, InstallRefusedLine(refusal));
+                return 1;
+            }
+        }
         const int code = line.uninstallService ? UninstallService() : InstallService(ExecutablePath());
         PrintTo(stdout, ServiceResultLine(line.uninstallService, code));
         return code == 0 ? 0 : 1;

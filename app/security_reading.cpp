@@ -102,4 +102,28 @@ bool ReadHandleSecurity(void* handle, ObjectSecurity& security) {
     return read;
 }
 
+bool ReadPathSecurity(const std::string& path, ObjectSecurity& security) {
+    HANDLE h = CreateFileW(Utf8ToUtf16(path).c_str(), READ_CONTROL,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool read = ReadHandleSecurity(h, security);
+    CloseHandle(h);
+    return read;
+}
+
+std::string AccountName(const std::string& sid) {
+    PSID binary = nullptr;
+    if (!ConvertStringSidToSidW(Utf8ToUtf16(sid).c_str(), &binary)) return sid;
+    wchar_t name[256], domain[256];
+    DWORD nameSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    std::string result = sid;
+    if (LookupAccountSidW(nullptr, binary, name, &nameSize, domain, &domainSize, &use)) {
+        result = Utf16ToUtf8(domainSize != 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name));
+    }
+    LocalFree(binary);
+    return result;
+}
+
 }  // namespace sv

@@ -16,4 +16,12 @@ bool ReadSddlSecurity(const wchar_t* sddl, ObjectSecurity& security);
 // Through an open handle (opened with READ_CONTROL).
 bool ReadHandleSecurity(void* handle, ObjectSecurity& security);
 
+// A file or folder by its path (UTF-8); a link is followed to what it names, which is
+// what a program started through it runs or reads.
+bool ReadPathSecurity(const std::string& path, ObjectSecurity& security);
+
+// "DOMAIN\name" for an SID, for a line a person reads; the SID itself when it names no
+// account this computer knows.
+std::string AccountName(const std::string& sid);
+
 }  // namespace sv

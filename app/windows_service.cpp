@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/security_reading.h"
 #include "app/service_status.h"
 #include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
@@ -85,6 +86,31 @@ int InstallService(const std::string& executablePath) {
                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                     binaryPath.c_str(), nullptr, nullptr, nullptr, L"LocalSystem", nullptr));
     return service.h == nullptr ? 2 : 0;
+}
+
+std::string InstallLocationProblem(const std::string& executablePath, const std::string& caBundlePath) {
+    const size_t slash = executablePath.find_last_of("\\/");
+    if (slash == std::string::npos) return "the folder of the program " + executablePath + " cannot be told";
+    std::string folder = executablePath.substr(0, slash);
+    if (!folder.empty() && folder.back() == ':') folder += '\\';  // "C:" alone names the current folder there
+    const struct {
+        std::string path;
+        bool folder;
+        bool mayBeMissing;  // the CA file: a service without one reaches no TLS relay
+    } objects[] = {{folder, true, false}, {executablePath, false, false}, {caBundlePath, false, true}};
+    for (const auto& object : objects) {
+        ObjectSecurity security;
+        if (!ReadPathSecurity(object.path, security)) {
+            const bool missing = GetFileAttributesW(Utf8ToUtf16(object.path).c_str()) == INVALID_FILE_ATTRIBUTES;
+            if (object.mayBeMissing && missing) continue;
+            return "who may change " + object.path + " cannot be read";
+        }
+        const OtherWriter writer = FindOtherWriter(security, object.folder);
+        if (!writer.sid.empty()) {
+            return object.path + " can be changed by " + AccountName(writer.sid) + ", who " + writer.right;
+        }
+    }
+    return std::string();
 }
 
 int UninstallService() {

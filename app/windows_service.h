@@ -12,6 +12,14 @@ class Host;
 // (one that exists already included). `executablePath` is UTF-8.
 int InstallService(const std::string& executablePath);
 
+// Why the program at `executablePath` (UTF-8) must not be installed as a service, empty
+// when it may: its folder, the program or the CA file the service will find
+// (`caBundlePath`, when it exists) can be changed by an account other than SYSTEM,
+// Administrators and TrustedInstaller (app/access_list.h), who would then run code, or
+// choose whom the host trusts, as LocalSystem. The folder also holds the update journal
+// and what the tidy-up after an update removes.
+std::string InstallLocationProblem(const std::string& executablePath, const std::string& caBundlePath);
+
 // 0 deleted; 1 the manager could not be opened; 2 no such service (or no access);
 // 3 the deletion failed.
 int UninstallService();
