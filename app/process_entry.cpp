@@ -224,6 +224,15 @@ void RemoveStaleStaging(const std::string& dataDir) {
     TidyInterruptedInstall(GetExecutableDirectory());
 }
 
+// A service start that ends before the host runs: a service has no console, so the line
+// goes to the event log too, and the service manager is told STOPPED with our code rather
+// than left waiting for a status until it reports a time-out that names no reason.
+void EndServiceStart(uint32_t code, const std::string& line) {
+    PrintTo(stderr, line + "\n");
+    WriteServiceEventLog(line);
+    RefuseServiceStart(code);
+}
+
 // Runs what it holds on the way out: detaches from the update's shutdown what is about to go.
 struct DetachOnExit {
     std::function<void()> detach;
@@ -277,8 +286,10 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
         line.options.trainingEnabled = 0;
         const std::string problem = SecureServiceDataDir(line.options.dataDir);
         if (!problem.empty()) {
-            // A folder that ordinary users can write to is not used by a LocalSystem service.
+            // A folder that ordinary users can write to is not used by a LocalSystem service;
+            // the take-over has put the line in the event log already.
             PrintTo(stderr, "service data folder: " + problem + "\n");
+            RefuseServiceStart(kServiceExitDataFolder);
             return 1;
         }
     }
@@ -287,7 +298,12 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     // the identity's files would otherwise be lost without a word.
     const std::string folderProblem = DataFolderProblem(line.options.dataDir);
     if (!folderProblem.empty()) {
-        PrintTo(stderr, DataFolderProblemLine(line.options.dataDir, folderProblem));
+        const std::string problemLine = DataFolderProblemLine(line.options.dataDir, folderProblem);
+        if (line.service) {
+            EndServiceStart(kServiceExitDataFolder, problemLine.substr(0, problemLine.find_last_not_of('\n') + 1));
+        } else {
+            PrintTo(stderr, problemLine);
+        }
         return 1;
     }
     // Audit lines go under the data directory from here on, for the whole run.
@@ -462,11 +478,23 @@ int RunHostProcess(const std::vector<std::string>& args) {
 
     const std::string problem = ConnectionSettingsProblem(line.options);
     if (!problem.empty()) {
-        PrintTo(stderr, problem + "\n");
+        if (line.service) {
+            EndServiceStart(kServiceExitSettings, problem);
+        } else {
+            PrintTo(stderr, problem + "\n");
+        }
         return 2;
     }
 
     if (AnotherInstanceRuns()) {
+        if (line.service) {
+            // No hand-off: a service's broadcast reaches no one's desktop.
+            EndServiceStart(kServiceExitAnotherInstance,
+                            "the Sorvane host is already running on this computer (another program holds "
+                            "Global\\SorvaneHostWin7: the tray or console host, or any program that took that "
+                            "name); the service does not start: end that program, then start the service again");
+            return 0;
+        }
         SignalFirstInstance();
         ShowFirstInstanceWindow();
         // Without this line a console start would end with nothing to tell why.

@@ -23,6 +23,7 @@ struct ServiceState {
     Host* host SV_GUARDED_BY(mutex) = nullptr;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     std::unique_ptr<ServiceStatusSequence> status;
+    uint32_t refusal = 0;  // a start that ends before the host runs: our exit code, set before the dispatcher
 };
 
 // Process-wide because the service control dispatcher calls ServiceMain with nothing of
@@ -56,6 +57,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControlHandler, nullptr);
     if (handle == nullptr) return;
     state.statusHandle = handle;
+    if (state.refusal != 0) {
+        state.status->ReportStoppedWithCode(state.refusal);
+        return;
+    }
     state.status->ReportRunning();
     try {
         std::thread worker(ServiceWorkerThread);
@@ -130,6 +135,27 @@ void WriteServiceEventLog(const std::string& line) {
     DeregisterEventSource(source);
 }
 
+namespace {
+
+// Hands the process to the service control dispatcher until ServiceMain has returned;
+// false when the process was not started by the service control manager.
+bool RunDispatcher(ServiceState& state) {
+    state.status = std::make_unique<ServiceStatusSequence>([&state](const ServiceStatusRecord& record) {
+        SERVICE_STATUS status = {};
+        status.dwServiceType = record.type;
+        status.dwCurrentState = record.state;
+        status.dwControlsAccepted = record.controlsAccepted;
+        status.dwWin32ExitCode = record.win32ExitCode;
+        status.dwServiceSpecificExitCode = record.serviceExitCode;
+        if (state.statusHandle != nullptr) SetServiceStatus(state.statusHandle, &status);
+    });
+    wchar_t name[] = L"SorvaneHost";
+    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table) != FALSE;
+}
+
+}  // namespace
+
 int RunAsService(std::function<int()> hostMain, Host* host) {
     ServiceState& state = State();
     {
@@ -137,17 +163,7 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
         state.hostMain = std::move(hostMain);
         state.host = host;
     }
-    state.status = std::make_unique<ServiceStatusSequence>([&state](const ServiceStatusRecord& record) {
-        SERVICE_STATUS status = {};
-        status.dwServiceType = record.type;
-        status.dwCurrentState = record.state;
-        status.dwControlsAccepted = record.controlsAccepted;
-        if (state.statusHandle != nullptr) SetServiceStatus(state.statusHandle, &status);
-    });
-
-    wchar_t name[] = L"SorvaneHost";
-    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
-    const bool ran = StartServiceCtrlDispatcherW(table) != FALSE;
+    const bool ran = RunDispatcher(state);
 
     std::function<int()> done;
     {
@@ -157,6 +173,12 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
         state.host = nullptr;
     }
     return ran ? 0 : 1;
+}
+
+bool RefuseServiceStart(uint32_t code) {
+    ServiceState& state = State();
+    state.refusal = code;
+    return RunDispatcher(state);
 }
 
 }  // namespace sv

@@ -41,6 +41,19 @@ def program_data_dirs():
             for parts in (("ProgramData",), ("users", "Public"))]
 
 
+def moved_aside(home):
+    """The folders a service start moved aside from `home`, oldest first."""
+    parent = os.path.dirname(home)
+    return sorted(n for n in os.listdir(parent) if n.startswith(os.path.basename(home) + ".moved-"))
+
+
+def remove_moved_aside():
+    # Wine keeps no lists, so every service start moves aside the folder an earlier one made.
+    for home in program_data_dirs():
+        for name in moved_aside(home):
+            shutil.rmtree(os.path.join(os.path.dirname(home), name))
+
+
 def restart_wine():
     """Ends every Wine process of the prefix: the service manager reads its services'
     settings from the registry only when it starts, and starts automatic services then."""
@@ -123,6 +136,7 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
             run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
         run_exe(["--uninstall-service"])
         keeper.kill()
+        remove_moved_aside()
 
 
 @pytest.mark.parametrize("maker, why", [
@@ -141,12 +155,7 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
     # service manager the start then ends with 1, on the service's folder, not --data-dir.
     home = program_data_dirs()[0]
     parent = os.path.dirname(home)
-
-    def moved_aside():
-        return sorted(n for n in os.listdir(parent) if n.startswith("Sorvane.moved-"))
-
-    for name in moved_aside():
-        shutil.rmtree(os.path.join(parent, name))
+    remove_moved_aside()
     shutil.rmtree(home, ignore_errors=True)
     os.makedirs(os.path.join(home, "update-runner"))
     planted = os.path.join(home, "host-ui.json")
@@ -163,7 +172,7 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
         assert rc == 1
         assert relay.connection_count() == 0
         assert not os.listdir(data_dir)
-        aside = moved_aside()
+        aside = moved_aside(home)
         assert len(aside) == 1 and re.fullmatch(r"Sorvane\.moved-\d{8}-\d{6}", aside[0])
         old = os.path.join(parent, aside[0])
         # Moved untouched: still its maker's, with what was put there.
@@ -180,5 +189,57 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
             ("service", "", "service data folder: C:\\ProgramData\\Sorvane " + why + "; moved aside to "
                             "C:\\ProgramData\\" + aside[0])]
     finally:
-        for name in moved_aside():
-            shutil.rmtree(os.path.join(parent, name))
+        remove_moved_aside()
+
+
+@pytest.mark.parametrize("case, code", [
+    # Any program that holds the single-instance name: here the console host.
+    ("another instance", 1),
+    # A file where the data folder should be: it is neither used nor moved.
+    ("data folder", 2),
+    # A relay address that can never work.
+    ("settings", 3),
+])
+def test_a_service_start_that_cannot_run_stops_with_its_own_code(relay, processes, data_dir, case, code):
+    # Without a status the manager waits, then ends the start with "Service request
+    # timeout", which names no reason (1077: never started); the service reports STOPPED
+    # with ERROR_SERVICE_SPECIFIC_ERROR and a code of ours, and the first host runs on.
+    run_exe(["delete", KEY, "/f"], exe="reg")
+    blocker = program_data_dirs()[1]  # where Wine's service manager points PROGRAMDATA
+    keeper = boot_wine()
+    try:
+        relay_url = "http://relay" if case == "settings" else relay.url
+        assert run_exe([winpath(EXE), "--relay", relay_url, "--no-update"], exe=REGISTRAR)[0] == 0
+        first = None
+        if case == "another instance":
+            first = processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
+            relay.wait_connection(0, timeout=60).wait_type("host-register", timeout=30)
+        elif case == "data folder":
+            shutil.rmtree(blocker, ignore_errors=True)
+            with open(blocker, "w") as f:
+                f.write("not a folder")
+        # Wine's "net start" calls a start that stops at once a time-out, or a success when
+        # it saw the start begin (Windows gives the service's code: "A service specific
+        # error occurred"); what the manager keeps is the status.
+        run_exe(["start", "SorvaneHost"], exe="net", timeout=120)
+        stopped = re.compile(r"STATE\s*:\s*1\s+STOPPED.*WIN32_EXIT_CODE\s*:\s*1066\b.*SERVICE_EXIT_CODE\s*:\s*%d\b"
+                             % code, re.S)
+        wait_until(lambda: stopped.search(run_exe(["query", "SorvaneHost"], exe="sc")[1]), 60,
+                   message="STOPPED with 1066 and %d" % code)
+        assert relay.connection_count() == (1 if first else 0)
+        assert first is None or first.running()
+        if first:
+            # Outside the manager the line that the event log gets (Wine's keeps nothing
+            # to read back) goes to stderr, and there is no hand-off to a window.
+            rc, _, err = run_exe(["--relay", relay.url, "--no-update", "--service"])
+            assert rc == 0
+            assert "another program holds Global\\SorvaneHostWin7" in err
+            assert "the service does not start: end that program, then start the service again" in err
+    finally:
+        if os.path.isfile(blocker):
+            os.unlink(blocker)
+        if service_state() == "RUNNING":
+            run_exe(["stop", "SorvaneHost"], exe="net", timeout=90)
+        run_exe(["--uninstall-service"])
+        keeper.kill()
+        remove_moved_aside()
