@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/audit_log.h"
+#include "base/system_library.h"
 #include "app/command_messages.h"
 #include "app/data_folder_check.h"
 #include "base/console_output.h"
@@ -435,6 +436,12 @@ void UpdateShutdown::AttachWindow(HostWindow* window) {
 }
 
 int RunHostProcess(const std::vector<std::string>& args) {
+    // First of all, so that no system DLL is ever found beside the program by its bare name.
+    const std::string libraries = LoadDelayLoadedLibraries();
+    if (!libraries.empty()) {
+        PrintTo(stderr, libraries + "\n");
+        return 1;
+    }
     if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
 
     WSADATA wsa;
