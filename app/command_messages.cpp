@@ -55,4 +55,10 @@ std::string ServiceResultLine(bool uninstall, int code) {
            ")\n";
 }
 
+std::string InstallRefusedLine(const std::string& why) {
+    return "install service: 3 (not installed: " + why +
+           "; copy the program into a folder only administrators can change, such as Program Files, and install it "
+           "from there)\n";
+}
+
 }  // namespace sv

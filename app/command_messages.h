@@ -22,4 +22,8 @@ std::string FetchFailureLine(const std::string& url, int32_t status, const std::
 // ended. A code other than 0 is a failure.
 std::string ServiceResultLine(bool uninstall, int code);
 
+// "install service: 3": the program was not installed because `why` (others can change
+// where it runs from), with what to do instead; "\n" ended.
+std::string InstallRefusedLine(const std::string& why);
+
 }  // namespace sv

@@ -17,7 +17,9 @@ TakeOverAction DecideTakeOver(const EntryFacts& facts, bool uploadsFolder) {
 
 DataFolderAction DecideDataFolder(const EntryFacts& facts) {
     if (!facts.trustedOwner) return DataFolderAction::MoveAside;
-    return facts.kind == EntryKind::Directory ? DataFolderAction::SecureInPlace : DataFolderAction::Refuse;
+    if (facts.kind != EntryKind::Directory) return DataFolderAction::Refuse;
+    // Whatever was added under a wider list cannot be told from the service's own files.
+    return facts.ownList ? DataFolderAction::SecureInPlace : DataFolderAction::MoveAside;
 }
 
 const wchar_t* FolderTopSddl() { return L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"; }
@@ -111,7 +113,8 @@ std::string OpenMade(const FolderName& root, const FolderOps& ops, FolderOps::Ha
 
 // Renamed through the handle held since its owner was read, so the very folder that was
 // judged is the one moved; its maker keeps whatever handles he has, to that folder only.
-std::string MoveAside(const FolderName& root, const FolderOps& ops, FolderOps::Handle& folder, std::string& movedTo) {
+std::string MoveAside(const FolderName& root, const FolderOps& ops, FolderOps::Handle& folder, const std::string& why,
+                      std::string& movedTo) {
     const std::string stamp = ops.stamp();
     for (int n = 0; n < kMaxAsideNames && movedTo.empty(); ++n) {
         const std::string suffix = ".moved-" + stamp + (n == 0 ? std::string() : "-" + std::to_string(n));
@@ -119,7 +122,7 @@ std::string MoveAside(const FolderName& root, const FolderOps& ops, FolderOps::H
     }
     ops.close(folder);
     folder = 0;
-    if (movedTo.empty()) return "cannot move aside " + root.text + ", made by another account";
+    if (movedTo.empty()) return "cannot move aside " + root.text + ", which " + why;
     bool existed = false;
     if (!ops.create(0, root.name, FolderTopSddl(), existed)) {
         return "cannot create " + root.text + " after moving aside the one found there";
@@ -152,7 +155,9 @@ TakeOverResult PrepareDataFolder(const FolderName& root, const FolderOps& ops) {
                 result.problem = root.text + (facts.kind == EntryKind::Link ? " is a link" : " is not a folder");
                 break;
             case DataFolderAction::MoveAside:
-                result.problem = MoveAside(root, ops, folder, result.movedTo);
+                result.movedWhy = facts.trustedOwner ? "had an access list the service did not give it"
+                                                     : "was made by another account";
+                result.problem = MoveAside(root, ops, folder, result.movedWhy, result.movedTo);
                 break;
             case DataFolderAction::SecureInPlace:
                 result.problem = ops.secure(folder, FolderTopSddl())

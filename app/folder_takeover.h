@@ -1,8 +1,11 @@
 #pragma once
 // The service's data folder under ProgramData, which any user can create before the
 // service first starts: made with its access list given at creation, secured in place
-// when SYSTEM or Administrators made it, moved aside when anyone else did (whoever made
-// a folder may hold a handle that keeps the access he had). Plain decisions and the walk
+// when it is one the service made (owned by SYSTEM or Administrators, and carrying still
+// exactly the list it was made with), moved aside otherwise: whoever made a folder may
+// hold a handle that keeps the access he had, and a folder that an administrator or a
+// script made beforehand inherits ProgramData's list, under which every user may have
+// added files that the owner check alone would keep. Plain decisions and the walk
 // through handles that the caller's operations open without following links; the
 // Windows calls are the caller's (app/service_data_folder.h), so both are tested apart.
 #include <cstddef>
@@ -26,6 +29,9 @@ struct EntryFacts {
     // process runs as), read before the walk resets the owner. Anyone else's entry was
     // not written by the service.
     bool trustedOwner = false;
+    // Read for the data folder alone: its access list is exactly the one the service
+    // gives the folder it makes (app/access_list.h says what "exactly" compares).
+    bool ownList = false;
 };
 
 enum class TakeOverAction {
@@ -43,8 +49,8 @@ enum class TakeOverAction {
 TakeOverAction DecideTakeOver(const EntryFacts& facts, bool uploadsFolder = false);
 
 enum class DataFolderAction {
-    SecureInPlace,  // made by SYSTEM or Administrators
-    MoveAside,      // made by anyone else: renamed beside it, a fresh one made
+    SecureInPlace,  // the service's own: SYSTEM's or Administrators', with the service's list
+    MoveAside,      // anyone else's, or one whose list let others in: renamed beside it, a fresh one made
     Refuse,         // a link or a file that SYSTEM or Administrators put there
 };
 
@@ -100,7 +106,8 @@ constexpr int kMaxAsideNames = 16;
 struct TakeOverResult {
     std::string problem;  // empty on success, else what failed
     size_t removed = 0;   // names removed, those inside removed folders included
-    std::string movedTo;  // where a folder made by someone else was moved, else empty
+    std::string movedTo;  // where a folder that was not the service's own was moved, else empty
+    std::string movedWhy; // why it was: "was made by another account", "had an access list ..."
 };
 
 // Makes the data folder `root` (a full path), or secures or moves aside the one found

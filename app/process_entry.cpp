@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/audit_log.h"
+#include "base/system_library.h"
 #include "app/command_messages.h"
 #include "app/data_folder_check.h"
 #include "base/console_output.h"
@@ -215,6 +216,14 @@ int RunOneShot(const CommandLine& line, const std::vector<std::string>& args) {
     case OneShot::EnrollOnly:
         return RunEnrollOnly(line.enrollToken, line.enrollName, line.options, DefaultEnrolmentIo());
     case OneShot::ServiceInstall: {
+        if (!line.uninstallService) {
+            // The service runs this very file, and reads and writes beside it, as LocalSystem.
+            const std::string refusal = InstallLocationProblem(ExecutablePath(), FindCaBundle());
+            if (!refusal.empty()) {
+                PrintTo(stdout, InstallRefusedLine(refusal));
+                return 1;
+            }
+        }
         const int code = line.uninstallService ? UninstallService() : InstallService(ExecutablePath());
         PrintTo(stdout, ServiceResultLine(line.uninstallService, code));
         return code == 0 ? 0 : 1;
@@ -257,6 +266,15 @@ void RemoveStaleStaging(const std::string& dataDir) {
         }
     }
     TidyInterruptedInstall(GetExecutableDirectory());
+}
+
+// A service start that ends before the host runs: a service has no console, so the line
+// goes to the event log too, and the service manager is told STOPPED with our code rather
+// than left waiting for a status until it reports a time-out that names no reason.
+void EndServiceStart(uint32_t code, const std::string& line) {
+    PrintTo(stderr, line + "\n");
+    WriteServiceEventLog(line);
+    RefuseServiceStart(code);
 }
 
 // Runs what it holds on the way out: detaches from the update's shutdown what is about to go.
@@ -312,14 +330,24 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args, StartFailu
         line.options.serviceMode = true;
         line.options.trainingEnabled = 0;
         const std::string problem = SecureServiceDataDir(line.options.dataDir);
-        // A folder that ordinary users can write to is not used by a LocalSystem service.
-        if (!problem.empty()) return failure.Fail(1, "service data folder: " + problem);
+        if (!problem.empty()) {
+            // A folder that ordinary users can write to is not used by a LocalSystem service;
+            // the take-over has put the line in the event log already.
+            failure.Fail(1, "service data folder: " + problem);
+            RefuseServiceStart(kServiceExitDataFolder);
+            return 1;
+        }
     }
 
     // Made and tried before anything is written there: the audit log's first lines and
     // the identity's files would otherwise be lost without a word.
     const std::string folderProblem = DataFolderProblem(line.options.dataDir);
-    if (!folderProblem.empty()) return failure.Fail(1, DataFolderProblemLine(line.options.dataDir, folderProblem));
+    if (!folderProblem.empty()) {
+        std::string problemLine = DataFolderProblemLine(line.options.dataDir, folderProblem);
+        if (!line.service) return failure.Fail(1, problemLine);
+        EndServiceStart(kServiceExitDataFolder, problemLine.substr(0, problemLine.find_last_not_of('\n') + 1));
+        return 1;
+    }
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
     // The console's warning is gone with a tray or service start; the log keeps it.
@@ -451,9 +479,13 @@ void UpdateShutdown::AttachWindow(HostWindow* window) {
 }
 
 int RunHostProcess(const std::vector<std::string>& args, ProcessSeams seams) {
-    if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
     // Declared first: a tray start shows its failure once everything else has let go.
     StartFailure failure(AsksForTray(args), std::move(seams.showStartFailure));
+    // Before anything else runs, so that no system DLL is ever found beside the program by
+    // its bare name.
+    const std::string libraries = LoadDelayLoadedLibraries();
+    if (!libraries.empty()) return failure.Fail(1, libraries);
+    if (IsApplyUpdateRun(args)) return ApplyStagedUpdate(std::vector<std::string>(args.begin() + 2, args.end()));
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return failure.Fail(1, "WSAStartup failed");
@@ -486,9 +518,21 @@ int RunHostProcess(const std::vector<std::string>& args, ProcessSeams seams) {
     if (oneShot >= 0) return oneShot;
 
     const std::string problem = ConnectionSettingsProblem(line.options);
-    if (!problem.empty()) return failure.Fail(2, problem);
+    if (!problem.empty()) {
+        if (!line.service) return failure.Fail(2, problem);
+        EndServiceStart(kServiceExitSettings, problem);
+        return 2;
+    }
 
     if (AnotherInstanceRuns()) {
+        if (line.service) {
+            // No hand-off: a service's broadcast reaches no one's desktop.
+            EndServiceStart(kServiceExitAnotherInstance,
+                            "the Sorvane host is already running on this computer (another program holds "
+                            "Global\\SorvaneHostWin7: the tray or console host, or any program that took that "
+                            "name); the service does not start: end that program, then start the service again");
+            return 0;
+        }
         SignalFirstInstance();
         ShowFirstInstanceWindow();
         // Without this line a console start would end with nothing to tell why.

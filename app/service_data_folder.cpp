@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/security_reading.h"
 #include "app/windows_service.h"
 #include "base/audit_log.h"
 #include "base/text_encoding.h"
@@ -84,20 +85,35 @@ std::vector<unsigned char> ProcessUserSid() {
     return sid;
 }
 
+// The list the service gives the data folder it makes, as the system reads it back.
+const AccessList& MadeFolderList() {
+    static const AccessList list = [] {
+        ObjectSecurity made;
+        if (!ReadSddlSecurity(FolderTopSddl(), made)) made.list = AccessList{};  // absent: nothing matches it
+        return made.list;
+    }();
+    return list;
+}
+
 // Whether the entry's owner, read through its handle, is an account the service writes
-// as; false when the owner cannot be read at all.
-bool ReadOwnerTrust(HANDLE h, const std::vector<unsigned char>& self, bool& trusted) {
+// as, and for the data folder itself (`withList`) whether its list is the one the
+// service made it with; false when the owner or that list cannot be read at all.
+bool ReadOwnerTrust(HANDLE h, const std::vector<unsigned char>& self, bool withList, EntryFacts& facts) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | (withList ? DACL_SECURITY_INFORMATION : 0);
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, what, &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
         return false;
     }
-    trusted = owner != nullptr &&
-              (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-               (!self.empty() && EqualSid(owner, const_cast<unsigned char*>(self.data()))));
+    facts.trustedOwner =
+        owner != nullptr &&
+        (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+         (!self.empty() && EqualSid(owner, const_cast<unsigned char*>(self.data()))));
+    ObjectSecurity found;
+    const bool listRead = !withList || ReadObjectSecurity(descriptor, found);
+    facts.ownList = withList && listRead && SameAccessList(found.list, MadeFolderList());
     LocalFree(descriptor);
-    return owner != nullptr;
+    return owner != nullptr && listRead;
 }
 
 // The calls that open and make names inside a folder's handle, which Win32 paths cannot:
@@ -197,7 +213,7 @@ FolderOps RealFolderOps() {
                                                                               : EntryKind::File;
         facts.names = info.nNumberOfLinks;
         // An owner that cannot be read stops the walk: neither kept unread nor removed.
-        if (!ReadOwnerTrust(h, self, facts.trustedOwner)) {
+        if (!ReadOwnerTrust(h, self, parent == 0, facts)) {
             CloseHandle(h);
             return 0;
         }
@@ -306,13 +322,18 @@ FolderOps RealFolderOps() {
 }
 
 std::string SecureServiceDataDir(const std::string& dir, const std::function<void(const std::string&)>& reportFailure) {
+    return SecureServiceDataDir(dir, reportFailure, RealFolderOps());
+}
+
+std::string SecureServiceDataDir(const std::string& dir, const std::function<void(const std::string&)>& reportFailure,
+                                 const FolderOps& ops) {
     const FolderName root{ExtendedPath(Utf8ToUtf16(dir)), dir};
     TakeOverResult result;
     if (root.name.empty()) {
         result.problem = "cannot read the full path of " + dir;
     } else {
         TakeOverPrivileges privileges;
-        result = PrepareDataFolder(root, RealFolderOps());
+        result = PrepareDataFolder(root, ops);
     }
     if (!result.problem.empty()) {
         // Nothing is written into a folder that is not secured: any name in it (the day's
@@ -322,7 +343,7 @@ std::string SecureServiceDataDir(const std::string& dir, const std::function<voi
     }
     SetAuditDirectory(dir);
     if (!result.movedTo.empty()) {
-        WriteAuditLine("service", "service data folder: " + dir + " was made by another account; moved aside to " +
+        WriteAuditLine("service", "service data folder: " + dir + " " + result.movedWhy + "; moved aside to " +
                                       result.movedTo, "");
     }
     if (result.removed != 0) {

@@ -28,11 +28,17 @@ bool ServiceStatusSequence::OnControl(uint32_t control) {
     return true;
 }
 
-void ServiceStatusSequence::ReportStopped() {
+void ServiceStatusSequence::ReportStopped() { Stop(0, 0); }
+
+void ServiceStatusSequence::ReportStoppedWithCode(uint32_t code) { Stop(kErrorServiceSpecific, code); }
+
+void ServiceStatusSequence::Stop(uint32_t win32ExitCode, uint32_t serviceExitCode) {
     MutexLock lock(mutex_);
     if (record_.state == kServiceStopped) return;
     record_.state = kServiceStopped;
     record_.controlsAccepted = 0;
+    record_.win32ExitCode = win32ExitCode;
+    record_.serviceExitCode = serviceExitCode;
     Report();
 }
 

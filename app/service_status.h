@@ -1,7 +1,8 @@
 #pragma once
 // The status a service reports to the service control manager, as one sequence:
 // RUNNING after registration, STOP_PENDING on a stop or shutdown request, STOPPED when
-// the worker has ended. The handler and the service's main run on different threads of
+// the worker has ended, or STOPPED at once with a code of ours when the start ends before
+// the host runs. The handler and the service's main run on different threads of
 // the dispatcher, so every report goes out under one lock, and once STOPPED has gone out
 // nothing follows it (a late stop request must not make a stopped service look pending).
 #include <cstdint>
@@ -19,11 +20,14 @@ constexpr uint32_t kServiceRunning = 4;
 constexpr uint32_t kServiceAcceptStopAndShutdown = 0x1 | 0x4;
 constexpr uint32_t kServiceControlStop = 1;
 constexpr uint32_t kServiceControlShutdown = 5;
+constexpr uint32_t kErrorServiceSpecific = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR: see the service's own code
 
 struct ServiceStatusRecord {
     uint32_t type = kServiceOwnProcess;
     uint32_t state = 0;
     uint32_t controlsAccepted = 0;
+    uint32_t win32ExitCode = 0;
+    uint32_t serviceExitCode = 0;  // ours, when win32ExitCode is kErrorServiceSpecific
 };
 
 class ServiceStatusSequence {
@@ -38,11 +42,15 @@ public:
     bool OnControl(uint32_t control);
     // STOPPED, once.
     void ReportStopped();
+    // STOPPED, once, as a failure with the service's own `code` (never 0), which the
+    // manager shows instead of waiting for a status that never comes.
+    void ReportStoppedWithCode(uint32_t code);
 
     uint32_t State() const;
 
 private:
     void Report() SV_REQUIRES(mutex_);
+    void Stop(uint32_t win32ExitCode, uint32_t serviceExitCode) SV_EXCLUDES(mutex_);
 
     mutable Mutex mutex_;
     Reporter report_;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/security_reading.h"
 #include "app/service_status.h"
 #include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
@@ -22,6 +23,7 @@ struct ServiceState {
     Host* host SV_GUARDED_BY(mutex) = nullptr;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     std::unique_ptr<ServiceStatusSequence> status;
+    uint32_t refusal = 0;  // a start that ends before the host runs: our exit code, set before the dispatcher
 };
 
 // Process-wide because the service control dispatcher calls ServiceMain with nothing of
@@ -55,6 +57,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControlHandler, nullptr);
     if (handle == nullptr) return;
     state.statusHandle = handle;
+    if (state.refusal != 0) {
+        state.status->ReportStoppedWithCode(state.refusal);
+        return;
+    }
     state.status->ReportRunning();
     try {
         std::thread worker(ServiceWorkerThread);
@@ -87,6 +93,31 @@ int InstallService(const std::string& executablePath) {
     return service.h == nullptr ? 2 : 0;
 }
 
+std::string InstallLocationProblem(const std::string& executablePath, const std::string& caBundlePath) {
+    const size_t slash = executablePath.find_last_of("\\/");
+    if (slash == std::string::npos) return "the folder of the program " + executablePath + " cannot be told";
+    std::string folder = executablePath.substr(0, slash);
+    if (!folder.empty() && folder.back() == ':') folder += '\\';  // "C:" alone names the current folder there
+    const struct {
+        std::string path;
+        bool folder;
+        bool mayBeMissing;  // the CA file: a service without one reaches no TLS relay
+    } objects[] = {{folder, true, false}, {executablePath, false, false}, {caBundlePath, false, true}};
+    for (const auto& object : objects) {
+        ObjectSecurity security;
+        if (!ReadPathSecurity(object.path, security)) {
+            const bool missing = GetFileAttributesW(Utf8ToUtf16(object.path).c_str()) == INVALID_FILE_ATTRIBUTES;
+            if (object.mayBeMissing && missing) continue;
+            return "who may change " + object.path + " cannot be read";
+        }
+        const OtherWriter writer = FindOtherWriter(security, object.folder);
+        if (!writer.sid.empty()) {
+            return object.path + " can be changed by " + AccountName(writer.sid) + ", who " + writer.right;
+        }
+    }
+    return std::string();
+}
+
 int UninstallService() {
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (manager.h == nullptr) return 1;
@@ -104,6 +135,27 @@ void WriteServiceEventLog(const std::string& line) {
     DeregisterEventSource(source);
 }
 
+namespace {
+
+// Hands the process to the service control dispatcher until ServiceMain has returned;
+// false when the process was not started by the service control manager.
+bool RunDispatcher(ServiceState& state) {
+    state.status = std::make_unique<ServiceStatusSequence>([&state](const ServiceStatusRecord& record) {
+        SERVICE_STATUS status = {};
+        status.dwServiceType = record.type;
+        status.dwCurrentState = record.state;
+        status.dwControlsAccepted = record.controlsAccepted;
+        status.dwWin32ExitCode = record.win32ExitCode;
+        status.dwServiceSpecificExitCode = record.serviceExitCode;
+        if (state.statusHandle != nullptr) SetServiceStatus(state.statusHandle, &status);
+    });
+    wchar_t name[] = L"SorvaneHost";
+    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table) != FALSE;
+}
+
+}  // namespace
+
 int RunAsService(std::function<int()> hostMain, Host* host) {
     ServiceState& state = State();
     {
@@ -111,17 +163,7 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
         state.hostMain = std::move(hostMain);
         state.host = host;
     }
-    state.status = std::make_unique<ServiceStatusSequence>([&state](const ServiceStatusRecord& record) {
-        SERVICE_STATUS status = {};
-        status.dwServiceType = record.type;
-        status.dwCurrentState = record.state;
-        status.dwControlsAccepted = record.controlsAccepted;
-        if (state.statusHandle != nullptr) SetServiceStatus(state.statusHandle, &status);
-    });
-
-    wchar_t name[] = L"SorvaneHost";
-    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
-    const bool ran = StartServiceCtrlDispatcherW(table) != FALSE;
+    const bool ran = RunDispatcher(state);
 
     std::function<int()> done;
     {
@@ -131,6 +173,12 @@ int RunAsService(std::function<int()> hostMain, Host* host) {
         state.host = nullptr;
     }
     return ran ? 0 : 1;
+}
+
+bool RefuseServiceStart(uint32_t code) {
+    ServiceState& state = State();
+    state.refusal = code;
+    return RunDispatcher(state);
 }
 
 }  // namespace sv

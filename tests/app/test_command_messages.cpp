@@ -31,6 +31,9 @@ TEST(CommandMessages, FailureLinesSayWhyAndWhatToDo) {
         {sv::ServiceResultLine(true, 3), "uninstall service: 3 (", "stop it first"},
         {sv::ServiceResultLine(false, 1), "install service: 1 (", "administrator"},
         {sv::ServiceResultLine(false, 2), "install service: 2 (", "--uninstall-service"},
+        {sv::InstallRefusedLine("C:\\Users\\a\\Downloads can be changed by PC\\a, who may add files"),
+         "install service: 3 (not installed: C:\\Users\\a\\Downloads can be changed by PC\\a",
+         "a folder only administrators can change, such as Program Files"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.line.compare(0, c.begins.size(), c.begins), 0) << c.line;

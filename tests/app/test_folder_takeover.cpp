@@ -37,12 +37,16 @@ TEST(FolderTakeOver, EachKindOfEntryIsSecuredOrLosesItsName) {
     }
 }
 
-TEST(FolderTakeOver, OnlyAFolderOfSystemOrAdministratorsIsSecuredInPlace) {
+TEST(FolderTakeOver, OnlyAFolderOfSystemOrAdministratorsWithTheServicesListIsSecuredInPlace) {
     const struct {
         sv::EntryFacts facts;
         DataFolderAction action;
     } cases[] = {
-        {{EntryKind::Directory, 1, true}, DataFolderAction::SecureInPlace},
+        {{EntryKind::Directory, 1, true, true}, DataFolderAction::SecureInPlace},
+        // Made beforehand by an administrator or a script: ProgramData's list let every
+        // user add files, which the owner check alone would keep.
+        {{EntryKind::Directory, 1, true, false}, DataFolderAction::MoveAside},
+        {{EntryKind::Directory, 1, false, true}, DataFolderAction::MoveAside},
         {{EntryKind::Directory, 1, false}, DataFolderAction::MoveAside},
         {{EntryKind::Link, 1, false}, DataFolderAction::MoveAside},
         {{EntryKind::File, 1, false}, DataFolderAction::MoveAside},
@@ -50,7 +54,8 @@ TEST(FolderTakeOver, OnlyAFolderOfSystemOrAdministratorsIsSecuredInPlace) {
         {{EntryKind::File, 1, true}, DataFolderAction::Refuse},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(sv::DecideDataFolder(c.facts), c.action) << static_cast<int>(c.facts.kind) << c.facts.trustedOwner;
+        EXPECT_EQ(sv::DecideDataFolder(c.facts), c.action)
+            << static_cast<int>(c.facts.kind) << c.facts.trustedOwner << c.facts.ownList;
     }
 }
 
@@ -163,7 +168,7 @@ struct FakeTree {
             log.push_back("create " + Shown(path) + " " + Label(sddl));
             existed = entries.count(path) != 0;
             if (existed || path == fail) return false;
-            entries[path] = {EntryKind::Directory, 1, true};
+            entries[path] = {EntryKind::Directory, 1, true, true};
             return true;
         };
         ops.rename = [this](sv::FolderOps::Handle h, const std::wstring& to) {
@@ -191,7 +196,7 @@ const sv::FolderName kRoot{L"D", "D"};
 TEST(FolderTakeOver, TheWalkKeepsOnlyWhatTheServiceWroteAndHandlesEachNameAsItself) {
     FakeTree tree;
     tree.entries = {
-        {L"D", {EntryKind::Directory, 1, true}},
+        {L"D", {EntryKind::Directory, 1, true, true}},
         {L"D\\device.json", {EntryKind::File, 1, true}},
         {L"D\\host-ui.json", {EntryKind::File, 1, false}},
         // Names a path would read as another entry, a device or the parent.
@@ -273,20 +278,25 @@ TEST(FolderTakeOver, TheDataFolderIsMadeSecuredOrMovedAsideNeverAdopted) {
          {"create D top", "rename D -> D.moved-T", "rename D -> D.moved-T-1", "create D top",
           "create D\\received uploads"}},
         {"held without delete sharing: not started", {{L"D", {EntryKind::Directory, 1, false}}}, true, false, L"",
-         "cannot move aside D, made by another account", "", held},
+         "cannot move aside D, which was made by another account", "", held},
         {"made again once moved: not adopted", {{L"D", {EntryKind::Directory, 1, false}}}, false, true, L"",
          "cannot create D after moving aside the one found there", "D.moved-T",
          {"create D top", "rename D -> D.moved-T", "create D top"}},
+        {"ours, with a list others could add to: moved aside whole, never walked",
+         {{L"D", {EntryKind::Directory, 1, true, false}}, {L"D\\host-ui.json", {EntryKind::File, 1, true}}}, false,
+         false, L"", "", "D.moved-T",
+         {"create D top", "rename D -> D.moved-T", "create D top", "create D\\received uploads"}},
         {"ours but a link", {{L"D", {EntryKind::Link, 1, true}}}, false, false, L"", "D is a link", "",
          {"create D top"}},
         {"ours but a file", {{L"D", {EntryKind::File, 1, true}}}, false, false, L"", "D is not a folder", "",
          {"create D top"}},
-        {"ours, list not set", {{L"D", {EntryKind::Directory, 1, true}}}, false, false, L"D",
+        {"ours, list not set", {{L"D", {EntryKind::Directory, 1, true, true}}}, false, false, L"D",
          "cannot set the access list of D", "", {"create D top", "secure D top"}},
-        {"ours, entry not secured", {{L"D", {EntryKind::Directory, 1, true}}, {L"D\\a", {EntryKind::File, 1, true}}},
-         false, false, L"D\\a", "cannot secure D\\a", "", {"create D top", "secure D top", "list D", "secure D\\a entry"}},
+        {"ours, entry not secured",
+         {{L"D", {EntryKind::Directory, 1, true, true}}, {L"D\\a", {EntryKind::File, 1, true}}}, false, false, L"D\\a",
+         "cannot secure D\\a", "", {"create D top", "secure D top", "list D", "secure D\\a entry"}},
         {"ours, planted entry not removed",
-         {{L"D", {EntryKind::Directory, 1, true}}, {L"D\\b", {EntryKind::File, 1, false}}}, false, false, L"D\\b",
+         {{L"D", {EntryKind::Directory, 1, true, true}}, {L"D\\b", {EntryKind::File, 1, false}}}, false, false, L"D\\b",
          "cannot remove D\\b", "", {"create D top", "secure D top", "list D", "remove D\\b"}},
         {"cannot be made", {}, false, false, L"D", "cannot create D", "", {"create D top"}},
         {"uploads folder cannot be made", {}, false, false, L"D\\received", "cannot create D\\received", "",
@@ -294,18 +304,18 @@ TEST(FolderTakeOver, TheDataFolderIsMadeSecuredOrMovedAsideNeverAdopted) {
         // The uploads folder: ours kept with its own list (and its files with that list
         // inherited), anyone else's or a file in its place removed and made anew.
         {"ours, uploads kept",
-         {{L"D", {EntryKind::Directory, 1, true}}, {L"D\\Received", {EntryKind::Directory, 1, true}},
+         {{L"D", {EntryKind::Directory, 1, true, true}}, {L"D\\Received", {EntryKind::Directory, 1, true}},
           {L"D\\Received\\up.txt", {EntryKind::File, 1, true}}}, false, false, L"", "", "",
          {"create D top", "secure D top", "list D", "secure D\\Received uploads", "list D\\Received",
           "secure D\\Received\\up.txt upload", "create D\\received uploads"}},
         {"ours, uploads of another account's",
-         {{L"D", {EntryKind::Directory, 1, true}}, {L"D\\received", {EntryKind::Directory, 1, false}},
+         {{L"D", {EntryKind::Directory, 1, true, true}}, {L"D\\received", {EntryKind::Directory, 1, false}},
           {L"D\\received\\x", {EntryKind::File, 1, false}}}, false, false, L"", "", "",
          {"create D top", "secure D top", "list D", "secure D\\received uploads", "list D\\received",
           "remove D\\received\\x", "remove D\\received", "create D\\received uploads"}},
         {"ours, a file named as the uploads folder",
-         {{L"D", {EntryKind::Directory, 1, true}}, {L"D\\received", {EntryKind::File, 1, true}}}, false, false, L"",
-         "", "", {"create D top", "secure D top", "list D", "remove D\\received", "create D\\received uploads"}},
+         {{L"D", {EntryKind::Directory, 1, true, true}}, {L"D\\received", {EntryKind::File, 1, true}}}, false, false,
+         L"", "", "", {"create D top", "secure D top", "list D", "remove D\\received", "create D\\received uploads"}},
     };
     for (const auto& c : cases) {
         FakeTree tree;
@@ -323,7 +333,7 @@ TEST(FolderTakeOver, TheDataFolderIsMadeSecuredOrMovedAsideNeverAdopted) {
     FakeTree deep;
     std::wstring path = L"D";
     for (int i = 0; i <= sv::kMaxTakeOverDepth + 1; ++i) {
-        deep.entries[path] = {EntryKind::Directory, 1, true};
+        deep.entries[path] = {EntryKind::Directory, 1, true, true};
         path += L"\\d";
     }
     EXPECT_NE(sv::PrepareDataFolder(kRoot, deep.Ops()).problem.find("nested too deep"), std::string::npos);

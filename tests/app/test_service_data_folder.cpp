@@ -55,9 +55,26 @@ std::string ReadLiteral(const std::string& dir, const wchar_t* name) {
     return std::string(buffer, read);
 }
 
-// Wine keeps no access lists on files (it reads back one made from the Unix mode),
-// reports every file of this process's Unix user as owned by the account the host runs
-// as, and makes no symbolic links or junctions, so the lists, owners and links are
+// Wine keeps no access lists on files (it reads back one made from the Unix mode, never
+// the service's own), so the list check at the top is stood in for here; it is tested
+// on its own over lists the system parsed.
+sv::FolderOps WithTheServicesList() {
+    sv::FolderOps ops = sv::RealFolderOps();
+    ops.open = [open = ops.open](sv::FolderOps::Handle parent, const std::wstring& name, sv::EntryFacts& facts) {
+        const sv::FolderOps::Handle h = open(parent, name, facts);
+        if (parent == 0) facts.ownList = true;
+        return h;
+    };
+    return ops;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Wine also reports every file of this process's Unix user as owned by the account the
+// host runs as, and makes no symbolic links or junctions, so the owners and links are
 // checked behind the walk's seam; here the real calls run end to end: opened and listed
 // by handle, each name inside its parent's handle, secured, a hard link's name removed,
 // the uploads folder made.
@@ -76,7 +93,9 @@ TEST(ServiceDataFolder, AFolderOfOursIsTakenOverWholeWithEveryNameHandledAsItsel
     const wchar_t* odd[] = {L"planted.", L"planted ", L"NUL", L"..."};
     for (const wchar_t* name : odd) ASSERT_TRUE(MakeLiteralFile(data, name, "odd")) << sv::Utf16ToUtf8(name);
 
-    EXPECT_EQ(sv::SecureServiceDataDir(data), "");
+    std::vector<std::string> reported;
+    const auto report = [&reported](const std::string& line) { reported.push_back(line); };
+    EXPECT_EQ(sv::SecureServiceDataDir(data, report, WithTheServicesList()), "");
     EXPECT_EQ(sv_test::ReadFile(data + "\\host-ui.json"), "{}");
     EXPECT_EQ(sv_test::ReadFile(data + "\\sub\\x.txt"), "x");
     // The second names go; the file they share stays.
@@ -89,8 +108,29 @@ TEST(ServiceDataFolder, AFolderOfOursIsTakenOverWholeWithEveryNameHandledAsItsel
     }
     EXPECT_TRUE(sv::IsDirectory(data + "\\received"));
     // Made anew when missing, with its uploads folder.
-    EXPECT_EQ(sv::SecureServiceDataDir(scratch.Path() + "\\Fresh"), "");
+    EXPECT_EQ(sv::SecureServiceDataDir(scratch.Path() + "\\Fresh", report, WithTheServicesList()), "");
     EXPECT_TRUE(sv::IsDirectory(scratch.Path() + "\\Fresh\\received"));
+    EXPECT_TRUE(reported.empty());
+}
+
+// A folder made beforehand by an account that passes (an administrator, a script) keeps
+// the list it inherited, under which any user may have added files; as Wine reads back a
+// list made from the Unix mode, this is what every folder found here looks like to it.
+// It is moved aside whole, with what it holds, and a fresh one is made.
+TEST(ServiceDataFolder, AFolderWhoseListIsNotTheServicesIsMovedAsideWhole) {
+    sv_test::ScratchDir scratch;
+    const std::string data = scratch.Path() + "\\Sorvane";
+    ASSERT_TRUE(sv::WriteTextFile(data + "\\host-ui.json", "{\"password\":\"known\"}"));
+    std::vector<std::string> reported;
+    EXPECT_EQ(sv::SecureServiceDataDir(data, [&reported](const std::string& line) { reported.push_back(line); }), "");
+    EXPECT_TRUE(reported.empty());
+    const std::vector<std::string> top = Sorted(sv_test::ListFiles(scratch.Path()));
+    ASSERT_EQ(top.size(), 2u);
+    EXPECT_EQ(top[0], "Sorvane");
+    EXPECT_EQ(top[1].rfind("Sorvane.moved-", 0), 0u) << top[1];
+    EXPECT_EQ(sv_test::ReadFile(scratch.Path() + "\\" + top[1] + "\\host-ui.json"), "{\"password\":\"known\"}");
+    EXPECT_FALSE(sv::PathExists(data + "\\host-ui.json"));
+    EXPECT_TRUE(sv::IsDirectory(data + "\\received"));
 }
 
 // A folder that is not secured gets no write at all: its maker may have planted the
@@ -122,9 +162,7 @@ TEST(ServiceDataFolder, AFolderThatIsNotSecuredGetsNoWrite) {
     CloseHandle(held);
     EXPECT_EQ(sv_test::ListFiles(data), std::vector<std::string>{"host-ui.json"});
     EXPECT_EQ(sv_test::ReadFile(file), "a file");
-    std::vector<std::string> top = sv_test::ListFiles(scratch.Path());
-    std::sort(top.begin(), top.end());
-    EXPECT_EQ(top, (std::vector<std::string>{"File", "Sorvane"}));
+    EXPECT_EQ(Sorted(sv_test::ListFiles(scratch.Path())), (std::vector<std::string>{"File", "Sorvane"}));
 }
 
 }  // namespace

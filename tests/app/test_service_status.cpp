@@ -9,10 +9,12 @@
 namespace {
 
 // Steps: 'R' running, 'S' stop control, 'D' shutdown control, 'I' interrogate (4),
-// 'X' stopped. The result lists the states reported, and which controls asked for a stop.
+// 'X' stopped, 'C' stopped with the service's code 7. The result lists the states
+// reported, which controls asked for a stop, and the exit codes that came with STOPPED.
 struct Outcome {
     std::vector<uint32_t> states;
     std::string stops;
+    std::string exitCodes;
 };
 
 Outcome Play(const std::string& steps) {
@@ -21,6 +23,11 @@ Outcome Play(const std::string& steps) {
         EXPECT_EQ(r.type, sv::kServiceOwnProcess);
         EXPECT_EQ(r.controlsAccepted, r.state == sv::kServiceStopped ? 0u : sv::kServiceAcceptStopAndShutdown);
         run.states.push_back(r.state);
+        if (r.state == sv::kServiceStopped) {
+            run.exitCodes += std::to_string(r.win32ExitCode) + "/" + std::to_string(r.serviceExitCode);
+        } else {
+            EXPECT_EQ(r.win32ExitCode + r.serviceExitCode, 0u);
+        }
     });
     for (char c : steps) {
         switch (c) {
@@ -29,6 +36,7 @@ Outcome Play(const std::string& steps) {
         case 'D': run.stops += sequence.OnControl(sv::kServiceControlShutdown) ? 'y' : 'n'; break;
         case 'I': run.stops += sequence.OnControl(4) ? 'y' : 'n'; break;
         case 'X': sequence.ReportStopped(); break;
+        case 'C': sequence.ReportStoppedWithCode(7); break;
         }
     }
     return run;
@@ -42,20 +50,26 @@ TEST(ServiceStatus, ReportsFollowTheOneSequence) {
         const char* steps;
         std::vector<uint32_t> states;
         const char* stops;
+        const char* exitCodes;
     } cases[] = {
-        {"RSX", {R, P, X}, "y"},
-        {"RDX", {R, P, X}, "y"},
-        {"RX", {R, X}, ""},           // the host-run task ended by itself
-        {"RIX", {R, X}, "n"},         // other controls change nothing
-        {"RXS", {R, X}, "n"},         // a stop after STOPPED reports nothing and stops nothing
-        {"RSXX", {R, P, X}, "y"},     // STOPPED once
-        {"SRX", {P, X}, "y"},         // a stop before RUNNING: the state never goes back
-        {"RSSX", {R, P, P, X}, "yy"}, // a repeated stop is answered again
+        {"RSX", {R, P, X}, "y", "0/0"},
+        {"RDX", {R, P, X}, "y", "0/0"},
+        {"RX", {R, X}, "", "0/0"},           // the host-run task ended by itself
+        {"RIX", {R, X}, "n", "0/0"},         // other controls change nothing
+        {"RXS", {R, X}, "n", "0/0"},         // a stop after STOPPED reports nothing and stops nothing
+        {"RSXX", {R, P, X}, "y", "0/0"},     // STOPPED once
+        {"SRX", {P, X}, "y", "0/0"},         // a stop before RUNNING: the state never goes back
+        {"RSSX", {R, P, P, X}, "yy", "0/0"}, // a repeated stop is answered again
+        // A start that ends before the host runs: STOPPED at once, with our code.
+        {"CS", {X}, "n", "1066/7"},
+        {"CX", {X}, "", "1066/7"},
+        {"XC", {X}, "", "0/0"},
     };
     for (const Case& c : cases) {
         Outcome run = Play(c.steps);
         EXPECT_EQ(run.states, c.states) << c.steps;
         EXPECT_EQ(run.stops, c.stops) << c.steps;
+        EXPECT_EQ(run.exitCodes, c.exitCodes) << c.steps;
     }
 }
 

@@ -1,7 +1,8 @@
 """The real executable starts under Wine and writes into its data directory."""
 import os
+import shutil
 
-from conftest import EXE
+from conftest import BIN, EXE, wait_until, winpath
 
 
 def test_executable_is_a_windows_gui_program():
@@ -16,3 +17,25 @@ def test_executable_is_a_windows_gui_program():
     subsystem = int.from_bytes(head[optional + 68:optional + 70], "little")
     assert subsystem == 2  # IMAGE_SUBSYSTEM_WINDOWS_GUI
     assert os.path.isfile(os.path.join(os.path.dirname(EXE), "cacert.pem"))
+
+
+def test_no_system_dll_is_taken_from_beside_the_program(relay, processes, data_dir, tmp_path):
+    # None of these is a KnownDLL of Windows 7, so Windows looks for a bare name in the
+    # program's folder first. Wine prefers its builtin DLLs; told to prefer native ones,
+    # as Windows has no other kind, it searches the same way.
+    folder = tmp_path / "Downloads"
+    folder.mkdir()
+    program = str(folder / "sorvane-host-win7.exe")
+    shutil.copy(EXE, program)
+    shutil.copy(os.path.join(BIN, "cacert.pem"), str(folder))
+    names = ["gdiplus.dll", "bcrypt.dll", "winmm.dll", "comctl32.dll"]
+    for name in names:
+        shutil.copy(os.path.join(BIN, "planted_library.dll"), str(folder / name))
+    overrides = "mscoree,mshtml=;" + ",".join(n[:-4] for n in names) + "=n,b"
+    # GDI+ starts, and the password is drawn through BCrypt, before the registration.
+    host = processes(["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"], exe=program,
+                     env={"WINEDLLOVERRIDES": overrides})
+    wait_until(lambda: relay.connection_count() or not host.running(), 60, message="a connection or the end")
+    # A planted DLL that was loaded left "<name>.loaded" beside itself.
+    assert sorted(os.listdir(folder)) == sorted(names + ["cacert.pem", "sorvane-host-win7.exe"])
+    relay.wait_connection(0, timeout=30).wait_type("host-register", timeout=30)
