@@ -184,8 +184,10 @@ bool LanServer::OpenListener(uint32_t addressNetworkOrder) {
         listenError_.store(WSAGetLastError());
         return false;
     }
-    BOOL reuse = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    // No SO_REUSEADDR: on Windows it lets a listener share a port that another program
+    // already listens on, so a port in use would be reported as listening while the peers'
+    // connections went to either socket. A plain bind already takes a port whose old
+    // connections are still closing.
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port_ & 0xffff));

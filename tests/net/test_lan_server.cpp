@@ -318,6 +318,29 @@ TEST_F(LanServerTest, StartTwiceKeepsTheFirstListener) {
     EXPECT_EQ(server->BoundPort(), port);
 }
 
+// A port another listener holds is refused, not shared: a shared port would be reported
+// as listening while the peers' connections went to whichever socket the system chose.
+// The port is free again for the next start once the listener has stopped, even after a
+// connection it accepted.
+TEST_F(LanServerTest, APortHeldByAnotherListenerIsRefusedAndFreeAgainAfterStop) {
+    StartPassword("abc123");
+    const uint16_t port = server->BoundPort();
+    FailWithWrongPassword();
+    LanServer second;
+    Bytes verifier = SrpMakeVerifier(SrpSalt(TestSalt()), SrpPassword("abc123"));
+    second.InitForPassword(port, TestSalt(), verifier, [](std::unique_ptr<SecureChannel>) {});
+    second.Start();
+    EXPECT_FALSE(second.IsListening());
+    EXPECT_NE(second.ListenError(), 0);
+    second.Stop();
+    server->Stop();
+    LanServer again;
+    again.InitForPassword(port, TestSalt(), verifier, [](std::unique_ptr<SecureChannel>) {});
+    again.Start();
+    EXPECT_TRUE(again.IsListening());
+    again.Stop();
+}
+
 TEST_F(LanServerTest, StopCutsHandshakesInProgressWithoutCountingThem) {
     server->SetHandshakeTimeoutMs(60000);
     StartPassword("abc123");
