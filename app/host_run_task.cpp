@@ -23,7 +23,7 @@ void Print(std::FILE* stream, const std::string& text) { PrintText(stream, text)
 EnrolmentIo DefaultEnrolmentIo() {
     EnrolmentIo io;
     io.postJson = [](const std::string& url, const std::string& body, const std::string& caBundlePath) {
-        return HttpPostJson(url, body, caBundlePath.c_str());
+        return HttpPostJsonAnswer(url, body, caBundlePath.c_str());
     };
     return io;
 }
@@ -37,7 +37,7 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                   DefaultEnrolmentIo()) {
     // Host::Stop ends an enrolment that is still waiting for the support API.
     io_.postJson = [&host](const std::string& url, const std::string& body, const std::string& caBundlePath) {
-        return HttpPostJson(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
+        return HttpPostJsonAnswer(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
     };
 }
 
@@ -144,15 +144,13 @@ std::optional<EnrollAnswer> EnrolDevice(const std::string& token, const std::str
         "enroll failed: bad response: the answer cannot be read as an enrolment; check that --api names the support "
         "API" + std::string(kNotEnrolled) + "\n";
     try {
-        const std::string answer =
+        const HttpResponse answer =
             io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
-        const EnrollAnswer read = ReadEnrollAnswer(answer);
+        const EnrollAnswer read = ReadEnrollAnswer(std::string(answer.body.begin(), answer.body.end()));
         switch (read.outcome) {
         case EnrollAnswer::Outcome::NoResponse:
             Print(io.err, "enroll failed (no response): " +
-                              NoAnswerReason(options.apiBase, "--api", options.caBundlePath,
-                                             IsRegularFile(options.caBundlePath)) +
-                              kNotEnrolled + "\n");
+                              NoAnswerReason(options.apiBase, answer, "--api", options.caBundlePath) + kNotEnrolled + "\n");
             return std::nullopt;
         case EnrollAnswer::Outcome::Refused:
             // The server's own reason, never its raw answer: that is JSON meant for programs.

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -171,6 +173,7 @@ HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostVi
     HostTextMeasure measure;
     measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
     measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
+    measure.detailHeight = [&](const std::wstring& t) { return MeasureHintHeight(g, fonts.hint.get(), t, factor); };
     return LayoutHostWindow(state, factor,
                             MeasureHintHeight(g, fonts.hint.get(), TextsForCard(state.card).hint, factor), measure);
 }
@@ -196,18 +199,31 @@ void ShowTrayMenu(HWND hwnd) {
     DestroyMenu(menu);
 }
 
-// The hint's height decides the window's; measured on a scratch graphics.
-int ClientHeight(HostCard card, float f) {
+// The hint's height, and the line's under the pill (`detail`, in the hint's font), decide
+// the window's; measured on a scratch graphics.
+int ClientHeight(HostCard card, const std::wstring& detail, float f) {
     HDC screen = GetDC(nullptr);
     float hintHeight = 0.0f;
+    float detailHeight = 0.0f;
     Gdiplus::GpGraphics* g = nullptr;
     if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
         UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
         hintHeight = MeasureHintHeight(g, hint.get(), TextsForCard(card).hint, f);
+        if (!detail.empty()) detailHeight = std::ceil(MeasureHintHeight(g, hint.get(), detail, f));
         gp::GdipDeleteGraphics(g);
     }
     ReleaseDC(nullptr, screen);
-    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card)) * f));
+    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card), detailHeight / f) * f));
+}
+
+// "HH:MM:SS" of a wall-clock time in this computer's time zone; empty when it has none.
+std::wstring LocalClock(int64_t when) {
+    const std::time_t t = static_cast<std::time_t>(when);
+    std::tm local{};
+    if (localtime_s(&local, &t) != 0) return std::wstring();
+    wchar_t text[16];
+    if (std::wcsftime(text, 16, L"%H:%M:%S", &local) == 0) return std::wstring();
+    return text;
 }
 
 HICON LoadAppIcon(int size) {
@@ -238,6 +254,7 @@ struct HostWindow::State {
     std::atomic<HWND> window_{nullptr};
     bool ran_ = false;
     HostCard card_ = HostCard::Classic;  // the card the window is sized for
+    std::wstring sizedDetail_;           // and the line under its pill
     bool rotating_ = false;              // a rotation runs on a thread of `work_`
     UINT taskbarCreated_ = 0;
     int trayRetriesLeft_ = 0;
@@ -282,12 +299,11 @@ struct HostWindow::State {
         return self->Handle(hwnd, message, wParam, lParam);
     }
 
-    HostViewState ReadHost() {
+    HostViewState ReadHost(HostCard card) {
         HostViewState state;
         Host* host = host_;
         if (host == nullptr) return state;
-        // The card the window is sized for; the timer moves both on together.
-        state.card = card_;
+        state.card = card;
         state.rotating = rotating_;
         state.registered = host->IsRegistered();
         state.controllers = host->ConnectedControllers();
@@ -296,6 +312,11 @@ struct HostWindow::State {
         state.ended = run.ended;
         state.hostId = Utf8ToUtf16(host->HostId());
         state.password = Utf8ToUtf16(host->Password());
+        if (!state.registered) {
+            const RelayOutage outage = host->RelayDown();
+            state.relayFailure = outage.cause;
+            state.nextTryClock = LocalClock(outage.nextTry);
+        }
         return state;
     }
 
@@ -306,7 +327,8 @@ struct HostWindow::State {
         gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
         gp::GdipGraphicsClear(g, Rgb(kBackground));
 
-        const HostViewState state = ReadHost();
+        // The card the window is sized for; the timer moves both on together.
+        const HostViewState state = ReadHost(card_);
         paintedRegistered_ = state.registered;
         paintedControllers_ = state.controllers;
         paintedEnded_ = state.ended;
@@ -321,11 +343,14 @@ struct HostWindow::State {
         DrawText(g, l.heading, fonts.heading.get(), l.headingRect, kPrimaryText);
         DrawText(g, l.hint, fonts.hint.get(), l.hintRect, kSecondaryText);
 
-        FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : 0xF3F4F6, false, f);
-        FillDot(g, l.dot, state.registered ? 0x16A34A : 0x9CA3AF);
+        // Amber while the relay cannot be reached: neither online nor merely on its way.
+        const bool down = !l.detail.empty();
+        FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : down ? 0xFEF3C7 : 0xF3F4F6, false, f);
+        FillDot(g, l.dot, state.registered ? 0x16A34A : down ? 0xD97706 : 0x9CA3AF);
         const RectF statusRect = {l.pillTextX, l.pill.y, l.pill.x + l.pill.w - l.pillTextX, l.pill.h};
         DrawText(g, l.status, fonts.subtitle.get(), statusRect, kPrimaryText, Gdiplus::StringAlignmentNear,
                  Gdiplus::StringAlignmentCenter, false);
+        if (down) DrawText(g, l.detail, fonts.hint.get(), l.detailRect, kPrimaryText);
 
         for (const HostFieldRow& row : l.rows) {
             DrawText(g, row.label, fonts.label.get(), row.labelRect, kSecondaryText);
@@ -419,7 +444,7 @@ struct HostWindow::State {
     // Sizes the window for its card: centred on the primary screen the first time, around
     // its own centre after that.
     void Fit(HWND hwnd, DWORD style, bool first) {
-        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, factor_)};
+        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, sizedDetail_, factor_)};
         AdjustWindowRectEx(&rect, style, FALSE, 0);
         const int w = rect.right - rect.left;
         const int h = rect.bottom - rect.top;
@@ -457,8 +482,11 @@ struct HostWindow::State {
             Host* host = host_;
             const HostRunState::Snapshot run = runState_->Get();
             const HostCard card = CardFor(run);
-            if (card != card_) {
+            // A relay that cannot be reached adds its line, which moves on at every attempt.
+            const std::wstring detail = DetailText(ReadHost(card));
+            if (card != card_ || detail != sizedDetail_) {
                 card_ = card;
+                sizedDetail_ = detail;
                 Fit(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
                 InvalidateRect(hwnd, nullptr, FALSE);
                 return 0;
