@@ -254,7 +254,11 @@ struct HostWindow::State {
     std::atomic<HWND> window_{nullptr};
     bool ran_ = false;
     HostCard card_ = HostCard::Classic;  // the card the window is sized for
-    std::wstring sizedDetail_;           // and the line under its pill
+    // The relay's trouble the window is sized for, and the line under the pill it makes;
+    // paints show this one, so that the line always has its room.
+    ConnectFailure sizedFailure_ = ConnectFailure::None;
+    std::wstring sizedClock_;
+    std::wstring sizedDetail_;
     bool rotating_ = false;              // a rotation runs on a thread of `work_`
     UINT taskbarCreated_ = 0;
     int trayRetriesLeft_ = 0;
@@ -312,11 +316,8 @@ struct HostWindow::State {
         state.ended = run.ended;
         state.hostId = Utf8ToUtf16(host->HostId());
         state.password = Utf8ToUtf16(host->Password());
-        if (!state.registered) {
-            const RelayOutage outage = host->RelayDown();
-            state.relayFailure = outage.cause;
-            state.nextTryClock = LocalClock(outage.nextTry);
-        }
+        state.relayFailure = sizedFailure_;
+        state.nextTryClock = sizedClock_;
         return state;
     }
 
@@ -483,9 +484,20 @@ struct HostWindow::State {
             const HostRunState::Snapshot run = runState_->Get();
             const HostCard card = CardFor(run);
             // A relay that cannot be reached adds its line, which moves on at every attempt.
-            const std::wstring detail = DetailText(ReadHost(card));
+            HostViewState now = ReadHost(card);
+            if (host != nullptr && !now.registered) {
+                const RelayOutage outage = host->RelayDown();
+                now.relayFailure = outage.cause;
+                now.nextTryClock = outage.cause == ConnectFailure::None ? std::wstring() : LocalClock(outage.nextTry);
+            } else {
+                now.relayFailure = ConnectFailure::None;
+                now.nextTryClock.clear();
+            }
+            const std::wstring detail = DetailText(now);
             if (card != card_ || detail != sizedDetail_) {
                 card_ = card;
+                sizedFailure_ = now.relayFailure;
+                sizedClock_ = now.nextTryClock;
                 sizedDetail_ = detail;
                 Fit(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
                 InvalidateRect(hwnd, nullptr, FALSE);

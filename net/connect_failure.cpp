@@ -49,7 +49,7 @@ std::string ConnectFailureText(ConnectFailure cause, const std::string& host, co
         return "the certificate's issuer is not trusted by the CA file " + caFile +
                " (give the file of the CA that issued it with --cacert)";
     case ConnectFailure::CertNameMismatch:
-        return "the certificate is not for " + host + ": another server answered for that name";
+        return "the certificate is not for " + host + " (it names another server)";
     case ConnectFailure::CertExpired:
         return "the certificate of " + host + " has expired (or this computer's clock is wrong)";
     case ConnectFailure::CertNotYetValid:

@@ -74,9 +74,9 @@ TEST(CommandMessages, NoAnswerNamesTheKnownCause) {
          "api.example:443: the certificate's issuer is not trusted by the CA file C:\\ca.pem (give the file of the "
          "CA that issued it with --cacert)"},
         {NoConnection(ConnectFailure::CertNameMismatch), "--api",
-         "the certificate is not for api.example: another server answered for that name; check the address given "
+         "the certificate is not for api.example (it names another server); check the address given "
          "with --api"},
-        {NoConnection(ConnectFailure::CertNameMismatch), "", "another server answered for that name"},
+        {NoConnection(ConnectFailure::CertNameMismatch), "", "(it names another server)"},
         {NoConnection(ConnectFailure::CertExpired), "", "has expired (or this computer's clock is wrong)"},
         {NoConnection(ConnectFailure::CertNotYetValid), "", "is not valid yet (or this computer's clock is wrong)"},
         {NoConnection(ConnectFailure::HandshakeTimedOut), "", "handshake timed out; try again later"},

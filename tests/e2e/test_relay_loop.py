@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import audit_entries, stop_listener, wait_until, winpath
+from conftest import FakeRelay, audit_entries, stop_listener, wait_until, winpath
 
 
 
@@ -90,6 +90,15 @@ class HangUpServer:
     def close(self):
         self._stop = True
         stop_listener(self.sock, self.thread)
+
+
+def free_port():
+    """A loopback port where nothing listens (until a test starts something there)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
 
 
 def assert_gap(times, i, expected, slack_low=0.4, slack_high=1.6):
@@ -197,6 +206,31 @@ def test_refusing_relay_is_reported_on_the_console_and_in_the_audit_log(processe
                         + r"\d\d:\d\d:\d\d", line), line
     wait_until(lambda: line in p.stdout(), 10, message="the line on the console")
     assert p.running()
+
+
+def test_the_console_says_when_the_relay_is_back_and_when_a_registered_connection_drops(processes, data_dir):
+    port = free_port()
+    url = f"ws://127.0.0.1:{port}/"
+    p = processes(["--relay", url, "--data-dir", winpath(data_dir), "--no-update"])
+    down = f"relay {url} unreachable: connection refused; next try in 5 s at "
+    wait_until(lambda: down in p.stdout(), 60, message="the failure line")
+    relay = FakeRelay(port=port)  # the relay comes up where the host keeps trying
+    try:
+        conn = relay.wait_connection(0, timeout=30)
+        conn.wait_type("host-register", timeout=30)
+        host_id, _ = stored_identity(data_dir)
+        back = f"relay {url} reached again: registered as host {host_id}"
+        wait_until(lambda: back in p.stdout(), 30, message="the line saying the relay is back")
+        # A registered connection that the relay ends is said with its cause, and so is the return.
+        conn.close()
+        gone = f"relay {url} disconnected: closed by the relay; next try in 5 s at "
+        wait_until(lambda: any(d.startswith(gone) for _, _, d in audit_entries(data_dir, "relay")), 30,
+                   message="the audit line of the drop")
+        relay.wait_connection(1, timeout=30).wait_type("host-register", timeout=30)
+        wait_until(lambda: p.stdout().count(back) == 2, 30, message="the second return")
+        assert p.stdout().count(down) == 1 and p.stdout().count(gone) == 1
+    finally:
+        relay.close()
 
 
 @pytest.mark.parametrize("reason,says", [

@@ -2,9 +2,10 @@
 enrolment, hiding to the tray, a second start raising it, and the exit command."""
 import json
 import os
+import socket
 import time
 
-from conftest import BIN, http_response, run_exe, wait_until, winpath
+from conftest import BIN, FakeRelay, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "window_probe.exe")
 CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
@@ -31,6 +32,26 @@ def clipboard():
     _, out, _ = run_exe(["get"], exe=CLIPBOARD)
     out = out.strip()
     return bytes.fromhex(out[5:]).decode("utf-8") if out.startswith("text ") else None
+
+
+def pixels_like(rgb, tmp_path, tolerance=8):
+    """How many pixels of the window's client area have about the colour `rgb`."""
+    shot = str(tmp_path / "window.bmp")
+    probe("shot", winpath(shot))
+    with open(shot, "rb") as f:
+        data = f.read()
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = abs(int.from_bytes(data[22:26], "little", signed=True))
+    stride = (width * 3 + 3) & ~3
+    r, g, b = (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF
+    count = 0
+    for y in range(height):
+        row = data[offset + y * stride:offset + y * stride + width * 3]
+        for x in range(0, len(row), 3):
+            if abs(row[x] - b) <= tolerance and abs(row[x + 1] - g) <= tolerance and abs(row[x + 2] - r) <= tolerance:
+                count += 1
+    return count
 
 
 def password(data_dir):
@@ -139,3 +160,31 @@ def test_exit_during_a_hanging_enrolment_is_bounded(https_server, pki, relay, pr
     assert host.wait(timeout=60) == 0
     assert time.monotonic() - asked < 6, "the exit waited for the enrolment"
     assert relay.connection_count() == 0
+
+
+def test_the_window_says_why_the_relay_cannot_be_reached_until_the_host_registers(processes, data_dir, tmp_path):
+    """After a refused attempt the card gains a line (the cause and the next try) and the
+    pill turns amber; once registered, the usual card is back with its green dot."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    port = listener.getsockname()[1]
+    listener.close()  # refused until the relay starts here
+    processes(["--tray", "--relay", f"ws://127.0.0.1:{port}/", "--data-dir", winpath(data_dir), "--no-update"])
+    amber, green = 0xD97706, 0x16A34A
+
+    def shown():
+        w = window()
+        return w if w and w[0] else None
+
+    wait_until(shown, 30, message="the host window")
+    wait_until(lambda: pixels_like(amber, tmp_path) > 20, 60, message="the amber pill of a relay that refuses")
+    down = shown()[2]
+    relay = FakeRelay(port=port)
+    try:
+        relay.wait_connection(0, timeout=30).wait_type("host-register", timeout=30)
+        wait_until(lambda: pixels_like(green, tmp_path) > 20, 30, message="the green pill once registered")
+        assert pixels_like(amber, tmp_path) == 0
+        usual = shown()[2]
+        assert usual < down, (usual, down)  # the line under the pill is gone with the trouble
+    finally:
+        relay.close()
