@@ -16,6 +16,7 @@ std::string NoAnswerReason(const std::string& url, const HttpResponse& response,
     const std::string checkAddress = option.empty() ? "" : "check the address given with " + option;
     switch (response.failure) {
     case HttpFailure::None:
+        if (response.status == 0) break;
         return server + " answered HTTP " + std::to_string(response.status) + " with nothing in it; " +
                (option.empty() ? "try again later" : "check that " + option + " names the right server");
     case HttpFailure::NotHttps:

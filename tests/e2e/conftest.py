@@ -79,6 +79,15 @@ def wait_until(predicate, timeout=10.0, interval=0.05, message="condition"):
         time.sleep(interval)
 
 
+def free_port():
+    """A loopback port where nothing listens (until a test starts something there)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
 def stop_listener(sock, thread, timeout=5.0):
     """Ends a fake server's accept loop: closing a listening socket does not wake a thread
     blocked in accept() on Linux (the call keeps the socket, and its port, alive), so it

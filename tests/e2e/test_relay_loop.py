@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import FakeRelay, audit_entries, stop_listener, wait_until, winpath
+from conftest import FakeRelay, audit_entries, free_port, stop_listener, wait_until, winpath
 
 
 
@@ -90,15 +90,6 @@ class HangUpServer:
     def close(self):
         self._stop = True
         stop_listener(self.sock, self.thread)
-
-
-def free_port():
-    """A loopback port where nothing listens (until a test starts something there)."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def assert_gap(times, i, expected, slack_low=0.4, slack_high=1.6):

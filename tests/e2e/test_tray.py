@@ -2,10 +2,9 @@
 enrolment, hiding to the tray, a second start raising it, and the exit command."""
 import json
 import os
-import socket
 import time
 
-from conftest import BIN, FakeRelay, http_response, run_exe, wait_until, winpath
+from conftest import BIN, FakeRelay, free_port, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "window_probe.exe")
 CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
@@ -165,10 +164,7 @@ def test_exit_during_a_hanging_enrolment_is_bounded(https_server, pki, relay, pr
 def test_the_window_says_why_the_relay_cannot_be_reached_until_the_host_registers(processes, data_dir, tmp_path):
     """After a refused attempt the card gains a line (the cause and the next try) and the
     pill turns amber; once registered, the usual card is back with its green dot."""
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    port = listener.getsockname()[1]
-    listener.close()  # refused until the relay starts here
+    port = free_port()  # refused until the relay starts there
     processes(["--tray", "--relay", f"ws://127.0.0.1:{port}/", "--data-dir", winpath(data_dir), "--no-update"])
     amber, green = 0xD97706, 0x16A34A
 

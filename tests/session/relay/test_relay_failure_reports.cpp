@@ -79,7 +79,7 @@ TEST(RelayFailureReports, LinesNameTheRelayTheCauseAndTheNextTry) {
          "that issued it with --cacert); next try",
          true},
         {sv::FormatRelayFailure("wss://r.example:8443/", "C:\\ca.pem", ConnectFailure::CertNameMismatch, false, 5, ""),
-         "the certificate is not for r.example:", true},
+         "the certificate is not for r.example (it names another server); next try", true},
         {sv::FormatRelayBack("wss://r.example/", "host 123456789"),
          "relay wss://r.example/ reached again: registered as host 123456789"},
     };
