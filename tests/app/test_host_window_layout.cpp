@@ -185,10 +185,8 @@ TEST(HostWindowLayout, RelayDownStateUntilRegistered) {
          359 + 8 + 21},
         {HostCard::Classic, true, false, ConnectFailure::Refused, L"Online \u2014 menunggu teknisi", L"", 441},
         {HostCard::Classic, false, false, ConnectFailure::None, L"Menghubungkan\u2026", L"", 441},
-        {HostCard::Classic, false, false, ConnectFailure::Aborted, L"Menghubungkan\u2026", L"", 441},
         {HostCard::Enrolled, false, true, ConnectFailure::Refused, L"Tidak terhubung", L"", 359},
         {HostCard::Enrolling, false, false, ConnectFailure::Refused, L"Menghubungkan\u2026", L"", 275},
-        {HostCard::Revoked, false, true, ConnectFailure::Refused, L"Harus didaftarkan ulang", L"", 359},
     };
     sv::HostTextMeasure measure = Measure(1.0f);
     measure.detailHeight = [](const std::wstring&) { return 20.4f; };  // one line, taken up to 21
