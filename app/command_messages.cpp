@@ -4,27 +4,72 @@
 
 namespace sv {
 
-std::string NoAnswerReason(const std::string& url, const std::string& option, const std::string& caBundlePath,
-                           bool caBundleFound) {
+std::string NoAnswerReason(const std::string& url, const HttpResponse& response, const std::string& option,
+                           const std::string& caBundlePath) {
     HttpsUrl target;
-    if (!SplitHttpsUrl(url, target)) {
+    if (response.failure == HttpFailure::NotHttps || !SplitHttpsUrl(url, target)) {
         return "\"" + url + "\" is not an https:// address; give one" + (option.empty() ? "" : " with " + option) +
                ", as https://host/...";
     }
-    if (!caBundleFound) {
-        return "the CA file " + caBundlePath + " cannot be found, so no server can be trusted; give one with --cacert";
+    const std::string server = target.host + ":" + std::to_string(target.port);
+    // The address is the person's to check only when they gave it.
+    const std::string checkAddress = option.empty() ? "" : "check the address given with " + option;
+    switch (response.failure) {
+    case HttpFailure::None:
+        if (response.status == 0) break;
+        return server + " answered HTTP " + std::to_string(response.status) + " with nothing in it; " +
+               (option.empty() ? "try again later" : "check that " + option + " names the right server");
+    case HttpFailure::NotHttps:
+        break;
+    case HttpFailure::Connect: {
+        const ConnectFailure cause = response.connectFailure;
+        const std::string what = ConnectFailureText(cause, target.host, caBundlePath);
+        switch (cause) {
+        case ConnectFailure::CaUnreadable:
+            return "the CA file " + caBundlePath +
+                   " cannot be read or holds no certificate, so no server can be trusted; give one with --cacert";
+        case ConnectFailure::NameNotFound:
+        case ConnectFailure::Unreachable:
+        case ConnectFailure::ConnectTimedOut:
+            return server + ": " + what + "; " + (option.empty() ? "check" : checkAddress + " and") +
+                   " this computer's network connection";
+        case ConnectFailure::Refused:
+            return server + ": " + what + "; " +
+                   (option.empty() ? "the server may be down, try again later" : checkAddress);
+        case ConnectFailure::BadAddress:
+        case ConnectFailure::CertNameMismatch:
+            return server + ": " + what + (option.empty() ? "" : "; " + checkAddress);
+        case ConnectFailure::Aborted:
+            return "the request to " + server + " was stopped";
+        default:
+            // The certificate's own causes carry their next step; the rest are the peer's.
+            return server + ": " + what + (IsCertificateFailure(cause) ? "" : "; try again later");
+        }
     }
-    return "no usable answer from " + target.host + ":" + std::to_string(target.port) +
-           " (not reachable, its certificate not trusted by " + caBundlePath +
-           ", the answer cut short, or redirected away from https:// or more than 5 times); check the address" +
-           (option.empty() ? "" : " given with " + option) + ", the network and --cacert";
+    case HttpFailure::NoAnswer:
+        return server + " ended the connection without an answer; try again later";
+    case HttpFailure::AnswerTimedOut:
+        return server + " did not answer in time; try again later";
+    case HttpFailure::NotHttp:
+        return server + " did not answer with HTTP; " +
+               (option.empty() ? "try again later" : "check that " + option + " names the right server");
+    case HttpFailure::CutShort:
+        return "the answer from " + server + " was cut short; try again later";
+    case HttpFailure::TooLarge:
+        return "the answer from " + server + " is larger than any answer taken";
+    case HttpFailure::RedirectAway:
+        return server + " redirected the request away from https://, which is never followed";
+    case HttpFailure::TooManyRedirects:
+        return server + " redirected the request more than 5 times";
+    }
+    return "no usable answer from " + server;
 }
 
-std::string FetchFailureLine(const std::string& url, int32_t status, const std::string& caBundlePath,
-                             bool caBundleFound) {
+std::string FetchFailureLine(const std::string& url, const HttpResponse& response, const std::string& caBundlePath) {
+    const int32_t status = response.status;
     std::string reason;
     if (status == 0) {
-        reason = NoAnswerReason(url, "", caBundlePath, caBundleFound);
+        reason = NoAnswerReason(url, response, "--fetch", caBundlePath);
     } else if (status >= 300 && status < 400) {
         reason = "the server answered with a redirect that was not followed; check the URL";
     } else if (status >= 500) {

@@ -4,19 +4,21 @@
 #include <cstdint>
 #include <string>
 
+#include "net/http_parsing.h"
+
 namespace sv {
 
-// Why an HTTPS request to `url` brought no usable answer (the client reports every
-// failure alike), as far as the address and the CA file tell: a `url` that is no
-// https:// address, a CA file that is missing, else the possible causes. `option` is
-// the command-line word that set the address ("--api"), empty when the URL was given
-// as a command's own value.
-std::string NoAnswerReason(const std::string& url, const std::string& option, const std::string& caBundlePath,
-                           bool caBundleFound);
+// Why `response`, asked of `url`, is no usable answer, with the next step: the cause the
+// client knows (name not found, refused, the certificate and what is wrong with it, no
+// answer in time, ...), never a list of guesses. `option` is the command-line word that
+// set the address ("--api", "--fetch"); empty when the address is built in, so that
+// nobody is asked to check an address they cannot change. A response that came with a
+// status but nothing in it says so.
+std::string NoAnswerReason(const std::string& url, const HttpResponse& response, const std::string& option,
+                           const std::string& caBundlePath);
 
-// "--fetch" that got no 200 answer (`status` 0: none), ended by "\n".
-std::string FetchFailureLine(const std::string& url, int32_t status, const std::string& caBundlePath,
-                             bool caBundleFound);
+// "--fetch" that got no 200 answer, ended by "\n".
+std::string FetchFailureLine(const std::string& url, const HttpResponse& response, const std::string& caBundlePath);
 
 // "install service: N" / "uninstall service: N" with what the result code means, "\n"
 // ended. A code other than 0 is a failure.

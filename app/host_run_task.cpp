@@ -23,7 +23,7 @@ void Print(std::FILE* stream, const std::string& text) { PrintText(stream, text)
 EnrolmentIo DefaultEnrolmentIo() {
     EnrolmentIo io;
     io.postJson = [](const std::string& url, const std::string& body, const std::string& caBundlePath) {
-        return HttpPostJson(url, body, caBundlePath.c_str());
+        return HttpPostJsonAnswer(url, body, caBundlePath.c_str());
     };
     return io;
 }
@@ -37,7 +37,7 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                   DefaultEnrolmentIo()) {
     // Host::Stop ends an enrolment that is still waiting for the support API.
     io_.postJson = [&host](const std::string& url, const std::string& body, const std::string& caBundlePath) {
-        return HttpPostJson(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
+        return HttpPostJsonAnswer(url, body, caBundlePath.c_str(), &host.EnrolmentCancel());
     };
 }
 
@@ -168,14 +168,13 @@ EnrolOutcome EnrolDevice(const std::string& token, const std::string& name, cons
         "enroll failed: bad response: the answer cannot be read as an enrolment; check that --api names the support "
         "API" + std::string(kNotEnrolled);
     try {
-        const std::string answer =
+        const HttpResponse answer =
             io.postJson(options.apiBase + kEnrollPath, BuildEnrollRequest(token, name), options.caBundlePath);
-        const EnrollAnswer read = ReadEnrollAnswer(answer);
+        const EnrollAnswer read = ReadEnrollAnswer(std::string(answer.body.begin(), answer.body.end()));
         switch (read.outcome) {
         case EnrollAnswer::Outcome::NoResponse:
             return Failed(Kind::NoResponse, "enroll failed (no response): " +
-                                                NoAnswerReason(options.apiBase, "--api", options.caBundlePath,
-                                                               IsRegularFile(options.caBundlePath)) +
+                                                NoAnswerReason(options.apiBase, answer, "--api", options.caBundlePath) +
                                                 kNotEnrolled);
         case EnrollAnswer::Outcome::Refused:
             // The server's own reason, never its raw answer: that is JSON meant for programs.

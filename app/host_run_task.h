@@ -9,6 +9,7 @@
 
 #include "app/enrollment.h"
 #include "base/annotated_mutex.h"
+#include "net/http_parsing.h"
 #include "session/host_options.h"
 #include "training/training_records.h"
 
@@ -18,14 +19,15 @@ class Host;
 
 // The ways out of enrolment, replaceable so the logic runs without a network.
 struct EnrolmentIo {
-    // POSTs JSON and returns the answer body (empty when nothing came back).
-    std::function<std::string(const std::string& url, const std::string& body, const std::string& caBundlePath)>
+    // POSTs JSON and returns the whole answer: the body decides, and when it is empty the
+    // rest says why.
+    std::function<HttpResponse(const std::string& url, const std::string& body, const std::string& caBundlePath)>
         postJson;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
 };
 
-// The real network: HttpPostJson and the process's standard streams.
+// The real network: HttpRequest's POST of JSON and the process's standard streams.
 EnrolmentIo DefaultEnrolmentIo();
 
 // The relay turned the device away for good: removed from the platform, or its secret

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -171,6 +173,7 @@ HostWindowLayout Layout(Gdiplus::GpGraphics* g, const Fonts& fonts, const HostVi
     HostTextMeasure measure;
     measure.statusWidth = [&](const std::wstring& t) { return Measure(g, fonts.subtitle.get(), t, 0).Width; };
     measure.buttonWidth = [&](const std::wstring& t) { return Measure(g, fonts.button.get(), t, 0).Width; };
+    measure.detailHeight = [&](const std::wstring& t) { return MeasureHintHeight(g, fonts.hint.get(), t, factor); };
     return LayoutHostWindow(state, factor,
                             MeasureHintHeight(g, fonts.hint.get(), CardHint(state.card, state.notes), factor), measure);
 }
@@ -196,18 +199,31 @@ void ShowTrayMenu(HWND hwnd) {
     DestroyMenu(menu);
 }
 
-// The hint's height decides the window's; measured on a scratch graphics.
-int ClientHeight(HostCard card, const CardNotes& notes, float f) {
+// The hint's height, and the line's under the pill (`detail`, in the hint's font), decide
+// the window's; measured on a scratch graphics.
+int ClientHeight(HostCard card, const CardNotes& notes, const std::wstring& detail, float f) {
     HDC screen = GetDC(nullptr);
     float hintHeight = 0.0f;
+    float detailHeight = 0.0f;
     Gdiplus::GpGraphics* g = nullptr;
     if (screen != nullptr && gp::GdipCreateFromHDC(screen, &g) == Gdiplus::Ok) {
         UiFont hint = CreateUiFont(UiFontWeight::Regular, 15.33f * f);
         hintHeight = MeasureHintHeight(g, hint.get(), CardHint(card, notes), f);
+        if (!detail.empty()) detailHeight = std::ceil(MeasureHintHeight(g, hint.get(), detail, f));
         gp::GdipDeleteGraphics(g);
     }
     ReleaseDC(nullptr, screen);
-    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card)) * f));
+    return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card), detailHeight / f) * f));
+}
+
+// "HH:MM:SS" of a wall-clock time in this computer's time zone; empty when it has none.
+std::wstring LocalClock(int64_t when) {
+    const std::time_t t = static_cast<std::time_t>(when);
+    std::tm local{};
+    if (localtime_s(&local, &t) != 0) return std::wstring();
+    wchar_t text[16];
+    if (std::wcsftime(text, 16, L"%H:%M:%S", &local) == 0) return std::wstring();
+    return text;
 }
 
 HICON LoadAppIcon(int size) {
@@ -239,6 +255,11 @@ struct HostWindow::State {
     bool ran_ = false;
     HostCard card_ = HostCard::Classic;  // the card the window is sized for
     CardNotes notes_;                    // and what else decides its height
+    // The relay's trouble the window is sized for, and the line under the pill it makes;
+    // paints show this one, so that the line always has its room.
+    ConnectFailure sizedFailure_ = ConnectFailure::None;
+    std::wstring sizedClock_;
+    std::wstring sizedDetail_;
     bool rotating_ = false;              // a rotation runs on a thread of `work_`
     UINT taskbarCreated_ = 0;
     int trayRetriesLeft_ = 0;
@@ -283,13 +304,13 @@ struct HostWindow::State {
         return self->Handle(hwnd, message, wParam, lParam);
     }
 
-    HostViewState ReadHost() {
+    // The card and notes the window is sized for; the timer moves them on together.
+    HostViewState ReadHost(HostCard card, const CardNotes& notes) {
         HostViewState state;
         Host* host = host_;
         if (host == nullptr) return state;
-        // The card the window is sized for; the timer moves both on together.
-        state.card = card_;
-        state.notes = notes_;
+        state.card = card;
+        state.notes = notes;
         state.rotating = rotating_;
         state.registered = host->IsRegistered();
         state.controllers = host->ConnectedControllers();
@@ -298,6 +319,8 @@ struct HostWindow::State {
         state.ended = run.ended;
         state.hostId = Utf8ToUtf16(host->HostId());
         state.password = Utf8ToUtf16(host->Password());
+        state.relayFailure = sizedFailure_;
+        state.nextTryClock = sizedClock_;
         return state;
     }
 
@@ -308,7 +331,8 @@ struct HostWindow::State {
         gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
         gp::GdipGraphicsClear(g, Rgb(kBackground));
 
-        const HostViewState state = ReadHost();
+        // The card the window is sized for; the timer moves both on together.
+        const HostViewState state = ReadHost(card_, notes_);
         paintedRegistered_ = state.registered;
         paintedControllers_ = state.controllers;
         paintedEnded_ = state.ended;
@@ -323,11 +347,14 @@ struct HostWindow::State {
         DrawText(g, l.heading, fonts.heading.get(), l.headingRect, kPrimaryText);
         DrawText(g, l.hint, fonts.hint.get(), l.hintRect, kSecondaryText);
 
-        FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : 0xF3F4F6, false, f);
-        FillDot(g, l.dot, state.registered ? 0x16A34A : 0x9CA3AF);
+        // Amber while the relay cannot be reached: neither online nor merely on its way.
+        const bool down = !l.detail.empty();
+        FillRounded(g, l.pill, l.pill.h / 2, state.registered ? 0xDCFCE7 : down ? 0xFEF3C7 : 0xF3F4F6, false, f);
+        FillDot(g, l.dot, state.registered ? 0x16A34A : down ? 0xD97706 : 0x9CA3AF);
         const RectF statusRect = {l.pillTextX, l.pill.y, l.pill.x + l.pill.w - l.pillTextX, l.pill.h};
         DrawText(g, l.status, fonts.subtitle.get(), statusRect, kPrimaryText, Gdiplus::StringAlignmentNear,
                  Gdiplus::StringAlignmentCenter, false);
+        if (down) DrawText(g, l.detail, fonts.hint.get(), l.detailRect, kPrimaryText);
 
         for (const HostFieldRow& row : l.rows) {
             DrawText(g, row.label, fonts.label.get(), row.labelRect, kSecondaryText);
@@ -421,7 +448,8 @@ struct HostWindow::State {
     // Sizes the window for its card: centred on the primary screen the first time, around
     // its own centre after that.
     void Fit(HWND hwnd, DWORD style, bool first) {
-        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)), ClientHeight(card_, notes_, factor_)};
+        RECT rect = {0, 0, static_cast<LONG>(std::lround(540 * factor_)),
+                     ClientHeight(card_, notes_, sizedDetail_, factor_)};
         AdjustWindowRectEx(&rect, style, FALSE, 0);
         const int w = rect.right - rect.left;
         const int h = rect.bottom - rect.top;
@@ -460,9 +488,23 @@ struct HostWindow::State {
             const HostRunState::Snapshot run = runState_->Get();
             const HostCard card = CardFor(run);
             const CardNotes notes = NotesFor(run, host);
-            if (card != card_ || notes != notes_) {
+            // A relay that cannot be reached adds its line, which moves on at every attempt.
+            HostViewState now = ReadHost(card, notes);
+            if (host != nullptr && !now.registered) {
+                const RelayOutage outage = host->RelayDown();
+                now.relayFailure = outage.cause;
+                now.nextTryClock = outage.cause == ConnectFailure::None ? std::wstring() : LocalClock(outage.nextTry);
+            } else {
+                now.relayFailure = ConnectFailure::None;
+                now.nextTryClock.clear();
+            }
+            const std::wstring detail = DetailText(now);
+            if (card != card_ || notes != notes_ || detail != sizedDetail_) {
                 card_ = card;
                 notes_ = notes;
+                sizedFailure_ = now.relayFailure;
+                sizedClock_ = now.nextTryClock;
+                sizedDetail_ = detail;
                 Fit(hwnd, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), false);
                 InvalidateRect(hwnd, nullptr, FALSE);
                 return 0;

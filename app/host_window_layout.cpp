@@ -27,6 +27,7 @@ constexpr float kHeadingToHint = 8.0f;
 constexpr float kHintToPill = 14.0f;
 constexpr float kPillHeight = 34.0f;
 constexpr float kPillToFields = 18.0f;
+constexpr float kPillToDetail = 8.0f;
 constexpr float kLabelHeight = 18.0f;
 constexpr float kLabelToRow = 4.0f;
 constexpr float kRowHeight = 44.0f;
@@ -40,6 +41,7 @@ constexpr float kValueToButtons = 12.0f;
 const wchar_t kDeviceLabel[] = L"PERANGKAT";
 const wchar_t kNotConnectedStatus[] = L"Tidak terhubung";
 const wchar_t kEnrolAgainStatus[] = L"Harus didaftarkan ulang";
+const wchar_t kRelayDownStatus[] = L"Tidak dapat terhubung";
 const wchar_t kTrayTip[] = L"Sorvane \u2014 Komputer Ini";
 const wchar_t kStartFailedTitle[] = L"Sorvane tidak dapat dimulai";
 
@@ -155,14 +157,85 @@ std::wstring FormatSessionStatus(int64_t controllers) {
     return L"Sesi bantuan aktif \u2014 " + std::to_wstring(controllers) + L" terhubung";
 }
 
+std::wstring RelayDownDetail(ConnectFailure cause, const std::wstring& nextTryClock) {
+    // Said of "server Sorvane": the person at the computer knows no relay.
+    const wchar_t* why = nullptr;
+    switch (cause) {
+    case ConnectFailure::None:
+    case ConnectFailure::Aborted:
+        return std::wstring();
+    case ConnectFailure::BadAddress:
+        why = L"Alamat server Sorvane tidak dapat dipakai.";
+        break;
+    case ConnectFailure::NameNotFound:
+        why = L"Alamat server Sorvane tidak ditemukan.";
+        break;
+    case ConnectFailure::Refused:
+        why = L"Server Sorvane menolak sambungan.";
+        break;
+    case ConnectFailure::Unreachable:
+        why = L"Jaringan tidak dapat menjangkau server Sorvane.";
+        break;
+    case ConnectFailure::ConnectTimedOut:
+        why = L"Server Sorvane tidak menjawab.";
+        break;
+    case ConnectFailure::CaUnreadable:
+        why = L"Berkas sertifikat CA tidak dapat dibaca.";
+        break;
+    case ConnectFailure::TlsVerifyFailed:
+        why = L"Sertifikat server Sorvane tidak dapat diverifikasi.";
+        break;
+    case ConnectFailure::CertUntrusted:
+        why = L"Sertifikat server Sorvane tidak dipercaya.";
+        break;
+    case ConnectFailure::CertNameMismatch:
+        why = L"Sertifikat yang diterima bukan untuk server Sorvane.";
+        break;
+    // The one cause the person can mend at the computer: its clock.
+    case ConnectFailure::CertExpired:
+        why = L"Sertifikat server Sorvane sudah kedaluwarsa, atau tanggal dan jam komputer ini salah.";
+        break;
+    case ConnectFailure::CertNotYetValid:
+        why = L"Sertifikat server Sorvane belum berlaku, atau tanggal dan jam komputer ini salah.";
+        break;
+    case ConnectFailure::TlsFailed:
+        why = L"Sambungan aman ke server Sorvane gagal.";
+        break;
+    case ConnectFailure::HandshakeTimedOut:
+        why = L"Server Sorvane tidak menjawab tepat waktu.";
+        break;
+    case ConnectFailure::ClosedByPeer:
+        why = L"Server Sorvane menutup sambungan.";
+        break;
+    case ConnectFailure::UpgradeRefused:
+        why = L"Server Sorvane menolak permintaan sambungan.";
+        break;
+    case ConnectFailure::ConnectionLost:
+        why = L"Sambungan ke server Sorvane terputus.";
+        break;
+    }
+    if (why == nullptr) why = L"Server Sorvane tidak dapat dihubungi.";
+    std::wstring line = why;
+    if (!nextTryClock.empty()) line += L" Mencoba lagi pukul " + nextTryClock + L".";
+    return line;
+}
+
+std::wstring DetailText(const HostViewState& state) {
+    // Only a card whose host is trying the relay: the others say what is wrong themselves.
+    const bool connecting = (state.card == HostCard::Classic || state.card == HostCard::Enrolled) && !state.ended;
+    if (!connecting || state.registered) return std::wstring();
+    return RelayDownDetail(state.relayFailure, state.nextTryClock);
+}
+
 std::wstring StatusText(bool registered, uint32_t controllers) {
     if (!registered) return HostTexts().connectingStatus;
     if (controllers == 0) return HostTexts().onlineStatus;
     return FormatSessionStatus(controllers);
 }
 
-float HostClientHeight(float hintHeight, int rows) {
+float HostClientHeight(float hintHeight, int rows, float detailHeight) {
     float content = std::ceil(hintHeight) + kHeadingToHint + kHeadingHeight + kHintToPill + kPillHeight;
+    if (detailHeight > 0) content += kPillToDetail + std::ceil(detailHeight);
     if (rows > 0) content += kPillToFields + rows * (kLabelHeight + kLabelToRow + kRowHeight) + (rows - 1) * kRowGap;
     return kTopMargin + kIconSize + kHeaderGap + 2 * kCardPaddingY + kTopMargin + content;
 }
@@ -201,8 +274,11 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
                                   const HostTextMeasure& measure) {
     const HostUiTexts& texts = HostTexts();
     HostWindowLayout layout;
+    layout.detail = DetailText(state);
+    const float detailHeight =
+        layout.detail.empty() || !measure.detailHeight ? 0.0f : std::ceil(measure.detailHeight(layout.detail));
     layout.clientWidth = kClientWidth * f;
-    layout.clientHeight = std::ceil(HostClientHeight(hintHeight / f, RowsForCard(state.card)) * f);
+    layout.clientHeight = std::ceil(HostClientHeight(hintHeight / f, RowsForCard(state.card), detailHeight / f) * f);
 
     layout.icon = {kMargin * f, kTopMargin * f, kIconSize * f, kIconSize * f};
     const float textLeft = (kMargin + kIconSize + 12.0f) * f;
@@ -228,12 +304,19 @@ HostWindowLayout LayoutHostWindow(const HostViewState& state, float f, float hin
     const bool rejected = state.card == HostCard::Revoked || state.card == HostCard::AuthFailed;
     layout.status = rejected                                            ? std::wstring(kEnrolAgainStatus)
                     : state.card == HostCard::EnrolFailed || state.ended ? std::wstring(kNotConnectedStatus)
+                    : !layout.detail.empty()                             ? std::wstring(kRelayDownStatus)
                                                                          : StatusText(state.registered, state.controllers);
     const float statusWidth = measure.statusWidth ? measure.statusWidth(layout.status) : 0.0f;
     layout.pill = {left, y, statusWidth + (12 + 10 + 8 + 14) * f, kPillHeight * f};
     layout.dot = {left + 12 * f, y + (kPillHeight - 10) * f / 2, 10 * f, 10 * f};
     layout.pillTextX = left + 30 * f;
-    y += (kPillHeight + kPillToFields) * f;
+    y += kPillHeight * f;
+    if (!layout.detail.empty()) {
+        y += kPillToDetail * f;
+        layout.detailRect = {left, y, width, detailHeight};
+        y += detailHeight;
+    }
+    y += kPillToFields * f;
 
     if (state.card == HostCard::Classic) {
         layout.rows.push_back(LayoutHostCard(texts.hostIdLabel, state.hostId, {kButtonCopyHostId}, left, y, width, f,

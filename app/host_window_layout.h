@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/enrollment.h"
+#include "net/connect_failure.h"
 
 namespace sv {
 
@@ -82,6 +83,12 @@ std::wstring StatusText(bool registered, uint32_t controllers);
 extern const wchar_t kNotConnectedStatus[];
 // The pill's text once the relay has turned the device away for good.
 extern const wchar_t kEnrolAgainStatus[];
+// The pill's text while the relay cannot be reached; the line under it says why.
+extern const wchar_t kRelayDownStatus[];
+
+// The line under the pill while the relay cannot be reached: the cause as the person at
+// the computer can understand it, and the local time of the next try ("14:03:21").
+std::wstring RelayDownDetail(ConnectFailure cause, const std::wstring& nextTryClock);
 
 // Button ids; the tray menu's commands.
 constexpr int kButtonCopyHostId = 1;
@@ -120,13 +127,23 @@ struct HostViewState {
     bool rotating = false;  // a new password is being made: its button is disabled
     bool ended = false;     // the run is over: the host no longer connects
     CardNotes notes;
+    // The relay's last attempt failed (None: it did not, or the host is registered), and
+    // the local time of the next try.
+    ConnectFailure relayFailure = ConnectFailure::None;
+    std::wstring nextTryClock;
 };
 
+// The line under the pill for `state`; empty when there is none (all is well, or the
+// card says what is wrong itself).
+std::wstring DetailText(const HostViewState& state);
+
 // Text widths for the layout: the pill's text, and a button label (in their fonts, at
-// the real size). The hint's wrapped height comes in separately.
+// the real size); the height of the line under the pill, wrapped at the hint's width.
+// The hint's wrapped height comes in separately.
 struct HostTextMeasure {
     std::function<float(const std::wstring& text)> statusWidth;
     std::function<float(const std::wstring& label)> buttonWidth;
+    std::function<float(const std::wstring& text)> detailHeight;
 };
 
 struct HostWindowLayout {
@@ -137,6 +154,8 @@ struct HostWindowLayout {
     std::wstring status;
     RectF pill, dot;
     float pillTextX = 0;
+    std::wstring detail;  // the line under the pill; empty for none
+    RectF detailRect;
     std::vector<HostFieldRow> rows;
     std::vector<HostButton> buttons;
 };
@@ -145,8 +164,9 @@ struct HostWindowLayout {
 constexpr float kHintWidth = 448.0f;
 
 // Client height in device-independent pixels (before the DPI factor) for a card with
-// `rows` field rows; the hint height is taken up to the next whole pixel.
-float HostClientHeight(float hintHeight, int rows);
+// `rows` field rows and, when `detailHeight` is above 0, a line under the pill; the hint
+// and that line are taken up to the next whole pixel.
+float HostClientHeight(float hintHeight, int rows, float detailHeight = 0.0f);
 
 // Lays out one field row at `top` (its label above, buttons at the right end, the value
 // in what is left) and appends its buttons to `buttons`. Lengths already scaled.

@@ -136,8 +136,7 @@ void AttachParentConsole() {
 int RunFetch(const CommandLine& line) {
     HttpResponse response = HttpGet(line.fetchUrl, line.options.caBundlePath.c_str(), 5);
     if (response.status != 200) {
-        const std::string& ca = line.options.caBundlePath;
-        PrintTo(stderr, FetchFailureLine(line.fetchUrl, response.status, ca, IsRegularFile(ca)));
+        PrintTo(stderr, FetchFailureLine(line.fetchUrl, response, line.options.caBundlePath));
         return 1;
     }
     std::string body(response.body.begin(), response.body.end());
@@ -180,19 +179,18 @@ int RunUiaFocus(const std::string& seconds) {
 int RunCheckUpdate(const CommandLine& line) {
     const std::string base = BuiltInUpdateApiBase();
     UpdateInfo info;
-    if (!CheckForUpdate(base, kUpdateProduct, kUpdateVersion, kUpdateOs, line.options.caBundlePath, info)) {
-        const std::string& ca = line.options.caBundlePath;
-        PrintTo(stdout, "update check failed (no response): " + NoAnswerReason(base, "", ca, IsRegularFile(ca)) +
-                            "; nothing was changed, try again later\n");
+    UpdateFailure failure;
+    if (!CheckForUpdate(base, kUpdateProduct, kUpdateVersion, kUpdateOs, line.options.caBundlePath, info, &failure)) {
+        PrintTo(stdout, std::string("update check failed") + (failure.noResponse ? " (no response)" : "") + ": " +
+                            failure.reason + "; nothing was changed, try again later\n");
         return 1;
     }
     PrintTo(stdout, std::string("hasUpdate: ") + (info.hasUpdate ? "true" : "false") + "\n");
     if (!info.hasUpdate) return 0;
     PrintTo(stdout, "version: " + info.version + "\nchecksum: " + info.checksum + "\nurl: " + info.downloadUrl + "\n");
     std::vector<uint8_t> package;
-    if (!DownloadUpdate(base, info, line.options.caBundlePath, package)) {
-        PrintTo(stdout, "download+checksum: FAIL (the package could not be downloaded or does not match its "
-                        "checksum; nothing was staged, try again later)\n");
+    if (!DownloadUpdate(base, info, line.options.caBundlePath, package, &failure)) {
+        PrintTo(stdout, "download+checksum: FAIL (" + failure.reason + "; nothing was staged, try again later)\n");
         return 1;
     }
     bool staged = UnpackVerifiedUpdate(package, JoinDataPath(line.options.dataDir, "update-staging"),

@@ -1,5 +1,6 @@
 #include "app/relay_settings_check.h"
 
+#include "net/ca_bundle.h"
 #include "net/websocket_frame.h"
 
 namespace sv {
@@ -32,6 +33,17 @@ std::string CaBundleProblem(const std::string& path, const WholeFileReader& read
     }
     if (contents.empty()) {
         return "CA file \"" + path + "\" is empty: give a PEM file of trusted certificates with --cacert";
+    }
+    // Readable is not enough: every connect would then fail on a file that holds no
+    // certificate, saying only that it cannot be read.
+    const CaBundleCount count = CountCaCertificates(contents);
+    if (count.certificates == 0) {
+        return "CA file \"" + path + "\" holds no certificate: give a PEM file of trusted certificates with --cacert";
+    }
+    if (!count.Usable()) {
+        return "CA file \"" + path + "\" holds " + std::to_string(count.unreadable) +
+               " certificate(s) that cannot be read, and a connection refuses the whole file: remove them, or give "
+               "another PEM file with --cacert";
     }
     return std::string();
 }

@@ -17,8 +17,8 @@ std::string RelayUrlProblem(const std::string& url);
 // address RelayUrlProblem refuses.
 bool RelayUrlUsesTls(const std::string& url);
 
-// Empty when `path` can be read (through `read`) and is not empty; otherwise the line
-// to print, naming the path.
+// Empty when `path` can be read (through `read`) and every certificate in it parses, at
+// least one; otherwise the line to print, naming the path.
 using WholeFileReader = std::function<bool(const std::string& path, std::string& contents)>;
 std::string CaBundleProblem(const std::string& path, const WholeFileReader& read);
 

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "app/command_messages.h"
 #include "app/update_command_line.h"
 #include "app/update_installer.h"
 #include "app/update_staging.h"
@@ -43,38 +44,66 @@ std::string UpdateDownloadUrl(const std::string& base, const std::string& downlo
     return base + downloadUrl;
 }
 
+namespace {
+
+// Fills `failure` (when given) and returns false.
+bool Failed(UpdateFailure* failure, std::string reason, bool noResponse = false) {
+    if (failure != nullptr) {
+        failure->noResponse = noResponse;
+        failure->reason = std::move(reason);
+    }
+    return false;
+}
+
+// A response that is no 200 answer, in the words the update's lines use.
+bool FailedAnswer(UpdateFailure* failure, const std::string& url, const HttpResponse& response,
+                  const std::string& caBundlePath) {
+    if (response.status == 0) return Failed(failure, NoAnswerReason(url, response, "", caBundlePath), true);
+    return Failed(failure, "the update server answered HTTP " + std::to_string(response.status));
+}
+
+}  // namespace
+
 bool CheckForUpdate(const std::string& base, const std::string& product, const std::string& version,
-                    const std::string& os, const std::string& caBundlePath, UpdateInfo& info) {
+                    const std::string& os, const std::string& caBundlePath, UpdateInfo& info,
+                    UpdateFailure* failure) {
     try {
-        HttpResponse response = HttpGet(UpdateCheckUrl(base, product, version, os), caBundlePath.c_str(), 5);
-        if (response.status != 200) return false;
-        return ParseUpdateCheckAnswer(std::string(response.body.begin(), response.body.end()), info);
+        const std::string url = UpdateCheckUrl(base, product, version, os);
+        HttpResponse response = HttpGet(url, caBundlePath.c_str(), 5);
+        if (response.status != 200) return FailedAnswer(failure, url, response, caBundlePath);
+        if (ParseUpdateCheckAnswer(std::string(response.body.begin(), response.body.end()), info)) return true;
+        return Failed(failure, "the update server's answer cannot be read as an update check");
     } catch (const std::bad_alloc&) {
         info = UpdateInfo();
-        return false;
+        return Failed(failure, "the update server's answer does not fit in memory");
     }
 }
 
 bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::string& caBundlePath,
-                    std::vector<uint8_t>& package) {
+                    std::vector<uint8_t>& package, UpdateFailure* failure) {
     package.clear();
     try {
-        HttpResponse response = HttpGet(UpdateDownloadUrl(base, info.downloadUrl), caBundlePath.c_str(), 5);
-        if (response.status != 200 || response.body.empty()) return false;
-        if (Sha256Hex(response.body.data(), response.body.size()) != info.checksum) return false;
+        const std::string url = UpdateDownloadUrl(base, info.downloadUrl);
+        HttpResponse response = HttpGet(url, caBundlePath.c_str(), 5);
+        if (response.status != 200) return FailedAnswer(failure, url, response, caBundlePath);
+        if (response.body.empty()) return Failed(failure, "the package is empty");
+        if (Sha256Hex(response.body.data(), response.body.size()) != info.checksum) {
+            return Failed(failure, "the package does not match its checksum");
+        }
         package = std::move(response.body);
         return true;
     } catch (const std::bad_alloc&) {
-        return false;
+        return Failed(failure, "the package does not fit in memory");
     }
 }
 
 int RunUpdateRound(const UpdateConfig& config) {
     UpdateInfo info;
-    if (!CheckForUpdate(config.apiBase, kUpdateProduct, kUpdateVersion, kUpdateOs, config.caBundlePath, info)) {
-        config.log(std::string("[update] check failed (") + kUpdateVersion +
-                   "): the update server could not be reached or its answer could not be read; this version keeps "
-                   "running and checks again in 6 hours (check the network if this repeats)");
+    UpdateFailure failure;
+    if (!CheckForUpdate(config.apiBase, kUpdateProduct, kUpdateVersion, kUpdateOs, config.caBundlePath, info,
+                        &failure)) {
+        config.log(std::string("[update] check failed (") + kUpdateVersion + "): " + failure.reason +
+                   "; this version keeps running and checks again in 6 hours");
         return 0;
     }
     if (!info.hasUpdate) {
@@ -89,8 +118,8 @@ int RunUpdateRound(const UpdateConfig& config) {
     }
     config.log("[update] " + info.version + " available, downloading");
     std::vector<uint8_t> package;
-    if (!DownloadUpdate(config.apiBase, info, config.caBundlePath, package)) {
-        config.log("[update] download/checksum failed for " + info.version);
+    if (!DownloadUpdate(config.apiBase, info, config.caBundlePath, package, &failure)) {
+        config.log("[update] download/checksum failed for " + info.version + ": " + failure.reason);
         return 0;
     }
     const std::string staging = JoinDataPath(config.dataDir, kStagingFolderName);

@@ -37,13 +37,24 @@ bool ParseUpdateCheckAnswer(const std::string& body, UpdateInfo& info);
 // An "https://" download URL as it is; anything else is a path under the base.
 std::string UpdateDownloadUrl(const std::string& base, const std::string& downloadUrl);
 
+// Why a check or a download brought nothing usable, in a few words: the cause the HTTPS
+// client knows, the update server's HTTP status, an answer that cannot be read, a
+// package that does not match its checksum. The update address is built in: nothing
+// here asks the person to check it.
+struct UpdateFailure {
+    bool noResponse = false;  // nothing came back at all
+    std::string reason;
+};
+
 // True when an answer was read, whether or not it offers an update. An answer too large
-// for the memory left is no answer.
+// for the memory left is no answer. `failure` (may be null) says why not.
 bool CheckForUpdate(const std::string& base, const std::string& product, const std::string& version,
-                    const std::string& os, const std::string& caBundlePath, UpdateInfo& info);
+                    const std::string& os, const std::string& caBundlePath, UpdateInfo& info,
+                    UpdateFailure* failure = nullptr);
 // True when the package was fetched and its SHA-256 equals the offered checksum.
+// `failure` (may be null) says why not.
 bool DownloadUpdate(const std::string& base, const UpdateInfo& info, const std::string& caBundlePath,
-                    std::vector<uint8_t>& package);
+                    std::vector<uint8_t>& package, UpdateFailure* failure = nullptr);
 
 struct UpdateConfig {
     std::string dataDir;  // the staging folder is its "update-staging" child

@@ -210,18 +210,25 @@ void HttpBodyReader::Feed(const uint8_t* data, size_t n) {
 void HttpBodyReader::Finish(HttpResponse& response) {
     if (bad_) {
         response.status = 0;
+        response.failure = HttpFailure::TooLarge;
         response.body.clear();
         return;
     }
     switch (framing_) {
     case Framing::Chunked: {
         std::vector<uint8_t> decoded;
-        if (!DecodeChunkedBody(raw_, decoded)) response.status = 0;
+        if (!DecodeChunkedBody(raw_, decoded)) {
+            response.status = 0;
+            response.failure = HttpFailure::CutShort;
+        }
         response.body = std::move(decoded);
         break;
     }
     case Framing::Sized:
-        if (raw_.size() < expected_) response.status = 0;
+        if (raw_.size() < expected_) {
+            response.status = 0;
+            response.failure = HttpFailure::CutShort;
+        }
         response.body = std::move(raw_);
         break;
     case Framing::ToClose:
@@ -233,7 +240,12 @@ void HttpBodyReader::Finish(HttpResponse& response) {
 
 HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
                              const std::function<HttpResponse(const std::string&)>& fetch) {
-    if (maxRedirects < 0) return HttpResponse();
+    auto endedBy = [](HttpFailure why) {
+        HttpResponse none;
+        none.failure = why;
+        return none;
+    };
+    if (maxRedirects < 0) return endedBy(HttpFailure::TooManyRedirects);
     std::string current = url;
     for (int32_t redirects = 0;;) {
         HttpResponse response = fetch(current);
@@ -242,8 +254,8 @@ HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
         // A location that resolves to no https URL we could ask for (a downgrade, a space
         // or control byte that would end up in the request line) ends the chase here.
         HttpsUrl next;
-        if (current.empty() || !SplitHttpsUrl(current, next)) return HttpResponse();
-        if (++redirects > maxRedirects) return HttpResponse();
+        if (current.empty() || !SplitHttpsUrl(current, next)) return endedBy(HttpFailure::RedirectAway);
+        if (++redirects > maxRedirects) return endedBy(HttpFailure::TooManyRedirects);
     }
 }
 

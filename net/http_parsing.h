@@ -7,14 +7,33 @@
 #include <string>
 #include <vector>
 
+#include "net/connect_failure.h"
+
 namespace sv {
 
-// One answer; status 0 means there was no usable answer.
+// Why a request brought no usable answer, so that the caller can say it instead of
+// guessing among every way a request can fail.
+enum class HttpFailure : uint8_t {
+    None,              // an answer came (whatever its status)
+    NotHttps,          // the URL is no https:// address with a host and a port
+    Connect,           // no connection: HttpResponse::connectFailure says why
+    NoAnswer,          // the connection ended before a whole response head arrived
+    AnswerTimedOut,    // no whole response head within the time-out
+    NotHttp,           // what came back is no HTTP response head
+    CutShort,          // the body ended before its announced end, or its chunks are broken
+    TooLarge,          // the body is larger than any answer this client takes
+    RedirectAway,      // a redirect to an address that is not https://
+    TooManyRedirects,  // more redirects than the caller follows
+};
+
+// One answer; status 0 means there was no usable answer, and `failure` says why.
 struct HttpResponse {
     int32_t status = 0;
     std::string location;
     std::string contentType;
     std::vector<uint8_t> body;
+    HttpFailure failure = HttpFailure::None;
+    ConnectFailure connectFailure = ConnectFailure::None;  // with HttpFailure::Connect
 };
 
 // The response head is read up to this size and no further.
@@ -65,7 +84,8 @@ public:
     // True while more bytes are wanted; a sized body stops once it is complete.
     bool WantsMore() const;
     void Feed(const uint8_t* data, size_t n);
-    // Sets the response's body and, for a short, broken or oversized body, status 0.
+    // Sets the response's body and, for a short, broken or oversized body, status 0
+    // with the failure.
     void Finish(HttpResponse& response);
 
 private:
@@ -78,7 +98,8 @@ private:
 };
 
 // GET with redirects through `fetch`: at most `maxRedirects` redirects are followed,
-// so at most maxRedirects + 1 requests; a negative maximum asks nothing.
+// so at most maxRedirects + 1 requests; a negative maximum asks nothing. A chase that
+// ends without an answer says why (RedirectAway, TooManyRedirects).
 HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
                              const std::function<HttpResponse(const std::string&)>& fetch);
 

@@ -43,9 +43,14 @@ private:
 
 HttpResponse HttpRequest(const std::string& method, const std::string& url, const std::string& body,
                          const char* caBundlePath, uint32_t timeoutMs, HttpCancel* cancel) {
-    HttpResponse response;
+    auto noAnswer = [](HttpFailure why, ConnectFailure connectFailure = ConnectFailure::None) {
+        HttpResponse none;
+        none.failure = why;
+        none.connectFailure = connectFailure;
+        return none;
+    };
     HttpsUrl target;
-    if (!SplitHttpsUrl(url, target)) return response;
+    if (!SplitHttpsUrl(url, target)) return noAnswer(HttpFailure::NotHttps);
 
     TlsStream stream;
     stream.Reset();
@@ -55,8 +60,9 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
     // request for ever.
     stream.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
     if (!stream.ConnectTls(target.host.c_str(), target.port, caBundlePath ? caBundlePath : "")) {
+        const ConnectFailure why = stream.LastConnectFailure();
         stream.Close();
-        return response;
+        return noAnswer(HttpFailure::Connect, why);
     }
     stream.SetReceiveTimeout(static_cast<int32_t>(
         std::min<uint32_t>(timeoutMs, static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))));
@@ -64,25 +70,28 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
     const std::string request = BuildHttpRequest(method, target, body);
     if (!stream.WriteAll(reinterpret_cast<const unsigned char*>(request.data()), request.size())) {
         stream.Close();
-        return response;
+        return noAnswer(HttpFailure::NoAnswer);
     }
 
     // The head byte by byte, so that not one body byte is taken with it.
     std::string head;
     while (head.size() < kMaxHttpHeadBytes && !IsCompleteHead(head)) {
         unsigned char c = 0;
-        if (stream.Read(&c, 1) < 1) {
+        const int got = stream.Read(&c, 1);
+        if (got < 1) {
             stream.Close();
-            return response;
+            return noAnswer(got == MBEDTLS_ERR_SSL_TIMEOUT ? HttpFailure::AnswerTimedOut : HttpFailure::NoAnswer);
         }
         head.push_back(static_cast<char>(c));
     }
     if (!IsCompleteHead(head)) {
         stream.Close();
-        return response;
+        return noAnswer(HttpFailure::NotHttp);
     }
 
+    HttpResponse response;
     response.status = ParseStatusCode(head);
+    if (response.status == 0) response.failure = HttpFailure::NotHttp;
     response.location = FindHeader(head, "location");
     response.contentType = FindHeader(head, "content-type");
 
@@ -105,9 +114,14 @@ HttpResponse HttpGet(const std::string& url, const char* caBundlePath, int32_t m
     });
 }
 
+HttpResponse HttpPostJsonAnswer(const std::string& url, const std::string& body, const char* caBundlePath,
+                                HttpCancel* cancel) {
+    return HttpRequest("POST", url, body, caBundlePath, 15000, cancel);
+}
+
 std::string HttpPostJson(const std::string& url, const std::string& body, const char* caBundlePath,
                          HttpCancel* cancel) {
-    HttpResponse response = HttpRequest("POST", url, body, caBundlePath, 15000, cancel);
+    HttpResponse response = HttpPostJsonAnswer(url, body, caBundlePath, cancel);
     return std::string(response.body.begin(), response.body.end());
 }
 

@@ -36,5 +36,8 @@ HttpResponse HttpGet(const std::string& url, const char* caBundlePath, int32_t m
 // POST of a JSON text; the answer body whatever the status, empty when none came.
 std::string HttpPostJson(const std::string& url, const std::string& body, const char* caBundlePath,
                          HttpCancel* cancel = nullptr);
+// The same request, with the whole answer: when the body is empty, what came instead.
+HttpResponse HttpPostJsonAnswer(const std::string& url, const std::string& body, const char* caBundlePath,
+                                HttpCancel* cancel = nullptr);
 
 }  // namespace sv

@@ -78,11 +78,12 @@ constexpr DWORD kHandshakeTimeoutMs = 60000;
 // A waiting read looks at the abort flag this often.
 constexpr int kWaitSliceMs = 200;
 
-// What a failed handshake step says about the peer.
-ConnectFailure HandshakeFailure(int ret) {
+// What a failed handshake step says about the peer; a certificate that did not verify is
+// named by its first fault (`verifyFlags`), for "not verified" alone helps nobody.
+ConnectFailure HandshakeFailure(int ret, uint32_t verifyFlags) {
     switch (ret) {
     case MBEDTLS_ERR_X509_CERT_VERIFY_FAILED:
-        return ConnectFailure::TlsVerifyFailed;
+        return CertificateFailure(verifyFlags);
     case MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY:
     case MBEDTLS_ERR_NET_CONN_RESET:
     case MBEDTLS_ERR_NET_RECV_FAILED:
@@ -294,7 +295,7 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
         int ret = mbedtls_ssl_handshake(&ssl_);
         if (ret == 0) break;
         if (ret != MBEDTLS_ERR_SSL_WANT_READ && ret != MBEDTLS_ERR_SSL_WANT_WRITE) {
-            lastFailure_ = HandshakeFailure(ret);
+            lastFailure_ = HandshakeFailure(ret, mbedtls_ssl_get_verify_result(&ssl_));
             return fail();
         }
         const int waited = WaitSocket(ret == MBEDTLS_ERR_SSL_WANT_WRITE, until);

@@ -232,6 +232,7 @@ void Host::EndSessionLocally() {
     WriteAuditLine("session-ended-locally", "the person at the machine ended the session", "");
     // Shut down only: each channel's receive loop removes and frees its own channel.
     lan_.ShutdownChannels();
+    endedHere_.store(true);
     relay_.AbortSocket();
 }
 

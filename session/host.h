@@ -33,12 +33,13 @@
 //   LanChannelSet's lock                 a frame to every LAN channel:  a channel is not freed while a send is on it
 //                                        each SecureChannel's send lock
 //   settings-file lock (base)            reading or writing host-ui.json, nothing else
-//   every other lock (ControllerSet's, the password lock, the stream's frame and sequence
-//   locks, Transfers', LanTicketTable's, LanDirect's watch lock, RemoteInput's InputState
-//   job lock, RemoteToolRunner's ToolSlots count, the WorkerGroup's) is a leaf held across
-//   no I/O; Transfers' lock is also the idle sweeper's wait. InputState's job lock is let
-//   go while the block thread calls BlockInput, and taken again only to hand back the
-//   result. MessageRoutes and SendPaths have no lock: both are fixed at construction.
+//   every other lock (ControllerSet's, the password lock, the relay outage lock, the
+//   stream's frame and sequence locks, Transfers', LanTicketTable's, LanDirect's watch
+//   lock, RemoteInput's InputState job lock, RemoteToolRunner's ToolSlots count, the
+//   WorkerGroup's) is a leaf held across no I/O; Transfers' lock is also the idle
+//   sweeper's wait. InputState's job lock is let go while the block thread calls
+//   BlockInput, and taken again only to hand back the result. MessageRoutes and
+//   SendPaths have no lock: both are fixed at construction.
 //
 // Nothing holds a Host lock while calling the training agent's link, and the agent
 // holds none of its own while it sends (SendText) or calls the Host's hooks.
@@ -106,6 +107,9 @@ public:
     UnstoredIdentity IdentityNotStored();
     bool IsRegistered() const { return registered_.load(); }
     uint32_t ConnectedControllers() const { return connectedControllers_.load(); }
+    // Why the relay could not be reached at the last attempt and when the next one
+    // starts; no cause once the host is registered (and before its first failure).
+    RelayOutage RelayDown() const;
     // Why the relay turned this device away for good ("device-revoked",
     // "device-auth-failed"); empty while it has not.
     std::string DeviceRejection() const;
@@ -139,9 +143,13 @@ private:
     // A password-mode peer's leave, counted only in the pass that counted its join.
     void OnLanPeerLeft(uint64_t pass);
     void TearDownRelayPass();
-    // A failed relay attempt: one line on the console and in the audit log, unless the
-    // same cause was reported less than a quiet minute ago.
-    void ReportRelayFailure(ConnectFailure cause, int32_t waitSeconds);
+    // A failed relay attempt, or a registered connection that ended: the window's state,
+    // and one line on the console and in the audit log unless the same cause was
+    // reported less than a quiet minute ago.
+    void ReportRelayFailure(ConnectFailure cause, bool wasRegistered, int32_t waitSeconds);
+    // "registered" came (on the relay loop's thread): the window's state is cleared, and
+    // after a failure line the console says the relay is back.
+    void RelayReached();
     bool WaitSecondsUnlessStopped(int32_t seconds);
 
     // What each member group is handed.
@@ -182,8 +190,13 @@ private:
     std::atomic<bool> reconnect_{false};
     std::atomic<bool> registered_{false};
     std::atomic<uint32_t> connectedControllers_{0};
+    // The person ended the session here (EndSessionLocally aborts the relay socket): the
+    // pass that ends so is no lost connection.
+    std::atomic<bool> endedHere_{false};
     WebSocketClient relay_;
     RelayFailureReports relayReports_;  // the relay loop's thread only
+    mutable Mutex outageMutex_;
+    RelayOutage outage_ SV_GUARDED_BY(outageMutex_);
     HttpCancel enrolCancel_;
 
     // 3. Media connection

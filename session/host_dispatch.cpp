@@ -49,6 +49,7 @@ void Host::OnRegistered(const IncomingMessage& m) {
         detail += "hostId=" + HostId();
     }
     WriteAuditLine("relay", detail, "");
+    RelayReached();
     if (deviceId_ != 0 && lan_.Listening()) lan_.AdvertiseLan();
     std::string token = JsonStringOrEmpty(m.body, "mediaToken");
     if (!token.empty()) {

@@ -22,9 +22,8 @@
 namespace sv {
 namespace {
 
-// The local time `seconds` from now, "HH:MM:SS", for a person to compare with a clock.
-std::string LocalClockIn(int32_t seconds) {
-    const std::time_t when = std::time(nullptr) + seconds;
+// The local time of `when`, "HH:MM:SS", for a person to compare with a clock.
+std::string LocalClockAt(std::time_t when) {
     std::tm local{};
     if (localtime_s(&local, &when) != 0) return std::string();
     char text[16];
@@ -147,10 +146,12 @@ int Host::RunRelayLoop(bool enrolled) {
     if (stop_.load()) return 0;
     int32_t backoff = kRelayBackoffStartSeconds;
     for (;;) {
+        endedHere_.store(false);
         bool sent = enrolled ? RegisterDevice() : RegisterHost();
         // Connected without a send: the relay closed the connection under it.
         ConnectFailure failure = sent ? ConnectFailure::None : relay_.LastConnectFailure();
         if (!sent && failure == ConnectFailure::None) failure = ConnectFailure::ClosedByPeer;
+        bool reached = false;
         if (sent) {
             backoff = kRelayBackoffStartSeconds;
             reconnect_.store(false);
@@ -163,13 +164,11 @@ int Host::RunRelayLoop(bool enrolled) {
                 if (received != 0) break;
                 if (msg.opcode == 1) routes_.DispatchText(msg.text, MessageSource::kRelay);
             }
-            const bool reached = registered_.load();
+            reached = registered_.load();
             TearDownRelayPass();
             if (deviceRejected_.load()) return 0;
-            if (reached) {
-                relayReports_.Reset();
-            } else if (!reconnect_.load() && received != 0) {
-                // Taken and then dropped before "registered": as good as unreachable.
+            if (!reconnect_.load() && received != 0 && !endedHere_.load()) {
+                // Taken and then dropped, before "registered" or after it: the relay went away.
                 failure = received == 1 ? ConnectFailure::ClosedByPeer : ConnectFailure::ConnectionLost;
             }
         }
@@ -177,18 +176,42 @@ int Host::RunRelayLoop(bool enrolled) {
         RelayWait wait = NextRelayWait(backoff, refusalCount_.load(), sent);
         backoff = wait.nextBackoff;
         if (failure != ConnectFailure::None && failure != ConnectFailure::Aborted) {
-            ReportRelayFailure(failure, wait.waitSeconds);
+            ReportRelayFailure(failure, reached, wait.waitSeconds);
         }
         if (!WaitSecondsUnlessStopped(wait.waitSeconds)) return 0;
     }
 }
 
-void Host::ReportRelayFailure(ConnectFailure cause, int32_t waitSeconds) {
+void Host::ReportRelayFailure(ConnectFailure cause, bool wasRegistered, int32_t waitSeconds) {
+    const std::time_t nextTry = std::time(nullptr) + waitSeconds;
+    {
+        // Every attempt moves the window's next try on, reported or not.
+        MutexLock lock(outageMutex_);
+        outage_.cause = cause;
+        outage_.nextTry = static_cast<int64_t>(nextTry);
+    }
     if (!relayReports_.ShouldReport(cause)) return;
-    const std::string line = FormatRelayFailure(relayUrl_, cause, waitSeconds, LocalClockIn(waitSeconds));
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    const std::string line =
+        FormatRelayFailure(relayUrl_, caBundlePath_, cause, wasRegistered, waitSeconds, LocalClockAt(nextTry));
+    PrintText(stdout, line + "\n");
     WriteAuditLine("relay", line, "");
+}
+
+RelayOutage Host::RelayDown() const {
+    MutexLock lock(outageMutex_);
+    return outage_;
+}
+
+void Host::RelayReached() {
+    {
+        MutexLock lock(outageMutex_);
+        outage_ = RelayOutage();
+    }
+    // Whoever read that the relay was down reads that it is back.
+    if (relayReports_.Reset()) {
+        const std::string who = deviceId_ != 0 ? "device " + std::to_string(deviceId_) : "host " + HostId();
+        PrintText(stdout, FormatRelayBack(relayUrl_, who) + "\n");
+    }
 }
 
 void Host::TearDownRelayPass() {

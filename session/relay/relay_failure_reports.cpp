@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "net/websocket_frame.h"
+
 namespace sv {
 
 RelayFailureReports::RelayFailureReports(Clock now) : now_(std::move(now)) {}
@@ -15,48 +17,37 @@ bool RelayFailureReports::ShouldReport(ConnectFailure cause) {
     return true;
 }
 
-void RelayFailureReports::Reset() { reported_ = false; }
+bool RelayFailureReports::Reset() {
+    const bool wasReported = reported_;
+    reported_ = false;
+    return wasReported;
+}
 
-const char* RelayFailureText(ConnectFailure cause) {
+std::string RelayFailureText(ConnectFailure cause, const std::string& relayHost, const std::string& caFile) {
+    // The peer is the relay; everything else reads as for any server.
     switch (cause) {
-    case ConnectFailure::None:
-        return "no failure";
-    case ConnectFailure::BadAddress:
-        return "the address cannot be used";
-    case ConnectFailure::NameNotFound:
-        return "name not found";
-    case ConnectFailure::Refused:
-        return "connection refused";
-    case ConnectFailure::Unreachable:
-        return "network unreachable";
-    case ConnectFailure::ConnectTimedOut:
-        return "connection timed out";
-    case ConnectFailure::CaUnreadable:
-        return "the CA file cannot be read";
-    case ConnectFailure::TlsVerifyFailed:
-        return "TLS verification failed";
-    case ConnectFailure::TlsFailed:
-        return "TLS handshake failed";
-    case ConnectFailure::HandshakeTimedOut:
-        return "handshake timed out";
     case ConnectFailure::ClosedByPeer:
         return "closed by the relay";
     case ConnectFailure::UpgradeRefused:
         return "the relay refused the WebSocket upgrade";
-    case ConnectFailure::ConnectionLost:
-        return "connection lost";
-    case ConnectFailure::Aborted:
-        return "stopped";
+    default:
+        return ConnectFailureText(cause, relayHost, caFile);
     }
-    return "unknown failure";
 }
 
-std::string FormatRelayFailure(const std::string& url, ConnectFailure cause, int32_t waitSeconds,
-                               const std::string& nextTryClock) {
-    std::string line = "relay " + url + " unreachable: " + RelayFailureText(cause) + "; next try in " +
-                       std::to_string(waitSeconds) + " s";
+std::string FormatRelayFailure(const std::string& url, const std::string& caFile, ConnectFailure cause,
+                               bool wasRegistered, int32_t waitSeconds, const std::string& nextTryClock) {
+    WebSocketUrl parts;
+    SplitWebSocketUrl(url, parts);
+    std::string line = "relay " + url + (wasRegistered ? " disconnected: " : " unreachable: ") +
+                       RelayFailureText(cause, parts.host, caFile) + "; next try in " + std::to_string(waitSeconds) +
+                       " s";
     if (!nextTryClock.empty()) line += " at " + nextTryClock;
     return line;
+}
+
+std::string FormatRelayBack(const std::string& url, const std::string& who) {
+    return "relay " + url + " reached again: registered as " + who;
 }
 
 }  // namespace sv

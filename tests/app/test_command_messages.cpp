@@ -4,6 +4,26 @@
 
 #include <string>
 
+namespace {
+
+using sv::ConnectFailure;
+using sv::HttpFailure;
+
+sv::HttpResponse Failed(HttpFailure why, ConnectFailure connect = ConnectFailure::None) {
+    sv::HttpResponse r;
+    r.failure = why;
+    r.connectFailure = connect;
+    return r;
+}
+sv::HttpResponse NoConnection(ConnectFailure why) { return Failed(HttpFailure::Connect, why); }
+sv::HttpResponse Answer(int32_t status) {
+    sv::HttpResponse r;
+    r.status = status;
+    return r;
+}
+
+}  // namespace
+
 // Each failure line names what failed, why, and the next step; the quoted beginnings
 // stay as scripts and people know them.
 TEST(CommandMessages, FailureLinesSayWhyAndWhatToDo) {
@@ -13,19 +33,15 @@ TEST(CommandMessages, FailureLinesSayWhyAndWhatToDo) {
         std::string holds;  // the reason or the next step this case is about
     };
     const Case cases[] = {
-        {sv::FetchFailureLine("https://h:8443/x", 0, "C:\\ca.pem", true), "fetch failed: HTTP 0: ",
-         "no usable answer from h:8443"},
-        {sv::FetchFailureLine("https://h/x", 0, "C:\\ca.pem", true), "fetch failed: HTTP 0: ", "C:\\ca.pem"},
-        {sv::FetchFailureLine("http://127.0.0.1:9/x", 0, "C:\\ca.pem", true), "fetch failed: HTTP 0: ",
-         "\"http://127.0.0.1:9/x\" is not an https:// address"},
-        {sv::FetchFailureLine("https://h/x", 0, "C:\\none.pem", false), "fetch failed: HTTP 0: ",
-         "the CA file C:\\none.pem cannot be found"},
-        {sv::FetchFailureLine("https://h/x", 404, "C:\\ca.pem", true), "fetch failed: HTTP 404: ", "check the URL"},
-        {sv::FetchFailureLine("https://h/x", 503, "C:\\ca.pem", true), "fetch failed: HTTP 503: ", "try again later"},
-        {sv::NoAnswerReason("junk", "--api", "C:\\ca.pem", true), "\"junk\" is not an https:// address",
-         "give one with --api"},
-        {sv::NoAnswerReason("https://api.example", "--api", "C:\\ca.pem", true),
-         "no usable answer from api.example:443", "given with --api"},
+        {sv::FetchFailureLine("https://h:8443/x", NoConnection(ConnectFailure::Refused), "C:\\ca.pem"),
+         "fetch failed: HTTP 0: ", "h:8443: connection refused; check the address given with --fetch"},
+        {sv::FetchFailureLine("http://127.0.0.1:9/x", Failed(HttpFailure::NotHttps), "C:\\ca.pem"),
+         "fetch failed: HTTP 0: ", "\"http://127.0.0.1:9/x\" is not an https:// address"},
+        {sv::FetchFailureLine("https://h/x", Answer(404), "C:\\ca.pem"), "fetch failed: HTTP 404: ", "check the URL"},
+        {sv::FetchFailureLine("https://h/x", Answer(503), "C:\\ca.pem"), "fetch failed: HTTP 503: ",
+         "try again later"},
+        {sv::NoAnswerReason("junk", Failed(HttpFailure::NotHttps), "--api", "C:\\ca.pem"),
+         "\"junk\" is not an https:// address", "give one with --api"},
         {sv::ServiceResultLine(true, 0), "uninstall service: 0 (", "is removed"},
         {sv::ServiceResultLine(true, 2), "uninstall service: 2 (", "is not installed"},
         {sv::ServiceResultLine(true, 3), "uninstall service: 3 (", "stop it first"},
@@ -41,5 +57,42 @@ TEST(CommandMessages, FailureLinesSayWhyAndWhatToDo) {
         // One line: a second would be read as a separate message.
         const std::string body = c.line.substr(0, c.line.find_last_not_of('\n') + 1);
         EXPECT_EQ(body.find('\n'), std::string::npos) << c.line;
+    }
+}
+
+// The reason is the cause the client knows, never a list of guesses; an address that is
+// built in (no option) is never one the person is asked to check.
+TEST(CommandMessages, NoAnswerNamesTheKnownCause) {
+    const struct {
+        sv::HttpResponse response;
+        const char* option;
+        const char* says;
+    } cases[] = {
+        {NoConnection(ConnectFailure::NameNotFound), "--api", "api.example:443: name not found; check the address "
+                                                              "given with --api and this computer's network"},
+        {NoConnection(ConnectFailure::NameNotFound), "", "api.example:443: name not found; check this computer's network"},
+        {NoConnection(ConnectFailure::Refused), "", "connection refused; the server may be down, try again later"},
+        {NoConnection(ConnectFailure::CaUnreadable), "--api", "the CA file C:\\ca.pem cannot be read"},
+        {NoConnection(ConnectFailure::CertNameMismatch), "--api",
+         "the certificate is not for api.example (it names another server); check the address given "
+         "with --api"},
+        {NoConnection(ConnectFailure::CertNameMismatch), "", "(it names another server)"},
+        {NoConnection(ConnectFailure::HandshakeTimedOut), "", "handshake timed out; try again later"},
+        {Failed(HttpFailure::NoAnswer), "", "ended the connection without an answer"},
+        {Failed(HttpFailure::AnswerTimedOut), "", "did not answer in time"},
+        {Failed(HttpFailure::NotHttp), "--api", "did not answer with HTTP; check that --api names the right server"},
+        {Failed(HttpFailure::CutShort), "", "was cut short"},
+        {Failed(HttpFailure::RedirectAway), "", "away from https://"},
+        {Failed(HttpFailure::TooManyRedirects), "", "more than 5 times"},
+        {Answer(200), "--api", "answered HTTP 200 with nothing in it"},
+    };
+    for (const auto& c : cases) {
+        const std::string reason = sv::NoAnswerReason("https://api.example", c.response, c.option, "C:\\ca.pem");
+        EXPECT_NE(reason.find(c.says), std::string::npos) << reason;
+        EXPECT_EQ(reason.find("\n"), std::string::npos) << reason;
+        if (*c.option == '\0') {
+            EXPECT_EQ(reason.find("check the address"), std::string::npos) << reason;
+            EXPECT_EQ(reason.find("names the right server"), std::string::npos) << reason;
+        }
     }
 }

@@ -56,7 +56,16 @@ struct Harness {
         io.postJson = [this](const std::string& url, const std::string& body, const std::string& ca) {
             posts.push_back(url + "|" + body + "|" + ca);
             if (duringPost) duringPost();
-            return answer;
+            sv::HttpResponse r;
+            r.body.assign(answer.begin(), answer.end());
+            r.status = 200;
+            if (answer.empty()) {
+                // No answer at all, for a cause the client knows.
+                r.status = 0;
+                r.failure = sv::HttpFailure::Connect;
+                r.connectFailure = sv::ConnectFailure::CaUnreadable;
+            }
+            return r;
         };
         io.out = out;
         io.err = err;
@@ -169,7 +178,7 @@ TEST(HostRunTask, EnrolFailuresSayWhyAndWhatToDo) {
         const char* begins;
         const char* holds;
     } cases[] = {
-        {"", "enroll failed (no response): ", "the CA file ca.pem cannot be found"},
+        {"", "enroll failed (no response): ", "the CA file ca.pem cannot be read"},
         {"{\"error\":\"invalid token\"}", "enroll failed: the support API refused the enrolment: invalid token; ",
          "ask for a new enrolment token"},
         {"{\"deviceId\":5}", "enroll failed: bad response: ", "check that --api names the support API"},

@@ -217,3 +217,70 @@ TEST(HostWindowLayout, HitTestingEdges) {
     EXPECT_EQ(sv::HitTestHostButton(l.buttons, 286, 353), 0);
     EXPECT_EQ(sv::HitTestHostButton(l.buttons, 426, 353), 3);
 }
+
+// After a failed attempt the pill and a line under it say why the relay cannot be
+// reached and when the next try is; "registered" brings the usual card back. Cards that
+// say what is wrong themselves get no such line.
+TEST(HostWindowLayout, RelayDownStateUntilRegistered) {
+    using sv::ConnectFailure;
+    using sv::HostCard;
+    struct Case {
+        HostCard card;
+        bool registered;
+        bool ended;
+        ConnectFailure failure;
+        const wchar_t* status;
+        const wchar_t* detail;
+        float height;
+    } cases[] = {
+        {HostCard::Classic, false, false, ConnectFailure::Refused, L"Tidak dapat terhubung",
+         L"Server Sorvane menolak sambungan. Mencoba lagi pukul 14:03:21.", 441 + 8 + 21},
+        {HostCard::Enrolled, false, false, ConnectFailure::CertExpired, L"Tidak dapat terhubung",
+         L"Sertifikat server Sorvane sudah kedaluwarsa, atau tanggal dan jam komputer ini salah. Mencoba lagi pukul "
+         L"14:03:21.",
+         359 + 8 + 21},
+        {HostCard::Classic, true, false, ConnectFailure::Refused, L"Online \u2014 menunggu teknisi", L"", 441},
+        {HostCard::Classic, false, false, ConnectFailure::None, L"Menghubungkan\u2026", L"", 441},
+        {HostCard::Enrolled, false, true, ConnectFailure::Refused, L"Tidak terhubung", L"", 359},
+        {HostCard::Enrolling, false, false, ConnectFailure::Refused, L"Menghubungkan\u2026", L"", 275},
+    };
+    sv::HostTextMeasure measure = Measure(1.0f);
+    measure.detailHeight = [](const std::wstring&) { return 20.4f; };  // one line, taken up to 21
+    for (const Case& c : cases) {
+        sv::HostViewState s = Classic();
+        s.card = c.card;
+        s.registered = c.registered;
+        s.ended = c.ended;
+        s.deviceId = 12;
+        s.relayFailure = c.failure;
+        s.nextTryClock = L"14:03:21";
+        const sv::HostWindowLayout l = sv::LayoutHostWindow(s, 1.0f, 40.2f, measure);
+        const int i = static_cast<int>(&c - cases);
+        EXPECT_EQ(l.status, c.status) << i;
+        EXPECT_EQ(l.detail, c.detail) << i;
+        EXPECT_FLOAT_EQ(l.clientHeight, c.height) << i;
+        if (!l.detail.empty()) {
+            EXPECT_FLOAT_EQ(l.detailRect.y, l.pill.y + l.pill.h + 8) << i;
+            // The rows keep their place below the line: the ID stays readable for when it is back.
+            ASSERT_FALSE(l.rows.empty()) << i;
+            EXPECT_FLOAT_EQ(l.rows[0].labelRect.y, l.detailRect.y + 21 + 18) << i;
+        }
+    }
+}
+
+// Every cause a connection can fail with has a sentence of its own.
+TEST(HostWindowLayout, EveryRelayCauseIsSaidInItsOwnWords) {
+    using sv::ConnectFailure;
+    std::vector<std::wstring> said;
+    for (int i = 0; i <= static_cast<int>(ConnectFailure::Aborted); ++i) {
+        const auto cause = static_cast<ConnectFailure>(i);
+        const std::wstring line = sv::RelayDownDetail(cause, L"");
+        if (cause == ConnectFailure::None || cause == ConnectFailure::Aborted) {
+            EXPECT_EQ(line, L"") << i;
+            continue;
+        }
+        EXPECT_FALSE(line.empty()) << i;
+        for (const std::wstring& other : said) EXPECT_NE(line, other) << i;
+        said.push_back(line);
+    }
+}

@@ -47,20 +47,55 @@ TEST(RelaySettingsCheck, RelayAddresses) {
     }
 }
 
+// A self-signed CA certificate (P-256), as a CA file holds it.
+const char kCertificate[] =
+    "-----BEGIN CERTIFICATE-----\n"
+    "MIIBfDCCASGgAwIBAgIUaZgbjR4sSRdCA4qONmnedtJLncgwCgYIKoZIzj0EAwIw\n"
+    "EjEQMA4GA1UEAwwHVGVzdCBDQTAgFw0yNjEyMDgwODAxNTNaGA8yMTI2MTExNDA4\n"
+    "MDE1M1owEjEQMA4GA1UEAwwHVGVzdCBDQTBZMBMGByqGSM49AgEGCCqGSM49AwEH\n"
+    "A0IABLIRN7/GnlrOHYXnAfiOUTT4qBF8eSbNJIN5T6fqDEjCKLkoipw5dKGLAA/G\n"
+    "U/ATtQbYvvMKb82bPhD4u1vRgwSjUzBRMB0GA1UdDgQWBBQ3iJYDaS/rwhB/b+Dr\n"
+    "JnWlRmbKfjAfBgNVHSMEGDAWgBQ3iJYDaS/rwhB/b+DrJnWlRmbKfjAPBgNVHRMB\n"
+    "Af8EBTADAQH/MAoGCCqGSM49BAMCA0kAMEYCIQCnQH58KoiH2/9B9rMnNE4PuKKF\n"
+    "dWEuA/TrrnKoq4dvDAIhANzjx7scejL+2ahWAdHcQv8VOgBa34vXr/3OH4kAJFa6\n"
+    "-----END CERTIFICATE-----\n";
+
+// The start refuses what every connect would: a file that cannot be read, is empty,
+// holds no certificate, or holds one that cannot be parsed beside good ones.
 TEST(RelaySettingsCheck, CaFiles) {
-    const std::map<std::string, std::string> files = {{"good.pem", "-----BEGIN CERTIFICATE-----\n"},
-                                                      {"empty.pem", ""}};
+    const std::string cert = kCertificate;
+    const std::string broken = "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n";
+    const std::map<std::string, std::string> files = {
+        {"good.pem", cert}, {"two.pem", cert + cert}, {"empty.pem", ""}, {"hello.pem", "hello"},
+        {"pem-junk.pem", broken}, {"mixed.pem", cert + broken},
+    };
     const sv::WholeFileReader read = [&](const std::string& path, std::string& contents) {
         auto it = files.find(path);
         if (it == files.end()) return false;
         contents = it->second;
         return true;
     };
-    EXPECT_EQ(sv::CaBundleProblem("good.pem", read), "");
-    const std::string missing = sv::CaBundleProblem("C:\\nowhere\\ca.pem", read);
-    EXPECT_NE(missing.find("\"C:\\nowhere\\ca.pem\" cannot be read"), std::string::npos) << missing;
-    const std::string empty = sv::CaBundleProblem("empty.pem", read);
-    EXPECT_NE(empty.find("\"empty.pem\" is empty"), std::string::npos) << empty;
+    const struct {
+        const char* path;
+        const char* problem;  // a piece of the line; nullptr: usable
+    } rows[] = {
+        {"good.pem", nullptr},
+        {"two.pem", nullptr},
+        {"C:\\nowhere\\ca.pem", "\"C:\\nowhere\\ca.pem\" cannot be read"},
+        {"empty.pem", "\"empty.pem\" is empty"},
+        {"hello.pem", "\"hello.pem\" holds no certificate"},
+        {"pem-junk.pem", "\"pem-junk.pem\" holds no certificate"},
+        {"mixed.pem", "\"mixed.pem\" holds 1 certificate(s) that cannot be read"},
+    };
+    for (const auto& row : rows) {
+        const std::string problem = sv::CaBundleProblem(row.path, read);
+        if (row.problem == nullptr) {
+            EXPECT_EQ(problem, "") << row.path;
+            continue;
+        }
+        EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+        EXPECT_NE(problem.find("--cacert"), std::string::npos) << problem;
+    }
 }
 
 }  // namespace

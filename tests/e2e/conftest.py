@@ -79,6 +79,15 @@ def wait_until(predicate, timeout=10.0, interval=0.05, message="condition"):
         time.sleep(interval)
 
 
+def free_port():
+    """A loopback port where nothing listens (until a test starts something there)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
 def stop_listener(sock, thread, timeout=5.0):
     """Ends a fake server's accept loop: closing a listening socket does not wake a thread
     blocked in accept() on Linux (the call keeps the socket, and its port, alive), so it
@@ -305,6 +314,61 @@ def make_server_cert(directory, ca_pem, ca_key, host="localhost", prefix="server
     return os.path.join(directory, prefix + ".pem"), os.path.join(directory, prefix + ".key")
 
 
+def make_dated_server_cert(directory, ca_pem, ca_key, not_before, not_after, prefix):
+    """A certificate for localhost from the CA, valid only from `not_before` to `not_after`
+    (datetimes): what openssl's x509 command cannot date in the past."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+    with open(ca_pem, "rb") as f:
+        ca = x509.load_pem_x509_certificate(f.read())
+    with open(ca_key, "rb") as f:
+        signer = serialization.load_pem_private_key(f.read(), password=None)
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    cert = (x509.CertificateBuilder()
+            .subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "localhost")]))
+            .issuer_name(ca.subject).public_key(key.public_key()).serial_number(x509.random_serial_number())
+            .not_valid_before(not_before).not_valid_after(not_after)
+            .add_extension(x509.SubjectAlternativeName([x509.DNSName("localhost")]), critical=False)
+            .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
+            .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
+            .sign(signer, hashes.SHA256()))
+    cert_path, key_path = os.path.join(directory, prefix + ".pem"), os.path.join(directory, prefix + ".key")
+    with open(cert_path, "wb") as f:
+        f.write(cert.public_bytes(serialization.Encoding.PEM))
+    with open(key_path, "wb") as f:
+        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.TraditionalOpenSSL,
+                                  serialization.NoEncryption()))
+    return cert_path, key_path
+
+
+# Server certificates a client must refuse, each for one cause, and a piece of the line
+# that names it (`ca` stands for the CA file the client was given).
+BAD_CERTIFICATES = {
+    "other-ca": "the certificate's issuer is not trusted by the CA file {ca} (give the file of the CA that "
+                "issued it with --cacert)",
+    "other-host": "the certificate is not for localhost (it names another server)",
+    "expired": "the certificate of localhost has expired (or this computer's clock is wrong)",
+    "not-yet-valid": "the certificate of localhost is not valid yet (or this computer's clock is wrong)",
+}
+
+
+def make_bad_certificate(pki, which, directory):
+    """(certificate, key) of one of BAD_CERTIFICATES, made in `directory` at test time."""
+    import datetime
+    now = datetime.datetime.now(datetime.timezone.utc)
+    day = datetime.timedelta(days=1)
+    if which == "other-ca":
+        ca_pem, ca_key = make_ca(directory, name="Someone Else CA")
+        return make_server_cert(directory, ca_pem, ca_key)
+    if which == "other-host":
+        return make_server_cert(directory, pki.ca_pem, pki.ca_key, host="relay.example.test", prefix="other")
+    if which == "expired":
+        return make_dated_server_cert(directory, pki.ca_pem, pki.ca_key, now - 10 * day, now - day, "expired")
+    return make_dated_server_cert(directory, pki.ca_pem, pki.ca_key, now + day, now + 10 * day, "future")
+
+
 class TestPki:
     def __init__(self, directory):
         self.dir = directory
@@ -393,9 +457,10 @@ class FakeRelay:
     {"type":"registered"} when `auto_register` is true.
     """
 
-    def __init__(self, ssl_context=None, auto_register=True):
+    def __init__(self, ssl_context=None, auto_register=True, port=0):
         self.ssl_context = ssl_context
         self.auto_register = auto_register
+        self._bind_port = port
         self.connections = []
         self.lock = threading.Lock()
         self.on_text = None
@@ -419,7 +484,7 @@ class FakeRelay:
         asyncio.set_event_loop(self.loop)
 
         async def start():
-            self._server = await websockets.serve(self._handler, "127.0.0.1", 0, ssl=self.ssl_context,
+            self._server = await websockets.serve(self._handler, "127.0.0.1", self._bind_port, ssl=self.ssl_context,
                                                   max_size=None, ping_interval=None)
             self.port = self._server.sockets[0].getsockname()[1]
             self._ready.set()

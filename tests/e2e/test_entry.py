@@ -144,7 +144,8 @@ def test_enroll_only_without_an_answer(https_server, pki, data_dir):
     https_server.route(ENROLL, b"")  # the connection closes without a response
     rc, _, err = enroll_only(https_server, pki, data_dir, "tok", "name")
     assert rc == 1
-    assert err.startswith("enroll failed (no response): no usable answer from localhost:%d" % https_server.port)
+    assert err.startswith("enroll failed (no response): localhost:%d ended the connection without an answer; "
+                          % https_server.port)
 
 
 def test_enroll_only_with_a_junk_api_address(data_dir):
@@ -161,7 +162,7 @@ def test_enroll_only_with_an_untrusted_server(https_server, data_dir, tmp_path):
     rc, _, err = run_exe(["--api", https_server.url, "--cacert", winpath(other_ca), "--data-dir", winpath(data_dir),
                           "--enroll-only", "tok", "name"], timeout=60)
     assert rc == 1
-    assert err.startswith("enroll failed (no response): ") and "not trusted by " + winpath(other_ca) in err
+    assert err.startswith("enroll failed (no response): ") and "not trusted by the CA file " + winpath(other_ca) in err
     assert not os.path.exists(os.path.join(data_dir, "device.json"))
 
 
@@ -269,11 +270,15 @@ def test_fetch_comes_before_enroll_only(https_server, pki, data_dir, tmp_path):
 def test_a_relay_address_or_ca_file_that_cannot_work_ends_the_start(data_dir, tmp_path):
     """One line naming the value and exit 2, before any identity is made or shown."""
     missing = winpath(str(tmp_path / "missing.pem"))
+    hello = tmp_path / "hello.pem"
+    hello.write_text("hello")  # readable, and no certificate in it
     cases = [
         (["--relay", "junk"], '"junk"'),
         (["--relay", "http://127.0.0.1:1/"], '"http://127.0.0.1:1/"'),
         (["--relay", "wss://"], '"wss://" cannot work: it names no host'),
         (["--relay", "wss://localhost:1/", "--cacert", missing], f'"{missing}" cannot be read'),
+        (["--relay", "wss://localhost:1/", "--cacert", winpath(str(hello))],
+         f'CA file "{winpath(str(hello))}" holds no certificate: give a PEM file of trusted certificates with --cacert'),
     ]
     for args, says in cases:
         rc, out, err = run_exe(args + ["--data-dir", winpath(data_dir), "--no-update"], timeout=60)

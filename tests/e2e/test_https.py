@@ -1,7 +1,9 @@
 """The HTTPS client through "--fetch": exact request bytes, framing, redirects and failures."""
 import os
 
-from conftest import http_response, run_exe, winpath
+import pytest
+
+from conftest import BAD_CERTIFICATES, FakeHttpsServer, http_response, make_bad_certificate, run_exe, winpath
 from test_entry import same_text
 
 
@@ -47,7 +49,7 @@ def test_chunked_body_without_its_last_chunk_fails(https_server, pki, tmp_path):
     dest = str(tmp_path / "c.txt")
     rc, _, err = fetch(pki, https_server.url + "/c", dest)
     assert rc == 1
-    assert err.startswith("fetch failed: HTTP 0: ")
+    assert err.startswith(f"fetch failed: HTTP 0: the answer from localhost:{https_server.port} was cut short")
     assert not os.path.exists(dest)
 
 
@@ -64,7 +66,7 @@ def test_short_body_is_a_failure(https_server, pki, tmp_path):
     dest = str(tmp_path / "s.txt")
     rc, _, err = fetch(pki, https_server.url + "/short", dest)
     assert rc == 1
-    assert err.startswith("fetch failed: HTTP 0: ")
+    assert err.startswith(f"fetch failed: HTTP 0: the answer from localhost:{https_server.port} was cut short")
 
 
 def test_a_longer_body_is_cut_to_its_length(https_server, pki, tmp_path):
@@ -102,7 +104,8 @@ def test_redirect_to_http_is_refused(https_server, pki, tmp_path):
     dest = str(tmp_path / "r.txt")
     rc, _, err = fetch(pki, https_server.url + "/a", dest)
     assert rc == 1
-    assert err.startswith("fetch failed: HTTP 0: ")
+    assert err.startswith(f"fetch failed: HTTP 0: localhost:{https_server.port} redirected the request away from "
+                          "https://")
     assert len(https_server.requests) == 1
 
 
@@ -121,7 +124,8 @@ def test_five_redirects_are_followed_and_the_sixth_is_refused(https_server, pki,
     dest6 = str(tmp_path / "six.txt")
     rc, _, err = fetch(pki, https_server.url + "/r0", dest6)
     assert rc == 1
-    assert err.startswith("fetch failed: HTTP 0: ")
+    assert err.startswith(f"fetch failed: HTTP 0: localhost:{https_server.port} redirected the request more than 5 "
+                          "times")
     assert len(https_server.requests) == 6
     assert not os.path.exists(dest6)
 
@@ -133,15 +137,18 @@ def test_http_urls_are_never_fetched(tmp_path):
     assert '"http://127.0.0.1:9/x" is not an https:// address' in err
 
 
-def test_untrusted_certificate_is_refused(https_server, tmp_path):
-    from conftest import make_ca
-    other_ca, _ = make_ca(str(tmp_path), name="Another CA")
-    https_server.route("/x", http_response(200, "secret"))
-    rc, _, err = run_exe(["--cacert", winpath(other_ca), "--fetch", https_server.url + "/x",
-                          winpath(str(tmp_path / "x"))], timeout=60)
+@pytest.mark.parametrize("which", list(BAD_CERTIFICATES))
+def test_a_certificate_that_does_not_verify_is_refused_with_its_cause(pki, tmp_path, which):
+    cert, key = make_bad_certificate(pki, which, str(tmp_path))
+    server = FakeHttpsServer(pki.server_context(cert=cert, key=key))
+    try:
+        server.route("/x", http_response(200, "secret"))
+        rc, _, err = fetch(pki, server.url + "/x", str(tmp_path / "x"))
+    finally:
+        server.close()
     assert rc == 1
-    assert err.startswith("fetch failed: HTTP 0: ")
-    assert "certificate not trusted by " + winpath(other_ca) in err
+    cause = BAD_CERTIFICATES[which].format(ca=winpath(pki.ca_pem))
+    assert err.startswith(f"fetch failed: HTTP 0: localhost:{server.port}: {cause}"), err
     assert not os.path.exists(str(tmp_path / "x"))
 
 

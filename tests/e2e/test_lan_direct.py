@@ -8,17 +8,9 @@ import socket
 import pytest
 
 import lan_controller as lc
-from conftest import audit_entries, wait_until, winpath
+from conftest import audit_entries, free_port, wait_until, winpath
 
 PASSWORD = "k3m9p2"
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def write_settings(data_dir, settings):

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import audit_entries, stop_listener, wait_until, winpath
+from conftest import FakeRelay, audit_entries, free_port, stop_listener, wait_until, winpath
 
 
 
@@ -159,8 +159,11 @@ def test_refusals_wait_one_two_four_then_registration_resets(processes, relay, d
     refused = [d for (_, _, d) in audit_entries(data_dir, "register-refused")]
     assert refused == ["hostId-in-use (x1)", "hostId-in-use (x2)", "hostId-in-use (x3)"]
     host_id, _ = stored_identity(data_dir)
-    wait_until(lambda: len(audit_entries(data_dir, "relay")) >= 2, 10, message="two registrations")
-    assert {d for (_, _, d) in audit_entries(data_dir, "relay")} == {f"registered hostId={host_id}"}
+    wait_until(lambda: len(audit_entries(data_dir, "relay")) >= 3, 10, message="two registrations")
+    registered, dropped, again = [d for (_, _, d) in audit_entries(data_dir, "relay")][:3]
+    assert registered == again == f"registered hostId={host_id}"
+    # The registered connection the relay hung up on is said, with its cause.
+    assert dropped.startswith(f"relay {relay.url} disconnected: closed by the relay; next try in 5 s at "), dropped
     # The same identity on every attempt.
     ids = {relay.wait_connection(i).wait_type("host-register")["hostId"] for i in range(5)}
     assert ids == {host_id}
@@ -197,6 +200,31 @@ def test_refusing_relay_is_reported_on_the_console_and_in_the_audit_log(processe
                         + r"\d\d:\d\d:\d\d", line), line
     wait_until(lambda: line in p.stdout(), 10, message="the line on the console")
     assert p.running()
+
+
+def test_the_console_says_when_the_relay_is_back_and_when_a_registered_connection_drops(processes, data_dir):
+    port = free_port()
+    url = f"ws://127.0.0.1:{port}/"
+    p = processes(["--relay", url, "--data-dir", winpath(data_dir), "--no-update"])
+    down = f"relay {url} unreachable: connection refused; next try in 5 s at "
+    wait_until(lambda: down in p.stdout(), 60, message="the failure line")
+    relay = FakeRelay(port=port)  # the relay comes up where the host keeps trying
+    try:
+        conn = relay.wait_connection(0, timeout=30)
+        conn.wait_type("host-register", timeout=30)
+        host_id, _ = stored_identity(data_dir)
+        back = f"relay {url} reached again: registered as host {host_id}"
+        wait_until(lambda: back in p.stdout(), 30, message="the line saying the relay is back")
+        # A registered connection that the relay ends is said with its cause, and so is the return.
+        conn.close()
+        gone = f"relay {url} disconnected: closed by the relay; next try in 5 s at "
+        wait_until(lambda: any(d.startswith(gone) for _, _, d in audit_entries(data_dir, "relay")), 30,
+                   message="the audit line of the drop")
+        relay.wait_connection(1, timeout=30).wait_type("host-register", timeout=30)
+        wait_until(lambda: p.stdout().count(back) == 2, 30, message="the second return")
+        assert p.stdout().count(down) == 1 and p.stdout().count(gone) == 1
+    finally:
+        relay.close()
 
 
 @pytest.mark.parametrize("reason,says", [

@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import BIN, audit_entries, http_response, run_exe, wait_until, winpath
+from conftest import BIN, FakeRelay, audit_entries, free_port, http_response, run_exe, wait_until, winpath
 
 PROBE = os.path.join(BIN, "window_probe.exe")
 CLIPBOARD = os.path.join(BIN, "clipboard_probe.exe")
@@ -42,6 +42,26 @@ def message_box():
     if rc != 0 or not parts or parts[0] != "box":
         return None
     return bytes.fromhex(parts[1]).decode("utf-8"), bytes.fromhex(parts[2] if len(parts) > 2 else "").decode("utf-8")
+
+
+def pixels_like(rgb, tmp_path, tolerance=8):
+    """How many pixels of the window's client area have about the colour `rgb`."""
+    shot = str(tmp_path / "window.bmp")
+    probe("shot", winpath(shot))
+    with open(shot, "rb") as f:
+        data = f.read()
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = abs(int.from_bytes(data[22:26], "little", signed=True))
+    stride = (width * 3 + 3) & ~3
+    r, g, b = (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF
+    count = 0
+    for y in range(height):
+        row = data[offset + y * stride:offset + y * stride + width * 3]
+        for x in range(0, len(row), 3):
+            if abs(row[x] - b) <= tolerance and abs(row[x + 1] - g) <= tolerance and abs(row[x + 2] - r) <= tolerance:
+                count += 1
+    return count
 
 
 def password(data_dir):
@@ -220,3 +240,28 @@ def test_an_identity_that_cannot_be_stored_is_said_on_the_console_in_the_log_and
     wait_until(lambda: (shown_height() or 0) > usual_height, 30, message="the card that says it will not last")
     probe("post", WM_COMMAND, 1003, 0)
     assert temporary.wait(timeout=60) == 0
+
+
+def test_the_window_says_why_the_relay_cannot_be_reached_until_the_host_registers(processes, data_dir, tmp_path):
+    """After a refused attempt the card gains a line (the cause and the next try) and the
+    pill turns amber; once registered, the usual card is back with its green dot."""
+    port = free_port()  # refused until the relay starts there
+    processes(["--tray", "--relay", f"ws://127.0.0.1:{port}/", "--data-dir", winpath(data_dir), "--no-update"])
+    amber, green = 0xD97706, 0x16A34A
+
+    def shown():
+        w = window()
+        return w if w and w[0] else None
+
+    wait_until(shown, 30, message="the host window")
+    wait_until(lambda: pixels_like(amber, tmp_path) > 20, 60, message="the amber pill of a relay that refuses")
+    down = shown()[2]
+    relay = FakeRelay(port=port)
+    try:
+        relay.wait_connection(0, timeout=30).wait_type("host-register", timeout=30)
+        wait_until(lambda: pixels_like(green, tmp_path) > 20, 30, message="the green pill once registered")
+        assert pixels_like(amber, tmp_path) == 0
+        usual = shown()[2]
+        assert usual < down, (usual, down)  # the line under the pill is gone with the trouble
+    finally:
+        relay.close()

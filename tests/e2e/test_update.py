@@ -155,13 +155,26 @@ def test_check_update_follows_an_absolute_download_url(api, data_dir):
     assert [r.path for r in api.server.requests][1] == "/cdn/p.zip"
 
 
-def test_check_update_without_an_answer(api, data_dir):
-    rc, out, err = check_update(api, data_dir)
+@pytest.mark.parametrize("case", ["no route", "untrusted"])
+def test_check_update_says_why_there_is_no_answer(api, data_dir, tmp_path, case):
+    """The cause the client knows, never a list of guesses, and never "check the address":
+    the update endpoint is built in."""
+    cacert = api.ca
+    if case == "untrusted":
+        from conftest import make_ca
+        cacert = winpath(make_ca(str(tmp_path), name="Other CA")[0])
+    rc, out, err = run_exe(["--check-update", "--cacert", cacert, "--data-dir", winpath(data_dir)], exe=UPDATE_EXE,
+                           timeout=120)
     assert rc == 1, err
     lines = out_lines(out)
-    assert lines, (rc, err)
-    assert len(lines) == 1 and lines[0].startswith("update check failed (no response): ")
-    assert "try again later" in lines[0]
+    assert len(lines) == 1, (rc, out, err)
+    if case == "no route":
+        assert lines[0] == "update check failed: the update server answered HTTP 404; nothing was changed, try again later"
+    else:
+        assert lines[0].startswith(f"update check failed (no response): localhost:{api.server.port}: the certificate's "
+                                   f"issuer is not trusted by the CA file {cacert} (give the file of the CA that issued "
+                                   "it with --cacert); nothing was changed"), lines[0]
+    assert "check the address" not in lines[0]
 
 
 def test_check_update_when_up_to_date(api, data_dir):
@@ -379,7 +392,8 @@ def wait_update_line(host, data_dir, line):
 
 def test_update_thread_logs_a_failed_check(api, processes, data_dir):
     host = start_host(processes, api, data_dir)
-    wait_update_line(host, data_dir, "[update] check failed (1.1.6): ")
+    wait_update_line(host, data_dir, "[update] check failed (1.1.6): the update server answered HTTP 404; this version "
+                                     "keeps running and checks again in 6 hours")
 
 
 def test_update_thread_logs_up_to_date(api, processes, data_dir):
@@ -390,7 +404,7 @@ def test_update_thread_logs_up_to_date(api, processes, data_dir):
 
 
 @pytest.mark.parametrize("damage,line", [
-    ("checksum", "[update] download/checksum failed for 1.3.0"),
+    ("checksum", "[update] download/checksum failed for 1.3.0: the package does not match its checksum"),
     ("signature", "[update] signature/manifest verify failed for 1.3.0"),
 ])
 def test_update_thread_logs_a_refused_package(api, processes, data_dir, damage, line):

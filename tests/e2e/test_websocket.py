@@ -12,7 +12,8 @@ import threading
 
 import pytest
 
-from conftest import BIN, FakeRelay, audit_entries, make_ca, make_server_cert, stop_listener, wait_until, winpath
+from conftest import (BAD_CERTIFICATES, BIN, FakeRelay, audit_entries, make_bad_certificate, make_ca, make_server_cert,
+                      stop_listener, wait_until, winpath)
 
 PROBE = os.path.join(BIN, "ws_probe.exe")
 
@@ -212,24 +213,22 @@ def test_host_registers_over_each_tls_version(processes, make_relay, pki, data_d
     assert reg["hostId"]
 
 
-@pytest.mark.parametrize("which", ["other-ca", "other-host"])
-def test_host_refuses_a_relay_certificate_it_cannot_verify(processes, pki, data_dir, which):
-    d = tempfile.mkdtemp(prefix="sv-badcert-")
-    if which == "other-ca":
-        ca_pem, ca_key = make_ca(d, name="Someone Else CA")
-        cert, key = make_server_cert(d, ca_pem, ca_key)
-    else:
-        cert, key = make_server_cert(d, pki.ca_pem, pki.ca_key, host="relay.example.test", prefix="other")
+@pytest.mark.parametrize("which", list(BAD_CERTIFICATES))
+def test_host_refuses_a_relay_certificate_it_cannot_verify(processes, pki, data_dir, tmp_path, which):
+    cert, key = make_bad_certificate(pki, which, str(tmp_path))
     observer = TlsObserver(pki.server_context(cert=cert, key=key))
     try:
-        start_host(processes, f"wss://localhost:{observer.port}/", data_dir, pki.ca_pem)
+        p = start_host(processes, f"wss://localhost:{observer.port}/", data_dir, pki.ca_pem)
         wait_until(lambda: observer.outcomes, 30, message="a TLS handshake attempt")
         # The host itself broke off the handshake with the alert that names the reason.
-        expected_alert = "unknown ca" if which == "other-ca" else "bad certificate"
+        expected_alert = {"other-ca": "unknown ca", "other-host": "bad certificate", "expired": "certificate expired",
+                          "not-yet-valid": "certificate unknown"}[which]
         assert expected_alert in observer.outcomes[0].lower(), observer.outcomes
-        # And says so where the person at the computer can read it.
+        # And says which, where the person at the computer can read it.
         line = wait_until(lambda: audit_entries(data_dir, "relay"), 30, message="the relay audit line")[0][2]
-        assert "unreachable: TLS verification failed; next try in 5 s" in line, line
+        cause = BAD_CERTIFICATES[which].format(ca=winpath(pki.ca_pem))
+        assert f"unreachable: {cause}; next try in 5 s" in line, line
+        wait_until(lambda: line in p.stdout(), 10, message="the line on the console")
     finally:
         observer.close()
 

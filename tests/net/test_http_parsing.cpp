@@ -241,6 +241,7 @@ TEST(HttpBody, SizedBodyStopsAskingOnceComplete) {
 TEST(HttpBody, ShortSizedBodyKeepsWhatCameWithStatusZero) {
     HttpResponse r = Read("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", {"abcdef"});
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.failure, sv::HttpFailure::CutShort);
     EXPECT_EQ(Text(r.body), "abcdef");
 }
 
@@ -252,6 +253,7 @@ TEST(HttpBody, UnreadableOrHugeLengthsAreRefused) {
     }
     HttpResponse over = Read("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n", {"0123456789a"}, 200, 10);
     EXPECT_EQ(over.status, 0);
+    EXPECT_EQ(over.failure, sv::HttpFailure::TooLarge);
     HttpResponse at = Read("HTTP/1.1 200 OK\r\nContent-Length: 10 \r\n\r\n", {"0123456789"}, 200, 10);
     EXPECT_EQ(at.status, 200);
     EXPECT_EQ(Text(at.body), "0123456789");
@@ -267,6 +269,7 @@ TEST(HttpBody, ChunkedWinsOverLength) {
 TEST(HttpBody, BrokenChunkingGivesStatusZeroWithWhatWasDecoded) {
     HttpResponse r = Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", {"4\r\nabcd\r\n"});
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.failure, sv::HttpFailure::CutShort);
     EXPECT_EQ(Text(r.body), "abcd");
 }
 
@@ -310,6 +313,7 @@ TEST(HttpRedirect, FollowsAtMostTheMaximum) {
     };
     HttpResponse r = sv::FollowRedirects("https://h/start", 5, fetch);
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.failure, sv::HttpFailure::TooManyRedirects);
     EXPECT_TRUE(r.location.empty());
     ASSERT_EQ(asked.size(), 6u);
     EXPECT_EQ(asked[0], "https://h/start");
@@ -364,6 +368,7 @@ TEST(HttpRedirect, StopsOnDowngradeUnfetchableLocationOrWithoutLocation) {
         };
         HttpResponse r = sv::FollowRedirects("https://h/", 5, moved);
         EXPECT_EQ(r.status, 0) << c.location;
+        EXPECT_EQ(r.failure, sv::HttpFailure::RedirectAway) << c.location;
         EXPECT_TRUE(r.body.empty()) << c.location;
         EXPECT_EQ(calls, 1) << c.location;
     }

@@ -30,6 +30,9 @@ TEST(HttpRequest, ASilentServerEndsTheRequestAtItsTimeOut) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.body.empty());
+    // And says why: the server never finished the TLS opening.
+    EXPECT_EQ(r.failure, sv::HttpFailure::Connect);
+    EXPECT_EQ(r.connectFailure, sv::ConnectFailure::HandshakeTimedOut);
     // It did reach the server and wait for it, and gave up at about its time-out.
     EXPECT_TRUE(accepted.load());
     EXPECT_GE(took, std::chrono::milliseconds(500));
