@@ -75,4 +75,15 @@ struct OtherWriter {
 // that decide it are not known here.
 OtherWriter FindOtherWriter(const ObjectSecurity& security, bool folder);
 
+// Someone other than those three who may move the program's folder away from under the
+// service by way of `ancestor`, a folder above it: by deleting or renaming what it holds
+// or itself (the rename leaves a folder of their own in its place), or by rewriting its
+// list or owner to grant that; the owner and a missing list as above. Adding files or
+// folders to it changes nothing of the program's.
+OtherWriter FindOtherMover(const ObjectSecurity& ancestor);
+
+// The folder that holds `folder` ("C:\\a" for "C:\\a\\b", "C:\\" for "C:\\a"); empty above a
+// drive's or a share's root.
+std::string FolderAbove(const std::string& folder);
+
 }  // namespace sv

@@ -115,6 +115,13 @@ std::string InstallLocationProblem(const std::string& executablePath, const std:
             return object.path + " can be changed by " + AccountName(writer.sid) + ", who " + writer.right;
         }
     }
+    // Whoever may rename a folder above can put a folder of their own where the program's was.
+    for (std::string above = FolderAbove(folder); !above.empty(); above = FolderAbove(above)) {
+        ObjectSecurity security;
+        if (!ReadPathSecurity(above, security)) return "who may change " + above + " cannot be read";
+        const OtherWriter mover = FindOtherMover(security);
+        if (!mover.sid.empty()) return above + " can be changed by " + AccountName(mover.sid) + ", who " + mover.right;
+    }
     return std::string();
 }
 

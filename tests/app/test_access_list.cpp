@@ -98,4 +98,36 @@ TEST(AccessList, OnlySystemAdministratorsAndTrustedInstallerMayChangeTheProgram)
     EXPECT_EQ(open.right, "may do anything: it has no access list");
 }
 
+// A folder above the program's counts only where it lets someone move the program's
+// folder away: C:\ lets every signed-in user make folders, which moves nothing.
+TEST(AccessList, AFolderAboveCountsOnlyWhereItLetsSomeoneMoveTheProgramAway) {
+    const std::string ba = sv::kAdministratorsSid, users = "S-1-5-32-545", signedIn = "S-1-5-11";
+    const struct {
+        uint32_t mask;
+        uint8_t flags;
+        std::string right;
+    } cases[] = {
+        {0x4, 0, ""},                                     // C:\ : make folders there
+        {0x1301BF, kOiCi | 0x08, ""},                     // C:\ : modify, inherit-only
+        {0x1200A9 | 0x2, 0, ""},                          // read and add files
+        {0x40, 0, "may delete what it holds"},            // rename the program's folder
+        {0x10000, 0, "may delete it"},                    // rename the folder above
+        {0x40000, 0, "may change its access list"},
+        {0x80000, 0, "may take ownership"},
+        {0x10000000, 0, "may do anything"},
+    };
+    for (const auto& c : cases) {
+        const sv::OtherWriter mover = sv::FindOtherMover({ba, {true, false, {{0, c.flags, c.mask, signedIn}}}});
+        EXPECT_EQ(mover.right, c.right) << std::hex << c.mask;
+        EXPECT_EQ(mover.sid, c.right.empty() ? "" : signedIn) << std::hex << c.mask;
+    }
+    EXPECT_EQ(sv::FindOtherMover({users, {true, false, {}}}).right, "owns it");
+
+    const std::pair<std::string, std::string> above[] = {
+        {"C:\\Program Files\\Sorvane", "C:\\Program Files"}, {"C:\\Program Files\\", "C:\\"},
+        {"C:\\", ""}, {"C:", ""}, {"", ""}, {"\\\\srv\\share\\app", "\\\\srv\\share"}, {"\\\\srv\\share", ""},
+    };
+    for (const auto& [folder, expected] : above) EXPECT_EQ(sv::FolderAbove(folder), expected) << folder;
+}
+
 }  // namespace
