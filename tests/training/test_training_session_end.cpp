@@ -162,7 +162,7 @@ TEST(SessionEnd, AnEndHaltsALongTextAfterThePieceUnderWay) {
         {"the controller's end", [](EndHarness& t) { t.h.Send("end", "end"); }},
         {"the trainee's stop", [](EndHarness& t) { t.h.surface.OnStopRequested(); }},
     };
-    const std::string text = "é" + std::string(999, 'a');  // a first piece of 64 code points, 65 bytes
+    const std::string text = "é" + std::string(999, 'a');  // a first piece of 16 code points, 17 bytes
     for (const auto& end : ends) {
         EndHarness t;
         Latch latch;
@@ -176,18 +176,18 @@ TEST(SessionEnd, AnEndHaltsALongTextAfterThePieceUnderWay) {
         latch.Open();
         auto reply = t.h.sink.WaitReply("type");
         ASSERT_TRUE(reply) << end.first;
-        EXPECT_EQ((*reply)["error"], "the training session ended while the text was typed: 64 of 1000 characters "
+        EXPECT_EQ((*reply)["error"], "the training session ended while the text was typed: 16 of 1000 characters "
                                      "were typed") << end.first;
-        EXPECT_EQ((*reply)["data"], json({{"typed", 64}, {"length", 1000}})) << end.first;
-        EXPECT_EQ(t.inject.Calls(), "type " + text.substr(0, 65) + "|") << end.first;
+        EXPECT_EQ((*reply)["data"], json({{"typed", 16}, {"length", 1000}})) << end.first;
+        EXPECT_EQ(t.inject.Calls(), "type " + text.substr(0, 17) + "|") << end.first;
         ASSERT_TRUE(t.h.sink.WaitEvent("session-ended")) << end.first;
         std::vector<std::string> kinds;
         for (const json& e : session->transcript->Entries()) kinds.push_back(e["kind"]);
         EXPECT_EQ(kinds, (std::vector<std::string>{"start", "ai-input", "end"})) << end.first;
-        EXPECT_EQ(session->transcript->Entries()[1]["data"]["typed"], 64) << end.first;
+        EXPECT_EQ(session->transcript->Entries()[1]["data"]["typed"], 16) << end.first;
         const std::vector<std::string> audit = t.h.Audit();
         auto input = std::find_if(audit.begin(), audit.end(), [](const std::string& l) {
-            return l.find("training-input | actor=c1 | text len=1000 typed=64") != std::string::npos;
+            return l.find("training-input | actor=c1 | text len=1000 typed=16") != std::string::npos;
         });
         auto ended = std::find_if(audit.begin(), audit.end(), [](const std::string& l) {
             return l.find("| training | ") != std::string::npos && l.find("end session=") != std::string::npos;
