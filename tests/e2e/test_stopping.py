@@ -3,12 +3,11 @@ session ends and its controller hears "host shutting down", the relay connection
 with a close frame (1000), and one audit line says why the host stopped."""
 import os
 import signal
-import subprocess
 import time
 
 import pytest
 
-from conftest import EXE, WINE_RUN, Controller, InputProbe, audit_entries, wait_until, wine_prefix, winpath
+from conftest import BIN, EXE, Controller, InputProbe, audit_entries, run_exe, wait_until, wine_prefix, winpath
 
 STOPPED = ": the host ends its session and closes its connections"
 
@@ -42,16 +41,16 @@ def ctrl_c(_):
 
 
 def sign_out(_):
-    # What Windows does at a sign-out or shutdown: WM_QUERYENDSESSION and WM_ENDSESSION to
-    # every top-level window, then the end of the process.
-    subprocess.run(["bash", WINE_RUN, "wineboot", "--end-session"], check=True, timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # As Windows at a sign-out: WM_QUERYENDSESSION and WM_ENDSESSION to every top-level
+    # window of the host, then the end of its process, whatever it is doing by then.
+    rc, out, _ = run_exe(["SorvaneHostWin7.Stop", "1"], exe=os.path.join(BIN, "end_session.exe"))
+    assert (rc, out.strip()) == (0, "ended")
 
 
 CASES = {
     # name: (how the host is started, how it is stopped, the cause in its audit line)
     "ctrl-c in the console": (lambda args: ("cmd", ["/c", winpath(EXE)] + args), ctrl_c, "Ctrl+C in the console"),
-    "signing out of the tray": (lambda args: (EXE, ["--tray"] + args), sign_out, "Windows is shutting down"),
+    "signing out of the tray": (lambda args: (EXE, ["--tray"] + args), sign_out, "the user is signing out"),
 }
 
 
