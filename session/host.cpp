@@ -207,8 +207,8 @@ void Host::InitTraining() {
 
 void Host::CloseTrainingDoor() {
     if (!trainingDoor_) return;
-    // Calls inside are the Host's own sends and injections, which end once its sockets
-    // are aborted; one that lingers is reported while we wait.
+    // Calls inside are the Host's own sends and injections, each bounded on its own (see
+    // the lock table in host.h); one that lingers is reported while we wait.
     if (trainingDoor_->Close(std::chrono::seconds(5)) == 0) return;
     WriteAuditLine("training", "waiting for training calls still inside the host", "");
     while (trainingDoor_->Close(std::chrono::seconds(1)) != 0) {

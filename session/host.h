@@ -42,6 +42,14 @@
 //
 // Nothing holds a Host lock while calling the training agent's link, and the agent
 // holds none of its own while it sends (SendText) or calls the Host's hooks.
+//
+// One wait has no bound of its own: the destructor's CloseTrainingDoor waits for every
+// training call still inside the Host (after 5 s it says so and waits on). Such a call
+// runs in the Host's own members, so it cannot be left behind; it ends within bounds of
+// its own: a send (the relay's, cut by then, and TLS's write time-out; the LAN channels,
+// shut down before), one injection (one SendInput of at most 64 key events for a piece of
+// a training text, or one chord or pointer event, each event's low-level hooks bounded by
+// Windows) or the local end (an audit line, channel shutdowns, a socket abort).
 
 #include <atomic>
 #include <chrono>
