@@ -17,8 +17,14 @@
 //
 //   lock                                 held across                    why
 //   LanDirect's listener lock            a listener's start, stop or    rotation, address watch and stop must not
-//                                        restart: the LAN server's      interleave; connection threads' callbacks
-//                                        lock and its threads' joins    take the locks below, never this one
+//                                        restart: the LAN server's      interleave. LanServer::Stop joins the
+//                                        lock and the join of its       connection threads, whose callbacks admit a
+//                                        connection threads, which      peer: they send on the relay ("lan-path",
+//                                        send on the relay and the      "stream-mode", the resolution) and the LAN
+//                                        LAN channels                   channels and take the controller, stream and
+//                                                                       channel locks, all below this one; none
+//                                                                       takes it, and each send is bounded (TLS
+//                                                                       write, channel send time-outs)
 //   MediaLink's owner lock               the media connect (up to its   two generations never use the one connection
 //                                        time-out) and the whole        at once; a newer one knocks the holder out
 //                                        receive loop                   by aborting the socket, not by this lock
