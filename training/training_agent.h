@@ -19,7 +19,7 @@
 #include "training/activity_reports.h"
 #include "training/entry_gate.h"
 #include "training/playback_calls.h"
-#include "training/remote_input.h"
+#include "training/input_request.h"
 #include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_chat.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/audit_log.h"
-#include "training/remote_input.h"
+#include "training/input_request.h"
 #include "training/training_args.h"
 #include "training/training_agent.h"
 #include "training/training_json.h"

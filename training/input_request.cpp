@@ -1,4 +1,4 @@
-#include "training/remote_input.h"
+#include "training/input_request.h"
 
 #include <algorithm>
 
