@@ -11,18 +11,6 @@
 
 namespace {
 
-TEST(StopSignals, ConsoleCodesAndSessionEndsNameTheirCause) {
-    using sv::StopCause;
-    EXPECT_EQ(sv::ConsoleStopCause(CTRL_C_EVENT), StopCause::kCtrlC);
-    EXPECT_EQ(sv::ConsoleStopCause(CTRL_BREAK_EVENT), StopCause::kCtrlBreak);
-    EXPECT_EQ(sv::ConsoleStopCause(CTRL_CLOSE_EVENT), StopCause::kConsoleClosed);
-    EXPECT_EQ(sv::ConsoleStopCause(CTRL_LOGOFF_EVENT), StopCause::kLogoff);
-    EXPECT_EQ(sv::ConsoleStopCause(CTRL_SHUTDOWN_EVENT), StopCause::kShutdown);
-    EXPECT_FALSE(sv::ConsoleStopCause(3).has_value());  // no such event: the next handler's
-    EXPECT_EQ(sv::EndSessionCause(static_cast<LPARAM>(ENDSESSION_LOGOFF)), StopCause::kLogoff);
-    EXPECT_EQ(sv::EndSessionCause(0), StopCause::kShutdown);
-}
-
 // What Windows does at a sign-out, to the hidden window: the query is agreed to, and the
 // end stops the run and returns only once the run has ended (Windows ends the process then).
 TEST(StopSignals, TheSessionsEndStopsTheRunAndWaitsForItsEnd) {
