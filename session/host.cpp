@@ -12,6 +12,7 @@
 #include "base/ui_theme.h"
 #include "net/lan_server.h"
 #include "resources/version.h"
+#include "session/input/input_records.h"
 #include "session/tools/clipboard.h"
 #include "session/screen/screen_capture.h"
 #include "training/training_host_hooks.h"
@@ -173,6 +174,7 @@ void Host::InitTraining() {
         return input_.InjectPointer(kind, x, y, button);
     });
     hooks.typeText = through(false, [this](const std::string& text) { return input_.InjectText(text); });
+    hooks.typedTextCapBytes = kTypedTextCapBytes;
     hooks.pressKey = through(false, [this](const std::string& key, const std::vector<std::string>& modifiers) {
         return input_.InjectKey(key, modifiers);
     });
@@ -207,8 +209,8 @@ void Host::InitTraining() {
 
 void Host::CloseTrainingDoor() {
     if (!trainingDoor_) return;
-    // Calls inside are the Host's own sends and injections, which end once its sockets
-    // are aborted; one that lingers is reported while we wait.
+    // Calls inside are the Host's own sends and injections, each bounded on its own (see
+    // the lock table in host.h); one that lingers is reported while we wait.
     if (trainingDoor_->Close(std::chrono::seconds(5)) == 0) return;
     WriteAuditLine("training", "waiting for training calls still inside the host", "");
     while (trainingDoor_->Close(std::chrono::seconds(1)) != 0) {
@@ -216,11 +218,29 @@ void Host::CloseTrainingDoor() {
 }
 
 void Host::Stop() {
-    stop_.exchange(true);
+    const bool first = !stop_.exchange(true);
     stream_.RequestStop();
-    relay_.AbortForGood();
     media_.Abort();
     enrolCancel_.Cancel();
+    if (!first) return;
+    // The relay connection ends as agreed, not cut: first the training session, whose
+    // controllers still hear that the host is going, then a close frame. Off the caller's
+    // thread, which may be a window's or the service manager's.
+    if (!workers_.Start([this] { CloseRelayConnection(); })) {
+        relayClosed_.store(true);
+        relay_.AbortForGood();
+    }
+}
+
+void Host::CloseRelayConnection() {
+    if (agent_.hostStopping) agent_.hostStopping();
+    // Set before the close cuts the socket: a pass that connected after the cut sees it
+    // and ends at once instead of reading on.
+    relayClosed_.store(true);
+    relay_.Close(kNormalClosure, std::chrono::milliseconds(kCloseAnswerWaitMs));
+    // A connect that the loop began before the stop is cut too, and one that would start
+    // after this cut fails at once rather than run its bound.
+    relay_.AbortForGood();
 }
 
 std::string Host::DeviceRejection() const {

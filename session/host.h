@@ -17,8 +17,14 @@
 //
 //   lock                                 held across                    why
 //   LanDirect's listener lock            a listener's start, stop or    rotation, address watch and stop must not
-//                                        restart: the LAN server's      interleave; connection threads' callbacks
-//                                        lock and its threads' joins    take the locks below, never this one
+//                                        restart: the LAN server's      interleave. LanServer::Stop joins the
+//                                        lock and the join of its       connection threads, whose callbacks admit a
+//                                        connection threads, which      peer: they send on the relay ("lan-path",
+//                                        send on the relay and the      "stream-mode", the resolution) and the LAN
+//                                        LAN channels                   channels and take the controller, stream and
+//                                                                       channel locks, all below this one; none
+//                                                                       takes it, and each send is bounded (TLS
+//                                                                       write, channel send time-outs)
 //   MediaLink's owner lock               the media connect (up to its   two generations never use the one connection
 //                                        time-out) and the whole        at once; a newer one knocks the holder out
 //                                        receive loop                   by aborting the socket, not by this lock
@@ -43,6 +49,14 @@
 //
 // Nothing holds a Host lock while calling the training agent's link, and the agent
 // holds none of its own while it sends (SendText) or calls the Host's hooks.
+//
+// One wait has no bound of its own: the destructor's CloseTrainingDoor waits for every
+// training call still inside the Host (after 5 s it says so and waits on). Such a call
+// runs in the Host's own members, so it cannot be left behind; it ends within bounds of
+// its own: a send (the relay's, cut by then, and TLS's write time-out; the LAN channels,
+// shut down before), one injection (one SendInput of at most 64 key events for a piece of
+// a training text, or one chord or pointer event, each event's low-level hooks bounded by
+// Windows) or the local end (an audit line, channel shutdowns, a socket abort).
 
 #include <atomic>
 #include <chrono>
@@ -91,7 +105,9 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // Ends the run: the relay loop returns, sockets are aborted, the enrolment cancelled.
+    // Ends the run, from any thread, without waiting: the enrolment is cancelled, a live
+    // training session ends ("host shutting down") while the relay still carries it, the
+    // relay connection closes with a close frame (1000) and the relay loop returns.
     void Stop();
 
     // The run entries: each returns when the host stops or the relay rejects the device.
@@ -122,6 +138,10 @@ private:
     friend class HostTestAccess;  // the tests' hand-over of a LAN channel (see there)
 
     static constexpr uint32_t kConnectTimeoutMs = 60000;
+    // A stop's close frame, and how long the relay has to answer it before the socket is
+    // cut: the whole stop must fit the seconds Windows gives a closing console or session.
+    static constexpr uint16_t kNormalClosure = 1000;
+    static constexpr int64_t kCloseAnswerWaitMs = 1000;
 
     // Every incoming type bound to the member that owns its work, in the order compared.
     std::vector<MessageRoute> Routes();
@@ -135,6 +155,8 @@ private:
     // The LAN port to listen on; a value in host-ui.json that turned LAN direct off
     // against the file's own wish is said on the console and in the audit log.
     int32_t ReadLanPortSaying();
+    // Stop's second half, on a worker: the training session's end, then the close frame.
+    void CloseRelayConnection();
     bool RegisterHost();
     bool RegisterDevice();
     void AfterMembershipChange();
@@ -193,6 +215,8 @@ private:
     // The person ended the session here (EndSessionLocally aborts the relay socket): the
     // pass that ends so is no lost connection.
     std::atomic<bool> endedHere_{false};
+    // Set once a stop has closed (or cut) the relay connection: no pass reads on after it.
+    std::atomic<bool> relayClosed_{false};
     WebSocketClient relay_;
     RelayFailureReports relayReports_;  // the relay loop's thread only
     mutable Mutex outageMutex_;

@@ -19,6 +19,7 @@
 #include "training/activity_reports.h"
 #include "training/entry_gate.h"
 #include "training/playback_calls.h"
+#include "training/input_request.h"
 #include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_chat.h"
@@ -61,6 +62,11 @@ public:
     bool GateControllerInput(const std::string& controllerId, const std::string& what) SV_EXCLUDES(mutex_);
     // May end the session on the caller's thread.
     void OnControllersGone(int remaining) SV_EXCLUDES(lifecycleMutex_, mutex_);
+    // The host is stopping while its connections still carry what is sent: every request
+    // from here on is answered "shutting down", the end after all controllers left no
+    // longer comes, and a live session ends now with "host shutting down" (on the caller's
+    // thread), so its controllers hear it. Shutdown still does the rest.
+    void BeginShutdown() SV_EXCLUDES(lifecycleMutex_, mutex_, quietMutex_);
     // Ends the session and waits for the agent's threads. False when some were still
     // running at the final bound: the owner must then keep the agent (and what it points
     // at) alive rather than free it under them.
@@ -105,6 +111,10 @@ private:
     // Remote input and reading the screen.
     TrainingOpResult PerformInput(const std::shared_ptr<Session>& session, const nlohmann::json& args,
                                   const std::string& controllerId);
+    // Types the text of an "input" a piece at a time: an end halts it after the piece
+    // under way, and the reply says how much was typed.
+    TrainingOpResult TypeText(const std::shared_ptr<Session>& session, const InputRequest& req,
+                              const std::string& detail, const std::string& controllerId);
     TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult ElementAt(const nlohmann::json& args);
 

@@ -10,9 +10,9 @@
 // Locks (see the table in session/host.h):
 // - the listener lock guards the listener, its mode and its port. It is taken with no
 //   other lock held and is held while a listener starts, stops or restarts. Stopping
-//   waits for the listener's connection threads and the callbacks they run, so nothing
-//   those callbacks reach (OnLanChannelOpened, OnLanChannelMessage, FindLanTicket and the
-//   links they call) takes it.
+//   waits for the listener's connection threads and the callbacks they run, which send on
+//   the relay and the channels, so nothing those callbacks reach (OnLanChannelOpened,
+//   OnLanChannelMessage, FindLanTicket and the links they call) takes it.
 // - the watch lock only pairs with the watcher's wake-up; nothing is called under it.
 // - the channel set and the ticket table have locks of their own, leaves both; a text
 //   goes out on the channels under the channel set's lock.

@@ -141,6 +141,9 @@ TEST(TrainingInput, FailuresAreErrorsAndLeaveNoRecord) {
         {{{"kind", "text"}, {"text", ""}}, none, "text input needs text"},
         {{{"kind", "text"}, {"text", "x"}}, [](InputHarness& t) { t.inject.typeOk = false; },
          "the host could not type that text"},
+        // Typed a piece at a time, a text above the host's cap is still refused whole.
+        {{{"kind", "text"}, {"text", "abcdé"}}, [](InputHarness& t) { t.h.hooks.typedTextCapBytes = 5; },
+         "the host could not type that text"},
         {{{"kind", "key"}}, none, "key input needs a key"},
         {{{"kind", "key"}, {"key", "f5"}}, [](InputHarness& t) { t.h.hooks.pressKey = nullptr; },
          "the host could not press 'f5'"},

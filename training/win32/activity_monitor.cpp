@@ -66,6 +66,7 @@ public:
     void Start() override SV_EXCLUDES(stateMutex_) {
         MutexLock lock(stateMutex_);
         if (hookThread_.joinable()) return;
+        core_.BeginCallbacks();
         worker_.Start([] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }, [] { CoUninitialize(); });
         signal_ = std::make_shared<HookThreadSignal>();
         hookThread_ = std::thread(&ActivityMonitor::HookThreadMain, this, signal_);
@@ -75,7 +76,9 @@ public:
                            [signal]() SV_REQUIRES(signal->mutex) { return signal->ready; });
     }
 
-    // Joins the hook thread and stops the callback worker.
+    // Joins the hook thread, whose hook procedures only note and queue (they call nothing
+    // that waits on another thread), and stops the callbacks within their bound: every
+    // session's end comes here, and a window query on the worker may never return.
     void Stop() override SV_EXCLUDES(stateMutex_) {
         MutexLock lock(stateMutex_);
         if (!hookThread_.joinable()) return;
@@ -90,7 +93,10 @@ public:
         }
         PostThreadMessageW(id, WM_QUIT, 0, 0);
         hookThread_.join();
-        worker_.Stop();
+        if (!core_.EndCallbacks(kCallbackStopBound)) {
+            WriteAuditLine("training-hooks", "a window query outlived the monitor's stop and was left to end alone",
+                           "");
+        }
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "training/win32/activity_monitor_core.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -53,6 +54,17 @@ ActivityMonitorCore::ActivityMonitorCore(IActivitySource& source, CallbackWorker
       interpreter_(std::move(interpreter)),
       windows_(std::move(windows)),
       clock_(std::move(clock)) {}
+
+void ActivityMonitorCore::BeginCallbacks() { delivering_ = std::make_shared<EntryGate>(); }
+
+bool ActivityMonitorCore::EndCallbacks(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const bool returned = delivering_->Close(bound) == 0;
+    const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now()),
+                               std::chrono::milliseconds(0));
+    return worker_.StopWithin(left) && returned;
+}
 
 // A clock that steps back would hold every throttle, idle run and dialog repeat until it
 // caught up again: the step is taken up into the skew and time here stands still once.
@@ -110,19 +122,23 @@ void ActivityMonitorCore::OnTimer() {
     if (interpreter_.flush) PostActivities(interpreter_.flush(now));
 }
 
-// Each task calls a copy of its callback: a callback may end the session and with it the
-// monitor, whose members it must not be running from.
+// Each task carries a copy of its callback, taken here on the hook thread (the callbacks
+// are set before the hooks start and cleared after they end), and calls it only through
+// the delivery gate: a callback may end the session and with it the monitor, which no
+// task touches, and a task let go at a stop's bound (its window query did not return)
+// finds the gate shut when it comes back.
 void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t objectId, int32_t childId) {
     if (hwnd == 0 || objectId != 0 || childId != 0) return;
-    IActivitySource& source = source_;
     auto describe = windows_.describe;
     const uint32_t ownPid = windows_.ownProcessId;
+    std::shared_ptr<EntryGate> gate = delivering_;
     if (event == kEventForeground) {
         // Described when the task runs: no window query inside the hook.
-        worker_.Post([&source, describe, ownPid, hwnd] {
+        worker_.Post([onForeground = source_.OnForeground, gate, describe, ownPid, hwnd] {
             std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
-            auto onForeground = source.OnForeground;
-            if (window && window->processId != ownPid && onForeground) onForeground(*window);
+            if (!window || window->processId == ownPid) return;
+            EntryGate::Pass pass(*gate);
+            if (pass.Entered() && onForeground) onForeground(*window);
         });
         return;
     }
@@ -133,29 +149,28 @@ void ActivityMonitorCore::OnWinEvent(uint32_t event, uint64_t hwnd, int32_t obje
         if (!owned && (!windows_.className || windows_.className(hwnd) != "#32770")) return;
     }
     if (!RememberDialog(hwnd, Now())) return;
-    worker_.Post([&source, describe, ownPid, hwnd] {
+    worker_.Post([onDialog = source_.OnDialog, gate, describe, ownPid, hwnd] {
         std::optional<WindowInfo> window = describe ? describe(hwnd) : std::nullopt;
-        auto onDialog = source.OnDialog;
-        if (window && IsReportableDialog(*window, ownPid) && onDialog) onDialog(*window);
+        if (!window || !IsReportableDialog(*window, ownPid)) return;
+        EntryGate::Pass pass(*gate);
+        if (pass.Entered() && onDialog) onDialog(*window);
     });
 }
 
 void ActivityMonitorCore::NotifyTraineeActive(int64_t now) {
     if (lastActiveNotice_ && Elapsed(now, *lastActiveNotice_) < kTraineeActiveEveryMs) return;
     lastActiveNotice_ = now;
-    IActivitySource& source = source_;
-    worker_.Post([&source] {
-        auto onTraineeActive = source.OnTraineeActive;
-        if (onTraineeActive) onTraineeActive();
+    worker_.Post([onTraineeActive = source_.OnTraineeActive, gate = delivering_] {
+        EntryGate::Pass pass(*gate);
+        if (pass.Entered() && onTraineeActive) onTraineeActive();
     });
 }
 
 void ActivityMonitorCore::PostActivities(const std::vector<Activity>& activities) {
-    IActivitySource& source = source_;
     for (const Activity& activity : activities) {
-        worker_.Post([&source, activity] {
-            auto onActivity = source.OnActivity;
-            if (onActivity) onActivity(activity);
+        worker_.Post([onActivity = source_.OnActivity, gate = delivering_, activity] {
+            EntryGate::Pass pass(*gate);
+            if (pass.Entered() && onActivity) onActivity(activity);
         });
     }
 }

@@ -5,14 +5,17 @@
 // tasks, which run on its callback worker; Windows is reached only through `WindowQueries`.
 // Intervals are measured on the clock the core is given (a steady one): no time is reported
 // from here, the agent stamps its events itself.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "training/entry_gate.h"
 #include "training/training_interfaces.h"
 #include "training/training_records.h"
 #include "training/win32/callback_worker.h"
@@ -39,6 +42,8 @@ constexpr int64_t kTraineeActiveEveryMs = 150;
 constexpr int64_t kDialogRepeatMs = 2000;
 constexpr size_t kDialogMemoryPruneAbove = 64;
 constexpr int64_t kDialogMemoryMaxAgeMs = 10000;
+// How long a stop waits for the callbacks under way (a session's end waits for it).
+constexpr std::chrono::milliseconds kCallbackStopBound{2000};
 
 // The coalescer's entry points: each returns the finished activities in the order they
 // happened. An empty function produces nothing.
@@ -79,6 +84,15 @@ public:
     ActivityMonitorCore(IActivitySource& source, CallbackWorker& worker, ActivityInterpreter interpreter,
                         WindowQueries windows, std::function<int64_t()> clock);
 
+    // Callbacks are delivered from here on (a fresh start after an end); call it before
+    // the hook thread starts.
+    void BeginCallbacks();
+    // No callback is delivered from here on; the one under way gets up to `bound` to
+    // return, then the worker is stopped within what is left. A task still running after
+    // that (a window query that does not return) is let go: it never touches the monitor
+    // again. True when nothing was left running. Call it once the hook thread has ended.
+    bool EndCallbacks(std::chrono::milliseconds bound);
+
     void OnMouse(uint32_t message, uint32_t flags, int32_t x, int32_t y);
     void OnKeyboard(uint32_t message, uint32_t vk, uint32_t flags);
     void OnTimer();
@@ -95,6 +109,8 @@ private:
 
     IActivitySource& source_;
     CallbackWorker& worker_;
+    // Each task passes it to reach the monitor's callbacks; the end shuts it.
+    std::shared_ptr<EntryGate> delivering_ = std::make_shared<EntryGate>();
     ActivityInterpreter interpreter_;
     WindowQueries windows_;
     std::function<int64_t()> clock_;

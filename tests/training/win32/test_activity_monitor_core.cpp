@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <map>
 #include <set>
@@ -43,6 +44,8 @@ struct Rig {
     std::set<uint64_t> owned;
     std::unique_ptr<ActivityMonitorCore> core;
     int64_t clockMs = 1000;
+    std::function<void()> beforeDescribe;  // on the worker, as a window query begins
+    std::atomic<bool> workerLeft{false};   // the worker's thread has run its last task
 
     explicit Rig(ActivityInterpreter in = RecordingInterpreter()) {
         WindowQueries q;
@@ -50,6 +53,7 @@ struct Rig {
         q.hasOwner = [this](uint64_t h) { return owned.count(h) > 0; };
         q.className = [this](uint64_t h) { return windows.count(h) ? windows[h].className : std::string(); };
         q.describe = [this](uint64_t h) -> std::optional<WindowInfo> {
+            if (beforeDescribe) beforeDescribe();
             auto it = windows.find(h);
             if (it == windows.end()) return std::nullopt;
             return it->second;
@@ -63,7 +67,7 @@ struct Rig {
         };
         source.OnForeground = [this](const WindowInfo& w) { record->log.Add("foreground " + std::to_string(w.hwnd)); };
         source.OnDialog = [this](const WindowInfo& w) { record->log.Add("dialog " + std::to_string(w.hwnd)); };
-        worker.Start(nullptr, nullptr);
+        worker.Start(nullptr, [this] { workerLeft = true; });
     }
     // The worker's tasks read the maps below: it ends before they go.
     ~Rig() { worker.Stop(); }
@@ -277,6 +281,45 @@ TEST(ActivityMonitorCore, AClockThatStepsBackSilencesNothing) {
             }
         }
         EXPECT_EQ(rig.Seen(), c.seen) << c.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every session's end stops its monitor: within a bound, whatever the worker is doing (a
+// callback or a window query that does not return), and what outlives the bound never
+// reaches the monitor's callbacks again.
+TEST(ActivityMonitorCore, AStopIsBoundedAndWhatOutlivesItReachesNothing) {
+    {  // a callback that does not return
+        Rig rig;
+        sv_test::Latch latch;
+        std::atomic<bool> returned{false};
+        rig.source.OnTraineeActive = [&] {
+            latch.Hold();
+            returned = true;
+        };
+        rig.core->OnKeyboard(kMsgKeyDown, 65, 0);
+        ASSERT_TRUE(latch.WaitHeld());
+        EXPECT_FALSE(rig.core->EndCallbacks(std::chrono::milliseconds(50)));
+        EXPECT_FALSE(returned.load());  // the stop did not wait for it
+        latch.Open();
+        ASSERT_TRUE(sv_test::WaitUntil([&] { return returned.load() && rig.workerLeft.load(); }));
+    }
+    {  // a window query that does not return
+        Rig rig;
+        sv_test::Latch latch;
+        rig.AddWindow(5, "Simpan", "#32770", 300, 200);
+        rig.beforeDescribe = [&latch] { latch.Hold(); };
+        rig.core->OnWinEvent(kEventForeground, 5, 0, 0);
+        ASSERT_TRUE(latch.WaitHeld());
+        EXPECT_FALSE(rig.core->EndCallbacks(std::chrono::milliseconds(50)));
+        // The monitor has moved on (freed, or set up for another session).
+        rig.source.OnForeground = [&rig](const WindowInfo&) { rig.record->log.Add("late"); };
+        latch.Open();
+        ASSERT_TRUE(sv_test::WaitUntil([&] { return rig.workerLeft.load(); }));
+        EXPECT_TRUE(rig.record->log.Calls().empty());
     }
 }
 

@@ -1,0 +1,38 @@
+#include "app/stop_signals.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+// What Windows does at a sign-out, to the hidden window: the query is agreed to, and the
+// end stops the run and returns only once the run has ended (Windows ends the process then).
+TEST(StopSignals, TheSessionsEndStopsTheRunAndWaitsForItsEnd) {
+    std::atomic<int> stops{0};
+    std::string line;
+    sv::StopRequest request([&line](const std::string& l) { line = l; }, std::chrono::hours(1));
+    request.Attach([&stops] { ++stops; });
+    sv::StopSignals signals(request);
+    HWND window = signals.Window();
+    ASSERT_NE(window, nullptr);
+
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, static_cast<LPARAM>(ENDSESSION_LOGOFF)), TRUE);
+    EXPECT_EQ(stops.load(), 0);
+    auto ended = std::async(std::launch::async, [window] {
+        SendMessageW(window, WM_ENDSESSION, TRUE, static_cast<LPARAM>(ENDSESSION_LOGOFF));
+    });
+    ASSERT_TRUE(sv_test::WaitUntil([&] { return stops.load() == 1; }));
+    EXPECT_EQ(ended.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    request.RunEnded();
+    ended.get();
+    EXPECT_EQ(line, "the user is signing out: the host ends its session and closes its connections");
+    request.Attach(nullptr);
+}
+
+}  // namespace
