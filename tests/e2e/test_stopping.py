@@ -104,6 +104,8 @@ def test_an_exit_while_a_text_is_typed_takes_about_as_long_as_an_idle_one(relay,
             took[typing].append(time.monotonic() - began)
             wait_until(lambda: conn.closed, 20, message="the relay connection closed")
             assert conn.close_code == 1000
-        assert min(took[True]) < 5 * max(took[False]), took
+        # Idle exits take a fraction of a second, which a loaded machine can stretch many
+        # times over; waiting on the typing costs whole seconds (a 5 s bound at least).
+        assert min(took[True]) < max(5 * max(took[False]), 2.5), took
     finally:
         probe.cleanup()
