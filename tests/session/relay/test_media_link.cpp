@@ -46,57 +46,38 @@ TEST(MediaLink, AnyTextHoldingTheWordIsTheAttachAnswer) {
     for (const auto& c : cases) EXPECT_EQ(sv::IsMediaAttachedReply(c.text), c.attaches) << c.text;
 }
 
-// A stop that lands after the link's last look at the stop flag and before its connect
-// starts: the connect's fresh start must not forget it and reach the relay.
-TEST(MediaLink, AStopJustBeforeTheConnectIsNotForgotten) {
-    std::atomic<bool> reached{false};
-    sv_test::RawServer media([&](sv_test::RawPeer& p) {
-        reached.store(true);
-        sv_test::RawPeer::Frame f;
-        if (!p.Handshake()) return;
-        while (p.ReadFrame(f)) {
-        }
-    });
-    std::atomic<bool> stopping{false};
-    std::unique_ptr<sv::MediaLink> link;
-    int looks = 0;
-    link = std::make_unique<sv::MediaLink>([&] {
-        const bool stopped = stopping.load();
-        // The second look is the last before the connect: the owner stops right behind it.
-        if (++looks == 2) {
-            stopping.store(true);
-            link->Abort();
-        }
-        return stopped;
-    });
-    const uint32_t generation = link->NewGeneration();
-    link->Run(media.Url(), "", "tok", generation, 30000);
-    EXPECT_GE(looks, 2);
-    EXPECT_FALSE(reached.load());
-    EXPECT_FALSE(link->Attached());
-}
-
-// A newer generation that comes right behind the old thread's last look, before its
-// connect, is not forgotten by the connect's fresh start: the old thread never connects.
-TEST(MediaLink, AGenerationSupersededJustBeforeTheConnectNeverConnects) {
-    std::atomic<bool> reached{false};
-    sv_test::RawServer media([&](sv_test::RawPeer& p) {
-        reached.store(true);
-        sv_test::RawPeer::Frame f;
-        if (!p.Handshake()) return;
-        while (p.ReadFrame(f)) {
-        }
-    });
-    std::unique_ptr<sv::MediaLink> link;
-    int looks = 0;
-    link = std::make_unique<sv::MediaLink>([&] {
-        if (++looks == 2) link->NewGeneration();
-        return false;
-    });
-    const uint32_t generation = link->NewGeneration();
-    link->Run(media.Url(), "", "tok", generation, 30000);
-    EXPECT_GE(looks, 2);
-    EXPECT_FALSE(reached.load());
+// A stop, or a newer generation, that lands after the link's last look before its connect:
+// the connect's fresh start must not forget it and reach the relay.
+TEST(MediaLink, AnEndJustBeforeTheConnectIsNotForgotten) {
+    for (const bool superseded : {false, true}) {
+        std::atomic<bool> reached{false};
+        sv_test::RawServer media([&](sv_test::RawPeer& p) {
+            reached.store(true);
+            sv_test::RawPeer::Frame f;
+            if (!p.Handshake()) return;
+            while (p.ReadFrame(f)) {
+            }
+        });
+        std::atomic<bool> stopping{false};
+        std::unique_ptr<sv::MediaLink> link;
+        int looks = 0;
+        link = std::make_unique<sv::MediaLink>([&] {
+            const bool stopped = stopping.load();
+            // The second look is the last before the connect: the end comes right behind it.
+            if (++looks == 2 && superseded) {
+                link->NewGeneration();
+            } else if (looks == 2) {
+                stopping.store(true);
+                link->Abort();
+            }
+            return stopped;
+        });
+        const uint32_t generation = link->NewGeneration();
+        link->Run(media.Url(), "", "tok", generation, 30000);
+        EXPECT_GE(looks, 2) << superseded;
+        EXPECT_FALSE(reached.load()) << superseded;
+        EXPECT_FALSE(link->Attached()) << superseded;
+    }
 }
 
 // The link attaches with its token and carries frames only once the relay said so.
