@@ -20,6 +20,8 @@
 #include "app/lan_self_test.h"
 #include "app/relay_settings_check.h"
 #include "app/single_instance.h"
+#include "app/stop_request.h"
+#include "app/stop_signals.h"
 #include "app/training_agent_maker.h"
 #include "app/ux_telemetry.h"
 #include "app/service_data_folder.h"
@@ -224,6 +226,16 @@ struct DetachOnExit {
     }
 };
 
+// The process's one stop from outside the run (console events, logoff, shutdown): kept for
+// the process's whole life, as Windows may call the console handler until its very end.
+StopRequest& ProcessStopRequest() {
+    static StopRequest& request = *new StopRequest([](const std::string& line) {
+        PrintTo(stdout, line + "\n");
+        WriteAuditLine("stop", line, "");
+    });
+    return request;
+}
+
 // The window's message loop on this thread, the host on a second one.
 int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread* updates,
             UpdateShutdown* shutdown, UxTelemetry& telemetry) {
@@ -244,6 +256,13 @@ int RunTray(const CommandLine& line, HostRunTask& task, Host& host, UpdateThread
             shutdown->AttachWindow(&window);
             attached.detach = [shutdown] { shutdown->AttachWindow(nullptr); };
         }
+        // A stop from outside closes the window as its exit command does.
+        StopRequest& stop = ProcessStopRequest();
+        stop.Attach([&host, &window] {
+            host.Stop();
+            window.PostExit();
+        });
+        DetachOnExit stopAttached{[&stop, &host] { stop.Attach([&host] { host.Stop(); }); }};
         window.Run();
     }
     // Once the window is gone nothing waits for an update round (nor the enrolment,
@@ -300,6 +319,14 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args) {
     };
 
     Host host(line.options);
+    // Outside the service, a stop from outside ends the run as the tray's exit does; the
+    // service manager stops the service its own way.
+    DetachOnExit stopAttached;  // declared after the Host: detached before it is destroyed
+    if (!line.service) {
+        StopRequest& stop = ProcessStopRequest();
+        stop.Attach([&host] { host.Stop(); });
+        stopAttached.detach = [&stop] { stop.Attach(nullptr); };
+    }
     std::shared_ptr<UpdateShutdown> shutdown;
     DetachOnExit attached;  // declared after the Host: detached before it is destroyed
     std::unique_ptr<UpdateThread> updates;  // stopped before the Host is detached
@@ -467,7 +494,13 @@ int RunHostProcess(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    return RunModes(line, args);
+    // Its handlers are in place before the Host exists and stay until it is gone, so a
+    // close, logoff or shutdown holds the process until the run has ended cleanly.
+    std::unique_ptr<StopSignals> signals;
+    if (!line.service) signals = std::make_unique<StopSignals>(ProcessStopRequest());
+    const int rc = RunModes(line, args);
+    ProcessStopRequest().RunEnded();
+    return rc;
 }
 
 }  // namespace sv

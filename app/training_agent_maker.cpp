@@ -20,6 +20,7 @@ TrainingAgentLink MakeTrainingAgent(std::function<void(const std::string&)> sink
         return a->GateControllerInput(controllerId, what);
     };
     link.controllersGone = [a](int remaining) { a->OnControllersGone(remaining); };
+    link.hostStopping = [a] { a->BeginShutdown(); };
     link.shutdown = [a] { return a->Shutdown(); };
     link.owner = TrainingAgentLink::Owner(agent.release(),
                                           [](void* p) { delete static_cast<training::TrainingAgent*>(p); });

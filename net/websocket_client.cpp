@@ -68,6 +68,14 @@ bool WebSocketClient::Connect(const std::string& url, const char* caBundlePath, 
     path_ = parts.path;
 
     stream_.Reset();
+    {
+        MutexLock lock(sendMutex_);
+        closeSent_ = false;
+    }
+    {
+        MutexLock lock(endMutex_);
+        receiveEnded_ = false;
+    }
     // Connect, handshake and upgrade as a whole are bounded, not just each read.
     stream_.SetDeadline(std::chrono::steady_clock::now() + kConnectBound);
     bool connected = parts.tls ? stream_.ConnectTls(host_.c_str(), port_, caBundlePath)
@@ -132,8 +140,11 @@ int WebSocketClient::ReceiveMessage(WebSocketMessage& msg) {
             case WebSocketMessageAssembler::Step::kMessage:
                 return 0;
             case WebSocketMessageAssembler::Step::kClose: {
-                MutexLock lock(sendMutex_);
-                if (open_.load()) WriteFrame(kWsClose, payload.data(), payload.size());
+                {
+                    MutexLock lock(sendMutex_);
+                    if (open_.load() && !closeSent_) WriteFrame(kWsClose, payload.data(), payload.size());
+                }
+                NoteReceiveEnded();
                 return 1;
             }
             case WebSocketMessageAssembler::Step::kPing: {
@@ -142,8 +153,10 @@ int WebSocketClient::ReceiveMessage(WebSocketMessage& msg) {
                 continue;
             }
             case WebSocketMessageAssembler::Step::kError:
+                NoteReceiveEnded();
                 return 2;
         }
+        NoteReceiveEnded();
         return 2;
     }
 }
@@ -173,5 +186,30 @@ void WebSocketClient::Disconnect() {
 }
 
 void WebSocketClient::AbortSocket() { stream_.AbortSocket(); }
+
+void WebSocketClient::NoteReceiveEnded() {
+    {
+        MutexLock lock(endMutex_);
+        receiveEnded_ = true;
+    }
+    ended_.NotifyAll();
+}
+
+void WebSocketClient::Close(uint16_t code, std::chrono::milliseconds answerWait) {
+    bool sent = false;
+    {
+        MutexLock lock(sendMutex_);
+        if (open_.load() && !closeSent_) {
+            const uint8_t payload[2] = {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code & 0xFF)};
+            closeSent_ = true;
+            sent = WriteFrame(kWsClose, payload, sizeof(payload));
+        }
+    }
+    if (sent) {
+        MutexLock lock(endMutex_);
+        ended_.WaitFor(lock, answerWait, [this]() SV_REQUIRES(endMutex_) { return receiveEnded_; });
+    }
+    stream_.AbortSocket();
+}
 
 }  // namespace sv

@@ -1,6 +1,7 @@
 #pragma once
 // One WebSocket connection (RFC 6455 client) over a TlsStream.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,10 @@ public:
     bool SendBinary(const uint8_t* data, size_t length);
     void Disconnect();
     void AbortSocket();
+    // Ends the connection as agreed with the peer, from any thread: a close frame with
+    // `code`, then up to `answerWait` for the peer's close, which the receiving thread
+    // reads (ReceiveMessage then returns 1), then the socket is cut whatever came.
+    void Close(uint16_t code, std::chrono::milliseconds answerWait);
     bool IsOpen() const { return open_.load(); }
 
     // One frame from the peer; 255 on any failure or a payload above the frame limit.
@@ -46,6 +51,7 @@ private:
     // As ReadFrame, but a continuation frame may carry at most `continuationLimit` bytes
     // so that a message gathered from fragments stays within the frame limit.
     uint8_t ReadFrameWithin(std::vector<uint8_t>& payload, bool& fin, uint64_t continuationLimit);
+    void NoteReceiveEnded() SV_EXCLUDES(endMutex_);
 
     TlsStream stream_;
     std::string host_;
@@ -53,6 +59,12 @@ private:
     std::string path_ = "/";
     std::atomic<bool> open_{false};
     Mutex sendMutex_;
+    // Our close frame has gone: the peer's answer is not answered again.
+    bool closeSent_ SV_GUARDED_BY(sendMutex_) = false;
+    // The receiving thread has seen the connection end; Close waits for it.
+    Mutex endMutex_;
+    CondVar ended_;
+    bool receiveEnded_ SV_GUARDED_BY(endMutex_) = false;
     ConnectFailure lastFailure_ = ConnectFailure::None;
 };
 

@@ -214,11 +214,26 @@ void Host::CloseTrainingDoor() {
 }
 
 void Host::Stop() {
-    stop_.exchange(true);
+    const bool first = !stop_.exchange(true);
     stream_.RequestStop();
-    relay_.AbortSocket();
     media_.Abort();
     enrolCancel_.Cancel();
+    if (!first) return;
+    // The relay connection ends as agreed, not cut: first the training session, whose
+    // controllers still hear that the host is going, then a close frame. Off the caller's
+    // thread, which may be a window's or the service manager's.
+    if (!workers_.Start([this] { CloseRelayConnection(); })) {
+        relayClosed_.store(true);
+        relay_.AbortSocket();
+    }
+}
+
+void Host::CloseRelayConnection() {
+    if (agent_.hostStopping) agent_.hostStopping();
+    // Set before the close cuts the socket: a pass that connected after the cut sees it
+    // and ends at once instead of reading on.
+    relayClosed_.store(true);
+    relay_.Close(kNormalClosure, std::chrono::milliseconds(kCloseAnswerWaitMs));
 }
 
 std::string Host::DeviceRejection() const {

@@ -89,7 +89,9 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // Ends the run: the relay loop returns, sockets are aborted, the enrolment cancelled.
+    // Ends the run, from any thread, without waiting: the enrolment is cancelled, a live
+    // training session ends ("host shutting down") while the relay still carries it, the
+    // relay connection closes with a close frame (1000) and the relay loop returns.
     void Stop();
 
     // The run entries: each returns when the host stops or the relay rejects the device.
@@ -115,6 +117,10 @@ private:
     friend class HostTestAccess;  // the tests' hand-over of a LAN channel (see there)
 
     static constexpr uint32_t kConnectTimeoutMs = 60000;
+    // A stop's close frame, and how long the relay has to answer it before the socket is
+    // cut: the whole stop must fit the seconds Windows gives a closing console or session.
+    static constexpr uint16_t kNormalClosure = 1000;
+    static constexpr int64_t kCloseAnswerWaitMs = 1000;
 
     // Every incoming type bound to the member that owns its work, in the order compared.
     std::vector<MessageRoute> Routes();
@@ -125,6 +131,8 @@ private:
     void OnPeerLeft(const IncomingMessage& m);
 
     int RunRelayLoop(bool enrolled);
+    // Stop's second half, on a worker: the training session's end, then the close frame.
+    void CloseRelayConnection();
     bool RegisterHost();
     bool RegisterDevice();
     void AfterMembershipChange();
@@ -175,6 +183,8 @@ private:
     std::atomic<bool> reconnect_{false};
     std::atomic<bool> registered_{false};
     std::atomic<uint32_t> connectedControllers_{0};
+    // Set once a stop has closed (or cut) the relay connection: no pass reads on after it.
+    std::atomic<bool> relayClosed_{false};
     WebSocketClient relay_;
     RelayFailureReports relayReports_;  // the relay loop's thread only
     HttpCancel enrolCancel_;

@@ -133,13 +133,16 @@ int Host::RunRelayLoop(bool enrolled) {
             backoff = kRelayBackoffStartSeconds;
             reconnect_.store(false);
             int received = 0;
-            while (!stop_.load()) {
+            // A stop ends the pass through the connection's own end (the relay's answer to
+            // the close frame that Stop has sent, or the cut after its wait): until then
+            // the pass reads on but acts on nothing more.
+            while (!relayClosed_.load()) {
                 // A refusal or rejection ends the pass before anything else is read.
                 if (reconnect_.load() || deviceRejected_.load()) break;
                 WebSocketMessage msg;
                 received = relay_.ReceiveMessage(msg);
                 if (received != 0) break;
-                if (msg.opcode == 1) routes_.DispatchText(msg.text, MessageSource::kRelay);
+                if (msg.opcode == 1 && !stop_.load()) routes_.DispatchText(msg.text, MessageSource::kRelay);
             }
             const bool reached = registered_.load();
             TearDownRelayPass();

@@ -25,6 +25,9 @@ struct TrainingAgentLink {
     std::function<bool(const std::string& controllerId, const std::string& what)> gateInput;
     // Controllers left; `remaining` is how many are still there.
     std::function<void(int remaining)> controllersGone;
+    // The host is stopping and its connections still carry what is sent: a live session
+    // ends now ("host shutting down") and nothing new starts. Returns once it has ended.
+    std::function<void()> hostStopping;
     // Ends the session and waits, bounded, for the agent's threads. False when some still
     // run: the agent, the surface and the inspector must then stay alive for the rest of the
     // process; what the agent calls in the Host passes a door the Host shuts before it goes.

@@ -162,6 +162,11 @@ bool TrainingAgent::Shutdown() {
     return allWorkEnded_;
 }
 
+void TrainingAgent::BeginShutdown() {
+    closing_.store(true);
+    EndForShutdown();
+}
+
 void TrainingAgent::EndForShutdown() {
     {
         MutexLock lifecycle(lifecycleMutex_);

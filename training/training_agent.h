@@ -61,6 +61,11 @@ public:
     bool GateControllerInput(const std::string& controllerId, const std::string& what) SV_EXCLUDES(mutex_);
     // May end the session on the caller's thread.
     void OnControllersGone(int remaining) SV_EXCLUDES(lifecycleMutex_, mutex_);
+    // The host is stopping while its connections still carry what is sent: every request
+    // from here on is answered "shutting down", the end after all controllers left no
+    // longer comes, and a live session ends now with "host shutting down" (on the caller's
+    // thread), so its controllers hear it. Shutdown still does the rest.
+    void BeginShutdown() SV_EXCLUDES(lifecycleMutex_, mutex_, quietMutex_);
     // Ends the session and waits for the agent's threads. False when some were still
     // running at the final bound: the owner must then keep the agent (and what it points
     // at) alive rather than free it under them.

@@ -339,6 +339,7 @@ class RelayConnection:
         self.texts = []
         self.binaries = []
         self.closed = False
+        self.close_code = None  # the code of the host's close frame; 1006 when it sent none
         self.lock = threading.Lock()
 
     def send(self, message):
@@ -453,6 +454,7 @@ class FakeRelay:
         except websockets.ConnectionClosed:
             pass
         finally:
+            conn.close_code = ws.close_code
             conn.closed = True
 
     def wait_connection(self, index=0, timeout=30.0):

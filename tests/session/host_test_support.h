@@ -49,7 +49,7 @@ inline std::unique_ptr<sv::Host> MakeTestHost(const std::string& dataDir, bool s
 }
 
 // Records what the Host asks of its agent ("queue <from> <op>", "gate <from> <what>",
-// "gone <remaining>", "shutdown"); `freed` counts the agent's release.
+// "gone <remaining>", "stopping", "shutdown"); `freed` counts the agent's release.
 class FakeAgent {
 public:
     std::atomic<bool> allowInput{true};
@@ -58,6 +58,8 @@ public:
     std::atomic<int> freed{0};
     sv::training::ITrainingSurface* surfaceSeen = nullptr;
     std::function<void()> endLocally;
+    // Run when the Host says it is stopping, after the call is noted.
+    std::function<void()> onStopping;
     // What the Host gave its agent to call.
     std::function<void(const std::string&)> sink;
     sv::training::TrainingHostHooks hooks;
@@ -79,6 +81,10 @@ public:
                 return allowInput.load();
             };
             link.controllersGone = [this](int remaining) { Note("gone " + std::to_string(remaining)); };
+            link.hostStopping = [this] {
+                Note("stopping");
+                if (onStopping) onStopping();
+            };
             link.shutdown = [this] {
                 Note("shutdown");
                 return shutdownResult.load();
@@ -153,6 +159,11 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(kPatienceMs), [&] { return closed_; });
     }
+    // The code of the host's close frame; -1 when it sent none.
+    int CloseCode() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return closeCode_;
+    }
 
 private:
     void Serve(RawPeer& peer) {
@@ -169,7 +180,11 @@ private:
                 if (WSAGetLastError() == WSAETIMEDOUT && !closing_.load()) continue;
                 break;
             }
-            if (frame.opcode == 8) break;
+            if (frame.opcode == 8) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (frame.payload.size() >= 2) closeCode_ = frame.payload[0] << 8 | frame.payload[1];
+                break;
+            }
             if (frame.opcode != 1) continue;
             std::lock_guard<std::mutex> lock(mutex_);
             texts_.emplace_back(frame.payload.begin(), frame.payload.end());
@@ -187,6 +202,7 @@ private:
     std::vector<std::string> texts_;
     RawPeer* peer_ = nullptr;
     bool closed_ = false;
+    int closeCode_ = -1;
     std::function<void(const std::string&)> forward_;
     std::atomic<bool> closing_{false};
     std::atomic<int> syncs_{0};

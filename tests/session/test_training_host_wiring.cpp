@@ -3,6 +3,7 @@
 // stand-in that records each of those calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -136,15 +137,15 @@ TEST_F(HostWiring, TheGateStopsControllerInputDuringTheTraineesTurn) {
     EXPECT_EQ(keys.load(), 1);
 }
 
-// The run's end ends a training session at once: its last relay pass leaves no controller.
-// The destruction that follows ends nothing twice.
+// A stop ends a training session at once, as the host's own end: neither the last relay
+// pass, which leaves no controller, nor the destruction that follows ends it again.
 TEST_F(HostWiring, StoppingTheHostEndsTheSessionOnce) {
     Relay1(R"({"type":"training-request","id":"s","op":"start","from":"c1"})");
     ASSERT_TRUE(sink.WaitReply("s"));
     running.reset();
     auto ev = sink.WaitEvent("session-ended");
     ASSERT_TRUE(ev);
-    EXPECT_EQ((*ev)["data"]["reason"], "all controllers disconnected");
+    EXPECT_EQ((*ev)["data"]["reason"], "host shutting down");
     host.reset();
     EXPECT_EQ(sink.Events("session-ended").size(), 1u);
 }
@@ -252,6 +253,22 @@ TEST_F(HostAgent, ControllersGoneAtEachLeaveAndAtTheEndOfARelayPass) {
     ASSERT_TRUE(sv_test::WaitUntil([&] { return agent.Calls().size() > counted.size(); }, 20000));
     EXPECT_EQ(agent.Calls().back(), "gone 0");
     EXPECT_EQ(host->ConnectedControllers(), 0u);
+}
+
+// A stop ends the training session while the relay still carries what the agent says
+// of it, and only then closes the relay connection, with a close frame (1000).
+TEST_F(HostAgent, AStopEndsTheSessionAndThenClosesTheRelayConnection) {
+    const std::string ended = R"({"type":"training-event","kind":"session-ended"})";
+    agent.onStopping = [&] { agent.sink(ended); };
+    StartHost();
+    host->Stop();
+    ASSERT_TRUE(relay.WaitClosed());
+    EXPECT_EQ(relay.CloseCode(), 1000);
+    const std::vector<std::string> texts = relay.Texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), ended), texts.end());
+    running.reset();  // stops the Host again: the agent is not asked twice
+    const std::vector<std::string> calls = agent.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "stopping"), 1);
 }
 
 // An agent kept for a thread still running at the host's end: what that thread calls
