@@ -11,6 +11,7 @@
 #include "base/ui_theme.h"
 #include "net/lan_server.h"
 #include "resources/version.h"
+#include "session/input/input_records.h"
 #include "session/tools/clipboard.h"
 #include "session/screen/screen_capture.h"
 #include "training/training_host_hooks.h"
@@ -171,6 +172,7 @@ void Host::InitTraining() {
         return input_.InjectPointer(kind, x, y, button);
     });
     hooks.typeText = through(false, [this](const std::string& text) { return input_.InjectText(text); });
+    hooks.typedTextCapBytes = kTypedTextCapBytes;
     hooks.pressKey = through(false, [this](const std::string& key, const std::vector<std::string>& modifiers) {
         return input_.InjectKey(key, modifiers);
     });

@@ -42,6 +42,24 @@ std::vector<PointerStep> PointerSteps(const std::string& kind) {
     return steps;
 }
 
+std::vector<std::string> TextPieces(const std::string& text, size_t codePoints) {
+    const size_t most = std::max<size_t>(codePoints, 1);
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    size_t inPiece = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a code point
+        if (inPiece == most) {
+            pieces.push_back(text.substr(start, i - start));
+            start = i;
+            inPiece = 0;
+        }
+        ++inPiece;
+    }
+    if (start < text.size()) pieces.push_back(text.substr(start));
+    return pieces;
+}
+
 OverlayShape GhostShape(const InputRequest& request, int32_t originX, int32_t originY, int32_t previewMs) {
     OverlayShape s;
     s.id = "ghost";

@@ -46,6 +46,14 @@ struct PointerStep {
 // The calls a pointer kind makes, in order; empty for other kinds.
 std::vector<PointerStep> PointerSteps(const std::string& kind);
 
+// A text is typed a piece of at most this many code points at a time, each piece in a
+// pass of its own through the session: an end, a stop or the host's exit then waits for
+// one piece at most. 16 code points are at most 64 key events, within one of the host's
+// batches, and take a few hundredths of a second to type.
+constexpr size_t kTypedPieceCodePoints = 16;
+// text cut into pieces of at most `codePoints` code points each, in order; none for "".
+std::vector<std::string> TextPieces(const std::string& text, size_t codePoints);
+
 // The ghost pointer shown at the target before a click (desktop pixels).
 OverlayShape GhostShape(const InputRequest& request, int32_t originX, int32_t originY, int32_t previewMs);
 

@@ -19,6 +19,7 @@
 #include "training/activity_reports.h"
 #include "training/entry_gate.h"
 #include "training/playback_calls.h"
+#include "training/remote_input.h"
 #include "training/serial_worker.h"
 #include "training/trainee_activity_gate.h"
 #include "training/training_chat.h"
@@ -110,6 +111,10 @@ private:
     // Remote input and reading the screen.
     TrainingOpResult PerformInput(const std::shared_ptr<Session>& session, const nlohmann::json& args,
                                   const std::string& controllerId);
+    // Types the text of an "input" a piece at a time: an end halts it after the piece
+    // under way, and the reply says how much was typed.
+    TrainingOpResult TypeText(const std::shared_ptr<Session>& session, const InputRequest& req,
+                              const std::string& detail, const std::string& controllerId);
     TrainingOpResult UiTree(const nlohmann::json& args, const std::string& controllerId);
     TrainingOpResult ElementAt(const nlohmann::json& args);
 

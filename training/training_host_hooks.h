@@ -1,5 +1,6 @@
 #pragma once
 // The callbacks through which the training agent reaches the host.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,9 @@ struct TrainingHostHooks {
     std::function<std::unique_ptr<IActivitySource>()> makeActivitySource;
     std::function<bool(const std::string& kind, double x, double y, const std::string& button)> pointerInput;
     std::function<bool(const std::string& text)> typeText;
+    // The longest text the host types for one request, in UTF-8 bytes; 0: no limit. A
+    // longer one is refused whole: typing only its start would type something else.
+    size_t typedTextCapBytes = 0;
     std::function<bool(const std::string& key, const std::vector<std::string>& modifiers)> pressKey;
     std::function<std::pair<int, int>()> screenSize;
     std::function<std::pair<int, int>()> screenOrigin;

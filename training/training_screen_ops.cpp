@@ -1,12 +1,14 @@
 // The operations through which the trainer acts on the trainee's screen and reads it.
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "base/audit_log.h"
 #include "training/remote_input.h"
+#include "training/training_args.h"
 #include "training/training_agent.h"
 #include "training/training_json.h"
 #include "training/ui_query.h"
@@ -19,8 +21,68 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kNoInspector = "UI Automation is not available on this host";
+constexpr const char* kCouldNotType = "the host could not type that text";
 
 }  // namespace
+
+TrainingOpResult TrainingAgent::TypeText(const std::shared_ptr<Session>& session, const InputRequest& req,
+                                         const std::string& detail, const std::string& controllerId) {
+    const std::vector<std::string> pieces = TextPieces(*req.text, kTypedPieceCodePoints);
+    const int64_t length = CountCodePoints(*req.text);
+    int64_t typed = 0;
+    std::optional<GateDecision> refusal;
+    bool failed = false;
+    bool ended = false;
+    // Each piece in a pass of its own, the next pass entered before the last is left: once
+    // the session's end (or the trainee's stop) has shut its gate, the piece under way is
+    // the last, and its pass is still held when what was typed is recorded, so the record
+    // comes before the end's own lines and nothing of the session follows them.
+    auto pass = std::make_unique<EntryGate::Pass>(session->live, session->openWait);
+    if (!pass->Entered() || CurrentSession() != session) return TrainingOpResult::Fail(kNoSessionMessage);
+    for (size_t i = 0;;) {
+        GateDecision now = gate_.CheckControllerInput();
+        if (!now.allowed) {
+            refusal = now;
+        } else if (!hooks_.typeText(pieces[i])) {
+            failed = true;
+        } else {
+            typed += CountCodePoints(pieces[i]);
+            ++i;
+            if (i < pieces.size()) {
+                auto next = std::make_unique<EntryGate::Pass>(session->live);
+                if (next->Entered() && CurrentSession() == session) {
+                    pass = std::move(next);
+                    continue;
+                }
+                ended = true;
+            }
+        }
+        if (typed > 0) {
+            nlohmann::json data = InputTranscriptData(req, detail);
+            std::string auditDetail = detail;
+            if (typed < length) {
+                data["typed"] = typed;
+                auditDetail += " typed=" + std::to_string(typed);
+            }
+            if (session->transcript) session->transcript->Append("ai-input", data);
+            WriteAuditLine("training-input", auditDetail, controllerId);
+        }
+        break;
+    }
+    pass.reset();
+
+    const std::string progress = std::to_string(typed) + " of " + std::to_string(length) + " characters were typed";
+    const nlohmann::json partial = {{"typed", typed}, {"length", length}};
+    if (refusal) {
+        nlohmann::json data = ExplainRefusal(req.kind, refusal->reason, controllerId);
+        if (typed > 0) data.update(partial);
+        return TrainingOpResult::Ok(std::move(data));
+    }
+    if (failed) return typed > 0 ? TrainingOpResult::Fail(kCouldNotType + std::string(": ") + progress, partial)
+                                 : TrainingOpResult::Fail(kCouldNotType);
+    if (ended) return TrainingOpResult::Fail("the training session ended while the text was typed: " + progress, partial);
+    return TrainingOpResult::Ok(nlohmann::json{{"done", true}, {"refused", false}});
+}
 
 TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& session, const json& args,
                                              const std::string& controllerId) {
@@ -117,9 +179,9 @@ TrainingOpResult TrainingAgent::PerformInput(const std::shared_ptr<Session>& ses
         }
     } else if (req.kind == "text") {
         if (!req.text || req.text->empty()) return TrainingOpResult::Fail("text input needs text");
-        const bool ok = inject([&] { return hooks_.typeText && hooks_.typeText(*req.text); }, true);
-        if (auto r = stopped()) return *r;
-        if (!ok) return TrainingOpResult::Fail("the host could not type that text");
+        const size_t cap = hooks_.typedTextCapBytes;
+        if (!hooks_.typeText || (cap > 0 && req.text->size() > cap)) return TrainingOpResult::Fail(kCouldNotType);
+        return TypeText(session, req, detail, controllerId);
     } else if (req.kind == "key") {
         if (!req.key || req.key->empty()) return TrainingOpResult::Fail("key input needs a key");
         const bool ok = inject([&] { return hooks_.pressKey && hooks_.pressKey(*req.key, req.modifiers); }, true);

@@ -154,6 +154,31 @@ def test_input_lands_in_demo_mode_and_not_on_the_trainees_turn(session):
     assert len(s["clicks"]) == clicks + 2
 
 
+def test_an_end_halts_a_long_text_and_nothing_of_it_follows(session):
+    live = session
+    probe = live.probe
+    session_id = live.start("Teks panjang")["sessionId"]
+    before = probe.state()["text"]
+    text = "abcdefghij" * 1600
+    live.conn.send({"type": "training-request", "id": "long", "op": "input", "from": "ctl-1",
+                    "args": {"kind": "text", "text": text}})
+    probe.wait(lambda s: len(s["text"]) > len(before), "the typing under way")
+    assert live.c.request("end")["data"]["ended"] is True
+    r = live.conn.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == "long")
+    typed = r["data"]["typed"]
+    assert 0 < typed < len(text), r
+    # Injected input is handled in order: once a mark typed after the reply is there,
+    # anything still typed for the ended session would be there before it.
+    live.conn.send({"type": "key-input", "kind": "text", "text": "!", "from": "ctl-1"})
+    # The probe keeps every key it saw and takes its time with a long run of them.
+    s = probe.wait(lambda s: s["text"].endswith("!"), "the mark after the typing", timeout=120)
+    assert s["text"] == before + text[:typed] + "!"
+    lines = [(kind, detail) for kind, _, detail in audit_entries(live.data_dir)
+             if detail.startswith(f"text len={len(text)}") or detail.startswith(f"end session={session_id}")]
+    assert lines == [("training-input", f"text len={len(text)} typed={typed}"),
+                     ("training", f"end session={session_id} reason=ended by controller")]
+
+
 def test_the_trainees_own_input_is_reported_and_the_hosts_is_not(session):
     live = session
     probe = live.probe

@@ -141,6 +141,9 @@ TEST(TrainingInput, FailuresAreErrorsAndLeaveNoRecord) {
         {{{"kind", "text"}, {"text", ""}}, none, "text input needs text"},
         {{{"kind", "text"}, {"text", "x"}}, [](InputHarness& t) { t.inject.typeOk = false; },
          "the host could not type that text"},
+        // Typed a piece at a time, a text above the host's cap is still refused whole.
+        {{{"kind", "text"}, {"text", "abcdé"}}, [](InputHarness& t) { t.h.hooks.typedTextCapBytes = 5; },
+         "the host could not type that text"},
         {{{"kind", "key"}}, none, "key input needs a key"},
         {{{"kind", "key"}, {"key", "f5"}}, [](InputHarness& t) { t.h.hooks.pressKey = nullptr; },
          "the host could not press 'f5'"},
@@ -159,6 +162,25 @@ TEST(TrainingInput, FailuresAreErrorsAndLeaveNoRecord) {
     stops.h.Call("start");
     stops.h.Call("input", {{"kind", "click"}, {"x", 960}, {"y", 270}});
     EXPECT_EQ(stops.inject.Calls(), "move 0.5000,0.2500 |down 0.5000,0.2500 left|");
+}
+
+TEST(TrainingInput, TextPiecesKeepEveryCodePointWhole) {
+    using sv::training::TextPieces;
+    const std::string e = "é";      // two bytes
+    const std::string g = "😀";  // four bytes
+    const struct {
+        std::string text;
+        size_t codePoints;
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"", 2, {}},
+        {"abc", 2, {"ab", "c"}},
+        {"abcd", 2, {"ab", "cd"}},
+        {e + g + "x", 2, {e + g, "x"}},
+        {g + g + g, 1, {g, g, g}},
+        {"ab", 0, {"a", "b"}},  // no empty pieces, however it is asked
+    };
+    for (const auto& c : cases) EXPECT_EQ(TextPieces(c.text, c.codePoints), c.pieces) << c.text;
 }
 
 TEST(TrainingUiReading, TreeAndElementThroughTheInspector) {

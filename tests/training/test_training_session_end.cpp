@@ -154,6 +154,49 @@ TEST(SessionEnd, InputStopsBetweenStepsAndNeverLeavesAButtonHeld) {
     }
 }
 
+// An end or the trainee's stop that falls while a long text is typed waits only for the
+// piece under way: the rest is never typed, the reply says how much was, and the record of
+// it comes before the end's own lines.
+TEST(SessionEnd, AnEndHaltsALongTextAfterThePieceUnderWay) {
+    const std::vector<std::pair<const char*, std::function<void(EndHarness&)>>> ends = {
+        {"the controller's end", [](EndHarness& t) { t.h.Send("end", "end"); }},
+        {"the trainee's stop", [](EndHarness& t) { t.h.surface.OnStopRequested(); }},
+    };
+    const std::string text = "é" + std::string(999, 'a');  // a first piece of 16 code points, 17 bytes
+    for (const auto& end : ends) {
+        EndHarness t;
+        Latch latch;
+        t.inject.holdFirst = &latch;
+        ASSERT_EQ(t.h.Call("start")["ok"], true);
+        auto session = t.h.Inside().CurrentSession();
+        t.h.Send("type", "input", {{"kind", "text"}, {"text", text}});
+        ASSERT_TRUE(latch.WaitHeld());
+        end.second(t);
+        ASSERT_TRUE(WaitUntil([&] { return !session->live.IsOpen(); })) << end.first;  // the end has shut it
+        latch.Open();
+        auto reply = t.h.sink.WaitReply("type");
+        ASSERT_TRUE(reply) << end.first;
+        EXPECT_EQ((*reply)["error"], "the training session ended while the text was typed: 16 of 1000 characters "
+                                     "were typed") << end.first;
+        EXPECT_EQ((*reply)["data"], json({{"typed", 16}, {"length", 1000}})) << end.first;
+        EXPECT_EQ(t.inject.Calls(), "type " + text.substr(0, 17) + "|") << end.first;
+        ASSERT_TRUE(t.h.sink.WaitEvent("session-ended")) << end.first;
+        std::vector<std::string> kinds;
+        for (const json& e : session->transcript->Entries()) kinds.push_back(e["kind"]);
+        EXPECT_EQ(kinds, (std::vector<std::string>{"start", "ai-input", "end"})) << end.first;
+        EXPECT_EQ(session->transcript->Entries()[1]["data"]["typed"], 16) << end.first;
+        const std::vector<std::string> audit = t.h.Audit();
+        auto input = std::find_if(audit.begin(), audit.end(), [](const std::string& l) {
+            return l.find("training-input | actor=c1 | text len=1000 typed=16") != std::string::npos;
+        });
+        auto ended = std::find_if(audit.begin(), audit.end(), [](const std::string& l) {
+            return l.find("| training | ") != std::string::npos && l.find("end session=") != std::string::npos;
+        });
+        ASSERT_NE(input, audit.end()) << end.first;
+        EXPECT_LT(input - audit.begin(), ended - audit.begin()) << end.first;
+    }
+}
+
 TEST(SessionEnd, SoundOfAnEndedSessionIsNeverHeardAndTheReplySaysSo) {
     {  // the end falls while the surface is asked: the surface is told the session, and stops
         AgentHarness h;
