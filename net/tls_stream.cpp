@@ -325,15 +325,18 @@ bool TlsStream::ConnectPlainLoopback(const char* host, uint16_t port) {
 }
 
 int TlsStream::WaitSocket(bool forWrite, Clock::time_point until) {
-    Clock::rep deadlineTicks = deadline_.load();
-    if (deadlineTicks != 0) until = std::min(until, Clock::time_point(Clock::duration(deadlineTicks)));
     for (;;) {
         if (aborted_.load()) return -1;
         int fd = net_.fd;
         if (fd < 0) return -1;
+        // Read every slice: a deadline set by another thread (a closing owner) also ends a
+        // wait that has already begun.
+        Clock::time_point limit = until;
+        const Clock::rep deadlineTicks = deadline_.load();
+        if (deadlineTicks != 0) limit = std::min(limit, Clock::time_point(Clock::duration(deadlineTicks)));
         int slice = kWaitSliceMs;
-        if (until != Clock::time_point::max()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (limit != Clock::time_point::max()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now()).count();
             if (left <= 0) return 0;
             if (left < slice) slice = static_cast<int>(left);
         }

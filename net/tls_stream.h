@@ -41,7 +41,8 @@ public:
     void SetReceiveTimeout(int32_t ms);
     // Bounds everything this stream still does (connect, handshake, every read and
     // write) by one point in time, so a peer that trickles a byte at a time cannot
-    // hold a request for ever. Reset clears it.
+    // hold a request for ever. Any thread; a wait already under way sees it within a
+    // slice. Reset clears it.
     void SetDeadline(std::chrono::steady_clock::time_point when);
     // A write whose socket takes nothing for this long aborts the connection (a peer
     // that stops reading must not hold a sender for ever). Default 30 s.

@@ -202,6 +202,10 @@ void WebSocketClient::NoteReceiveEnded() {
 }
 
 void WebSocketClient::Close(uint16_t code, std::chrono::milliseconds answerWait) {
+    // A send under way toward a peer that does not read (a stream frame into full
+    // buffers) holds the send lock for its whole write bound: the close frame and its
+    // answer get `answerWait` in all, after which every wait on the stream ends.
+    if (open_.load()) stream_.SetDeadline(std::chrono::steady_clock::now() + answerWait);
     bool sent = false;
     {
         MutexLock lock(sendMutex_);

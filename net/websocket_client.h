@@ -44,8 +44,9 @@ public:
     // flag, just before a Connect, must not be forgotten by the connect's fresh start.
     void AbortForGood();
     // Ends the connection as agreed with the peer, from any thread: a close frame with
-    // `code`, then up to `answerWait` for the peer's close, which the receiving thread
-    // reads (ReceiveMessage then returns 1), then the socket is cut whatever came.
+    // `code` and the peer's close, which the receiving thread reads (ReceiveMessage then
+    // returns 1), within `answerWait` in all (a send under way ends by then too), then
+    // the socket is cut whatever came.
     void Close(uint16_t code, std::chrono::milliseconds answerWait);
     bool IsOpen() const { return open_.load(); }
 

@@ -35,17 +35,24 @@ public:
 
 private:
     using Reply = std::function<void(const std::string& text)>;
-    // Takes a slot, or answers at once with `refusal`, audits the type and `what`, and
-    // gives an empty one.
-    ToolSlots::Slot TakeSlot(const IncomingMessage& m, const std::string& what, const std::string& refusal);
-    // Runs `work` holding `slot`; its replies go out one behind, and the slot is given
-    // back before the last, so a controller that sends its next request on that reply
-    // finds the slot free.
-    void Run(ToolSlots::Slot slot, std::function<void(const Reply&)> work);
+    // A work slot and a thread slot, both or neither.
+    struct Held {
+        ToolSlots::Slot work;
+        ToolSlots::Slot thread;
+        explicit operator bool() const { return work != nullptr; }
+    };
+    // Takes both slots, or answers at once with `refusal`, audits the type and `what`,
+    // and gives an empty Held.
+    Held TakeSlot(const IncomingMessage& m, const std::string& what, const std::string& refusal);
+    // Runs `work` holding `held`; its replies go out one behind, and the work slot is
+    // given back before the last, so a controller that sends its next request on that
+    // reply finds it free. The thread slot goes once the last reply has left.
+    void Run(Held held, std::function<void(const Reply&)> work);
 
     Seams seams_;
     const std::atomic<bool>* cancel_;
     ToolSlots slots_;
+    ToolSlots threads_{kRemoteToolThreads};
 };
 
 }  // namespace sv

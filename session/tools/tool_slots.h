@@ -10,6 +10,10 @@
 namespace sv {
 
 constexpr size_t kRemoteToolSlots = 4;
+// A request gives its work slot back before its last reply, but keeps its thread until
+// that reply has left; toward a connection that does not read, that can take a while.
+// Threads working or sending are capped too, so such a connection cannot pile them up.
+constexpr size_t kRemoteToolThreads = 2 * kRemoteToolSlots;
 // The answer a controller gets for a request over the cap.
 constexpr const char* kToolsBusyError = "too many requests";
 

@@ -537,6 +537,38 @@ TEST(WsClient, DisconnectAfterAbortLeavesAReusedHandleAlone) {
     }
 }
 
+// A send toward a peer that does not read holds the connection for its write bound
+// (30 s); a close, which needs the connection to send its frame, ends that send and
+// itself within its answer wait.
+TEST(WsClient, CloseEndsASendThatWaitsOnAPeerThatDoesNotRead) {
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    std::atomic<SOCKET> serverSide{INVALID_SOCKET};
+    RawServer s([&](RawPeer& p) {
+        p.Handshake();
+        serverSide = p.Handle();
+        released.wait_for(std::chrono::seconds(60));  // reads nothing
+    });
+    WebSocketClient c;
+    ASSERT_TRUE(c.Connect(s.Url(), "", kTimeoutMs));
+    const std::string big(64u << 20, 'x');
+    auto sending = std::async(std::launch::async, [&] { return c.SendText(big); });
+    // Until what the server has not read stops growing: the send is then inside its wait.
+    u_long before = 0, queued = 0;
+    for (int i = 0; i < 60 && (queued == 0 || queued != before); ++i) {
+        before = queued;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (serverSide.load() != INVALID_SOCKET) ioctlsocket(serverSide.load(), FIONREAD, &queued);
+    }
+    ASSERT_NE(queued, 0u);
+    auto closing = std::async(std::launch::async, [&] { c.Close(1000, std::chrono::milliseconds(500)); });
+    EXPECT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(sending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    c.AbortSocket();  // what a failure above left waiting ends now
+    EXPECT_FALSE(sending.get());
+    release.set_value();
+}
+
 TEST(WsClient, ConcurrentSendersProduceWholeFrames) {
     const int kThreads = 4, kEach = 200;
     std::vector<std::string> received;

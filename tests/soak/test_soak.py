@@ -8,7 +8,18 @@ cycle; the host must never exit, and each figure must stay flat.
 may exceed the median of the first quarter by at most 25 % + 16 MiB (private bytes),
 10 % + 20 (handles) and 2 (threads). A leak of a few objects per cycle over hundreds of
 cycles crosses these; the noise of allocator caches and pooled threads does not.
+
+Then two stalls: with the screen changing, the relay and a LAN peer stop reading while
+the host streams to them, and the relay keeps asking. The host's figures must stay within
+the same margins of where the soak ended (threads: STALL_THREADS), a new LAN peer must be
+admitted meanwhile, and the host must answer once the relay reads again, or give up on it
+and register anew. Last the host is ended as a person ends it (Ctrl+C in its console),
+with a LAN peer that does not read: it must end within STOP_BOUND with exit code 0, the
+relay must see a close frame with code 1000, the reading LAN peer's channel must end, and
+no host process may be left.
 """
+import asyncio
+import fcntl
 import json
 import os
 import random
@@ -19,14 +30,17 @@ import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import shutil
+import signal
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 
 import lan_controller as lc  # noqa: E402
-from conftest import BIN, EXE, WINE_RUN, FakeRelay, WinProcess, wait_until, winpath  # noqa: E402
+from conftest import BIN, EXE, WINE_RUN, FakeRelay, WinProcess, read_audit, wait_until, winpath  # noqa: E402
 
 SOAK_SECONDS = float(os.environ.get("SOAK_SECONDS", "600"))
 MAX_CYCLES = int(os.environ.get("SOAK_MAX_CYCLES", "2000"))
@@ -34,6 +48,16 @@ WARMUP = 4  # the first sample and three cycles
 PASSWORD = "soak42"
 STATS = os.path.join(BIN, "proc_stats.exe")
 SEED = int(os.environ.get("SOAK_SEED", "22"))
+PAINTER = os.path.join(BIN, "screen_painter.exe")
+# A clean stop takes a second or two; a send held by a peer that does not read would
+# last the 30 s write bound.
+STOP_BOUND = 20
+# Requests the relay sends at most while it does not read; each answer waits for it.
+STALL_REQUESTS = 40
+# Threads a stall may add: the stream, two LAN channels' receive loops, the hand-over of
+# the newer one, the remote tools' threads (working or holding an answer). Not one per
+# request whose answer waits.
+STALL_THREADS = 12
 
 # Every type the host's message table knows. Relay refusals ("error",
 # "register-refused", "device-*") are left out of the random mix: each one sends the
@@ -121,6 +145,22 @@ class Sampler:
         return sample
 
 
+def host_pids(session):
+    """The Unix processes of the host's Wine process in `session` (the session its
+    wine-run.sh leads), except one that has ended and waits to be reaped."""
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        fields = stat[stat.rindex(")") + 2:].split()
+        if int(fields[3]) == session and "(sorvane-host" in stat and fields[0] != "Z":
+            pids.append(int(pid))
+    return pids
+
+
 def thread_heaps(session):
     """Under Wine each thread of the host is a Linux thread, and what Wine's Unix side
     allocates for it (the X image of a screen capture among it) comes from a glibc heap
@@ -128,13 +168,8 @@ def thread_heaps(session):
     many such heaps the host's process (found by its session) has and the bytes they
     hold, or None when it is not found. Reported, not judged: it tells where growth went."""
     arena = 64 << 20
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+    for pid in host_pids(session):
         try:
-            with open(f"/proc/{pid}/stat") as f:
-                stat = f.read()
-            fields = stat[stat.rindex(")") + 2:].split()
-            if int(fields[3]) != session or "(sorvane-host" not in stat:
-                continue
             heaps = {}
             with open(f"/proc/{pid}/smaps") as f:
                 for line in f:
@@ -236,6 +271,162 @@ def registered_after(relay, first):
     return None
 
 
+def hold_reading(conn, held):
+    """The relay stops (held) or goes on reading this connection, so that what the host
+    sends piles up in the socket buffers. asyncio's reader resumes a transport that it
+    paused itself, so resuming is switched off while held."""
+    async def apply():
+        transport = conn.ws.transport
+        if held:
+            transport.pause_reading()
+            transport.resume_reading = lambda: None
+        else:
+            del transport.resume_reading
+            transport.resume_reading()
+    asyncio.run_coroutine_threadsafe(apply(), conn.relay.loop).result(timeout=10)
+
+
+def wait_full(conn):
+    """Until the bytes the relay has not read stop growing: the host's writes wait then."""
+    sock = conn.ws.transport.get_extra_info("socket")
+    last = [-1]
+
+    def settled():
+        unread = struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.FIONREAD, b"\0" * 4))[0]
+        done = unread == last[0] and unread > 0
+        last[0] = unread
+        return done
+    wait_until(settled, 60, interval=1.0, message="the relay's socket buffers to fill")
+
+
+class LanReader:
+    """Reads a LAN channel on a thread of its own, so that it never holds the host;
+    keeps the text messages and counts the frames."""
+
+    def __init__(self, channel):
+        self.channel = channel
+        channel.sock.settimeout(None)
+        self.texts = []
+        self.frames = 0
+        self.ended = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        try:
+            while True:
+                kind, payload = self.channel.recv()
+                if kind == 0:
+                    self.texts.append(json.loads(payload))
+                else:
+                    self.frames += 1
+        except (OSError, ValueError):
+            pass
+        finally:
+            self.ended.set()
+
+    def answered(self, rid):
+        return any(isinstance(m, dict) and m.get("id") == rid for m in list(self.texts))
+
+    def close(self):
+        try:
+            self.channel.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.channel.close()
+        self.thread.join(10)
+
+
+def fs_list(rid):
+    return {"type": "fs-list", "id": rid, "path": "C:\\"}
+
+
+def stall_round(relay, control, port, data_dir, sampler, resume):
+    """The relay and a LAN peer stop reading while the host streams a changing screen to
+    them. The relay keeps asking, one request after the other, until the host refuses
+    one: each answer must wait without holding a thread of its own. A new LAN peer must
+    be admitted meanwhile. With `resume` the relay reads again: every request is answered
+    on it, and the new peer gets its answer and frames while the stalled one still does
+    not read. Without, the host must give up on the relay and register anew. Returns the
+    relay connection the host is registered on afterwards."""
+    control.send({"type": "controller-joined", "controllerId": "c1"})
+    control.send({"type": "stream-control", "from": "c1", "fps": 30})
+    stalled = lc.connect(port, PASSWORD, timeout=20)
+    fresh = None
+    seen = relay.connection_count()
+    hold_reading(control, True)
+    try:
+        stalled.send(json.dumps({"type": "stream-control", "fps": 30}).encode(), 0)
+        wait_full(control)
+        paths = []
+        for n in range(STALL_REQUESTS):
+            paths.append(f"C:\\stall-{resume}-{n}")
+            control.send({"type": "fs-list", "id": paths[-1], "path": paths[-1], "from": "c1"})
+            line = wait_until(lambda: next((a for a in reversed(read_audit(data_dir)) if a.endswith(paths[-1])), None),
+                              30, message=f"the host's handling of {paths[-1]}")
+            if n % 10 == 0:
+                sampler.take()
+            if "tool-refused" in line:
+                break
+        sampler.take()
+        fresh = LanReader(lc.connect(port, PASSWORD, timeout=30))
+        fresh.channel.send(json.dumps(fs_list("fresh")).encode(), 0)
+        if resume:
+            hold_reading(control, False)
+            for path in paths:
+                control.wait_message(lambda m, path=path: m.get("id") == path, timeout=60)
+            wait_until(lambda: fresh.answered("fresh"), 60, message="the new LAN peer's answer")
+            frames = fresh.frames
+            wait_until(lambda: fresh.frames >= frames + 10, 60, message="frames beside a stalled LAN peer")
+        else:
+            stuck = control
+            control = wait_until(lambda: registered_after(relay, seen), timeout=120,
+                                 message="registration after the relay stopped reading")
+            hold_reading(stuck, False)  # it drains what the host had sent and sees the end
+        control.send({"type": "peer-left", "id": "c1"})
+        control.send(dict(fs_list("after-stall"), **{"from": "c1"}))
+        control.wait_message(lambda m: m.get("id") == "after-stall", timeout=60)
+        return control
+    finally:
+        if fresh:
+            fresh.close()
+        stalled.close()
+
+
+def stop_like_a_person(host, control, port, env):
+    """Ctrl+C (Wine hands a SIGINT to a program with a console as Ctrl+C) while the
+    screen streams to the relay, to a LAN peer and to one more that does not read: the
+    host must close the relay and the reading peer's channel, end within its bound and
+    leave nothing behind."""
+    control.send({"type": "controller-joined", "controllerId": "c1"})
+    lan = LanReader(lc.connect(port, PASSWORD, timeout=30))
+    stalled = lc.connect(port, PASSWORD, timeout=30)
+    try:
+        frames = lan.frames
+        wait_until(lambda: lan.frames > frames, 60, message="frames before the stop")
+        pids = host_pids(host.proc.pid)
+        assert pids, "the host's Wine process is not found"
+        for pid in pids:
+            os.kill(pid, signal.SIGINT)
+        began = time.monotonic()
+        try:
+            rc = host.wait(STOP_BOUND)
+            took = time.monotonic() - began
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"the host did not end within {STOP_BOUND}s of Ctrl+C")
+        assert rc == 0, f"the host ended with {rc} on Ctrl+C: " + host.stderr()[-2000:]
+        wait_until(lambda: control.closed, 10, message="the relay connection's end")
+        assert control.close_code == 1000, f"relay close code {control.close_code}"
+        assert lan.ended.wait(10), "the LAN channel stayed open after the host ended"
+        left = subprocess.run(["bash", WINE_RUN, STATS, os.path.basename(EXE)], capture_output=True, text=True,
+                              timeout=60, env=env)
+        assert "not running" in left.stdout and not host_pids(host.proc.pid), "a host process was left"
+        return took
+    finally:
+        lan.close()
+        stalled.close()
+
+
 def test_soak():
     rng = random.Random(SEED)
     data_dir = tempfile.mkdtemp(prefix="sv-soak-")
@@ -246,8 +437,11 @@ def test_soak():
     with open(os.path.join(data_dir, "host-ui.json"), "w") as f:
         json.dump({"password": PASSWORD, "LanDirectEnabled": True, "LanPort": port}, f)
     relay = FakeRelay()
-    host = WinProcess(EXE, ["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
+    # Started from cmd, as a person starts it: the host has cmd's console, so Ctrl+C reaches it.
+    host = WinProcess("cmd", ["/c", winpath(EXE), "--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"])
     sampler = Sampler(env)
+    stalls = Sampler(env)
+    painter = stopped = stop_took = None
     cycles = drops = lan_visits = lan_refused = 0
     try:
         control = relay.wait_connection(0, timeout=90)
@@ -274,7 +468,18 @@ def test_soak():
             sampler.take()
         assert host.running(), "host exited: " + host.stderr()[-2000:]
         heaps_last = thread_heaps(host.proc.pid)
+        painter = WinProcess(PAINTER, ["0", "0", "1280", "720", "40", "desktop"])
+        wait_until(lambda: "ready" in painter.stdout(), 60, message="painter window")
+        for resume in (True, False):
+            control = stall_round(relay, control, port, data_dir, stalls, resume)
+            assert host.running(), "host exited: " + host.stderr()[-2000:]
+        try:
+            stop_took = stop_like_a_person(host, control, port, env)
+        except AssertionError as e:
+            stopped = e  # raised once the figures are out
     finally:
+        if painter:
+            painter.kill()
         host.kill()
         relay.close()
         shutil.rmtree(data_dir, ignore_errors=True)
@@ -292,12 +497,23 @@ def test_soak():
         report.append(f"soak: {name}: first {sampler.samples[0][i]}, start median {start:.0f}, "
                       f"end median {end:.0f}, last {values[-1]}, peak {max(values)} -> {'flat' if ok else 'GROWS'}")
         verdicts.append(ok)
+        # While peers stall, the same margins from where the soak ended; threads by the
+        # work a stall may hold.
+        rel, absolute = limits[i] if i < 2 else (0.0, STALL_THREADS)
+        peak = max(s[i] for s in stalls.samples)
+        ok = peak <= end * (1 + rel) + absolute
+        report.append(f"soak: stalled peers: {name} peak {peak} -> {'bounded' if ok else 'GROWS'}")
+        verdicts.append(ok)
     if heaps_first and heaps_last:
         report.append("soak: thread heaps: first %d holding %.0f MiB, last %d holding %.0f MiB" % (
             heaps_first[0], heaps_first[1] / 1048576, heaps_last[0], heaps_last[1] / 1048576))
+    if stop_took is not None:
+        report.append(f"soak: Ctrl+C: exit code 0, relay closed with 1000, after {stop_took:.1f} s")
     step = max(1, len(sampler.samples) // 20)
     report.append("soak: private MiB every %d cycles: %s" % (step, " ".join(
         "%.0f" % (s[0] / 1048576) for s in sampler.samples[::step])))
     print("\n" + "\n".join(report))
     assert all(verdicts), "\n".join(report)
     assert lan_visits > 0
+    if stopped:
+        raise stopped

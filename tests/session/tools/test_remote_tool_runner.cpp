@@ -145,4 +145,64 @@ TEST_F(ToolRunner, TheNextRequestOnALastReplyFindsASlot) {
     EXPECT_EQ(Taken()[0]["type"], "fs-list-result");
 }
 
+// A last reply that waits (toward a connection that does not read) keeps its thread:
+// past the thread cap a request is refused at once, though the work slots are free,
+// instead of leaving one more thread waiting; once the replies leave, the cap is back.
+TEST_F(ToolRunner, WaitingRepliesCapTheThreads) {
+    sv::RemoteToolRunner::Seams seams = Seams();
+    const DWORD receiver = GetCurrentThreadId();
+    std::mutex gate;
+    std::condition_variable gateChanged;
+    bool open = false;
+    size_t waiting = 0;
+    auto keep = seams.sendText;
+    seams.sendText = [&, keep](const std::string& text) {
+        if (GetCurrentThreadId() != receiver) {
+            std::unique_lock<std::mutex> lock(gate);
+            ++waiting;
+            gateChanged.notify_all();
+            gateChanged.wait(lock, [&] { return open; });
+        }
+        keep(text);
+    };
+    sv::RemoteToolRunner runner(seams, &stop);
+    struct Opener {
+        sv::WorkerGroup& work;
+        std::mutex& gate;
+        std::condition_variable& changed;
+        bool& open;
+        ~Opener() {
+            {
+                std::lock_guard<std::mutex> lock(gate);
+                open = true;
+            }
+            changed.notify_all();
+            work.Wait();  // nothing may use the gate once it is gone
+        }
+    } opener{work, gate, gateChanged, open};
+
+    for (size_t i = 0; i < sv::kRemoteToolThreads; ++i) {
+        Request(runner, "fs-list", "l" + std::to_string(i), dir.Path());
+        std::unique_lock<std::mutex> lock(gate);
+        ASSERT_TRUE(gateChanged.wait_for(lock, std::chrono::seconds(60), [&] { return waiting == i + 1; }));
+    }
+    EXPECT_EQ(runner.Running(), 0u);
+    Request(runner, "fs-list", "over", dir.Path());
+    std::vector<json> refused = Taken();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["error"], "too many requests");
+
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        open = true;
+    }
+    gateChanged.notify_all();
+    ASSERT_TRUE(WaitSent(sv::kRemoteToolThreads));
+    ASSERT_TRUE(work.WaitFor(std::chrono::seconds(60)));
+    for (const json& r : Taken()) EXPECT_FALSE(r.contains("error")) << r.dump();
+    Request(runner, "fs-list", "again", dir.Path());
+    ASSERT_TRUE(WaitSent(1));
+    EXPECT_FALSE(Taken()[0].contains("error"));
+}
+
 }  // namespace
