@@ -37,10 +37,15 @@ def test_ctrl_c_reaches_the_command_but_not_its_display():
     command = ("trap 'python3 -c \"import os,socket; s=socket.socket(socket.AF_UNIX); "
                "s.connect(\\\"/tmp/.X11-unix/X\\\"+os.environ[\\\"DISPLAY\\\"][1:])\" "
                "&& echo alive >> %s; exit 0' INT; echo ready >> %s; while :; do sleep 0.05; done") % (marker, marker)
-    # A session of its own, as a terminal gives `make run`: Ctrl+C goes to its group.
-    proc = subprocess.Popen(["bash", os.path.join(ROOT, "scripts", "with-display.sh"), "bash", "-c", command],
+    # A session of its own, as a terminal gives `make run`: Ctrl+C goes to its group. A
+    # terminal also leaves Ctrl+C at its default, where a suite started in the background has
+    # it ignored; a shell cannot trap a signal ignored when it started, so the stand-in would
+    # never end: `env` gives the script the terminal's default.
+    proc = subprocess.Popen(["env", "--default-signal=INT", "bash", os.path.join(ROOT, "scripts", "with-display.sh"),
+                             "bash", "-c", command],
                             start_new_session=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             env=dict(os.environ, SV_WINEPREFIX=marker + "-prefix"))
+    xvfb = []
     try:
         wait_until(lambda: os.path.exists(marker) and "ready" in open(marker).read(), 30, message="the command")
         xvfb = [pid for pid, stat in children(proc.pid) if stat[0] == "Xvfb"]
@@ -54,5 +59,8 @@ def test_ctrl_c_reaches_the_command_but_not_its_display():
         if proc.poll() is None:
             os.killpg(proc.pid, signal.SIGKILL)
             proc.wait()
+        for pid in xvfb:  # a display of its own session outlives the group's kill
+            if proc_stat(pid) is not None:
+                os.kill(pid, signal.SIGKILL)
         if os.path.exists(marker):
             os.unlink(marker)
