@@ -14,7 +14,7 @@ FUZZ_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
 
-.PHONY: setup configure build native run test unit e2e bench fuzz soak clean
+.PHONY: setup configure build host native run test unit e2e bench fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -32,7 +32,11 @@ native: setup
 	@CC=clang CXX=clang++ cmake -S cmake/native -B $(NATIVE_DIR) -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
 	@cmake --build $(NATIVE_DIR) -j$(JOBS)
 
-run: build
+# The host and what it runs with (its trust store, its icon): no test program, no update-test build.
+host: configure
+	@cmake --build $(BUILD_DIR) --target sorvane-host-win7 -j$(JOBS)
+
+run: host
 	@bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
 
 unit: build
