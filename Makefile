@@ -36,8 +36,12 @@ native: setup
 host: configure
 	@cmake --build $(BUILD_DIR) --target sorvane-host-win7 -j$(JOBS)
 
+# The host runs in a Wine prefix of its own: in the tests' prefix its single-instance mutex
+# and its window would meet the test programs. Every `make run` shares this one, so a second
+# start meets the first as it would on Windows.
+RUN_PREFIX ?= $(BUILD_DIR)/wineprefix-run
 run: host
-	@bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
+	@SV_WINEPREFIX=$(RUN_PREFIX) bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
 
 unit: build
 	@cd $(BUILD_DIR) && bash $(CURDIR)/scripts/with-display.sh ctest --output-on-failure -j$(JOBS)

@@ -1,11 +1,12 @@
 """The scripts around the host: `make run` ended with Ctrl+C must end the host first and
-only then its private display."""
+only then its private display, and one run never ends another's host."""
 import os
+import shlex
 import signal
 import subprocess
 import tempfile
 
-from conftest import ROOT, wait_until
+from conftest import BUILD, ROOT, wait_until, wine_prefix, winpath
 
 
 def proc_stat(pid):
@@ -28,6 +29,26 @@ def children(pid):
             if stat and stat[1] == pid:
                 found.append((int(entry), stat))
     return found
+
+
+def descendants(pid):
+    found, below = [], [pid]
+    while below:
+        for child in children(below.pop()):
+            found.append(child)
+            below.append(child[0])
+    return found
+
+
+def kill_run(proc, displays=()):
+    """Kills what is left of a script's run, its displays (in sessions of their own) too."""
+    displays = list(displays) + [pid for pid, stat in descendants(proc.pid) if stat[0] == "Xvfb"]
+    if proc.poll() is None:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+    for pid in displays:
+        if proc_stat(pid) is not None:
+            os.kill(pid, signal.SIGKILL)
 
 
 def test_ctrl_c_reaches_the_command_but_not_its_display():
@@ -56,11 +77,40 @@ def test_ctrl_c_reaches_the_command_but_not_its_display():
         assert open(marker).read().split() == ["ready", "alive"]
         wait_until(lambda: proc_stat(xvfb[0]) is None, 10, message="the display to be stopped")
     finally:
-        if proc.poll() is None:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
-        for pid in xvfb:  # a display of its own session outlives the group's kill
-            if proc_stat(pid) is not None:
-                os.kill(pid, signal.SIGKILL)
-        if os.path.exists(marker):
-            os.unlink(marker)
+        kill_run(proc, xvfb)
+        for path in (marker, marker + "-prefix.runs"):
+            if os.path.exists(path):
+                os.unlink(path)
+
+
+def make_run(relay, data_dir, out):
+    """`make run` as a person types it, less the build its prerequisite makes (the suite's is there)."""
+    args = ["--relay", relay.url, "--data-dir", winpath(data_dir), "--no-update"]
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    return subprocess.Popen(["make", "-s", "-C", ROOT, "-o", "host", "run", "BUILD_DIR=" + BUILD,
+                             "RUN_PREFIX=" + wine_prefix(), "ARGS=" + " ".join(shlex.quote(a) for a in args)],
+                            stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env,
+                            start_new_session=True)
+
+
+def test_a_second_make_run_leaves_the_first_ones_host(relay, data_dir, tmp_path):
+    runs = []
+    try:
+        with open(tmp_path / "first.txt", "wb") as out:
+            runs.append(make_run(relay, data_dir, out))
+        conn = relay.wait_connection(0, timeout=120)
+        conn.wait_type("host-register", timeout=60)
+        with open(tmp_path / "second.txt", "wb") as out:
+            runs.append(make_run(relay, str(tmp_path), out))
+        assert runs[1].wait(timeout=120) == 0
+        assert "already running" in (tmp_path / "second.txt").read_text()
+        # The second run has cleaned up after itself; the first one's host still answers.
+        conn.send({"type": "training-request", "id": "alive", "op": "events", "args": {"max": 1}})
+        conn.wait_message(lambda m: m.get("type") == "training-result" and m.get("id") == "alive", 30)
+        host = [pid for pid, stat in descendants(runs[0].pid) if stat[0].startswith("sorvane-host")]
+        assert len(host) == 1
+        os.kill(host[0], signal.SIGTERM)
+        runs[0].wait(timeout=60)
+    finally:
+        for run in runs:
+            kill_run(run)
