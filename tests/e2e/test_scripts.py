@@ -6,7 +6,7 @@ import signal
 import subprocess
 import tempfile
 
-from conftest import BUILD, ROOT, wait_until, wine_prefix, winpath
+from conftest import BIN, BUILD, ROOT, WINE_RUN, wait_until, wine_prefix, winpath
 
 
 def proc_stat(pid):
@@ -114,3 +114,15 @@ def test_a_second_make_run_leaves_the_first_ones_host(relay, data_dir, tmp_path)
     finally:
         for run in runs:
             kill_run(run)
+
+
+def test_wine_makes_names_outside_ascii_whatever_the_callers_locale(tmp_path):
+    # A bare Debian's shell has no LANG: Wine could then make no such name at all.
+    env = {k: v for k, v in os.environ.items() if k != "LANG" and not k.startswith("LC_")}
+    name = "AuditLogWin32Test.NonAsciiDirectoryReceivesTheLines"
+    with open(tmp_path / "out.txt", "wb") as out:
+        rc = subprocess.run(["bash", WINE_RUN, os.path.join(BIN, "test_base.exe"), "--gtest_filter=" + name],
+                            env=env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                            timeout=120).returncode
+    text = (tmp_path / "out.txt").read_text(errors="replace")
+    assert rc == 0 and "[       OK ] " + name in text, text
