@@ -112,7 +112,7 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
         keeper.kill()
 
 
-def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, tmp_path):
+def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir):
     # Made first by the service's own account (under Wine: this Unix user), the folder
     # is taken over in place; anyone may have planted in it: a second name of some file,
     # and files of their own. Wine reports a file of another Unix user as owned by
@@ -120,8 +120,11 @@ def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, t
     home = program_data_dirs()[0]
     shutil.rmtree(home, ignore_errors=True)
     os.makedirs(os.path.join(home, "received"))
-    elsewhere = tmp_path / "elsewhere.txt"
-    elsewhere.write_bytes(b"not the service's")
+    # A second name stays on its file's volume: the file sits in the prefix too, as /tmp
+    # may be a file system of its own.
+    elsewhere = os.path.join(wine_prefix(), "drive_c", "elsewhere.txt")
+    with open(elsewhere, "wb") as f:
+        f.write(b"not the service's")
     planted = os.path.join(home, "planted.txt")
     os.link(elsewhere, planted)
     foreign = [os.path.join(home, "host-ui.json"), os.path.join(home, "received", "x.txt"),
@@ -144,7 +147,9 @@ def test_service_mode_outside_the_service_manager_ends_with_1(relay, data_dir, t
     # what another account wrote is gone, what ours wrote is kept; the uploads folder
     # is the service's own, made afresh.
     assert not os.path.lexists(planted)
-    assert elsewhere.read_bytes() == b"not the service's"
+    with open(elsewhere, "rb") as f:
+        assert f.read() == b"not the service's"
+    os.unlink(elsewhere)
     assert not any(os.path.lexists(path) for path in foreign[:2])
     assert os.listdir(foreign[2]) == [] and os.stat(foreign[2]).st_uid == os.getuid()
     with open(kept) as f:
