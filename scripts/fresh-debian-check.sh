@@ -72,6 +72,11 @@ debootstrap --variant=minbase bookworm "$ROOTFS" "$MIRROR" >"$WORK/debootstrap.l
   { tail -n 20 "$WORK/debootstrap.log" >&2; exit 1; }
 debootstrap_time=$((SECONDS - t0))
 
+# debootstrap leaves /etc/hosts to the installer, which writes these lines on every Debian
+# machine; without them "localhost" names nothing.
+[ -e "$ROOTFS/etc/hosts" ] ||
+  printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' > "$ROOTFS/etc/hosts"
+
 # This machine's registry settings, for the root alone.
 cp /etc/resolv.conf "$ROOTFS/etc/resolv.conf"
 apt-config dump | grep -E '^Acquire::(http|https|ftp)::Proxy|^Acquire::Check-(Valid-Until|Date) ' \
