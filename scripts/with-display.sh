@@ -26,7 +26,7 @@ fi
 "$@" 9>&-
 rc=$?
 if flock -x -n 9; then
-  wineserver -k >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1 9>&- || true
 fi
 exec 9>&-
 stop_xvfb
