@@ -42,12 +42,13 @@ def descendants(pid):
 
 def kill_run(proc, displays=()):
     """Kills what is left of a script's run, its displays (in sessions of their own) too."""
-    displays = list(displays) + [pid for pid, stat in descendants(proc.pid) if stat[0] == "Xvfb"]
+    displays = list(displays)
     if proc.poll() is None:
+        displays += [pid for pid, stat in descendants(proc.pid) if stat[0] == "Xvfb"]
         os.killpg(proc.pid, signal.SIGKILL)
         proc.wait()
     for pid in displays:
-        if proc_stat(pid) is not None:
+        if (proc_stat(pid) or ("",))[0] == "Xvfb":
             os.kill(pid, signal.SIGKILL)
 
 
