@@ -14,7 +14,7 @@ FUZZ_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
 
-.PHONY: setup configure build native run test unit e2e bench fuzz soak clean
+.PHONY: setup configure build host native run test unit e2e bench fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -32,8 +32,16 @@ native: setup
 	@CC=clang CXX=clang++ cmake -S cmake/native -B $(NATIVE_DIR) -DSV_MBEDTLS_NATIVE=$(DEPS_DIR)/mbedtls-native $(QUIET_CMAKE) >/dev/null
 	@cmake --build $(NATIVE_DIR) -j$(JOBS)
 
-run: build
-	@bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
+# The host and what it runs with (its trust store, its icon): no test program, no update-test build.
+host: configure
+	@cmake --build $(BUILD_DIR) --target sorvane-host-win7 -j$(JOBS)
+
+# The host runs in a Wine prefix of its own: in the tests' prefix its single-instance mutex
+# and its window would meet the test programs. Every `make run` shares this one, so a second
+# start meets the first as it would on Windows.
+RUN_PREFIX ?= $(BUILD_DIR)/wineprefix-run
+run: host
+	@SV_WINEPREFIX=$(RUN_PREFIX) bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/sorvane-host-win7.exe $(ARGS)
 
 unit: build
 	@cd $(BUILD_DIR) && bash $(CURDIR)/scripts/with-display.sh ctest --output-on-failure -j$(JOBS)

@@ -8,13 +8,19 @@ BUILD="${BUILD_DIR:-$ROOT/build}"
 DEPS="${DEPS_DIR:-$ROOT/build/deps}"
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO="sudo"
+FONTS="$DEPS/fonts"
 
+# Everything a minimal Debian 12 (debootstrap's minbase with git and make added) lacks that
+# the scripts, the Makefile, CMake and the tests call; the rest (awk, flock, setsid, tar,
+# gzip, mktemp) is in every Debian. Wine's display driver loads the X input, cursor and
+# composite libraries when they are there; Wine only recommends them, so they are named.
 PKGS=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev nlohmann-json3-dev googletest
   wine wine64 libwine-dev xvfb xauth xdotool
-  python3-pytest python3-pytest-xdist python3-websockets python3-cryptography openssl
-  ca-certificates dpkg-dev cmake make imagemagick
+  libxi6 libxcursor1 libxcomposite1
+  python3 python3-pytest python3-pytest-xdist python3-websockets python3-cryptography openssl
+  ca-certificates dpkg-dev patch cmake make imagemagick
   clang llvm libclang-rt-dev zlib1g-dev
 )
 
@@ -22,7 +28,15 @@ missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# The fonts come through npm; a machine with a Node.js of its own keeps its npm.
+if [ ! -f "$FONTS/Poppins_600SemiBold.ttf" ] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 if [ "${#missing[@]}" -gt 0 ]; then
+  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
+    echo "setup: ${missing[*]} must be installed and this user is not root and has no sudo: run make as root" >&2
+    exit 1
+  fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
@@ -33,16 +47,8 @@ fi
 # apt configuration so the machine's own sources stay untouched.
 MBED_SRC_ROOT="$DEPS/mbedtls-src"
 if ! ls -d "$MBED_SRC_ROOT"/mbedtls-3.6.* >/dev/null 2>&1; then
-  mirror=""
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    mirror=$(awk '/^URIs:/ {print $2}' "$f" | grep -v -- '-security' | grep -i debian | head -n1 || true)
-    [ -n "$mirror" ] && break
-  done
-  if [ -z "$mirror" ] && [ -f /etc/apt/sources.list ]; then
-    mirror=$(awk '$1=="deb" && $0 !~ /security/ {for(i=2;i<=NF;i++) if ($i ~ /^(https?|file):/) {print $i; exit}}' /etc/apt/sources.list)
-  fi
-  [ -n "$mirror" ] || { echo "setup: no Debian mirror in the apt sources" >&2; exit 1; }
+  source "$ROOT/scripts/debian-mirror.sh"
+  mirror=$(debian_mirror) || { echo "setup: no Debian mirror in the apt sources: add one to /etc/apt/sources.list" >&2; exit 1; }
   APTDIR="$DEPS/apt"
   mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$MBED_SRC_ROOT"
   echo "deb-src $mirror trixie main" > "$APTDIR/sources.list"
@@ -71,7 +77,6 @@ if ! patch_mbed -R --dry-run --force; then
 fi
 
 # The three Poppins faces, from the npm registry.
-FONTS="$DEPS/fonts"
 if [ ! -f "$FONTS/Poppins_600SemiBold.ttf" ]; then
   mkdir -p "$FONTS/tmp"
   (cd "$FONTS/tmp" && npm pack --silent @expo-google-fonts/poppins@0.4.1 >/dev/null && tar xzf expo-google-fonts-poppins-*.tgz)

@@ -10,6 +10,12 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD_DIR:-$ROOT/build}"
 export WINEPREFIX="${SV_WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG=-all
+# Wine names files in the character set of the caller's locale: without UTF-8 (LANG unset,
+# as on a bare Debian) every file name outside ASCII fails to be made or found. C.UTF-8 is
+# in every Debian's C library.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 export WINEARCH=win64
 # No Mono or Gecko installers: they would ask the network and block.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

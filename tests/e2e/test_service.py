@@ -148,7 +148,7 @@ def test_service_is_installed_started_at_boot_stopped_and_removed(relay):
     # its maker may still hold a handle that keeps the access he had.
     (65534, "was made by another account"),
 ])
-def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, tmp_path, maker, why):
+def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, maker, why):
     # The folder found is renamed whole beside it and never listed, changed or used; the
     # service makes a fresh one of its own (the walk of a folder the service made itself
     # is tested in the unit tests, behind its seam and with the real calls). Outside the
@@ -161,8 +161,11 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
     planted = os.path.join(home, "host-ui.json")
     with open(planted, "w") as f:
         f.write('{"password":"known"}')
-    elsewhere = tmp_path / "elsewhere.txt"
-    elsewhere.write_bytes(b"not the service's")
+    # A second name stays on its file's volume: the file sits in the prefix too, as /tmp
+    # may be a file system of its own.
+    elsewhere = os.path.join(wine_prefix(), "drive_c", "elsewhere.txt")
+    with open(elsewhere, "wb") as f:
+        f.write(b"not the service's")
     os.link(elsewhere, os.path.join(home, "linked.txt"))
     if maker is not None:
         for path in (home, planted, os.path.join(home, "update-runner")):
@@ -180,7 +183,8 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
         assert sorted(os.listdir(old)) == ["host-ui.json", "linked.txt", "update-runner"]
         with open(os.path.join(old, "host-ui.json")) as f:
             assert f.read() == '{"password":"known"}'
-        assert elsewhere.read_bytes() == b"not the service's"
+        with open(elsewhere, "rb") as f:
+            assert f.read() == b"not the service's"
         # The service's files land in a fresh folder that nobody else ever had.
         assert os.stat(home).st_uid == os.getuid()
         assert not {"host-ui.json", "linked.txt", "update-runner"} & set(os.listdir(home))
@@ -190,6 +194,8 @@ def test_a_service_start_moves_aside_a_folder_it_did_not_make(relay, data_dir, t
                             "C:\\ProgramData\\" + aside[0])]
     finally:
         remove_moved_aside()
+        if os.path.exists(elsewhere):
+            os.unlink(elsewhere)
 
 
 @pytest.mark.parametrize("case, code", [

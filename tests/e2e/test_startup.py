@@ -1,6 +1,8 @@
 """The real executable starts under Wine and writes into its data directory."""
 import os
+import re
 import shutil
+import ssl
 
 from conftest import BIN, EXE, wait_until, winpath
 
@@ -39,3 +41,24 @@ def test_no_system_dll_is_taken_from_beside_the_program(relay, processes, data_d
     # A planted DLL that was loaded left "<name>.loaded" beside itself.
     assert sorted(os.listdir(folder)) == sorted(names + ["cacert.pem", "sorvane-host-win7.exe"])
     relay.wait_connection(0, timeout=30).wait_type("host-register", timeout=30)
+
+
+MOZILLA_CAS = "/usr/share/ca-certificates/mozilla"
+
+
+def certificates(path):
+    with open(path) as f:
+        text = f.read()
+    return [ssl.PEM_cert_to_DER_cert(pem) for pem in
+            re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----", text, re.S)]
+
+
+def test_the_trust_store_is_the_mozilla_set_alone_in_name_order():
+    # Nothing the build machine added to its own store (a local proxy's CA) may ship.
+    shipped = certificates(os.path.join(os.path.dirname(EXE), "cacert.pem"))
+    mozilla = [der for name in sorted(os.listdir(MOZILLA_CAS)) if name.endswith(".crt")
+               for der in certificates(os.path.join(MOZILLA_CAS, name))]
+    count, expected = len(shipped), len(mozilla)
+    assert expected > 100
+    assert count == expected
+    assert shipped == mozilla
