@@ -40,7 +40,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 
 import lan_controller as lc  # noqa: E402
-from conftest import BIN, EXE, WINE_RUN, FakeRelay, WinProcess, read_audit, wait_until, winpath  # noqa: E402
+from conftest import BIN, EXE, WINE_RUN, FakeRelay, WinProcess, free_port, read_audit, wait_until, winpath  # noqa: E402
 
 SOAK_SECONDS = float(os.environ.get("SOAK_SECONDS", "600"))
 MAX_CYCLES = int(os.environ.get("SOAK_MAX_CYCLES", "2000"))
@@ -196,14 +196,6 @@ def flat(values, rel, absolute):
     start = statistics.median(values[:quarter])
     end = statistics.median(values[-quarter:])
     return end <= start * (1 + rel) + absolute, start, end
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def lan_round(rng, port):
