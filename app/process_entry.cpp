@@ -271,10 +271,19 @@ void RemoveStaleStaging(const std::string& dataDir) {
 // A service start that ends before the host runs: a service has no console, so the line
 // goes to the event log too, and the service manager is told STOPPED with our code rather
 // than left waiting for a status until it reports a time-out that names no reason.
-void EndServiceStart(uint32_t code, const std::string& line) {
+void EndServiceStart(uint32_t code, std::string line) {
+    while (!line.empty() && line.back() == '\n') line.pop_back();
     PrintTo(stderr, line + "\n");
     WriteServiceEventLog(line);
     RefuseServiceStart(code);
+}
+
+// A start that cannot go on, told the way its mode is heard: the console's line (with the
+// tray's box), or a service's end with `serviceCode`. Returns `code`, the exit code.
+int FailStart(StartFailure& failure, const CommandLine& line, int code, uint32_t serviceCode, const std::string& text) {
+    if (!line.service) return failure.Fail(code, text);
+    EndServiceStart(serviceCode, text);
+    return code;
 }
 
 // Runs what it holds on the way out: detaches from the update's shutdown what is about to go.
@@ -360,10 +369,8 @@ int RunModes(CommandLine& line, const std::vector<std::string>& args, StartFailu
     // the identity's files would otherwise be lost without a word.
     const std::string folderProblem = DataFolderProblem(line.options.dataDir);
     if (!folderProblem.empty()) {
-        std::string problemLine = DataFolderProblemLine(line.options.dataDir, folderProblem);
-        if (!line.service) return failure.Fail(1, problemLine);
-        EndServiceStart(kServiceExitDataFolder, problemLine.substr(0, problemLine.find_last_not_of('\n') + 1));
-        return 1;
+        return FailStart(failure, line, 1, kServiceExitDataFolder,
+                         DataFolderProblemLine(line.options.dataDir, folderProblem));
     }
     // Audit lines go under the data directory from here on, for the whole run.
     SetAuditDirectory(line.options.dataDir);
@@ -543,11 +550,7 @@ int RunHostProcess(const std::vector<std::string>& args, ProcessSeams seams) {
     if (oneShot >= 0) return oneShot;
 
     const std::string problem = ConnectionSettingsProblem(line.options);
-    if (!problem.empty()) {
-        if (!line.service) return failure.Fail(2, problem);
-        EndServiceStart(kServiceExitSettings, problem);
-        return 2;
-    }
+    if (!problem.empty()) return FailStart(failure, line, 2, kServiceExitSettings, problem);
 
     if (AnotherInstanceRuns()) {
         if (line.service) {
