@@ -234,10 +234,11 @@ void Host::Stop() {
 
 void Host::CloseRelayConnection() {
     if (agent_.hostStopping) agent_.hostStopping();
-    // Set before the close cuts the socket: a pass that connected after the cut sees it
-    // and ends at once instead of reading on.
-    relayClosed_.store(true);
+    // The pass reads on until the relay's answer to the close frame (or the cut after its
+    // wait): set before the close, the flag could end the pass first and leave the answer
+    // unread, and the close waiting for it to the end of its wait.
     relay_.Close(kNormalClosure, std::chrono::milliseconds(kCloseAnswerWaitMs));
+    relayClosed_.store(true);
     // A connect that the loop began before the stop is cut too, and one that would start
     // after this cut fails at once rather than run its bound.
     relay_.AbortForGood();
