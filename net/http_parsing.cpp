@@ -178,7 +178,9 @@ HttpBodyReader::HttpBodyReader(const std::string& head, size_t limit) : limit_(l
         framing_ = Framing::Sized;
         uint64_t value = 0;
         if (!ParseDecimal(length, std::numeric_limits<uint32_t>::max(), value) || value > limit_) {
-            bad_ = true;
+            // Digits alone are a size too large to take; anything else is no HTTP length.
+            const bool digits = length.find_first_not_of("0123456789 \t") == std::string::npos;
+            refused_ = digits ? HttpFailure::TooLarge : HttpFailure::NotHttp;
         } else {
             expected_ = static_cast<size_t>(value);
         }
@@ -188,19 +190,19 @@ HttpBodyReader::HttpBodyReader(const std::string& head, size_t limit) : limit_(l
 }
 
 bool HttpBodyReader::WantsMore() const {
-    if (bad_) return false;
+    if (refused_ != HttpFailure::None) return false;
     return framing_ != Framing::Sized || raw_.size() < expected_;
 }
 
 void HttpBodyReader::Feed(const uint8_t* data, size_t n) {
-    if (bad_ || n == 0) return;
+    if (refused_ != HttpFailure::None || n == 0) return;
     if (framing_ == Framing::Sized) {
         size_t take = std::min(n, expected_ - raw_.size());
         raw_.insert(raw_.end(), data, data + take);
         return;
     }
     if (n > limit_ - raw_.size()) {
-        bad_ = true;
+        refused_ = HttpFailure::TooLarge;
         std::vector<uint8_t>().swap(raw_);
         return;
     }
@@ -208,9 +210,9 @@ void HttpBodyReader::Feed(const uint8_t* data, size_t n) {
 }
 
 void HttpBodyReader::Finish(HttpResponse& response) {
-    if (bad_) {
+    if (refused_ != HttpFailure::None) {
         response.status = 0;
-        response.failure = HttpFailure::TooLarge;
+        response.failure = refused_;
         response.body.clear();
         return;
     }
@@ -238,14 +240,16 @@ void HttpBodyReader::Finish(HttpResponse& response) {
     raw_.clear();
 }
 
+HttpResponse NoAnswer(HttpFailure why, ConnectFailure connectFailure) {
+    HttpResponse none;
+    none.failure = why;
+    none.connectFailure = connectFailure;
+    return none;
+}
+
 HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
                              const std::function<HttpResponse(const std::string&)>& fetch) {
-    auto endedBy = [](HttpFailure why) {
-        HttpResponse none;
-        none.failure = why;
-        return none;
-    };
-    if (maxRedirects < 0) return endedBy(HttpFailure::TooManyRedirects);
+    if (maxRedirects < 0) return NoAnswer(HttpFailure::TooManyRedirects);
     std::string current = url;
     for (int32_t redirects = 0;;) {
         HttpResponse response = fetch(current);
@@ -254,8 +258,8 @@ HttpResponse FollowRedirects(const std::string& url, int32_t maxRedirects,
         // A location that resolves to no https URL we could ask for (a downgrade, a space
         // or control byte that would end up in the request line) ends the chase here.
         HttpsUrl next;
-        if (current.empty() || !SplitHttpsUrl(current, next)) return endedBy(HttpFailure::RedirectAway);
-        if (++redirects > maxRedirects) return endedBy(HttpFailure::TooManyRedirects);
+        if (current.empty() || !SplitHttpsUrl(current, next)) return NoAnswer(HttpFailure::RedirectAway);
+        if (++redirects > maxRedirects) return NoAnswer(HttpFailure::TooManyRedirects);
     }
 }
 

@@ -36,6 +36,9 @@ struct HttpResponse {
     ConnectFailure connectFailure = ConnectFailure::None;  // with HttpFailure::Connect
 };
 
+// No usable answer, and why.
+HttpResponse NoAnswer(HttpFailure why, ConnectFailure connectFailure = ConnectFailure::None);
+
 // The response head is read up to this size and no further.
 constexpr size_t kMaxHttpHeadBytes = 65536;
 // Any body beyond this is refused (status 0). Update packages are a few MiB, so this
@@ -84,8 +87,8 @@ public:
     // True while more bytes are wanted; a sized body stops once it is complete.
     bool WantsMore() const;
     void Feed(const uint8_t* data, size_t n);
-    // Sets the response's body and, for a short, broken or oversized body, status 0
-    // with the failure.
+    // Sets the response's body and, for a short, broken, oversized or unreadably sized
+    // body, status 0 with the failure.
     void Finish(HttpResponse& response);
 
 private:
@@ -93,7 +96,9 @@ private:
     Framing framing_ = Framing::ToClose;
     size_t limit_ = 0;
     size_t expected_ = 0;
-    bool bad_ = false;
+    // Why the body is refused (a length that cannot be read or is too large, a body that
+    // outgrew the limit); None while it is not.
+    HttpFailure refused_ = HttpFailure::None;
     std::vector<uint8_t> raw_;
 };
 

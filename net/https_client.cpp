@@ -43,14 +43,8 @@ private:
 
 HttpResponse HttpRequest(const std::string& method, const std::string& url, const std::string& body,
                          const char* caBundlePath, uint32_t timeoutMs, HttpCancel* cancel) {
-    auto noAnswer = [](HttpFailure why, ConnectFailure connectFailure = ConnectFailure::None) {
-        HttpResponse none;
-        none.failure = why;
-        none.connectFailure = connectFailure;
-        return none;
-    };
     HttpsUrl target;
-    if (!SplitHttpsUrl(url, target)) return noAnswer(HttpFailure::NotHttps);
+    if (!SplitHttpsUrl(url, target)) return NoAnswer(HttpFailure::NotHttps);
 
     TlsStream stream;
     stream.Reset();
@@ -62,7 +56,7 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
     if (!stream.ConnectTls(target.host.c_str(), target.port, caBundlePath ? caBundlePath : "")) {
         const ConnectFailure why = stream.LastConnectFailure();
         stream.Close();
-        return noAnswer(HttpFailure::Connect, why);
+        return NoAnswer(HttpFailure::Connect, why);
     }
     stream.SetReceiveTimeout(static_cast<int32_t>(
         std::min<uint32_t>(timeoutMs, static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))));
@@ -70,7 +64,7 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
     const std::string request = BuildHttpRequest(method, target, body);
     if (!stream.WriteAll(reinterpret_cast<const unsigned char*>(request.data()), request.size())) {
         stream.Close();
-        return noAnswer(HttpFailure::NoAnswer);
+        return NoAnswer(HttpFailure::NoAnswer);
     }
 
     // The head byte by byte, so that not one body byte is taken with it.
@@ -80,13 +74,13 @@ HttpResponse HttpRequest(const std::string& method, const std::string& url, cons
         const int got = stream.Read(&c, 1);
         if (got < 1) {
             stream.Close();
-            return noAnswer(got == MBEDTLS_ERR_SSL_TIMEOUT ? HttpFailure::AnswerTimedOut : HttpFailure::NoAnswer);
+            return NoAnswer(got == MBEDTLS_ERR_SSL_TIMEOUT ? HttpFailure::AnswerTimedOut : HttpFailure::NoAnswer);
         }
         head.push_back(static_cast<char>(c));
     }
     if (!IsCompleteHead(head)) {
         stream.Close();
-        return noAnswer(HttpFailure::NotHttp);
+        return NoAnswer(HttpFailure::NotHttp);
     }
 
     HttpResponse response;

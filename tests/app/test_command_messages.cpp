@@ -9,13 +9,7 @@ namespace {
 using sv::ConnectFailure;
 using sv::HttpFailure;
 
-sv::HttpResponse Failed(HttpFailure why, ConnectFailure connect = ConnectFailure::None) {
-    sv::HttpResponse r;
-    r.failure = why;
-    r.connectFailure = connect;
-    return r;
-}
-sv::HttpResponse NoConnection(ConnectFailure why) { return Failed(HttpFailure::Connect, why); }
+sv::HttpResponse NoConnection(ConnectFailure why) { return sv::NoAnswer(HttpFailure::Connect, why); }
 sv::HttpResponse Answer(int32_t status) {
     sv::HttpResponse r;
     r.status = status;
@@ -35,12 +29,12 @@ TEST(CommandMessages, FailureLinesSayWhyAndWhatToDo) {
     const Case cases[] = {
         {sv::FetchFailureLine("https://h:8443/x", NoConnection(ConnectFailure::Refused), "C:\\ca.pem"),
          "fetch failed: HTTP 0: ", "h:8443: connection refused; check the address given with --fetch"},
-        {sv::FetchFailureLine("http://127.0.0.1:9/x", Failed(HttpFailure::NotHttps), "C:\\ca.pem"),
+        {sv::FetchFailureLine("http://127.0.0.1:9/x", sv::NoAnswer(HttpFailure::NotHttps), "C:\\ca.pem"),
          "fetch failed: HTTP 0: ", "\"http://127.0.0.1:9/x\" is not an https:// address"},
         {sv::FetchFailureLine("https://h/x", Answer(404), "C:\\ca.pem"), "fetch failed: HTTP 404: ", "check the URL"},
         {sv::FetchFailureLine("https://h/x", Answer(503), "C:\\ca.pem"), "fetch failed: HTTP 503: ",
          "try again later"},
-        {sv::NoAnswerReason("junk", Failed(HttpFailure::NotHttps), "--api", "C:\\ca.pem"),
+        {sv::NoAnswerReason("junk", sv::NoAnswer(HttpFailure::NotHttps), "--api", "C:\\ca.pem"),
          "\"junk\" is not an https:// address", "give one with --api"},
         {sv::ServiceResultLine(true, 0), "uninstall service: 0 (", "is removed"},
         {sv::ServiceResultLine(true, 2), "uninstall service: 2 (", "is not installed"},
@@ -78,12 +72,12 @@ TEST(CommandMessages, NoAnswerNamesTheKnownCause) {
          "with --api"},
         {NoConnection(ConnectFailure::CertNameMismatch), "", "(it names another server)"},
         {NoConnection(ConnectFailure::HandshakeTimedOut), "", "handshake timed out; try again later"},
-        {Failed(HttpFailure::NoAnswer), "", "ended the connection without an answer"},
-        {Failed(HttpFailure::AnswerTimedOut), "", "did not answer in time"},
-        {Failed(HttpFailure::NotHttp), "--api", "did not answer with HTTP; check that --api names the right server"},
-        {Failed(HttpFailure::CutShort), "", "was cut short"},
-        {Failed(HttpFailure::RedirectAway), "", "away from https://"},
-        {Failed(HttpFailure::TooManyRedirects), "", "more than 5 times"},
+        {sv::NoAnswer(HttpFailure::NoAnswer), "", "ended the connection without an answer"},
+        {sv::NoAnswer(HttpFailure::AnswerTimedOut), "", "did not answer in time"},
+        {sv::NoAnswer(HttpFailure::NotHttp), "--api", "did not answer with HTTP; check that --api names the right server"},
+        {sv::NoAnswer(HttpFailure::CutShort), "", "was cut short"},
+        {sv::NoAnswer(HttpFailure::RedirectAway), "", "away from https://"},
+        {sv::NoAnswer(HttpFailure::TooManyRedirects), "", "more than 5 times"},
         {Answer(200), "--api", "answered HTTP 200 with nothing in it"},
     };
     for (const auto& c : cases) {

@@ -246,9 +246,15 @@ TEST(HttpBody, ShortSizedBodyKeepsWhatCameWithStatusZero) {
 }
 
 TEST(HttpBody, UnreadableOrHugeLengthsAreRefused) {
-    for (const char* value : {"abc", "12abc", "-1", "4294967296", "99999999999999999999999"}) {
+    const std::pair<const char*, sv::HttpFailure> lengths[] = {
+        {"abc", sv::HttpFailure::NotHttp},        {"12abc", sv::HttpFailure::NotHttp},
+        {"-1", sv::HttpFailure::NotHttp},         {"4294967296", sv::HttpFailure::TooLarge},
+        {"99999999999999999999999", sv::HttpFailure::TooLarge},
+    };
+    for (const auto& [value, why] : lengths) {
         HttpResponse r = Read(std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + value + "\r\n\r\n", {"abc"});
         EXPECT_EQ(r.status, 0) << value;
+        EXPECT_EQ(r.failure, why) << value;
         EXPECT_TRUE(r.body.empty()) << value;
     }
     HttpResponse over = Read("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n", {"0123456789a"}, 200, 10);
