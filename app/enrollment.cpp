@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/json_text.h"
+#include "base/utf8_text.h"
 
 namespace sv {
 namespace {
@@ -39,49 +40,11 @@ bool ReadIdentity(const nlohmann::json& j, int32_t& id, std::string& secret) {
     return true;
 }
 
-// One code point from `text` at `i` (moved past it); invalid or overlong sequences,
-// surrogates and values beyond U+10FFFF give U+FFFD for their first byte alone.
-uint32_t NextCodePoint(const std::string& text, size_t& i) {
-    const auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };
-    const uint8_t lead = byte(i);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    uint32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += length;
+// The code point of the well-formed sequence of `n` bytes at `i`.
+uint32_t CodePointAt(const std::string& text, size_t i, size_t n) {
+    uint32_t cp = static_cast<uint8_t>(text[i]) & (n == 1 ? 0x7Fu : 0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3Fu);
     return cp;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // A line end in the reason would split an audit line in two; an escape sequence would
@@ -99,16 +62,30 @@ uint32_t SafeCodePoint(uint32_t cp) {
 }  // namespace
 
 std::string ShownServerReason(const std::string& text) {
-    std::vector<uint32_t> points;
-    for (size_t i = 0; i < text.size();) points.push_back(SafeCodePoint(NextCodePoint(text, i)));
+    const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD
+    // Each code point as the UTF-8 it is shown as; a byte that starts no well-formed
+    // sequence stands alone for U+FFFD.
+    std::vector<std::string> points;
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) {
+            points.push_back(replacement);
+            ++i;
+            continue;
+        }
+        const uint32_t cp = CodePointAt(text, i, n);
+        const uint32_t safe = SafeCodePoint(cp);
+        points.push_back(safe == cp ? text.substr(i, n) : safe == ' ' ? " " : replacement);
+        i += n;
+    }
     size_t begin = 0;
     size_t end = points.size();
-    while (begin < end && points[begin] == ' ') ++begin;
-    while (end > begin && points[end - 1] == ' ') --end;
+    while (begin < end && points[begin] == " ") ++begin;
+    while (end > begin && points[end - 1] == " ") --end;
     const bool cut = end - begin > kShownReasonLimit;
     if (cut) end = begin + kShownReasonLimit - 1;
     std::string out;
-    for (size_t k = begin; k < end; ++k) AppendUtf8(out, points[k]);
+    for (size_t k = begin; k < end; ++k) out += points[k];
     if (cut) out += "\xE2\x80\xA6";  // U+2026
     return out;
 }

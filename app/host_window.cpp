@@ -19,6 +19,7 @@
 #include "app/host_window_layout.h"
 #include "base/text_encoding.h"
 #include "base/ui_theme.h"
+#include "base/wall_clock.h"
 #include "base/worker_group.h"
 #include "resources/version.h"
 #include "session/host.h"
@@ -216,16 +217,6 @@ int ClientHeight(HostCard card, const CardNotes& notes, const std::wstring& deta
     return static_cast<int>(std::ceil(HostClientHeight(hintHeight / f, RowsForCard(card), detailHeight / f) * f));
 }
 
-// "HH:MM:SS" of a wall-clock time in this computer's time zone; empty when it has none.
-std::wstring LocalClock(int64_t when) {
-    const std::time_t t = static_cast<std::time_t>(when);
-    std::tm local{};
-    if (localtime_s(&local, &t) != 0) return std::wstring();
-    wchar_t text[16];
-    if (std::wcsftime(text, 16, L"%H:%M:%S", &local) == 0) return std::wstring();
-    return text;
-}
-
 HICON LoadAppIcon(int size) {
     return static_cast<HICON>(
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
@@ -304,13 +295,14 @@ struct HostWindow::State {
         return self->Handle(hwnd, message, wParam, lParam);
     }
 
-    // The card and notes the window is sized for; the timer moves them on together.
-    HostViewState ReadHost(HostCard card, const CardNotes& notes) {
+    HostViewState ReadHost() {
         HostViewState state;
         Host* host = host_;
         if (host == nullptr) return state;
-        state.card = card;
-        state.notes = notes;
+        // The card, notes and relay line the window is sized for; the timer moves them on
+        // together.
+        state.card = card_;
+        state.notes = notes_;
         state.rotating = rotating_;
         state.registered = host->IsRegistered();
         state.controllers = host->ConnectedControllers();
@@ -332,7 +324,7 @@ struct HostWindow::State {
         gp::GdipGraphicsClear(g, Rgb(kBackground));
 
         // The card the window is sized for; the timer moves both on together.
-        const HostViewState state = ReadHost(card_, notes_);
+        const HostViewState state = ReadHost();
         paintedRegistered_ = state.registered;
         paintedControllers_ = state.controllers;
         paintedEnded_ = state.ended;
@@ -457,6 +449,9 @@ struct HostWindow::State {
         int cy = GetSystemMetrics(SM_CYSCREEN) / 2;
         RECT now;
         if (!first && GetWindowRect(hwnd, &now)) {
+            // Re-centring a window of the same size could move it by the division's
+            // rounding at every change of the line under the pill.
+            if (now.right - now.left == w && now.bottom - now.top == h) return;
             cx = (now.left + now.right) / 2;
             cy = (now.top + now.bottom) / 2;
         }
@@ -489,14 +484,16 @@ struct HostWindow::State {
             const HostCard card = CardFor(run);
             const CardNotes notes = NotesFor(run, host);
             // A relay that cannot be reached adds its line, which moves on at every attempt.
-            HostViewState now = ReadHost(card, notes);
+            HostViewState now;
+            now.card = card;
+            now.ended = run.ended;
+            now.registered = host != nullptr && host->IsRegistered();
             if (host != nullptr && !now.registered) {
                 const RelayOutage outage = host->RelayDown();
                 now.relayFailure = outage.cause;
-                now.nextTryClock = outage.cause == ConnectFailure::None ? std::wstring() : LocalClock(outage.nextTry);
-            } else {
-                now.relayFailure = ConnectFailure::None;
-                now.nextTryClock.clear();
+                if (outage.cause != ConnectFailure::None) {
+                    now.nextTryClock = Utf8ToUtf16(LocalClockAt(static_cast<std::time_t>(outage.nextTry)));
+                }
             }
             const std::wstring detail = DetailText(now);
             if (card != card_ || notes != notes_ || detail != sizedDetail_) {

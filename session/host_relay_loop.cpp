@@ -12,6 +12,7 @@
 #include "base/audit_log.h"
 #include "base/console_output.h"
 #include "base/json_fields.h"
+#include "base/wall_clock.h"
 #include "session/host.h"
 #include "session/host_identity.h"
 #include "base/settings_file.h"
@@ -20,18 +21,6 @@
 #include "session/relay/relay_messages.h"
 
 namespace sv {
-namespace {
-
-// The local time of `when`, "HH:MM:SS", for a person to compare with a clock.
-std::string LocalClockAt(std::time_t when) {
-    std::tm local{};
-    if (localtime_s(&local, &when) != 0) return std::string();
-    char text[16];
-    if (std::strftime(text, sizeof(text), "%H:%M:%S", &local) == 0) return std::string();
-    return text;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- identity
 
