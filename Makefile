@@ -54,7 +54,6 @@ test: build native
 	@JOBS=$(JOBS) NATIVE_DIR=$(NATIVE_DIR) bash scripts/with-display.sh bash scripts/run-tests.sh
 
 bench: build
-	@cmake --build $(BUILD_DIR) --target bench_stream bench_banner -j$(JOBS)
 	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/bench_stream.exe
 	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh bash scripts/wine-run.sh $(BUILD_DIR)/bin/bench_banner.exe
 	@SV_SCREEN=1920x1080x24 bash scripts/with-display.sh env SV_BUILD_DIR=$(BUILD_DIR) /usr/bin/python3 bench/host_run.py

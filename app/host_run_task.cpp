@@ -65,20 +65,11 @@ HostRunTask::HostRunTask(const bool& enroll, const std::string& token, const std
                          const HostOptions& options, Runner runner, EnrolmentIo io)
     : enroll_(enroll), token_(token), name_(name), options_(options), runner_(std::move(runner)), io_(std::move(io)) {}
 
-void HostRunState::Set(Phase phase, int32_t deviceId) {
+void HostRunState::Set(Phase phase, int32_t deviceId, const EnrolFailure& failure) {
     {
         MutexLock lock(mutex_);
         state_.phase = phase;
         state_.deviceId = phase == Phase::Enrolled ? deviceId : 0;
-    }
-    changed_.NotifyAll();
-}
-
-void HostRunState::SetEnrolFailed(const EnrolFailure& failure) {
-    {
-        MutexLock lock(mutex_);
-        state_.phase = Phase::EnrolFailed;
-        state_.deviceId = 0;
         state_.enrolFailure = failure;
     }
     changed_.NotifyAll();
@@ -211,7 +202,7 @@ int HostRunTask::EnrolAndRun() const {
         // A tray or service start has no console: the reason stays in the audit log in every mode.
         WriteAuditLine("enroll", outcome.line, "");
         if (failureSink_) failureSink_(outcome.line);
-        if (state_ != nullptr) state_->SetEnrolFailed(outcome.failure);
+        if (state_ != nullptr) state_->Set(HostRunState::Phase::EnrolFailed, 0, outcome.failure);
         return 1;
     }
     const std::optional<EnrollAnswer>& enrolled = outcome.enrolled;

@@ -62,9 +62,9 @@ public:
         EnrolFailure enrolFailure;                          // why EnrolFailed
     };
 
-    void Set(Phase phase, int32_t deviceId = 0);
-    // EnrolFailed with its cause, in one step: the window never sees the one without the other.
-    void SetEnrolFailed(const EnrolFailure& failure);
+    // `failure` goes with EnrolFailed, in one step: the window never sees the one without
+    // the other.
+    void Set(Phase phase, int32_t deviceId = 0, const EnrolFailure& failure = EnrolFailure());
     void MarkEnded();
     void MarkRejected(DeviceRejection rejection);
     Snapshot Get() const;

@@ -7,6 +7,7 @@
 
 #include "app/security_reading.h"
 #include "app/service_status.h"
+#include "app/update_command_line.h"
 #include "base/annotated_mutex.h"
 #include "base/text_encoding.h"
 #include "session/host.h"
@@ -94,10 +95,10 @@ int InstallService(const std::string& executablePath) {
 }
 
 std::string InstallLocationProblem(const std::string& executablePath, const std::string& caBundlePath) {
-    const size_t slash = executablePath.find_last_of("\\/");
-    if (slash == std::string::npos) return "the folder of the program " + executablePath + " cannot be told";
-    std::string folder = executablePath.substr(0, slash);
-    if (!folder.empty() && folder.back() == ':') folder += '\\';  // "C:" alone names the current folder there
+    if (executablePath.find_last_of("\\/") == std::string::npos) {
+        return "the folder of the program " + executablePath + " cannot be told";
+    }
+    const std::string folder = InstallDirectoryOf(executablePath);
     const struct {
         std::string path;
         bool folder;

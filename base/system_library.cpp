@@ -44,6 +44,7 @@ void* LoadSystemLibrary(const wchar_t* name) {
         HMODULE module = LoadLibraryW(name);
         if (module != nullptr && !UnderWindowsFolder(module)) {
             FreeLibrary(module);
+            SetLastError(ERROR_MOD_NOT_FOUND);  // the caller's line names this, not the free's
             return nullptr;
         }
         return module;

@@ -4,12 +4,16 @@
 
 namespace sv {
 
+int ParseCaBundle(mbedtls_x509_crt& chain, const std::string& contents) {
+    // With its terminating NUL: PEM is only recognised so.
+    return mbedtls_x509_crt_parse(&chain, reinterpret_cast<const unsigned char*>(contents.c_str()),
+                                  contents.size() + 1);
+}
+
 CaBundleCount CountCaCertificates(const std::string& contents) {
     mbedtls_x509_crt chain;
     mbedtls_x509_crt_init(&chain);
-    // With its terminating NUL, as ConnectTls gives it: PEM is only recognised so.
-    const int ret = mbedtls_x509_crt_parse(&chain, reinterpret_cast<const unsigned char*>(contents.c_str()),
-                                           contents.size() + 1);
+    const int ret = ParseCaBundle(chain, contents);
     CaBundleCount count;
     for (const mbedtls_x509_crt* c = &chain; c != nullptr && c->raw.len > 0; c = c->next) ++count.certificates;
     mbedtls_x509_crt_free(&chain);

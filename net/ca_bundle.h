@@ -5,7 +5,13 @@
 // instead of a failed connect every few seconds. Plain logic over Mbed TLS's parser.
 #include <string>
 
+struct mbedtls_x509_crt;
+
 namespace sv {
+
+// Parses a CA file's contents (PEM or DER) into `chain`, as every connect does; Mbed TLS's
+// result: 0 when every certificate parsed.
+int ParseCaBundle(mbedtls_x509_crt& chain, const std::string& contents);
 
 struct CaBundleCount {
     int certificates = 0;  // parsed
@@ -14,7 +20,7 @@ struct CaBundleCount {
     bool Usable() const { return certificates > 0 && unreadable == 0; }
 };
 
-// The file's contents as read (PEM or DER), parsed as ConnectTls parses them.
+// The file's contents as read (PEM or DER), parsed as a connect parses them.
 CaBundleCount CountCaCertificates(const std::string& contents);
 
 }  // namespace sv

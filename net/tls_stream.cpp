@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/file_io.h"
+#include "net/ca_bundle.h"
 #include "net/websocket_frame.h"
 
 #include "mbedtls/error.h"
@@ -278,8 +279,7 @@ bool TlsStream::ConnectTls(const char* host, uint16_t port, const char* caBundle
     std::string bundle;
     lastFailure_ = ConnectFailure::CaUnreadable;
     if (!ReadWholeFile(caBundlePath, bundle)) return fail();
-    if (mbedtls_x509_crt_parse(&ca_, reinterpret_cast<const unsigned char*>(bundle.c_str()), bundle.size() + 1) != 0)
-        return fail();
+    if (ParseCaBundle(ca_, bundle) != 0) return fail();
     lastFailure_ = ConnectFailure::TlsFailed;
     if (mbedtls_ssl_config_defaults(&conf_, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
                                     MBEDTLS_SSL_PRESET_DEFAULT) != 0)

@@ -6,6 +6,7 @@ with a backslash, a space inside a name escaped as "\\ ", "#" as "\\#" and "$" a
 A name is kept as the compiler spelled it (relative to the directory it ran in, with any
 "//", "." or ".." it was given): those spellings are what the layer check looks at.
 """
+import json
 import os
 import shlex
 
@@ -85,3 +86,15 @@ def of_entry(entry):
     ".d" added (CMake does not list -MF in compile_commands.json)."""
     obj = object_file(entry)
     return obj + ".d" if obj else None
+
+
+def units(build, root):
+    """(path relative to `root`, entry) for each entry of the build's compile_commands.json
+    whose source lies under `root`."""
+    root = os.path.realpath(root)
+    with open(os.path.join(build, "compile_commands.json")) as f:
+        entries = json.load(f)
+    for entry in entries:
+        file = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
+        if file.startswith(root + os.sep):
+            yield os.path.relpath(file, root), entry

@@ -21,7 +21,6 @@ The build runs it once the layers and the programs are compiled.
 
 Usage: layer_includes.py <source root> <build folder> <stamp file written on success>
 """
-import json
 import os
 import sys
 
@@ -109,15 +108,8 @@ def check(src, build):
     """(unit, header as the compiler named it, reason) for every refused header of every unit
     of the layers in the build's compile_commands.json; a unit whose dependency file is
     missing gives (unit, that file, "depfile")."""
-    src_real = os.path.realpath(src)
-    with open(os.path.join(build, "compile_commands.json")) as f:
-        entries = json.load(f)
     found = []
-    for entry in entries:
-        file = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
-        if not _under(file, src_real):
-            continue
-        unit = os.path.relpath(file, src_real)
+    for unit, entry in depfiles.units(build, src):
         if layer_of(unit) not in SEES:
             continue
         depfile = depfiles.of_entry(entry)

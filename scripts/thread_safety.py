@@ -27,7 +27,6 @@ import tempfile
 import depfiles
 import raw_locks
 
-LAYERS = tuple(layer + "/" for layer in raw_locks.LAYERS)
 GCC_ROOT = "/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include"
 SYSTEM = [GCC_ROOT + "/c++", GCC_ROOT + "/c++/x86_64-w64-mingw32", GCC_ROOT + "/c++/backward",
           "/usr/x86_64-w64-mingw32/include"]
@@ -154,10 +153,7 @@ def main():
     raw = raw_locks.check(root)
     if raw:
         print("thread-safety: %d files use standard locks the analysis cannot see" % raw)
-    with open(os.path.join(build, "compile_commands.json")) as f:
-        entries = json.load(f)
-    units = [e for e in entries
-             if os.path.realpath(e["file"]).startswith(tuple(os.path.join(root, l) for l in LAYERS))]
+    units = [e for rel, e in depfiles.units(build, root) if rel.split(os.sep, 1)[0] in raw_locks.LAYERS]
     if not units:
         print("thread-safety: no units found in %s" % build)
         return 1

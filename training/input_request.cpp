@@ -43,20 +43,10 @@ std::vector<PointerStep> PointerSteps(const std::string& kind) {
 }
 
 std::vector<std::string> TextPieces(const std::string& text, size_t codePoints) {
-    const size_t most = std::max<size_t>(codePoints, 1);
     std::vector<std::string> pieces;
-    size_t start = 0;
-    size_t inPiece = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a code point
-        if (inPiece == most) {
-            pieces.push_back(text.substr(start, i - start));
-            start = i;
-            inPiece = 0;
-        }
-        ++inPiece;
+    for (size_t at = 0; at < text.size(); at += pieces.back().size()) {
+        pieces.push_back(CutToCodePoints(text.substr(at), std::max<size_t>(codePoints, 1)));
     }
-    if (start < text.size()) pieces.push_back(text.substr(start));
     return pieces;
 }
 

@@ -39,35 +39,35 @@ TrainingOpResult TrainingAgent::TypeText(const std::shared_ptr<Session>& session
     // comes before the end's own lines and nothing of the session follows them.
     auto pass = std::make_unique<EntryGate::Pass>(session->live, session->openWait);
     if (!pass->Entered() || CurrentSession() != session) return TrainingOpResult::Fail(kNoSessionMessage);
-    for (size_t i = 0;;) {
-        GateDecision now = gate_.CheckControllerInput();
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) {
+            auto next = std::make_unique<EntryGate::Pass>(session->live);
+            if (!next->Entered() || CurrentSession() != session) {
+                ended = true;
+                break;
+            }
+            pass = std::move(next);
+        }
+        const GateDecision now = gate_.CheckControllerInput();
         if (!now.allowed) {
             refusal = now;
-        } else if (!hooks_.typeText(pieces[i])) {
+            break;
+        }
+        if (!hooks_.typeText(pieces[i])) {
             failed = true;
-        } else {
-            typed += CountCodePoints(pieces[i]);
-            ++i;
-            if (i < pieces.size()) {
-                auto next = std::make_unique<EntryGate::Pass>(session->live);
-                if (next->Entered() && CurrentSession() == session) {
-                    pass = std::move(next);
-                    continue;
-                }
-                ended = true;
-            }
+            break;
         }
-        if (typed > 0) {
-            nlohmann::json data = InputTranscriptData(req, detail);
-            std::string auditDetail = detail;
-            if (typed < length) {
-                data["typed"] = typed;
-                auditDetail += " typed=" + std::to_string(typed);
-            }
-            if (session->transcript) session->transcript->Append("ai-input", data);
-            WriteAuditLine("training-input", auditDetail, controllerId);
+        typed += CountCodePoints(pieces[i]);
+    }
+    if (typed > 0) {
+        nlohmann::json data = InputTranscriptData(req, detail);
+        std::string auditDetail = detail;
+        if (typed < length) {
+            data["typed"] = typed;
+            auditDetail += " typed=" + std::to_string(typed);
         }
-        break;
+        if (session->transcript) session->transcript->Append("ai-input", data);
+        WriteAuditLine("training-input", auditDetail, controllerId);
     }
     pass.reset();
 

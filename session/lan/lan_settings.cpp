@@ -87,7 +87,7 @@ std::string ListenFailureCause(int socketError, int32_t port) {
     case kInUse:
         return "port " + p + " is in use by another program" + code;
     case kAccessDenied:
-        // What a port another program holds gives when this listener allows address reuse.
+        // What a port another program holds exclusively gives, or one the system reserves.
         return "port " + p + " is in use by another program, or reserved by the system" + code;
     case kNotHere:
         return "the address to listen on is not one of this computer's" + code;
